@@ -1,0 +1,35 @@
+#include "plugin/dozod.h"
+
+#include "host/classifier_base.h"
+
+DOZOD::DOZOD()
+    : WeightedClassifier("DOZOD", "StepWise Linear Discriminant Analysis") {
+  Credits = "DOZOD stepwise linear discriminant analysis, by the Korva team";
+}
+
+// Members go in reverse order: NegativeRows, PositiveRows, then the flags.
+DOZOD::~DOZOD() = default;
+
+int DOZOD::SetPRange(double pEnter, double pRemove) {
+  // Written as positive tests so that a NaN, which fails every comparison,
+  // is refused.
+  if (!(pRemove > pEnter) || !(pRemove > 0.0) || !(pEnter > 0.0) ||
+      !(pEnter <= 1.0) || !(pRemove <= 1.0))
+    return Korva::kStatusRejected;
+  p_Enter = pEnter;
+  p_Remove = pRemove;
+  return Korva::kStatusOk;
+}
+
+int DOZOD::SetMaxIter(int maxIter) {
+  MaxIter = maxIter;
+  return Korva::kStatusOk;
+}
+
+bool DOZOD::CanClassify() const {
+  for (std::uint64_t i = 0; i < SelectedFeatures.Count(); ++i)
+    if (SelectedFeatures[i]) return true;
+  return false;
+}
+
+void DOZOD::ReservedHook() {}

@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Sets up, builds from scratch and runs every test: once in a normal build and
+# once under AddressSanitizer + UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+
+jobs=$(nproc)
+scripts/build.sh build
+(cd build && ctest --output-on-failure -j "$jobs")
+
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+scripts/build.sh build-asan -DKORVA_SANITIZE=ON -DKORVA_BUILD_BENCHMARKS=OFF \
+  -DCMAKE_BUILD_TYPE=Debug
+(cd build-asan && ctest --output-on-failure -j "$jobs")

@@ -1,0 +1,3 @@
+#include "plugin/dozod.h"
+
+bool DOZOD::EditConfiguration() { return false; }  // not built yet
