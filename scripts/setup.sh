@@ -6,7 +6,11 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build binutils
   libnewmat10-dev libpugixml-dev libboost-dev
+  libopenblas-serial-dev
+  qt6-base-dev
+  libcli11-dev nlohmann-json3-dev libmatio-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  clang libclang-rt-14-dev valgrind
 )
 
 missing=()
