@@ -139,21 +139,25 @@ int ClassifierBase::Read(const pugi::xml_node& parent) {
 }
 
 int ClassifierBase::WriteClassifier(pugi::xml_node& node) {
+  if (!node) return kStatusMissingSection;
   node.append_attribute("Description").set_value(Description.c_str());
   return kStatusOk;
 }
 
-int ClassifierBase::ReadClassifier(const pugi::xml_node& /*node*/) {
+int ClassifierBase::ReadClassifier(const pugi::xml_node& node) {
+  if (!node) return kStatusMissingSection;
   return kStatusOk;
 }
 
 int ClassifierBase::WriteCfg(pugi::xml_node& node) {
+  if (!node) return kStatusMissingSection;
   node.append_attribute("Threshold").set_value(Threshold);
   node.append_attribute("ThresholdMode").set_value(static_cast<int>(Mode));
   return kStatusOk;
 }
 
 int ClassifierBase::ReadCfg(const pugi::xml_node& node) {
+  if (!node) return kStatusMissingSection;
   Threshold = node.attribute("Threshold").as_double(0.0);
   // Only the two known modes are accepted; anything else reads as Max.
   const int mode = node.attribute("ThresholdMode").as_int(MaxMode);
@@ -162,6 +166,7 @@ int ClassifierBase::ReadCfg(const pugi::xml_node& node) {
 }
 
 int ClassifierBase::WriteInfo(pugi::xml_node& node) {
+  if (!node) return kStatusMissingSection;
   pugi::xml_node names = node.append_child("FeatureNames");
   for (const std::string& name : FeatureNames)
     names.append_child("Name").text().set(name.c_str());
@@ -169,17 +174,20 @@ int ClassifierBase::WriteInfo(pugi::xml_node& node) {
 }
 
 int ClassifierBase::ReadInfo(const pugi::xml_node& node) {
+  if (!node) return kStatusMissingSection;
   FeatureNames.clear();
   for (const pugi::xml_node name : node.child("FeatureNames").children("Name"))
     FeatureNames.emplace_back(name.text().get());
   return kStatusOk;
 }
 
-int ClassifierBase::WriteProtocol(pugi::xml_node& /*node*/) {
+int ClassifierBase::WriteProtocol(pugi::xml_node& node) {
+  if (!node) return kStatusMissingSection;
   return kStatusOk;
 }
 
-int ClassifierBase::ReadProtocol(const pugi::xml_node& /*node*/) {
+int ClassifierBase::ReadProtocol(const pugi::xml_node& node) {
+  if (!node) return kStatusMissingSection;
   return kStatusOk;
 }
 

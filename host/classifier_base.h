@@ -95,7 +95,8 @@ class KORVA_API ClassifierBase {
   // Reads the root element written by Write from `parent`: 0, a section's
   // status, kStatusWrongDocument or kStatusMissingSection.
   virtual int Read(const pugi::xml_node& parent);
-  // Section operations: the host's own attributes of each section; status 0.
+  // Section operations: the host's own attributes of each section. Status 0,
+  // or kStatusMissingSection for a null node (nothing to write into or read).
   virtual int WriteClassifier(pugi::xml_node& node);
   virtual int ReadClassifier(const pugi::xml_node& node);
   virtual int WriteCfg(pugi::xml_node& node);

@@ -121,6 +121,15 @@ TEST(ClassifierBase, ReadRefusesOtherDocuments) {
   EXPECT_EQ(c.Read(partial), Korva::kStatusMissingSection);
 }
 
+TEST(ClassifierBase, SectionsRefuseANullNode) {
+  RecordingClassifier c;
+  pugi::xml_node none;
+  EXPECT_EQ(c.WriteCfg(none), Korva::kStatusMissingSection);
+  EXPECT_EQ(c.ReadCfg(none), Korva::kStatusMissingSection);
+  EXPECT_EQ(c.WriteProtocol(none), Korva::kStatusMissingSection);
+  EXPECT_EQ(c.ReadClassifier(none), Korva::kStatusMissingSection);
+}
+
 TEST(ClassifierBase, LoadFromFileReportsMissingFile) {
   RecordingClassifier c;
   EXPECT_EQ(c.LoadFromFile("/nonexistent/dir/model.xml"), Korva::kStatusFileError);
