@@ -1,6 +1,7 @@
 #include "plugin/dozod.h"
 
 #include "host/classifier_base.h"
+#include "plugin/p_range.h"
 
 DOZOD::DOZOD()
     : WeightedClassifier("DOZOD", "StepWise Linear Discriminant Analysis") {
@@ -11,11 +12,7 @@ DOZOD::DOZOD()
 DOZOD::~DOZOD() = default;
 
 int DOZOD::SetPRange(double pEnter, double pRemove) {
-  // Written as positive tests so that a NaN, which fails every comparison,
-  // is refused.
-  if (!(pRemove > pEnter) || !(pRemove > 0.0) || !(pEnter > 0.0) ||
-      !(pEnter <= 1.0) || !(pRemove <= 1.0))
-    return Korva::kStatusRejected;
+  if (!IsValidPRange(pEnter, pRemove)) return Korva::kStatusRejected;
   p_Enter = pEnter;
   p_Remove = pRemove;
   return Korva::kStatusOk;
