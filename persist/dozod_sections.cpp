@@ -1,27 +1,144 @@
+#include <cstdint>
+#include <locale>
+#include <sstream>
+#include <string>
+
+#include "host/classifier_base.h"
 #include "plugin/dozod.h"
 
-// Not built yet: every section forwards to the host's part.
+// The sections DOZOD adds to the host's XML document. Attributes go through
+// pugixml's typed setters and readers; the "IN" and "Weights" texts are
+// formatted here, one value and a tab each, in the classic locale so that a
+// file reads back the same wherever it was written. See docs/file-formats.md.
+
+namespace {
+
+constexpr unsigned kVersionMaj = 0;
+constexpr unsigned kVersionMin = 1;
+
+// Each value in an "IN" text is at least one digit and its tab.
+constexpr std::uint64_t kMinCharsPerFlag = 2;
+
+// An element's text lives in its first character-data child; "" when the
+// element or the text is absent.
+const char* ElementText(const pugi::xml_node& node, const char* name) {
+  return node.child(name).text().get();
+}
+
+void AppendElementText(pugi::xml_node& node,
+                       const char* name,
+                       const std::string& text) {
+  node.append_child(name)
+      .append_child(pugi::node_pcdata)
+      .set_value(text.c_str());
+}
+
+}  // namespace
+
 int DOZOD::WriteClassifier(pugi::xml_node& node) {
-  return WeightedClassifier::WriteClassifier(node);
+  if (int status = WeightedClassifier::WriteClassifier(node); status != 0)
+    return status;
+  node.append_attribute("VersionMaj").set_value(kVersionMaj);
+  node.append_attribute("VersionMin").set_value(kVersionMin);
+  return Korva::kStatusOk;
 }
+
 int DOZOD::ReadClassifier(const pugi::xml_node& node) {
-  return WeightedClassifier::ReadClassifier(node);
+  if (int status = WeightedClassifier::ReadClassifier(node); status != 0)
+    return status;
+  // Every version so far has the same layout, so the numbers are not checked.
+  static_cast<void>(node.attribute("VersionMaj").as_uint(0));
+  static_cast<void>(node.attribute("VersionMin").as_uint(0));
+  return Korva::kStatusOk;
 }
+
 int DOZOD::WriteCfg(pugi::xml_node& node) {
-  return WeightedClassifier::WriteCfg(node);
+  if (int status = WeightedClassifier::WriteCfg(node); status != 0)
+    return status;
+  node.append_attribute("p_Enter").set_value(p_Enter);
+  node.append_attribute("p_Remove").set_value(p_Remove);
+  node.append_attribute("MaxIter").set_value(MaxIter);
+  return Korva::kStatusOk;
 }
+
 int DOZOD::ReadCfg(const pugi::xml_node& node) {
-  return WeightedClassifier::ReadCfg(node);
+  if (int status = WeightedClassifier::ReadCfg(node); status != 0)
+    return status;
+  // Stored as saved, without the range check of SetPRange: a section restores
+  // exactly the configuration it was written from.
+  p_Enter = node.attribute("p_Enter").as_double(0.0);
+  p_Remove = node.attribute("p_Remove").as_double(0.0);
+  MaxIter = node.attribute("MaxIter").as_int(0);
+  return Korva::kStatusOk;
 }
+
+// Writes the selection and the weights. W0 is not part of the section: a
+// classifier restored into a fresh object scores with W0 = 0, so every score
+// is shifted by the trained intercept while the ranking stays the same.
 int DOZOD::WriteInfo(pugi::xml_node& node) {
-  return WeightedClassifier::WriteInfo(node);
+  if (int status = WeightedClassifier::WriteInfo(node); status != 0)
+    return status;
+  const std::uint64_t count = SelectedFeatures.Count();
+  node.append_attribute("Count").set_value(
+      static_cast<unsigned long long>(count));
+
+  std::ostringstream in;
+  in.imbue(std::locale::classic());
+  for (std::uint64_t i = 0; i < count; ++i) in << SelectedFeatures[i] << '\t';
+  AppendElementText(node, "IN", in.str());
+
+  std::ostringstream weights;
+  weights.imbue(std::locale::classic());
+  for (int i = 0; i < Weights.Nrows(); ++i)
+    weights << Weights.element(i) << '\t';
+  AppendElementText(node, "Weights", weights.str());
+  return Korva::kStatusOk;
 }
+
 int DOZOD::ReadInfo(const pugi::xml_node& node) {
-  return WeightedClassifier::ReadInfo(node);
+  if (int status = WeightedClassifier::ReadInfo(node); status != 0)
+    return status;
+  // "Count" is read as a signed int; pugixml clamps values beyond its range,
+  // so an oversized count ends up negative or at INT_MAX and is refused below.
+  const int n = node.attribute("Count").as_int(0);
+  const std::string inText = ElementText(node, "IN");
+
+  SelectedFeatures.Release();
+  // A count the "IN" text cannot hold comes from a damaged or hostile file;
+  // refusing it bounds what a file can make the module allocate.
+  if (n <= 0 ||
+      static_cast<std::uint64_t>(n) > inText.size() / kMinCharsPerFlag) {
+    Weights.ReSize(0);
+    return Korva::kStatusOk;
+  }
+
+  SelectedFeatures.Reset(static_cast<std::uint64_t>(n));
+  std::istringstream in(inText);
+  in.imbue(std::locale::classic());
+  for (int i = 0; i < n; ++i) {
+    int flag = 0;
+    // Once an extraction fails the stream stays failed, so the rest read
+    // false too.
+    if (!(in >> flag)) break;
+    SelectedFeatures[static_cast<std::uint64_t>(i)] = flag != 0;
+  }
+
+  Weights.ReSize(n);
+  Weights = 0.0;
+  std::istringstream weights(ElementText(node, "Weights"));
+  weights.imbue(std::locale::classic());
+  for (int i = 0; i < n; ++i) {
+    double w = 0.0;
+    if (!(weights >> w)) break;
+    Weights.element(i) = w;
+  }
+  return Korva::kStatusOk;
 }
+
 int DOZOD::WriteProtocol(pugi::xml_node& node) {
   return WeightedClassifier::WriteProtocol(node);
 }
+
 int DOZOD::ReadProtocol(const pugi::xml_node& node) {
   return WeightedClassifier::ReadProtocol(node);
 }
