@@ -18,16 +18,15 @@
 //    noise e.
 // Values are rounded to 0.001 microvolt.
 //
-// Every random number comes from std::mt19937_64 (whose output the C++
-// standard fixes) through the transforms below, not through the standard
-// distributions, whose output differs between standard libraries.
+// Every random number comes from Random (cli/random.h), so the same seed gives
+// the same data with any standard library.
 #include "cli/p300_generator.h"
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
-#include <random>
 #include <stdexcept>
+
+#include "cli/random.h"
 
 namespace Korva::Cli {
 namespace {
@@ -61,55 +60,11 @@ constexpr Channel kChannels[kMaxGeneratorChannels] = {
 };
 // clang-format on
 
-constexpr double kBackgroundMicrovolts = 5.0;
+constexpr double kBackgroundMicrovolts = 4.0;
 constexpr double kAmplifierMicrovolts = 0.5;
 constexpr double kOffsetMicrovolts = 2.0;
 constexpr double kDriftMicrovolts = 1.5;
 constexpr double kNoiseTimeConstantMs = 60.0;
-
-// Uniform and normal numbers from one mt19937_64 stream.
-class Random {
- public:
-  explicit Random(std::uint64_t seed) : engine_(seed) {}
-
-  // Uniform in [0, 1) with 53 random bits.
-  double Uniform() { return static_cast<double>(engine_() >> 11) * 0x1.0p-53; }
-
-  // Standard normal by the polar method: for (u, v) uniform in the unit disc,
-  // s = u^2 + v^2, both u * f and v * f with f = sqrt(-2 ln s / s) are normal.
-  double Normal() {
-    if (hasSpare_) {
-      hasSpare_ = false;
-      return spare_;
-    }
-    double u, v, s;
-    do {
-      u = 2.0 * Uniform() - 1.0;
-      v = 2.0 * Uniform() - 1.0;
-      s = u * u + v * v;
-    } while (s >= 1.0 || s == 0.0);
-    const double f = std::sqrt(-2.0 * std::log(s) / s);
-    spare_ = v * f;
-    hasSpare_ = true;
-    return u * f;
-  }
-
-  // Uniform integer in [0, n), n > 0, without modulo bias.
-  std::uint64_t Below(std::uint64_t n) {
-    const std::uint64_t limit = std::numeric_limits<std::uint64_t>::max() -
-                                std::numeric_limits<std::uint64_t>::max() % n;
-    std::uint64_t x;
-    do {
-      x = engine_();
-    } while (x >= limit);
-    return x % n;
-  }
-
- private:
-  std::mt19937_64 engine_;
-  double spare_ = 0.0;
-  bool hasSpare_ = false;
-};
 
 double Bump(double t, double centre, double width) {
   const double d = (t - centre) / width;
