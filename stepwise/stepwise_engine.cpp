@@ -1,0 +1,500 @@
+#include "stepwise/stepwise_engine.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include <boost/math/special_functions/beta.hpp>
+#include <cblas.h>
+
+#include "host/betai.h"
+#include "host/classifier_base.h"
+#include "stepwise/step_calc.h"
+
+namespace Korva {
+namespace {
+
+// A value whose cancellation leaves less than this share of the quantity it
+// came from (d_c of A_cc, Σe² of RSS, RSS of A_yy, 1 / variance inflation)
+// has lost more than six of the sixteen digits.
+constexpr double kMinRetained = 1e-6;
+
+// An explained-column decision (d_c ≤ kExplainedTolerance · S_c, and RSS ≤
+// kExplainedTolerance · Σ y² for the labels) within this factor of its bound
+// is left to the exact step, which computes d_c and RSS from the data instead
+// of as differences of cross-products.
+constexpr double kThresholdBand = 8.0;
+
+// Relative distance below which two p-values, or a p-value and a threshold,
+// could swap order within the engine's error.
+constexpr double kDecisionMargin = 1e-6;
+
+// Below this, p-values may underflow differently in the exact step.
+constexpr double kTinyP = 1e-250;
+
+// Rows of X copied, shifted, per dsyrk call.
+constexpr int kBlockRows = 256;
+
+// A removal that leaves more than this of the deleted row of R⁻¹ (relative
+// to its size before) has lost the triangle; the factor is rebuilt.
+constexpr double kRemovalResidue = 1e-8;
+
+// An entering column whose direct d_e differs from the tracked one by more
+// than this share of A_ee means the tracked values drifted.
+constexpr double kTrackedAgreement = 1e-8;
+
+using DoublePolicy = boost::math::policies::policy<
+    boost::math::policies::promote_double<false>,
+    boost::math::policies::domain_error<boost::math::policies::ignore_error>,
+    boost::math::policies::pole_error<boost::math::policies::ignore_error>,
+    boost::math::policies::overflow_error<boost::math::policies::ignore_error>,
+    boost::math::policies::rounding_error<boost::math::policies::ignore_error>,
+    boost::math::policies::evaluation_error<
+        boost::math::policies::ignore_error>>;
+
+std::unique_ptr<double[]> Uninitialised(std::size_t count) {
+  // Pages are touched only where the training writes.
+  return std::unique_ptr<double[]>(new double[std::max<std::size_t>(count, 1)]);
+}
+
+// The two-sided p-value of t² on dfe degrees of freedom. Below kTinyP the
+// double-precision evaluation underflows where the host's extended one still
+// gives a subnormal value, so the host's betai takes over there.
+double TwoSidedP(double dfe, double t2) {
+  const double x = dfe / (dfe + t2);
+  const double p = BetaiDouble(0.5 * dfe, 0.5, x);
+  return p < kTinyP ? betai(0.5 * dfe, 0.5, x) : p;
+}
+
+}  // namespace
+
+double BetaiDouble(double a, double b, double x) {
+  constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+  if (!(a > 0.0) || !(b > 0.0) || !(x >= 0.0) || !(x <= 1.0)) return kNaN;
+  if (std::isinf(a) || std::isinf(b)) return kNaN;
+  if (x == 0.0) return 0.0;
+  if (x == 1.0) return 1.0;
+  try {
+    return boost::math::ibeta(a, b, x, DoublePolicy());
+  } catch (...) {
+    return kNaN;
+  }
+}
+
+void StepwiseEngine::Start(const NEWMAT::Matrix& X,
+                           const NEWMAT::ColumnVector& y,
+                           int p) {
+  refits_ = EngineRefits();
+  rebuilds_ = 0;
+  order_.clear();
+  usable_ = false;
+  n_ = X.Nrows();
+  p_ = p;
+  if (p < 0 || p > X.Ncols() || y.Nrows() != n_ || n_ < 1) return;
+  const int q = p + 1;
+  q_ = q;
+  capacity_ = std::max(0, std::min(p, n_ - 3));
+  const std::size_t qq = static_cast<std::size_t>(q) * q;
+  A_ = Uninitialised(qq);
+  W_ = Uninitialised(static_cast<std::size_t>(capacity_) * q);
+  T_ = Uninitialised(static_cast<std::size_t>(capacity_) * capacity_);
+  mean_.assign(q, 0.0);
+  S_.assign(q, 0.0);
+  d_.assign(q, 0.0);
+  g_.assign(q, 0.0);
+  work_.assign(q, 0.0);
+  position_.assign(p, -1);
+  b_.assign(p, 0.0);
+  pValue_.assign(p, 0.0);
+  order_.reserve(capacity_);
+
+  const int ld = X.Ncols();
+  const double* x = X.Store();
+  const double* yv = y.Store();
+  const int blockRows = std::min(n_, kBlockRows);
+  std::unique_ptr<double[]> Z =
+      Uninitialised(static_cast<std::size_t>(blockRows) * q);
+
+  // 1. Shift by the mean of the first block, so that the exact centring at
+  // the end subtracts only a small correction.
+  std::vector<double> shift(q, 0.0);
+  for (int i = 0; i < blockRows; ++i) {
+    const double* row = x + static_cast<std::size_t>(i) * ld;
+    for (int c = 0; c < p; ++c) shift[c] += row[c];
+    shift[p] += yv[i];
+  }
+  for (double& v : shift) v /= blockRows;
+
+  std::vector<double>& u = work_;  // column sums of the shifted values
+  double* G = A_.get();
+  for (int first = 0; first < n_; first += blockRows) {
+    const int rows = std::min(blockRows, n_ - first);
+    for (int i = 0; i < rows; ++i) {
+      const double* row = x + static_cast<std::size_t>(first + i) * ld;
+      double* z = Z.get() + static_cast<std::size_t>(i) * q;
+      for (int c = 0; c < p; ++c) {
+        z[c] = row[c] - shift[c];
+        u[c] += z[c];
+      }
+      z[p] = yv[first + i] - shift[p];
+      u[p] += z[p];
+    }
+    cblas_dsyrk(CblasRowMajor,
+                CblasUpper,
+                CblasTrans,
+                q,
+                rows,
+                1.0,
+                Z.get(),
+                q,
+                first == 0 ? 0.0 : 1.0,
+                G,
+                q);
+  }
+
+  // Σ x² = Σ z² + 2 s Σ z + n s²; A = G - u uᵀ / n, mirrored into the lower
+  // triangle so that every row of A is contiguous.
+  const double n = n_;
+  bool finite = true;
+  for (int c = 0; c < q; ++c) {
+    S_[c] = G[static_cast<std::size_t>(c) * q + c] + 2.0 * shift[c] * u[c] +
+            n * shift[c] * shift[c];
+    finite = finite && std::isfinite(S_[c]);
+  }
+  for (int r = 0; r < q; ++r) {
+    mean_[r] = shift[r] + u[r] / n;
+    for (int c = r; c < q; ++c) {
+      double& a = G[static_cast<std::size_t>(r) * q + c];
+      a -= u[r] * u[c] / n;
+      G[static_cast<std::size_t>(c) * q + r] = a;
+      finite = finite && std::isfinite(a);
+    }
+  }
+  if (!finite) return;
+  RecomputeResiduals();
+  usable_ = true;
+}
+
+void StepwiseEngine::RecomputeResiduals() {
+  const int q = q_;
+  const int y = p_;
+  const double* A = A_.get();
+  for (int c = 0; c < q; ++c) {
+    d_[c] = A[static_cast<std::size_t>(c) * q + c];
+    g_[c] = A[static_cast<std::size_t>(c) * q + y];
+  }
+  const int k = static_cast<int>(order_.size());
+  for (int r = 0; r < k; ++r) {
+    const double* w = W_.get() + static_cast<std::size_t>(r) * q;
+    const double wy = w[y];
+    for (int c = 0; c < q; ++c) {
+      d_[c] -= w[c] * w[c];
+      g_[c] -= w[c] * wy;
+    }
+  }
+  rss_ = d_[y];
+}
+
+StepwiseEngine::Entry StepwiseEngine::Enter(int e) {
+  const int q = q_;
+  const int y = p_;
+  const int k = static_cast<int>(order_.size());
+  if (k >= capacity_) return Entry::kWeakPivot;
+  const double* A = A_.get();
+  double* W = W_.get();
+  double* v = work_.data();
+  // v = A_e· - W_·eᵀ W: column e's cross-products with everything, minus
+  // what the model already explains.
+  std::memcpy(v, A + static_cast<std::size_t>(e) * q, sizeof(double) * q);
+  if (k > 0)
+    cblas_dgemv(
+        CblasRowMajor, CblasTrans, k, q, -1.0, W, q, W + e, q, 1.0, v, 1);
+  const double pivot = v[e];
+  const double Aee = A[static_cast<std::size_t>(e) * q + e];
+  if (!(pivot > kMinRetained * Aee)) return Entry::kWeakPivot;
+  if (!(std::fabs(pivot - d_[e]) <= kTrackedAgreement * Aee))
+    return Entry::kInconsistent;
+
+  const double rho = std::sqrt(pivot);
+  double* w = W + static_cast<std::size_t>(k) * q;
+  for (int c = 0; c < q; ++c) w[c] = v[c] / rho;
+  for (int r = 0; r < k; ++r) w[order_[r]] = 0.0;
+  w[e] = rho;
+  const double wy = w[y];
+  for (int c = 0; c < q; ++c) {
+    d_[c] -= w[c] * w[c];
+    g_[c] -= w[c] * wy;
+  }
+  rss_ = d_[y];
+
+  // R⁻¹ of the bordered triangle [R r; 0 ρ] is [T  -T r / ρ; 0  1 / ρ].
+  const int ldt = capacity_;
+  double* T = T_.get();
+  for (int i = 0; i < k; ++i) {
+    const double* t = T + static_cast<std::size_t>(i) * ldt;
+    double z = 0.0;
+    for (int j = i; j < k; ++j)
+      z += t[j] * W[static_cast<std::size_t>(j) * q + e];
+    T[static_cast<std::size_t>(i) * ldt + k] = -z / rho;
+  }
+  double* tk = T + static_cast<std::size_t>(k) * ldt;
+  for (int j = 0; j < k; ++j) tk[j] = 0.0;
+  tk[k] = 1.0 / rho;
+
+  order_.push_back(e);
+  position_[e] = k;
+  return Entry::kDone;
+}
+
+bool StepwiseEngine::Remove(int j) {
+  const int q = q_;
+  const int k = static_cast<int>(order_.size());
+  const int ldt = capacity_;
+  double* W = W_.get();
+  double* T = T_.get();
+  double rowBefore = 0.0;
+  for (int c = 0; c < k; ++c)
+    rowBefore = std::max(rowBefore,
+                         std::fabs(T[static_cast<std::size_t>(j) * ldt + c]));
+
+  // Dropping column o_j leaves rows j+1 .. k-1 one place right of the
+  // diagonal; each rotation moves one of them back.
+  for (int i = j + 1; i < k; ++i) {
+    const int col = order_[i];
+    double* upper = W + static_cast<std::size_t>(i - 1) * q;
+    double* lower = W + static_cast<std::size_t>(i) * q;
+    const double a = upper[col];
+    const double b = lower[col];
+    const double r = std::hypot(a, b);
+    const double c = a / r;
+    const double s = b / r;
+    for (int x = 0; x < q; ++x) {
+      const double top = upper[x];
+      const double bottom = lower[x];
+      upper[x] = c * top + s * bottom;
+      lower[x] = c * bottom - s * top;
+    }
+    upper[col] = r;
+    lower[col] = 0.0;
+    for (int m = 0; m <= i; ++m) {
+      double* t = T + static_cast<std::size_t>(m) * ldt;
+      const double left = t[i - 1];
+      const double right = t[i];
+      t[i - 1] = c * left + s * right;
+      t[i] = c * right - s * left;
+    }
+  }
+
+  // E T' = T G: row j of T G must have vanished in its first k-1 columns.
+  double rowAfter = 0.0;
+  for (int c = 0; c + 1 < k; ++c)
+    rowAfter =
+        std::max(rowAfter, std::fabs(T[static_cast<std::size_t>(j) * ldt + c]));
+  for (int m = j; m + 1 < k; ++m)
+    std::memcpy(T + static_cast<std::size_t>(m) * ldt,
+                T + static_cast<std::size_t>(m + 1) * ldt,
+                sizeof(double) * (k - 1));
+
+  position_[order_[j]] = -1;
+  order_.erase(order_.begin() + j);
+  for (int r = j; r < k - 1; ++r) position_[order_[r]] = r;
+  RecomputeResiduals();
+  return rowAfter <= kRemovalResidue * rowBefore;
+}
+
+void StepwiseEngine::Refactor() {
+  ++rebuilds_;
+  const std::vector<int> previous = order_;
+  for (int e : order_) position_[e] = -1;
+  order_.clear();
+  RecomputeResiduals();
+  for (int e : previous)
+    if (Enter(e) != Entry::kDone) break;
+}
+
+bool StepwiseEngine::SyncModel(const FeatureFlags& in) {
+  bool consistent = true;
+  for (int r = static_cast<int>(order_.size()) - 1; r >= 0; --r)
+    if (!in[order_[r]]) consistent = Remove(r) && consistent;
+  if (!consistent) Refactor();
+  bool complete = true;
+  for (int i = 0; i < p_; ++i) {
+    if (!in[i] || position_[i] >= 0) continue;
+    Entry entry = Enter(i);
+    if (entry == Entry::kInconsistent) {
+      Refactor();
+      entry = Enter(i);
+    }
+    complete = complete && entry == Entry::kDone;
+  }
+  // A feature that an earlier failure left out of a rebuilt factor.
+  for (int i = 0; i < p_ && complete; ++i)
+    complete = !in[i] || position_[i] >= 0;
+  return complete;
+}
+
+int StepwiseEngine::Step(const FeatureFlags& in,
+                         double pEnter,
+                         double pRemove,
+                         NEWMAT::ColumnVector& B,
+                         NEWMAT::ColumnVector& P,
+                         double& intercept) {
+  if (!usable_ || in.Count() != static_cast<std::uint64_t>(p_) ||
+      B.Nrows() != p_ || P.Nrows() != p_) {
+    ++refits_.unusableData;
+    return kStepNeedsRefit;
+  }
+  const int k = static_cast<int>(in.CountSelected());
+  if (n_ - (k + 1) < 2) return kStatusRejected;
+  if (!SyncModel(in)) {
+    ++refits_.modelPivot;
+    return kStepNeedsRefit;
+  }
+  const int status = Compute(pEnter, pRemove);
+  if (status != kStatusOk) return status;
+  for (int i = 0; i < p_; ++i) {
+    B.element(i) = b_[i];
+    P.element(i) = pValue_[i];
+  }
+  intercept = b0_;
+  return kStatusOk;
+}
+
+int StepwiseEngine::Compute(double pEnter, double pRemove) {
+  const int q = q_;
+  const int y = p_;
+  const int k = static_cast<int>(order_.size());
+  const int ldt = capacity_;
+  const double* A = A_.get();
+  const double* W = W_.get();
+  const double* T = T_.get();
+  const double dfe = n_ - (k + 1);
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+
+  const double Ayy = A[static_cast<std::size_t>(y) * q + y];
+  if (!(rss_ > kMinRetained * Ayy)) {
+    ++refits_.lostDigits;
+    return kStepNeedsRefit;
+  }
+  // The exact step gives every candidate NaN when the model explains the
+  // labels themselves; near that bound it decides.
+  if (rss_ <= kThresholdBand * kExplainedTolerance * S_[y]) {
+    ++refits_.nearThreshold;
+    return kStepNeedsRefit;
+  }
+  const double s2 = rss_ / dfe;
+
+  // In-model features: b = T W_·y, (A_MM)⁻¹_mm = ‖row m of T‖². RSS is the
+  // difference of terms as large as F² = (√A_yy + Σ |b_m| √A_mm)², so its
+  // error is about ε F², not ε A_yy.
+  double b0 = mean_[y];
+  double F = std::sqrt(Ayy);
+  for (int m = 0; m < k; ++m) {
+    const double* t = T + static_cast<std::size_t>(m) * ldt;
+    double b = 0.0;
+    double inverseDiagonal = 0.0;
+    for (int r = m; r < k; ++r) {
+      b += t[r] * W[static_cast<std::size_t>(r) * q + y];
+      inverseDiagonal += t[r] * t[r];
+    }
+    const int feature = order_[m];
+    const double Amm = A[static_cast<std::size_t>(feature) * q + feature];
+    if (!(Amm * inverseDiagonal * kMinRetained <= 1.0)) {
+      ++refits_.lostDigits;
+      return kStepNeedsRefit;
+    }
+    const double t2 = b * b / (s2 * inverseDiagonal);
+    b_[feature] = b;
+    pValue_[feature] = TwoSidedP(dfe, t2);
+    b0 -= b * mean_[feature];
+    F += std::fabs(b) * std::sqrt(Amm);
+  }
+  b0_ = b0;
+  if (!(rss_ >= kMinRetained * F * F)) {
+    ++refits_.lostDigits;
+    return kStepNeedsRefit;
+  }
+
+  // Candidates: the fit with c alone added. Its residual sum of squares
+  // Σe² = RSS - g_c β_c cancels terms as large as (F + |β_c| √A_cc)².
+  for (int c = 0; c < p_; ++c) {
+    if (position_[c] >= 0) continue;
+    const double d = d_[c];
+    const double bound = kExplainedTolerance * S_[c];
+    if (d <= bound / kThresholdBand) {
+      b_[c] = nan;
+      pValue_[c] = nan;
+      continue;
+    }
+    if (d < bound * kThresholdBand) {
+      ++refits_.nearThreshold;
+      return kStepNeedsRefit;
+    }
+    const double Acc = A[static_cast<std::size_t>(c) * q + c];
+    const double beta = g_[c] / d;
+    const double e2 = rss_ - g_[c] * beta;
+    const double Fc = F + std::fabs(beta) * std::sqrt(Acc);
+    if (!(d >= kMinRetained * Acc) || !(e2 >= kMinRetained * Fc * Fc)) {
+      ++refits_.lostDigits;
+      return kStepNeedsRefit;
+    }
+    const double t2 = beta * beta * d * (dfe - 1.0) / e2;
+    b_[c] = beta;
+    pValue_[c] = TwoSidedP(dfe, t2);
+  }
+
+  if (StepIsAmbiguous(pEnter, pRemove)) {
+    ++refits_.ambiguousStep;
+    return kStepNeedsRefit;
+  }
+  return kStatusOk;
+}
+
+bool StepwiseEngine::StepIsAmbiguous(double pEnter, double pRemove) const {
+  auto near = [](double value, double reference) {
+    return std::fabs(value - reference) <= kDecisionMargin * reference;
+  };
+  // Entry: the smallest candidate p-value below pEnter, lower index on ties.
+  double best = 1.0;
+  int pick = -1;
+  for (int i = 0; i < p_; ++i) {
+    if (position_[i] >= 0) continue;
+    const double P = pValue_[i];
+    if (near(P, pEnter)) return true;
+    if (P < pEnter && P < best) {
+      best = P;
+      pick = i;
+    }
+  }
+  if (pick >= 0) {
+    for (int i = 0; i < p_; ++i) {
+      if (position_[i] >= 0 || i == pick) continue;
+      const double P = pValue_[i];
+      // Equal values too: the exact step may round them apart.
+      if (P <= best * (1.0 + kDecisionMargin)) return true;
+      if (best < kTinyP && P < kTinyP) return true;
+    }
+    return false;
+  }
+  // Removal: the largest model p-value above pRemove, lower index on ties.
+  best = 0.0;
+  for (int i = 0; i < p_; ++i) {
+    if (position_[i] < 0) continue;
+    const double P = pValue_[i];
+    if (near(P, pRemove)) return true;
+    if (P > pRemove && P > best) {
+      best = P;
+      pick = i;
+    }
+  }
+  if (pick < 0) return false;
+  for (int i = 0; i < p_; ++i) {
+    if (position_[i] < 0 || i == pick) continue;
+    const double P = pValue_[i];
+    if (P >= best * (1.0 - kDecisionMargin)) return true;
+  }
+  return false;
+}
+
+}  // namespace Korva
