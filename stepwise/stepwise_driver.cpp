@@ -8,6 +8,7 @@
 #include "host/classifier_base.h"
 #include "host/classifier_progress.h"
 #include "plugin/dozod.h"
+#include "stepwise/stepwise_engine.h"
 #include "weighted/class_statistics.h"
 
 namespace {
@@ -91,11 +92,17 @@ int DOZOD::DoTrain(NEWMAT::Matrix& X,
   P = -1.0;
 
   const std::time_t start = std::time(nullptr);
+  // Each iteration's fit comes from the incremental engine; where it cannot
+  // vouch for its numbers, StepCalc refits from scratch.
+  Korva::StepwiseEngine engine;
+  engine.Start(X, labels, m);
   int step = 0;
   int prev_step = -1;
   int nextstep = -1;
   for (;;) {
-    const int result = StepCalc(X, labels, SelectedFeatures, B, P);
+    int result = engine.Step(SelectedFeatures, p_Enter, p_Remove, B, P, W0);
+    if (result == Korva::kStepNeedsRefit)
+      result = StepCalc(X, labels, SelectedFeatures, B, P);
     // Without a progress object a failure ends training too: going on would
     // let p-values of an earlier model (or none) choose the next steps.
     if (result != Korva::kStatusOk) {

@@ -1,12 +1,12 @@
 #include "stepwise/stepwise_engine.h"
 
+#include <cblas.h>
+
 #include <algorithm>
+#include <boost/math/special_functions/beta.hpp>
 #include <cmath>
 #include <cstring>
 #include <limits>
-
-#include <boost/math/special_functions/beta.hpp>
-#include <cblas.h>
 
 #include "host/betai.h"
 #include "host/classifier_base.h"

@@ -3,16 +3,18 @@
 // strain it.
 #include "stepwise/stepwise_engine.h"
 
+#include <gtest/gtest.h>
+#include <newmat/newmat.h>
+
 #include <algorithm>
 #include <cmath>
 #include <functional>
 #include <limits>
+#include <list>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
-#include <newmat/newmat.h>
 
 #include "cli/p300_generator.h"
 #include "host/betai.h"
@@ -516,6 +518,58 @@ TEST(Engine, LeavesAChoiceThatRoundingCouldFlipToTheExactStep) {
   EXPECT_EQ(engine.Step(in, 0.05, 0.1, B, P, b0), Korva::kStatusOk);
   EXPECT_EQ(engine.Step(in, plain.P.element(best), 0.1, B, P, b0),
             kStepNeedsRefit);
+}
+
+class Recorder : public ClassifierProgress {
+ public:
+  void AddMessage(const std::string& message) override {
+    messages.push_back(message);
+  }
+  std::vector<std::string> messages;
+};
+
+// DoTrain takes its fits from the engine: the same steps, messages, weights
+// and bias as a training whose every fit is StepCalc's.
+TEST(Engine, DrivesTheTrainingToTheExactStepsResult) {
+  const Data data = P300Like(600, 8, 12, 5);
+  const int p = data.X.Ncols();
+  Dozod trained;
+  ASSERT_EQ(trained.SetPRange(0.1, 0.15), Korva::kStatusOk);
+  NEWMAT::Matrix X = data.X;
+  NEWMAT::ColumnVector y = data.y;
+  Recorder progress;
+  std::list<std::string> list;
+  ASSERT_EQ(trained.DoTrain(X, y, &progress, list), Korva::kStatusOk);
+
+  // The exact loop, and the step messages it leads to.
+  std::vector<std::string> expected;
+  FeatureFlags in;
+  in.Reset(p);
+  Fit exact = ExactFit(data, in);
+  for (int step = 0; step < 300; ++step) {
+    const int next = NextStep(in, exact.P, 0.1, 0.15);
+    if (next < 0) break;
+    std::ostringstream text;
+    text << "Step " << step + 1 << (in[next] ? ", rem feat " : ", add feat ")
+         << next + 1 << ",  p = " << exact.P.element(next);
+    expected.push_back(text.str());
+    in[next] = !in[next];
+    exact = ExactFit(data, in);
+  }
+  ASSERT_GT(expected.size(), 10u);
+  ASSERT_GE(progress.messages.size(), expected.size());
+  for (std::size_t i = 0; i < expected.size(); ++i)
+    EXPECT_EQ(progress.messages[i], expected[i]);
+
+  const FeatureFlags& selected = trained.GetSelectedFeatures();
+  const NEWMAT::ColumnVector& weights = trained.GetWeights();
+  for (int j = 0; j < p; ++j) {
+    ASSERT_EQ(selected[j], in[j]) << j;
+    const double b = in[j] ? exact.B.element(j) : 0.0;
+    EXPECT_NEAR(
+        std::fabs(weights.element(j)), std::fabs(b), 1e-9 * std::fabs(b));
+  }
+  EXPECT_NEAR(trained.Bias(), exact.b0, 1e-9 * std::fabs(exact.b0));
 }
 
 // The double-precision incomplete beta function against the host's, over the

@@ -1,13 +1,12 @@
 // The module starts no thread: neither loading it (which loads its BLAS) nor
 // training through it may add a thread to the host's process.
 #include <dirent.h>
+#include <gtest/gtest.h>
 
 #include <fstream>
 #include <list>
 #include <random>
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "host/module_loader.h"
 
