@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -168,8 +169,11 @@ TrainingRun TrainClassifier(ClassifierBase& classifier,
   try {
     run.result = classifier.Train2(X, y, &progress, run.messages);
   } catch (const NEWMAT::BaseException&) {
+    // The matrix library keeps its message in one static buffer, over lines.
     const char* text = NEWMAT::BaseException::what();
-    run.exception = text && *text ? TerminalText(text) : "matrix library error";
+    std::string message = text && *text ? TerminalText(text) : "";
+    std::replace(message.begin(), message.end(), '\n', ' ');
+    run.exception = "matrix library: " + message;
   } catch (const std::bad_alloc&) {
     run.exception = "out of memory";
   } catch (const std::exception& error) {

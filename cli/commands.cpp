@@ -175,6 +175,10 @@ int RunTrain(const TrainOptions& options) {
                    TrainingFailure(run) + "; no model written");
 
   const Selection selection = ReadSelection(*classifier);
+  if (selection.Count() == 0)
+    Warn(
+        "no feature was selected, so the model cannot classify; a larger "
+        "--p-enter lets features in more easily");
   const std::vector<double> scores = ScoreRows(*classifier, data);
   const double auc = Auc(scores, data.labels);
   const double accuracy = SignAccuracy(scores, data.labels);
