@@ -30,8 +30,12 @@ constexpr double kThresholdBand = 8.0;
 // could swap order within the engine's error.
 constexpr double kDecisionMargin = 1e-6;
 
-// Below this, p-values may underflow differently in the exact step.
+// Below this, BetaiDouble may underflow where betai does not.
 constexpr double kTinyP = 1e-250;
+
+// Below this, p-values are subnormal or zero: the exact step's may differ in
+// every digit.
+constexpr double kUnderflowP = 1e-300;
 
 // Rows of X copied, shifted, per dsyrk call.
 constexpr int kBlockRows = 256;
@@ -107,6 +111,7 @@ void StepwiseEngine::Start(const NEWMAT::Matrix& X,
   position_.assign(p, -1);
   b_.assign(p, 0.0);
   pValue_.assign(p, 0.0);
+  t2_.assign(p, 0.0);
   order_.reserve(capacity_);
 
   const int ld = X.Ncols();
@@ -407,6 +412,7 @@ int StepwiseEngine::Compute(double pEnter, double pRemove) {
     const double t2 = b * b / (s2 * inverseDiagonal);
     b_[feature] = b;
     pValue_[feature] = TwoSidedP(dfe, t2);
+    t2_[feature] = t2;
     b0 -= b * mean_[feature];
     F += std::fabs(b) * std::sqrt(Amm);
   }
@@ -425,6 +431,7 @@ int StepwiseEngine::Compute(double pEnter, double pRemove) {
     if (d <= bound / kThresholdBand) {
       b_[c] = nan;
       pValue_[c] = nan;
+      t2_[c] = nan;
       continue;
     }
     if (d < bound * kThresholdBand) {
@@ -442,16 +449,19 @@ int StepwiseEngine::Compute(double pEnter, double pRemove) {
     const double t2 = beta * beta * d * (dfe - 1.0) / e2;
     b_[c] = beta;
     pValue_[c] = TwoSidedP(dfe, t2);
+    t2_[c] = t2;
   }
 
-  if (StepIsAmbiguous(pEnter, pRemove)) {
+  if (StepIsAmbiguous(dfe, pEnter, pRemove)) {
     ++refits_.ambiguousStep;
     return kStepNeedsRefit;
   }
   return kStatusOk;
 }
 
-bool StepwiseEngine::StepIsAmbiguous(double pEnter, double pRemove) const {
+bool StepwiseEngine::StepIsAmbiguous(double dfe,
+                                     double pEnter,
+                                     double pRemove) const {
   auto near = [](double value, double reference) {
     return std::fabs(value - reference) <= kDecisionMargin * reference;
   };
@@ -467,13 +477,32 @@ bool StepwiseEngine::StepIsAmbiguous(double pEnter, double pRemove) const {
       pick = i;
     }
   }
+  if (pick >= 0 && best == 0.0) {
+    // Several p-values may have underflowed. The exact step's t² differs by
+    // rounding, so a zero counts only if a slightly smaller t² underflows too
+    // (robust zeros tie alike in both and go to the lower index), and a tiny
+    // value before the pick only if a slightly larger t² still does not.
+    auto underflows = [dfe](double t2) {
+      return betai(0.5 * dfe, 0.5, dfe / (dfe + t2)) == 0.0;
+    };
+    for (int i = 0; i < p_; ++i) {
+      if (position_[i] >= 0) continue;
+      const double P = pValue_[i];
+      if (P == 0.0 && !underflows((1.0 - kDecisionMargin) * t2_[i]))
+        return true;
+      if (P > 0.0 && P < kUnderflowP && i < pick &&
+          underflows((1.0 + kDecisionMargin) * t2_[i]))
+        return true;
+    }
+    return false;
+  }
   if (pick >= 0) {
+    // A subnormal p-value has lost its digits.
+    if (best < kUnderflowP) return true;
     for (int i = 0; i < p_; ++i) {
       if (position_[i] >= 0 || i == pick) continue;
-      const double P = pValue_[i];
       // Equal values too: the exact step may round them apart.
-      if (P <= best * (1.0 + kDecisionMargin)) return true;
-      if (best < kTinyP && P < kTinyP) return true;
+      if (pValue_[i] <= best * (1.0 + kDecisionMargin)) return true;
     }
     return false;
   }

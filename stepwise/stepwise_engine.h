@@ -162,7 +162,7 @@ class StepwiseEngine {
   void Refactor();
   bool SyncModel(const FeatureFlags& in);
   int Compute(double pEnter, double pRemove);
-  bool StepIsAmbiguous(double pEnter, double pRemove) const;
+  bool StepIsAmbiguous(double dfe, double pEnter, double pRemove) const;
 
   int n_ = 0;
   int p_ = 0;
@@ -183,6 +183,7 @@ class StepwiseEngine {
   std::vector<double> work_;    // q
   std::vector<double> b_;       // p: the coefficients being built
   std::vector<double> pValue_;  // p
+  std::vector<double> t2_;      // p: the t² behind each p-value
   double b0_ = 0.0;
   EngineRefits refits_;
   int rebuilds_ = 0;

@@ -274,6 +274,23 @@ Data Redundant(int blocks, std::uint64_t seed) {
   return data;
 }
 
+// Features that carry the class so strongly (t from about 15 to 90) that
+// many p-values underflow to zero or below the normal range.
+Data Overwhelming(std::uint64_t seed) {
+  const int n = 2500;
+  const int p = 30;
+  std::mt19937_64 random(seed);
+  std::normal_distribution<double> normal;
+  Data data{NEWMAT::Matrix(n, p), NEWMAT::ColumnVector(n)};
+  for (int i = 0; i < n; ++i) {
+    const double label = i % 4 == 0 ? 1.0 : -1.0;
+    data.y.element(i) = label;
+    for (int j = 0; j < p; ++j)
+      data.X.element(i, j) = 0.05 * (j + 6) * label + normal(random);
+  }
+  return data;
+}
+
 // Zero and constant columns, and columns far from zero or of very different
 // sizes.
 Data DegenerateColumns(std::uint64_t seed) {
@@ -346,6 +363,8 @@ INSTANTIATE_TEST_SUITE_P(Engine, SideBySideTest, ::testing::Values(
          0.80, 0.90, 300, 1e-9, 101, 0, false},
     Case{"Removals", [] { return Redundant(6, 8); },
          0.05, 0.10, 300, 1e-9, 10, 3, true},
+    Case{"UnderflowingPValues", [] { return Overwhelming(12); },
+         0.05, 0.10, 300, 1e-9, 5, 0, false},
     Case{"ExactlyCollinear", [] { return ExactlyCollinear(21); },
          0.40, 0.50, 300, 1e-9, 10, 0, false},
     Case{"NearlyCollinear", [] { return NearlyCollinear(21); },
@@ -395,6 +414,23 @@ TEST(Engine, FollowsArbitraryChangesOfTheFlags) {
   EXPECT_GT(removals, 30);
   EXPECT_EQ(served, 80);
   EXPECT_EQ(engine.Rebuilds(), 0);
+}
+
+// The data of the UnderflowingPValues case does underflow: several zero
+// p-values, and some below the normal range, tie for entry at first.
+TEST(Engine, OverwhelmingDataUnderflows) {
+  const Data data = Overwhelming(12);
+  FeatureFlags in;
+  in.Reset(30);
+  const Fit exact = ExactFit(data, in);
+  int zeros = 0;
+  int subnormal = 0;
+  for (int j = 0; j < 30; ++j) {
+    zeros += exact.P.element(j) == 0.0 ? 1 : 0;
+    subnormal += exact.P.element(j) > 0.0 && exact.P.element(j) < 1e-300;
+  }
+  EXPECT_GE(zeros, 3);
+  EXPECT_GE(zeros + subnormal, 4);
 }
 
 NEWMAT::ColumnVector Filled(int size, double value) {
