@@ -1,0 +1,41 @@
+#ifndef KORVA_FUZZ_HARNESSES_H_
+#define KORVA_FUZZ_HARNESSES_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// What each fuzz target does with one input. Each returns "" when every check
+// held and otherwise says what failed; a crash, a leak or undefined behaviour
+// is caught by the sanitizers instead. The regression tests replay the kept
+// inputs through the same functions.
+namespace Korva::Fuzz {
+
+// Parses the bytes as XML (a partial tree is used too) and reads it into a
+// fresh DOZOD with Read, then exercises the classifier.
+std::string FuzzDocument(const std::uint8_t* data, std::size_t size);
+
+// Parses the bytes as XML and hands its document element to ReadClassifier,
+// ReadCfg and ReadInfo of one fresh DOZOD, then exercises the classifier.
+std::string FuzzSections(const std::uint8_t* data, std::size_t size);
+
+// First byte: options (bit 0: label column required; bits 1-2: threads - 1);
+// the rest is CSV text. Checks the data set's shape, or that a refusal is a
+// DataError that names the file.
+std::string FuzzCsv(const std::uint8_t* data, std::size_t size);
+
+// The same input format. Repeats the body of the text past the size at which
+// the reader splits the work across threads and parses it with one and with
+// three threads: data and messages must be the same. Too slow for fuzzing (a
+// megabyte per input); the regression tests run it on every kept CSV input.
+std::string CompareCsvThreads(const std::uint8_t* data, std::size_t size);
+
+// Decodes a tiny training set (up to 10 rows and 6 columns of arbitrary
+// doubles, labels of any value), p-range, iteration limit and feature names;
+// trains with and without a progress object and compares; exercises the
+// trained classifier.
+std::string FuzzTraining(const std::uint8_t* data, std::size_t size);
+
+}  // namespace Korva::Fuzz
+
+#endif  // KORVA_FUZZ_HARNESSES_H_
