@@ -1,6 +1,7 @@
 #include "cli/classifier_host.h"
 
 #include <newmat/newmat.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -282,13 +283,23 @@ void SaveModel(ClassifierBase& classifier, const std::string& path) {
 }
 
 void SaveWeights(ClassifierBase& classifier, const std::string& path) {
-  WriteAtomically(path, [&](const std::string& tempPath) {
-    classifier.SaveToFile(tempPath.c_str());
-    struct stat info {};
-    if (::stat(tempPath.c_str(), &info) != 0 || info.st_size == 0)
-      throw OutputError("cannot write " + path +
-                        ": the classifier wrote no weight file");
-  });
+  // SaveToFile reports no failure, so on a full disk its file would end short
+  // unseen and replace the earlier one. It writes into a file in memory
+  // instead, and the bytes reach the disk through a write that checks.
+  const int fd = ::memfd_create("korva-weights", MFD_CLOEXEC);
+  if (fd < 0)
+    throw OutputError("cannot write " + path + ": " + std::strerror(errno));
+  classifier.SaveToFile(("/proc/self/fd/" + std::to_string(fd)).c_str());
+  std::string text;
+  char buffer[1 << 16];
+  ssize_t n = 0;
+  while ((n = ::pread(fd, buffer, sizeof(buffer), text.size())) > 0)
+    text.append(buffer, static_cast<size_t>(n));
+  ::close(fd);
+  if (text.empty())
+    throw OutputError("cannot write " + path +
+                      ": the classifier wrote no weight file");
+  WriteTextAtomically(path, text);
 }
 
 int Selection::Count() const {

@@ -23,8 +23,12 @@ std::shared_ptr<Module> Module::Open(const std::string& path) {
   struct stat info {};
   if (stat(path.c_str(), &info) != 0)
     throw ModuleError("module file not found: " + path);
+  // dlopen looks a name without a slash up on the library search path; the
+  // file found above, relative to the current folder, is the one to load.
+  const std::string file =
+      path.find('/') == std::string::npos ? "./" + path : path;
   dlerror();
-  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  void* handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr)
     throw ModuleError("cannot load module " + path + ": " + LastDlError());
   auto symbol = [&](const char* name) {
