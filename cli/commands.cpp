@@ -41,6 +41,12 @@ std::string Fixed(double value, int digits) {
   return buffer;
 }
 
+// A training time: milliseconds below a second, else seconds.
+std::string Duration(double seconds) {
+  if (seconds < 1.0) return Fixed(seconds * 1000.0, 1) + " ms";
+  return Fixed(seconds, 2) + " s";
+}
+
 // Where a data set comes from: a CSV file, or a MATLAB file and its variables.
 struct DataSource {
   std::string path;
@@ -105,15 +111,24 @@ struct ParameterOptions {
   CLI::Option* pRemoveOption = nullptr;
   CLI::Option* maxIterOption = nullptr;
 
-  void Add(CLI::App* command, const char* defaults) {
-    pEnterOption = command->add_option(
-        "--p-enter",
-        pEnter,
-        std::string("a feature enters below this p-value ") + defaults);
-    pRemoveOption = command->add_option(
-        "--p-remove", pRemove, "a feature leaves above this p-value");
+  // `customary`: unset p-values fall back to 0.10 / 0.15 (the demo), not to
+  // the module's defaults.
+  void Add(CLI::App* command, bool customary) {
+    const std::string from = customary ? "default here " : "module default ";
+    pEnterOption =
+        command->add_option("--p-enter",
+                            pEnter,
+                            "a feature enters below this p-value (" + from +
+                                (customary ? "0.10" : "0.05") + ")");
+    pRemoveOption =
+        command->add_option("--p-remove",
+                            pRemove,
+                            "a feature leaves above this p-value (" + from +
+                                (customary ? "0.15" : "0.10") + ")");
     maxIterOption = command->add_option(
-        "--max-iter", maxIter, "most changes of the selection (0 or more)");
+        "--max-iter",
+        maxIter,
+        "most changes of the selection, 0 or more (module default 300)");
   }
   Parameters Get() const {
     Parameters parameters;
@@ -196,7 +211,7 @@ int RunTrain(const TrainOptions& options) {
              std::to_string(data.cols)},
         {"training set AUC", Fixed(auc, 3)},
         {"training set accuracy", Fixed(accuracy, 3)},
-        {"training time", Fixed(run.seconds, 2) + " s"},
+        {"training time", Duration(run.seconds)},
     };
     content.rocs = {{"training set", scores, data.labels}};
     content.scores = scores;
@@ -209,7 +224,7 @@ int RunTrain(const TrainOptions& options) {
   }
   if (out) {
     *out << "selected " << selection.Count() << " of " << data.cols
-         << " features in " << Fixed(run.seconds, 2) << " s\n"
+         << " features in " << Duration(run.seconds) << "\n"
          << "training set: AUC " << Fixed(auc, 3) << ", accuracy "
          << Fixed(accuracy, 3) << " (scores of the training data itself)\n"
          << "model written to " << options.model << '\n';
@@ -274,7 +289,7 @@ int RunScore(const ScoreOptions& options) {
          << "; scores written to " << options.output << '\n';
   }
   if (data.hasLabels) {
-    info << "AUC " << Fixed(Auc(scores, data.labels), 4)
+    info << "AUC " << Fixed(Auc(scores, data.labels), 3)
          << " against the labels in " << options.data.path << '\n';
   }
   info << "note: " << kInterceptNote << '\n';
@@ -295,14 +310,14 @@ struct EvaluateOptions {
 void PrintFoldTable(const std::vector<std::string>& names,
                     const std::vector<FoldData>& folds,
                     const std::vector<FoldResult>& results) {
-  std::printf("%-12s %6s %6s %9s %7s %9s %9s\n",
+  std::printf("%-12s %6s %6s %9s %7s %9s %10s\n",
               "",
               "train",
               "test",
               "selected",
               "AUC",
               "accuracy",
-              "time (s)");
+              "time (ms)");
   for (size_t k = 0; k < results.size(); ++k) {
     const FoldResult& r = results[k];
     if (!r.Succeeded()) {
@@ -313,14 +328,14 @@ void PrintFoldTable(const std::vector<std::string>& names,
                   r.failure.c_str());
       continue;
     }
-    std::printf("%-12s %6d %6d %9d %7s %9s %9s\n",
+    std::printf("%-12s %6d %6d %9d %7s %9s %10s\n",
                 names[k].c_str(),
                 folds[k].train.rows,
                 folds[k].test.rows,
                 r.SelectedCount(),
                 Fixed(Auc(r.scores, folds[k].test.labels), 3).c_str(),
                 Fixed(SignAccuracy(r.scores, folds[k].test.labels), 3).c_str(),
-                Fixed(r.seconds, 2).c_str());
+                Fixed(r.seconds * 1000.0, 1).c_str());
   }
   std::fflush(stdout);
 }
@@ -424,7 +439,7 @@ int RunEvaluate(const EvaluateOptions& options) {
               << "), accuracy " << Fixed(meanAccuracy, 3) << ", "
               << Fixed(selected / n, 1)
               << " features selected on average, training time "
-              << Fixed(seconds, 2) << " s in all\n";
+              << Duration(seconds) << " in all\n";
   }
 
   if (!options.report.empty()) {
@@ -627,7 +642,7 @@ int RunDemo(const DemoOptions& options) {
            std::to_string(calibration.cols)},
       {"test set AUC", Fixed(auc, 3)},
       {"test set accuracy", Fixed(accuracy, 3)},
-      {"training time", Fixed(run.seconds, 2) + " s"},
+      {"training time", Duration(run.seconds)},
   };
   content.rocs = {
       {"calibration set (training data)", trainScores, calibration.labels},
@@ -640,7 +655,7 @@ int RunDemo(const DemoOptions& options) {
 
   std::cout << "selected features: " << selection.Count() << " of "
             << calibration.cols << '\n'
-            << "training time:     " << Fixed(run.seconds, 2) << " s\n"
+            << "training time:     " << Duration(run.seconds) << "\n"
             << "test set AUC:      " << Fixed(auc, 3) << '\n'
             << "test set accuracy: " << Fixed(accuracy, 3)
             << " (sign of the score against the label)\n"
@@ -687,7 +702,7 @@ int RunKorva(int argc, char** argv) {
                          train.quiet,
                          "print nothing on standard output (warnings and "
                          "errors still go to standard error)");
-  train.parameters.Add(trainCommand, "(module default 0.05)");
+  train.parameters.Add(trainCommand, false);
   AddMatOptions(trainCommand, train.data);
   AddModuleOption(trainCommand, train.module);
 
@@ -726,7 +741,7 @@ int RunKorva(int argc, char** argv) {
       ->check(CLI::Range(1, 64));
   evaluateCommand->add_option(
       "--report", evaluate.report, "HTML report to write");
-  evaluate.parameters.Add(evaluateCommand, "(module default 0.05)");
+  evaluate.parameters.Add(evaluateCommand, false);
   AddMatOptions(evaluateCommand, evaluate.data);
   AddModuleOption(evaluateCommand, evaluate.module);
 
@@ -785,7 +800,7 @@ int RunKorva(int argc, char** argv) {
       "--channels", demo.generator.channels, "channels (default 8)");
   demoCommand->add_option(
       "--samples", demo.generator.samples, "samples per channel (default 20)");
-  demo.parameters.Add(demoCommand, "(default here 0.10)");
+  demo.parameters.Add(demoCommand, true);
   demoCommand->add_flag(
       "--verbose", demo.verbose, "print every training message");
   AddModuleOption(demoCommand, demo.module);

@@ -141,12 +141,17 @@ void Fail(Chunk& chunk, size_t line, int column, std::string what) {
   chunk.error = std::move(what);
 }
 
+// Parses the lines in [begin, end). Room is reserved for the lines up to
+// `reserveEnd`: the first stretch reserves for the whole body, so that the
+// others can be appended to it without moving it.
 void ParseChunk(const char* begin,
                 const char* end,
+                const char* reserveEnd,
                 const Layout& layout,
                 Chunk& chunk) {
   const int cols = layout.fields - (layout.labelColumn >= 0 ? 1 : 0);
-  const size_t estimate = static_cast<size_t>(std::count(begin, end, '\n')) + 1;
+  const size_t estimate =
+      static_cast<size_t>(std::count(begin, reserveEnd, '\n')) + 1;
   chunk.X.reserve(estimate * cols);
   if (layout.labelColumn >= 0) chunk.labels.reserve(estimate);
 
@@ -297,9 +302,10 @@ Dataset ParseCsv(std::string_view text,
     workers.emplace_back(ParseChunk,
                          cuts[t],
                          cuts[t + 1],
+                         cuts[t + 1],
                          std::cref(layout),
                          std::ref(chunks[t]));
-  ParseChunk(cuts[0], cuts[1], layout, chunks[0]);
+  ParseChunk(cuts[0], cuts[1], bodyEnd, layout, chunks[0]);
   for (std::thread& worker : workers) worker.join();
 
   // The first failing stretch holds the earliest error.
@@ -327,17 +333,13 @@ Dataset ParseCsv(std::string_view text,
   if (total > static_cast<size_t>(std::numeric_limits<int>::max()))
     throw DataError(fileName + ": more rows than can be handled");
   data.rows = static_cast<int>(total);
-  if (threads == 1) {
-    data.X = std::move(chunks[0].X);
-    data.labels = std::move(chunks[0].labels);
-  } else {
-    data.X.reserve(total * cols);
-    if (data.hasLabels) data.labels.reserve(total);
-    for (Chunk& c : chunks) {
-      data.X.insert(data.X.end(), c.X.begin(), c.X.end());
-      data.labels.insert(data.labels.end(), c.labels.begin(), c.labels.end());
-      c = Chunk{};
-    }
+  data.X = std::move(chunks[0].X);
+  data.labels = std::move(chunks[0].labels);
+  for (int t = 1; t < threads; ++t) {
+    data.X.insert(data.X.end(), chunks[t].X.begin(), chunks[t].X.end());
+    data.labels.insert(
+        data.labels.end(), chunks[t].labels.begin(), chunks[t].labels.end());
+    chunks[t] = Chunk{};
   }
   return data;
 }

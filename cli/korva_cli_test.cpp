@@ -504,6 +504,7 @@ TEST_F(KorvaCli, ScoringDataOfAnotherWidthIsRefused) {
 }
 
 struct BadRange {
+  const char* name;
   const char* pEnter;
   const char* pRemove;
 };
@@ -527,14 +528,16 @@ TEST_P(KorvaBadRange, IsRefusedWithTheRule) {
   EXPECT_FALSE(fs::exists(In("m.xml")));
 }
 
-INSTANTIATE_TEST_SUITE_P(Parameters,
-                         KorvaBadRange,
-                         ::testing::Values(BadRange{"0.2", "0.1"},
-                                           BadRange{"0.1", "0.1"},
-                                           BadRange{"0", "0.1"},
-                                           BadRange{"0.5", "1.5"},
-                                           BadRange{"-0.1", "0.1"},
-                                           BadRange{"nan", "0.5"}));
+INSTANTIATE_TEST_SUITE_P(
+    Parameters,
+    KorvaBadRange,
+    ::testing::Values(BadRange{"EnterAboveRemove", "0.2", "0.1"},
+                      BadRange{"EnterEqualsRemove", "0.1", "0.1"},
+                      BadRange{"EnterZero", "0", "0.1"},
+                      BadRange{"RemoveAboveOne", "0.5", "1.5"},
+                      BadRange{"EnterNegative", "-0.1", "0.1"},
+                      BadRange{"EnterNaN", "nan", "0.5"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // Five rows and a p-enter near 1 let a third feature in, which leaves the
 // regression fewer than two error degrees of freedom: training returns -10.
