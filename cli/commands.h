@@ -11,8 +11,9 @@ namespace Korva::Cli {
 int RunKorva(int argc, char** argv);
 
 // Shows the configuration dialog of the classifier saved in `modelPath` and
-// saves it back when the user accepts. `program` is argv[0]. Returns the exit
-// status; throws CliError when there is no display or the model is unusable.
+// saves it back when the user accepts. `program` is argv[0]. Creates the GUI
+// application unless the process has one. Returns the exit status; throws
+// CliError when there is no display or the model is unusable.
 int RunEdit(const std::string& program,
             const std::string& modelPath,
             const std::string& modulePath);

@@ -2,6 +2,7 @@
 #include <QApplication>
 #include <cstdlib>
 #include <iostream>
+#include <optional>
 
 #include "cli/classifier_host.h"
 #include "cli/commands.h"
@@ -35,10 +36,12 @@ int RunEdit(const std::string& program,
         kExitModel,
         "the classifier in " + modelPath + " offers no configuration dialog");
 
+  // A GUI application for the dialog, unless the process already has one.
   int argc = 1;
   std::string name = program;
   char* argv[] = {name.data(), nullptr};
-  QApplication application(argc, argv);
+  std::optional<QApplication> application;
+  if (QCoreApplication::instance() == nullptr) application.emplace(argc, argv);
   if (!classifier->EditConfiguration()) {
     std::cout << "configuration not changed (dialog cancelled or not shown); "
               << modelPath << " is untouched\n";
