@@ -3,7 +3,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -57,6 +60,27 @@ TEST_F(AtomicFile, FailingWriterLeavesOldContentAndNoTemporaryFile) {
                                  throw OutputError("disk full");
                                }),
                OutputError);
+  EXPECT_EQ(Read(path), "old model");
+  EXPECT_EQ(Entries(), std::vector<std::string>{"model.xml"});
+}
+
+// A run killed in the middle of a write: the old file stays whole and the
+// temporary file is gone.
+TEST_F(AtomicFile, InterruptDuringWriteLeavesOldContentAndNoTemporaryFile) {
+  const fs::path path = dir / "model.xml";
+  WriteTextAtomically(path.string(), "old model");
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    WriteAtomically(path.string(), [](const std::string& tempPath) {
+      std::ofstream(tempPath) << "half a mod" << std::flush;
+      ::raise(SIGTERM);
+    });
+    ::_exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFSIGNALED(status)) << "the child must die of the signal";
+  EXPECT_EQ(WTERMSIG(status), SIGTERM);
   EXPECT_EQ(Read(path), "old model");
   EXPECT_EQ(Entries(), std::vector<std::string>{"model.xml"});
 }
