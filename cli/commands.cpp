@@ -2,8 +2,10 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <numeric>
 #include <sstream>
@@ -103,7 +105,7 @@ std::string ShortInfo(ClassifierBase& classifier) {
   return info;
 }
 
-// Adds --p-enter, --p-remove and --max-iter; `given` tells which were given.
+// --p-enter, --p-remove and --max-iter; Get() holds only those given.
 struct ParameterOptions {
   double pEnter = 0.0, pRemove = 0.0;
   int maxIter = 0;
@@ -111,8 +113,8 @@ struct ParameterOptions {
   CLI::Option* pRemoveOption = nullptr;
   CLI::Option* maxIterOption = nullptr;
 
-  // `customary`: unset p-values fall back to 0.10 / 0.15 (the demo), not to
-  // the module's defaults.
+  // `customary`: the help names the demo's 0.10 / 0.15 as the defaults
+  // instead of the module's.
   void Add(CLI::App* command, bool customary) {
     const std::string from = customary ? "default here " : "module default ";
     pEnterOption =
@@ -665,6 +667,19 @@ int RunDemo(const DemoOptions& options) {
   return kExitOk;
 }
 
+// Scores or data that never reached standard output (a full disk behind a
+// redirection) must not pass for success.
+int FinishStandardOutput(int status) {
+  errno = 0;
+  std::cout.flush();
+  const bool flushed = std::fflush(stdout) == 0;
+  const int error = errno;
+  if (flushed && std::cout && !std::ferror(stdout)) return status;
+  std::cerr << "korva: error: cannot write standard output"
+            << (error ? std::string(": ") + std::strerror(error) : "") << '\n';
+  return status == kExitOk ? kExitOutput : status;
+}
+
 void AddModuleOption(CLI::App* command, std::string& module) {
   command->add_option("--module",
                       module,
@@ -813,14 +828,16 @@ int RunKorva(int argc, char** argv) {
   }
 
   try {
-    if (trainCommand->parsed()) return RunTrain(train);
-    if (scoreCommand->parsed()) return RunScore(score);
-    if (evaluateCommand->parsed()) return RunEvaluate(evaluate);
-    if (infoCommand->parsed()) return RunInfo(infoModel, infoModule);
+    int status = kExitUsage;
+    if (trainCommand->parsed()) status = RunTrain(train);
+    if (scoreCommand->parsed()) status = RunScore(score);
+    if (evaluateCommand->parsed()) status = RunEvaluate(evaluate);
+    if (infoCommand->parsed()) status = RunInfo(infoModel, infoModule);
     if (editCommand->parsed())
-      return RunEdit(argv[0], editModel, ChooseModulePath(editModule));
-    if (generateCommand->parsed()) return RunGenerate(generate);
-    if (demoCommand->parsed()) return RunDemo(demo);
+      status = RunEdit(argv[0], editModel, ChooseModulePath(editModule));
+    if (generateCommand->parsed()) status = RunGenerate(generate);
+    if (demoCommand->parsed()) status = RunDemo(demo);
+    return FinishStandardOutput(status);
   } catch (const CliError& error) {
     std::cerr << "korva: error: " << error.what() << '\n';
     return error.Code();
@@ -831,7 +848,6 @@ int RunKorva(int argc, char** argv) {
     std::cerr << "korva: error: " << error.what() << '\n';
     return 1;
   }
-  return kExitUsage;
 }
 
 }  // namespace Korva::Cli

@@ -494,13 +494,22 @@ TEST_F(KorvaCli, UnusableModelDocumentGetsItsOwnMessage) {
   }
 }
 
-TEST_F(KorvaCli, ScoringDataOfAnotherWidthIsRefused) {
+TEST_F(KorvaCli, ScoringDataOfAnotherWidthIsRefusedOtherNamesWarned) {
   ASSERT_EQ(
       Run({"train", TrainSet(), "--model", In("m.xml"), "--quiet"}).status, 0);
   WriteFile(In("narrow.csv"), "a,b\n1,2\n");
   const Result run = Run({"score", In("m.xml"), In("narrow.csv")});
   EXPECT_EQ(run.status, 3);
   EXPECT_THAT(run.err, HasSubstr("has 2 feature columns but model"));
+
+  std::string renamed = ReadFile(TestSet());
+  renamed.replace(renamed.find("Cz_03"), 5, "Xy_03");
+  WriteFile(In("renamed.csv"), renamed);
+  const Result warned = Run({"score", In("m.xml"), In("renamed.csv")});
+  EXPECT_EQ(warned.status, 0);
+  EXPECT_THAT(warned.err,
+              HasSubstr("differ from the model's, first at feature 13 "
+                        "(model: \"Cz_03\", data: \"Xy_03\")"));
 }
 
 struct BadRange {
