@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,10 @@ struct KeptInput {
   Target target;
   fs::path file;
 };
+
+void PrintTo(const KeptInput& input, std::ostream* os) {
+  *os << input.file.filename().string();
+}
 
 std::vector<KeptInput> ListInputs(const char* onlyTarget = nullptr) {
   std::vector<KeptInput> inputs;
