@@ -189,7 +189,13 @@ class KorvaFaults : public ::testing::Test {
     fs::remove_all(io_);
   }
 
-  static std::string Korva() { return Quote(KORVA_BINARY); }
+  // korva, run through $KORVA_TEST_WRAPPER when that is set (for example a
+  // valgrind command line, to run every case below under it once).
+  static std::string Korva() {
+    const char* wrapper = std::getenv("KORVA_TEST_WRAPPER");
+    return (wrapper && *wrapper ? std::string(wrapper) + " " : "") +
+           Quote(KORVA_BINARY);
+  }
   // korva with `arguments`, run in the test's folder after `prefix`.
   Result Run(const std::string& arguments, const std::string& prefix = "") {
     return Shell(dir_, io_, prefix + Korva() + " " + arguments);
@@ -691,5 +697,32 @@ INSTANTIATE_TEST_SUITE_P(Hardening,
                                            FullAt{"weights", 2},
                                            FullAt{"report", 3}),
                          [](const auto& info) { return info.param.name; });
+
+// ---- memory errors and leaks ----------------------------------------------
+
+// A training with every output, a scoring and a failing write under valgrind
+// memcheck: no invalid access and no lost block. Sanitizer builds cannot run
+// under valgrind; there the sanitizers check the same runs.
+TEST_F(KorvaFaults, TrainAndScoreAreCleanUnderValgrind) {
+#ifndef KORVA_VALGRIND
+  GTEST_SKIP() << "valgrind is not available in this build";
+#else
+  const std::string valgrind = Quote(KORVA_VALGRIND) +
+                               " -q --error-exitcode=97 --leak-check=full "
+                               "--errors-for-leak-kinds=definite,indirect ";
+  Put("data.csv", data_);
+  for (const auto& [command, status] : std::vector<std::pair<std::string, int>>{
+           {"train data.csv --model model.xml --weights w.txt --report r.html "
+            "--log-json log.json --quiet",
+            kExitOk},
+           {"score model.xml data.csv --output scores.csv", kExitOk},
+           {"train data.csv --model nowhere/model.xml --quiet", kExitOutput},
+       }) {
+    const Result r = Run(command, valgrind);
+    EXPECT_EQ(r.status, status) << command << "\n" << r.err;
+    EXPECT_THAT(r.err, Not(HasSubstr("=="))) << command;
+  }
+#endif
+}
 
 }  // namespace
