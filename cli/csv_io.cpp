@@ -240,6 +240,13 @@ Dataset ParseCsv(std::string_view text,
                  const std::string& fileName,
                  const CsvOptions& options) {
   if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+  // Text holds no NUL byte. Without this check a binary file given by
+  // mistake fails later with a message about its "header" or "values".
+  if (const size_t nul = text.find('\0'); nul != std::string_view::npos) {
+    const size_t nulLine = 1 + CountLines(text.data(), text.data() + nul);
+    throw DataError(fileName + ", line " + std::to_string(nulLine) +
+                    ": a NUL byte: this is binary data, not CSV text");
+  }
 
   // The header is the first line that is not blank.
   size_t line = 1;

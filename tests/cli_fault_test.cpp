@@ -252,7 +252,9 @@ const BadData kBadData[] = {
     {"truncated_mid_row",
      [](const std::string& data) { return data.substr(0, 20000); },
      "ragged row"},
-    {"binary", [](const std::string&) { return BinaryBytes(4000); }, "bad.csv"},
+    {"binary",
+     [](const std::string&) { return BinaryBytes(4000); },
+     "bad.csv, line 1: a NUL byte: this is binary data, not CSV text"},
     {"header_only",
      [](const std::string& data) {
        return data.substr(0, data.find('\n') + 1);
@@ -306,7 +308,7 @@ TEST_F(KorvaFaults, MissingDataFileOrAFolderIsRefused) {
 }
 
 // A file of 256 MiB with no line end and no text: it is read (held once in
-// memory) and refused, with no model written.
+// memory) and refused as binary, with no model written.
 TEST_F(KorvaFaults, HugeFileWithoutTextIsRefused) {
   {
     std::ofstream huge(dir_ / "huge.csv", std::ios::binary);
@@ -315,7 +317,7 @@ TEST_F(KorvaFaults, HugeFileWithoutTextIsRefused) {
   }
   const Result r = Run("train huge.csv --model model.xml");
   EXPECT_EQ(r.status, kExitData) << r.err;
-  EXPECT_THAT(r.err, StartsWith("korva: error: huge.csv"));
+  EXPECT_THAT(r.err, StartsWith("korva: error: huge.csv, line 1: a NUL byte"));
   EXPECT_THAT(Files(), ElementsAre("huge.csv"));
 }
 
