@@ -14,3 +14,7 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 scripts/build.sh build-asan -DKORVA_SANITIZE=ON -DKORVA_BUILD_BENCHMARKS=OFF \
   -DCMAKE_BUILD_TYPE=Debug
 (cd build-asan && ctest --output-on-failure -j "$jobs")
+
+# Every fuzz target for a minute under ASan+UBSan (see docs/hardening.md for
+# longer runs).
+scripts/fuzz.sh 60
