@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <limits>
 #include <list>
-#include <new>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -62,8 +62,8 @@ double Label(ByteReader& in) {
 }
 
 // Valid pairs are common so that training runs with other thresholds; the
-// rest exercise the refusal of SetPRange.
-void ConfigurePRange(ByteReader& in, ProbeDozod& dozod) {
+// rest exercise the refusal of SetPRange. Returns what went wrong, or "".
+std::string ConfigurePRange(ByteReader& in, ProbeDozod& dozod) {
   constexpr double kPairs[][2] = {{0.05, 0.1},
                                   {0.01, 0.02},
                                   {0.5, 1.0},
@@ -90,11 +90,12 @@ void ConfigurePRange(ByteReader& in, ProbeDozod& dozod) {
   const int status = dozod.SetPRange(pEnter, pRemove);
   const bool valid = pEnter > 0.0 && pEnter < pRemove && pRemove <= 1.0;
   if (valid ? status != 0 : status != kStatusRejected)
-    throw std::string("SetPRange answered ") + std::to_string(status) +
-        " for a p-range that is " + (valid ? "valid" : "invalid");
+    return "SetPRange answered " + std::to_string(status) +
+           " for a p-range that is " + (valid ? "valid" : "invalid");
   if (!valid && (!SameDouble(dozod.GetPEnter(), oldEnter) ||
                  !SameDouble(dozod.GetPRemove(), oldRemove)))
-    throw std::string("a refused p-range changed the classifier");
+    return "a refused p-range changed the classifier";
+  return {};
 }
 
 // Bounded: a selection may cycle through the same few features until the
@@ -105,14 +106,12 @@ int MaxIter(ByteReader& in) {
   return kLimits[kind % (sizeof(kLimits) / sizeof(kLimits[0]))];
 }
 
-class CountingProgress : public ClassifierProgress {
+class RecordingProgress : public ClassifierProgress {
  public:
   void AddMessage(const std::string& message) override {
-    ++count;
-    bytes += message.size();
+    received.insert(message);
   }
-  int count = 0;
-  std::size_t bytes = 0;
+  std::set<std::string> received;
 };
 
 // What a training left behind, to compare two trainings.
@@ -122,6 +121,8 @@ struct Trained {
   std::vector<bool> flags;
   std::vector<double> weights;
   double bias = 0.0;
+  std::list<std::string> messages;  // the host's message list afterwards
+  std::string problem;              // "" unless training changed its data
 };
 
 Trained Train(ProbeDozod& dozod,
@@ -132,20 +133,21 @@ Trained Train(ProbeDozod& dozod,
   // a training that changed them would show up below.
   NEWMAT::Matrix XCopy = X;
   NEWMAT::ColumnVector yCopy = y;
-  std::list<std::string> messages;
   Trained result;
   try {
-    result.status = dozod.Train2(XCopy, yCopy, progress, messages);
+    result.status = dozod.Train2(XCopy, yCopy, progress, result.messages);
   } catch (const NEWMAT::BaseException&) {
     // The matrix library refuses some inputs (a singular matrix, say); the
     // module passes that on to the host by design.
     result.threw = true;
   }
-  if (XCopy.Nrows() != X.Nrows() || XCopy.Ncols() != X.Ncols())
-    throw std::string("training changed the shape of its data");
-  for (int i = 0; i < X.Nrows() * X.Ncols(); ++i)
-    if (!SameDouble(XCopy.Store()[i], X.Store()[i]))
-      throw std::string("training changed its data");
+  bool same = XCopy.Nrows() == X.Nrows() && XCopy.Ncols() == X.Ncols() &&
+              yCopy.Nrows() == y.Nrows();
+  for (int i = 0; same && i < X.Nrows() * X.Ncols(); ++i)
+    same = SameDouble(XCopy.Store()[i], X.Store()[i]);
+  for (int i = 0; same && i < y.Nrows(); ++i)
+    same = SameDouble(yCopy.element(i), y.element(i));
+  if (!same) result.problem = "training changed its data or labels";
   result.flags = dozod.Flags();
   result.weights = dozod.WeightList();
   result.bias = dozod.Bias();
@@ -180,13 +182,16 @@ std::string CheckTrained(const Trained& t, ProbeDozod& dozod, int cols) {
   return {};
 }
 
-std::string RunTraining(const std::uint8_t* data, std::size_t size) {
+}  // namespace
+
+std::string FuzzTraining(const std::uint8_t* data, std::size_t size) {
   ByteReader in(data, size);
   const int rows = in.Byte() % (kMaxRows + 1);
   const int cols = in.Byte() % (kMaxCols + 1);
   ProbeDozod withProgress;
   ProbeDozod silent;
-  ConfigurePRange(in, withProgress);
+  if (std::string problem = ConfigurePRange(in, withProgress); !problem.empty())
+    return problem;
   silent.SetPRange(withProgress.GetPEnter(), withProgress.GetPRemove());
   const int maxIter = MaxIter(in);
   withProgress.SetMaxIter(maxIter);
@@ -202,34 +207,29 @@ std::string RunTraining(const std::uint8_t* data, std::size_t size) {
   NEWMAT::ColumnVector y(rows);
   for (int r = 0; r < rows; ++r) y.element(r) = Label(in);
 
-  CountingProgress progress;
+  RecordingProgress progress;
   const Trained first = Train(withProgress, X, y, &progress);
+  if (!first.problem.empty()) return first.problem;
   if (std::string problem = CheckTrained(first, withProgress, cols);
       !problem.empty())
     return problem;
+  // With a progress object, every line for the host's list is also a
+  // progress message.
+  for (const std::string& message : first.messages)
+    if (progress.received.count(message) == 0)
+      return "a message went to the list but not to the progress object";
 
   // Without a progress object training must choose the same features, and
   // a second training of the same object must not depend on the first.
   const Trained quiet = Train(silent, X, y, nullptr);
   const Trained again = Train(withProgress, X, y, nullptr);
+  if (!quiet.problem.empty()) return quiet.problem;
   if (!Same(first, quiet))
     return "training without a progress object gives another result";
   if (!Same(first, again))
     return "training the same object twice gives another result";
 
-  if (std::string problem = ExerciseClassifier(withProgress); !problem.empty())
-    return problem;
-  return {};
-}
-
-}  // namespace
-
-std::string FuzzTraining(const std::uint8_t* data, std::size_t size) {
-  try {
-    return RunTraining(data, size);
-  } catch (const std::string& problem) {
-    return problem;
-  }
+  return ExerciseClassifier(withProgress);
 }
 
 }  // namespace Korva::Fuzz

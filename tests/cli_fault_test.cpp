@@ -307,6 +307,21 @@ TEST_F(KorvaFaults, MissingDataFileOrAFolderIsRefused) {
   EXPECT_THAT(Files(), ElementsAre("folder.csv"));
 }
 
+// MATLAB files are read by libmatio; what it cannot open is refused.
+TEST_F(KorvaFaults, BrokenMatlabFilesAreRefused) {
+  Put("empty.mat", "");
+  Put("binary.mat", BinaryBytes(5000));
+  Result r = Run("train empty.mat --x X --y y --model model.xml");
+  EXPECT_EQ(r.status, kExitData);
+  EXPECT_THAT(r.err,
+              HasSubstr("empty.mat: no variable 'X' for the features (the "
+                        "file holds: none)"));
+  r = Run("train binary.mat --x X --y y --model model.xml");
+  EXPECT_EQ(r.status, kExitData);
+  EXPECT_THAT(r.err, HasSubstr("binary.mat: cannot open it as a MATLAB file"));
+  EXPECT_THAT(Files(), ElementsAre("binary.mat", "empty.mat"));
+}
+
 // A file of 256 MiB with no line end and no text: it is read (held once in
 // memory) and refused as binary, with no model written.
 TEST_F(KorvaFaults, HugeFileWithoutTextIsRefused) {
