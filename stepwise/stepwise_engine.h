@@ -84,7 +84,7 @@
 // 1e-13 of it); below 1e-250, where that underflows sooner, from betai.
 //
 // Memory: A (q²), W (min(p, n) x q at most), T (min(p, n)² at most), one
-// block of 256 rows x q, and vectors of length q, all allocated by Start and
+// block of 128 rows x q, and vectors of length q, all allocated by Start and
 // touched only as the model grows; nothing per iteration and no copy of X.
 
 #include <newmat/newmat.h>
