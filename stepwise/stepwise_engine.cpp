@@ -37,6 +37,12 @@ constexpr double kTinyP = 1e-250;
 // every digit.
 constexpr double kUnderflowP = 1e-300;
 
+// Columns whose sums of squares leave this range (values beyond about 1e±100)
+// are left to the exact step: products of cross-products would overflow or
+// fall into the subnormal range, where digits are lost.
+constexpr double kSmallestSquares = 1e-200;
+constexpr double kLargestSquares = 1e200;
+
 // Rows of X copied, shifted, per dsyrk call: 128 rows make these machines'
 // dsyrk as fast as one call over every row (256 and 512 lose about 5 %).
 constexpr int kBlockRows = 128;
@@ -162,11 +168,12 @@ void StepwiseEngine::Start(const NEWMAT::Matrix& X,
   // Σ x² = Σ z² + 2 s Σ z + n s²; A = G - u uᵀ / n, mirrored into the lower
   // triangle so that every row of A is contiguous.
   const double n = n_;
-  bool finite = true;
+  bool usable = true;
   for (int c = 0; c < q; ++c) {
     S_[c] = G[static_cast<std::size_t>(c) * q + c] + 2.0 * shift[c] * u[c] +
             n * shift[c] * shift[c];
-    finite = finite && std::isfinite(S_[c]);
+    usable = usable && (S_[c] == 0.0 || (S_[c] >= kSmallestSquares &&
+                                         S_[c] <= kLargestSquares));
   }
   for (int r = 0; r < q; ++r) {
     mean_[r] = shift[r] + u[r] / n;
@@ -174,10 +181,10 @@ void StepwiseEngine::Start(const NEWMAT::Matrix& X,
       double& a = G[static_cast<std::size_t>(r) * q + c];
       a -= u[r] * u[c] / n;
       G[static_cast<std::size_t>(c) * q + r] = a;
-      finite = finite && std::isfinite(a);
+      usable = usable && std::isfinite(a);
     }
   }
-  if (!finite) return;
+  if (!usable) return;
   RecomputeResiduals();
   usable_ = true;
 }

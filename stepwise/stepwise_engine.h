@@ -130,8 +130,9 @@ class StepwiseEngine {
 
   // Forms the centred cross-product of the first p columns of X (n rows) and
   // y (n entries) and allocates every buffer of the training. Data that the
-  // engine cannot use (sizes that differ, non-finite values) make every later
-  // Step return kStepNeedsRefit.
+  // engine cannot use (sizes that differ, non-finite values, a column whose
+  // sum of squares lies outside 1e-200 .. 1e200 and is not 0) make every
+  // later Step return kStepNeedsRefit.
   void Start(const NEWMAT::Matrix& X, const NEWMAT::ColumnVector& y, int p);
 
   // The regression step's results for the flags `in` (p flags): B[i] and

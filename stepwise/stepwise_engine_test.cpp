@@ -455,9 +455,10 @@ void ExpectRefusal(StepwiseEngine& engine, int p, int status) {
 }
 
 TEST(Engine, LeavesDataItCannotUseToTheExactStep) {
-  for (double bad : {kNaN, std::numeric_limits<double>::infinity(), 1e300}) {
+  const double inf = std::numeric_limits<double>::infinity();
+  for (double bad : {kNaN, inf, 1e300, 1e120, 1e-120, 1e-160}) {
     Data data = Correlated(50, 6, 1);
-    data.X.element(17, 4) = bad;
+    for (int i = 0; i < 50; ++i) data.X.element(i, 4) *= bad;
     StepwiseEngine engine;
     engine.Start(data.X, data.y, 6);
     ExpectRefusal(engine, 6, kStepNeedsRefit);
