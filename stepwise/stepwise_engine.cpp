@@ -1,5 +1,16 @@
 #include "stepwise/stepwise_engine.h"
 
+// Every Boost.Math function used in this file, down to the ones it calls
+// with their default policy, reports errors as values (NaN, ±∞) and works
+// in double precision. Nothing here can throw, and no exception type of
+// Boost's is emitted into the module, whose exported symbols are reviewed.
+#define BOOST_MATH_DOMAIN_ERROR_POLICY ignore_error
+#define BOOST_MATH_POLE_ERROR_POLICY ignore_error
+#define BOOST_MATH_OVERFLOW_ERROR_POLICY ignore_error
+#define BOOST_MATH_EVALUATION_ERROR_POLICY ignore_error
+#define BOOST_MATH_ROUNDING_ERROR_POLICY ignore_error
+#define BOOST_MATH_PROMOTE_DOUBLE_POLICY false
+
 #include <cblas.h>
 
 #include <algorithm>
@@ -55,15 +66,6 @@ constexpr double kRemovalResidue = 1e-8;
 // than this share of A_ee means the tracked values drifted.
 constexpr double kTrackedAgreement = 1e-8;
 
-using DoublePolicy = boost::math::policies::policy<
-    boost::math::policies::promote_double<false>,
-    boost::math::policies::domain_error<boost::math::policies::ignore_error>,
-    boost::math::policies::pole_error<boost::math::policies::ignore_error>,
-    boost::math::policies::overflow_error<boost::math::policies::ignore_error>,
-    boost::math::policies::rounding_error<boost::math::policies::ignore_error>,
-    boost::math::policies::evaluation_error<
-        boost::math::policies::ignore_error>>;
-
 std::unique_ptr<double[]> Uninitialised(std::size_t count) {
   // Pages are touched only where the training writes.
   return std::unique_ptr<double[]>(new double[std::max<std::size_t>(count, 1)]);
@@ -86,11 +88,7 @@ double BetaiDouble(double a, double b, double x) {
   if (std::isinf(a) || std::isinf(b)) return kNaN;
   if (x == 0.0) return 0.0;
   if (x == 1.0) return 1.0;
-  try {
-    return boost::math::ibeta(a, b, x, DoublePolicy());
-  } catch (...) {
-    return kNaN;
-  }
+  return boost::math::ibeta(a, b, x);
 }
 
 void StepwiseEngine::Start(const NEWMAT::Matrix& X,
@@ -98,7 +96,7 @@ void StepwiseEngine::Start(const NEWMAT::Matrix& X,
                            int p) {
   refits_ = EngineRefits();
   rebuilds_ = 0;
-  order_.clear();
+  k_ = 0;
   usable_ = false;
   n_ = X.Nrows();
   p_ = p;
@@ -110,16 +108,16 @@ void StepwiseEngine::Start(const NEWMAT::Matrix& X,
   A_ = Uninitialised(qq);
   W_ = Uninitialised(static_cast<std::size_t>(capacity_) * q);
   T_ = Uninitialised(static_cast<std::size_t>(capacity_) * capacity_);
-  mean_.assign(q, 0.0);
-  S_.assign(q, 0.0);
-  d_.assign(q, 0.0);
-  g_.assign(q, 0.0);
-  work_.assign(q, 0.0);
-  position_.assign(p, -1);
-  b_.assign(p, 0.0);
-  pValue_.assign(p, 0.0);
-  t2_.assign(p, 0.0);
-  order_.reserve(capacity_);
+  mean_ = std::vector<double>(q, 0.0);
+  S_ = std::vector<double>(q, 0.0);
+  d_ = std::vector<double>(q, 0.0);
+  g_ = std::vector<double>(q, 0.0);
+  work_ = std::vector<double>(q, 0.0);
+  position_ = std::vector<int>(p, -1);
+  b_ = std::vector<double>(p, 0.0);
+  pValue_ = std::vector<double>(p, 0.0);
+  t2_ = std::vector<double>(p, 0.0);
+  order_ = std::vector<int>(capacity_, -1);
 
   const int ld = X.Ncols();
   const double* x = X.Store();
@@ -197,7 +195,7 @@ void StepwiseEngine::RecomputeResiduals() {
     d_[c] = A[static_cast<std::size_t>(c) * q + c];
     g_[c] = A[static_cast<std::size_t>(c) * q + y];
   }
-  const int k = static_cast<int>(order_.size());
+  const int k = k_;
   for (int r = 0; r < k; ++r) {
     const double* w = W_.get() + static_cast<std::size_t>(r) * q;
     const double wy = w[y];
@@ -212,7 +210,7 @@ void StepwiseEngine::RecomputeResiduals() {
 StepwiseEngine::Entry StepwiseEngine::Enter(int e) {
   const int q = q_;
   const int y = p_;
-  const int k = static_cast<int>(order_.size());
+  const int k = k_;
   if (k >= capacity_) return Entry::kWeakPivot;
   const double* A = A_.get();
   double* W = W_.get();
@@ -255,14 +253,15 @@ StepwiseEngine::Entry StepwiseEngine::Enter(int e) {
   for (int j = 0; j < k; ++j) tk[j] = 0.0;
   tk[k] = 1.0 / rho;
 
-  order_.push_back(e);
+  order_[k] = e;
   position_[e] = k;
+  k_ = k + 1;
   return Entry::kDone;
 }
 
 bool StepwiseEngine::Remove(int j) {
   const int q = q_;
-  const int k = static_cast<int>(order_.size());
+  const int k = k_;
   const int ldt = capacity_;
   double* W = W_.get();
   double* T = T_.get();
@@ -310,17 +309,20 @@ bool StepwiseEngine::Remove(int j) {
                 sizeof(double) * (k - 1));
 
   position_[order_[j]] = -1;
-  order_.erase(order_.begin() + j);
-  for (int r = j; r < k - 1; ++r) position_[order_[r]] = r;
+  for (int r = j; r < k - 1; ++r) {
+    order_[r] = order_[r + 1];
+    position_[order_[r]] = r;
+  }
+  k_ = k - 1;
   RecomputeResiduals();
   return rowAfter <= kRemovalResidue * rowBefore;
 }
 
 void StepwiseEngine::Refactor() {
   ++rebuilds_;
-  const std::vector<int> previous = order_;
-  for (int e : order_) position_[e] = -1;
-  order_.clear();
+  const std::vector<int> previous(order_.begin(), order_.begin() + k_);
+  for (int e : previous) position_[e] = -1;
+  k_ = 0;
   RecomputeResiduals();
   for (int e : previous)
     if (Enter(e) != Entry::kDone) break;
@@ -328,7 +330,7 @@ void StepwiseEngine::Refactor() {
 
 bool StepwiseEngine::SyncModel(const FeatureFlags& in) {
   bool consistent = true;
-  for (int r = static_cast<int>(order_.size()) - 1; r >= 0; --r)
+  for (int r = k_ - 1; r >= 0; --r)
     if (!in[order_[r]]) consistent = Remove(r) && consistent;
   if (!consistent) Refactor();
   bool complete = true;
@@ -377,7 +379,7 @@ int StepwiseEngine::Step(const FeatureFlags& in,
 int StepwiseEngine::Compute(double pEnter, double pRemove) {
   const int q = q_;
   const int y = p_;
-  const int k = static_cast<int>(order_.size());
+  const int k = k_;
   const int ldt = capacity_;
   const double* A = A_.get();
   const double* W = W_.get();

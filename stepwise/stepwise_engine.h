@@ -152,8 +152,6 @@ class StepwiseEngine {
   const EngineRefits& Refits() const { return refits_; }
   // How often a failed consistency check rebuilt the factor, since Start.
   int Rebuilds() const { return rebuilds_; }
-  // Features in the factor, in order of entry.
-  const std::vector<int>& ModelOrder() const { return order_; }
 
  private:
   enum class Entry { kDone, kWeakPivot, kInconsistent };
@@ -179,7 +177,8 @@ class StepwiseEngine {
   std::vector<double> d_;        // q
   std::vector<double> g_;        // q
   double rss_ = 0.0;
-  std::vector<int> order_;      // o_0 .. o_{k-1}
+  std::vector<int> order_;      // capacity: o_0 .. o_{k-1}
+  int k_ = 0;                   // features in the factor
   std::vector<int> position_;   // p: position in order_, or -1
   std::vector<double> work_;    // q
   std::vector<double> b_;       // p: the coefficients being built
