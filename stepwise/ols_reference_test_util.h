@@ -1,17 +1,25 @@
 #ifndef KORVA_STEPWISE_OLS_REFERENCE_TEST_UTIL_H_
 #define KORVA_STEPWISE_OLS_REFERENCE_TEST_UTIL_H_
 
-// An ordinary least-squares fit computed independently of the regression
-// step: normal equations solved by a hand-written Cholesky factorisation in
-// long double, and two-sided p-values from Boost's Student t distribution.
-// Tests compare the step against it.
+// What the stepwise tests share: an ordinary least-squares fit computed
+// independently of the regression step (normal equations solved by a
+// hand-written Cholesky factorisation in long double, two-sided p-values from
+// Boost's Student t distribution), data builders, and a DOZOD that shows the
+// fields training leaves behind.
 
+#include <gtest/gtest.h>
 #include <newmat/newmat.h>
 
 #include <boost/math/distributions/students_t.hpp>
 #include <cmath>
+#include <cstdint>
+#include <memory>
 #include <random>
+#include <string>
 #include <vector>
+
+#include "host/classifier_progress.h"
+#include "plugin/dozod.h"
 
 namespace korva_test {
 
@@ -52,7 +60,6 @@ inline OlsFit FitOls(const NEWMAT::Matrix& X,
       L[i * q + j] = s / L[j * q + j];
     }
   }
-  // Solves A x = rhs by the two triangular systems.
   auto solve = [&](std::vector<Real> rhs) {
     for (int i = 0; i < q; ++i) {
       for (int c = 0; c < i; ++c) rhs[i] -= L[i * q + c] * rhs[c];
@@ -90,6 +97,26 @@ inline double TwoSidedP(double t, int df) {
   const boost::math::students_t distribution(df);
   return 2.0 *
          boost::math::cdf(boost::math::complement(distribution, std::fabs(t)));
+}
+
+// The p-value that candidate c gets against `model`: its t statistic in the
+// refit with c added, read with the model's own degrees of freedom.
+inline double CandidateP(const NEWMAT::Matrix& X,
+                         const NEWMAT::ColumnVector& y,
+                         std::vector<int> model,
+                         int c) {
+  model.push_back(c);
+  const OlsFit refit = FitOls(X, y, model);
+  return TwoSidedP(refit.t.back(), refit.dfe + 1);
+}
+
+// The p-value of the j-th feature listed in `model`.
+inline double ModelP(const NEWMAT::Matrix& X,
+                     const NEWMAT::ColumnVector& y,
+                     const std::vector<int>& model,
+                     int j) {
+  const OlsFit fit = FitOls(X, y, model);
+  return TwoSidedP(fit.t[j + 1], fit.dfe);
 }
 
 // n rows of p correlated features: every feature mixes a few shared factors
@@ -131,6 +158,50 @@ inline NEWMAT::ColumnVector LabelsFrom(const NEWMAT::Matrix& X,
     y.element(row) = score[row] > mean ? 1.0 : -1.0;
   return y;
 }
+
+// |actual - expected| <= relative · |expected|, printing both on failure.
+inline ::testing::AssertionResult Close(double actual,
+                                        double expected,
+                                        double relative = 1e-9) {
+  if (std::fabs(actual - expected) <= relative * std::fabs(expected))
+    return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure()
+         << "actual " << actual << " expected " << expected;
+}
+
+// p flags with the features in `model` set (flags cannot be copied).
+inline std::unique_ptr<FeatureFlags> Flags(int p,
+                                           const std::vector<int>& model) {
+  auto in = std::make_unique<FeatureFlags>();
+  in->Reset(p);
+  for (int i : model) (*in)[i] = true;
+  return in;
+}
+
+class RecordingProgress : public ClassifierProgress {
+ public:
+  void AddMessage(const std::string& message) override {
+    received.push_back(message);
+  }
+  std::vector<std::string> received;
+};
+
+// A DOZOD whose protected training results the tests can set and read.
+class DozodProbe : public DOZOD {
+ public:
+  double Bias() const { return W0; }
+  void SetBias(double w0) { W0 = w0; }
+  void SetWeights(int n, double value) {
+    Weights.ReSize(n);
+    Weights = value;
+  }
+  std::vector<int> Selection() const {
+    std::vector<int> selected;
+    for (std::uint64_t i = 0; i < SelectedFeatures.Count(); ++i)
+      if (SelectedFeatures[i]) selected.push_back(static_cast<int>(i));
+    return selected;
+  }
+};
 
 }  // namespace korva_test
 

@@ -27,38 +27,28 @@ class SilentProgress : public ClassifierProgress {
   void AddMessage(const std::string&) override {}
 };
 
-// Every line of /proc/self/maps that maps a file whose path holds `part`.
-std::string MappedFilesContaining(const std::string& part) {
-  std::ifstream maps("/proc/self/maps");
-  std::string line;
-  std::string found;
-  while (std::getline(maps, line))
-    if (line.find(part) != std::string::npos) found += line + "\n";
-  return found;
-}
-
 TEST(ModuleThreads, LoadingAndTrainingStartNoThread) {
   const int atStart = ThreadsOfThisProcess();
   ASSERT_GT(atStart, 0);
-
   auto module = Korva::Module::Open(KORVA_MODULE_PATH);
   EXPECT_EQ(ThreadsOfThisProcess(), atStart) << "after loading the module";
-  const std::string blas = MappedFilesContaining("libopenblas");
+  std::ifstream maps("/proc/self/maps");
+  std::string blas;
+  for (std::string line; std::getline(maps, line);)
+    if (line.find("libopenblas") != std::string::npos) blas += line + "\n";
   EXPECT_NE(blas.find("openblas-serial"), std::string::npos) << blas;
   EXPECT_EQ(blas.find("pthread"), std::string::npos) << blas;
   EXPECT_EQ(blas.find("openmp"), std::string::npos) << blas;
 
   // 400 examples of 60 features, two of which carry the class.
-  const int n = 400;
-  const int p = 60;
   std::mt19937_64 random(7);
   std::normal_distribution<double> normal;
-  NEWMAT::Matrix X(n, p);
-  NEWMAT::ColumnVector labels(n);
-  for (int i = 0; i < n; ++i) {
+  NEWMAT::Matrix X(400, 60);
+  NEWMAT::ColumnVector labels(400);
+  for (int i = 0; i < 400; ++i) {
     const double label = i % 3 == 0 ? 1.0 : -1.0;
     labels.element(i) = label;
-    for (int j = 0; j < p; ++j) X.element(i, j) = normal(random);
+    for (int j = 0; j < 60; ++j) X.element(i, j) = normal(random);
     X.element(i, 3) += 0.8 * label;
     X.element(i, 17) -= 0.5 * label;
   }
