@@ -1,7 +1,9 @@
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <initializer_list>
 #include <locale>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -14,7 +16,7 @@
 
 namespace {
 
-// A DOZOD whose training result the tests set directly.
+// A DOZOD whose training result the tests set and read directly.
 class Dozod : public DOZOD {
  public:
   void SetResult(std::initializer_list<bool> flags,
@@ -28,7 +30,7 @@ class Dozod : public DOZOD {
     for (double w : weights) Weights.element(j++) = w;
     W0 = w0;
   }
-  std::vector<bool> Flags() {
+  std::vector<bool> Flags() const {
     std::vector<bool> flags;
     for (std::uint64_t i = 0; i < SelectedFeatures.Count(); ++i)
       flags.push_back(SelectedFeatures[i]);
@@ -54,117 +56,67 @@ pugi::xml_node Parse(pugi::xml_document& doc, const char* xml) {
   return doc.first_child();
 }
 
-NEWMAT::RowVector Row(std::initializer_list<double> values) {
-  NEWMAT::RowVector row(static_cast<int>(values.size()));
-  int i = 0;
-  for (double v : values) row.element(i++) = v;
-  return row;
-}
-
-// Decimal comma and digit grouping, so that a stream that is not imbued with
-// the classic locale writes "1.234,5" instead of "1234.5".
+// Decimal comma and digit grouping: a text written or read in the global
+// locale would hold "1.234,5" instead of "1234.5". Every test runs under it.
 struct CommaPunct : std::numpunct<char> {
   char do_decimal_point() const override { return ','; }
   char do_thousands_sep() const override { return '.'; }
   std::string do_grouping() const override { return "\3"; }
 };
 
-class GlobalLocale {
- public:
-  explicit GlobalLocale(const std::locale& l) : old_(std::locale::global(l)) {}
-  ~GlobalLocale() { std::locale::global(old_); }
-
- private:
+class CommaLocale : public ::testing::Environment {
+  void SetUp() override {
+    old_ = std::locale::global(
+        std::locale(std::locale::classic(), new CommaPunct));
+  }
+  void TearDown() override { std::locale::global(old_); }
   std::locale old_;
 };
 
-TEST(DozodSections, WriteClassifierAppendsVersionAfterHostAttributes) {
+const auto* const kCommaLocale =
+    ::testing::AddGlobalTestEnvironment(new CommaLocale);
+
+struct WriteCase {
+  const char* name;
+  std::function<void(Dozod&)> configure;
+  int (DOZOD::*write)(pugi::xml_node&);
+  const char* expected;  // the host's attributes and children come first
+};
+
+void PrintTo(const WriteCase& c, std::ostream* os) { *os << c.name; }
+
+class WriteSection : public ::testing::TestWithParam<WriteCase> {};
+
+TEST_P(WriteSection, AppendsItsPartAfterTheHosts) {
   Dozod c;
+  GetParam().configure(c);
   pugi::xml_document doc;
-  pugi::xml_node node = doc.append_child("Classifier");
-  ASSERT_EQ(c.WriteClassifier(node), 0);
-  EXPECT_EQ(Print(node),
-            "<Classifier Description=\"StepWise Linear Discriminant Analysis\" "
-            "VersionMaj=\"0\" VersionMin=\"1\"/>");
+  pugi::xml_node node = doc.append_child("S");
+  ASSERT_EQ((c.*GetParam().write)(node), 0);
+  EXPECT_EQ(Print(node), GetParam().expected);
 }
 
-TEST(DozodSections, WriteCfgAppendsParametersAfterHostAttributes) {
-  Dozod c;
-  ASSERT_EQ(c.SetPRange(0.25, 0.5), 0);
-  c.SetMaxIter(50);
-  pugi::xml_document doc;
-  pugi::xml_node node = doc.append_child("Configuration");
-  ASSERT_EQ(c.WriteCfg(node), 0);
-  EXPECT_EQ(Print(node),
-            "<Configuration Threshold=\"0\" ThresholdMode=\"0\" "
-            "p_Enter=\"0.25\" p_Remove=\"0.5\" MaxIter=\"50\"/>");
-}
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(DozodSections, WriteSection, ::testing::Values(
+    WriteCase{"Classifier", [](Dozod&) {}, &DOZOD::WriteClassifier,
+              "<S Description=\"StepWise Linear Discriminant Analysis\" VersionMaj=\"0\" VersionMin=\"1\"/>"},
+    WriteCase{"Cfg", [](Dozod& c) { c.SetPRange(0.25, 0.5); c.SetMaxIter(50); }, &DOZOD::WriteCfg,
+              "<S Threshold=\"0\" ThresholdMode=\"0\" p_Enter=\"0.25\" p_Remove=\"0.5\" MaxIter=\"50\"/>"},
+    WriteCase{"Info", [](Dozod& c) { c.SetResult({true, false, true}, {0.25, 0.0, -1234.56789}, 0.5); },
+              &DOZOD::WriteInfo,
+              "<S Count=\"3\"><FeatureNames/><IN>1\t0\t1\t</IN><Weights>0.25\t0\t-1234.57\t</Weights></S>"},
+    WriteCase{"UntrainedInfo", [](Dozod&) {}, &DOZOD::WriteInfo,
+              "<S Count=\"0\"><FeatureNames/><IN></IN><Weights></Weights></S>"}),
+    [](const ::testing::TestParamInfo<WriteCase>& info) { return std::string(info.param.name); });
+// clang-format on
 
-TEST(DozodSections, WriteInfoFormatsFlagsAndSixDigitWeights) {
-  Dozod c;
-  c.SetResult({true, false, true}, {0.25, 0.0, -1.23456789}, 0.5);
-  pugi::xml_document doc;
-  pugi::xml_node node = doc.append_child("Info");
-  ASSERT_EQ(c.WriteInfo(node), 0);
-  EXPECT_EQ(Print(node),
-            "<Info Count=\"3\"><FeatureNames/>"
-            "<IN>1\t0\t1\t</IN><Weights>0.25\t0\t-1.23457\t</Weights></Info>");
-}
-
-TEST(DozodSections, WriteInfoOfUntrainedClassifierHasEmptyChildren) {
-  Dozod c;
-  pugi::xml_document doc;
-  pugi::xml_node node = doc.append_child("Info");
-  ASSERT_EQ(c.WriteInfo(node), 0);
-  EXPECT_EQ(Print(node),
-            "<Info Count=\"0\"><FeatureNames/><IN></IN><Weights></Weights>"
-            "</Info>");
-}
-
-TEST(DozodSections, TextsIgnoreTheGlobalLocale) {
-  GlobalLocale comma(std::locale(std::locale::classic(), new CommaPunct));
-  Dozod c;
-  c.SetResult({true, true}, {1234.5, -0.5}, 0.0);
-  pugi::xml_document doc;
-  pugi::xml_node node = doc.append_child("Info");
-  ASSERT_EQ(c.WriteInfo(node), 0);
-  EXPECT_STREQ(node.child("Weights").text().get(), "1234.5\t-0.5\t");
-
-  Dozod restored;
-  ASSERT_EQ(restored.ReadInfo(node), 0);
-  EXPECT_EQ(restored.WeightList(), (std::vector<double>{1234.5, -0.5}));
-}
-
-TEST(DozodSections, InfoAndCfgRoundTrip) {
-  Dozod c;
-  c.SetResult({true, false, true}, {0.25, 0.0, -1.23456789}, 0.5);
-  ASSERT_EQ(c.SetPRange(0.01, 0.02), 0);
-  c.SetMaxIter(17);
-  pugi::xml_document doc;
-  pugi::xml_node info = doc.append_child("Info");
-  pugi::xml_node cfg = doc.append_child("Configuration");
-  ASSERT_EQ(c.WriteInfo(info), 0);
-  ASSERT_EQ(c.WriteCfg(cfg), 0);
-
-  Dozod r;
-  ASSERT_EQ(r.ReadInfo(info), 0);
-  ASSERT_EQ(r.ReadCfg(cfg), 0);
-  EXPECT_EQ(r.Flags(), (std::vector<bool>{true, false, true}));
-  EXPECT_EQ(r.WeightList(), (std::vector<double>{0.25, 0.0, -1.23457}));
-  EXPECT_TRUE(r.CanClassify());
-  EXPECT_EQ(r.GetW0(), 0.0) << "W0 is not part of the info section";
-  EXPECT_EQ(r.GetPEnter(), 0.01);
-  EXPECT_EQ(r.GetPRemove(), 0.02);
-  EXPECT_EQ(r.GetMaxIter(), 17);
-}
-
+// Weights come back with six significant digits and W0 not at all, so a
+// restored classifier scores W0 lower than the trained one.
 TEST(DozodSections, WholeDocumentRoundTripsThroughAFile) {
   Dozod c;
-  // clang-format off
   c.SetResult({true, false, true, true, false},
-              {0.123456789, 0.0, -2.5, 1234567.89, 0.0}, 0.5);
-  const double rounded[] = {0.123457, 0.0, -2.5, 1234570.0, 0.0};
-  // clang-format on
+              {0.123456789, 0.0, -2.5, 1234567.89, 0.0},
+              0.5);
   ASSERT_EQ(c.SetPRange(0.02, 0.07), 0);
   c.SetMaxIter(40);
   c.SetThreshold(0.75);
@@ -175,10 +127,10 @@ TEST(DozodSections, WholeDocumentRoundTripsThroughAFile) {
   pugi::xml_document doc;
   ASSERT_EQ(c.Write(doc), 0);
   ASSERT_TRUE(doc.save_file(path.c_str()));
-
   Dozod r;
   ASSERT_EQ(r.LoadFromFile(path.c_str()), 0);
   std::remove(path.c_str());
+
   EXPECT_EQ(r.GetPEnter(), 0.02);
   EXPECT_EQ(r.GetPRemove(), 0.07);
   EXPECT_EQ(r.GetMaxIter(), 40);
@@ -186,41 +138,13 @@ TEST(DozodSections, WholeDocumentRoundTripsThroughAFile) {
   EXPECT_EQ(r.GetThresholdMode(), Korva::ClassifierBase::RangeMode);
   EXPECT_EQ(r.FeatureNames, c.FeatureNames);
   EXPECT_EQ(r.Flags(), c.Flags());
-  ASSERT_EQ(r.WeightList().size(), 5u);
-  for (int i = 0; i < 5; ++i)
-    EXPECT_DOUBLE_EQ(r.WeightList()[i], rounded[i]) << "weight " << i;
-
-  // Rows far enough apart that six-digit weights cannot swap them.
-  Korva::ScoreList trained;
-  Korva::ScoreList restored;
-  const NEWMAT::RowVector rows[] = {Row({1, 9, 0, 1e-6, 9}),
-                                    Row({-3, 0, 1, -2e-6, 0}),
-                                    Row({0, 0, -1, 0, 5}),
-                                    Row({8, 1, 2, 0, 0})};
-  const char* names[] = {"a", "b", "c", "d"};
-  for (int i = 0; i < 4; ++i) {
-    trained.emplace_back(names[i], c.GetScore(rows[i]));
-    restored.emplace_back(names[i], r.GetScore(rows[i]));
-  }
-  c.SortScoresFirstBest(trained);
-  r.SortScoresFirstBest(restored);
-  auto order = [](const Korva::ScoreList& scores) {
-    std::string s;
-    for (const auto& entry : scores) s += entry.first;
-    return s;
-  };
-  EXPECT_EQ(order(restored), order(trained));
-}
-
-TEST(DozodSections, RestoredClassifierScoresWithoutTheIntercept) {
-  Dozod c;
-  c.SetResult({true, true}, {0.25, -1.5}, 0.5);
-  pugi::xml_document doc;
-  ASSERT_EQ(c.Write(doc), 0);
-  Dozod r;
-  ASSERT_EQ(r.Read(doc), 0);
-  for (const auto& x : {Row({1, 2}), Row({-4, 0.5}), Row({0, 0})})
-    EXPECT_EQ(r.GetScore(x), c.GetScore(x) - 0.5);
+  EXPECT_EQ(r.WeightList(),
+            (std::vector<double>{0.123457, 0.0, -2.5, 1234570.0, 0.0}));
+  EXPECT_TRUE(r.CanClassify());
+  EXPECT_EQ(r.GetW0(), 0.0);
+  NEWMAT::RowVector x(5);
+  x << 1 << 2 << 3 << 0 << 5;
+  EXPECT_NEAR(r.GetScore(x), c.GetScore(x) - 0.5, 1e-6);
 }
 
 struct InfoCase {
@@ -230,26 +154,19 @@ struct InfoCase {
   std::vector<double> weights;
 };
 
-std::ostream& operator<<(std::ostream& os, const InfoCase& c) {
-  return os << c.name;
-}
+void PrintTo(const InfoCase& c, std::ostream* os) { *os << c.name; }
 
-// A classifier that already holds a result, so that a rejected section must
-// visibly clear it.
-class ReadInfoOnAnyInput : public ::testing::TestWithParam<InfoCase> {
- protected:
-  void SetUp() override {
-    c.SetResult({true, true, true, true}, {9, 9, 9, 9}, 0.7);
-  }
-  Dozod c;
-};
+// A classifier that already holds a result, so that a refused section must
+// visibly clear it; W0 is never read.
+class ReadInfoOnAnyInput : public ::testing::TestWithParam<InfoCase> {};
 
 TEST_P(ReadInfoOnAnyInput, RestoresWhatTheTextHolds) {
-  const InfoCase& p = GetParam();
+  Dozod c;
+  c.SetResult({true, true, true, true}, {9, 9, 9, 9}, 0.7);
   pugi::xml_document doc;
-  ASSERT_EQ(c.ReadInfo(Parse(doc, p.xml)), 0);
-  EXPECT_EQ(c.Flags(), p.flags);
-  EXPECT_EQ(c.WeightList(), p.weights);
+  ASSERT_EQ(c.ReadInfo(Parse(doc, GetParam().xml)), 0);
+  EXPECT_EQ(c.Flags(), GetParam().flags);
+  EXPECT_EQ(c.WeightList(), GetParam().weights);
   EXPECT_EQ(c.GetW0(), 0.7);
 }
 
@@ -262,58 +179,42 @@ INSTANTIATE_TEST_SUITE_P(DozodSections, ReadInfoOnAnyInput, ::testing::Values(
     InfoCase{"ZeroCount", "<Info Count='0'><IN>1\t</IN><Weights>1\t</Weights></Info>", kNone, kEmpty},
     InfoCase{"MissingCount", "<Info><IN>1\t</IN><Weights>1\t</Weights></Info>", kNone, kEmpty},
     InfoCase{"IntMaxCount", "<Info Count='2147483647'><IN>1\t</IN><Weights>1\t</Weights></Info>", kNone, kEmpty},
-    InfoCase{"CountAboveIntMax", "<Info Count='2147483648'><IN>1\t</IN><Weights>1\t</Weights></Info>", kNone, kEmpty},
-    InfoCase{"CountAboveUint32", "<Info Count='4294967298'><IN>1\t</IN><Weights>1\t</Weights></Info>", kNone, kEmpty},
     InfoCase{"CountOf20Digits", "<Info Count='18446744073709551615'><IN>1\t</IN><Weights>1\t</Weights></Info>", kNone, kEmpty},
     InfoCase{"CountBeyondInText", "<Info Count='4'><IN>1\t0\t1\t</IN><Weights>1\t2\t3\t4\t</Weights></Info>", kNone, kEmpty},
     InfoCase{"MissingIn", "<Info Count='2'><Weights>1\t2\t</Weights></Info>", kNone, kEmpty},
     InfoCase{"ExtraValuesIgnored", "<Info Count='2'><IN>0\t1\t1\t</IN><Weights>1\t2\t3\t</Weights></Info>", {false, true}, {1, 2}},
     InfoCase{"MissingWeights", "<Info Count='2'><IN>1\t1\t</IN></Info>", {true, true}, {0, 0}},
     InfoCase{"ShortWeights", "<Info Count='3'><IN>1\t1\t1\t</IN><Weights>0.5\t</Weights></Info>", {true, true, true}, {0.5, 0, 0}},
-    InfoCase{"BlankInText", "<Info Count='3'><IN>1\t\t\t\t\t</IN><Weights>1\t2\t3\t</Weights></Info>", {true, false, false}, {1, 2, 3}},
     InfoCase{"NonNumericFlag", "<Info Count='3'><IN>1\tx\t1\t</IN><Weights>1\t2\t3\t</Weights></Info>", {true, false, false}, {1, 2, 3}},
     InfoCase{"OverflowingFlag", "<Info Count='2'><IN>99999999999\t1\t</IN><Weights>1\t2\t</Weights></Info>", {false, false}, {1, 2}},
     InfoCase{"TwoAndMinusOneAreTrue", "<Info Count='3'><IN>2\t-1\t0\t</IN><Weights>1\t2\t3\t</Weights></Info>", {true, true, false}, {1, 2, 3}},
     InfoCase{"NonNumericWeight", "<Info Count='3'><IN>1\t1\t1\t</IN><Weights>0.5\tabc\t2\t</Weights></Info>", {true, true, true}, {0.5, 0, 0}},
     InfoCase{"OverflowingWeight", "<Info Count='2'><IN>1\t1\t</IN><Weights>1e999\t2\t</Weights></Info>", {true, true}, {0, 0}},
-    InfoCase{"ExponentWeights", "<Info Count='2'><IN>1\t1\t</IN><Weights>1.5e-07\t-2E3\t</Weights></Info>", {true, true}, {1.5e-7, -2000}},
     InfoCase{"CdataText", "<Info Count='2'><IN><![CDATA[0\t1\t]]></IN><Weights><![CDATA[3\t4\t]]></Weights></Info>", {false, true}, {3, 4}}),
     [](const ::testing::TestParamInfo<InfoCase>& info) { return std::string(info.param.name); });
 // clang-format on
 
-TEST(DozodSections, ReadCfgWithoutAttributesGivesZeros) {
+// Missing or unreadable attributes read as 0; present ones are stored without
+// a range check; the version is read but not checked.
+TEST(DozodSections, ReadCfgAndClassifierTakeWhatIsThere) {
   Dozod c;
   pugi::xml_document doc;
-  ASSERT_EQ(c.ReadCfg(Parse(doc, "<Configuration p_Enter='abc'/>")), 0);
+  ASSERT_EQ(c.ReadCfg(Parse(doc, "<C p_Enter='abc'/>")), 0);
   EXPECT_EQ(c.GetPEnter(), 0.0);
   EXPECT_EQ(c.GetPRemove(), 0.0);
   EXPECT_EQ(c.GetMaxIter(), 0);
-}
-
-TEST(DozodSections, ReadCfgStoresValuesWithoutRangeCheck) {
-  Dozod c;
-  pugi::xml_document doc;
-  ASSERT_EQ(c.ReadCfg(Parse(doc,
-                            "<Configuration p_Enter='0.5' p_Remove='0.2' "
-                            "MaxIter='-4'/>")),
-            0);
+  ASSERT_EQ(
+      c.ReadCfg(Parse(doc, "<C p_Enter='0.5' p_Remove='0.2' MaxIter='-4'/>")),
+      0);
   EXPECT_EQ(c.GetPEnter(), 0.5);
   EXPECT_EQ(c.GetPRemove(), 0.2);
   EXPECT_EQ(c.GetMaxIter(), -4);
+  EXPECT_EQ(c.ReadClassifier(Parse(doc, "<C VersionMaj='7' VersionMin='x'/>")),
+            0);
 }
 
-TEST(DozodSections, ReadClassifierIgnoresTheVersion) {
-  for (const char* xml : {"<Classifier VersionMaj='7' VersionMin='9'/>",
-                          "<Classifier VersionMaj='x'/>",
-                          "<Classifier/>"}) {
-    Dozod c;
-    pugi::xml_document doc;
-    EXPECT_EQ(c.ReadClassifier(Parse(doc, xml)), 0) << xml;
-  }
-}
-
-// The host refuses a null node with kStatusMissingSection; every section must
-// pass that status back and leave the object as it was.
+// The host refuses a null node with kStatusMissingSection; every section
+// passes that status back and leaves the object as it was.
 TEST(DozodSections, FailingBaseSectionIsPassedBackUntouched) {
   Dozod c;
   c.SetResult({true, false}, {0.5, -0.5}, 0.25);
