@@ -1,7 +1,7 @@
 #include "fuzz/classifier_checks.h"
 
+#include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <locale>
 #include <pugixml.hpp>
