@@ -74,14 +74,25 @@ ClassifierHandle NewClassifier(const Module& module) {
   }
 }
 
-Configuration ReadConfiguration(ClassifierBase& classifier) {
-  pugi::xml_document document;
+namespace {
+
+// The classifier's configuration section, written into `document`.
+pugi::xml_node WriteConfiguration(ClassifierBase& classifier,
+                                  pugi::xml_document& document) {
   pugi::xml_node node = document.append_child(kConfigurationSection);
   if (int status = classifier.WriteCfg(node); status != kStatusOk)
     throw CliError(kExitModule,
                    "the classifier could not write its "
                    "configuration (status " +
                        std::to_string(status) + ")");
+  return node;
+}
+
+}  // namespace
+
+Configuration ReadConfiguration(ClassifierBase& classifier) {
+  pugi::xml_document document;
+  const pugi::xml_node node = WriteConfiguration(classifier, document);
   for (const char* name : {"p_Enter", "p_Remove", "MaxIter"}) {
     if (!node.attribute(name))
       throw CliError(kExitModule,
@@ -108,12 +119,7 @@ void ApplyParameters(ClassifierBase& classifier, const Parameters& parameters) {
   if (maxIter < 0) throw CliError(kExitUsage, "--max-iter must be 0 or more");
 
   pugi::xml_document document;
-  pugi::xml_node node = document.append_child(kConfigurationSection);
-  if (int status = classifier.WriteCfg(node); status != kStatusOk)
-    throw CliError(kExitModule,
-                   "the classifier could not write its "
-                   "configuration (status " +
-                       std::to_string(status) + ")");
+  pugi::xml_node node = WriteConfiguration(classifier, document);
   node.attribute("p_Enter").set_value(pEnter);
   node.attribute("p_Remove").set_value(pRemove);
   node.attribute("MaxIter").set_value(maxIter);
