@@ -54,7 +54,6 @@ INSTANTIATE_TEST_SUITE_P(
         BadCsv{"ShortRow", "label,a,b\n1,2,3\n1,2\n", "line 3, column 3 (b)", "ragged row: 2 fields where the header has 3"},
         BadCsv{"LongRow", "label,a,b\n1,2,3,4,5\n", "line 2, column 4", "ragged row: 5 fields where the header has 3"},
         BadCsv{"EmptyValue", "label,a,b\n1,,3\n", "line 2, column 2 (a)", "empty value"},
-        BadCsv{"TrailingComma", "label,a\n1,2,\n", "line 2, column 3", "ragged row: 3 fields"},
         BadCsv{"BlankLinesCount", "label,a\n1,2\n\n\n-1,q\n", "line 5, column 2", "non-numeric"},
         BadCsv{"CrLfLines", "label,a\r\n1,2\r\n-1,q\r\n", "line 3, column 2", "non-numeric"},
         BadCsv{"QuotedNumber", "label,a\n1,\"2\"\n", "line 2, column 2", "non-numeric"},
@@ -69,56 +68,40 @@ TEST(Csv, ReadsLabelAnywhereAndEveryOtherColumnAsNamedFeature) {
       "Cz_01, label ,\"P,z\",,Cz_01\r\n"
       "1.5,+1, -2e-3 ,0,7\r\n"
       "\n"
-      "-0.25,-1,4,1E2,+8",
+      "-0.25,0,4,1E2,1e-400",
       "set.csv");
   ASSERT_EQ(data.rows, 2);
   ASSERT_EQ(data.cols, 4);
   EXPECT_TRUE(data.hasLabels);
   EXPECT_EQ(data.names,
             (std::vector<std::string>{"Cz_01", "P,z", "", "Cz_01"}));
-  EXPECT_EQ(data.labels, (std::vector<double>{1.0, -1.0}));
-  EXPECT_EQ(data.X, (std::vector<double>{1.5, -0.002, 0, 7, -0.25, 4, 100, 8}));
-}
+  EXPECT_EQ(data.labels, (std::vector<double>{1.0, 0.0}))
+      << "labels other than +1 and -1 are kept";
+  EXPECT_EQ(data.X, (std::vector<double>{1.5, -0.002, 0, 7, -0.25, 4, 100, 0}))
+      << "a value too small to represent reads as zero";
 
-TEST(Csv, KeepsLabelsOtherThanPlusMinusOne) {
-  const Dataset data = ParseCsv("label,a\n1,1\n0,2\n2.5,3\n-1,4\n", "set.csv");
-  EXPECT_EQ(data.labels, (std::vector<double>{1.0, 0.0, 2.5, -1.0}));
-}
-
-TEST(Csv, ReadsValuesTooSmallToRepresentAsZero) {
-  const Dataset data = ParseCsv("label,a\n1,1e-400\n", "set.csv");
-  EXPECT_EQ(data.X[0], 0.0);
-}
-
-TEST(Csv, LabelColumnIsOptionalWhenNotRequired) {
-  CsvOptions options;
-  options.requireLabels = false;
-  const Dataset data = ParseCsv("a,b\n1,2\n3,4\n", "set.csv", options);
-  EXPECT_FALSE(data.hasLabels);
-  EXPECT_TRUE(data.labels.empty());
-  EXPECT_EQ(data.rows, 2);
-  EXPECT_EQ(data.cols, 2);
+  CsvOptions unlabelled;
+  unlabelled.requireLabels = false;
+  const Dataset plain = ParseCsv("a,b\n1,2\n3,4\n", "set.csv", unlabelled);
+  EXPECT_FALSE(plain.hasLabels);
+  EXPECT_TRUE(plain.labels.empty());
+  EXPECT_EQ(plain.X, (std::vector<double>{1, 2, 3, 4}));
 }
 
 // A file large enough to be parsed by two threads: both must give exactly
 // what one thread gives, and an error far down must carry its true line.
-class LargeCsv : public ::testing::Test {
- protected:
-  static std::string Text(int rows) {
-    std::string text = "f1,label,f2,f3\n";
-    for (int r = 0; r < rows; ++r) {
-      text += std::to_string(r) + ".125," + (r % 6 ? "-1" : "1") + "," +
-              std::to_string(-r * 3) + ",1e-3\n";
-    }
-    return text;
-  }
-};
+std::string LargeText(int rows) {
+  std::string text = "f1,label,f2,f3\n";
+  for (int r = 0; r < rows; ++r)
+    text += std::to_string(r) + ".125," + (r % 6 ? "-1" : "1") + "," +
+            std::to_string(-r * 3) + ",1e-3\n";
+  return text;
+}
 
-TEST_F(LargeCsv, TwoThreadsGiveWhatOneGives) {
-  const std::string text = Text(200000);
-  CsvOptions one;
+TEST(LargeCsv, TwoThreadsGiveWhatOneGives) {
+  const std::string text = LargeText(200000);
+  CsvOptions one, two;
   one.threads = 1;
-  CsvOptions two;
   two.threads = 2;
   const Dataset a = ParseCsv(text, "big.csv", one);
   const Dataset b = ParseCsv(text, "big.csv", two);
@@ -131,21 +114,16 @@ TEST_F(LargeCsv, TwoThreadsGiveWhatOneGives) {
   EXPECT_EQ(b.labels[199998], 1.0);
 }
 
-TEST_F(LargeCsv, ErrorInSecondHalfCarriesItsLine) {
-  std::string text = Text(200000);
-  const std::string bad = "150000.125,-1,oops,1e-3\n";
+TEST(LargeCsv, ErrorInSecondHalfCarriesItsLine) {
+  std::string text = LargeText(200000);
   const size_t at = text.find("\n150000.125,") + 1;
-  text.replace(at, text.find('\n', at) + 1 - at, bad);
+  text.replace(at, text.find('\n', at) + 1 - at, "150000.125,-1,oops,1e-3\n");
   CsvOptions two;
   two.threads = 2;
-  try {
-    ParseCsv(text, "big.csv", two);
-    FAIL();
-  } catch (const DataError& error) {
-    // Row 150000 (0-based) stands on line 150002: the header is line 1.
-    EXPECT_THAT(std::string(error.what()),
-                HasSubstr("big.csv, line 150002, column 3 (f2)"));
-  }
+  // Row 150000 (0-based) stands on line 150002: the header is line 1.
+  EXPECT_THAT([&] { ParseCsv(text, "big.csv", two); },
+              ::testing::ThrowsMessage<DataError>(
+                  HasSubstr("big.csv, line 150002, column 3 (f2)")));
 }
 
 TEST(Csv, WriteThenParseGivesBackEveryBit) {
@@ -166,16 +144,11 @@ TEST(Csv, WriteThenParseGivesBackEveryBit) {
   const Dataset back = ParseCsv(out.str(), "round.csv");
   EXPECT_EQ(back.names, data.names);
   EXPECT_EQ(back.labels, data.labels);
-  ASSERT_EQ(back.X.size(), data.X.size());
-  for (size_t i = 0; i < data.X.size(); ++i)
-    EXPECT_EQ(back.X[i], data.X[i]) << "value " << i;
-}
-
-TEST(Csv, FormatDoubleIsShortestExactText) {
+  EXPECT_EQ(back.X, data.X);
+  EXPECT_TRUE(std::signbit(back.X[5]));
+  // Values are written as the shortest text that reads back exactly.
   EXPECT_EQ(FormatDouble(0.1), "0.1");
-  EXPECT_EQ(FormatDouble(-2.0), "-2");
   EXPECT_EQ(FormatDouble(1.0 / 3.0), "0.3333333333333333");
-  EXPECT_EQ(std::stod(FormatDouble(0.1 + 0.2)), 0.1 + 0.2);
   EXPECT_EQ(FormatDouble(std::numeric_limits<double>::quiet_NaN()), "nan");
   EXPECT_EQ(FormatDouble(-std::numeric_limits<double>::infinity()), "-inf");
 }
