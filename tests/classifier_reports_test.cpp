@@ -1,5 +1,7 @@
 // The report texts and the weight file of DOZOD as the host receives them:
 // the host's own text first, then WeightedClassifier's, then DOZOD's.
+#include <unistd.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -85,7 +87,9 @@ void PrintTo(const ReportCase& c, std::ostream* os) { *os << c.name; }
 class Reports : public ::testing::TestWithParam<ReportCase> {
  protected:
   void TearDown() override { std::remove(path.c_str()); }
-  const std::string path = ::testing::TempDir() + "dozod_weights.txt";
+  // One file per process: ctest runs the cases in parallel processes.
+  const std::string path = ::testing::TempDir() + "dozod_weights_" +
+                           std::to_string(getpid()) + ".txt";
 };
 
 TEST_P(Reports, TrainingInfoAndWeightFile) {
