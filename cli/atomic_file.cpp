@@ -94,6 +94,19 @@ class TempFile {
 
 }  // namespace
 
+void CheckWritable(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+    throw OutputError("cannot write " + path + ": it is a folder");
+  const std::string folder = FolderOf(path);
+  if (::stat(folder.c_str(), &info) != 0)
+    throw OutputError("cannot write " + path + ": " + Reason(errno));
+  if (!S_ISDIR(info.st_mode))
+    throw OutputError("cannot write " + path + ": " + Reason(ENOTDIR));
+  if (::access(folder.c_str(), W_OK) != 0)
+    throw OutputError("cannot write " + path + ": " + Reason(errno));
+}
+
 void WriteAtomically(
     const std::string& path,
     const std::function<void(const std::string& tempPath)>& write) {

@@ -24,6 +24,11 @@ void WriteAtomically(
     const std::string& path,
     const std::function<void(const std::string& tempPath)>& write);
 
+// Throws the OutputError that WriteAtomically(path) would, when `path` is a
+// folder or its folder is missing or not writable; lets a command refuse
+// before it spends time on work whose result it could not save.
+void CheckWritable(const std::string& path);
+
 // WriteAtomically with `text` as the whole content.
 void WriteTextAtomically(const std::string& path, const std::string& text);
 

@@ -171,6 +171,9 @@ struct TrainOptions {
 };
 
 int RunTrain(const TrainOptions& options) {
+  for (const std::string* output :
+       {&options.model, &options.weights, &options.logJson, &options.report})
+    if (!output->empty()) CheckWritable(*output);
   const Dataset data = LoadData(options.data, true);
   CheckTrainingSet(data, options.data.path);
   auto module = OpenModule(ChooseModulePath(options.module));
@@ -343,6 +346,7 @@ void PrintFoldTable(const std::vector<std::string>& names,
 }
 
 int RunEvaluate(const EvaluateOptions& options) {
+  if (!options.report.empty()) CheckWritable(options.report);
   const Dataset data = LoadData(options.data, true);
   CheckTrainingSet(data, options.data.path);
   const Parameters parameters = options.parameters.Get();

@@ -402,16 +402,18 @@ TEST_F(KorvaFaults, ModuleNamedWithoutFolderLoadsFromTheCurrentFolder) {
 // ---- outputs that cannot be written ----------------------------------------
 
 // Tests run as root, whom permission bits do not stop; a path below a regular
-// file cannot be written by anyone.
+// file cannot be written by anyone. The last output written is refused before
+// training starts, so nothing is trained and no other output is written.
 TEST_F(KorvaFaults, OutputInAFolderThatDoesNotExistOrIsAFile) {
   Put("data.csv", data_);
   const std::pair<std::string, std::string> cases[] = {
-      {"nowhere/model.xml", "No such file or directory"},
-      {"data.csv/model.xml", "Not a directory"}};
+      {"nowhere/report.html", "No such file or directory"},
+      {"data.csv/report.html", "Not a directory"}};
   for (const auto& [path, reason] : cases) {
-    const Result r = Run("train data.csv --quiet --model " + path);
+    const Result r = Run("train data.csv --model model.xml --report " + path);
     EXPECT_EQ(r.status, kExitOutput) << r.err;
     EXPECT_THAT(r.err, HasSubstr("cannot write " + path + ": " + reason));
+    EXPECT_THAT(r.out, Not(HasSubstr("training on"))) << "trained first";
   }
   EXPECT_THAT(Files(), ElementsAre("data.csv"));
   EXPECT_EQ(Get("data.csv"), data_);
