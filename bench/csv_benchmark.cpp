@@ -8,19 +8,19 @@
 #include <sstream>
 #include <string>
 
-#include "cli/csv_io.h"
-#include "cli/p300_generator.h"
+#include "data/csv_io.h"
+#include "data/p300_generator.h"
 
 namespace {
 
 const std::string& CsvText() {
   static const std::string text = [] {
-    Korva::Cli::GeneratorOptions options;
+    Korva::Data::GeneratorOptions options;
     options.epochs = 4000;
     options.channels = 16;
     options.samples = 20;
     std::ostringstream out;
-    Korva::Cli::WriteCsv(out, Korva::Cli::GenerateP300(options));
+    Korva::Data::WriteCsv(out, Korva::Data::GenerateP300(options));
     return out.str();
   }();
   return text;
@@ -29,10 +29,11 @@ const std::string& CsvText() {
 // Parsing text already in memory, on one or two threads.
 void BM_ParseCsv(benchmark::State& state) {
   const std::string& text = CsvText();
-  Korva::Cli::CsvOptions options;
+  Korva::Data::CsvOptions options;
   options.threads = static_cast<int>(state.range(0));
   for (auto _ : state) {
-    Korva::Cli::Dataset data = Korva::Cli::ParseCsv(text, "bench.csv", options);
+    Korva::Data::Dataset data =
+        Korva::Data::ParseCsv(text, "bench.csv", options);
     benchmark::DoNotOptimize(data.X.data());
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
@@ -56,7 +57,7 @@ void BM_ReadCsvFile(benchmark::State& state) {
   ::close(fd);
   std::ofstream(path, std::ios::binary) << text;
   for (auto _ : state) {
-    Korva::Cli::Dataset data = Korva::Cli::ReadCsv(path);
+    Korva::Data::Dataset data = Korva::Data::ReadCsv(path);
     benchmark::DoNotOptimize(data.X.data());
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
@@ -67,15 +68,15 @@ BENCHMARK(BM_ReadCsvFile)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // Writing the same set, for comparison.
 void BM_WriteCsv(benchmark::State& state) {
-  Korva::Cli::GeneratorOptions options;
+  Korva::Data::GeneratorOptions options;
   options.epochs = 4000;
   options.channels = 16;
   options.samples = 20;
-  const Korva::Cli::Dataset data = Korva::Cli::GenerateP300(options);
+  const Korva::Data::Dataset data = Korva::Data::GenerateP300(options);
   size_t bytes = 0;
   for (auto _ : state) {
     std::ostringstream out;
-    Korva::Cli::WriteCsv(out, data);
+    Korva::Data::WriteCsv(out, data);
     bytes = out.str().size();
     benchmark::DoNotOptimize(bytes);
   }

@@ -23,8 +23,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/p300_generator.h"
-#include "host/classifier_progress.h"
+#include "data/p300_generator.h"
+#include "korva/classifier_progress.h"
 #include "plugin/dozod.h"
 #include "stepwise/stepwise_engine.h"
 
@@ -89,12 +89,12 @@ const Data& DataSet(int shape) {
   static std::map<int, Data> cache;
   auto found = cache.find(shape);
   if (found != cache.end()) return found->second;
-  Korva::Cli::GeneratorOptions options;
+  Korva::Data::GeneratorOptions options;
   options.epochs = kShapes[shape].epochs;
   options.channels = kShapes[shape].channels;
   options.samples = kShapes[shape].samples;
   options.seed = kSeed;
-  const Korva::Cli::Dataset set = Korva::Cli::GenerateP300(options);
+  const Korva::Data::Dataset set = Korva::Data::GenerateP300(options);
   Data& data = cache[shape];
   data.X.ReSize(set.rows, set.cols);
   data.y.ReSize(set.rows);

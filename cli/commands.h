@@ -1,22 +1,30 @@
 #ifndef KORVA_CLI_COMMANDS_H_
 #define KORVA_CLI_COMMANDS_H_
 
+#include <CLI/CLI.hpp>
+#include <functional>
 #include <string>
+
+#include "cli/exit_status.h"
 
 namespace Korva::Cli {
 
-// Parses the command line of korva, runs the chosen subcommand and returns
-// the exit status (ExitCode); messages go to standard output and errors to
-// standard error.
-int RunKorva(int argc, char** argv);
+// A subcommand of korva: its parser, and what runs when it was given. `run`
+// returns the exit status and may throw (see RunCommand).
+struct Command {
+  CLI::App* app = nullptr;
+  std::function<int()> run;
+};
 
-// Shows the configuration dialog of the classifier saved in `modelPath` and
-// saves it back when the user accepts. `program` is argv[0]. Creates the GUI
-// application unless the process has one. Returns the exit status; throws
-// CliError when there is no display or the model is unusable.
-int RunEdit(const std::string& program,
-            const std::string& modelPath,
-            const std::string& modulePath);
+// Each adds one subcommand with its options to `korva`; one file each.
+Command AddTrainCommand(CLI::App& korva);
+Command AddScoreCommand(CLI::App& korva);
+Command AddEvaluateCommand(CLI::App& korva);
+Command AddInfoCommand(CLI::App& korva);
+// `program` is argv[0], the name the GUI application gets.
+Command AddEditCommand(CLI::App& korva, const std::string& program);
+Command AddGenerateCommand(CLI::App& korva);
+Command AddDemoCommand(CLI::App& korva);
 
 }  // namespace Korva::Cli
 

@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "cli/csv_io.h"
+#include "data/csv_io.h"
 #include "tests/run_korva.h"
 
-namespace Korva::Cli {
+namespace Korva::Data {
 namespace {
 
 using namespace KorvaTest;
@@ -303,4 +303,4 @@ TEST_F(KorvaCli, MatFileErrorsNameTheFileOrVariable) {
 }
 
 }  // namespace
-}  // namespace Korva::Cli
+}  // namespace Korva::Data

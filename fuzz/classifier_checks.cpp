@@ -7,7 +7,7 @@
 #include <pugixml.hpp>
 #include <sstream>
 
-#include "host/classifier_base.h"
+#include "korva/classifier_base.h"
 
 namespace Korva::Fuzz {
 

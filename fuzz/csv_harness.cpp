@@ -6,8 +6,8 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/csv_io.h"
-#include "cli/dataset.h"
+#include "data/csv_io.h"
+#include "data/dataset.h"
 #include "fuzz/harnesses.h"
 
 namespace Korva::Fuzz {
@@ -19,28 +19,29 @@ constexpr std::size_t kThreadedSize = std::size_t{1} << 20;
 
 struct Outcome {
   bool ok = false;
-  Cli::Dataset data;
+  Data::Dataset data;
   std::string error;
 };
 
-Outcome Parse(std::string_view text, const Cli::CsvOptions& options) {
+Outcome Parse(std::string_view text, const Data::CsvOptions& options) {
   Outcome outcome;
   try {
-    outcome.data = Cli::ParseCsv(text, kFileName, options);
+    outcome.data = Data::ParseCsv(text, kFileName, options);
     outcome.ok = true;
-  } catch (const Cli::DataError& error) {
+  } catch (const Data::DataError& error) {
     outcome.error = error.what();
   }
   return outcome;
 }
 
-std::string CheckShape(const Outcome& outcome, const Cli::CsvOptions& options) {
+std::string CheckShape(const Outcome& outcome,
+                       const Data::CsvOptions& options) {
   if (!outcome.ok) {
     if (outcome.error.rfind(kFileName, 0) != 0)
       return "a refusal does not name the file: " + outcome.error;
     return {};
   }
-  const Cli::Dataset& d = outcome.data;
+  const Data::Dataset& d = outcome.data;
   if (d.rows <= 0 || d.cols <= 0)
     return "an accepted set has no rows or columns";
   if (d.X.size() != static_cast<std::size_t>(d.rows) * d.cols)
@@ -68,7 +69,7 @@ bool SameBits(const std::vector<double>& a, const std::vector<double>& b) {
 std::string FuzzCsv(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return {};
   const std::uint8_t flags = data[0];
-  Cli::CsvOptions options;
+  Data::CsvOptions options;
   options.requireLabels = (flags & 1) != 0;
   options.threads = 1 + ((flags >> 1) & 3);
   const std::string_view text(reinterpret_cast<const char*>(data + 1),
@@ -83,7 +84,7 @@ std::string FuzzCsv(const std::uint8_t* data, std::size_t size) {
 
 std::string CompareCsvThreads(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return {};
-  Cli::CsvOptions options;
+  Data::CsvOptions options;
   options.requireLabels = (data[0] & 1) != 0;
   const std::string_view text(reinterpret_cast<const char*>(data + 1),
                               size - 1);

@@ -13,7 +13,7 @@
 #include "fuzz/byte_reader.h"
 #include "fuzz/classifier_checks.h"
 #include "fuzz/harnesses.h"
-#include "host/classifier_progress.h"
+#include "korva/classifier_progress.h"
 
 namespace Korva::Fuzz {
 namespace {

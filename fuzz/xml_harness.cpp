@@ -4,7 +4,7 @@
 
 #include "fuzz/classifier_checks.h"
 #include "fuzz/harnesses.h"
-#include "host/classifier_base.h"
+#include "korva/classifier_base.h"
 
 namespace Korva::Fuzz {
 namespace {

@@ -1,9 +1,8 @@
-#include "host/betai.h"
-
-#include <cmath>
-#include <limits>
+#include "korva/betai.h"
 
 #include <boost/math/special_functions/beta.hpp>
+#include <cmath>
+#include <limits>
 
 namespace {
 

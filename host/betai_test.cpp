@@ -1,9 +1,9 @@
-#include "host/betai.h"
+#include "korva/betai.h"
+
+#include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
-
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -43,7 +43,9 @@ TEST_P(StudentTable, TwoSidedTailMatchesPrintedTable) {
       << "t = " << row.t << ", df = " << row.df;
 }
 
-INSTANTIATE_TEST_SUITE_P(Betai, StudentTable, ::testing::ValuesIn(kStudentTable));
+INSTANTIATE_TEST_SUITE_P(Betai,
+                         StudentTable,
+                         ::testing::ValuesIn(kStudentTable));
 
 // Closed forms: with one degree of freedom the t distribution is Cauchy,
 // p = 1 - (2/pi) atan|t|; with two, p = 1 - |t| / sqrt(2 + t^2).
@@ -72,8 +74,14 @@ TEST(Betai, EndpointsAreExact) {
 
 TEST(Betai, ReturnsNaNOutsideTheDomain) {
   const double bad[][3] = {
-      {kNaN, 0.5, 0.5}, {1.0, kNaN, 0.5}, {1.0, 0.5, kNaN}, {0.0, 0.5, 0.5},
-      {-1.0, 0.5, 0.5}, {1.0, 0.0, 0.5},  {1.0, 0.5, -0.1}, {1.0, 0.5, 1.1},
+      {kNaN, 0.5, 0.5},
+      {1.0, kNaN, 0.5},
+      {1.0, 0.5, kNaN},
+      {0.0, 0.5, 0.5},
+      {-1.0, 0.5, 0.5},
+      {1.0, 0.0, 0.5},
+      {1.0, 0.5, -0.1},
+      {1.0, 0.5, 1.1},
   };
   for (const auto& args : bad)
     EXPECT_TRUE(std::isnan(betai(args[0], args[1], args[2])))

@@ -1,4 +1,4 @@
-#include "host/classifier_base.h"
+#include "korva/classifier_base.h"
 
 #include <cmath>
 #include <cstddef>

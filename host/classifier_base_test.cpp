@@ -1,9 +1,9 @@
-#include "host/classifier_base.h"
+#include "korva/classifier_base.h"
+
+#include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
-
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -117,7 +117,8 @@ TEST(ClassifierBase, ReadRefusesOtherDocuments) {
   EXPECT_EQ(c.Read(other), Korva::kStatusWrongDocument);
 
   pugi::xml_document partial;
-  partial.load_string("<KorvaClassifier Name='Rec'><Classifier/></KorvaClassifier>");
+  partial.load_string(
+      "<KorvaClassifier Name='Rec'><Classifier/></KorvaClassifier>");
   EXPECT_EQ(c.Read(partial), Korva::kStatusMissingSection);
 }
 
@@ -132,7 +133,8 @@ TEST(ClassifierBase, SectionsRefuseANullNode) {
 
 TEST(ClassifierBase, LoadFromFileReportsMissingFile) {
   RecordingClassifier c;
-  EXPECT_EQ(c.LoadFromFile("/nonexistent/dir/model.xml"), Korva::kStatusFileError);
+  EXPECT_EQ(c.LoadFromFile("/nonexistent/dir/model.xml"),
+            Korva::kStatusFileError);
   EXPECT_EQ(c.LoadFromFile(nullptr), Korva::kStatusMissing);
 }
 

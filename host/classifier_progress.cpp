@@ -1,4 +1,4 @@
-#include "host/classifier_progress.h"
+#include "korva/classifier_progress.h"
 
 ClassifierProgress::~ClassifierProgress() = default;
 

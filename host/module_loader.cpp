@@ -1,4 +1,4 @@
-#include "host/module_loader.h"
+#include "korva/module_loader.h"
 
 #include <dlfcn.h>
 #include <sys/stat.h>
@@ -51,10 +51,10 @@ std::shared_ptr<Module> Module::Open(const std::string& path) {
     }
     return address;
   };
-  auto create = reinterpret_cast<CreateInstanceFn>(
-      symbol(kCreateInstanceSymbol));
-  auto release = reinterpret_cast<ReleaseInstanceFn>(
-      symbol(kReleaseInstanceSymbol));
+  auto create =
+      reinterpret_cast<CreateInstanceFn>(symbol(kCreateInstanceSymbol));
+  auto release =
+      reinterpret_cast<ReleaseInstanceFn>(symbol(kReleaseInstanceSymbol));
   return std::shared_ptr<Module>(new Module(path, handle, create, release));
 }
 
@@ -76,8 +76,6 @@ ClassifierHandle Module::CreateClassifier() const {
   return ClassifierHandle(object, ClassifierReleaser{shared_from_this()});
 }
 
-int Module::Release(ClassifierBase** object) const {
-  return release_(object);
-}
+int Module::Release(ClassifierBase** object) const { return release_(object); }
 
 }  // namespace Korva

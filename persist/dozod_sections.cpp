@@ -1,9 +1,13 @@
 #include <cstdint>
+#include <cstring>
 #include <locale>
 #include <sstream>
 #include <string>
+#include <vector>
 
-#include "host/classifier_base.h"
+#include "korva/classifier_base.h"
+#include "korva/info_section.h"
+#include "korva/stepwise_settings.h"
 #include "plugin/dozod.h"
 
 // The sections DOZOD adds to the host's XML document. Attributes go through
@@ -55,9 +59,9 @@ int DOZOD::ReadClassifier(const pugi::xml_node& node) {
 int DOZOD::WriteCfg(pugi::xml_node& node) {
   if (int status = WeightedClassifier::WriteCfg(node); status != 0)
     return status;
-  node.append_attribute("p_Enter").set_value(p_Enter);
-  node.append_attribute("p_Remove").set_value(p_Remove);
-  node.append_attribute("MaxIter").set_value(MaxIter);
+  node.append_attribute(Korva::kPEnterAttribute).set_value(p_Enter);
+  node.append_attribute(Korva::kPRemoveAttribute).set_value(p_Remove);
+  node.append_attribute(Korva::kMaxIterAttribute).set_value(MaxIter);
   return Korva::kStatusOk;
 }
 
@@ -66,9 +70,9 @@ int DOZOD::ReadCfg(const pugi::xml_node& node) {
     return status;
   // Stored as saved, without the range check of SetPRange: a section restores
   // exactly the configuration it was written from.
-  p_Enter = node.attribute("p_Enter").as_double(0.0);
-  p_Remove = node.attribute("p_Remove").as_double(0.0);
-  MaxIter = node.attribute("MaxIter").as_int(0);
+  p_Enter = node.attribute(Korva::kPEnterAttribute).as_double(0.0);
+  p_Remove = node.attribute(Korva::kPRemoveAttribute).as_double(0.0);
+  MaxIter = node.attribute(Korva::kMaxIterAttribute).as_int(0);
   return Korva::kStatusOk;
 }
 
@@ -79,19 +83,19 @@ int DOZOD::WriteInfo(pugi::xml_node& node) {
   if (int status = WeightedClassifier::WriteInfo(node); status != 0)
     return status;
   const std::uint64_t count = SelectedFeatures.Count();
-  node.append_attribute("Count").set_value(
-      static_cast<unsigned long long>(count));
+  node.append_attribute(Korva::kCountAttribute)
+      .set_value(static_cast<unsigned long long>(count));
 
   std::ostringstream in;
   in.imbue(std::locale::classic());
   for (std::uint64_t i = 0; i < count; ++i) in << SelectedFeatures[i] << '\t';
-  AppendElementText(node, "IN", in.str());
+  AppendElementText(node, Korva::kFlagsElement, in.str());
 
   std::ostringstream weights;
   weights.imbue(std::locale::classic());
   for (int i = 0; i < Weights.Nrows(); ++i)
     weights << Weights.element(i) << '\t';
-  AppendElementText(node, "Weights", weights.str());
+  AppendElementText(node, Korva::kWeightsElement, weights.str());
   return Korva::kStatusOk;
 }
 
@@ -100,38 +104,26 @@ int DOZOD::ReadInfo(const pugi::xml_node& node) {
     return status;
   // "Count" is read as a signed int; pugixml clamps values beyond its range,
   // so an oversized count ends up negative or at INT_MAX and is refused below.
-  const int n = node.attribute("Count").as_int(0);
-  const std::string inText = ElementText(node, "IN");
+  const int n = node.attribute(Korva::kCountAttribute).as_int(0);
+  const char* inText = ElementText(node, Korva::kFlagsElement);
 
   SelectedFeatures.Release();
   // A count the "IN" text cannot hold comes from a damaged or hostile file;
   // refusing it bounds what a file can make the module allocate.
   if (n <= 0 ||
-      static_cast<std::uint64_t>(n) > inText.size() / kMinCharsPerFlag) {
+      static_cast<std::uint64_t>(n) > std::strlen(inText) / kMinCharsPerFlag) {
     Weights.ReSize(0);
     return Korva::kStatusOk;
   }
 
   SelectedFeatures.Reset(static_cast<std::uint64_t>(n));
-  std::istringstream in(inText);
-  in.imbue(std::locale::classic());
-  for (int i = 0; i < n; ++i) {
-    int flag = 0;
-    // Once an extraction fails the stream stays failed, so the rest read
-    // false too.
-    if (!(in >> flag)) break;
-    SelectedFeatures[static_cast<std::uint64_t>(i)] = flag != 0;
-  }
+  const std::vector<bool> flags = Korva::ReadFlagsText(inText, n);
+  for (int i = 0; i < n; ++i) SelectedFeatures[i] = flags[i];
 
+  const std::vector<double> weights =
+      Korva::ReadWeightsText(ElementText(node, Korva::kWeightsElement), n);
   Weights.ReSize(n);
-  Weights = 0.0;
-  std::istringstream weights(ElementText(node, "Weights"));
-  weights.imbue(std::locale::classic());
-  for (int i = 0; i < n; ++i) {
-    double w = 0.0;
-    if (!(weights >> w)) break;
-    Weights.element(i) = w;
-  }
+  for (int i = 0; i < n; ++i) Weights.element(i) = weights[i];
   return Korva::kStatusOk;
 }
 

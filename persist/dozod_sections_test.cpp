@@ -1,17 +1,17 @@
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <initializer_list>
 #include <locale>
 #include <ostream>
+#include <pugixml.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-#include <pugixml.hpp>
-
-#include "host/classifier_base.h"
+#include "korva/classifier_base.h"
 #include "plugin/dozod.h"
 
 namespace {

@@ -1,7 +1,7 @@
 #include "plugin/dozod.h"
 
-#include "host/classifier_base.h"
-#include "plugin/p_range.h"
+#include "korva/classifier_base.h"
+#include "korva/stepwise_settings.h"
 
 DOZOD::DOZOD()
     : WeightedClassifier("DOZOD", "StepWise Linear Discriminant Analysis") {
@@ -12,7 +12,7 @@ DOZOD::DOZOD()
 DOZOD::~DOZOD() = default;
 
 int DOZOD::SetPRange(double pEnter, double pRemove) {
-  if (!IsValidPRange(pEnter, pRemove)) return Korva::kStatusRejected;
+  if (!Korva::IsValidPRange(pEnter, pRemove)) return Korva::kStatusRejected;
   p_Enter = pEnter;
   p_Remove = pRemove;
   return Korva::kStatusOk;

@@ -1,55 +1,29 @@
 #ifndef KORVA_PLUGIN_DOZOD_H_
 #define KORVA_PLUGIN_DOZOD_H_
 
+#include <newmat/newmat.h>
+
 #include <list>
+#include <pugixml.hpp>
 #include <sstream>
 #include <string>
 
-#include <newmat/newmat.h>
-#include <pugixml.hpp>
-
+#include "korva/export.h"
 #include "plugin/feature_flags.h"
-#include "plugin/module_api.h"
 #include "weighted/weighted_classifier.h"
 
 // Stepwise linear discriminant analysis for two classes (+1.0 / -1.0).
 // Training selects features by stepwise least-squares regression of the label
 // on the features; the coefficients of the selected features become the
 // weights and the regression intercept the bias W0.
-class MODULE_API DOZOD : public Korva::WeightedClassifier {
+class KORVA_MODULE_API DOZOD : public Korva::WeightedClassifier {
  public:
+  // ---- Object, settings and selection state: plugin/dozod.cpp ----
   DOZOD();
   ~DOZOD() override;
-
-  // Appends "P(p_Enter, p_Remove) | Max Iter. : MaxIter | ".
-  void GetShortInfo(std::ostringstream& os) const override;
   // True when some feature is selected; Weights is not looked at.
   bool CanClassify() const override;
-  // Shows the configuration dialog modally; true when closed with OK. False,
-  // showing nothing, when the process has no GUI application.
-  bool EditConfiguration() override;
-  // Appends the number of selected features and their weights.
-  void GetTrainingInfo(std::ostringstream& os) const override;
   void ReservedHook() override;
-
-  // Section operations: the base's part first; its non-zero status is passed
-  // back unchanged. See docs/file-formats.md for the layout.
-  int WriteClassifier(pugi::xml_node& node) override;
-  int ReadClassifier(const pugi::xml_node& node) override;
-  int WriteCfg(pugi::xml_node& node) override;
-  int ReadCfg(const pugi::xml_node& node) override;
-  int WriteInfo(pugi::xml_node& node) override;
-  int ReadInfo(const pugi::xml_node& node) override;
-  int WriteProtocol(pugi::xml_node& node) override;
-  int ReadProtocol(const pugi::xml_node& node) override;
-
-  // Stepwise training on X (one row per example) and labels (one per row).
-  // 0 on success; the regression step's failure code when it fails.
-  int DoTrain(NEWMAT::Matrix& X,
-              NEWMAT::ColumnVector& labels,
-              ClassifierProgress* progress,
-              std::list<std::string>& messages) override;
-
   // Stores both when 0 < pEnter < pRemove <= 1 and returns 0; otherwise
   // returns kStatusRejected (-10) and changes nothing.
   int SetPRange(double pEnter, double pRemove);
@@ -62,6 +36,26 @@ class MODULE_API DOZOD : public Korva::WeightedClassifier {
   const NEWMAT::Matrix& GetPositiveRows() const { return PositiveRows; }
   const NEWMAT::Matrix& GetNegativeRows() const { return NegativeRows; }
 
+  // ---- Reports: plugin/dozod_reports.cpp ----
+  // Appends "P(p_Enter, p_Remove) | Max Iter. : MaxIter | ".
+  void GetShortInfo(std::ostringstream& os) const override;
+  // Appends the number of selected features and their weights.
+  void GetTrainingInfo(std::ostringstream& os) const override;
+
+  // ---- Training: stepwise/stepwise_driver.cpp ----
+  // Stepwise training on X (one row per example) and labels (one per row).
+  // 0 on success; the regression step's failure code when it fails.
+  int DoTrain(NEWMAT::Matrix& X,
+              NEWMAT::ColumnVector& labels,
+              ClassifierProgress* progress,
+              std::list<std::string>& messages) override;
+  // nextstep = the candidate with the smallest p-value below p_Enter, else the
+  // model feature with the largest p-value above p_Remove, else -1.
+  void FindNextStep(const FeatureFlags& in,
+                    const NEWMAT::ColumnVector& P,
+                    int& nextstep) const;
+
+  // ---- The regression step: stepwise/step_calc.cpp ----
   // One regression step: fits y on an intercept plus the features flagged in
   // `in` (p = in.Count() flags; X has n rows and at least p columns). Writes
   // B[i] and P[i] for every feature (coefficient and two-sided p-value: joint
@@ -73,11 +67,24 @@ class MODULE_API DOZOD : public Korva::WeightedClassifier {
                const FeatureFlags& in,
                NEWMAT::ColumnVector& B,
                NEWMAT::ColumnVector& P);
-  // nextstep = the candidate with the smallest p-value below p_Enter, else the
-  // model feature with the largest p-value above p_Remove, else -1.
-  void FindNextStep(const FeatureFlags& in,
-                    const NEWMAT::ColumnVector& P,
-                    int& nextstep) const;
+
+  // ---- XML sections: persist/dozod_sections.cpp ----
+  // The base's part first; its non-zero status is passed back unchanged. See
+  // docs/file-formats.md for the layout.
+  int WriteClassifier(pugi::xml_node& node) override;
+  int ReadClassifier(const pugi::xml_node& node) override;
+  int WriteCfg(pugi::xml_node& node) override;
+  int ReadCfg(const pugi::xml_node& node) override;
+  int WriteInfo(pugi::xml_node& node) override;
+  int ReadInfo(const pugi::xml_node& node) override;
+  int WriteProtocol(pugi::xml_node& node) override;
+  int ReadProtocol(const pugi::xml_node& node) override;
+
+  // ---- Configuration dialog: ui/edit_configuration.cpp ----
+  // Shows the configuration dialog modally; true when closed with OK. False,
+  // showing nothing, when the process has no GUI application or the module
+  // was built without the dialog (ui/no_dialog.cpp).
+  bool EditConfiguration() override;
 
  protected:
   double p_Enter = 0.05;

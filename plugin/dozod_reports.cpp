@@ -5,7 +5,8 @@
 
 void DOZOD::GetShortInfo(std::ostringstream& os) const {
   WeightedClassifier::GetShortInfo(os);
-  os << "P(" << p_Enter << ", " << p_Remove << ")" << " | ";
+  os << "P(" << p_Enter << ", " << p_Remove << ")"
+     << " | ";
   os << "Max Iter. : " << MaxIter << " | ";
 }
 

@@ -1,12 +1,11 @@
 #include "plugin/dozod.h"
 
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <limits>
 
-#include <gtest/gtest.h>
-
-extern "C" Korva::ClassifierBase* CreateInstance();
-extern "C" int ReleaseInstance(Korva::ClassifierBase** object);
+#include "korva/module_entry_points.h"
 
 namespace {
 

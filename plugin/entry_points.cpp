@@ -1,12 +1,9 @@
-#include "host/classifier_base.h"
+#include "korva/module_entry_points.h"
 #include "plugin/dozod.h"
-#include "plugin/module_api.h"
 
-extern "C" MODULE_API Korva::ClassifierBase* CreateInstance() {
-  return new DOZOD();
-}
+Korva::ClassifierBase* CreateInstance() { return new DOZOD(); }
 
-extern "C" MODULE_API int ReleaseInstance(Korva::ClassifierBase** object) {
+int ReleaseInstance(Korva::ClassifierBase** object) {
   if (*object == nullptr) return Korva::kStatusMissing;
   DOZOD* classifier = dynamic_cast<DOZOD*>(*object);
   if (classifier == nullptr) return Korva::kStatusRejected;

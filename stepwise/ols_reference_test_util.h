@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "host/classifier_progress.h"
+#include "korva/classifier_progress.h"
 #include "plugin/dozod.h"
 
 namespace korva_test {

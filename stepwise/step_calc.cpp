@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <limits>
 
-#include "host/betai.h"
-#include "host/classifier_base.h"
+#include "korva/betai.h"
+#include "korva/classifier_base.h"
 #include "plugin/dozod.h"
 
 namespace Korva {

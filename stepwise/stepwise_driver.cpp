@@ -5,8 +5,8 @@
 #include <sstream>
 #include <string>
 
-#include "host/classifier_base.h"
-#include "host/classifier_progress.h"
+#include "korva/classifier_base.h"
+#include "korva/classifier_progress.h"
 #include "plugin/dozod.h"
 #include "stepwise/stepwise_engine.h"
 #include "weighted/class_statistics.h"

@@ -19,8 +19,8 @@
 #include <cstring>
 #include <limits>
 
-#include "host/betai.h"
-#include "host/classifier_base.h"
+#include "korva/betai.h"
+#include "korva/classifier_base.h"
 #include "stepwise/step_calc.h"
 
 namespace Korva {

@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "cli/p300_generator.h"
-#include "host/betai.h"
-#include "host/classifier_base.h"
+#include "data/p300_generator.h"
+#include "korva/betai.h"
+#include "korva/classifier_base.h"
 #include "plugin/dozod.h"
 #include "stepwise/ols_reference_test_util.h"
 
@@ -188,12 +188,12 @@ Data Correlated(int n, int p, std::uint64_t seed) {
 }
 
 Data P300Like(int epochs, int channels, int samples, std::uint64_t seed) {
-  Korva::Cli::GeneratorOptions options;
+  Korva::Data::GeneratorOptions options;
   options.epochs = epochs;
   options.channels = channels;
   options.samples = samples;
   options.seed = seed;
-  const Korva::Cli::Dataset set = Korva::Cli::GenerateP300(options);
+  const Korva::Data::Dataset set = Korva::Data::GenerateP300(options);
   Data data{NEWMAT::Matrix(set.rows, set.cols), NEWMAT::ColumnVector(set.rows)};
   for (int i = 0; i < set.rows; ++i) {
     data.y.element(i) = set.labels[i];

@@ -1,5 +1,6 @@
 // The report texts and the weight file of DOZOD as the host receives them:
 // the host's own text first, then WeightedClassifier's, then DOZOD's.
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -11,8 +12,6 @@
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "plugin/dozod.h"
 

@@ -1,12 +1,12 @@
 // The module exports exactly the reviewed list in exported_symbols.txt. A
 // change to the module's interface shows up here and needs a review of that
 // list.
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <fstream>
 #include <set>
 #include <string>
-
-#include <gtest/gtest.h>
 
 namespace {
 

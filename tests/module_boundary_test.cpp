@@ -1,12 +1,12 @@
 // Loads the real ZEZODOvo64.kvc as a host does and drives it through the
 // host's base class only.
+#include <gtest/gtest.h>
+
 #include <fstream>
 #include <sstream>
 #include <string>
 
-#include <gtest/gtest.h>
-
-#include "host/module_loader.h"
+#include "korva/module_loader.h"
 
 namespace {
 

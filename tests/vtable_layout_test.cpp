@@ -2,13 +2,13 @@
 // modules are compiled against. Under the Itanium C++ ABI a pointer to a
 // virtual member function holds 1 + the byte offset of its slot; the virtual
 // destructor takes slots 0 and 1.
+#include <gtest/gtest.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
-#include <gtest/gtest.h>
-
-#include "host/classifier_base.h"
+#include "korva/classifier_base.h"
 #include "weighted/weighted_classifier.h"
 
 namespace {
@@ -48,7 +48,8 @@ TEST(VtableLayout, HostOperationsKeepTheirSlots) {
   };
   // clang-format on
   for (std::size_t i = 0; i < std::size(slots); ++i)
-    EXPECT_EQ(slots[i], static_cast<std::ptrdiff_t>(i) + 2) << "operation " << i;
+    EXPECT_EQ(slots[i], static_cast<std::ptrdiff_t>(i) + 2)
+        << "operation " << i;
 }
 
 TEST(VtableLayout, AddMessageIsTheThirdProgressOperation) {

@@ -1,10 +1,9 @@
 // dozod-dialog-snapshot: draws the configuration form of a fresh DOZOD
 // classifier into a PNG file, without a display.
 //   dozod-dialog-snapshot OUTPUT.png
-#include <cstdio>
-
 #include <QApplication>
 #include <QPixmap>
+#include <cstdio>
 
 #include "plugin/dozod.h"
 #include "ui/form_swlda.h"

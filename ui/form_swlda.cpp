@@ -1,10 +1,5 @@
 #include "ui/form_swlda.h"
 
-#include <algorithm>
-#include <initializer_list>
-#include <iterator>
-#include <string>
-
 #include <QAbstractButton>
 #include <QApplication>
 #include <QButtonGroup>
@@ -20,6 +15,10 @@
 #include <QShowEvent>
 #include <QSpinBox>
 #include <QStyle>
+#include <algorithm>
+#include <initializer_list>
+#include <iterator>
+#include <string>
 
 #include "plugin/dozod.h"
 #include "ui/up_down.h"

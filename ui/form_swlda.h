@@ -1,10 +1,9 @@
 #ifndef KORVA_UI_FORM_SWLDA_H_
 #define KORVA_UI_FORM_SWLDA_H_
 
+#include <QDialog>
 #include <memory>
 #include <string>
-
-#include <QDialog>
 
 #include "ui/swlda_form_logic.h"
 

@@ -2,9 +2,7 @@
 // widgets: layout, what it shows, and what OK and Cancel store.
 #include "ui/form_swlda.h"
 
-#include <functional>
-#include <memory>
-#include <string>
+#include <gtest/gtest.h>
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -18,9 +16,11 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
-#include <gtest/gtest.h>
+#include <functional>
+#include <memory>
+#include <string>
 
-#include "host/classifier_base.h"
+#include "korva/classifier_base.h"
 #include "plugin/dozod.h"
 #include "ui/up_down.h"
 

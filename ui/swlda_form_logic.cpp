@@ -3,7 +3,7 @@
 #include <cmath>
 #include <limits>
 
-#include "host/classifier_base.h"
+#include "korva/classifier_base.h"
 #include "plugin/dozod.h"
 
 namespace SwldaForm {

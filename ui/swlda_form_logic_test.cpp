@@ -1,14 +1,14 @@
 #include "ui/swlda_form_logic.h"
 
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <limits>
 #include <ostream>
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
-#include "host/classifier_base.h"
+#include "korva/classifier_base.h"
 #include "plugin/dozod.h"
 
 namespace {

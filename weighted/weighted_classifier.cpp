@@ -1,10 +1,10 @@
 #include "weighted/weighted_classifier.h"
 
+#include <newmat/newmatap.h>
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
-
-#include <newmat/newmatap.h>
 
 namespace Korva {
 namespace {

@@ -1,12 +1,12 @@
 #ifndef KORVA_WEIGHTED_WEIGHTED_CLASSIFIER_H_
 #define KORVA_WEIGHTED_WEIGHTED_CLASSIFIER_H_
 
-#include <sstream>
-
 #include <newmat/newmat.h>
 
-#include "host/classifier_base.h"
-#include "plugin/module_api.h"
+#include <sstream>
+
+#include "korva/classifier_base.h"
+#include "korva/export.h"
 
 namespace Korva {
 
@@ -20,7 +20,7 @@ enum CovarianceInversionMode {
 // A linear classifier: a weight per feature column and a bias. Scores are
 // wᵀx + W0 (Scalar, higher is better) or sqrt(|x - w|² + W0) (distance, lower
 // is better). Concrete classifiers set the weights when they train.
-class MODULE_API WeightedClassifier : public ClassifierBase {
+class KORVA_MODULE_API WeightedClassifier : public ClassifierBase {
  public:
   // name, description: passed unchanged to ClassifierBase.
   WeightedClassifier(const char* name, const char* description);

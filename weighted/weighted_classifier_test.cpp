@@ -1,10 +1,10 @@
 #include "weighted/weighted_classifier.h"
 
-#include <cmath>
-#include <initializer_list>
-
 #include <gtest/gtest.h>
 #include <newmat/newmatap.h>
+
+#include <cmath>
+#include <initializer_list>
 
 namespace {
 

@@ -1,0 +1,103 @@
+#ifndef KORVA_CLI_COMMON_H_
+#define KORVA_CLI_COMMON_H_
+
+// What several korva commands share: options, data loading, the texts they
+// print, and the classifier runs on a Dataset.
+
+#include <CLI/CLI.hpp>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "data/dataset.h"
+#include "data/mat_io.h"
+#include "korva/classifier_base.h"
+#include "korva/hostkit/selection.h"
+#include "korva/hostkit/settings.h"
+#include "korva/hostkit/training.h"
+#include "report/html_report.h"
+
+namespace Korva::Cli {
+
+using Data::Dataset;
+
+constexpr const char* kInterceptNote =
+    "A restored classifier has no intercept: the saved model does not carry "
+    "the bias W0, so every score is shifted by the same constant. The ranking "
+    "of the scores and the AUC are unchanged.";
+
+// Prints "korva: warning: TEXT" on standard error.
+void Warn(const std::string& text);
+
+// `value` with `digits` decimals, "n/a" for NaN.
+std::string Fixed(double value, int digits);
+
+// A training time: milliseconds below a second, else seconds.
+std::string Duration(double seconds);
+
+// Where a data set comes from: a CSV file, or a MATLAB file and its variables.
+struct DataSource {
+  std::string path;
+  Data::MatVariables mat;
+};
+
+// --x, --y and --names, the variables of a MATLAB data file.
+void AddMatOptions(CLI::App* command, DataSource& source);
+
+// --module, the classifier module to load.
+void AddModuleOption(CLI::App* command, std::string& module);
+
+// The data set of `source` (MATLAB when its name ends in .mat, else CSV);
+// DataError when it cannot be read.
+Dataset LoadData(const DataSource& source, bool requireLabels);
+
+// Warns about labels and useless columns of a set that is about to train.
+void CheckTrainingSet(const Dataset& data, const std::string& what);
+
+// "N rows (P labelled +1, M labelled -1[, O other]), F features".
+std::string DescribeSet(const Dataset& data);
+
+// The classifier's short report without its trailing blanks.
+std::string ShortInfo(ClassifierBase& classifier);
+
+// --p-enter, --p-remove and --max-iter; Get() holds only those given.
+class ParameterOptions {
+ public:
+  // `customary`: the help names the demo's 0.10 / 0.15 as the defaults
+  // instead of the module's.
+  void Add(CLI::App* command, bool customary);
+  HostKit::SettingsChange Get() const;
+
+ private:
+  double pEnter_ = 0.0, pRemove_ = 0.0;
+  int maxIter_ = 0;
+  CLI::Option* pEnterOption_ = nullptr;
+  CLI::Option* pRemoveOption_ = nullptr;
+  CLI::Option* maxIterOption_ = nullptr;
+};
+
+// The data set's matrix as the host kit takes it.
+HostKit::MatrixView View(const Dataset& data);
+
+// Trains on a labelled set (HostKit::Train); DataError when it has no labels.
+HostKit::TrainingRun TrainOn(ClassifierBase& classifier,
+                             const Dataset& data,
+                             std::ostream* echo);
+
+// One score per row of `data`.
+std::vector<double> ScoreSet(ClassifierBase& classifier, const Dataset& data);
+
+// The score CSV: a "score" header and one score per line in full precision.
+std::string ScoreCsv(const std::vector<double>& scores);
+
+// The weights part of a report: names (one per feature), weights and flags.
+void FillWeights(Report::ReportContent& content,
+                 const std::vector<std::string>& names,
+                 const HostKit::Selection& selection);
+
+// Renders the report and writes it atomically.
+void SaveReport(const std::string& path, const Report::ReportContent& content);
+
+}  // namespace Korva::Cli
+
+#endif  // KORVA_CLI_COMMON_H_

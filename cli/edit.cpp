@@ -1,0 +1,89 @@
+// korva edit: the classifier's own configuration dialog on a saved model; the
+// only part of korva that needs a GUI application.
+#include <cstdlib>
+#include <iostream>
+#include <memory>
+#include <optional>
+
+#ifdef KORVA_HAVE_UI
+#include <QApplication>
+#endif
+
+#include "cli/commands.h"
+#include "cli/common.h"
+#include "korva/hostkit/document.h"
+#include "korva/hostkit/module_path.h"
+
+namespace Korva::Cli {
+namespace {
+
+struct EditOptions {
+  std::string program, model, module;
+};
+
+bool HasDisplay() {
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && *value != '\0') return true;
+  }
+  return false;
+}
+
+// Shows the dialog, with a GUI application unless the process has one.
+// False when the user cancelled or nothing was shown.
+bool ShowDialog(ClassifierBase& classifier, const std::string& program) {
+#ifdef KORVA_HAVE_UI
+  int argc = 1;
+  std::string name = program;
+  char* argv[] = {name.data(), nullptr};
+  std::optional<QApplication> application;
+  if (QCoreApplication::instance() == nullptr) application.emplace(argc, argv);
+  return classifier.EditConfiguration();
+#else
+  static_cast<void>(classifier);
+  static_cast<void>(program);
+  throw CliError(kExitNoDisplay,
+                 "this korva was built without the dialog (KORVA_BUILD_UI "
+                 "off)");
+#endif
+}
+
+int RunEdit(const EditOptions& o) {
+  // Without a display Qt would abort the process; say so instead.
+  if (!HasDisplay())
+    throw CliError(kExitNoDisplay,
+                   "no display: korva edit shows a dialog and needs a "
+                   "graphical session (DISPLAY and WAYLAND_DISPLAY are not "
+                   "set)");
+  auto module = HostKit::OpenModule(HostKit::ChooseModulePath(o.module));
+  ClassifierHandle classifier = HostKit::LoadModel(*module, o.model);
+  if (!classifier->CanEdit())
+    throw CliError(
+        kExitModel,
+        "the classifier in " + o.model + " offers no configuration dialog");
+  if (!ShowDialog(*classifier, o.program)) {
+    std::cout << "configuration not changed (dialog cancelled or not shown); "
+              << o.model << " is untouched\n";
+    return kExitOk;
+  }
+  HostKit::SaveModel(*classifier, o.model);
+  std::cout << "configuration saved to " << o.model << '\n';
+  return kExitOk;
+}
+
+}  // namespace
+
+Command AddEditCommand(CLI::App& korva, const std::string& program) {
+  auto options = std::make_shared<EditOptions>();
+  options->program = program;
+  CLI::App* command = korva.add_subcommand(
+      "edit",
+      "edit the configuration of a saved classifier in its "
+      "dialog; saved on OK");
+  command->add_option("MODEL", options->model, "classifier document (XML)")
+      ->required();
+  AddModuleOption(command, options->module);
+  return {command, [options] { return RunEdit(*options); }};
+}
+
+}  // namespace Korva::Cli

@@ -1,0 +1,66 @@
+#include "cli/exit_status.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+
+#include "data/dataset.h"
+#include "korva/hostkit/error.h"
+
+namespace Korva::Cli {
+namespace {
+
+int StatusOf(HostKit::ErrorKind kind) {
+  switch (kind) {
+    case HostKit::ErrorKind::kSettings:
+      return kExitUsage;
+    case HostKit::ErrorKind::kData:
+      return kExitData;
+    case HostKit::ErrorKind::kModule:
+      return kExitModule;
+    case HostKit::ErrorKind::kModel:
+      return kExitModel;
+    case HostKit::ErrorKind::kTrainingFailed:
+      return kExitTrainingFailed;
+    case HostKit::ErrorKind::kTrainingException:
+      return kExitTrainingException;
+    case HostKit::ErrorKind::kOutput:
+      return kExitOutput;
+  }
+  return 1;
+}
+
+int Fail(const std::exception& error, int status) {
+  std::cerr << "korva: error: " << error.what() << '\n';
+  return status;
+}
+
+int FinishStandardOutput(int status) {
+  errno = 0;
+  std::cout.flush();
+  const bool flushed = std::fflush(stdout) == 0;
+  const int error = errno;
+  if (flushed && std::cout && !std::ferror(stdout)) return status;
+  std::cerr << "korva: error: cannot write standard output"
+            << (error ? std::string(": ") + std::strerror(error) : "") << '\n';
+  return status == kExitOk ? kExitOutput : status;
+}
+
+}  // namespace
+
+int RunCommand(const std::function<int()>& command) {
+  try {
+    return FinishStandardOutput(command());
+  } catch (const CliError& error) {
+    return Fail(error, error.Code());
+  } catch (const HostKit::Error& error) {
+    return Fail(error, StatusOf(error.Kind()));
+  } catch (const Data::DataError& error) {
+    return Fail(error, kExitData);
+  } catch (const std::exception& error) {
+    return Fail(error, 1);
+  }
+}
+
+}  // namespace Korva::Cli

@@ -1,0 +1,221 @@
+#include "cli/fold_runner.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <iostream>
+#include <limits>
+#include <nlohmann/json.hpp>
+#include <optional>
+
+#include "cli/common.h"
+#include "korva/hostkit/module_path.h"
+#include "korva/hostkit/selection.h"
+
+namespace Korva::Cli {
+namespace {
+
+using Json = nlohmann::json;
+
+Json ToJson(const FoldResult& fold) {
+  Json json;
+  json["result"] = fold.result ? Json(*fold.result) : Json(nullptr);
+  json["failure"] = fold.failure;
+  json["threw"] = fold.threw;
+  json["seconds"] = fold.seconds;
+  // JSON has no NaN; null stands for it.
+  Json scores = Json::array();
+  for (double s : fold.scores)
+    scores.push_back(std::isfinite(s) ? Json(s) : Json(nullptr));
+  json["scores"] = std::move(scores);
+  json["selected"] = fold.selected;
+  json["weights"] = fold.weights;
+  return json;
+}
+
+FoldResult FromJson(const Json& json) {
+  FoldResult fold;
+  if (!json.at("result").is_null()) fold.result = json.at("result").get<int>();
+  fold.failure = json.at("failure").get<std::string>();
+  fold.threw = json.at("threw").get<bool>();
+  fold.seconds = json.at("seconds").get<double>();
+  for (const Json& s : json.at("scores"))
+    fold.scores.push_back(s.is_null() ? std::numeric_limits<double>::quiet_NaN()
+                                      : s.get<double>());
+  fold.selected = json.at("selected").get<std::vector<bool>>();
+  fold.weights = json.at("weights").get<std::vector<double>>();
+  return fold;
+}
+
+FoldResult Failed(const std::string& why) {
+  FoldResult fold;
+  fold.failure = why;
+  return fold;
+}
+
+void WriteAll(int fd, const std::string& text) {
+  size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    done += static_cast<size_t>(n);
+  }
+}
+
+struct Worker {
+  pid_t pid;
+  int fd;
+  size_t fold;
+  std::string output;
+};
+
+std::string ExitDescription(int status) {
+  if (WIFSIGNALED(status))
+    return "its worker process was ended by signal " +
+           std::to_string(WTERMSIG(status)) + " (" +
+           strsignal(WTERMSIG(status)) + ")";
+  return "its worker process exited with status " +
+         std::to_string(WEXITSTATUS(status));
+}
+
+}  // namespace
+
+int FoldResult::SelectedCount() const {
+  int count = 0;
+  for (bool flag : selected) count += flag;
+  return count;
+}
+
+FoldResult RunFold(const Module& module,
+                   const HostKit::SettingsChange& parameters,
+                   const Data::Dataset& train,
+                   const Data::Dataset& test) {
+  FoldResult fold;
+  try {
+    ClassifierHandle classifier = HostKit::NewClassifier(module);
+    HostKit::ApplySettings(*classifier, parameters);
+    const HostKit::TrainingRun run = TrainOn(*classifier, train, nullptr);
+    fold.result = run.result;
+    fold.seconds = run.seconds;
+    if (!run.Succeeded()) {
+      fold.failure = HostKit::TrainingFailure(run);
+      fold.threw = !run.result;
+      return fold;
+    }
+    const HostKit::Selection selection = HostKit::ReadSelection(*classifier);
+    fold.selected = selection.selected;
+    fold.weights = selection.weights;
+    fold.scores = ScoreSet(*classifier, test);
+  } catch (const std::exception& error) {
+    fold.failure = error.what();
+  }
+  return fold;
+}
+
+namespace {
+
+// Starts a worker process that runs fold k and writes its result as JSON to
+// a pipe. Records the failure in `result` when no worker can start.
+std::optional<Worker> StartWorker(const Module& module,
+                                  const HostKit::SettingsChange& parameters,
+                                  const std::vector<FoldData>& folds,
+                                  size_t k,
+                                  FoldResult& result) {
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0) {
+    result =
+        Failed(std::string("cannot start a worker: ") + std::strerror(errno));
+    return std::nullopt;
+  }
+  std::cout.flush();
+  std::cerr.flush();
+  const pid_t pid = ::fork();
+  if (pid < 0) {
+    result =
+        Failed(std::string("cannot start a worker: ") + std::strerror(errno));
+    ::close(fds[0]);
+    ::close(fds[1]);
+    return std::nullopt;
+  }
+  if (pid == 0) {
+    ::close(fds[0]);
+    std::string text;
+    try {
+      text = ToJson(RunFold(module, parameters, folds[k].train, folds[k].test))
+                 .dump();
+    } catch (const std::exception& error) {
+      text = ToJson(Failed(error.what())).dump();
+    }
+    WriteAll(fds[1], text);
+    ::close(fds[1]);
+    // No destructors or exit handlers: they belong to the parent.
+    ::_exit(0);
+  }
+  ::close(fds[1]);
+  return Worker{pid, fds[0], k, {}};
+}
+
+// Reads what the worker wrote; true once it has finished, with its result.
+bool ReadWorker(Worker& worker, FoldResult& result) {
+  char buffer[1 << 16];
+  const ssize_t n = ::read(worker.fd, buffer, sizeof(buffer));
+  if (n < 0 && errno == EINTR) return false;
+  if (n > 0) {
+    worker.output.append(buffer, static_cast<size_t>(n));
+    return false;
+  }
+  ::close(worker.fd);
+  int status = 0;
+  while (::waitpid(worker.pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  try {
+    result = FromJson(Json::parse(worker.output));
+  } catch (const std::exception&) {
+    result = Failed("the fold gave no result: " + ExitDescription(status));
+  }
+  return true;
+}
+
+}  // namespace
+
+std::vector<FoldResult> RunFolds(const Module& module,
+                                 const HostKit::SettingsChange& parameters,
+                                 const std::vector<FoldData>& folds,
+                                 int jobs) {
+  std::vector<FoldResult> results(folds.size());
+  if (jobs <= 1 || folds.size() <= 1) {
+    for (size_t k = 0; k < folds.size(); ++k)
+      results[k] = RunFold(module, parameters, folds[k].train, folds[k].test);
+    return results;
+  }
+  std::vector<Worker> active;
+  size_t next = 0;
+  while (next < folds.size() || !active.empty()) {
+    while (active.size() < static_cast<size_t>(jobs) && next < folds.size()) {
+      const size_t k = next++;
+      if (auto worker = StartWorker(module, parameters, folds, k, results[k]))
+        active.push_back(std::move(*worker));
+    }
+    if (active.empty()) continue;
+    std::vector<pollfd> wanted;
+    for (const Worker& worker : active)
+      wanted.push_back({worker.fd, POLLIN, 0});
+    if (::poll(wanted.data(), wanted.size(), -1) < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    for (size_t i = wanted.size(); i-- > 0;)
+      if (wanted[i].revents != 0 &&
+          ReadWorker(active[i], results[active[i].fold]))
+        active.erase(active.begin() + static_cast<long>(i));
+  }
+  return results;
+}
+
+}  // namespace Korva::Cli

@@ -1,0 +1,52 @@
+#ifndef KORVA_CLI_FOLD_RUNNER_H_
+#define KORVA_CLI_FOLD_RUNNER_H_
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "data/dataset.h"
+#include "korva/hostkit/settings.h"
+#include "korva/module_loader.h"
+
+namespace Korva::Cli {
+
+// One calibration/test run: a new classifier trained on one set and scored on
+// another.
+struct FoldResult {
+  std::optional<int> result;    // training status; unset after an exception
+  std::string failure;          // why it failed, when it did
+  bool threw = false;           // training raised an exception
+  double seconds = 0.0;         // training time
+  std::vector<double> scores;   // one per test row (with the trained W0)
+  std::vector<bool> selected;   // one per feature
+  std::vector<double> weights;  // one per feature, 0 when not selected
+  bool Succeeded() const { return result && *result == 0 && failure.empty(); }
+  int SelectedCount() const;
+};
+
+// Trains a new classifier of `module` with `parameters` on `train` and scores
+// `test` with it. Training failures are recorded, not thrown.
+FoldResult RunFold(const Module& module,
+                   const HostKit::SettingsChange& parameters,
+                   const Data::Dataset& train,
+                   const Data::Dataset& test);
+
+// One train/test pair of an evaluation.
+struct FoldData {
+  Data::Dataset train;
+  Data::Dataset test;
+};
+
+// Runs every fold, at most `jobs` at the same time. With more than one job
+// each fold runs in a worker process of its own: the matrix library keeps
+// global state (its trace of calls and its error text) that two trainings in
+// one process would share. Results come back in fold order.
+std::vector<FoldResult> RunFolds(const Module& module,
+                                 const HostKit::SettingsChange& parameters,
+                                 const std::vector<FoldData>& folds,
+                                 int jobs);
+
+}  // namespace Korva::Cli
+
+#endif  // KORVA_CLI_FOLD_RUNNER_H_

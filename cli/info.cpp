@@ -1,0 +1,62 @@
+// korva info: the short and training reports of a saved classifier.
+#include <iostream>
+#include <memory>
+#include <sstream>
+
+#include "cli/commands.h"
+#include "cli/common.h"
+#include "data/csv_io.h"
+#include "korva/hostkit/document.h"
+#include "korva/hostkit/module_path.h"
+
+namespace Korva::Cli {
+namespace {
+
+struct InfoOptions {
+  std::string model, module;
+};
+
+void PrintSelectionByName(ClassifierBase& classifier) {
+  const HostKit::Selection selection = HostKit::ReadSelection(classifier);
+  if (selection.Count() == 0) return;
+  std::cout << "selected features by name:\n";
+  for (int i = 0; i < selection.features; ++i) {
+    if (!selection.selected[i]) continue;
+    std::string name = i < static_cast<int>(classifier.FeatureNames.size())
+                           ? classifier.FeatureNames[i]
+                           : std::string();
+    if (name.empty()) name = "#" + std::to_string(i + 1);
+    std::cout << "  " << name << "  "
+              << Data::FormatDouble(selection.weights[i]) << '\n';
+  }
+}
+
+int RunInfo(const InfoOptions& o) {
+  auto module = HostKit::OpenModule(HostKit::ChooseModulePath(o.module));
+  ClassifierHandle classifier = HostKit::LoadModel(*module, o.model);
+  std::ostringstream shortInfo, trainingInfo;
+  classifier->GetShortInfo(shortInfo);
+  classifier->GetTrainingInfo(trainingInfo);
+  std::cout << "model: " << o.model << '\n'
+            << shortInfo.str() << '\n'
+            << trainingInfo.str();
+  if (!trainingInfo.str().empty() && trainingInfo.str().back() != '\n')
+    std::cout << '\n';
+  PrintSelectionByName(*classifier);
+  std::cout << "note: " << kInterceptNote << '\n';
+  return kExitOk;
+}
+
+}  // namespace
+
+Command AddInfoCommand(CLI::App& korva) {
+  auto options = std::make_shared<InfoOptions>();
+  CLI::App* command = korva.add_subcommand(
+      "info", "show the short and training reports of a saved classifier");
+  command->add_option("MODEL", options->model, "classifier document (XML)")
+      ->required();
+  AddModuleOption(command, options->module);
+  return {command, [options] { return RunInfo(*options); }};
+}
+
+}  // namespace Korva::Cli

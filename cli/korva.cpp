@@ -1,0 +1,40 @@
+#include "cli/korva.h"
+
+#include <CLI/CLI.hpp>
+#include <vector>
+
+#include "cli/commands.h"
+#include "cli/exit_status.h"
+
+namespace Korva::Cli {
+
+int RunKorva(int argc, char** argv) {
+  CLI::App app{
+      "korva: trains, evaluates and applies the DOZOD stepwise "
+      "linear discriminant classifier (module ZEZODOvo64.kvc)"};
+  app.require_subcommand(1);
+  app.footer(
+      "Exit status: 0 success, 2 bad command line or parameter, 3 bad input "
+      "data, 4 module cannot be loaded, 5 unusable model document, 6 training "
+      "failed, 7 exception inside training, 8 output cannot be written, 9 no "
+      "display for edit.");
+  const std::vector<Command> commands = {
+      AddTrainCommand(app),
+      AddScoreCommand(app),
+      AddEvaluateCommand(app),
+      AddInfoCommand(app),
+      AddEditCommand(app, argc > 0 ? argv[0] : "korva"),
+      AddGenerateCommand(app),
+      AddDemoCommand(app),
+  };
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    return app.exit(error) == 0 ? kExitOk : kExitUsage;
+  }
+  for (const Command& command : commands)
+    if (command.app->parsed()) return RunCommand(command.run);
+  return kExitUsage;
+}
+
+}  // namespace Korva::Cli

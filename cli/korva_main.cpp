@@ -1,4 +1,0 @@
-// korva: the command-line host of the DOZOD classifier module.
-#include "cli/commands.h"
-
-int main(int argc, char** argv) { return Korva::Cli::RunKorva(argc, argv); }

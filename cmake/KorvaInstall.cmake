@@ -1,0 +1,48 @@
+# Install rules, the CMake package (find_package(Korva) gives Korva::host and
+# Korva::hostkit), the pkg-config file and the Debian package.
+include(CMakePackageConfigHelpers)
+
+set(KORVA_MODULE_DIR ${CMAKE_INSTALL_LIBDIR}/korva)
+set(KORVA_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Korva)
+
+install(TARGETS korva RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# Where the host kit looks for it: korva/ beside the installed kit library.
+install(TARGETS ZEZODOvo64 LIBRARY DESTINATION ${KORVA_MODULE_DIR})
+install(TARGETS korva_host korva_hostkit EXPORT KorvaTargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+install(DIRECTORY include/korva DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+
+install(EXPORT KorvaTargets NAMESPACE Korva:: DESTINATION ${KORVA_CMAKE_DIR})
+configure_package_config_file(cmake/KorvaConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/KorvaConfig.cmake
+  INSTALL_DESTINATION ${KORVA_CMAKE_DIR}
+  PATH_VARS KORVA_MODULE_DIR)
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/KorvaConfigVersion.cmake
+  COMPATIBILITY SameMinorVersion)
+install(FILES
+  ${PROJECT_BINARY_DIR}/KorvaConfig.cmake
+  ${PROJECT_BINARY_DIR}/KorvaConfigVersion.cmake
+  cmake/Findnewmat.cmake
+  DESTINATION ${KORVA_CMAKE_DIR})
+
+configure_file(cmake/korva.pc.in ${PROJECT_BINARY_DIR}/korva.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/korva.pc
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+
+# Executables and the kit find the libraries beside them once installed.
+set_target_properties(korva_hostkit PROPERTIES INSTALL_RPATH "$ORIGIN")
+
+set(CPACK_PACKAGE_NAME korva)
+set(CPACK_PACKAGE_VENDOR "the Korva team")
+set(CPACK_PACKAGE_CONTACT "Korva team <korva@localhost>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+  "stepwise linear discriminant classifier module and its command-line host")
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION science)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The libraries' own folder, so that dpkg-shlibdeps resolves them.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS
+  ${PROJECT_BINARY_DIR}/host ${PROJECT_BINARY_DIR}/hostkit)
+include(CPack)

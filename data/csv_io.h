@@ -1,0 +1,46 @@
+#ifndef KORVA_DATA_CSV_IO_H_
+#define KORVA_DATA_CSV_IO_H_
+
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "data/dataset.h"
+
+namespace Korva::Data {
+
+// How a CSV data file is read.
+struct CsvOptions {
+  bool requireLabels = true;  // false: a file without a label column is fine
+  int threads = 2;            // at most this many threads parse a large file
+};
+
+// Parses CSV text: a header row, then one row per example. The column whose
+// header is "label" (any letter case, at most one) holds the labels; every
+// other column is a feature named by its header (empty or repeated names are
+// allowed). Blank lines are skipped; header fields may be quoted. `fileName`
+// only names the input in messages. Throws DataError naming file, line and
+// column for: empty file, no data rows, no label column (when required), no
+// feature column, a second label column, a ragged row, an empty, non-numeric
+// or non-finite value.
+Dataset ParseCsv(std::string_view text,
+                 const std::string& fileName,
+                 const CsvOptions& options = {});
+
+// Reads the whole file at `path` and parses it with ParseCsv. Throws
+// DataError when the file cannot be read or parsed.
+Dataset ReadCsv(const std::string& path, const CsvOptions& options = {});
+
+// Writes `data` as CSV: a header ("label" first when the set has labels, then
+// the feature names) and one line per row, every number in the shortest form
+// that reads back to the same double.
+void WriteCsv(std::ostream& out, const Dataset& data);
+
+// The shortest decimal text that reads back to exactly `value` ("nan", "inf"
+// and "-inf" for the non-finite values).
+std::string FormatDouble(double value);
+
+}  // namespace Korva::Data
+
+#endif  // KORVA_DATA_CSV_IO_H_

@@ -1,0 +1,157 @@
+#include "data/csv_io.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <sstream>
+#include <string>
+
+namespace Korva::Data {
+namespace {
+
+using ::testing::HasSubstr;
+
+// A file that ParseCsv must refuse, and what the message must say.
+struct BadCsv {
+  const char* name;
+  const char* text;
+  const char* where;  // file, line and column part of the message
+  const char* what;   // what was wrong
+};
+
+class CsvRefuses : public ::testing::TestWithParam<BadCsv> {};
+
+TEST_P(CsvRefuses, NamingFileLineColumnAndProblem) {
+  const BadCsv& bad = GetParam();
+  try {
+    ParseCsv(bad.text, "set.csv");
+    FAIL() << "accepted: " << bad.text;
+  } catch (const DataError& error) {
+    EXPECT_THAT(std::string(error.what()), HasSubstr(bad.where));
+    EXPECT_THAT(std::string(error.what()), HasSubstr(bad.what));
+  }
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(
+    Csv, CsvRefuses,
+    ::testing::Values(
+        BadCsv{"Empty", "", "set.csv", "empty file"},
+        BadCsv{"OnlyBlankLines", "\n \n\r\n", "set.csv", "empty file"},
+        BadCsv{"HeaderOnly", "label,a\n", "set.csv", "no data rows"},
+        BadCsv{"NoLabelColumn", "a,b\n1,2\n", "set.csv, line 1", "no label column"},
+        BadCsv{"NoFeatureColumn", "label\n1\n-1\n", "set.csv, line 1", "no feature column"},
+        BadCsv{"SecondLabelColumn", "label,a,LABEL\n1,2,3\n", "line 1, column 3", "second label column"},
+        BadCsv{"NonNumeric", "label,a,b\n1,2,3\n-1,x7,3\n", "line 3, column 2 (a)", "non-numeric value \"x7\""},
+        BadCsv{"TrailingGarbage", "label,a\n1,2.5kg\n", "line 2, column 2 (a)", "non-numeric"},
+        BadCsv{"NumberWithSpaceInside", "label,a\n1,2 5\n", "line 2, column 2", "non-numeric"},
+        BadCsv{"Infinity", "label,a\n1,inf\n", "line 2, column 2 (a)", "non-finite value \"inf\""},
+        BadCsv{"NotANumber", "label,a\n1,3\n-1,NaN\n", "line 3, column 2", "non-finite"},
+        BadCsv{"Overflow", "label,a\n1,1e999\n", "line 2, column 2", "non-finite"},
+        BadCsv{"NonFiniteLabel", "a,label\n1,nan\n", "line 2, column 2 (label)", "non-finite"},
+        BadCsv{"ShortRow", "label,a,b\n1,2,3\n1,2\n", "line 3, column 3 (b)", "ragged row: 2 fields where the header has 3"},
+        BadCsv{"LongRow", "label,a,b\n1,2,3,4,5\n", "line 2, column 4", "ragged row: 5 fields where the header has 3"},
+        BadCsv{"EmptyValue", "label,a,b\n1,,3\n", "line 2, column 2 (a)", "empty value"},
+        BadCsv{"BlankLinesCount", "label,a\n1,2\n\n\n-1,q\n", "line 5, column 2", "non-numeric"},
+        BadCsv{"CrLfLines", "label,a\r\n1,2\r\n-1,q\r\n", "line 3, column 2", "non-numeric"},
+        BadCsv{"QuotedNumber", "label,a\n1,\"2\"\n", "line 2, column 2", "non-numeric"},
+        BadCsv{"UnclosedQuote", "label,\"a\n1,2\n", "line 1, column 2", "not closed"},
+        BadCsv{"PlusMinus", "label,a\n1,+-2\n", "line 2, column 2", "non-numeric"}),
+    [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
+
+TEST(Csv, ReadsLabelAnywhereAndEveryOtherColumnAsNamedFeature) {
+  const Dataset data = ParseCsv(
+      "\xEF\xBB\xBF"
+      "Cz_01, label ,\"P,z\",,Cz_01\r\n"
+      "1.5,+1, -2e-3 ,0,7\r\n"
+      "\n"
+      "-0.25,0,4,1E2,1e-400",
+      "set.csv");
+  ASSERT_EQ(data.rows, 2);
+  ASSERT_EQ(data.cols, 4);
+  EXPECT_TRUE(data.hasLabels);
+  EXPECT_EQ(data.names,
+            (std::vector<std::string>{"Cz_01", "P,z", "", "Cz_01"}));
+  EXPECT_EQ(data.labels, (std::vector<double>{1.0, 0.0}))
+      << "labels other than +1 and -1 are kept";
+  EXPECT_EQ(data.X, (std::vector<double>{1.5, -0.002, 0, 7, -0.25, 4, 100, 0}))
+      << "a value too small to represent reads as zero";
+
+  CsvOptions unlabelled;
+  unlabelled.requireLabels = false;
+  const Dataset plain = ParseCsv("a,b\n1,2\n3,4\n", "set.csv", unlabelled);
+  EXPECT_FALSE(plain.hasLabels);
+  EXPECT_TRUE(plain.labels.empty());
+  EXPECT_EQ(plain.X, (std::vector<double>{1, 2, 3, 4}));
+}
+
+// A file large enough to be parsed by two threads: both must give exactly
+// what one thread gives, and an error far down must carry its true line.
+std::string LargeText(int rows) {
+  std::string text = "f1,label,f2,f3\n";
+  for (int r = 0; r < rows; ++r)
+    text += std::to_string(r) + ".125," + (r % 6 ? "-1" : "1") + "," +
+            std::to_string(-r * 3) + ",1e-3\n";
+  return text;
+}
+
+TEST(LargeCsv, TwoThreadsGiveWhatOneGives) {
+  const std::string text = LargeText(200000);
+  CsvOptions one, two;
+  one.threads = 1;
+  two.threads = 2;
+  const Dataset a = ParseCsv(text, "big.csv", one);
+  const Dataset b = ParseCsv(text, "big.csv", two);
+  ASSERT_EQ(a.rows, 200000);
+  EXPECT_EQ(a.rows, b.rows);
+  EXPECT_EQ(a.X, b.X);
+  EXPECT_EQ(a.labels, b.labels);
+  EXPECT_EQ(b.At(199999, 0), 199999.125);
+  EXPECT_EQ(b.At(199999, 1), -599997.0);
+  EXPECT_EQ(b.labels[199998], 1.0);
+}
+
+TEST(LargeCsv, ErrorInSecondHalfCarriesItsLine) {
+  std::string text = LargeText(200000);
+  const size_t at = text.find("\n150000.125,") + 1;
+  text.replace(at, text.find('\n', at) + 1 - at, "150000.125,-1,oops,1e-3\n");
+  CsvOptions two;
+  two.threads = 2;
+  // Row 150000 (0-based) stands on line 150002: the header is line 1.
+  EXPECT_THAT([&] { ParseCsv(text, "big.csv", two); },
+              ::testing::ThrowsMessage<DataError>(
+                  HasSubstr("big.csv, line 150002, column 3 (f2)")));
+}
+
+TEST(Csv, WriteThenParseGivesBackEveryBit) {
+  Dataset data;
+  data.rows = 2;
+  data.cols = 3;
+  data.hasLabels = true;
+  data.labels = {1.0, -1.0};
+  data.names = {"a,b", " padded ", "say \"hi\""};
+  data.X = {0.1 + 0.2,
+            1e-300,
+            std::numeric_limits<double>::denorm_min(),
+            -123456.78901234567,
+            5e22,
+            -0.0};
+  std::ostringstream out;
+  WriteCsv(out, data);
+  const Dataset back = ParseCsv(out.str(), "round.csv");
+  EXPECT_EQ(back.names, data.names);
+  EXPECT_EQ(back.labels, data.labels);
+  EXPECT_EQ(back.X, data.X);
+  EXPECT_TRUE(std::signbit(back.X[5]));
+  // Values are written as the shortest text that reads back exactly.
+  EXPECT_EQ(FormatDouble(0.1), "0.1");
+  EXPECT_EQ(FormatDouble(1.0 / 3.0), "0.3333333333333333");
+  EXPECT_EQ(FormatDouble(std::numeric_limits<double>::quiet_NaN()), "nan");
+  EXPECT_EQ(FormatDouble(-std::numeric_limits<double>::infinity()), "-inf");
+}
+
+}  // namespace
+}  // namespace Korva::Data

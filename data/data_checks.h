@@ -1,0 +1,52 @@
+#ifndef KORVA_DATA_DATA_CHECKS_H_
+#define KORVA_DATA_DATA_CHECKS_H_
+
+#include <string>
+#include <vector>
+
+#include "data/dataset.h"
+
+namespace Korva::Data {
+
+// How many rows carry each kind of label.
+struct LabelCounts {
+  int positive = 0;  // +1
+  int negative = 0;  // -1
+  int other = 0;     // any other value
+};
+
+// Counts the labels of `data` (all zero when it has none).
+LabelCounts CountLabels(const Dataset& data);
+
+// Warnings about the labels of a set that is about to train a classifier:
+// rows with labels other than +1/-1, and a set with only one class. `what`
+// names the set in the texts ("data.csv"). Empty when there is nothing to say.
+std::vector<std::string> LabelWarnings(const Dataset& data,
+                                       const std::string& what);
+
+// A feature column that cannot help a linear classifier.
+struct UselessColumn {
+  enum Kind { kAllZero, kConstant, kDuplicate };
+  int column = 0;  // 0-based feature index
+  Kind kind = kConstant;
+  double value = 0.0;    // the constant value (kAllZero, kConstant)
+  int duplicateOf = -1;  // 0-based index of the earlier equal column
+};
+
+// Constant (all-zero ones reported as such) columns and exact duplicates of
+// an earlier non-constant column, in column order.
+std::vector<UselessColumn> FindUselessColumns(const Dataset& data);
+
+// One warning per kind of useless column, naming at most `listed` columns
+// each as "feature N (name)", 1-based like the training messages.
+std::vector<std::string> DescribeUselessColumns(
+    const Dataset& data,
+    const std::vector<UselessColumn>& columns,
+    size_t listed = 12);
+
+// "feature N (name)", or "feature N" when the column has no name.
+std::string FeatureLabel(const Dataset& data, int column);
+
+}  // namespace Korva::Data
+
+#endif  // KORVA_DATA_DATA_CHECKS_H_

@@ -1,0 +1,33 @@
+#ifndef KORVA_DATA_DATASET_H_
+#define KORVA_DATA_DATASET_H_
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace Korva::Data {
+
+// A labelled data set as the command-line host reads and writes it.
+struct Dataset {
+  int rows = 0;                    // examples
+  int cols = 0;                    // features
+  std::vector<double> X;           // rows x cols values, row-major
+  std::vector<double> labels;      // one per row when hasLabels, else empty
+  std::vector<std::string> names;  // one per feature column; may be empty
+  bool hasLabels = false;
+
+  double At(int row, int col) const {
+    return X[static_cast<size_t>(row) * cols + col];
+  }
+};
+
+// An input that cannot be used; what() names the file and, where it applies,
+// the line and column and what was wrong.
+class DataError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+}  // namespace Korva::Data
+
+#endif  // KORVA_DATA_DATASET_H_

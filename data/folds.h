@@ -1,0 +1,29 @@
+#ifndef KORVA_DATA_FOLDS_H_
+#define KORVA_DATA_FOLDS_H_
+
+#include <cstdint>
+#include <vector>
+
+#include "data/dataset.h"
+
+namespace Korva::Data {
+
+// The fold (0 .. folds-1) of each row for stratified K-fold cross-validation:
+// the rows of each label value (+1, -1, other) are shuffled with `seed` and
+// dealt to the folds in turn, so every fold holds each class in the same
+// proportion within one row. Needs folds >= 2 and at least `folds` rows of +1
+// and of -1; otherwise returns an empty vector.
+std::vector<int> StratifiedFolds(const std::vector<double>& labels,
+                                 int folds,
+                                 std::uint64_t seed);
+
+// The rows of `data` whose entry in `fold` equals (`inFold` true) or differs
+// from (`inFold` false) `k`, in row order.
+Dataset SubsetByFold(const Dataset& data,
+                     const std::vector<int>& fold,
+                     int k,
+                     bool inFold);
+
+}  // namespace Korva::Data
+
+#endif  // KORVA_DATA_FOLDS_H_

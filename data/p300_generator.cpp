@@ -1,0 +1,206 @@
+// Simulated P300 epochs.
+//
+// Model of one epoch (channel c, time t in ms at the centre of sample k):
+//   v(c, t) = VEP(c, t) + target * (N2(c, t) + P3(c, t))
+//           + sum_j L(c, j) * s_bg * z(j, k) + d_c + g_c * (t / 800 - 1/2) + e
+// 1. VEP: a visual response in every epoch, over occipital sites (weight o_c):
+//    o_c * (1.5 * G(t; 110, 20) - 2 * G(t; 170, 30)), G a Gaussian bump.
+// 2. Targets add a negativity over occipital sites, -2.5 * a * o_c *
+//    G(t; 240 + j/2, 35), and the P300 over parietal sites (weight p_c),
+//    6 * a * p_c * G(t; 380 + j, 75); a (amplitude) and j (latency jitter) vary
+//    per epoch.
+// 3. Background EEG: independent sources z(j, .) following an AR(1) process in
+//    time, z_k = rho z_{k-1} + sqrt(1 - rho^2) n, rho = exp(-dt / 60 ms), mixed
+//    across channels by L, the Cholesky factor of the spatial correlation
+//    C(i, j) = 0.2 + 0.8 exp(-|r_i - r_j|^2 / (2 * 0.4^2)) of the scalp
+//    positions r.
+// 4. A per-epoch offset d_c and slope g_c (slow drift) and white amplifier
+//    noise e.
+// Values are rounded to 0.001 microvolt.
+//
+// Every random number comes from Random (cli/random.h), so the same seed gives
+// the same data with any standard library.
+#include "data/p300_generator.h"
+
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+
+#include "data/random.h"
+
+namespace Korva::Data {
+namespace {
+
+struct Channel {
+  const char* name;
+  double x;          // left (-1) to right (+1)
+  double y;          // back (-1) to front (+1)
+  double parietal;   // weight of the P300
+  double occipital;  // weight of the visual response and the N2
+};
+
+// clang-format off
+constexpr Channel kChannels[kMaxGeneratorChannels] = {
+    {"Fz",   0.00,  0.50, 0.35, 0.05}, {"Cz",   0.00,  0.00, 0.75, 0.05},
+    {"Pz",   0.00, -0.50, 1.00, 0.30}, {"Oz",   0.00, -0.95, 0.45, 1.00},
+    {"P3",  -0.40, -0.50, 0.85, 0.35}, {"P4",   0.40, -0.50, 0.85, 0.35},
+    {"PO7", -0.65, -0.75, 0.55, 0.90}, {"PO8",  0.65, -0.75, 0.55, 0.90},
+    {"F3",  -0.40,  0.50, 0.25, 0.05}, {"F4",   0.40,  0.50, 0.25, 0.05},
+    {"C3",  -0.50,  0.00, 0.55, 0.05}, {"C4",   0.50,  0.00, 0.55, 0.05},
+    {"CP1", -0.25, -0.25, 0.85, 0.10}, {"CP2",  0.25, -0.25, 0.85, 0.10},
+    {"O1",  -0.30, -0.95, 0.40, 0.95}, {"O2",   0.30, -0.95, 0.40, 0.95},
+    {"FC1", -0.25,  0.25, 0.50, 0.05}, {"FC2",  0.25,  0.25, 0.50, 0.05},
+    {"CP5", -0.75, -0.25, 0.50, 0.15}, {"CP6",  0.75, -0.25, 0.50, 0.15},
+    {"P7",  -0.80, -0.55, 0.45, 0.60}, {"P8",   0.80, -0.55, 0.45, 0.60},
+    {"PO3", -0.30, -0.75, 0.70, 0.70}, {"PO4",  0.30, -0.75, 0.70, 0.70},
+    {"T7",  -0.95,  0.00, 0.20, 0.10}, {"T8",   0.95,  0.00, 0.20, 0.10},
+    {"FC5", -0.75,  0.25, 0.25, 0.05}, {"FC6",  0.75,  0.25, 0.25, 0.05},
+    {"F7",  -0.80,  0.55, 0.15, 0.05}, {"F8",   0.80,  0.55, 0.15, 0.05},
+    {"Fp1", -0.30,  0.95, 0.10, 0.00}, {"Fp2",  0.30,  0.95, 0.10, 0.00},
+};
+// clang-format on
+
+constexpr double kBackgroundMicrovolts = 4.0;
+constexpr double kAmplifierMicrovolts = 0.5;
+constexpr double kOffsetMicrovolts = 2.0;
+constexpr double kDriftMicrovolts = 1.5;
+constexpr double kNoiseTimeConstantMs = 60.0;
+
+double Bump(double t, double centre, double width) {
+  const double d = (t - centre) / width;
+  return std::exp(-0.5 * d * d);
+}
+
+// Lower Cholesky factor L (n x n, row-major) of the spatial correlation of the
+// first n channels.
+std::vector<double> SpatialMixing(int n) {
+  std::vector<double> C(static_cast<size_t>(n) * n);
+  for (int i = 0; i < n; ++i) {
+    for (int j = 0; j < n; ++j) {
+      const double dx = kChannels[i].x - kChannels[j].x;
+      const double dy = kChannels[i].y - kChannels[j].y;
+      C[i * n + j] = 0.2 + 0.8 * std::exp(-(dx * dx + dy * dy) / (2 * 0.16));
+    }
+  }
+  std::vector<double> L(C.size(), 0.0);
+  for (int j = 0; j < n; ++j) {
+    double d = C[j * n + j];
+    for (int k = 0; k < j; ++k) d -= L[j * n + k] * L[j * n + k];
+    L[j * n + j] = std::sqrt(d);
+    for (int i = j + 1; i < n; ++i) {
+      double s = C[i * n + j];
+      for (int k = 0; k < j; ++k) s -= L[i * n + k] * L[j * n + k];
+      L[i * n + j] = s / L[j * n + j];
+    }
+  }
+  return L;
+}
+
+std::string SampleName(const char* channel, int sample, int width) {
+  std::string number = std::to_string(sample);
+  if (static_cast<int>(number.size()) < width)
+    number.insert(0, width - number.size(), '0');
+  return std::string(channel) + "_" + number;
+}
+
+}  // namespace
+
+const std::vector<std::string>& GeneratorChannelNames() {
+  static const std::vector<std::string> names = [] {
+    std::vector<std::string> all;
+    for (const Channel& channel : kChannels) all.emplace_back(channel.name);
+    return all;
+  }();
+  return names;
+}
+
+std::string CheckGeneratorOptions(const GeneratorOptions& options) {
+  if (options.epochs < 1) return "the number of epochs must be at least 1";
+  if (options.channels < 1 || options.channels > kMaxGeneratorChannels)
+    return "the number of channels must be between 1 and " +
+           std::to_string(kMaxGeneratorChannels);
+  if (options.samples < 1 || options.samples > kMaxGeneratorSamples)
+    return "the number of samples must be between 1 and " +
+           std::to_string(kMaxGeneratorSamples);
+  if (!(options.targetRatio > 0.0 && options.targetRatio < 1.0))
+    return "the target ratio must be above 0 and below 1";
+  return {};
+}
+
+Dataset GenerateP300(const GeneratorOptions& options) {
+  if (std::string why = CheckGeneratorOptions(options); !why.empty())
+    throw std::invalid_argument(why);
+  const int E = options.epochs;
+  const int C = options.channels;
+  const int S = options.samples;
+  const double dt = kEpochLengthMs / S;
+
+  Dataset data;
+  data.rows = E;
+  data.cols = C * S;
+  data.hasLabels = true;
+  const int width = std::max(2, static_cast<int>(std::to_string(S).size()));
+  for (int c = 0; c < C; ++c)
+    for (int k = 0; k < S; ++k)
+      data.names.push_back(SampleName(kChannels[c].name, k + 1, width));
+
+  Random random(options.seed);
+
+  // The targets: a partial Fisher-Yates shuffle picks their positions.
+  const int targets =
+      std::clamp(static_cast<int>(std::lround(E * options.targetRatio)), 0, E);
+  std::vector<int> order(E);
+  for (int e = 0; e < E; ++e) order[e] = e;
+  data.labels.assign(E, -1.0);
+  for (int i = 0; i < targets; ++i) {
+    const int pick = i + static_cast<int>(random.Below(E - i));
+    std::swap(order[i], order[pick]);
+    data.labels[order[i]] = 1.0;
+  }
+
+  const std::vector<double> L = SpatialMixing(C);
+  const double rho = std::exp(-dt / kNoiseTimeConstantMs);
+  const double innovation = std::sqrt(1.0 - rho * rho);
+  std::vector<double> z(static_cast<size_t>(C) * S);
+  data.X.resize(static_cast<size_t>(E) * C * S);
+
+  for (int e = 0; e < E; ++e) {
+    const bool target = data.labels[e] > 0.0;
+    const double a = std::clamp(1.0 + 0.25 * random.Normal(), 0.3, 2.0);
+    const double j = std::clamp(30.0 * random.Normal(), -90.0, 90.0);
+    for (int src = 0; src < C; ++src) {
+      double previous = random.Normal();
+      z[src * S] = previous;
+      for (int k = 1; k < S; ++k) {
+        previous = rho * previous + innovation * random.Normal();
+        z[src * S + k] = previous;
+      }
+    }
+    double* row = &data.X[static_cast<size_t>(e) * C * S];
+    for (int c = 0; c < C; ++c) {
+      const Channel& ch = kChannels[c];
+      const double offset = kOffsetMicrovolts * random.Normal();
+      const double slope = kDriftMicrovolts * random.Normal();
+      for (int k = 0; k < S; ++k) {
+        const double t = (k + 0.5) * dt;
+        double v =
+            ch.occipital * (1.5 * Bump(t, 110, 20) - 2.0 * Bump(t, 170, 30));
+        if (target) {
+          v += -2.5 * a * ch.occipital * Bump(t, 240 + j / 2, 35);
+          v += 6.0 * a * ch.parietal * Bump(t, 380 + j, 75);
+        }
+        double background = 0.0;
+        for (int src = 0; src <= c; ++src)
+          background += L[c * C + src] * z[src * S + k];
+        v += kBackgroundMicrovolts * background;
+        v += offset + slope * (t / kEpochLengthMs - 0.5);
+        v += kAmplifierMicrovolts * random.Normal();
+        // Adding 0.0 turns a rounded -0 into 0, so no "-0" reaches a file.
+        row[c * S + k] = std::round(v * 1000.0) / 1000.0 + 0.0;
+      }
+    }
+  }
+  return data;
+}
+
+}  // namespace Korva::Data

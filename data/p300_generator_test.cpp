@@ -1,0 +1,148 @@
+#include "data/p300_generator.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <sstream>
+#include <stdexcept>
+
+#include "data/csv_io.h"
+
+namespace Korva::Data {
+namespace {
+
+std::string CsvBytes(const Dataset& data) {
+  std::ostringstream out;
+  WriteCsv(out, data);
+  return out.str();
+}
+
+TEST(P300Generator, SameSeedGivesSameBytesOtherSeedOtherData) {
+  GeneratorOptions options;
+  options.epochs = 120;
+  options.seed = 42;
+  const std::string first = CsvBytes(GenerateP300(options));
+  EXPECT_EQ(first, CsvBytes(GenerateP300(options)));
+  options.seed = 43;
+  EXPECT_NE(first, CsvBytes(GenerateP300(options)));
+}
+
+TEST(P300Generator, ShapeNamesAndOneTargetInSix) {
+  GeneratorOptions options;
+  options.epochs = 600;
+  options.channels = 8;
+  options.samples = 20;
+  const Dataset data = GenerateP300(options);
+  ASSERT_EQ(data.rows, 600);
+  ASSERT_EQ(data.cols, 160);
+  ASSERT_EQ(data.names.size(), 160u);
+  ASSERT_EQ(data.X.size(), 600u * 160u);
+  EXPECT_EQ(data.names[0], "Fz_01");
+  EXPECT_EQ(data.names[26], "Cz_07");
+  EXPECT_EQ(data.names[159], "PO8_20");
+  int targets = 0;
+  for (double label : data.labels) {
+    ASSERT_TRUE(label == 1.0 || label == -1.0) << label;
+    targets += label == 1.0;
+  }
+  EXPECT_EQ(targets, 100);
+  // Sample numbers are padded to the widest number.
+  options.channels = 16;
+  options.samples = 120;
+  options.epochs = 6;
+  const Dataset wide = GenerateP300(options);
+  EXPECT_EQ(wide.names[0], "Fz_001");
+  EXPECT_EQ(wide.names.back(), "O2_120");
+}
+
+// Class means and correlations over many epochs, computed here from the
+// generated values.
+class P300Statistics : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    GeneratorOptions options;
+    options.epochs = 3000;
+    data_ = GenerateP300(options);
+  }
+  static int Column(const std::string& name) {
+    for (int c = 0; c < data_.cols; ++c)
+      if (data_.names[c] == name) return c;
+    ADD_FAILURE() << "no column " << name;
+    return 0;
+  }
+  static double ClassMean(int c, double label) {
+    double sum = 0.0;
+    int n = 0;
+    for (int r = 0; r < data_.rows; ++r)
+      if (data_.labels[r] == label) sum += data_.At(r, c), ++n;
+    return sum / n;
+  }
+  // Target minus non-target mean of a column.
+  static double Difference(const std::string& name) {
+    return ClassMean(Column(name), 1.0) - ClassMean(Column(name), -1.0);
+  }
+  // Pearson correlation of two columns over the non-target rows.
+  static double Correlation(const std::string& a, const std::string& b) {
+    const int ca = Column(a), cb = Column(b);
+    const double ma = ClassMean(ca, -1.0), mb = ClassMean(cb, -1.0);
+    double sab = 0.0, saa = 0.0, sbb = 0.0;
+    for (int r = 0; r < data_.rows; ++r) {
+      if (data_.labels[r] != -1.0) continue;
+      const double da = data_.At(r, ca) - ma, db = data_.At(r, cb) - mb;
+      sab += da * db;
+      saa += da * da;
+      sbb += db * db;
+    }
+    return sab / std::sqrt(saa * sbb);
+  }
+  inline static Dataset data_;
+};
+
+// 20 samples over 800 ms: sample 10 is centred at 380 ms, 6 at 220 ms. The
+// target response sits where a P300 and an occipital negativity sit, with
+// realistic microvolt amplitudes.
+TEST_F(P300Statistics, TargetsCarryParietalPositivityAndOccipitalNegativity) {
+  EXPECT_GT(Difference("Pz_10"), 3.0);
+  EXPECT_LT(Difference("Pz_10"), 10.0);
+  EXPECT_GT(Difference("Pz_10"), Difference("Fz_10") + 2.0);
+  EXPECT_LT(Difference("Oz_06"), -1.0);
+  EXPECT_NEAR(Difference("Pz_01"), 0.0, 1.0) << "no response at onset";
+  EXPECT_NEAR(Difference("Oz_20"), 0.0, 1.0) << "no response at 780 ms";
+}
+
+TEST_F(P300Statistics, NoiseIsCorrelatedAcrossNeighbouringSamplesAndChannels) {
+  EXPECT_GT(Correlation("Pz_05", "Pz_06"), 0.4);
+  EXPECT_GT(Correlation("Pz_05", "P3_05"), 0.4);
+  EXPECT_GT(Correlation("Pz_05", "Pz_06"), Correlation("Pz_05", "Pz_15") + 0.2);
+  EXPECT_GT(Correlation("Pz_05", "P3_05"), Correlation("Pz_05", "Fz_05"));
+}
+
+struct BadOptions {
+  int epochs, channels, samples;
+  double ratio;
+};
+
+class GeneratorRefuses : public ::testing::TestWithParam<BadOptions> {};
+
+TEST_P(GeneratorRefuses, OptionsOutsideTheirRange) {
+  GeneratorOptions options;
+  options.epochs = GetParam().epochs;
+  options.channels = GetParam().channels;
+  options.samples = GetParam().samples;
+  options.targetRatio = GetParam().ratio;
+  EXPECT_FALSE(CheckGeneratorOptions(options).empty());
+  EXPECT_THROW(GenerateP300(options), std::invalid_argument);
+}
+
+INSTANTIATE_TEST_SUITE_P(P300Generator,
+                         GeneratorRefuses,
+                         ::testing::Values(BadOptions{0, 8, 20, 0.2},
+                                           BadOptions{10, 0, 20, 0.2},
+                                           BadOptions{10, 33, 20, 0.2},
+                                           BadOptions{10, 8, 0, 0.2},
+                                           BadOptions{10, 8, 20, 0.0},
+                                           BadOptions{10, 8, 20, 1.0},
+                                           BadOptions{10, 8, 20, NAN}));
+
+}  // namespace
+}  // namespace Korva::Data

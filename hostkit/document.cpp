@@ -1,0 +1,91 @@
+#include "korva/hostkit/document.h"
+
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <pugixml.hpp>
+#include <sstream>
+
+#include "korva/hostkit/error.h"
+#include "korva/hostkit/module_path.h"
+#include "korva/hostkit/output_file.h"
+
+namespace Korva::HostKit {
+namespace {
+
+Error ModelError(const std::string& message) {
+  return Error(ErrorKind::kModel, message);
+}
+
+}  // namespace
+
+std::string DocumentText(ClassifierBase& classifier) {
+  pugi::xml_document document;
+  if (int status = classifier.Write(document); status != kStatusOk)
+    throw ModelError("the classifier could not write its document (status " +
+                     std::to_string(status) + ")");
+  std::ostringstream text;
+  document.save(text);
+  return text.str();
+}
+
+ClassifierHandle LoadModel(const Module& module, const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0)
+    throw ModelError("cannot read model " + path + ": " + std::strerror(errno));
+  pugi::xml_document document;
+  const pugi::xml_parse_result parsed = document.load_file(path.c_str());
+  if (parsed.status == pugi::status_file_not_found ||
+      parsed.status == pugi::status_io_error)
+    throw ModelError("cannot read model " + path + ": " + parsed.description());
+  if (!parsed)
+    throw ModelError("model " + path +
+                     " is not a valid XML document: " + parsed.description() +
+                     " at byte " + std::to_string(parsed.offset));
+  ClassifierHandle classifier = NewClassifier(module);
+  const int status = classifier->Read(document);
+  if (status == kStatusWrongDocument)
+    throw ModelError("model " + path + " is not a document of the " +
+                     classifier->GetName() + " classifier (no " +
+                     kDocumentRoot + " element named " + classifier->GetName() +
+                     ")");
+  if (status == kStatusMissingSection)
+    throw ModelError("model " + path + " lacks a section (" +
+                     kClassifierSection + ", " + kConfigurationSection + ", " +
+                     kInfoSection + " or " + kProtocolSection + ")");
+  if (status != kStatusOk)
+    throw ModelError("model " + path + " could not be restored (status " +
+                     std::to_string(status) + ")");
+  return classifier;
+}
+
+void SaveModel(ClassifierBase& classifier, const std::string& path) {
+  WriteTextAtomically(path, DocumentText(classifier));
+}
+
+void SaveWeights(ClassifierBase& classifier, const std::string& path) {
+  // SaveToFile reports no failure, so on a full disk its file would end short
+  // unseen and replace the earlier one. It writes into a file in memory
+  // instead, and the bytes reach the disk through a write that checks.
+  const int fd = ::memfd_create("korva-weights", MFD_CLOEXEC);
+  if (fd < 0)
+    throw Error(ErrorKind::kOutput,
+                "cannot write " + path + ": " + std::strerror(errno));
+  classifier.SaveToFile(("/proc/self/fd/" + std::to_string(fd)).c_str());
+  std::string text;
+  char buffer[1 << 16];
+  ssize_t n = 0;
+  while ((n = ::pread(fd, buffer, sizeof(buffer), text.size())) > 0)
+    text.append(buffer, static_cast<size_t>(n));
+  ::close(fd);
+  if (text.empty())
+    throw Error(
+        ErrorKind::kOutput,
+        "cannot write " + path + ": the classifier wrote no weight file");
+  WriteTextAtomically(path, text);
+}
+
+}  // namespace Korva::HostKit

@@ -1,0 +1,74 @@
+#include "korva/hostkit/module_path.h"
+
+#include <dlfcn.h>
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "korva/hostkit/error.h"
+
+namespace Korva::HostKit {
+namespace {
+
+bool IsFile(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
+}
+
+// Where an installed module lives: a folder "korva" beside the installed kit
+// library.
+std::string ModulePathBesideKit() {
+  Dl_info info{};
+  if (::dladdr(reinterpret_cast<void*>(&ModulePathBesideKit), &info) == 0 ||
+      info.dli_fname == nullptr)
+    return "";
+  const std::string library = info.dli_fname;
+  const size_t slash = library.find_last_of('/');
+  if (slash == std::string::npos) return "";
+  return library.substr(0, slash) + "/korva/" + kModuleFileName;
+}
+
+}  // namespace
+
+std::string ModulePathBesideExecutable() {
+  char self[PATH_MAX];
+  const ssize_t length = ::readlink("/proc/self/exe", self, sizeof(self) - 1);
+  std::string folder = ".";
+  if (length > 0) {
+    self[length] = '\0';
+    folder = self;
+    folder = folder.substr(0, folder.find_last_of('/'));
+  }
+  return folder + "/" + kModuleFileName;
+}
+
+std::string ChooseModulePath(const std::string& option) {
+  if (!option.empty()) return option;
+  if (const char* path = std::getenv("KORVA_MODULE"); path && *path)
+    return path;
+  const std::string beside = ModulePathBesideExecutable();
+  if (IsFile(beside)) return beside;
+  if (const std::string installed = ModulePathBesideKit(); IsFile(installed))
+    return installed;
+  return beside;
+}
+
+std::shared_ptr<Module> OpenModule(const std::string& path) {
+  try {
+    return Module::Open(path);
+  } catch (const ModuleError& error) {
+    throw Error(ErrorKind::kModule, error.what());
+  }
+}
+
+ClassifierHandle NewClassifier(const Module& module) {
+  try {
+    return module.CreateClassifier();
+  } catch (const ModuleError& error) {
+    throw Error(ErrorKind::kModule, error.what());
+  }
+}
+
+}  // namespace Korva::HostKit

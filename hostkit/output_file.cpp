@@ -1,0 +1,182 @@
+#include "korva/hostkit/output_file.h"
+
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+
+#include "korva/hostkit/error.h"
+
+namespace Korva::HostKit {
+namespace {
+
+// The temporary file being written, for the signal handler to remove. Outputs
+// are written one at a time from the main thread.
+char gPendingTemp[PATH_MAX + 1];
+volatile std::sig_atomic_t gHasPendingTemp = 0;
+
+extern "C" void RemovePendingTempAndDie(int signalNumber) {
+  if (gHasPendingTemp) ::unlink(gPendingTemp);
+  std::signal(signalNumber, SIG_DFL);
+  std::raise(signalNumber);
+}
+
+void InstallInterruptHandlers() {
+  static const bool installed = [] {
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) {
+      struct sigaction action {};
+      action.sa_handler = RemovePendingTempAndDie;
+      sigemptyset(&action.sa_mask);
+      struct sigaction previous {};
+      // A signal the process ignores or handles itself (an embedding
+      // interpreter, say) keeps its disposition.
+      if (sigaction(s, nullptr, &previous) != 0 ||
+          previous.sa_handler != SIG_DFL || (previous.sa_flags & SA_SIGINFO))
+        continue;
+      sigaction(s, &action, nullptr);
+    }
+    return true;
+  }();
+  (void)installed;
+}
+
+std::string Reason(int error) { return std::strerror(error); }
+
+Error OutputError(const std::string& message) {
+  return Error(ErrorKind::kOutput, message);
+}
+
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+std::string BaseName(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+mode_t NewFileMode() {
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return 0666 & ~mask;
+}
+
+void SyncFile(const std::string& path, const std::string& shownPath) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0 || ::fsync(fd) != 0) {
+    const int error = errno;
+    if (fd >= 0) ::close(fd);
+    throw OutputError("cannot write " + shownPath + ": " + Reason(error));
+  }
+  ::close(fd);
+}
+
+// Removes the temporary file unless the write went through.
+class TempFile {
+ public:
+  explicit TempFile(std::string path) : path_(std::move(path)) {
+    if (path_.size() <= PATH_MAX) {
+      std::memcpy(gPendingTemp, path_.c_str(), path_.size() + 1);
+      gHasPendingTemp = 1;
+    }
+  }
+  ~TempFile() {
+    gHasPendingTemp = 0;
+    if (!kept_) ::unlink(path_.c_str());
+  }
+  void Keep() { kept_ = true; }
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+  bool kept_ = false;
+};
+
+}  // namespace
+
+void CheckWritable(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+    throw OutputError("cannot write " + path + ": it is a folder");
+  const std::string folder = FolderOf(path);
+  if (::stat(folder.c_str(), &info) != 0)
+    throw OutputError("cannot write " + path + ": " + Reason(errno));
+  if (!S_ISDIR(info.st_mode))
+    throw OutputError("cannot write " + path + ": " + Reason(ENOTDIR));
+  if (::access(folder.c_str(), W_OK) != 0)
+    throw OutputError("cannot write " + path + ": " + Reason(errno));
+}
+
+void WriteAtomically(
+    const std::string& path,
+    const std::function<void(const std::string& tempPath)>& write) {
+  InstallInterruptHandlers();
+  struct stat info {};
+  if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+    throw OutputError("cannot write " + path + ": it is a folder");
+  const std::string folder = FolderOf(path);
+  std::string pattern = folder + "/." + BaseName(path) + ".tmp-XXXXXX";
+  const int fd = ::mkstemp(pattern.data());
+  if (fd < 0) throw OutputError("cannot write " + path + ": " + Reason(errno));
+  TempFile temp(pattern);
+  // mkstemp makes the file private; give it the mode a new file would have.
+  ::fchmod(fd, NewFileMode());
+  ::close(fd);
+
+  write(temp.Path());
+  SyncFile(temp.Path(), path);
+  if (::rename(temp.Path().c_str(), path.c_str()) != 0)
+    throw OutputError("cannot write " + path + ": " + Reason(errno));
+  temp.Keep();
+  // The rename itself reaches the disk with the folder's entry.
+  const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    ::fsync(dir);
+    ::close(dir);
+  }
+}
+
+void WriteTextAtomically(const std::string& path, const std::string& text) {
+  WriteAtomically(path, [&](const std::string& tempPath) {
+    const int fd = ::open(tempPath.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (fd < 0)
+      throw OutputError("cannot write " + path + ": " + Reason(errno));
+    size_t done = 0;
+    while (done < text.size()) {
+      const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        const int error = errno;
+        ::close(fd);
+        throw OutputError("cannot write " + path + ": " + Reason(error));
+      }
+      done += static_cast<size_t>(n);
+    }
+    if (::close(fd) != 0)
+      throw OutputError("cannot write " + path + ": " + Reason(errno));
+  });
+}
+
+void MakeDirectories(const std::string& path) {
+  if (path.empty()) return;
+  for (size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
+    const std::string prefix =
+        end == std::string::npos ? path : path.substr(0, end);
+    if (::mkdir(prefix.c_str(), 0777) != 0 && errno != EEXIST)
+      throw OutputError("cannot create folder " + prefix + ": " +
+                        Reason(errno));
+    if (end == std::string::npos) break;
+  }
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+    throw OutputError("cannot create folder " + path + ": not a folder");
+}
+
+}  // namespace Korva::HostKit

@@ -1,0 +1,81 @@
+#include "korva/hostkit/settings.h"
+
+#include <charconv>
+#include <cmath>
+#include <pugixml.hpp>
+#include <string>
+
+#include "korva/hostkit/error.h"
+#include "korva/stepwise_settings.h"
+
+namespace Korva::HostKit {
+namespace {
+
+// The shortest text that reads back to the same double.
+std::string Shortest(double value) {
+  if (std::isnan(value)) return "nan";
+  char buffer[64];
+  const auto [end, ec] = std::to_chars(buffer, buffer + sizeof(buffer), value);
+  return std::string(buffer, ec == std::errc() ? end : buffer);
+}
+
+// The classifier's configuration section, written into `document`.
+pugi::xml_node WriteConfiguration(ClassifierBase& classifier,
+                                  pugi::xml_document& document) {
+  pugi::xml_node node = document.append_child(kConfigurationSection);
+  if (int status = classifier.WriteCfg(node); status != kStatusOk)
+    throw Error(ErrorKind::kModule,
+                "the classifier could not write its configuration (status " +
+                    std::to_string(status) + ")");
+  return node;
+}
+
+}  // namespace
+
+StepwiseSettings ReadSettings(ClassifierBase& classifier) {
+  pugi::xml_document document;
+  const pugi::xml_node node = WriteConfiguration(classifier, document);
+  for (const char* name :
+       {kPEnterAttribute, kPRemoveAttribute, kMaxIterAttribute}) {
+    if (!node.attribute(name))
+      throw Error(ErrorKind::kModule,
+                  std::string("the classifier's configuration has no ") + name +
+                      " attribute; it takes no stepwise parameters");
+  }
+  StepwiseSettings settings;
+  settings.pEnter = node.attribute(kPEnterAttribute).as_double();
+  settings.pRemove = node.attribute(kPRemoveAttribute).as_double();
+  settings.maxIter = node.attribute(kMaxIterAttribute).as_int();
+  return settings;
+}
+
+void ApplySettings(ClassifierBase& classifier, const SettingsChange& change) {
+  if (change.Empty()) return;
+  const StepwiseSettings current = ReadSettings(classifier);
+  const double pEnter = change.pEnter.value_or(current.pEnter);
+  const double pRemove = change.pRemove.value_or(current.pRemove);
+  const int maxIter = change.maxIter.value_or(current.maxIter);
+  if (!IsValidPRange(pEnter, pRemove))
+    throw Error(ErrorKind::kSettings,
+                "p-enter " + Shortest(pEnter) + " and p-remove " +
+                    Shortest(pRemove) + " are refused: " + kPRangeRule);
+  if (maxIter < 0)
+    throw Error(ErrorKind::kSettings, "--max-iter must be 0 or more");
+
+  pugi::xml_document document;
+  pugi::xml_node node = WriteConfiguration(classifier, document);
+  node.attribute(kPEnterAttribute).set_value(pEnter);
+  node.attribute(kPRemoveAttribute).set_value(pRemove);
+  node.attribute(kMaxIterAttribute).set_value(maxIter);
+  if (int status = classifier.ReadCfg(node); status != kStatusOk)
+    throw Error(ErrorKind::kModule,
+                "the classifier refused its configuration (status " +
+                    std::to_string(status) + ")");
+  const StepwiseSettings applied = ReadSettings(classifier);
+  if (applied.pEnter != pEnter || applied.pRemove != pRemove ||
+      applied.maxIter != maxIter)
+    throw Error(ErrorKind::kModule,
+                "the classifier did not take the parameters given");
+}
+
+}  // namespace Korva::HostKit

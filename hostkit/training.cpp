@@ -1,0 +1,101 @@
+#include "korva/hostkit/training.h"
+
+#include <newmat/newmat.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <ostream>
+
+namespace Korva::HostKit {
+
+std::string TerminalText(const std::string& message) {
+  std::string text;
+  text.reserve(message.size());
+  for (char c : message) {
+    if (c == '\r') continue;
+    if (c == '\n' && (text.empty() || text.back() == '\n')) continue;
+    text += c;
+  }
+  while (!text.empty() && text.back() == '\n') text.pop_back();
+  return text;
+}
+
+void RecordingProgress::AddMessage(const std::string& message) {
+  messages_.push_back(message);
+  if (echo_ != nullptr) *echo_ << TerminalText(message) << std::endl;
+}
+
+TrainingRun Train(ClassifierBase& classifier,
+                  const MatrixView& X,
+                  const double* labels,
+                  const std::vector<std::string>& names,
+                  std::ostream* echo) {
+  if (static_cast<long long>(X.rows) * X.cols > std::numeric_limits<int>::max())
+    throw Error(ErrorKind::kData,
+                "the data set is too large for the matrix library (" +
+                    std::to_string(X.rows) + " x " + std::to_string(X.cols) +
+                    " values)");
+  NEWMAT::Matrix data(X.rows, X.cols);
+  std::memcpy(data.Store(),
+              X.data,
+              static_cast<size_t>(X.rows) * X.cols * sizeof(double));
+  NEWMAT::ColumnVector y(X.rows);
+  std::memcpy(y.Store(), labels, static_cast<size_t>(X.rows) * sizeof(double));
+  classifier.FeatureNames = names;
+
+  TrainingRun run;
+  RecordingProgress progress(echo);
+  const auto start = std::chrono::steady_clock::now();
+  try {
+    run.result = classifier.Train2(data, y, &progress, run.messages);
+  } catch (const NEWMAT::BaseException&) {
+    // The matrix library keeps its message in one static buffer, over lines.
+    const char* text = NEWMAT::BaseException::what();
+    std::string message = text && *text ? TerminalText(text) : "";
+    std::replace(message.begin(), message.end(), '\n', ' ');
+    run.exception = "matrix library: " + message;
+  } catch (const std::bad_alloc&) {
+    run.exception = "out of memory";
+  } catch (const std::exception& error) {
+    run.exception = error.what();
+  }
+  run.seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start)
+          .count();
+  run.progress = progress.Messages();
+  return run;
+}
+
+std::string TrainingFailure(const TrainingRun& run) {
+  if (!run.result) return "training raised an exception: " + run.exception;
+  std::string text = "training failed: the classifier returned status " +
+                     std::to_string(*run.result);
+  if (*run.result == kStatusRejected)
+    text += " (too few examples for the model it was fitting)";
+  return text;
+}
+
+Error TrainingError(const TrainingRun& run, const std::string& consequence) {
+  std::string text = TrainingFailure(run);
+  if (!consequence.empty()) text += "; " + consequence;
+  return Error(
+      run.result ? ErrorKind::kTrainingFailed : ErrorKind::kTrainingException,
+      text);
+}
+
+std::vector<double> ScoreRows(ClassifierBase& classifier, const MatrixView& X) {
+  std::vector<double> scores(X.rows);
+  NEWMAT::RowVector x(X.cols);
+  for (int r = 0; r < X.rows; ++r) {
+    std::memcpy(x.Store(),
+                X.data + static_cast<size_t>(r) * X.cols,
+                X.cols * sizeof(double));
+    scores[r] = classifier.GetScore(x);
+  }
+  return scores;
+}
+
+}  // namespace Korva::HostKit

@@ -1,0 +1,14 @@
+#ifndef KORVA_HOSTKIT_H_
+#define KORVA_HOSTKIT_H_
+
+// The host kit: what a host program does with a classifier module beyond
+// loading it. Link Korva::hostkit.
+#include "korva/hostkit/document.h"
+#include "korva/hostkit/error.h"
+#include "korva/hostkit/module_path.h"
+#include "korva/hostkit/output_file.h"
+#include "korva/hostkit/selection.h"
+#include "korva/hostkit/settings.h"
+#include "korva/hostkit/training.h"
+
+#endif  // KORVA_HOSTKIT_H_

@@ -1,0 +1,28 @@
+#ifndef KORVA_STEPWISE_SETTINGS_H_
+#define KORVA_STEPWISE_SETTINGS_H_
+
+// The stepwise classifier's settings as its configuration section carries
+// them, and the rule its p-values obey. The module writes and reads these
+// attributes; hosts change the settings through them.
+
+namespace Korva {
+
+constexpr const char* kPEnterAttribute = "p_Enter";
+constexpr const char* kPRemoveAttribute = "p_Remove";
+constexpr const char* kMaxIterAttribute = "MaxIter";
+
+// A feature enters below pEnter and leaves above pRemove, so
+// 0 < pEnter < pRemove <= 1. Written as positive tests so that a NaN, which
+// fails every comparison, is refused.
+inline bool IsValidPRange(double pEnter, double pRemove) {
+  return pRemove > pEnter && pRemove > 0.0 && pEnter > 0.0 && pEnter <= 1.0 &&
+         pRemove <= 1.0;
+}
+
+// The rule above in words, for messages.
+constexpr const char* kPRangeRule =
+    "p-enter must be above 0 and below p-remove, p-remove at most 1";
+
+}  // namespace Korva
+
+#endif  // KORVA_STEPWISE_SETTINGS_H_

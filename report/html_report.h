@@ -1,0 +1,64 @@
+#ifndef KORVA_REPORT_HTML_REPORT_H_
+#define KORVA_REPORT_HTML_REPORT_H_
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace Korva::Report {
+
+// Scores and labels of one ROC curve (one fold, or a whole test set).
+struct RocSeries {
+  std::string label;           // legend text, e.g. "fold 2"
+  std::vector<double> scores;  // one per row
+  std::vector<double> labels;  // one per row; only +1 and -1 rows count
+};
+
+// What a report shows.
+struct ReportContent {
+  std::string title;
+  std::vector<std::pair<std::string, std::string>> facts;  // summary table
+  std::vector<RocSeries> rocs;
+  std::vector<double> scores;  // for the class score distributions
+  std::vector<double> labels;  // one per score
+  std::string scoresCaption;
+  std::vector<std::string> names;        // one per feature (may be empty)
+  std::vector<double> weights;           // one per feature
+  std::vector<bool> selected;            // one per feature
+  std::vector<std::string> weightNotes;  // per feature, shown after the name
+  std::string weightsCaption;
+  std::vector<std::string> notes;  // closing paragraphs
+};
+
+// A channel x time layout of features named CHANNEL_SAMPLE ("Cz_07").
+struct ChannelTimeGrid {
+  std::vector<std::string> channels;      // in order of first appearance
+  std::vector<int> samples;               // ascending sample numbers
+  std::vector<std::pair<int, int>> cell;  // (channel, sample index) per feature
+};
+
+// The layout when every name has the CHANNEL_SAMPLE form with distinct
+// (channel, sample) pairs; nothing otherwise.
+std::optional<ChannelTimeGrid> ParseChannelTime(
+    const std::vector<std::string>& names);
+
+// The parts of the report, each a self-contained <svg> element.
+std::string RocSvg(const std::vector<RocSeries>& series);
+std::string DistributionSvg(const std::vector<double>& scores,
+                            const std::vector<double>& labels);
+std::string WeightBarsSvg(const ReportContent& content);
+std::string ChannelTimeSvg(const ChannelTimeGrid& grid,
+                           const std::vector<double>& weights,
+                           const std::vector<std::string>& names);
+
+// The whole report: one HTML page with inline styles and inline SVG plots
+// that needs nothing else to be viewed.
+std::string RenderReport(const ReportContent& content);
+
+// `text` with &, <, >, " and ' escaped for HTML and SVG.
+std::string EscapeHtml(const std::string& text);
+
+}  // namespace Korva::Report
+
+#endif  // KORVA_REPORT_HTML_REPORT_H_

@@ -1,0 +1,103 @@
+#include "report/html_report.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace Korva::Report {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+int Count(const std::string& text, const std::string& what) {
+  int n = 0;
+  for (size_t at = text.find(what); at != std::string::npos;
+       at = text.find(what, at + 1))
+    ++n;
+  return n;
+}
+
+TEST(ChannelTime, LaysOutChannelsInOrderAndSamplesAscending) {
+  const auto grid =
+      ParseChannelTime({"Pz_02", "Pz_01", "PO7_01", "PO7_10", "Pz_10"});
+  ASSERT_TRUE(grid.has_value());
+  EXPECT_EQ(grid->channels, (std::vector<std::string>{"Pz", "PO7"}));
+  EXPECT_EQ(grid->samples, (std::vector<int>{1, 2, 10}));
+  EXPECT_EQ(grid->cell,
+            (std::vector<std::pair<int, int>>{
+                {0, 1}, {0, 0}, {1, 0}, {1, 2}, {0, 2}}));
+}
+
+class NotChannelTime
+    : public ::testing::TestWithParam<std::vector<std::string>> {};
+
+TEST_P(NotChannelTime, GivesNoLayout) {
+  EXPECT_FALSE(ParseChannelTime(GetParam()).has_value());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ChannelTime,
+    NotChannelTime,
+    ::testing::Values(std::vector<std::string>{},
+                      std::vector<std::string>{"Cz_01", "Cz"},
+                      std::vector<std::string>{"Cz_01", ""},
+                      std::vector<std::string>{"Cz_1a"},
+                      std::vector<std::string>{"_01"},
+                      std::vector<std::string>{"Cz_"},
+                      std::vector<std::string>{"Cz_01", "Cz_1"}));
+
+ReportContent Content(std::vector<std::string> names) {
+  ReportContent content;
+  content.title = "training <check>";
+  content.facts = {{"data", "a & b"}};
+  content.rocs = {{"fold 1", {0.9, 0.1, 0.5}, {1, -1, -1}},
+                  {"fold 2", {0.2, 0.4}, {1, -1}}};
+  content.scores = {0.9, 0.1, 0.5};
+  content.labels = {1, -1, -1};
+  content.names = std::move(names);
+  content.weights = {0.5, 0.0, -0.25, 0.0};
+  content.selected = {true, false, true, false};
+  return content;
+}
+
+TEST(Report, HoldsEveryPlotAsInlineSvgAndNeedsNothingElse) {
+  const std::string html =
+      RenderReport(Content({"Cz_01", "Cz_02", "Pz_01", "Pz_02"}));
+  EXPECT_THAT(html, HasSubstr("<!DOCTYPE html>"));
+  EXPECT_EQ(Count(html, "<svg "), 4) << "ROC, distributions, weights, map";
+  EXPECT_EQ(Count(html, "class=\"roc\""), 2) << "one curve per fold";
+  EXPECT_THAT(html, HasSubstr("fold 1 (AUC 1.000)"));
+  EXPECT_THAT(html, HasSubstr("fold 2 (AUC 0.000)"));
+  EXPECT_THAT(html, HasSubstr("Channel &#215; time map"));
+  for (const char* external : {"<script", " href=", " src="})
+    EXPECT_THAT(html, Not(HasSubstr(external)));
+  // Weight bars only for the selected features, by name.
+  const std::string bars =
+      WeightBarsSvg(Content({"Cz_01", "Cz_02", "Pz_01", "Pz_02"}));
+  EXPECT_THAT(bars, HasSubstr(">Cz_01<"));
+  EXPECT_THAT(bars, HasSubstr(">Pz_01<"));
+  EXPECT_THAT(bars, Not(HasSubstr("Cz_02")));
+  EXPECT_EQ(Count(bars, "<rect "), 2);
+}
+
+TEST(Report, NoMapWithoutChannelSampleNamesAndTextIsEscaped) {
+  const std::string html = RenderReport(Content({"alpha", "<b>", "", "d"}));
+  EXPECT_EQ(Count(html, "<svg "), 3);
+  EXPECT_THAT(html, HasSubstr("training &lt;check&gt;"));
+  EXPECT_THAT(html, HasSubstr("a &amp; b"));
+  EXPECT_THAT(html, HasSubstr(">#3<")) << "an unnamed feature shows its number";
+}
+
+TEST(Report, EmptySelectionAndSingleClassStillRender) {
+  ReportContent content = Content({"a", "b", "c", "d"});
+  content.selected.assign(4, false);
+  content.labels = {1, 1, 1};
+  const std::string html = RenderReport(content);
+  EXPECT_THAT(html, HasSubstr("no feature is selected"));
+  EXPECT_EQ(Count(html, "<svg "), 3);
+}
+
+}  // namespace
+}  // namespace Korva::Report

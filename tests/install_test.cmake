@@ -1,0 +1,30 @@
+# Installs the build into a temporary prefix, builds examples/ against the
+# installed package with find_package(Korva), and runs the example and the
+# installed korva, each finding the installed module on its own.
+# -DBUILD_DIR, -DSOURCE_DIR, -DWORK_DIR, -DGENERATOR.
+function(run)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE status
+    OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "failed (${status}): ${ARGN}\n${out}\n${err}")
+  endif()
+  set(out "${out}" PARENT_SCOPE)
+endfunction()
+
+file(REMOVE_RECURSE ${WORK_DIR})
+set(prefix ${WORK_DIR}/prefix)
+run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
+run(${CMAKE_COMMAND} -S ${SOURCE_DIR}/examples -B ${WORK_DIR}/example
+    -G ${GENERATOR} -DCMAKE_PREFIX_PATH=${prefix})
+run(${CMAKE_COMMAND} --build ${WORK_DIR}/example)
+
+# The module file must come from the prefix, not from the build tree.
+set(ENV{KORVA_MODULE} "")
+run(${prefix}/bin/korva generate --epochs 120 --channels 2 --samples 5
+    --output ${WORK_DIR}/data.csv)
+run(${WORK_DIR}/example/minimal_host ${WORK_DIR}/data.csv)
+if(NOT out MATCHES "^selected [0-9]+ of 10 features:")
+  message(FATAL_ERROR "unexpected output of minimal_host: ${out}")
+endif()
+run(${prefix}/bin/korva train ${WORK_DIR}/data.csv --quiet
+    --model ${WORK_DIR}/model.xml)
