@@ -42,6 +42,10 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# libopenblas0 alone may bring the threaded build; the module must load the
+# serial one (its run path names that build's folder).
+set(CPACK_DEBIAN_PACKAGE_DEPENDS libopenblas0-serial)
+set(CPACK_STRIP_FILES ON)
 # The libraries' own folder, so that dpkg-shlibdeps resolves them.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS
   ${PROJECT_BINARY_DIR}/host ${PROJECT_BINARY_DIR}/hostkit)

@@ -8,9 +8,11 @@ namespace {
 
 using ::testing::HasSubstr;
 
-// Columns: a all zero (with a -0), b constant, c varying, d = c, e varying,
-// f = b (constant, so reported as constant, not as a duplicate), g = e.
-Dataset Columns() {
+// Columns: a all zero (with a -0), b constant, c varying, d = c, e varying
+// and unnamed, f = b (constant, so reported as constant, not as a
+// duplicate), g = e. The warnings name the columns 1-based, an unnamed one by
+// its number only.
+TEST(UselessColumns, FindsAllZeroConstantAndDuplicateColumnsInOrder) {
   Dataset data;
   data.rows = 3;
   data.cols = 7;
@@ -20,51 +22,35 @@ Dataset Columns() {
             -0.0, 2.5, 2, 2, 8, 2.5, 8,
             0.0,  2.5, 3, 3, 9, 2.5, 9};
   // clang-format on
-  return data;
-}
-
-TEST(UselessColumns, FindsAllZeroConstantAndDuplicateColumnsInOrder) {
-  const std::vector<UselessColumn> found = FindUselessColumns(Columns());
+  const std::vector<UselessColumn> found = FindUselessColumns(data);
   ASSERT_EQ(found.size(), 5u);
-  EXPECT_EQ(found[0].column, 0);
-  EXPECT_EQ(found[0].kind, UselessColumn::kAllZero);
-  EXPECT_EQ(found[1].column, 1);
-  EXPECT_EQ(found[1].kind, UselessColumn::kConstant);
+  const int expected[][3] = {{0, UselessColumn::kAllZero, -1},
+                             {1, UselessColumn::kConstant, -1},
+                             {3, UselessColumn::kDuplicate, 2},
+                             {5, UselessColumn::kConstant, -1},
+                             {6, UselessColumn::kDuplicate, 4}};
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_EQ(found[i].column, expected[i][0]);
+    EXPECT_EQ(found[i].kind, expected[i][1]);
+    if (expected[i][2] >= 0) {
+      EXPECT_EQ(found[i].duplicateOf, expected[i][2]);
+    }
+  }
   EXPECT_EQ(found[1].value, 2.5);
-  EXPECT_EQ(found[2].column, 3);
-  EXPECT_EQ(found[2].kind, UselessColumn::kDuplicate);
-  EXPECT_EQ(found[2].duplicateOf, 2);
-  EXPECT_EQ(found[3].column, 5);
-  EXPECT_EQ(found[3].kind, UselessColumn::kConstant);
-  EXPECT_EQ(found[4].column, 6);
-  EXPECT_EQ(found[4].duplicateOf, 4);
-}
-
-TEST(UselessColumns, WarningsNameTheColumnsOneBased) {
-  const Dataset data = Columns();
-  const std::vector<std::string> warnings =
-      DescribeUselessColumns(data, FindUselessColumns(data));
+  const std::vector<std::string> warnings = DescribeUselessColumns(data, found);
   ASSERT_EQ(warnings.size(), 3u);
-  EXPECT_THAT(warnings[0], HasSubstr("1 column is all zero"));
-  EXPECT_THAT(warnings[0], HasSubstr("feature 1 (a)"));
+  EXPECT_THAT(warnings[0],
+              HasSubstr("1 column is all zero and cannot help: feature 1 (a)"));
   EXPECT_THAT(warnings[1], HasSubstr("2 columns are constant"));
   EXPECT_THAT(warnings[1],
               HasSubstr("feature 2 (b) = 2.5, feature 6 (f) = 2.5"));
   EXPECT_THAT(warnings[2], HasSubstr("feature 4 (d) = feature 3 (c)"));
-  EXPECT_THAT(warnings[2], ::testing::EndsWith("feature 7 (g) = feature 5"))
-      << "an unnamed column is named by its number only";
-}
-
-TEST(UselessColumns, LongListsAreCut) {
-  Dataset data;
-  data.rows = 2;
-  data.cols = 20;
-  data.X.assign(40, 0.0);
-  const std::vector<std::string> warnings =
-      DescribeUselessColumns(data, FindUselessColumns(data), 3);
-  ASSERT_EQ(warnings.size(), 1u);
-  EXPECT_THAT(warnings[0], HasSubstr("20 columns are all zero"));
-  EXPECT_THAT(warnings[0], HasSubstr("feature 3 and 17 more"));
+  EXPECT_THAT(warnings[2], ::testing::EndsWith("feature 7 (g) = feature 5"));
+  data.X.assign(21, 0.0);
+  EXPECT_THAT(DescribeUselessColumns(data, FindUselessColumns(data), 3)[0],
+              HasSubstr("7 columns are all zero and cannot help: feature 1 "
+                        "(a), feature 2 (b), "
+                        "feature 3 (c) and 4 more"));
 }
 
 TEST(LabelWarnings, CountOtherLabelsAndNoticeASingleClass) {

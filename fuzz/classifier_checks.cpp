@@ -11,19 +11,6 @@
 
 namespace Korva::Fuzz {
 
-std::vector<bool> ProbeDozod::Flags() const {
-  std::vector<bool> flags;
-  for (std::uint64_t i = 0; i < SelectedFeatures.Count(); ++i)
-    flags.push_back(SelectedFeatures[i]);
-  return flags;
-}
-
-std::vector<double> ProbeDozod::WeightList() const {
-  std::vector<double> w;
-  for (int i = 0; i < Weights.Nrows(); ++i) w.push_back(Weights.element(i));
-  return w;
-}
-
 bool SameDouble(double a, double b) {
   return (std::isnan(a) && std::isnan(b)) || a == b;
 }

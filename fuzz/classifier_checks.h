@@ -5,17 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "plugin/dozod.h"
+#include "testing/dozod_probe.h"
 
 namespace Korva::Fuzz {
 
-// A DOZOD whose whole state the checks can see.
-class ProbeDozod : public DOZOD {
- public:
-  double Bias() const { return W0; }
-  std::vector<bool> Flags() const;
-  std::vector<double> WeightList() const;
-};
+using ProbeDozod = Korva::Testing::DozodProbe;
 
 // Calls, on a classifier in whatever state a read or a training left it,
 // everything a host may call next: CanClassify, the three reports, GetScore

@@ -1,19 +1,19 @@
 #include <newmat/newmat.h>
 
+#include <algorithm>
 #include <cfloat>
 #include <climits>
 #include <cmath>
 #include <cstdint>
 #include <limits>
 #include <list>
-#include <set>
 #include <string>
 #include <vector>
 
 #include "fuzz/byte_reader.h"
 #include "fuzz/classifier_checks.h"
 #include "fuzz/harnesses.h"
-#include "korva/classifier_progress.h"
+#include "testing/recording_progress.h"
 
 namespace Korva::Fuzz {
 namespace {
@@ -105,14 +105,6 @@ int MaxIter(ByteReader& in) {
   const std::uint8_t kind = in.Byte();
   return kLimits[kind % (sizeof(kLimits) / sizeof(kLimits[0]))];
 }
-
-class RecordingProgress : public ClassifierProgress {
- public:
-  void AddMessage(const std::string& message) override {
-    received.insert(message);
-  }
-  std::set<std::string> received;
-};
 
 // What a training left behind, to compare two trainings.
 struct Trained {
@@ -207,7 +199,7 @@ std::string FuzzTraining(const std::uint8_t* data, std::size_t size) {
   NEWMAT::ColumnVector y(rows);
   for (int r = 0; r < rows; ++r) y.element(r) = Label(in);
 
-  RecordingProgress progress;
+  Testing::RecordingProgress progress;
   const Trained first = Train(withProgress, X, y, &progress);
   if (!first.problem.empty()) return first.problem;
   if (std::string problem = CheckTrained(first, withProgress, cols);
@@ -216,7 +208,9 @@ std::string FuzzTraining(const std::uint8_t* data, std::size_t size) {
   // With a progress object, every line for the host's list is also a
   // progress message.
   for (const std::string& message : first.messages)
-    if (progress.received.count(message) == 0)
+    if (std::find(progress.received.begin(),
+                  progress.received.end(),
+                  message) == progress.received.end())
       return "a message went to the list but not to the progress object";
 
   // Without a progress object training must choose the same features, and

@@ -1,9 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <cstdint>
-#include <cstdio>
 #include <functional>
-#include <initializer_list>
 #include <locale>
 #include <ostream>
 #include <pugixml.hpp>
@@ -11,38 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "korva/classifier_base.h"
-#include "plugin/dozod.h"
+#include "testing/dozod_probe.h"
+#include "testing/files.h"
 
 namespace {
 
-// A DOZOD whose training result the tests set and read directly.
-class Dozod : public DOZOD {
- public:
-  void SetResult(std::initializer_list<bool> flags,
-                 std::initializer_list<double> weights,
-                 double w0) {
-    SelectedFeatures.Reset(flags.size());
-    std::uint64_t i = 0;
-    for (bool f : flags) SelectedFeatures[i++] = f;
-    Weights.ReSize(static_cast<int>(weights.size()));
-    int j = 0;
-    for (double w : weights) Weights.element(j++) = w;
-    W0 = w0;
-  }
-  std::vector<bool> Flags() const {
-    std::vector<bool> flags;
-    for (std::uint64_t i = 0; i < SelectedFeatures.Count(); ++i)
-      flags.push_back(SelectedFeatures[i]);
-    return flags;
-  }
-  std::vector<double> WeightList() const {
-    std::vector<double> w;
-    for (int i = 0; i < Weights.Nrows(); ++i) w.push_back(Weights.element(i));
-    return w;
-  }
-  double GetW0() const { return W0; }
-};
+using namespace Korva::Testing;
+using Dozod = DozodProbe;
 
 std::string Print(const pugi::xml_node& node) {
   std::ostringstream os;
@@ -123,13 +95,12 @@ TEST(DozodSections, WholeDocumentRoundTripsThroughAFile) {
   c.SetThresholdMode(Korva::ClassifierBase::RangeMode);
   c.FeatureNames = {"Cz", "", "Pz"};
 
-  const std::string path = ::testing::TempDir() + "dozod_round_trip.xml";
+  const TempDir dir;
   pugi::xml_document doc;
   ASSERT_EQ(c.Write(doc), 0);
-  ASSERT_TRUE(doc.save_file(path.c_str()));
+  ASSERT_TRUE(doc.save_file((dir / "m.xml").c_str()));
   Dozod r;
-  ASSERT_EQ(r.LoadFromFile(path.c_str()), 0);
-  std::remove(path.c_str());
+  ASSERT_EQ(r.LoadFromFile((dir / "m.xml").c_str()), 0);
 
   EXPECT_EQ(r.GetPEnter(), 0.02);
   EXPECT_EQ(r.GetPRemove(), 0.07);
@@ -141,7 +112,7 @@ TEST(DozodSections, WholeDocumentRoundTripsThroughAFile) {
   EXPECT_EQ(r.WeightList(),
             (std::vector<double>{0.123457, 0.0, -2.5, 1234570.0, 0.0}));
   EXPECT_TRUE(r.CanClassify());
-  EXPECT_EQ(r.GetW0(), 0.0);
+  EXPECT_EQ(r.Bias(), 0.0);
   NEWMAT::RowVector x(5);
   x << 1 << 2 << 3 << 0 << 5;
   EXPECT_NEAR(r.GetScore(x), c.GetScore(x) - 0.5, 1e-6);
@@ -167,7 +138,7 @@ TEST_P(ReadInfoOnAnyInput, RestoresWhatTheTextHolds) {
   ASSERT_EQ(c.ReadInfo(Parse(doc, GetParam().xml)), 0);
   EXPECT_EQ(c.Flags(), GetParam().flags);
   EXPECT_EQ(c.WeightList(), GetParam().weights);
-  EXPECT_EQ(c.GetW0(), 0.7);
+  EXPECT_EQ(c.Bias(), 0.7);
 }
 
 const std::vector<bool> kNone;
@@ -222,14 +193,16 @@ TEST(DozodSections, FailingBaseSectionIsPassedBackUntouched) {
   c.SetMaxIter(12);
   pugi::xml_node none;
   const int kMissing = Korva::kStatusMissingSection;
-  EXPECT_EQ(c.WriteClassifier(none), kMissing);
-  EXPECT_EQ(c.ReadClassifier(none), kMissing);
-  EXPECT_EQ(c.WriteCfg(none), kMissing);
-  EXPECT_EQ(c.ReadCfg(none), kMissing);
-  EXPECT_EQ(c.WriteInfo(none), kMissing);
-  EXPECT_EQ(c.ReadInfo(none), kMissing);
-  EXPECT_EQ(c.WriteProtocol(none), kMissing);
-  EXPECT_EQ(c.ReadProtocol(none), kMissing);
+  for (auto write : {&DOZOD::WriteClassifier,
+                     &DOZOD::WriteCfg,
+                     &DOZOD::WriteInfo,
+                     &DOZOD::WriteProtocol})
+    EXPECT_EQ((c.*write)(none), kMissing);
+  for (auto read : {&DOZOD::ReadClassifier,
+                    &DOZOD::ReadCfg,
+                    &DOZOD::ReadInfo,
+                    &DOZOD::ReadProtocol})
+    EXPECT_EQ((c.*read)(none), kMissing);
   EXPECT_EQ(c.GetPEnter(), 0.02);
   EXPECT_EQ(c.GetPRemove(), 0.03);
   EXPECT_EQ(c.GetMaxIter(), 12);

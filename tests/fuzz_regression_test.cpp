@@ -3,17 +3,15 @@
 // the same harnesses the fuzz targets run, in the normal build.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "fuzz/harnesses.h"
+#include "testing/files.h"
 
 namespace {
 
@@ -42,25 +40,18 @@ void PrintTo(const KeptInput& input, std::ostream* os) {
   *os << input.file.filename().string();
 }
 
+// Every kept input of every target.
 std::vector<KeptInput> ListInputs() {
   std::vector<KeptInput> inputs;
   for (const Target& target : kTargets) {
     for (const char* kind : {"corpus", "regressions"}) {
       const fs::path dir = fs::path(KORVA_FUZZ_DIR) / kind / target.name;
       if (!fs::is_directory(dir)) continue;
-      std::vector<fs::path> files;
-      for (const auto& entry : fs::directory_iterator(dir))
-        if (entry.is_regular_file()) files.push_back(entry.path());
-      std::sort(files.begin(), files.end());
-      for (const fs::path& file : files) inputs.push_back({target, file});
+      for (const std::string& name : Korva::Testing::Files(dir))
+        inputs.push_back({target, dir / name});
     }
   }
   return inputs;
-}
-
-std::vector<std::uint8_t> ReadBytes(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 std::string TestName(const testing::TestParamInfo<KeptInput>& info) {
@@ -77,10 +68,11 @@ class KeptFuzzInput : public testing::TestWithParam<KeptInput> {};
 
 // CSV inputs must also read the same with one and three threads.
 TEST_P(KeptFuzzInput, PassesEveryCheckOfItsHarness) {
-  const std::vector<std::uint8_t> bytes = ReadBytes(GetParam().file);
-  EXPECT_EQ(GetParam().target.harness(bytes.data(), bytes.size()), "");
+  const std::string text = Korva::Testing::ReadFile(GetParam().file);
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+  EXPECT_EQ(GetParam().target.harness(bytes, text.size()), "");
   if (GetParam().target.harness == Korva::Fuzz::FuzzCsv) {
-    EXPECT_EQ(Korva::Fuzz::CompareCsvThreads(bytes.data(), bytes.size()), "");
+    EXPECT_EQ(Korva::Fuzz::CompareCsvThreads(bytes, text.size()), "");
   }
 }
 
@@ -89,15 +81,13 @@ INSTANTIATE_TEST_SUITE_P(Fuzz,
                          testing::ValuesIn(ListInputs()),
                          TestName);
 
-// An empty or moved folder would make the replay above pass vacuously.
+// An empty or moved folder would make the replay pass vacuously.
 TEST(KeptFuzzInputs, EveryTargetHasSeeds) {
-  for (const Target& target : kTargets) {
-    const fs::path dir = fs::path(KORVA_FUZZ_DIR) / "corpus" / target.name;
-    ASSERT_TRUE(fs::is_directory(dir)) << dir;
+  for (const Target& target : kTargets)
     EXPECT_GE(
-        std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 5)
-        << dir;
-  }
+        Korva::Testing::Files(fs::path(KORVA_FUZZ_DIR) / "corpus" / target.name)
+            .size(),
+        5u);
 }
 
 }  // namespace

@@ -1,0 +1,130 @@
+// The host library: the incomplete beta function against printed tables and
+// closed forms, and ClassifierBase's own behaviour (training entry, sorting,
+// documents).
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "korva/betai.h"
+#include "testing/stub_classifier.h"
+
+namespace Korva::Testing {
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+// Two-sided Student t tail probability, the way the regression step asks.
+double TwoSidedP(double t, double df) {
+  return betai(0.5 * df, 0.5, df / (df + t * t));
+}
+
+// Critical values of Student's t distribution, two-sided, as printed in the
+// usual statistics tables (three decimals, so p agrees to about 1e-4); closed
+// forms for 1 and 2 degrees of freedom (Cauchy: p = 1 - (2/pi) atan|t|;
+// p = 1 - |t| / sqrt(2 + t^2)) and for a parameter of 1 (I_x(a, 1) = x^a,
+// I_x(1, b) = 1 - (1 - x)^b).
+TEST(Betai, MatchesTablesAndClosedForms) {
+  // clang-format off
+  const double table[][3] = {
+      {12.706, 1, 0.05}, {63.657, 1, 0.01}, {4.303, 2, 0.05}, {2.571, 5, 0.05},
+      {1.812, 10, 0.10}, {3.169, 10, 0.01}, {2.086, 20, 0.05}, {1.984, 100, 0.05}};
+  // clang-format on
+  for (const auto& [t, df, p] : table)
+    EXPECT_NEAR(TwoSidedP(t, df), p, 2e-4 * (1 + p * 10)) << t << " " << df;
+  for (double t : {0.001, 0.3, 2.5, 1e3}) {
+    EXPECT_NEAR(TwoSidedP(t, 1), 1.0 - 2.0 / M_PI * std::atan(t), 1e-13);
+    EXPECT_NEAR(TwoSidedP(t, 2), 1.0 - t / std::sqrt(2.0 + t * t), 1e-13);
+  }
+  for (double x : {0.01, 0.5, 0.999}) {
+    for (double a : {0.5, 3.0, 17.5}) {
+      EXPECT_NEAR(betai(a, 1.0, x), std::pow(x, a), 1e-14);
+      EXPECT_NEAR(betai(1.0, a, x), 1.0 - std::pow(1.0 - x, a), 1e-14);
+    }
+  }
+  EXPECT_EQ(betai(2.5, 0.5, 0.0), 0.0);
+  EXPECT_EQ(betai(2.5, 0.5, 1.0), 1.0);
+  EXPECT_EQ(TwoSidedP(kInf, 10), 0.0);
+}
+
+TEST(Betai, ReturnsNaNOutsideTheDomain) {
+  const double bad[][3] = {{kNaN, 0.5, 0.5},
+                           {1.0, kNaN, 0.5},
+                           {1.0, 0.5, kNaN},
+                           {0.0, 0.5, 0.5},
+                           {1.0, 0.0, 0.5},
+                           {1.0, 0.5, -0.1},
+                           {1.0, 0.5, 1.1}};
+  for (const auto& [a, b, x] : bad)
+    EXPECT_TRUE(std::isnan(betai(a, b, x))) << a << ", " << b << ", " << x;
+}
+
+std::string Names(const ScoreList& list) {
+  std::string names;
+  for (const auto& [name, score] : list) names += name;
+  return names;
+}
+
+TEST(ClassifierBase, SortsAreStableAndPutNaNLast) {
+  StubClassifier c;
+  const ScoreList scores = {
+      {"a", 0.5}, {"b", kNaN}, {"c", 0.1}, {"d", 0.5}, {"e", 0.9}};
+  ScoreList list = scores;
+  c.SortScoresAscending(list);
+  EXPECT_EQ(Names(list), "cadeb");
+  list = scores;
+  c.SortScoresDescending(list);
+  EXPECT_EQ(Names(list), "eadcb");
+}
+
+TEST(ClassifierBase, TrainConvertsFloatsAndIntegerLabels) {
+  StubClassifier c;
+  EasyMat<float> data(2, 3);
+  for (int r = 0; r < 2; ++r)
+    for (int k = 0; k < 3; ++k) data(r, k) = 0.5f * (r * 3 + k);
+  std::vector<int> labels = {1, -1};
+  std::list<std::string> messages;
+  EXPECT_EQ(c.Train(data, labels, nullptr, messages), 7);
+  EXPECT_EQ(c.seenX.element(1, 2), 2.5);
+  EXPECT_EQ(c.seenY.element(1), -1.0);
+  labels.pop_back();
+  EXPECT_EQ(c.Train(data, labels, nullptr, messages), kStatusRejected);
+}
+
+// A document keeps the host's state; a section's status stops the write or
+// read there; other documents and null nodes are refused.
+TEST(ClassifierBase, DocumentsRoundTripAndRefuseWhatTheyCannotUse) {
+  StubClassifier written;
+  written.SetThreshold(0.25);
+  written.SetThresholdMode(ClassifierBase::RangeMode);
+  written.FeatureNames = {"Cz_01", "", "Pz & <1>"};
+  pugi::xml_document document;
+  ASSERT_EQ(written.Write(document), kStatusOk);
+  StubClassifier read;
+  ASSERT_EQ(read.Read(document), kStatusOk);
+  EXPECT_EQ(read.GetThreshold(), 0.25);
+  EXPECT_EQ(read.GetThresholdMode(), ClassifierBase::RangeMode);
+  EXPECT_EQ(read.FeatureNames, written.FeatureNames);
+  read.failInfo = -4;
+  EXPECT_EQ(read.Read(document), -4);
+  pugi::xml_document failed;
+  EXPECT_EQ(read.Write(failed), -4);
+  EXPECT_EQ(read.protocolWrites, 0) << "no section after the failing one";
+
+  pugi::xml_document other, partial;
+  other.load_string("<KorvaClassifier Name='Other'/>");
+  partial.load_string(
+      "<KorvaClassifier Name='Stub'><Classifier/></KorvaClassifier>");
+  EXPECT_EQ(written.Read(pugi::xml_document()), kStatusWrongDocument);
+  EXPECT_EQ(written.Read(other), kStatusWrongDocument);
+  EXPECT_EQ(written.Read(partial), kStatusMissingSection);
+  pugi::xml_node none;
+  EXPECT_EQ(written.WriteCfg(none), kStatusMissingSection);
+  EXPECT_EQ(written.ReadClassifier(none), kStatusMissingSection);
+  EXPECT_EQ(written.LoadFromFile("/nonexistent/m.xml"), kStatusFileError);
+  EXPECT_EQ(written.LoadFromFile(nullptr), kStatusMissing);
+}
+
+}  // namespace
+}  // namespace Korva::Testing

@@ -1,0 +1,76 @@
+// Outputs are replaced as one step: the old content or the whole new one,
+// never a part, and no temporary file left, also when the writer fails or the
+// process is killed in the middle of a write.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <fstream>
+
+#include "korva/hostkit/error.h"
+#include "korva/hostkit/output_file.h"
+#include "testing/files.h"
+
+namespace Korva::HostKit {
+namespace {
+
+using ::testing::ElementsAre;
+using namespace Korva::Testing;
+
+class AtomicFile : public ::testing::Test {
+ protected:
+  void SetUp() override { WriteTextAtomically(path, "old model"); }
+  TempDir dir;
+  const std::string path = dir / "model.xml";
+};
+
+TEST_F(AtomicFile, ReplacesContentWithTheUsualMode) {
+  const mode_t old = ::umask(022);
+  WriteTextAtomically(path, "new, longer model");
+  ::umask(old);
+  EXPECT_EQ(ReadFile(path), "new, longer model");
+  EXPECT_THAT(Files(dir.Path()), ElementsAre("model.xml"));
+  struct stat info {};
+  ASSERT_EQ(::stat(path.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0644u) << "not the private temporary mode";
+}
+
+TEST_F(AtomicFile, FailingWriterOrKilledProcessLeavesTheOldContent) {
+  EXPECT_THROW(WriteAtomically(path,
+                               [](const std::string& temp) {
+                                 std::ofstream(temp) << "half a mod";
+                                 throw Error(ErrorKind::kOutput, "disk full");
+                               }),
+               Error);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    WriteAtomically(path, [](const std::string& temp) {
+      std::ofstream(temp) << "half a mod" << std::flush;
+      ::raise(SIGTERM);
+    });
+    ::_exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+  EXPECT_EQ(ReadFile(path), "old model");
+  EXPECT_THAT(Files(dir.Path()), ElementsAre("model.xml"));
+}
+
+TEST_F(AtomicFile, MissingFolderOrFolderAsTargetIsAnError) {
+  EXPECT_THAT([&] { WriteTextAtomically(dir / "nowhere/x.csv", ""); },
+              ::testing::ThrowsMessage<Error>(::testing::HasSubstr(
+                  "nowhere/x.csv: No such file or directory")));
+  EXPECT_THROW(WriteTextAtomically(dir.Path().string(), "x"), Error);
+  EXPECT_THROW(CheckWritable(dir / "nowhere/x.csv"), Error);
+  EXPECT_THROW(MakeDirectories(path), Error);
+  MakeDirectories(dir / "a/b");
+  MakeDirectories(dir / "a/b");
+  EXPECT_TRUE(fs::is_directory(dir.Path() / "a/b"));
+}
+
+}  // namespace
+}  // namespace Korva::HostKit

@@ -1,0 +1,527 @@
+// korva as a user runs it: the real executable with the real module. One
+// table of exit statuses (a row per kind of failure), the promises about
+// outputs (never half-written, earlier files kept), and the normal behaviour
+// of each command. The parsers' own refusals are pinned by the unit tests in
+// data/.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <matio.h>
+
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <tuple>
+
+#include "cli/exit_status.h"
+#include "data/csv_io.h"
+#include "testing/korva_runner.h"
+
+namespace Korva::Testing {
+namespace {
+
+using namespace Korva::Cli;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::Not;
+using ::testing::StartsWith;
+
+// Every test gets its own folder; the suite shares a training set of 360
+// epochs and a test set of 240 (4 channels x 10 samples, 40 features) and a
+// model and weight file trained on the training set.
+class Korva : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    shared_ = std::make_unique<TempDir>();
+    const std::string k = Program(KORVA_BINARY);
+    const Result made = Shell(
+        shared_->Path(),
+        k + " generate --epochs 360 --channels 4 --samples 10 --seed 11 " +
+            "--output train.csv && " + k +
+            " generate --epochs 240 --channels 4 --samples 10 --seed 12 " +
+            "--output test.csv && " + k +
+            " train train.csv --model model.xml --weights weights.txt --quiet");
+    ASSERT_EQ(made.status, kExitOk) << made.err;
+  }
+  static void TearDownTestSuite() { shared_.reset(); }
+
+  Result Run(const std::string& arguments, const std::string& prefix = "") {
+    return Shell(dir_.Path(), prefix + Program(KORVA_BINARY) + " " + arguments);
+  }
+  static std::string Shared(const std::string& name) {
+    return ReadFile(*shared_ / name);
+  }
+  void Put(const std::string& name, const std::string& text) {
+    WriteFile(dir_ / name, text);
+  }
+  std::string Get(const std::string& name) { return ReadFile(dir_ / name); }
+  std::vector<std::string> Here(const std::string& sub = "") {
+    return Files(dir_.Path() / sub);
+  }
+  // The shared data and model in the test's folder.
+  void PutShared() {
+    for (const char* name : {"train.csv", "test.csv", "model.xml"})
+      Put(name, Shared(name));
+  }
+
+  inline static std::unique_ptr<TempDir> shared_;
+  TempDir dir_;
+};
+
+std::string Replace(std::string text,
+                    const std::string& a,
+                    const std::string& b) {
+  const size_t at = text.find(a);
+  return at == std::string::npos ? text : text.replace(at, a.size(), b);
+}
+
+// The CSV text with its first `rows` data rows, each label set by `label`.
+std::string FirstRows(const std::string& csv,
+                      int rows,
+                      const char* (*label)(int)) {
+  std::istringstream in(csv);
+  std::string line, out;
+  std::getline(in, line);
+  out = line + "\n";
+  for (int r = 0; r < rows && std::getline(in, line); ++r)
+    out += std::string(label(r)) + line.substr(line.find(',')) + "\n";
+  return out;
+}
+
+// ---- one row per kind of failure --------------------------------------
+
+struct Failure {
+  const char* name;
+  std::string (*file)();  // the bad.* file the command names, if any
+  const char* command;    // run with the shared data in the folder
+  int status;
+  const char* message;   // part of standard error
+  const char* env = "";  // variables for the command
+};
+
+void PrintTo(const Failure& f, std::ostream* os) { *os << f.name; }
+
+// clang-format off
+const Failure kFailures[] = {
+    {"unknown_option", nullptr, "train train.csv --model m.xml --modle x", kExitUsage, "--modle"},
+    {"no_subcommand", nullptr, "", kExitUsage, "subcommand"},
+    {"p_range_reversed", nullptr, "train train.csv --model m.xml --p-enter 0.2 --p-remove 0.1", kExitUsage, "p-enter must be above 0 and below p-remove, p-remove at most 1"},
+    {"p_enter_nan", nullptr, "train train.csv --model m.xml --p-enter nan --p-remove 0.5", kExitUsage, "are refused"},
+    {"p_remove_above_one", nullptr, "evaluate train.csv --p-enter 0.5 --p-remove 1.5", kExitUsage, "are refused"},
+    {"data_empty", [] { return std::string(); }, "train bad.csv --model m.xml", kExitData, "bad.csv: empty file"},
+    {"data_binary", [] { return BinaryBytes(4000); }, "train bad.csv --model m.xml", kExitData, "bad.csv, line 1: a NUL byte: this is binary data, not CSV text"},
+    {"data_missing", nullptr, "train missing.csv --model m.xml", kExitData, "missing.csv: cannot open: No such file"},
+    {"data_folder", nullptr, "train . --model m.xml", kExitData, "cannot read: Is a directory"},
+    {"data_columns_differ", [] { return std::string("label,a\n1,2\n-1,3\n"); }, "score model.xml bad.csv", kExitData, "bad.csv has 1 feature columns but model model.xml was trained on 40"},
+    {"test_columns_differ", [] { return std::string("label,a\n1,2\n-1,3\n"); }, "evaluate train.csv --test bad.csv", kExitData, "bad.csv has 1 feature columns but train.csv has 40"},
+    {"too_few_rows_for_folds", [] { return std::string("label,a\n1,2\n-1,3\n1,4\n-1,5\n"); }, "evaluate bad.csv --folds 3", kExitData, "cannot split bad.csv into 3 stratified folds"},
+    {"module_missing", nullptr, "train train.csv --model m.xml --module none.kvc", kExitModule, "module file not found: none.kvc"},
+    {"module_not_a_library", [] { return std::string("text"); }, "train train.csv --model m.xml --module ./bad.kvc", kExitModule, "cannot load module ./bad.kvc"},
+    {"module_without_entry_points", nullptr, "info model.xml", kExitModule, "has no entry point CreateInstance", "KORVA_MODULE=" KORVA_HOST_LIBRARY " "},
+    {"model_absent", nullptr, "score absent.xml test.csv", kExitModel, "cannot read model absent.xml"},
+    {"model_not_xml", [] { return BinaryBytes(3000); }, "score bad.xml test.csv", kExitModel, "is not a valid XML document"},
+    {"model_of_another_classifier", [] { return std::string("<KorvaClassifier Name=\"OTHER\"/>"); }, "info bad.xml", kExitModel, "is not a document of the DOZOD classifier"},
+    {"model_section_missing", [] { return std::string("<KorvaClassifier Name=\"DOZOD\"><Classifier/></KorvaClassifier>"); }, "info bad.xml", kExitModel, "lacks a section"},
+    {"model_untrained", [] { return std::string("<KorvaClassifier Name=\"DOZOD\"><Classifier/><Configuration/><Info/><Protocol/></KorvaClassifier>"); }, "score bad.xml test.csv", kExitModel, "holds no trained classifier"},
+    {"output_folder_missing", nullptr, "train train.csv --model m.xml --report nowhere/r.html", kExitOutput, "cannot write nowhere/r.html: No such file or directory"},
+    {"output_below_a_file", nullptr, "train train.csv --model train.csv/m.xml", kExitOutput, "cannot write train.csv/m.xml: Not a directory"},
+    {"standard_output_full", nullptr, "score model.xml test.csv >/dev/full", kExitOutput, "cannot write standard output"},
+    {"no_display", nullptr, "edit model.xml", kExitNoDisplay, "no display"},
+};
+// clang-format on
+
+class KorvaFailure : public Korva,
+                     public ::testing::WithParamInterface<Failure> {};
+
+// The command ends with its status and one "korva: error:" line, and writes
+// nothing new.
+TEST_P(KorvaFailure, EndsWithItsStatusAndWritesNothing) {
+  const Failure& f = GetParam();
+  PutShared();
+  const std::string command = f.command;
+  const size_t bad = command.find("bad.");
+  if (f.file) Put(command.substr(bad, command.find(' ', bad) - bad), f.file());
+  const std::vector<std::string> before = Here();
+  const Result r =
+      Run(command,
+          std::string("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM ") +
+              f.env);
+  EXPECT_EQ(r.status, f.status) << r.err;
+  EXPECT_THAT(r.err, HasSubstr(f.message));
+  if (f.status != kExitUsage) {
+    EXPECT_THAT(r.err, HasSubstr("korva: error: "));
+  }
+  EXPECT_EQ(Here(), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Statuses,
+                         KorvaFailure,
+                         ::testing::ValuesIn(kFailures),
+                         [](const auto& info) { return info.param.name; });
+
+// A set that trains to nothing still saves its model, which cannot score.
+TEST_F(Korva, EmptySelectionSavesAModelThatCannotScore) {
+  Put("set.csv", FirstRows(Shared("test.csv"), 240, [](int) { return "1"; }));
+  const Result r = Run("train set.csv --model m.xml");
+  EXPECT_EQ(r.status, kExitOk) << r.err;
+  EXPECT_THAT(r.err, HasSubstr("only one class (240 rows labelled +1"));
+  EXPECT_THAT(r.err, HasSubstr("no feature was selected"));
+  EXPECT_EQ(Run("score m.xml set.csv").status, kExitModel);
+}
+
+// Too few rows: training fails (6), the log says why, earlier outputs stay.
+// An exception inside training (7) is caught and named, for either kind.
+TEST_F(Korva, FailedTrainingKeepsEarlierOutputsAndWritesTheLog) {
+  Put("tiny.csv", FirstRows(Shared("test.csv"), 5, [](int r) {
+        return r % 2 ? "1" : "-1";
+      }));
+  for (const char* name : {"m.xml", "w.txt", "r.html"}) Put(name, name);
+  Result r =
+      Run("train tiny.csv --model m.xml --weights w.txt --report r.html "
+          "--log-json log.json");
+  EXPECT_EQ(r.status, kExitTrainingFailed);
+  EXPECT_THAT(r.err,
+              HasSubstr("classifier returned status -10 (too few examples"));
+  for (const char* name : {"m.xml", "w.txt", "r.html"})
+    EXPECT_EQ(Get(name), name);
+  auto log = nlohmann::json::parse(Get("log.json"));
+  EXPECT_EQ(log["result"], -10);
+  EXPECT_EQ(log["progress"].back(), "*************");
+
+  for (const auto& [kind, start, end] :
+       {std::tuple{
+            "newmat", "exception: matrix library: ", "planted matrix failure"},
+        std::tuple{"std", "exception: planted failure", "planted failure"}}) {
+    r = Run("train tiny.csv --model n.xml --log-json log.json --module " +
+                Quote(KORVA_THROWING_MODULE),
+            std::string("KORVA_TEST_THROW=") + kind + " ");
+    EXPECT_EQ(r.status, kExitTrainingException) << kind;
+    EXPECT_THAT(r.err, HasSubstr(start));
+    EXPECT_THAT(r.err, HasSubstr(std::string(end) + "; no model written"));
+    log = nlohmann::json::parse(Get("log.json"));
+    EXPECT_TRUE(log["result"].is_null());
+    EXPECT_EQ(log["progress"],
+              nlohmann::json::array({"Step 1, about to fail"}));
+  }
+  EXPECT_FALSE(fs::exists(dir_ / "n.xml"));
+}
+
+// ---- outputs: never half-written, the earlier file kept ---------------------
+
+// A preloaded library makes writes fail with ENOSPC after a byte budget: the
+// outputs before the failing one are written (train writes the log, the
+// model, the weights, the report in that order), the failing one and those
+// after keep their earlier content, and no temporary file is left.
+class KorvaFullDisk : public Korva,
+                      public ::testing::WithParamInterface<int> {};
+
+TEST_P(KorvaFullDisk, KeepsTheEarlierFileOfTheOutputThatDoesNotFit) {
+  const std::vector<std::string> outputs = {
+      "log.json", "model.xml", "w.txt", "report.html"};
+  const std::string train =
+      "train data.csv --log-json log.json --model model.xml --weights w.txt "
+      "--report report.html --quiet";
+  const int failing = GetParam();
+  Put("data.csv", Shared("test.csv"));
+  ASSERT_EQ(Run(train).status, kExitOk);
+  std::uintmax_t budget = fs::file_size(dir_ / outputs[failing]) / 2;
+  for (int i = 0; i < failing; ++i) budget += fs::file_size(dir_ / outputs[i]);
+  for (const std::string& name : outputs) Put(name, "earlier");
+  // ASan (in sanitizer builds) wants to be first in the library list.
+  const Result r = Run(train,
+                       "LD_PRELOAD=" + Quote(KORVA_WRITE_FAILURE_SHIM) +
+                           " KORVA_WRITE_BUDGET=" + std::to_string(budget) +
+                           " ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}"
+                           "verify_asan_link_order=0\" ");
+  EXPECT_EQ(r.status, kExitOutput) << r.err;
+  EXPECT_THAT(r.err,
+              HasSubstr("cannot write " + outputs[failing] +
+                        ": No space left on device"));
+  for (int i = 0; i < 4; ++i)
+    EXPECT_EQ(Get(outputs[i]) == "earlier", i >= failing) << outputs[i];
+  EXPECT_EQ(Here().size(), 5u) << "no temporary file";
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryOutput, KorvaFullDisk, ::testing::Range(0, 4));
+
+// A real read-only mount and a real full file system, in a private mount
+// namespace (root and unshare needed).
+TEST_F(Korva, ReadOnlyAndFullFileSystemsKeepTheEarlierModel) {
+  if (Shell(dir_.Path(), "unshare -m true").status != 0)
+    GTEST_SKIP() << "no private mount namespace";
+  Put("data.csv", Shared("test.csv"));
+  fs::create_directories(dir_ / "ro");
+  Put("ro/model.xml", "earlier");
+  const std::string k = Program(KORVA_BINARY);
+  Result r =
+      Shell(dir_.Path(),
+            "unshare -m sh -c " +
+                Quote("mount --bind ro ro && mount -o remount,bind,ro ro && " +
+                      k + " train data.csv --model ro/model.xml --quiet"));
+  EXPECT_EQ(r.status, kExitOutput);
+  EXPECT_THAT(r.err,
+              HasSubstr("cannot write ro/model.xml: Read-only file system"));
+  EXPECT_EQ(Get("ro/model.xml"), "earlier");
+
+  ASSERT_EQ(
+      Run("generate --epochs 300 --channels 32 --samples 40 --output big.csv")
+          .status,
+      kExitOk);
+  fs::create_directories(dir_ / "disk");
+  r = Shell(
+      dir_.Path(),
+      "unshare -m sh -c " + Quote("mount -t tmpfs -o size=64k tmpfs disk && "
+                                  "printf earlier > disk/model.xml && "
+                                  "head -c 40960 /dev/zero > disk/filler && " +
+                                  k +
+                                  " train big.csv --model disk/model.xml "
+                                  "--quiet; s=$?; cat disk/model.xml; ls disk; "
+                                  "exit $s"));
+  EXPECT_EQ(r.status, kExitOutput);
+  EXPECT_THAT(
+      r.err, HasSubstr("cannot write disk/model.xml: No space left on device"));
+  EXPECT_EQ(r.out, "earlierfiller\nmodel.xml\n");
+}
+
+// ---- what each command does
+// ---------------------------------------------------
+
+// A restored classifier's scores are the weighted sums of the weight file's
+// weights without its last line, the intercept, which the model lacks.
+TEST_F(Korva, ScoresAreTheWeightedSumsOfTheWeightFile) {
+  PutShared();
+  const Result score = Run("score model.xml test.csv");
+  ASSERT_EQ(score.status, kExitOk) << score.err;
+  EXPECT_THAT(score.err, HasSubstr("AUC 0."));
+  EXPECT_THAT(score.err, HasSubstr("no intercept"));
+  std::istringstream weightFile(Shared("weights.txt"));
+  std::vector<double> w;
+  for (double v; weightFile >> v;) w.push_back(v);
+  const Data::Dataset test = Data::ReadCsv(dir_ / "test.csv");
+  ASSERT_EQ(w.size(), 41u);
+  EXPECT_NE(w.back(), 0.0) << "the trained intercept";
+  std::istringstream scores(score.out);
+  std::string line;
+  std::getline(scores, line);
+  EXPECT_EQ(line, "score");
+  int row = 0;
+  for (; std::getline(scores, line); ++row) {
+    double expected = 0.0;
+    for (int c = 0; c < 40; ++c) expected += w[c] * test.At(row, c);
+    EXPECT_NEAR(std::stod(line), expected, 1e-12 * (1 + std::abs(expected)))
+        << row;
+  }
+  EXPECT_EQ(row, 240);
+  // Other feature names are scored, with a warning naming the first.
+  Put("renamed.csv", Replace(Shared("test.csv"), "Cz_03", "Xy_03"));
+  const Result renamed = Run("score model.xml renamed.csv --output s.csv");
+  EXPECT_EQ(renamed.status, kExitOk);
+  EXPECT_THAT(
+      renamed.err,
+      HasSubstr("first at feature 13 (model: \"Cz_03\", data: \"Xy_03\")"));
+  EXPECT_EQ(Count(Get("s.csv"), "\n"), 241);
+}
+
+// The log keeps every message exactly; --quiet prints nothing and logs the
+// same; the report holds its four plots.
+TEST_F(Korva, TrainLogsReportsAndIsQuietOnRequest) {
+  PutShared();
+  const std::string train =
+      "train train.csv --p-enter 0.1 --p-remove 0.15 --report r.html";
+  const Result loud =
+      Run(train + " --model a.xml --log-json a.json --weights w.txt");
+  const Result quiet = Run(train + " --model b.xml --log-json b.json --quiet");
+  ASSERT_EQ(loud.status, kExitOk) << loud.err;
+  EXPECT_THAT(loud.out, HasSubstr("\nFinal columns included: "));
+  EXPECT_THAT(loud.out, Not(HasSubstr("\r")));
+  EXPECT_EQ(quiet.out, "");
+  auto a = nlohmann::ordered_json::parse(Get("a.json"));
+  std::vector<std::string> keys;
+  for (const auto& item : a.items()) keys.push_back(item.key());
+  EXPECT_THAT(
+      keys,
+      ElementsAre(
+          "result", "progress", "messages", "short_info", "training_info"));
+  EXPECT_EQ(a["short_info"], "DOZOD: Scalar P(0.1, 0.15) | Max Iter. : 300 | ");
+  const auto progress = a["progress"].get<std::vector<std::string>>();
+  EXPECT_THAT(progress[0], StartsWith("Step 1, add feat "));
+  EXPECT_THAT(progress[progress.size() - 2], StartsWith("Selected "));
+  EXPECT_EQ(a["messages"].get<std::vector<std::string>>(), progress);
+  auto b = nlohmann::ordered_json::parse(Get("b.json"));
+  for (auto* log : {&a, &b})  // the elapsed whole seconds may differ
+    for (const char* key : {"progress", "messages"})
+      (*log)[key].erase((*log)[key].size() - 1);
+  EXPECT_EQ(a, b);
+  EXPECT_EQ(Get("a.xml"), Get("b.xml"));
+  const std::string html = Get("r.html");
+  EXPECT_EQ(Count(html, "<svg "), 4) << "ROC, distributions, weights, map";
+  EXPECT_THAT(html, HasSubstr("training set (AUC 0."));
+}
+
+// Every fold line without its time column, which varies from run to run.
+std::vector<std::string> FoldLines(const std::string& out) {
+  std::vector<std::string> lines;
+  std::istringstream in(out);
+  for (std::string line; std::getline(in, line);)
+    if (line.rfind("fold ", 0) == 0)
+      lines.push_back(
+          line.substr(0, line.find_last_not_of(' ', line.rfind(' ')) + 1));
+  return lines;
+}
+
+TEST_F(Korva, EvaluateGivesTheSameFoldsInOneOrTwoProcesses) {
+  PutShared();
+  const Result one =
+      Run("evaluate train.csv --folds 4 --seed 3 --jobs 1 --report one.html");
+  const Result two = Run("evaluate train.csv --folds 4 --seed 3 --jobs 2");
+  ASSERT_EQ(one.status, kExitOk) << one.err;
+  EXPECT_EQ(FoldLines(one.out).size(), 4u);
+  EXPECT_EQ(FoldLines(one.out), FoldLines(two.out));
+  EXPECT_THAT(one.out, HasSubstr("overall: AUC 0."));
+  EXPECT_EQ(Count(Get("one.html"), "class=\"roc\""), 4);
+  const Result separate =
+      Run("evaluate train.csv --test test.csv --p-enter 0.1 --p-remove 0.15");
+  ASSERT_EQ(separate.status, kExitOk) << separate.err;
+  EXPECT_THAT(separate.out, HasSubstr("test set "));
+  EXPECT_THAT(separate.out, HasSubstr("P(0.1, 0.15)"));
+  EXPECT_THAT(separate.out, Not(HasSubstr("overall")));
+}
+
+TEST_F(Korva, InfoDemoAndHelp) {
+  ASSERT_EQ(Run("train " + Quote(*shared_ / "train.csv") +
+                " --model m.xml --max-iter 3")
+                .status,
+            kExitOk);
+  const Result info = Run("info m.xml");
+  EXPECT_THAT(info.out,
+              HasSubstr("DOZOD: Scalar P(0.05, 0.1) | Max Iter. : 3 |"));
+  EXPECT_THAT(info.out, HasSubstr("Selected 3 features"));
+  EXPECT_THAT(info.out, HasSubstr("selected features by name:\n  "));
+  const Result demo =
+      Run("demo --output demo/sub --epochs 240 --channels 4 --samples 10");
+  ASSERT_EQ(demo.status, kExitOk) << demo.err;
+  EXPECT_THAT(Here("demo/sub"),
+              ElementsAre("calibration.csv",
+                          "model.xml",
+                          "report.html",
+                          "test-scores.csv",
+                          "test.csv",
+                          "training-log.json",
+                          "weights.txt"));
+  EXPECT_THAT(demo.out, HasSubstr("P(0.1, 0.15)"));
+  EXPECT_THAT(demo.out, HasSubstr("test set AUC:      0."));
+  for (const char* command :
+       {"train", "score", "evaluate", "info", "edit", "generate", "demo"})
+    EXPECT_THAT(Run(std::string(command) + " --help").out, HasSubstr("Usage"))
+        << command;
+}
+
+// A module named without a folder is the file in the current folder.
+TEST_F(Korva, ModuleNamedWithoutFolderLoadsFromTheCurrentFolder) {
+  Put("data.csv", Shared("test.csv"));
+  fs::copy_file(KORVA_MODULE_FILE, dir_ / "ZEZODOvo64.kvc");
+  EXPECT_EQ(Run("train data.csv --model m.xml --quiet --module ZEZODOvo64.kvc")
+                .status,
+            kExitOk);
+}
+
+// ---- MATLAB files
+// ---------------------------------------------------------------
+
+// `data` as "features" (epochs x features), "labels" and a cell array
+// "channels" of the names, in a MATLAB file of `version`.
+void WriteMat(const fs::path& path, const Data::Dataset& data, int version) {
+  mat_t* mat =
+      Mat_CreateVer(path.c_str(), nullptr, static_cast<mat_ft>(version));
+  ASSERT_NE(mat, nullptr);
+  std::vector<double> X(data.X.size()), labels = data.labels;
+  for (int r = 0; r < data.rows; ++r)
+    for (int c = 0; c < data.cols; ++c)
+      X[static_cast<size_t>(c) * data.rows + r] = data.At(r, c);
+  size_t xDims[2] = {size_t(data.rows), size_t(data.cols)},
+         yDims[2] = {1, size_t(data.rows)};
+  size_t nDims[2] = {1, size_t(data.cols)};
+  matvar_t* vars[3] = {
+      Mat_VarCreate(
+          "features", MAT_C_DOUBLE, MAT_T_DOUBLE, 2, xDims, X.data(), 0),
+      Mat_VarCreate(
+          "labels", MAT_C_DOUBLE, MAT_T_DOUBLE, 2, yDims, labels.data(), 0),
+      Mat_VarCreate("channels", MAT_C_CELL, MAT_T_CELL, 2, nDims, nullptr, 0)};
+  std::vector<std::string> names = data.names;
+  for (int c = 0; c < data.cols; ++c) {
+    size_t dims[2] = {1, names[c].size()};
+    Mat_VarSetCell(
+        vars[2],
+        c,
+        Mat_VarCreate(
+            nullptr, MAT_C_CHAR, MAT_T_UTF8, 2, dims, names[c].data(), 0));
+  }
+  for (matvar_t* var : vars) {
+    Mat_VarWrite(mat, var, MAT_COMPRESSION_NONE);
+    Mat_VarFree(var);
+  }
+  Mat_Close(mat);
+}
+
+class KorvaMat : public Korva, public ::testing::WithParamInterface<int> {};
+
+TEST_P(KorvaMat, TrainsAndScoresAsFromTheSameDataInCsv) {
+  PutShared();
+  WriteMat(dir_ / "set.mat", Data::ReadCsv(dir_ / "train.csv"), GetParam());
+  ASSERT_EQ(Run("train set.mat --x features --y labels --names channels "
+                "--model mat.xml --quiet")
+                .status,
+            kExitOk);
+  EXPECT_EQ(Get("mat.xml"), Shared("model.xml"));
+  const Result scored =
+      Run("score mat.xml set.mat --x features --y labels --output a.csv");
+  EXPECT_THAT(scored.out, HasSubstr("AUC 0."));
+  ASSERT_EQ(Run("score mat.xml train.csv --output b.csv").status, kExitOk);
+  EXPECT_EQ(Get("a.csv"), Get("b.csv"));
+  EXPECT_THAT(Run("score mat.xml set.mat --x features").err,
+              Not(HasSubstr("AUC 0.")));
+
+  const std::pair<std::string, std::string> refused[] = {
+      {"set.mat --x X --y labels",
+       "no variable 'X' for the features (the file holds: "},
+      {"set.mat --x labels --y features",
+       "variable 'features' (labels) is 360 x 40"},
+      {"set.mat --x features", "needs --y VAR"},
+      {"train.csv.mat --x X --y y", "cannot open it as a MATLAB file"}};
+  Put("train.csv.mat", BinaryBytes(5000));
+  for (const auto& [arguments, message] : refused) {
+    const Result r = Run("train " + arguments + " --model m.xml");
+    EXPECT_EQ(r.status, kExitData) << arguments;
+    EXPECT_THAT(r.err, HasSubstr(message)) << arguments;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Versions, KorvaMat, ::testing::Values(int(MAT_FT_MAT5), int(MAT_FT_MAT73)));
+
+// A training with every output, a scoring and a failing write under valgrind
+// memcheck: no invalid access and no lost block. Sanitizer builds check the
+// same runs with their own tools instead.
+TEST_F(Korva, TrainAndScoreAreCleanUnderValgrind) {
+#ifndef KORVA_VALGRIND
+  GTEST_SKIP() << "valgrind is not available in this build";
+#else
+  const std::string valgrind = Quote(KORVA_VALGRIND) +
+                               " -q --error-exitcode=97 --leak-check=full "
+                               "--errors-for-leak-kinds=definite,indirect ";
+  PutShared();
+  for (const auto& [command, status] :
+       {std::pair{
+            "train test.csv --model m.xml --weights w.txt --report r.html "
+            "--log-json log.json --quiet",
+            kExitOk},
+        std::pair{"score m.xml test.csv --output s.csv", kExitOk},
+        std::pair{"train test.csv --model nowhere/m.xml --quiet",
+                  kExitOutput}}) {
+    const Result r = Run(command, valgrind);
+    EXPECT_EQ(r.status, status) << command << "\n" << r.err;
+    EXPECT_THAT(r.err, Not(HasSubstr("=="))) << command;
+  }
+#endif
+}
+
+}  // namespace
+}  // namespace Korva::Testing
