@@ -12,6 +12,7 @@
 #include "korva/hostkit/error.h"
 #include "korva/hostkit/module_path.h"
 #include "korva/hostkit/output_file.h"
+#include "korva/info_section.h"
 
 namespace Korva::HostKit {
 namespace {
@@ -45,6 +46,15 @@ ClassifierHandle LoadModel(const Module& module, const std::string& path) {
     throw ModelError("model " + path +
                      " is not a valid XML document: " + parsed.description() +
                      " at byte " + std::to_string(parsed.offset));
+  const long long features = document.child(kDocumentRoot)
+                                 .child(kInfoSection)
+                                 .attribute(kCountAttribute)
+                                 .as_llong(0);
+  if (features > kMaxFeatureCount)
+    throw ModelError("model " + path + " declares " + std::to_string(features) +
+                     " features, more than the " +
+                     std::to_string(kMaxFeatureCount) +
+                     " a classifier document may hold");
   ClassifierHandle classifier = NewClassifier(module);
   const int status = classifier->Read(document);
   if (status == kStatusWrongDocument)

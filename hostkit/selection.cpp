@@ -1,6 +1,5 @@
 #include "korva/hostkit/selection.h"
 
-#include <limits>
 #include <pugixml.hpp>
 #include <string>
 
@@ -23,7 +22,7 @@ Selection ReadSelection(ClassifierBase& classifier) {
                     std::to_string(status) + ")");
   const pugi::xml_node info = document.child(kDocumentRoot).child(kInfoSection);
   const long long count = info.attribute(kCountAttribute).as_llong(0);
-  if (count < 0 || count > std::numeric_limits<int>::max())
+  if (count < 0 || count > kMaxFeatureCount)
     throw Error(ErrorKind::kModel,
                 "the classifier reports an impossible feature count " +
                     std::to_string(count));

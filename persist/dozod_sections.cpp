@@ -1,5 +1,4 @@
 #include <cstdint>
-#include <cstring>
 #include <locale>
 #include <sstream>
 #include <string>
@@ -19,9 +18,6 @@ namespace {
 
 constexpr unsigned kVersionMaj = 0;
 constexpr unsigned kVersionMin = 1;
-
-// Each value in an "IN" text is at least one digit and its tab.
-constexpr std::uint64_t kMinCharsPerFlag = 2;
 
 // An element's text lives in its first character-data child; "" when the
 // element or the text is absent.
@@ -103,15 +99,14 @@ int DOZOD::ReadInfo(const pugi::xml_node& node) {
   if (int status = WeightedClassifier::ReadInfo(node); status != 0)
     return status;
   // "Count" is read as a signed int; pugixml clamps values beyond its range,
-  // so an oversized count ends up negative or at INT_MAX and is refused below.
+  // so an oversized count ends up negative or at INT_MAX and is refused. A
+  // text shorter than the count leaves the missing flags false and the
+  // missing weights 0.
   const int n = node.attribute(Korva::kCountAttribute).as_int(0);
   const char* inText = ElementText(node, Korva::kFlagsElement);
 
   SelectedFeatures.Release();
-  // A count the "IN" text cannot hold comes from a damaged or hostile file;
-  // refusing it bounds what a file can make the module allocate.
-  if (n <= 0 ||
-      static_cast<std::uint64_t>(n) > std::strlen(inText) / kMinCharsPerFlag) {
+  if (n <= 0 || n > Korva::kMaxFeatureCount) {
     Weights.ReSize(0);
     return Korva::kStatusOk;
   }

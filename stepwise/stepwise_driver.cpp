@@ -172,10 +172,9 @@ int DOZOD::DoTrain(NEWMAT::Matrix& X,
   // Orient the discriminant so that class +1 scores at least as high as -1.
   const double scorePositive = GetScore(meanPositive);
   const double scoreNegative = GetScore(meanNegative);
-  // Unselected weights are left at +0.0 rather than turned into -0.0.
+  // Every weight, so an unselected one becomes -0.0 and prints as "-0".
   if (scoreNegative > scorePositive)
-    for (int i = 0; i < m; ++i)
-      if (SelectedFeatures[i]) Weights.element(i) *= -1.0;
+    for (int i = 0; i < m; ++i) Weights.element(i) *= -1.0;
   const double elapsed = std::difftime(std::time(nullptr), start);
   if (progress == nullptr) return Korva::kStatusOk;
 

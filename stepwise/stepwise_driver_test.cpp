@@ -316,17 +316,19 @@ INSTANTIATE_TEST_SUITE_P(Driver, FindNextStepRule, ::testing::Values(
 
 // Rows labelled ±3 take part in the regression but in neither class. Here
 // they set a positive slope while class -1 sits at larger x than class +1,
-// so the class -1 mean scores higher and the weights turn round.
+// so the class -1 mean scores higher and every weight turns round: the
+// unselected one becomes -0.
 TEST(Driver, SignCheckNegatesTheWeightsButNotTheBias) {
   const double label[] = {1.0, -1.0, 3.0, -3.0};
   const double x[] = {1.0, 2.0, 3.0, 0.0};
   const double jitter[] = {0.05, -0.03, 0.02};
-  NEWMAT::Matrix X(12, 1);
+  NEWMAT::Matrix X(12, 2);
   NEWMAT::ColumnVector y(12);
   for (int r = 0; r < 3; ++r) {
     for (int g = 0; g < 4; ++g) {
       y.element(4 * r + g) = label[g];
       X.element(4 * r + g, 0) = x[g] + jitter[r] * (g + 1);
+      X.element(4 * r + g, 1) = 0.5;  // constant: never selected
     }
   }
   ASSERT_LT(CandidateP(X, y, {}, 0), 0.05);
@@ -340,6 +342,7 @@ TEST(Driver, SignCheckNegatesTheWeightsButNotTheBias) {
   EXPECT_EQ(dozod.GetNegativeRows().Nrows(), 3);
   EXPECT_EQ(dozod.GetNegativeRows().element(0, 0), X.element(1, 0));
   EXPECT_NEAR(dozod.GetWeights().element(0), -fit.coefficients[1], 1e-12);
+  EXPECT_TRUE(std::signbit(dozod.GetWeights().element(1))) << "every weight";
   EXPECT_NEAR(dozod.Bias(), fit.coefficients[0], 1e-12);
   ASSERT_EQ(run.progress.size(), 4u);
   EXPECT_EQ(

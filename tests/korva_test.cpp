@@ -120,6 +120,7 @@ const Failure kFailures[] = {
     {"model_not_xml", [] { return BinaryBytes(3000); }, "score bad.xml test.csv", kExitModel, "is not a valid XML document"},
     {"model_of_another_classifier", [] { return std::string("<KorvaClassifier Name=\"OTHER\"/>"); }, "info bad.xml", kExitModel, "is not a document of the DOZOD classifier"},
     {"model_section_missing", [] { return std::string("<KorvaClassifier Name=\"DOZOD\"><Classifier/></KorvaClassifier>"); }, "info bad.xml", kExitModel, "lacks a section"},
+    {"model_count_above_the_limit", [] { return std::string("<KorvaClassifier Name=\"DOZOD\"><Classifier/><Configuration/><Info Count=\"1048577\"/><Protocol/></KorvaClassifier>"); }, "score bad.xml test.csv", kExitModel, "declares 1048577 features, more than the 1048576 a classifier document may hold"},
     {"model_untrained", [] { return std::string("<KorvaClassifier Name=\"DOZOD\"><Classifier/><Configuration/><Info/><Protocol/></KorvaClassifier>"); }, "score bad.xml test.csv", kExitModel, "holds no trained classifier"},
     {"output_folder_missing", nullptr, "train train.csv --model m.xml --report nowhere/r.html", kExitOutput, "cannot write nowhere/r.html: No such file or directory"},
     {"output_below_a_file", nullptr, "train train.csv --model train.csv/m.xml", kExitOutput, "cannot write train.csv/m.xml: Not a directory"},

@@ -84,9 +84,13 @@ const NEWMAT::ColumnVector& WeightedClassifier::GetWeights() const {
 NEWMAT::Matrix& WeightedClassifier::ComputeInverse(const NEWMAT::Matrix& in,
                                                    NEWMAT::Matrix& out) {
   switch (InversionMode) {
-    case NormalMode:
-      out = in.i();
+    case NormalMode: {
+      // Into a temporary first: an inversion that throws half-way would
+      // leave out claiming a shape without storage.
+      const NEWMAT::Matrix inverse = in.i();
+      out = inverse;
       break;
+    }
     case SVDMode:
       out = PseudoInverse(in);
       break;

@@ -3,6 +3,7 @@
 
 #include <newmat/newmat.h>
 
+#include <cstdint>
 #include <sstream>
 
 #include "korva/classifier_base.h"
@@ -10,8 +11,9 @@
 
 namespace Korva {
 
-// How ComputeInverse inverts a matrix.
-enum CovarianceInversionMode {
+// How ComputeInverse inverts a matrix. A fixed 32-bit type, so that any
+// stored value (one that selects no method, too) is a valid enumerator.
+enum CovarianceInversionMode : std::int32_t {
   NormalMode = 0,          // the general inverse
   SVDMode = 1,             // Moore-Penrose pseudo-inverse from the SVD
   RegularInverseMode = 2,  // left pseudo-inverse (AᵀA)⁻¹Aᵀ
@@ -45,7 +47,8 @@ class KORVA_MODULE_API WeightedClassifier : public ClassifierBase {
   // The score of x, which must hold at least as many elements as Weights.
   virtual double DoGetScore(const NEWMAT::RowVector& x);
   // out = an inverse of `in` by InversionMode; returns out. NEWMAT's exception
-  // passes on when `in` cannot be inverted. An unknown mode leaves out as is.
+  // passes on when `in` cannot be inverted, with out as it was. An unknown
+  // mode leaves out as is.
   virtual NEWMAT::Matrix& ComputeInverse(const NEWMAT::Matrix& in,
                                          NEWMAT::Matrix& out);
 

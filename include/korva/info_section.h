@@ -18,6 +18,11 @@ constexpr const char* kCountAttribute = "Count";
 constexpr const char* kFlagsElement = "IN";
 constexpr const char* kWeightsElement = "Weights";
 
+// The most features an info section may declare: a larger "Count" is
+// refused, so that a damaged or forged file cannot make a reader allocate
+// more than about 10 MB (one flag and one weight per feature).
+constexpr long long kMaxFeatureCount = 1LL << 20;
+
 // The first n flags of an "IN" text: each integer read in turn gives true
 // when it is not 0. From the first token that is not an integer on, and past
 // the end of the text, the flags are false.
