@@ -1,18 +1,23 @@
 #include "cli/common.h"
 
+#include <sys/stat.h>
+
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 #include <sstream>
 
+#include "cli/exit_status.h"
 #include "data/csv_io.h"
 #include "data/data_checks.h"
 #include "korva/hostkit/output_file.h"
+#include "korva/text.h"
 
 namespace Korva::Cli {
 
 void Warn(const std::string& text) {
-  std::cerr << "korva: warning: " << text << '\n';
+  std::cerr << "korva: warning: " << CleanText(text) << '\n';
 }
 
 std::string Fixed(double value, int digits) {
@@ -40,6 +45,15 @@ void AddMatOptions(CLI::App* command, DataSource& source) {
                       "MATLAB file: cell array with the feature names");
 }
 
+const CLI::Validator kWholeNumber(
+    [](std::string& text) {
+      return !text.empty() &&
+                     text.find_first_not_of("0123456789") == std::string::npos
+                 ? std::string()
+                 : "must be a whole number, 0 or more (" + text + ")";
+    },
+    "NUMBER");
+
 void AddModuleOption(CLI::App* command, std::string& module) {
   command->add_option("--module",
                       module,
@@ -47,7 +61,45 @@ void AddModuleOption(CLI::App* command, std::string& module) {
                       "else ZEZODOvo64.kvc beside korva)");
 }
 
+namespace {
+
+// What identifies a file: device and inode when it exists, else its path
+// with the links and dots of its folder resolved.
+std::string FileIdentity(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) == 0)
+    return std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
+  std::error_code error;
+  return std::filesystem::weakly_canonical(std::filesystem::absolute(path),
+                                           error)
+      .string();
+}
+
+}  // namespace
+
+void CheckDistinctFiles(const std::vector<CommandFile>& files) {
+  for (size_t a = 0; a < files.size(); ++a) {
+    for (size_t b = a + 1; b < files.size(); ++b) {
+      const CommandFile& x = files[a];
+      const CommandFile& y = files[b];
+      if (x.path.empty() || y.path.empty() || !(x.output || y.output)) continue;
+      if (FileIdentity(x.path) == FileIdentity(y.path))
+        throw CliError(kExitUsage,
+                       std::string(x.role) + " and " + y.role +
+                           " name the same file (" + y.path +
+                           "); an output would overwrite it");
+    }
+  }
+}
+
 Dataset LoadData(const DataSource& source, bool requireLabels) {
+  if (!Data::IsMatFile(source.path) &&
+      !(source.mat.x + source.mat.y + source.mat.names).empty())
+    throw CliError(kExitUsage,
+                   "--x, --y and --names name the variables of a MATLAB "
+                   "file, and " +
+                       source.path +
+                       " is not one (a MATLAB file's name ends in .mat)");
   if (Data::IsMatFile(source.path))
     return Data::ReadMat(source.path, source.mat, requireLabels);
   Data::CsvOptions options;

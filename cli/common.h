@@ -44,11 +44,28 @@ struct DataSource {
 // --x, --y and --names, the variables of a MATLAB data file.
 void AddMatOptions(CLI::App* command, DataSource& source);
 
+// Accepts whole numbers 0 or more (a seed), written with digits only.
+extern const CLI::Validator kWholeNumber;
+
 // --module, the classifier module to load.
 void AddModuleOption(CLI::App* command, std::string& module);
 
+// One of a command's files: what names it ("--model") and its path ("" when
+// not given); outputs must not be any other file of the command.
+struct CommandFile {
+  const char* role;
+  std::string path;
+  bool output;
+};
+
+// CliError(kExitUsage) when two of the files, one of them an output, are the
+// same file: the same device and inode where it exists, the same resolved
+// path otherwise.
+void CheckDistinctFiles(const std::vector<CommandFile>& files);
+
 // The data set of `source` (MATLAB when its name ends in .mat, else CSV);
-// DataError when it cannot be read.
+// DataError when it cannot be read, CliError(kExitUsage) when MATLAB
+// variables are named for a CSV file.
 Dataset LoadData(const DataSource& source, bool requireLabels);
 
 // Warns about labels and useless columns of a set that is about to train.

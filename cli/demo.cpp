@@ -32,10 +32,12 @@ struct DemoOptions {
 void AddOptions(CLI::App* command, DemoOptions& o) {
   command->add_option(
       "--output", o.output, "folder for the results (default out/demo)");
-  command->add_option("--seed",
-                      o.generator.seed,
-                      "seed of the calibration set; the test set uses "
-                      "seed + 1 (default 1)");
+  command
+      ->add_option("--seed",
+                   o.generator.seed,
+                   "seed of the calibration set; the test set uses "
+                   "seed + 1 (default 1)")
+      ->check(kWholeNumber);
   command->add_option(
       "--epochs", o.generator.epochs, "epochs in each set (default 720)");
   command->add_option(

@@ -1,5 +1,10 @@
 // korva edit: the classifier's own configuration dialog on a saved model; the
 // only part of korva that needs a GUI application.
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
 #include <iostream>
 #include <memory>
@@ -29,6 +34,33 @@ bool HasDisplay() {
   return false;
 }
 
+#ifdef KORVA_HAVE_UI
+// Whether Qt can open the display: tried in a child process, because Qt ends
+// the process that fails to (an unknown platform, an unreachable display).
+bool DisplayWorks(const std::string& program) {
+  std::cout.flush();
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int null = ::open("/dev/null", O_WRONLY);
+    ::dup2(null, STDERR_FILENO);
+    int argc = 1;
+    std::string name = program;
+    char* argv[] = {name.data(), nullptr};
+    QApplication application(argc, argv);
+    ::_exit(0);
+  }
+  int status = 0;
+  while (pid > 0 && ::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  return pid > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+std::string Variable(const char* name) {
+  const char* value = std::getenv(name);
+  return std::string(name) + "=" + (value ? value : "");
+}
+
+#endif
+
 // Shows the dialog, with a GUI application unless the process has one.
 // False when the user cancelled or nothing was shown.
 bool ShowDialog(ClassifierBase& classifier, const std::string& program) {
@@ -37,7 +69,15 @@ bool ShowDialog(ClassifierBase& classifier, const std::string& program) {
   std::string name = program;
   char* argv[] = {name.data(), nullptr};
   std::optional<QApplication> application;
-  if (QCoreApplication::instance() == nullptr) application.emplace(argc, argv);
+  if (QCoreApplication::instance() == nullptr) {
+    if (!DisplayWorks(program))
+      throw CliError(kExitNoDisplay,
+                     "no display: Qt could not open one (" +
+                         Variable("QT_QPA_PLATFORM") + ", " +
+                         Variable("DISPLAY") + ", " +
+                         Variable("WAYLAND_DISPLAY") + ")");
+    application.emplace(argc, argv);
+  }
   return classifier.EditConfiguration();
 #else
   static_cast<void>(classifier);

@@ -25,15 +25,21 @@ struct EvaluateOptions {
   std::uint64_t seed = 1;
   int jobs = 2;
   ParameterOptions parameters;
+  CLI::Option* foldsOption = nullptr;
+  CLI::Option* seedOption = nullptr;
 };
 
 void AddOptions(CLI::App* command, EvaluateOptions& o) {
   command->add_option("DATA", o.data.path, "data (.csv or .mat)")->required();
   command->add_option(
       "--test", o.test, "test data: train on DATA, test on this");
-  command->add_option("--folds", o.folds, "number of folds (default 5)")
-      ->check(CLI::Range(2, 1000));
-  command->add_option("--seed", o.seed, "seed of the fold split (default 1)");
+  o.foldsOption =
+      command->add_option("--folds", o.folds, "number of folds (default 5)")
+          ->check(CLI::Range(2, 1000));
+  o.seedOption =
+      command
+          ->add_option("--seed", o.seed, "seed of the fold split (default 1)")
+          ->check(kWholeNumber);
   command
       ->add_option(
           "--jobs", o.jobs, "folds trained at the same time (default 2)")
@@ -181,6 +187,13 @@ Report::ReportContent EvaluationReport(const EvaluateOptions& o,
 }
 
 int RunEvaluate(const EvaluateOptions& o) {
+  if (!o.test.empty() && (o.foldsOption->count() || o.seedOption->count()))
+    throw CliError(kExitUsage,
+                   "--folds and --seed split DATA for cross-validation; with "
+                   "--test the model is trained on all of DATA");
+  CheckDistinctFiles({{"DATA", o.data.path, false},
+                      {"--test", o.test, false},
+                      {"--report", o.report, true}});
   if (!o.report.empty()) HostKit::CheckWritable(o.report);
   const Dataset data = LoadData(o.data, true);
   CheckTrainingSet(data, o.data.path);

@@ -7,6 +7,7 @@
 
 #include "data/dataset.h"
 #include "korva/hostkit/error.h"
+#include "korva/text.h"
 
 namespace Korva::Cli {
 namespace {
@@ -32,7 +33,7 @@ int StatusOf(HostKit::ErrorKind kind) {
 }
 
 int Fail(const std::exception& error, int status) {
-  std::cerr << "korva: error: " << error.what() << '\n';
+  std::cerr << "korva: error: " << CleanText(error.what()) << '\n';
   return status;
 }
 

@@ -2,11 +2,13 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <cstring>
 #include <iostream>
 #include <limits>
@@ -135,6 +137,7 @@ std::optional<Worker> StartWorker(const Module& module,
   }
   std::cout.flush();
   std::cerr.flush();
+  const pid_t parent = ::getpid();
   const pid_t pid = ::fork();
   if (pid < 0) {
     result =
@@ -144,6 +147,10 @@ std::optional<Worker> StartWorker(const Module& module,
     return std::nullopt;
   }
   if (pid == 0) {
+    // The worker ends with korva, also when korva is killed; the parent may
+    // have gone before the request took effect.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != parent) ::_exit(1);
     ::close(fds[0]);
     std::string text;
     try {

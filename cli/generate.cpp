@@ -1,4 +1,7 @@
 // korva generate: writes a simulated P300 data set as CSV.
+#include <cerrno>
+#include <cstring>
+#include <fstream>
 #include <iostream>
 #include <memory>
 #include <sstream>
@@ -8,6 +11,7 @@
 #include "data/csv_io.h"
 #include "data/data_checks.h"
 #include "data/p300_generator.h"
+#include "korva/hostkit/error.h"
 #include "korva/hostkit/output_file.h"
 
 namespace Korva::Cli {
@@ -26,10 +30,11 @@ void AddOptions(CLI::App* command, GenerateOptions& o) {
   command->add_option("--samples",
                       o.generator.samples,
                       "samples per channel over 0-800 ms (default 20)");
-  command->add_option("--seed",
-                      o.generator.seed,
-                      "random seed (default 1); the same seed gives "
-                      "the same file");
+  command
+      ->add_option("--seed",
+                   o.generator.seed,
+                   "random seed (default 1); the same seed gives the same file")
+      ->check(kWholeNumber);
   command->add_option("--target-ratio",
                       o.generator.targetRatio,
                       "share of target epochs (default 1/6)");
@@ -41,13 +46,18 @@ int RunGenerate(const GenerateOptions& o) {
   if (std::string why = Data::CheckGeneratorOptions(o.generator); !why.empty())
     throw CliError(kExitUsage, why);
   const Dataset data = Data::GenerateP300(o.generator);
-  std::ostringstream csv;
-  Data::WriteCsv(csv, data);
   if (o.output.empty() || o.output == "-") {
-    std::cout << csv.str() << std::flush;
+    Data::WriteCsv(std::cout, data);
     return kExitOk;
   }
-  HostKit::WriteTextAtomically(o.output, csv.str());
+  HostKit::WriteAtomically(o.output, [&](const std::string& temp) {
+    std::ofstream out(temp, std::ios::binary);
+    Data::WriteCsv(out, data);
+    if (!out.flush())
+      throw HostKit::Error(
+          HostKit::ErrorKind::kOutput,
+          "cannot write " + o.output + ": " + std::strerror(errno));
+  });
   const Data::LabelCounts counts = Data::CountLabels(data);
   std::cout << "wrote " << data.rows << " epochs (" << counts.positive
             << " targets) x " << data.cols << " features ("

@@ -8,6 +8,7 @@
 #include "data/csv_io.h"
 #include "korva/hostkit/document.h"
 #include "korva/hostkit/module_path.h"
+#include "korva/text.h"
 
 namespace Korva::Cli {
 namespace {
@@ -26,14 +27,16 @@ void PrintSelectionByName(ClassifierBase& classifier) {
                            ? classifier.FeatureNames[i]
                            : std::string();
     if (name.empty()) name = "#" + std::to_string(i + 1);
-    std::cout << "  " << name << "  "
+    std::cout << "  " << CleanText(name) << "  "
               << Data::FormatDouble(selection.weights[i]) << '\n';
   }
 }
 
 int RunInfo(const InfoOptions& o) {
   auto module = HostKit::OpenModule(HostKit::ChooseModulePath(o.module));
-  ClassifierHandle classifier = HostKit::LoadModel(*module, o.model);
+  std::vector<std::string> warnings;
+  ClassifierHandle classifier = HostKit::LoadModel(*module, o.model, &warnings);
+  for (const std::string& warning : warnings) Warn(warning);
   std::ostringstream shortInfo, trainingInfo;
   classifier->GetShortInfo(shortInfo);
   classifier->GetTrainingInfo(trainingInfo);

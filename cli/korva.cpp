@@ -1,6 +1,8 @@
 #include "cli/korva.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
+#include <iostream>
 #include <vector>
 
 #include "cli/commands.h"
@@ -27,6 +29,19 @@ int RunKorva(int argc, char** argv) {
       AddGenerateCommand(app),
       AddDemoCommand(app),
   };
+  app.failure_message([](const CLI::App* korva, const CLI::Error& error) {
+    return "korva: error: " + CLI::FailureMessage::simple(korva, error);
+  });
+  // CLI11 would say only that a subcommand is required.
+  if (argc > 1 && argv[1][0] != '-' &&
+      std::none_of(commands.begin(), commands.end(), [&](const Command& c) {
+        return c.app->get_name() == argv[1];
+      })) {
+    std::cerr << "korva: error: unknown command '" << argv[1]
+              << "' (commands: train, score, evaluate, info, edit, generate, "
+                 "demo)\n";
+    return kExitUsage;
+  }
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {

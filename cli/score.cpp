@@ -1,4 +1,6 @@
 // korva score: scores data with a saved classifier, one score per row.
+#include <algorithm>
+#include <cmath>
 #include <iostream>
 #include <memory>
 
@@ -48,8 +50,13 @@ void CompareNames(const std::vector<std::string>& modelNames,
 }
 
 int RunScore(const ScoreOptions& o) {
+  CheckDistinctFiles({{"MODEL", o.model, false},
+                      {"DATA", o.data.path, false},
+                      {"--output", o.output, true}});
   auto module = HostKit::OpenModule(HostKit::ChooseModulePath(o.module));
-  ClassifierHandle classifier = HostKit::LoadModel(*module, o.model);
+  std::vector<std::string> warnings;
+  ClassifierHandle classifier = HostKit::LoadModel(*module, o.model, &warnings);
+  for (const std::string& warning : warnings) Warn(warning);
   if (!classifier->CanClassify())
     throw CliError(kExitModel,
                    "model " + o.model +
@@ -64,6 +71,12 @@ int RunScore(const ScoreOptions& o) {
   CompareNames(classifier->FeatureNames, data, o);
 
   const std::vector<double> scores = ScoreSet(*classifier, data);
+  if (const auto bad =
+          std::count_if(scores.begin(), scores.end(), [](double s) {
+            return !std::isfinite(s);
+          }))
+    Warn(std::to_string(bad) + " of " + std::to_string(scores.size()) +
+         " scores are not finite: the weights or the data are too large");
   // With the scores on standard output, everything else goes to standard
   // error so that the output stays a clean CSV file.
   std::ostream& info = o.output.empty() ? std::cerr : std::cout;

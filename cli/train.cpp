@@ -67,6 +67,11 @@ Report::ReportContent TrainingReport(ClassifierBase& classifier,
 }
 
 int RunTrain(const TrainOptions& o) {
+  CheckDistinctFiles({{"DATA", o.data.path, false},
+                      {"--model", o.model, true},
+                      {"--weights", o.weights, true},
+                      {"--log-json", o.logJson, true},
+                      {"--report", o.report, true}});
   for (const std::string* output :
        {&o.model, &o.weights, &o.logJson, &o.report})
     if (!output->empty()) HostKit::CheckWritable(*output);
@@ -88,9 +93,10 @@ int RunTrain(const TrainOptions& o) {
 
   const HostKit::Selection selection = HostKit::ReadSelection(*classifier);
   if (selection.Count() == 0)
-    Warn(
-        "no feature was selected, so the model cannot classify; a larger "
-        "--p-enter lets features in more easily");
+    Warn("no feature was selected, so the model cannot classify; " +
+         std::string(HostKit::ReadSettings(*classifier).maxIter == 0
+                         ? "--max-iter 0 allows no change of the selection"
+                         : "a larger --p-enter lets features in more easily"));
   const std::vector<double> scores = ScoreSet(*classifier, data);
 
   HostKit::SaveModel(*classifier, o.model);

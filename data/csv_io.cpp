@@ -20,6 +20,10 @@ namespace {
 // more than it saves.
 constexpr size_t kMinBytesPerThread = 1 << 19;
 
+// The most columns a file may have: the most features a classifier document
+// holds, and the label.
+constexpr size_t kMaxColumns = (1 << 20) + 1;
+
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 std::string_view Trim(std::string_view s) {
@@ -234,6 +238,29 @@ size_t CountLines(const char* begin, const char* end) {
   return static_cast<size_t>(std::count(begin, end, '\n'));
 }
 
+// Throws the message for text with a NUL byte or a UTF-16 byte order mark:
+// UTF-16 (every other byte NUL in plain text) gets its own advice.
+[[noreturn]] void RefuseBinary(std::string_view text,
+                               const std::string& fileName) {
+  const std::string_view start = text.substr(0, 64);
+  size_t nuls[2] = {0, 0};
+  for (size_t i = 0; i < start.size(); ++i) nuls[i % 2] += start[i] == '\0';
+  const size_t half = start.size() / 2;
+  const bool alternating =
+      half >= 4 && ((nuls[0] == 0 && nuls[1] + 1 >= half) ||
+                    (nuls[1] == 0 && nuls[0] + 1 >= half));
+  if (start.substr(0, 2) == "\xFF\xFE" || start.substr(0, 2) == "\xFE\xFF" ||
+      alternating)
+    throw DataError(fileName +
+                    ": the file is UTF-16 text; save it as UTF-8 (or ASCII) "
+                    "CSV");
+  const size_t nul = text.find('\0');
+  throw DataError(
+      fileName + ", line " +
+      std::to_string(1 + CountLines(text.data(), text.data() + nul)) +
+      ": a NUL byte: this is binary data, not CSV text");
+}
+
 }  // namespace
 
 Dataset ParseCsv(std::string_view text,
@@ -242,11 +269,14 @@ Dataset ParseCsv(std::string_view text,
   if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
   // Text holds no NUL byte. Without this check a binary file given by
   // mistake fails later with a message about its "header" or "values".
-  if (const size_t nul = text.find('\0'); nul != std::string_view::npos) {
-    const size_t nulLine = 1 + CountLines(text.data(), text.data() + nul);
-    throw DataError(fileName + ", line " + std::to_string(nulLine) +
-                    ": a NUL byte: this is binary data, not CSV text");
-  }
+  if (text.find('\0') != std::string_view::npos) RefuseBinary(text, fileName);
+  if (text.substr(0, 2) == "\xFF\xFE" || text.substr(0, 2) == "\xFE\xFF")
+    RefuseBinary(text, fileName);
+  if (text.find('\n') == std::string_view::npos &&
+      text.find('\r') != std::string_view::npos)
+    throw DataError(fileName +
+                    ": its lines end in a carriage return alone; save it "
+                    "with LF or CRLF line ends");
 
   // The header is the first line that is not blank.
   size_t line = 1;
@@ -263,6 +293,13 @@ Dataset ParseCsv(std::string_view text,
     throw DataError(fileName + ": empty file (no header row)");
   const size_t headerLine = line;
 
+  // Every column costs a name; a bound keeps a header of commas from filling
+  // memory with empty ones.
+  const size_t columns = 1 + std::count(header.begin(), header.end(), ',');
+  if (columns > kMaxColumns)
+    throw DataError(Where(fileName, headerLine) + ": " +
+                    std::to_string(columns) + " columns, more than the " +
+                    std::to_string(kMaxColumns) + " a data file may have");
   Layout layout;
   std::string error;
   int errorColumn = 0;
@@ -360,23 +397,30 @@ Dataset ReadCsv(const std::string& path, const CsvOptions& options) {
     ::close(fd);
     throw DataError(path + ": cannot read: " + std::strerror(err));
   }
+  // Read in blocks, each checked for NUL bytes as it arrives: binary data
+  // (a device such as /dev/zero, which never ends) is refused at once
+  // instead of after it filled memory.
   std::string buffer;
-  buffer.resize(static_cast<size_t>(info.st_size));
-  size_t done = 0;
+  if (S_ISREG(info.st_mode)) buffer.reserve(static_cast<size_t>(info.st_size));
+  constexpr size_t kBlock = 1 << 20;
   while (true) {
-    if (done == buffer.size()) buffer.resize(buffer.size() + (1 << 16));
-    const ssize_t n = ::read(fd, &buffer[done], buffer.size() - done);
+    const size_t done = buffer.size();
+    buffer.resize(done + kBlock);
+    const ssize_t n = ::read(fd, &buffer[done], kBlock);
+    buffer.resize(done + std::max<ssize_t>(n, 0));
+    if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
-      if (errno == EINTR) continue;
       const int err = errno;
       ::close(fd);
       throw DataError(path + ": cannot read: " + std::strerror(err));
     }
     if (n == 0) break;
-    done += static_cast<size_t>(n);
+    if (std::memchr(&buffer[done], '\0', static_cast<size_t>(n)) != nullptr) {
+      ::close(fd);
+      RefuseBinary(buffer, path);
+    }
   }
   ::close(fd);
-  buffer.resize(done);
   return ParseCsv(buffer, path, options);
 }
 

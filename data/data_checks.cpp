@@ -1,7 +1,10 @@
 #include "data/data_checks.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <unordered_map>
 
 #include "data/csv_io.h"
@@ -71,15 +74,22 @@ std::vector<UselessColumn> FindUselessColumns(const Dataset& data) {
   const int m = data.cols;
   std::vector<std::uint64_t> hash(m, 0xcbf29ce484222325ULL);
   std::vector<char> constant(m, 1);
+  std::vector<double> largest(m, 0.0);
   for (int r = 0; r < data.rows; ++r) {
     for (int c = 0; c < m; ++c) {
       const double v = data.At(r, c);
       hash[c] = HashStep(hash[c], v);
       if (v != data.At(0, c)) constant[c] = 0;
+      largest[c] = std::max(largest[c], std::fabs(v));
     }
   }
+  // Σx² over the rows overflows once n · max|x|² passes the largest double.
+  const double overflow =
+      std::sqrt(std::numeric_limits<double>::max() / data.rows);
   std::unordered_map<std::uint64_t, std::vector<int>> seen;
   for (int c = 0; c < m; ++c) {
+    if (largest[c] > overflow)
+      found.push_back({c, UselessColumn::kOverflowing, largest[c], -1});
     if (constant[c]) {
       const double v = data.At(0, c);
       found.push_back(
@@ -122,9 +132,13 @@ std::vector<std::string> DescribeUselessColumns(
     const char* heading;
   };
   const Group groups[] = {
-      {UselessColumn::kAllZero, "all zero"},
-      {UselessColumn::kConstant, "constant"},
-      {UselessColumn::kDuplicate, "exact duplicates of an earlier column"},
+      {UselessColumn::kAllZero, "all zero and cannot help: "},
+      {UselessColumn::kConstant, "constant and cannot help: "},
+      {UselessColumn::kDuplicate,
+       "exact duplicates of an earlier column and cannot help: "},
+      {UselessColumn::kOverflowing,
+       "too large: the sums of their squares overflow, so training cannot "
+       "test them; rescale them: "},
   };
   std::vector<std::string> warnings;
   for (const Group& group : groups) {
@@ -134,6 +148,8 @@ std::vector<std::string> DescribeUselessColumns(
       std::string item = FeatureLabel(data, column.column);
       if (column.kind == UselessColumn::kConstant)
         item += " = " + FormatDouble(column.value);
+      if (column.kind == UselessColumn::kOverflowing)
+        item += " up to " + FormatDouble(column.value);
       if (column.kind == UselessColumn::kDuplicate)
         item += " = " + FeatureLabel(data, column.duplicateOf);
       items.push_back(std::move(item));
@@ -141,7 +157,7 @@ std::vector<std::string> DescribeUselessColumns(
     if (items.empty()) continue;
     std::string text = std::to_string(items.size()) +
                        (items.size() == 1 ? " column is " : " columns are ") +
-                       group.heading + " and cannot help: ";
+                       group.heading;
     for (size_t i = 0; i < items.size() && i < listed; ++i)
       text += (i ? ", " : "") + items[i];
     if (items.size() > listed)

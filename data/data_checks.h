@@ -26,15 +26,17 @@ std::vector<std::string> LabelWarnings(const Dataset& data,
 
 // A feature column that cannot help a linear classifier.
 struct UselessColumn {
-  enum Kind { kAllZero, kConstant, kDuplicate };
+  enum Kind { kAllZero, kConstant, kDuplicate, kOverflowing };
   int column = 0;  // 0-based feature index
   Kind kind = kConstant;
-  double value = 0.0;    // the constant value (kAllZero, kConstant)
+  double value = 0.0;    // the constant value (kAllZero, kConstant), or
+                         // the largest magnitude (kOverflowing)
   int duplicateOf = -1;  // 0-based index of the earlier equal column
 };
 
-// Constant (all-zero ones reported as such) columns and exact duplicates of
-// an earlier non-constant column, in column order.
+// Constant (all-zero ones reported as such) columns, exact duplicates of an
+// earlier non-constant column, and columns whose sum of squares overflows a
+// double (training would get no p-value for them), in column order.
 std::vector<UselessColumn> FindUselessColumns(const Dataset& data);
 
 // One warning per kind of useless column, naming at most `listed` columns

@@ -46,6 +46,11 @@ TEST(UselessColumns, FindsAllZeroConstantAndDuplicateColumnsInOrder) {
               HasSubstr("feature 2 (b) = 2.5, feature 6 (f) = 2.5"));
   EXPECT_THAT(warnings[2], HasSubstr("feature 4 (d) = feature 3 (c)"));
   EXPECT_THAT(warnings[2], ::testing::EndsWith("feature 7 (g) = feature 5"));
+  data.X[2 * 7 + 4] = 1e154;  // column e: 2 · (1e154)² overflows, 3 rows
+  EXPECT_THAT(DescribeUselessColumns(data, FindUselessColumns(data)).back(),
+              HasSubstr("1 column is too large: the sums of their squares "
+                        "overflow, so training cannot test them; rescale "
+                        "them: feature 5 up to 1e+154"));
   data.X.assign(21, 0.0);
   EXPECT_THAT(DescribeUselessColumns(data, FindUselessColumns(data), 3)[0],
               HasSubstr("7 columns are all zero and cannot help: feature 1 "

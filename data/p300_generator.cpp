@@ -22,10 +22,14 @@
 // the same data with any standard library.
 #include "data/p300_generator.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <stdexcept>
 
+#include "data/csv_io.h"
 #include "data/random.h"
 
 namespace Korva::Data {
@@ -124,6 +128,20 @@ std::string CheckGeneratorOptions(const GeneratorOptions& options) {
            std::to_string(kMaxGeneratorSamples);
   if (!(options.targetRatio > 0.0 && options.targetRatio < 1.0))
     return "the target ratio must be above 0 and below 1";
+  // Checked before anything is allocated: the set is held in memory, as
+  // doubles, and training takes at most 2^31 - 1 values.
+  const double values =
+      static_cast<double>(options.epochs) * options.channels * options.samples;
+  if (values > std::numeric_limits<int>::max())
+    return std::to_string(options.epochs) + " epochs of " +
+           std::to_string(options.channels * options.samples) +
+           " features are " + FormatDouble(values) +
+           " values, more than the 2147483647 a data set may hold";
+  const double memory =
+      static_cast<double>(::sysconf(_SC_PHYS_PAGES)) * ::sysconf(_SC_PAGESIZE);
+  if (values * sizeof(double) > memory / 2)
+    return "the set would take " + FormatDouble(values * 8e-9) +
+           " GB, more than half of this machine's memory";
   return {};
 }
 

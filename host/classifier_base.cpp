@@ -1,5 +1,7 @@
 #include "korva/classifier_base.h"
 
+#include "korva/text.h"
+
 #include <cmath>
 #include <cstddef>
 
@@ -169,7 +171,7 @@ int ClassifierBase::WriteInfo(pugi::xml_node& node) {
   if (!node) return kStatusMissingSection;
   pugi::xml_node names = node.append_child("FeatureNames");
   for (const std::string& name : FeatureNames)
-    names.append_child("Name").text().set(name.c_str());
+    names.append_child("Name").text().set(CleanText(name).c_str());
   return kStatusOk;
 }
 

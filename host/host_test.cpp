@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "korva/betai.h"
+#include "korva/text.h"
 #include "testing/stub_classifier.h"
 
 namespace Korva::Testing {
@@ -66,6 +67,20 @@ std::string Names(const ScoreList& list) {
   return names;
 }
 
+// Invalid UTF-8 (a stray byte, an overlong form, a surrogate, a cut-off
+// sequence) and control characters but tab and line feed become U+FFFD.
+TEST(CleanText, KeepsValidTextAndReplacesTheRest) {
+  const char* r = "\xEF\xBF\xBD";
+  const std::pair<std::string, std::string> cases[] = {
+      {"Cz_01 \xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\t\n",
+       "Cz_01 \xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\t\n"},
+      {"a\x1b[0mb\r\x7f\xC2\x85", std::string("a") + r + "[0mb" + r + r + r},
+      {"\xff\xC0\x80\xED\xA0\x80\xE2\x82",
+       std::string(r) + r + r + r + r + r + r + r}};
+  for (const auto& [text, clean] : cases)
+    EXPECT_EQ(CleanText(text), clean) << text;
+}
+
 TEST(ClassifierBase, SortsAreStableAndPutNaNLast) {
   StubClassifier c;
   const ScoreList scores = {
@@ -98,13 +113,14 @@ TEST(ClassifierBase, DocumentsRoundTripAndRefuseWhatTheyCannotUse) {
   StubClassifier written;
   written.SetThreshold(0.25);
   written.SetThresholdMode(ClassifierBase::RangeMode);
-  written.FeatureNames = {"Cz_01", "", "Pz & <1>"};
+  written.FeatureNames = {"Cz_01", "", "Pz & <1>", "\x1b[31m\xff"};
   pugi::xml_document document;
   ASSERT_EQ(written.Write(document), kStatusOk);
   StubClassifier read;
   ASSERT_EQ(read.Read(document), kStatusOk);
   EXPECT_EQ(read.GetThreshold(), 0.25);
   EXPECT_EQ(read.GetThresholdMode(), ClassifierBase::RangeMode);
+  written.FeatureNames.back() = "\xEF\xBF\xBD[31m\xEF\xBF\xBD";
   EXPECT_EQ(read.FeatureNames, written.FeatureNames);
   read.failInfo = -4;
   EXPECT_EQ(read.Read(document), -4);

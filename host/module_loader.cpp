@@ -1,8 +1,13 @@
 #include "korva/module_loader.h"
 
 #include <dlfcn.h>
+#include <elf.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <fstream>
 #include <utility>
 
 namespace Korva {
@@ -16,6 +21,33 @@ constexpr int kOpenFlags = RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE;
 #else
 constexpr int kOpenFlags = RTLD_NOW | RTLD_LOCAL;
 #endif
+
+// Why an ELF file cannot hold what its program headers promise: every
+// loadable segment and the section headers must lie inside the file, else
+// the dynamic loader faults (SIGBUS) on the missing pages. "" for a file
+// that is whole, or that is no 64-bit ELF file (dlopen then says why).
+std::string TruncatedElf(const std::string& path, off_t size) {
+  std::ifstream file(path, std::ios::binary);
+  Elf64_Ehdr header{};
+  if (!file.read(reinterpret_cast<char*>(&header), sizeof(header)) ||
+      std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0 ||
+      header.e_ident[EI_CLASS] != ELFCLASS64)
+    return "";
+  std::uint64_t needed =
+      header.e_shoff + std::uint64_t{header.e_shnum} * header.e_shentsize;
+  for (int i = 0; i < header.e_phnum; ++i) {
+    Elf64_Phdr segment{};
+    file.seekg(header.e_phoff + std::uint64_t{i} * header.e_phentsize);
+    if (!file.read(reinterpret_cast<char*>(&segment), sizeof(segment)))
+      return "its program headers are cut off";
+    if (segment.p_type == PT_LOAD)
+      needed =
+          std::max<std::uint64_t>(needed, segment.p_offset + segment.p_filesz);
+  }
+  if (needed <= static_cast<std::uint64_t>(size)) return "";
+  return "the file is truncated (" + std::to_string(size) + " bytes of " +
+         std::to_string(needed) + ")";
+}
 
 std::string LastDlError() {
   const char* text = dlerror();
@@ -32,6 +64,8 @@ std::shared_ptr<Module> Module::Open(const std::string& path) {
   struct stat info {};
   if (stat(path.c_str(), &info) != 0)
     throw ModuleError("module file not found: " + path);
+  if (const std::string why = TruncatedElf(path, info.st_size); !why.empty())
+    throw ModuleError("cannot load module " + path + ": " + why);
   // dlopen looks a name without a slash up on the library search path; the
   // file found above, relative to the current folder, is the one to load.
   const std::string file =

@@ -1,10 +1,13 @@
 #include "korva/hostkit/document.h"
 
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <pugixml.hpp>
 #include <sstream>
@@ -21,6 +24,34 @@ Error ModelError(const std::string& message) {
   return Error(ErrorKind::kModel, message);
 }
 
+// Checks the weights of the selected features as the document's info section
+// spells them: each must read as a finite number.
+void CheckSavedWeights(const pugi::xml_node& info,
+                       const std::string& path,
+                       std::vector<std::string>* warnings) {
+  const long long count = info.attribute(kCountAttribute).as_llong(0);
+  if (count <= 0 || count > kMaxFeatureCount) return;
+  const std::vector<bool> selected =
+      ReadFlagsText(info.child(kFlagsElement).text().get(), count);
+  std::istringstream text(info.child(kWeightsElement).text().get());
+  std::string token;
+  long long given = 0;
+  for (; given < count && text >> token; ++given) {
+    const char* start = token.c_str();
+    char* end = nullptr;
+    const double weight = std::strtod(start, &end);
+    if (selected[given] &&
+        (end == start || *end != '\0' || !std::isfinite(weight)))
+      throw ModelError("model " + path + ": the weight of feature " +
+                       std::to_string(given + 1) +
+                       " is not a finite number (\"" + token + "\")");
+  }
+  if (given < count && warnings != nullptr)
+    warnings->push_back("model " + path + " holds " + std::to_string(given) +
+                        " weights for its " + std::to_string(count) +
+                        " features; the missing ones count as 0");
+}
+
 }  // namespace
 
 std::string DocumentText(ClassifierBase& classifier) {
@@ -33,9 +64,18 @@ std::string DocumentText(ClassifierBase& classifier) {
   return text.str();
 }
 
-ClassifierHandle LoadModel(const Module& module, const std::string& path) {
+ClassifierHandle LoadModel(const Module& module,
+                           const std::string& path,
+                           std::vector<std::string>* warnings) {
+  // The XML library says "File was not found" for any file it cannot open.
   struct stat info {};
   if (::stat(path.c_str(), &info) != 0)
+    throw ModelError("cannot read model " + path + ": " + std::strerror(errno));
+  if (S_ISDIR(info.st_mode))
+    throw ModelError("cannot read model " + path + ": it is a folder");
+  if (const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC); fd >= 0)
+    ::close(fd);
+  else
     throw ModelError("cannot read model " + path + ": " + std::strerror(errno));
   pugi::xml_document document;
   const pugi::xml_parse_result parsed = document.load_file(path.c_str());
@@ -55,6 +95,8 @@ ClassifierHandle LoadModel(const Module& module, const std::string& path) {
                      " features, more than the " +
                      std::to_string(kMaxFeatureCount) +
                      " a classifier document may hold");
+  CheckSavedWeights(
+      document.child(kDocumentRoot).child(kInfoSection), path, warnings);
   ClassifierHandle classifier = NewClassifier(module);
   const int status = classifier->Read(document);
   if (status == kStatusWrongDocument)

@@ -4,11 +4,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
 #include <fstream>
+#include <thread>
 
 #include "korva/hostkit/error.h"
 #include "korva/hostkit/output_file.h"
@@ -58,6 +60,33 @@ TEST_F(AtomicFile, FailingWriterOrKilledProcessLeavesTheOldContent) {
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
   EXPECT_EQ(ReadFile(path), "old model");
   EXPECT_THAT(Files(dir.Path()), ElementsAre("model.xml"));
+}
+
+// A link is written through to its target, a FIFO and a device are written
+// in place, and a replaced file keeps its mode.
+TEST_F(AtomicFile, LinksDevicesAndModesStayWhatTheyAre) {
+  fs::create_symlink("model.xml", dir.Path() / "link.xml");
+  fs::create_symlink(dir.Path() / "link.xml", dir.Path() / "chain.xml");
+  for (const char* link : {"link.xml", "chain.xml"}) {
+    WriteTextAtomically(dir / link, link);
+    EXPECT_TRUE(fs::is_symlink(dir.Path() / link));
+    EXPECT_EQ(ReadFile(path), link);
+  }
+  ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
+  WriteTextAtomically(path, "private");
+  EXPECT_EQ(fs::status(path).permissions(),
+            fs::perms::owner_read | fs::perms::owner_write);
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  std::string received;
+  std::thread reader([&] { received = ReadFile(dir / "fifo"); });
+  WriteTextAtomically(dir / "fifo", "through the pipe");
+  reader.join();
+  EXPECT_EQ(received, "through the pipe");
+  EXPECT_EQ(fs::status(dir / "fifo").type(), fs::file_type::fifo);
+  if (::mknod((dir / "null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0) {
+    WriteTextAtomically(dir / "null", "gone");
+    EXPECT_EQ(fs::status(dir / "null").type(), fs::file_type::character);
+  }
 }
 
 TEST_F(AtomicFile, MissingFolderOrFolderAsTargetIsAnError) {

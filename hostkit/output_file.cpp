@@ -62,6 +62,24 @@ std::string BaseName(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// The file a path names, through symbolic links (a relative target is taken
+// from the link's folder); the path itself when it is not a link.
+std::string Resolve(const std::string& path) {
+  std::string current = path;
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat info {};
+    if (::lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
+      return current;
+    char target[PATH_MAX + 1];
+    const ssize_t n = ::readlink(current.c_str(), target, PATH_MAX);
+    if (n <= 0) return current;
+    target[n] = '\0';
+    current = target[0] == '/' ? std::string(target)
+                               : FolderOf(current) + "/" + target;
+  }
+  throw OutputError("cannot write " + path + ": " + Reason(ELOOP));
+}
+
 mode_t NewFileMode() {
   const mode_t mask = ::umask(0);
   ::umask(mask);
@@ -102,10 +120,18 @@ class TempFile {
 }  // namespace
 
 void CheckWritable(const std::string& path) {
+  const std::string target = Resolve(path);
   struct stat info {};
-  if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
-    throw OutputError("cannot write " + path + ": it is a folder");
-  const std::string folder = FolderOf(path);
+  if (::stat(target.c_str(), &info) == 0) {
+    if (S_ISDIR(info.st_mode))
+      throw OutputError("cannot write " + path + ": it is a folder");
+    if (!S_ISREG(info.st_mode)) {
+      if (::access(target.c_str(), W_OK) != 0)
+        throw OutputError("cannot write " + path + ": " + Reason(errno));
+      return;
+    }
+  }
+  const std::string folder = FolderOf(target);
   if (::stat(folder.c_str(), &info) != 0)
     throw OutputError("cannot write " + path + ": " + Reason(errno));
   if (!S_ISDIR(info.st_mode))
@@ -118,21 +144,28 @@ void WriteAtomically(
     const std::string& path,
     const std::function<void(const std::string& tempPath)>& write) {
   InstallInterruptHandlers();
+  // A link is written through: its target is replaced, the link stays.
+  const std::string target = Resolve(path);
   struct stat info {};
-  if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+  const bool exists = ::stat(target.c_str(), &info) == 0;
+  if (exists && S_ISDIR(info.st_mode))
     throw OutputError("cannot write " + path + ": it is a folder");
-  const std::string folder = FolderOf(path);
-  std::string pattern = folder + "/." + BaseName(path) + ".tmp-XXXXXX";
+  // A device or a FIFO is written in place; replacing it would put a
+  // regular file where the device was.
+  if (exists && !S_ISREG(info.st_mode)) return write(target);
+  const std::string folder = FolderOf(target);
+  std::string pattern = folder + "/." + BaseName(target) + ".tmp-XXXXXX";
   const int fd = ::mkstemp(pattern.data());
   if (fd < 0) throw OutputError("cannot write " + path + ": " + Reason(errno));
   TempFile temp(pattern);
-  // mkstemp makes the file private; give it the mode a new file would have.
-  ::fchmod(fd, NewFileMode());
+  // mkstemp makes the file private; give it the mode of the file it
+  // replaces, or the mode a new file would have.
+  ::fchmod(fd, exists ? info.st_mode & 07777 : NewFileMode());
   ::close(fd);
 
   write(temp.Path());
   SyncFile(temp.Path(), path);
-  if (::rename(temp.Path().c_str(), path.c_str()) != 0)
+  if (::rename(temp.Path().c_str(), target.c_str()) != 0)
     throw OutputError("cannot write " + path + ": " + Reason(errno));
   temp.Keep();
   // The rename itself reaches the disk with the folder's entry.

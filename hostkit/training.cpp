@@ -9,6 +9,8 @@
 #include <new>
 #include <ostream>
 
+#include "korva/text.h"
+
 namespace Korva::HostKit {
 
 std::string TerminalText(const std::string& message) {
@@ -20,7 +22,7 @@ std::string TerminalText(const std::string& message) {
     text += c;
   }
   while (!text.empty() && text.back() == '\n') text.pop_back();
-  return text;
+  return CleanText(text);
 }
 
 void RecordingProgress::AddMessage(const std::string& message) {

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build binutils pkg-config dpkg-dev
+  build-essential cmake ninja-build binutils pkg-config dpkg-dev procps
   libnewmat10-dev libpugixml-dev libboost-dev
   libopenblas-serial-dev
   qt6-base-dev

@@ -126,6 +126,24 @@ const Failure kFailures[] = {
     {"output_below_a_file", nullptr, "train train.csv --model train.csv/m.xml", kExitOutput, "cannot write train.csv/m.xml: Not a directory"},
     {"standard_output_full", nullptr, "score model.xml test.csv >/dev/full", kExitOutput, "cannot write standard output"},
     {"no_display", nullptr, "edit model.xml", kExitNoDisplay, "no display"},
+    // Hostile input: each of these crashed, hung, lost a file or misled.
+    {"unknown_command", nullptr, "trian train.csv", kExitUsage, "unknown command 'trian'"},
+    {"seed_negative", nullptr, "evaluate train.csv --seed -1", kExitUsage, "--seed: must be a whole number, 0 or more (-1)"},
+    {"folds_with_test", nullptr, "evaluate train.csv --test test.csv --folds 3", kExitUsage, "with --test the model is trained on all of DATA"},
+    {"mat_variables_for_csv", nullptr, "train train.csv --model m.xml --x X", kExitUsage, "train.csv is not one"},
+    {"model_overwrites_data", nullptr, "train train.csv --model train.csv", kExitUsage, "DATA and --model name the same file (train.csv)"},
+    {"output_overwrites_model", nullptr, "score model.xml test.csv --output model.xml", kExitUsage, "MODEL and --output name the same file"},
+    {"two_outputs_one_file", nullptr, "train train.csv --model x.xml --weights ./x.xml", kExitUsage, "--model and --weights name the same file"},
+    {"data_endless_zeros", nullptr, "train /dev/zero --model m.xml", kExitData, "/dev/zero, line 1: a NUL byte"},
+    {"data_utf16", [] { return std::string("\xFF\xFEl\0a\0b\0e\0l\0,\0a\0\n\0"); }, "train bad.csv --model m.xml", kExitData, "is UTF-16 text; save it as UTF-8"},
+    {"data_cr_line_ends", [] { return std::string("label,a\r1,2\r-1,3\r"); }, "train bad.csv --model m.xml", kExitData, "carriage return alone"},
+    {"data_too_many_columns", [] { return "label" + std::string(1 << 21, ','); }, "train bad.csv --model m.xml", kExitData, "more than the 1048577 a data file may have"},
+    {"generate_too_large", nullptr, "generate --epochs 2147483647", kExitUsage, "more than the 2147483647 a data set may hold"},
+    {"module_truncated", [] { return ReadFile(KORVA_MODULE_FILE).substr(0, 100000); }, "info model.xml --module ./bad.kvc", kExitModule, "the file is truncated"},
+    {"model_is_a_folder", nullptr, "info .", kExitModel, "cannot read model .: it is a folder"},
+    {"model_weight_not_a_number", [] { return std::string("<KorvaClassifier Name=\"DOZOD\"><Classifier/><Configuration/><Info Count=\"1\"><IN>1\t</IN><Weights>nan\t</Weights></Info><Protocol/></KorvaClassifier>"); }, "score bad.xml test.csv", kExitModel, "is not a finite number (\"nan\")"},
+    {"display_unreachable", nullptr, "edit model.xml", kExitNoDisplay, "Qt could not open one", "DISPLAY=:99 "},
+    {"platform_unknown", nullptr, "edit model.xml", kExitNoDisplay, "Qt could not open one", "QT_QPA_PLATFORM=nowhere "},
 };
 // clang-format on
 
@@ -147,9 +165,7 @@ TEST_P(KorvaFailure, EndsWithItsStatusAndWritesNothing) {
               f.env);
   EXPECT_EQ(r.status, f.status) << r.err;
   EXPECT_THAT(r.err, HasSubstr(f.message));
-  if (f.status != kExitUsage) {
-    EXPECT_THAT(r.err, HasSubstr("korva: error: "));
-  }
+  EXPECT_THAT(r.err, HasSubstr("korva: error: "));
   EXPECT_EQ(Here(), before);
 }
 
@@ -166,6 +182,9 @@ TEST_F(Korva, EmptySelectionSavesAModelThatCannotScore) {
   EXPECT_THAT(r.err, HasSubstr("only one class (240 rows labelled +1"));
   EXPECT_THAT(r.err, HasSubstr("no feature was selected"));
   EXPECT_EQ(Run("score m.xml set.csv").status, kExitModel);
+  Put("train.csv", Shared("train.csv"));
+  EXPECT_THAT(Run("train train.csv --model m.xml --max-iter 0").err,
+              HasSubstr("--max-iter 0 allows no change of the selection"));
 }
 
 // Too few rows: training fails (6), the log says why, earlier outputs stay.
@@ -203,6 +222,20 @@ TEST_F(Korva, FailedTrainingKeepsEarlierOutputsAndWritesTheLog) {
               nlohmann::json::array({"Step 1, about to fail"}));
   }
   EXPECT_FALSE(fs::exists(dir_ / "n.xml"));
+}
+
+// Killing korva ends the worker processes of its folds too.
+TEST_F(Korva, EvaluateWorkersEndWithKorva) {
+  PutShared();
+  const Result r = Shell(
+      dir_.Path(),
+      "KORVA_TEST_THROW=sleep " + Program(KORVA_BINARY) +
+          " evaluate train.csv --jobs 2 --module " + Quote(KORVA_THROWING_MODULE) +
+          " & k=$!; for i in $(seq 100); do w=$(pgrep -P $k); [ -n \"$w\" ] && "
+          "break; sleep 0.1; done; kill -9 $k; sleep 1; echo workers $w; "
+          "ps -o stat= -p \"$(echo $w | tr ' ' ,)\" | grep -v Z") ;
+  // A zombie has ended; it only waits for init to collect it.
+  EXPECT_THAT(r.out, ::testing::ContainsRegex("\nworkers [0-9]+ [0-9]+\n$"));
 }
 
 // ---- outputs: never half-written, the earlier file kept ---------------------

@@ -1,7 +1,10 @@
 // A classifier module for the tests of korva's error handling: its training
 // gives one message and then raises the exception that KORVA_TEST_THROW names
-// ("newmat": a matrix library exception, anything else: std::runtime_error).
+// ("newmat": a matrix library exception, anything else: std::runtime_error;
+// "sleep" waits a minute first).
 #include <newmat/newmat.h>
+
+#include <unistd.h>
 
 #include <cstdlib>
 #include <stdexcept>
@@ -24,6 +27,7 @@ class ThrowingClassifier : public Korva::ClassifierBase {
               std::list<std::string>&) override {
     if (progress) progress->AddMessage("Step 1, about to fail");
     const char* kind = std::getenv("KORVA_TEST_THROW");
+    if (kind && std::string(kind) == "sleep") ::sleep(60);
     if (kind && std::string(kind) == "newmat")
       throw NEWMAT::ProgramException("planted matrix failure");
     throw std::runtime_error("planted failure");

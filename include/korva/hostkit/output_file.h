@@ -11,10 +11,13 @@ namespace Korva::HostKit {
 // Replaces the file at `path` as one step, so it holds either its old content
 // or the whole new one: `write` fills a new temporary file in the same folder
 // (its path is passed in), which is then flushed to disk and renamed over
-// `path`. An interrupt (SIGINT, SIGTERM, SIGHUP) during the write removes the
-// temporary file. Throws Error(kOutput) when the file cannot be created,
-// written or renamed, and passes on what `write` throws; the temporary file is
-// removed and `path` is left as it was in both cases.
+// `path`, keeping the mode of the file it replaces. A symbolic link is
+// written through (its target is replaced, the link kept); a device or a
+// FIFO is written in place, never replaced. An interrupt (SIGINT, SIGTERM,
+// SIGHUP) during the write removes the temporary file. Throws Error(kOutput)
+// when the file cannot be created, written or renamed, and passes on what
+// `write` throws; the temporary file is removed and `path` is left as it was
+// in both cases.
 KORVA_HOSTKIT_API void WriteAtomically(
     const std::string& path,
     const std::function<void(const std::string& tempPath)>& write);
