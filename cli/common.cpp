@@ -54,6 +54,47 @@ const CLI::Validator kWholeNumber(
     },
     "NUMBER");
 
+void AddLabelOption(CLI::App* command, DataSource& source) {
+  command->add_option("--target-label",
+                      source.targetLabel,
+                      "the label of the target class: rows with it are +1, "
+                      "all others -1 (default: labels are +1 and -1)");
+}
+
+void AddQuietOption(CLI::App* command, bool& quiet) {
+  command->add_flag("--quiet",
+                    quiet,
+                    "print nothing on standard output but the outputs asked "
+                    "for there (warnings and errors still go to standard "
+                    "error)");
+}
+
+std::ostream* MessageStream(bool quiet,
+                            const std::vector<std::string>& outputs) {
+  if (quiet) return nullptr;
+  return std::find(outputs.begin(), outputs.end(), "-") != outputs.end()
+             ? &std::cerr
+             : &std::cout;
+}
+
+std::string MetricsText(const Report::Confusion& c) {
+  return "accuracy " + Fixed(c.Accuracy(), 3) + ", balanced accuracy " +
+         Fixed(c.BalancedAccuracy(), 3) + " (TP " + std::to_string(c.tp) +
+         ", FN " + std::to_string(c.fn) + ", FP " + std::to_string(c.fp) +
+         ", TN " + std::to_string(c.tn) + "; majority baseline " +
+         Fixed(c.MajorityBaseline(), 3) + ")";
+}
+
+void WarnNearBaseline(const Report::Confusion& c, const std::string& what) {
+  if (!(c.Accuracy() < c.MajorityBaseline() + 0.01)) return;
+  Warn(what + ": accuracy " + Fixed(c.Accuracy(), 3) +
+       " is within a point of always answering " +
+       (c.tp + c.fn > c.fp + c.tn ? "+1" : "-1") + " (" +
+       Fixed(c.MajorityBaseline(), 3) + "); the balanced accuracy, " +
+       Fixed(c.BalancedAccuracy(), 3) +
+       ", and the AUC say how well the classes are told apart");
+}
+
 void AddModuleOption(CLI::App* command, std::string& module) {
   command->add_option("--module",
                       module,
@@ -82,7 +123,9 @@ void CheckDistinctFiles(const std::vector<CommandFile>& files) {
     for (size_t b = a + 1; b < files.size(); ++b) {
       const CommandFile& x = files[a];
       const CommandFile& y = files[b];
-      if (x.path.empty() || y.path.empty() || !(x.output || y.output)) continue;
+      if (x.path.empty() || y.path.empty() || x.path == "-" || y.path == "-" ||
+          !(x.output || y.output))
+        continue;
       if (FileIdentity(x.path) == FileIdentity(y.path))
         throw CliError(kExitUsage,
                        std::string(x.role) + " and " + y.role +
@@ -100,11 +143,25 @@ Dataset LoadData(const DataSource& source, bool requireLabels) {
                    "file, and " +
                        source.path +
                        " is not one (a MATLAB file's name ends in .mat)");
-  if (Data::IsMatFile(source.path))
-    return Data::ReadMat(source.path, source.mat, requireLabels);
-  Data::CsvOptions options;
-  options.requireLabels = requireLabels;
-  return Data::ReadCsv(source.path, options);
+  if (Data::IsMatFile(source.path) && !source.groups.empty())
+    throw CliError(kExitUsage, "--groups names a column of a CSV file");
+  Dataset data;
+  if (Data::IsMatFile(source.path)) {
+    data = Data::ReadMat(source.path, source.mat, requireLabels);
+  } else {
+    Data::CsvOptions options;
+    options.requireLabels = requireLabels;
+    options.groupColumn = source.groups;
+    data = Data::ReadCsv(source.path, options);
+  }
+  if (source.targetLabel && data.hasLabels)
+    Data::RecodeLabels(data, *source.targetLabel);
+  else if (Data::LabelsAreZeroOne(data))
+    throw Data::DataError(source.path +
+                          ": the labels are 0 and 1; this classifier takes +1 "
+                          "and -1: say which label is the target with "
+                          "--target-label 1");
+  return data;
 }
 
 void CheckTrainingSet(const Dataset& data, const std::string& what) {
@@ -174,10 +231,51 @@ std::vector<double> ScoreSet(ClassifierBase& classifier, const Dataset& data) {
   return HostKit::ScoreRows(classifier, View(data));
 }
 
-std::string ScoreCsv(const std::vector<double>& scores) {
-  std::string csv = "score\n";
-  for (double score : scores) csv += Data::FormatDouble(score) + "\n";
+std::string ScoresCsv(const Dataset& data, const std::vector<double>& scores) {
+  std::string csv = data.hasLabels ? "row,label,score\n" : "row,score\n";
+  for (size_t r = 0; r < scores.size(); ++r)
+    csv += std::to_string(r + 1) + "," +
+           (data.hasLabels ? Data::FormatDouble(data.labels[r]) + "," : "") +
+           Data::FormatDouble(scores[r]) + "\n";
   return csv;
+}
+
+Dataset MatchColumns(Dataset data,
+                     const std::vector<std::string>& modelNames,
+                     const std::string& model,
+                     const std::string& what,
+                     bool ignoreNames,
+                     std::ostream* info) {
+  const auto named = [](const std::vector<std::string>& names) {
+    return std::any_of(names.begin(), names.end(), [](const std::string& n) {
+      return !n.empty();
+    });
+  };
+  if (!named(modelNames) || !named(data.names) || modelNames == data.names ||
+      ignoreNames)
+    return data;
+  if (const auto order = Data::MatchNames(modelNames, data.names)) {
+    if (info)
+      *info << "note: the columns of " << what << " are in another order than "
+            << model << "'s; they were matched by name\n";
+    return Data::SelectColumns(data, *order);
+  }
+  // Name what is missing on each side when the names are two sets.
+  const auto missing = [](const std::vector<std::string>& from,
+                          const std::vector<std::string>& in) {
+    for (const std::string& name : from)
+      if (std::find(in.begin(), in.end(), name) == in.end()) return name;
+    return std::string();
+  };
+  const std::string lacks = missing(modelNames, data.names),
+                    extra = missing(data.names, modelNames);
+  throw CliError(
+      kExitData,
+      "the feature names of " + what + " differ from " + model + "'s" +
+          (lacks.empty() ? std::string(" (some are repeated)")
+                         : ": it lacks \"" + lacks + "\" and has \"" + extra +
+                               "\" instead") +
+          "; --ignore-names takes the columns by position");
 }
 
 void FillWeights(Report::ReportContent& content,

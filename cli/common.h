@@ -6,6 +6,7 @@
 
 #include <CLI/CLI.hpp>
 #include <iosfwd>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@
 #include "korva/hostkit/settings.h"
 #include "korva/hostkit/training.h"
 #include "report/html_report.h"
+#include "report/metrics.h"
 
 namespace Korva::Cli {
 
@@ -35,10 +37,13 @@ std::string Fixed(double value, int digits);
 // A training time: milliseconds below a second, else seconds.
 std::string Duration(double seconds);
 
-// Where a data set comes from: a CSV file, or a MATLAB file and its variables.
+// Where a data set comes from: a CSV file ("-": standard input), or a
+// MATLAB file and its variables; and how its labels are read.
 struct DataSource {
   std::string path;
   Data::MatVariables mat;
+  std::optional<double> targetLabel;  // this label is +1, every other -1
+  std::string groups;                 // a CSV column of group numbers
 };
 
 // --x, --y and --names, the variables of a MATLAB data file.
@@ -46,6 +51,17 @@ void AddMatOptions(CLI::App* command, DataSource& source);
 
 // Accepts whole numbers 0 or more (a seed), written with digits only.
 extern const CLI::Validator kWholeNumber;
+
+// --target-label, the label value of the target class.
+void AddLabelOption(CLI::App* command, DataSource& source);
+
+// --quiet: nothing on standard output but the outputs asked for there.
+void AddQuietOption(CLI::App* command, bool& quiet);
+
+// Where a command's messages go: nowhere when quiet, standard error when an
+// output is written to standard output ("-"), else standard output.
+std::ostream* MessageStream(bool quiet,
+                            const std::vector<std::string>& outputs);
 
 // --module, the classifier module to load.
 void AddModuleOption(CLI::App* command, std::string& module);
@@ -67,6 +83,13 @@ void CheckDistinctFiles(const std::vector<CommandFile>& files);
 // DataError when it cannot be read, CliError(kExitUsage) when MATLAB
 // variables are named for a CSV file.
 Dataset LoadData(const DataSource& source, bool requireLabels);
+
+// "accuracy A, balanced accuracy B (TP, FN, FP, TN; majority baseline M)".
+std::string MetricsText(const Report::Confusion& c);
+
+// Warns when the accuracy of `what` is within a point of always answering
+// the larger class.
+void WarnNearBaseline(const Report::Confusion& c, const std::string& what);
 
 // Warns about labels and useless columns of a set that is about to train.
 void CheckTrainingSet(const Dataset& data, const std::string& what);
@@ -104,8 +127,21 @@ HostKit::TrainingRun TrainOn(ClassifierBase& classifier,
 // One score per row of `data`.
 std::vector<double> ScoreSet(ClassifierBase& classifier, const Dataset& data);
 
-// The score CSV: a "score" header and one score per line in full precision.
-std::string ScoreCsv(const std::vector<double>& scores);
+// The score CSV: "row,label,score" (without label when the data has none),
+// one row of `data` per line, numbers in full precision.
+std::string ScoresCsv(const Dataset& data, const std::vector<double>& scores);
+
+// `data`'s columns in the order of `names` (the model's, or the calibration
+// set's, called `owner` in messages): the same names in another order are
+// matched by name, with a note on `info`; other names are refused
+// (CliError, kExitData) unless `ignoreNames`. Sets without names on either
+// side are taken by position.
+Dataset MatchColumns(Dataset data,
+                     const std::vector<std::string>& names,
+                     const std::string& owner,
+                     const std::string& what,
+                     bool ignoreNames,
+                     std::ostream* info);
 
 // The weights part of a report: names (one per feature), weights and flags.
 void FillWeights(Report::ReportContent& content,

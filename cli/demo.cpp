@@ -6,6 +6,7 @@
 
 #include "cli/commands.h"
 #include "cli/common.h"
+#include "cli/summary.h"
 #include "cli/training_log.h"
 #include "data/csv_io.h"
 #include "data/p300_generator.h"
@@ -26,7 +27,7 @@ struct DemoOptions {
   std::string module;
   Data::GeneratorOptions generator;
   ParameterOptions parameters;
-  bool verbose = false;
+  bool verbose = false, quiet = false;
 };
 
 void AddOptions(CLI::App* command, DemoOptions& o) {
@@ -46,6 +47,7 @@ void AddOptions(CLI::App* command, DemoOptions& o) {
       "--samples", o.generator.samples, "samples per channel (default 20)");
   o.parameters.Add(command, true);
   command->add_flag("--verbose", o.verbose, "print every training message");
+  AddQuietOption(command, o.quiet);
   AddModuleOption(command, o.module);
 }
 
@@ -68,8 +70,8 @@ Report::ReportContent DemoReport(ClassifierBase& classifier, const DemoRun& d) {
        std::to_string(d.selection.Count()) + " of " +
            std::to_string(d.calibration.cols)},
       {"test set AUC", Fixed(Report::Auc(d.testScores, d.test.labels), 3)},
-      {"test set accuracy",
-       Fixed(Report::SignAccuracy(d.testScores, d.test.labels), 3)},
+      {"test set decisions",
+       MetricsText(Report::ConfusionAtZero(d.testScores, d.test.labels))},
       {"training time", Duration(d.run.seconds)},
   };
   content.rocs = {
@@ -109,18 +111,19 @@ int RunDemo(const DemoOptions& o) {
   d.calibration = Data::GenerateP300(o.generator);
   d.test = Data::GenerateP300(testOptions);
   WriteSets(dir, d);
-  std::cout << "korva demo: simulated P300 epochs, " << o.generator.channels
-            << " channels x " << o.generator.samples
-            << " samples over 0-800 ms (" << d.calibration.cols
-            << " features)\n"
-            << "  calibration set: " << DescribeSet(d.calibration) << ", seed "
-            << o.generator.seed << '\n'
-            << "  test set:        " << DescribeSet(d.test) << ", seed "
-            << testOptions.seed << '\n'
-            << "training " << ShortInfo(*classifier) << '\n'
-            << std::flush;
+  std::ostream* out = MessageStream(o.quiet, {});
+  if (out)
+    *out << "korva demo: simulated P300 epochs, " << o.generator.channels
+         << " channels x " << o.generator.samples << " samples over 0-800 ms ("
+         << d.calibration.cols << " features)\n"
+         << "  calibration set: " << DescribeSet(d.calibration) << ", seed "
+         << o.generator.seed << '\n'
+         << "  test set:        " << DescribeSet(d.test) << ", seed "
+         << testOptions.seed << '\n'
+         << "training " << ShortInfo(*classifier) << '\n'
+         << std::flush;
 
-  d.run = TrainOn(*classifier, d.calibration, o.verbose ? &std::cout : nullptr);
+  d.run = TrainOn(*classifier, d.calibration, o.verbose ? out : nullptr);
   HostKit::WriteTextAtomically(dir + "training-log.json",
                                JsonText(TrainingLog(*classifier, d.run)));
   if (!d.run.Succeeded())
@@ -129,22 +132,26 @@ int RunDemo(const DemoOptions& o) {
   d.selection = HostKit::ReadSelection(*classifier);
   d.trainScores = ScoreSet(*classifier, d.calibration);
   d.testScores = ScoreSet(*classifier, d.test);
-  HostKit::SaveModel(*classifier, dir + "model.xml");
+  const Report::Confusion decisions =
+      Report::ConfusionAtZero(d.testScores, d.test.labels);
+  WarnNearBaseline(decisions, "test set");
+  HostKit::SaveModel(
+      *classifier, dir + "model.xml", HostKit::Intercept(*classifier));
   HostKit::SaveWeights(*classifier, dir + "weights.txt");
-  HostKit::WriteTextAtomically(dir + "test-scores.csv", ScoreCsv(d.testScores));
+  HostKit::WriteTextAtomically(dir + "test-scores.csv",
+                               ScoresCsv(d.test, d.testScores));
   SaveReport(dir + "report.html", DemoReport(*classifier, d));
-
-  std::cout << "selected features: " << d.selection.Count() << " of "
-            << d.calibration.cols << '\n'
-            << "training time:     " << Duration(d.run.seconds) << "\n"
-            << "test set AUC:      "
-            << Fixed(Report::Auc(d.testScores, d.test.labels), 3) << '\n'
-            << "test set accuracy: "
-            << Fixed(Report::SignAccuracy(d.testScores, d.test.labels), 3)
-            << " (sign of the score against the label)\n"
-            << "written to " << o.output
-            << ": model.xml, weights.txt, report.html, training-log.json, "
-               "test-scores.csv, calibration.csv, test.csv\n";
+  if (!out) return kExitOk;
+  *out << "selected features: " << d.selection.Count() << " of "
+       << d.calibration.cols << '\n'
+       << "training time:     " << Duration(d.run.seconds) << "\n"
+       << "test set AUC:      "
+       << Fixed(Report::Auc(d.testScores, d.test.labels), 3) << '\n'
+       << "test set decisions (score above 0: target): "
+       << MetricsText(decisions) << '\n'
+       << "written to " << o.output
+       << ": model.xml, weights.txt, report.html, training-log.json, "
+          "test-scores.csv, calibration.csv, test.csv\n";
   return kExitOk;
 }
 

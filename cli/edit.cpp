@@ -24,6 +24,7 @@ namespace {
 
 struct EditOptions {
   std::string program, model, module;
+  bool quiet = false;
 };
 
 bool HasDisplay() {
@@ -96,18 +97,20 @@ int RunEdit(const EditOptions& o) {
                    "graphical session (DISPLAY and WAYLAND_DISPLAY are not "
                    "set)");
   auto module = HostKit::OpenModule(HostKit::ChooseModulePath(o.module));
-  ClassifierHandle classifier = HostKit::LoadModel(*module, o.model);
+  HostKit::Model model = HostKit::LoadModelDocument(*module, o.model);
+  ClassifierHandle& classifier = model.classifier;
   if (!classifier->CanEdit())
     throw CliError(
         kExitModel,
         "the classifier in " + o.model + " offers no configuration dialog");
   if (!ShowDialog(*classifier, o.program)) {
-    std::cout << "configuration not changed (dialog cancelled or not shown); "
-              << o.model << " is untouched\n";
+    if (!o.quiet)
+      std::cout << "configuration not changed (dialog cancelled or not shown); "
+                << o.model << " is untouched\n";
     return kExitOk;
   }
-  HostKit::SaveModel(*classifier, o.model);
-  std::cout << "configuration saved to " << o.model << '\n';
+  HostKit::SaveModel(*classifier, o.model, model.intercept);
+  if (!o.quiet) std::cout << "configuration saved to " << o.model << '\n';
   return kExitOk;
 }
 
@@ -122,6 +125,7 @@ Command AddEditCommand(CLI::App& korva, const std::string& program) {
       "dialog; saved on OK");
   command->add_option("MODEL", options->model, "classifier document (XML)")
       ->required();
+  AddQuietOption(command, options->quiet);
   AddModuleOption(command, options->module);
   return {command, [options] { return RunEdit(*options); }};
 }

@@ -1,14 +1,18 @@
-// korva evaluate: stratified K-fold cross-validation, or calibration on one
-// set and test on another.
+// korva evaluate: K-fold cross-validation (stratified, by groups, or in
+// contiguous blocks), or calibration on one set and test on another.
 #include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <memory>
+#include <numeric>
+#include <set>
 
 #include "cli/commands.h"
 #include "cli/common.h"
 #include "cli/fold_runner.h"
 #include "cli/fold_summary.h"
+#include "cli/summary.h"
+#include "data/csv_io.h"
 #include "data/data_checks.h"
 #include "data/folds.h"
 #include "korva/hostkit/module_path.h"
@@ -20,17 +24,21 @@ namespace {
 
 struct EvaluateOptions {
   DataSource data;
-  std::string test, report, module;
+  std::string test, report, summary, oofScores, module;
   int folds = 5;
   std::uint64_t seed = 1;
   int jobs = 2;
+  bool blocks = false, ignoreNames = false, quiet = false;
   ParameterOptions parameters;
   CLI::Option* foldsOption = nullptr;
   CLI::Option* seedOption = nullptr;
 };
 
 void AddOptions(CLI::App* command, EvaluateOptions& o) {
-  command->add_option("DATA", o.data.path, "data (.csv or .mat)")->required();
+  command
+      ->add_option(
+          "DATA", o.data.path, "data (.csv or .mat; - reads standard input)")
+      ->required();
   command->add_option(
       "--test", o.test, "test data: train on DATA, test on this");
   o.foldsOption =
@@ -38,14 +46,34 @@ void AddOptions(CLI::App* command, EvaluateOptions& o) {
           ->check(CLI::Range(2, 1000));
   o.seedOption =
       command
-          ->add_option("--seed", o.seed, "seed of the fold split (default 1)")
+          ->add_option(
+              "--seed", o.seed, "seed of the stratified fold split (default 1)")
           ->check(kWholeNumber);
+  command->add_option("--groups",
+                      o.data.groups,
+                      "CSV column of group numbers (runs, sessions): each "
+                      "group stays in one fold; as many folds "
+                      "as groups leaves one group out at a time");
+  command->add_flag("--blocks",
+                    o.blocks,
+                    "contiguous folds in file order instead of shuffled ones");
   command
       ->add_option(
           "--jobs", o.jobs, "folds trained at the same time (default 2)")
       ->check(CLI::Range(1, 64));
   command->add_option("--report", o.report, "HTML report to write");
+  command->add_option(
+      "--summary", o.summary, "JSON summary for scripts to write");
+  command->add_option("--oof-scores",
+                      o.oofScores,
+                      "CSV of every row's out-of-fold score to write");
+  command->add_flag(
+      "--ignore-names",
+      o.ignoreNames,
+      "take the test data's columns by position even when their names differ");
+  AddQuietOption(command, o.quiet);
   o.parameters.Add(command, false);
+  AddLabelOption(command, o.data);
   AddMatOptions(command, o.data);
   AddModuleOption(command, o.module);
 }
@@ -55,92 +83,155 @@ struct Plan {
   std::vector<FoldData> folds;
   std::vector<std::string> names;
   std::string title;
+  std::string scheme;  // "5-fold stratified cross-validation, seed 1"
 };
 
-Plan TestSetPlan(const EvaluateOptions& o, const Dataset& data) {
+Plan TestSetPlan(const EvaluateOptions& o,
+                 const Dataset& data,
+                 std::ostream* out) {
   DataSource testSource = o.data;
   testSource.path = o.test;
+  testSource.groups.clear();
   Dataset test = LoadData(testSource, true);
   if (test.cols != data.cols)
     throw CliError(kExitData,
                    o.test + " has " + std::to_string(test.cols) +
                        " feature columns but " + o.data.path + " has " +
                        std::to_string(data.cols));
+  test = MatchColumns(
+      std::move(test), data.names, o.data.path, o.test, o.ignoreNames, out);
   for (const std::string& warning : Data::LabelWarnings(test, o.test))
     Warn(warning);
-  std::cout << "calibration: " << o.data.path << ": " << DescribeSet(data)
-            << "\ntest:        " << o.test << ": " << DescribeSet(test) << '\n';
+  if (out)
+    *out << "calibration: " << o.data.path << ": " << DescribeSet(data)
+         << "\ntest:        " << o.test << ": " << DescribeSet(test) << '\n';
   Plan plan;
-  plan.folds.push_back({data, std::move(test)});
+  std::vector<int> rows(test.rows);
+  std::iota(rows.begin(), rows.end(), 0);
+  plan.folds.push_back({data, std::move(test), std::move(rows)});
   plan.names.push_back("test set");
   plan.title = "DOZOD: calibration on " + o.data.path + ", test on " + o.test;
+  plan.scheme = "calibration on " + o.data.path + ", test on " + o.test;
   return plan;
 }
 
-Plan CrossValidationPlan(const EvaluateOptions& o, const Dataset& data) {
-  const std::vector<int> fold =
-      Data::StratifiedFolds(data.labels, o.folds, o.seed);
-  if (fold.empty()) {
-    const Data::LabelCounts counts = Data::CountLabels(data);
-    throw CliError(
-        kExitData,
-        "cannot split " + o.data.path + " into " + std::to_string(o.folds) +
-            " stratified folds: each fold needs a row of each "
-            "class, and the set has " +
-            std::to_string(counts.positive) + " rows labelled +1 and " +
-            std::to_string(counts.negative) + " labelled -1");
+// Each row's fold by the scheme the options choose; refused when the data
+// cannot be split so.
+std::vector<int> AssignFolds(const EvaluateOptions& o,
+                             const Dataset& data,
+                             std::string& scheme) {
+  const std::string k = std::to_string(o.folds);
+  std::vector<int> fold;
+  if (!o.data.groups.empty()) {
+    fold = Data::GroupFolds(data.groups, o.folds);
+    scheme =
+        k + "-fold cross-validation by the groups in column " + o.data.groups;
+    if (fold.empty())
+      throw CliError(kExitData,
+                     "cannot split " + o.data.path + " into " + k +
+                         " folds of whole groups: column " + o.data.groups +
+                         " holds fewer groups");
+    if (*std::max_element(fold.begin(), fold.end()) + 1 == o.folds &&
+        std::set<double>(data.groups.begin(), data.groups.end()).size() ==
+            static_cast<size_t>(o.folds))
+      scheme += " (leave one group out)";
+  } else if (o.blocks) {
+    fold = Data::BlockFolds(data.rows, o.folds);
+    scheme = k + " contiguous blocks in file order";
+    if (fold.empty())
+      throw CliError(kExitData,
+                     "cannot split " + o.data.path + " into " + k + " blocks");
+  } else {
+    fold = Data::StratifiedFolds(data.labels, o.folds, o.seed);
+    scheme =
+        k + "-fold stratified cross-validation, seed " + std::to_string(o.seed);
+    if (fold.empty()) {
+      const Data::LabelCounts counts = Data::CountLabels(data);
+      throw CliError(kExitData,
+                     "cannot split " + o.data.path + " into " + k +
+                         " stratified folds: each fold needs a row of each "
+                         "class, and the set has " +
+                         std::to_string(counts.positive) +
+                         " rows labelled +1 and " +
+                         std::to_string(counts.negative) + " labelled -1");
+    }
   }
+  return fold;
+}
+
+Plan CrossValidationPlan(const EvaluateOptions& o,
+                         const Dataset& data,
+                         std::ostream* out) {
   Plan plan;
+  const std::vector<int> fold = AssignFolds(o, data, plan.scheme);
   for (int k = 0; k < o.folds; ++k) {
+    std::vector<int> rows;
+    for (int r = 0; r < data.rows; ++r)
+      if (fold[r] == k) rows.push_back(r);
     plan.folds.push_back({Data::SubsetByFold(data, fold, k, false),
-                          Data::SubsetByFold(data, fold, k, true)});
+                          Data::SubsetByFold(data, fold, k, true),
+                          std::move(rows)});
     plan.names.push_back("fold " + std::to_string(k + 1));
   }
-  std::cout << o.data.path << ": " << DescribeSet(data) << '\n'
-            << o.folds << "-fold stratified cross-validation, seed " << o.seed
-            << '\n';
-  plan.title = "DOZOD: " + std::to_string(o.folds) +
-               "-fold cross-validation on " + o.data.path;
+  if (out)
+    *out << o.data.path << ": " << DescribeSet(data) << '\n'
+         << plan.scheme << '\n';
+  plan.title = "DOZOD: " + plan.scheme + " on " + o.data.path;
   return plan;
 }
 
-void PrintFoldTable(const Plan& plan, const std::vector<FoldResult>& results) {
-  std::printf("%-12s %6s %6s %9s %7s %9s %10s\n",
-              "",
-              "train",
-              "test",
-              "selected",
-              "AUC",
-              "accuracy",
-              "time (ms)");
+void PrintFoldTable(std::ostream& out,
+                    const Plan& plan,
+                    const std::vector<FoldResult>& results) {
+  char line[256];
+  std::snprintf(line,
+                sizeof(line),
+                "%-12s %6s %6s %9s %7s %9s %9s %10s\n",
+                "",
+                "train",
+                "test",
+                "selected",
+                "AUC",
+                "accuracy",
+                "balanced",
+                "time (ms)");
+  out << line;
   for (size_t k = 0; k < results.size(); ++k) {
     const FoldResult& r = results[k];
     const FoldData& fold = plan.folds[k];
     if (!r.Succeeded()) {
-      std::printf("%-12s %6d %6d  failed: %s\n",
+      std::snprintf(line,
+                    sizeof(line),
+                    "%-12s %6d %6d  failed: ",
+                    plan.names[k].c_str(),
+                    fold.train.rows,
+                    fold.test.rows);
+      out << line << r.failure << '\n';
+      continue;
+    }
+    const Report::Confusion c =
+        Report::ConfusionAtZero(r.scores, fold.test.labels);
+    std::snprintf(line,
+                  sizeof(line),
+                  "%-12s %6d %6d %9d %7s %9s %9s %10s\n",
                   plan.names[k].c_str(),
                   fold.train.rows,
                   fold.test.rows,
-                  r.failure.c_str());
-      continue;
-    }
-    std::printf(
-        "%-12s %6d %6d %9d %7s %9s %10s\n",
-        plan.names[k].c_str(),
-        fold.train.rows,
-        fold.test.rows,
-        r.SelectedCount(),
-        Fixed(Report::Auc(r.scores, fold.test.labels), 3).c_str(),
-        Fixed(Report::SignAccuracy(r.scores, fold.test.labels), 3).c_str(),
-        Fixed(r.seconds * 1000.0, 1).c_str());
+                  r.SelectedCount(),
+                  Fixed(Report::Auc(r.scores, fold.test.labels), 3).c_str(),
+                  Fixed(c.Accuracy(), 3).c_str(),
+                  Fixed(c.BalancedAccuracy(), 3).c_str(),
+                  Fixed(r.seconds * 1000.0, 1).c_str());
+    out << line;
   }
-  std::fflush(stdout);
+  out << std::flush;
 }
 
 std::string OverallText(const FoldSummary& s) {
   return "AUC " + Fixed(s.meanAuc, 3) + " +/- " + Fixed(s.aucSpread, 3) +
          " (pooled " + Fixed(s.pooledAuc, 3) + "), accuracy " +
-         Fixed(s.meanAccuracy, 3);
+         Fixed(s.meanAccuracy, 3) +
+         "; pooled decisions: " + MetricsText(s.pooled);
 }
 
 Report::ReportContent EvaluationReport(const EvaluateOptions& o,
@@ -148,26 +239,29 @@ Report::ReportContent EvaluationReport(const EvaluateOptions& o,
                                        const std::string& classifier,
                                        const Plan& plan,
                                        const std::vector<FoldResult>& results,
-                                       const FoldSummary& s) {
+                                       const FoldSummary& s,
+                                       const Json& provenance) {
   Report::ReportContent content;
   content.title = plan.title;
   content.facts.push_back({"data", o.data.path + ": " + DescribeSet(data)});
   if (!o.test.empty())
     content.facts.push_back(
         {"test data", o.test + ": " + DescribeSet(plan.folds[0].test)});
+  content.facts.push_back({"scheme", plan.scheme});
   content.facts.push_back({"classifier", classifier});
   for (size_t k = 0; k < results.size(); ++k) {
-    content.facts.push_back({plan.names[k],
-                             "AUC " + Fixed(s.aucs[k], 3) + ", accuracy " +
-                                 Fixed(s.accuracies[k], 3) + ", " +
-                                 std::to_string(results[k].SelectedCount()) +
-                                 " features, " + Fixed(results[k].seconds, 2) +
-                                 " s"});
+    content.facts.push_back(
+        {plan.names[k],
+         "AUC " + Fixed(s.aucs[k], 3) + ", " + MetricsText(s.decisions[k]) +
+             ", " + std::to_string(results[k].SelectedCount()) + " features, " +
+             Fixed(results[k].seconds, 2) + " s"});
     content.rocs.push_back(
         {plan.names[k], results[k].scores, plan.folds[k].test.labels});
   }
   const bool several = results.size() > 1;
   if (several) content.facts.push_back({"overall", OverallText(s)});
+  for (const auto& fact : ProvenanceFacts(provenance))
+    content.facts.push_back(fact);
   content.scores = s.pooledScores;
   content.labels = s.pooledLabels;
   content.scoresCaption = several ? "Out-of-fold scores of every fold together."
@@ -186,33 +280,94 @@ Report::ReportContent EvaluationReport(const EvaluateOptions& o,
   return content;
 }
 
+// row,fold,label,score for every test row, in file order.
+std::string OutOfFoldCsv(const Plan& plan,
+                         const std::vector<FoldResult>& results) {
+  std::vector<std::string> lines;
+  for (size_t k = 0; k < results.size(); ++k)
+    for (size_t i = 0; i < plan.folds[k].testRows.size(); ++i) {
+      const int row = plan.folds[k].testRows[i];
+      if (lines.size() <= static_cast<size_t>(row)) lines.resize(row + 1);
+      lines[row] = std::to_string(row + 1) + "," + std::to_string(k + 1) + "," +
+                   Data::FormatDouble(plan.folds[k].test.labels[i]) + "," +
+                   Data::FormatDouble(results[k].scores[i]);
+    }
+  std::string csv = "row,fold,label,score\n";
+  for (const std::string& line : lines)
+    if (!line.empty()) csv += line + "\n";
+  return csv;
+}
+
+Json Summary(const EvaluateOptions& o,
+             ClassifierBase& classifier,
+             const Dataset& data,
+             const Plan& plan,
+             const std::vector<FoldResult>& results,
+             const FoldSummary& s,
+             const Json& provenance) {
+  Json folds = Json::array();
+  for (size_t k = 0; k < results.size(); ++k)
+    folds.push_back(
+        {{"name", plan.names[k]},
+         {"train_rows", plan.folds[k].train.rows},
+         {"test_rows", plan.folds[k].test.rows},
+         {"selected", results[k].SelectedCount()},
+         {"seconds", results[k].seconds},
+         {"metrics",
+          MetricsJson(results[k].scores, plan.folds[k].test.labels)}});
+  Json summary = {{"command", "evaluate"},
+                  {"provenance", provenance},
+                  {"parameters", ParametersJson(classifier)},
+                  {"data", DataJson(o.data.path, data)},
+                  {"scheme", plan.scheme},
+                  {"folds", folds},
+                  {"overall",
+                   {{"mean_auc", s.meanAuc},
+                    {"auc_spread", s.aucSpread},
+                    {"mean_accuracy", s.meanAccuracy},
+                    {"pooled", MetricsJson(s.pooledScores, s.pooledLabels)}}}};
+  return summary;
+}
+
 int RunEvaluate(const EvaluateOptions& o) {
-  if (!o.test.empty() && (o.foldsOption->count() || o.seedOption->count()))
+  if (!o.test.empty() && (o.foldsOption->count() || o.seedOption->count() ||
+                          o.blocks || !o.data.groups.empty()))
     throw CliError(kExitUsage,
-                   "--folds and --seed split DATA for cross-validation; with "
-                   "--test the model is trained on all of DATA");
-  CheckDistinctFiles({{"DATA", o.data.path, false},
-                      {"--test", o.test, false},
-                      {"--report", o.report, true}});
-  if (!o.report.empty()) HostKit::CheckWritable(o.report);
+                   "--folds, --seed, --groups and --blocks split DATA for "
+                   "cross-validation; with --test the model is "
+                   "trained on all of DATA");
+  if (o.blocks && !o.data.groups.empty())
+    throw CliError(kExitUsage,
+                   "--blocks and --groups are two fold schemes: give one");
+  const std::vector<CommandFile> files = {{"DATA", o.data.path, false},
+                                          {"--test", o.test, false},
+                                          {"--report", o.report, true},
+                                          {"--summary", o.summary, true},
+                                          {"--oof-scores", o.oofScores, true}};
+  CheckDistinctFiles(files);
+  for (const CommandFile& file : files)
+    if (file.output && !file.path.empty()) HostKit::CheckWritable(file.path);
   const Dataset data = LoadData(o.data, true);
   CheckTrainingSet(data, o.data.path);
   const HostKit::SettingsChange parameters = o.parameters.Get();
-  auto module = HostKit::OpenModule(HostKit::ChooseModulePath(o.module));
+  const std::string modulePath = HostKit::ChooseModulePath(o.module);
+  auto module = HostKit::OpenModule(modulePath);
   // Settings are checked on a throwaway object, so that a refused range is
   // reported before any work starts; the same object names the classifier.
   ClassifierHandle shown = HostKit::NewClassifier(*module);
   HostKit::ApplySettings(*shown, parameters);
 
-  const Plan plan =
-      o.test.empty() ? CrossValidationPlan(o, data) : TestSetPlan(o, data);
+  std::ostream* out =
+      MessageStream(o.quiet, {o.report, o.summary, o.oofScores});
+  const Plan plan = o.test.empty() ? CrossValidationPlan(o, data, out)
+                                   : TestSetPlan(o, data, out);
   const std::string classifier = ShortInfo(*shown);
-  std::cout << classifier << '\n' << std::flush;
+  if (out) *out << classifier << '\n' << std::flush;
 
   const int jobs = std::max(1, std::min<int>(o.jobs, plan.folds.size()));
   const std::vector<FoldResult> results =
       RunFolds(*module, parameters, plan.folds, jobs);
-  PrintFoldTable(plan, results);
+  if (out) PrintFoldTable(*out, plan, results);
   for (size_t k = 0; k < results.size(); ++k)
     if (!results[k].Succeeded())
       throw CliError(
@@ -220,15 +375,31 @@ int RunEvaluate(const EvaluateOptions& o) {
           plan.names[k] + ": " + results[k].failure);
 
   const FoldSummary s = SummarizeFolds(plan.folds, results, data.cols);
-  if (results.size() > 1)
-    std::cout << "overall: " << OverallText(s) << ", "
-              << Fixed(s.meanSelected, 1)
-              << " features selected on average, training time "
-              << Duration(s.seconds) << " in all\n";
+  if (out && results.size() > 1)
+    *out << "overall: " << OverallText(s) << ", " << Fixed(s.meanSelected, 1)
+         << " features selected on average, training time "
+         << Duration(s.seconds) << " in all\n";
+  WarnNearBaseline(s.pooled,
+                   results.size() > 1 ? "out-of-fold scores" : "test set");
+  const Json provenance =
+      Provenance(files,
+                 modulePath,
+                 *shown,
+                 o.test.empty() && !o.blocks && o.data.groups.empty()
+                     ? std::optional<std::uint64_t>(o.seed)
+                     : std::nullopt);
+  if (!o.oofScores.empty())
+    HostKit::WriteTextAtomically(o.oofScores, OutOfFoldCsv(plan, results));
+  if (!o.summary.empty())
+    HostKit::WriteTextAtomically(
+        o.summary,
+        JsonText(Summary(o, *shown, data, plan, results, s, provenance)));
   if (!o.report.empty()) {
-    SaveReport(o.report,
-               EvaluationReport(o, data, classifier, plan, results, s));
-    std::cout << "report written to " << o.report << '\n';
+    SaveReport(
+        o.report,
+        EvaluationReport(o, data, classifier, plan, results, s, provenance));
+    if (out && o.report != "-")
+      *out << "report written to " << o.report << '\n';
   }
   return kExitOk;
 }
@@ -237,10 +408,9 @@ int RunEvaluate(const EvaluateOptions& o) {
 
 Command AddEvaluateCommand(CLI::App& korva) {
   auto options = std::make_shared<EvaluateOptions>();
-  CLI::App* command =
-      korva.add_subcommand("evaluate",
-                           "stratified K-fold cross-validation, or calibration "
-                           "on DATA and test on --test");
+  CLI::App* command = korva.add_subcommand(
+      "evaluate",
+      "K-fold cross-validation, or calibration on DATA and test on --test");
   AddOptions(command, *options);
   return {command, [options] { return RunEvaluate(*options); }};
 }

@@ -36,6 +36,7 @@ FoldResult RunFold(const Module& module,
 struct FoldData {
   Data::Dataset train;
   Data::Dataset test;
+  std::vector<int> testRows;  // the test rows' places in their file, from 0
 };
 
 // Runs every fold, at most `jobs` at the same time. With more than one job

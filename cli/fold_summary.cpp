@@ -15,7 +15,8 @@ FoldSummary SummarizeFolds(const std::vector<FoldData>& folds,
   for (size_t k = 0; k < results.size(); ++k) {
     const std::vector<double>& labels = folds[k].test.labels;
     s.aucs.push_back(Report::Auc(results[k].scores, labels));
-    s.accuracies.push_back(Report::SignAccuracy(results[k].scores, labels));
+    s.decisions.push_back(Report::ConfusionAtZero(results[k].scores, labels));
+    s.accuracies.push_back(s.decisions.back().Accuracy());
     s.pooledScores.insert(s.pooledScores.end(),
                           results[k].scores.begin(),
                           results[k].scores.end());
@@ -30,6 +31,7 @@ FoldSummary SummarizeFolds(const std::vector<FoldData>& folds,
   s.meanAccuracy =
       std::accumulate(s.accuracies.begin(), s.accuracies.end(), 0.0) / n;
   s.pooledAuc = Report::Auc(s.pooledScores, s.pooledLabels);
+  s.pooled = Report::ConfusionAtZero(s.pooledScores, s.pooledLabels);
   s.meanSelected = selected / n;
 
   s.meanWeights.assign(features, 0.0);

@@ -4,13 +4,16 @@
 #include <vector>
 
 #include "cli/fold_runner.h"
+#include "report/metrics.h"
 
 namespace Korva::Cli {
 
 // What the folds of an evaluation give together.
 struct FoldSummary {
-  std::vector<double> aucs;        // per fold, on its test rows
-  std::vector<double> accuracies;  // per fold, sign of the score
+  std::vector<double> aucs;                  // per fold, on its test rows
+  std::vector<double> accuracies;            // per fold, sign of the score
+  std::vector<Report::Confusion> decisions;  // per fold, at threshold 0
+  Report::Confusion pooled;                  // of every fold together
   double meanAuc = 0.0;
   double aucSpread = 0.0;  // sample standard deviation of the fold AUCs
   double meanAccuracy = 0.0;

@@ -20,6 +20,7 @@ namespace {
 struct GenerateOptions {
   Data::GeneratorOptions generator;
   std::string output;
+  bool quiet = false;
 };
 
 void AddOptions(CLI::App* command, GenerateOptions& o) {
@@ -38,8 +39,10 @@ void AddOptions(CLI::App* command, GenerateOptions& o) {
   command->add_option("--target-ratio",
                       o.generator.targetRatio,
                       "share of target epochs (default 1/6)");
-  command->add_option(
-      "--output", o.output, "CSV file to write (default: standard output)");
+  command->add_option("--output",
+                      o.output,
+                      "CSV file to write (default, or -: standard output)");
+  AddQuietOption(command, o.quiet);
 }
 
 int RunGenerate(const GenerateOptions& o) {
@@ -58,6 +61,7 @@ int RunGenerate(const GenerateOptions& o) {
           HostKit::ErrorKind::kOutput,
           "cannot write " + o.output + ": " + std::strerror(errno));
   });
+  if (o.quiet) return kExitOk;
   const Data::LabelCounts counts = Data::CountLabels(data);
   std::cout << "wrote " << data.rows << " epochs (" << counts.positive
             << " targets) x " << data.cols << " features ("

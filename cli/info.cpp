@@ -15,6 +15,7 @@ namespace {
 
 struct InfoOptions {
   std::string model, module;
+  bool quiet = false;
 };
 
 void PrintSelectionByName(ClassifierBase& classifier) {
@@ -35,18 +36,25 @@ void PrintSelectionByName(ClassifierBase& classifier) {
 int RunInfo(const InfoOptions& o) {
   auto module = HostKit::OpenModule(HostKit::ChooseModulePath(o.module));
   std::vector<std::string> warnings;
-  ClassifierHandle classifier = HostKit::LoadModel(*module, o.model, &warnings);
+  HostKit::Model model =
+      HostKit::LoadModelDocument(*module, o.model, &warnings);
   for (const std::string& warning : warnings) Warn(warning);
+  if (o.quiet) return kExitOk;
+  ClassifierBase& classifier = *model.classifier;
   std::ostringstream shortInfo, trainingInfo;
-  classifier->GetShortInfo(shortInfo);
-  classifier->GetTrainingInfo(trainingInfo);
+  classifier.GetShortInfo(shortInfo);
+  classifier.GetTrainingInfo(trainingInfo);
   std::cout << "model: " << o.model << '\n'
             << shortInfo.str() << '\n'
             << trainingInfo.str();
   if (!trainingInfo.str().empty() && trainingInfo.str().back() != '\n')
     std::cout << '\n';
-  PrintSelectionByName(*classifier);
-  std::cout << "note: " << kInterceptNote << '\n';
+  PrintSelectionByName(classifier);
+  if (model.intercept)
+    std::cout << "intercept: " << Data::FormatDouble(*model.intercept)
+              << " (kept by korva in the document; scores add it)\n";
+  else
+    std::cout << "note: " << kInterceptNote << '\n';
   return kExitOk;
 }
 
@@ -58,6 +66,7 @@ Command AddInfoCommand(CLI::App& korva) {
       "info", "show the short and training reports of a saved classifier");
   command->add_option("MODEL", options->model, "classifier document (XML)")
       ->required();
+  AddQuietOption(command, options->quiet);
   AddModuleOption(command, options->module);
   return {command, [options] { return RunInfo(*options); }};
 }

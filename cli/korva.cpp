@@ -7,6 +7,7 @@
 
 #include "cli/commands.h"
 #include "cli/exit_status.h"
+#include "cli/summary.h"
 
 namespace Korva::Cli {
 
@@ -15,6 +16,8 @@ int RunKorva(int argc, char** argv) {
       "korva: trains, evaluates and applies the DOZOD stepwise "
       "linear discriminant classifier (module ZEZODOvo64.kvc)"};
   app.require_subcommand(1);
+  app.set_version_flag("--version", std::string("korva ") + kVersion);
+  SetCommandLine(argc, argv);
   app.footer(
       "Exit status: 0 success, 2 bad command line or parameter, 3 bad input "
       "data, 4 module cannot be loaded, 5 unusable model document, 6 training "

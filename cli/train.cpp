@@ -4,116 +4,192 @@
 
 #include "cli/commands.h"
 #include "cli/common.h"
+#include "cli/summary.h"
 #include "cli/training_log.h"
+#include "data/csv_io.h"
 #include "korva/hostkit/document.h"
 #include "korva/hostkit/module_path.h"
 #include "korva/hostkit/output_file.h"
-#include "report/metrics.h"
 
 namespace Korva::Cli {
 namespace {
 
 struct TrainOptions {
   DataSource data;
-  std::string model, weights, logJson, report, module;
+  std::string model, weights, weightsCsv, logJson, report, summary, module;
   ParameterOptions parameters;
   bool quiet = false;
 };
 
 void AddOptions(CLI::App* command, TrainOptions& o) {
-  command->add_option("DATA", o.data.path, "training data (.csv or .mat)")
+  command
+      ->add_option("DATA",
+                   o.data.path,
+                   "training data (.csv or .mat; - reads standard input)")
       ->required();
   command->add_option("--model", o.model, "classifier document to write (XML)")
       ->required();
-  command->add_option("--weights", o.weights, "weight file to write");
+  command->add_option(
+      "--weights", o.weights, "weight file to write (the module's format)");
+  command->add_option(
+      "--weights-csv",
+      o.weightsCsv,
+      "weights by feature name to write (CSV, the intercept last)");
   command->add_option(
       "--log-json", o.logJson, "JSON log of the training to write");
   command->add_option("--report", o.report, "HTML report to write");
-  command->add_flag("--quiet",
-                    o.quiet,
-                    "print nothing on standard output (warnings and "
-                    "errors still go to standard error)");
+  command->add_option(
+      "--summary", o.summary, "JSON summary for scripts to write");
+  AddQuietOption(command, o.quiet);
   o.parameters.Add(command, false);
+  AddLabelOption(command, o.data);
   AddMatOptions(command, o.data);
   AddModuleOption(command, o.module);
 }
 
+// What a training gave, for the outputs.
+struct Trained {
+  HostKit::TrainingRun run;
+  HostKit::Selection selection;
+  std::vector<HostKit::Step> steps;
+  double intercept = 0.0;
+  std::vector<double> scores;
+  Report::Confusion confusion;
+};
+
 Report::ReportContent TrainingReport(ClassifierBase& classifier,
                                      const TrainOptions& o,
                                      const Dataset& data,
-                                     const HostKit::TrainingRun& run,
-                                     const HostKit::Selection& selection,
-                                     const std::vector<double>& scores) {
+                                     const Trained& t,
+                                     const Json& provenance) {
   Report::ReportContent content;
   content.title = "DOZOD training on " + o.data.path;
   content.facts = {
       {"data", o.data.path + ": " + DescribeSet(data)},
       {"classifier", ShortInfo(classifier)},
       {"selected features",
-       std::to_string(selection.Count()) + " of " + std::to_string(data.cols)},
-      {"training set AUC", Fixed(Report::Auc(scores, data.labels), 3)},
-      {"training set accuracy",
-       Fixed(Report::SignAccuracy(scores, data.labels), 3)},
-      {"training time", Duration(run.seconds)},
+       std::to_string(t.selection.Count()) + " of " +
+           std::to_string(data.cols)},
+      {"training set AUC", Fixed(Report::Auc(t.scores, data.labels), 3)},
+      {"training set decisions", MetricsText(t.confusion)},
+      {"training time", Duration(t.run.seconds)},
   };
-  content.rocs = {{"training set", scores, data.labels}};
-  content.scores = scores;
+  for (const auto& fact : ProvenanceFacts(provenance))
+    content.facts.push_back(fact);
+  content.rocs = {{"training set", t.scores, data.labels}};
+  content.scores = t.scores;
   content.labels = data.labels;
   content.scoresCaption =
-      "Scores of the training set itself: they look better than scores of "
-      "new data would.";
-  FillWeights(content, data.names, selection);
+      "Scores of the training set itself: they look better than scores of new "
+      "data would.";
+  FillWeights(content, data.names, t.selection);
   return content;
 }
 
+// name,weight per feature, then the intercept on its own row.
+std::string WeightsCsv(const Dataset& data, const Trained& t) {
+  std::string csv = "name,weight\n";
+  for (int i = 0; i < t.selection.features; ++i) {
+    const std::string name =
+        i < static_cast<int>(data.names.size()) ? data.names[i] : "";
+    csv += Data::CsvField(name.empty() ? "#" + std::to_string(i + 1) : name) +
+           "," + Data::FormatDouble(t.selection.weights[i]) + "\n";
+  }
+  return csv + "(intercept)," + Data::FormatDouble(t.intercept) + "\n";
+}
+
+Json Summary(ClassifierBase& classifier,
+             const TrainOptions& o,
+             const Dataset& data,
+             const Trained& t,
+             const Json& provenance) {
+  return {{"command", "train"},
+          {"provenance", provenance},
+          {"parameters", ParametersJson(classifier)},
+          {"data", DataJson(o.data.path, data)},
+          {"training_seconds", t.run.seconds},
+          {"metrics", {{"training_set", MetricsJson(t.scores, data.labels)}}},
+          {"intercept", t.intercept},
+          {"selection", SelectionJson(t.selection, data.names, t.steps)},
+          {"steps", StepsJson(t.steps, data.names)}};
+}
+
+void PrintResult(std::ostream& out,
+                 const TrainOptions& o,
+                 const Dataset& data,
+                 const Trained& t) {
+  out << "selected " << t.selection.Count() << " of " << data.cols
+      << " features in " << Duration(t.run.seconds) << "\n"
+      << "training set: AUC " << Fixed(Report::Auc(t.scores, data.labels), 3)
+      << ", " << MetricsText(t.confusion)
+      << " (scores of the training data itself)\n";
+  for (const auto& [what, path] : {std::pair{"model", o.model},
+                                   {"weights", o.weights},
+                                   {"weights by name", o.weightsCsv},
+                                   {"log", o.logJson},
+                                   {"report", o.report},
+                                   {"summary", o.summary}})
+    if (!path.empty() && path != "-")
+      out << what << " written to " << path << '\n';
+}
+
 int RunTrain(const TrainOptions& o) {
-  CheckDistinctFiles({{"DATA", o.data.path, false},
-                      {"--model", o.model, true},
-                      {"--weights", o.weights, true},
-                      {"--log-json", o.logJson, true},
-                      {"--report", o.report, true}});
-  for (const std::string* output :
-       {&o.model, &o.weights, &o.logJson, &o.report})
-    if (!output->empty()) HostKit::CheckWritable(*output);
+  const std::vector<CommandFile> files = {{"DATA", o.data.path, false},
+                                          {"--model", o.model, true},
+                                          {"--weights", o.weights, true},
+                                          {"--weights-csv", o.weightsCsv, true},
+                                          {"--log-json", o.logJson, true},
+                                          {"--report", o.report, true},
+                                          {"--summary", o.summary, true}};
+  CheckDistinctFiles(files);
+  for (const CommandFile& file : files)
+    if (file.output && !file.path.empty()) HostKit::CheckWritable(file.path);
   const Dataset data = LoadData(o.data, true);
   CheckTrainingSet(data, o.data.path);
-  auto module = HostKit::OpenModule(HostKit::ChooseModulePath(o.module));
+  const std::string modulePath = HostKit::ChooseModulePath(o.module);
+  auto module = HostKit::OpenModule(modulePath);
   ClassifierHandle classifier = HostKit::NewClassifier(*module);
   HostKit::ApplySettings(*classifier, o.parameters.Get());
 
-  std::ostream* out = o.quiet ? nullptr : &std::cout;
+  std::ostream* out = MessageStream(
+      o.quiet,
+      {o.model, o.weights, o.weightsCsv, o.logJson, o.report, o.summary});
   if (out)
     *out << "training on " << o.data.path << ": " << DescribeSet(data) << '\n'
          << ShortInfo(*classifier) << '\n';
-  const HostKit::TrainingRun run = TrainOn(*classifier, data, out);
+  Trained t;
+  t.run = TrainOn(*classifier, data, out);
   if (!o.logJson.empty())
     HostKit::WriteTextAtomically(o.logJson,
-                                 JsonText(TrainingLog(*classifier, run)));
-  if (!run.Succeeded()) throw HostKit::TrainingError(run, "no model written");
+                                 JsonText(TrainingLog(*classifier, t.run)));
+  if (!t.run.Succeeded())
+    throw HostKit::TrainingError(t.run, "no model written");
 
-  const HostKit::Selection selection = HostKit::ReadSelection(*classifier);
-  if (selection.Count() == 0)
+  t.selection = HostKit::ReadSelection(*classifier);
+  const int maxIter = HostKit::ReadSettings(*classifier).maxIter;
+  t.steps = HostKit::TrainingSteps(t.run, maxIter);
+  if (t.selection.Count() == 0)
     Warn("no feature was selected, so the model cannot classify; " +
-         std::string(HostKit::ReadSettings(*classifier).maxIter == 0
+         std::string(maxIter == 0
                          ? "--max-iter 0 allows no change of the selection"
                          : "a larger --p-enter lets features in more easily"));
-  const std::vector<double> scores = ScoreSet(*classifier, data);
+  t.intercept = HostKit::Intercept(*classifier);
+  t.scores = ScoreSet(*classifier, data);
+  t.confusion = Report::ConfusionAtZero(t.scores, data.labels);
+  WarnNearBaseline(t.confusion, "training set");
+  const Json provenance =
+      Provenance(files, modulePath, *classifier, std::nullopt);
 
-  HostKit::SaveModel(*classifier, o.model);
+  HostKit::SaveModel(*classifier, o.model, t.intercept);
   if (!o.weights.empty()) HostKit::SaveWeights(*classifier, o.weights);
+  if (!o.weightsCsv.empty())
+    HostKit::WriteTextAtomically(o.weightsCsv, WeightsCsv(data, t));
   if (!o.report.empty())
-    SaveReport(o.report,
-               TrainingReport(*classifier, o, data, run, selection, scores));
-  if (!out) return kExitOk;
-  *out << "selected " << selection.Count() << " of " << data.cols
-       << " features in " << Duration(run.seconds) << "\n"
-       << "training set: AUC " << Fixed(Report::Auc(scores, data.labels), 3)
-       << ", accuracy " << Fixed(Report::SignAccuracy(scores, data.labels), 3)
-       << " (scores of the training data itself)\n"
-       << "model written to " << o.model << '\n';
-  if (!o.weights.empty()) *out << "weights written to " << o.weights << '\n';
-  if (!o.logJson.empty()) *out << "log written to " << o.logJson << '\n';
-  if (!o.report.empty()) *out << "report written to " << o.report << '\n';
+    SaveReport(o.report, TrainingReport(*classifier, o, data, t, provenance));
+  if (!o.summary.empty())
+    HostKit::WriteTextAtomically(
+        o.summary, JsonText(Summary(*classifier, o, data, t, provenance)));
+  if (out) PrintResult(*out, o, data, t);
   return kExitOk;
 }
 

@@ -20,10 +20,4 @@ nlohmann::ordered_json TrainingLog(ClassifierBase& classifier,
   return log;
 }
 
-std::string JsonText(const nlohmann::ordered_json& json) {
-  return json.dump(
-             2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) +
-         "\n";
-}
-
 }  // namespace Korva::Cli

@@ -15,9 +15,6 @@ namespace Korva::Cli {
 nlohmann::ordered_json TrainingLog(ClassifierBase& classifier,
                                    const HostKit::TrainingRun& run);
 
-// Serialises JSON; bytes that are not UTF-8 become U+FFFD.
-std::string JsonText(const nlohmann::ordered_json& json);
-
 }  // namespace Korva::Cli
 
 #endif  // KORVA_CLI_TRAINING_LOG_H_

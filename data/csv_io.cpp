@@ -102,6 +102,10 @@ std::vector<std::string> SplitHeader(std::string_view line,
 struct Layout {
   int fields = 0;        // columns in every row
   int labelColumn = -1;  // 0-based, -1 when there is none
+  int groupColumn = -1;  // 0-based, -1 when there is none
+  int Features() const {
+    return fields - (labelColumn >= 0 ? 1 : 0) - (groupColumn >= 0 ? 1 : 0);
+  }
   std::vector<std::string> headers;
 };
 
@@ -109,6 +113,7 @@ struct Layout {
 struct Chunk {
   std::vector<double> X;
   std::vector<double> labels;
+  std::vector<double> groups;
   int rows = 0;
   bool failed = false;
   size_t errorLineInChunk = 0;  // 0-based, counted from the chunk's start
@@ -153,7 +158,7 @@ void ParseChunk(const char* begin,
                 const char* reserveEnd,
                 const Layout& layout,
                 Chunk& chunk) {
-  const int cols = layout.fields - (layout.labelColumn >= 0 ? 1 : 0);
+  const int cols = layout.Features();
   const size_t estimate =
       static_cast<size_t>(std::count(begin, reserveEnd, '\n')) + 1;
   chunk.X.reserve(estimate * cols);
@@ -200,6 +205,8 @@ void ParseChunk(const char* begin,
       }
       if (field == layout.labelColumn)
         chunk.labels.push_back(value);
+      else if (field == layout.groupColumn)
+        chunk.groups.push_back(value);
       else
         chunk.X.push_back(value);
       ++field;
@@ -316,11 +323,20 @@ Dataset ParseCsv(std::string_view text,
                       std::to_string(layout.labelColumn + 1) + ")");
     layout.labelColumn = c;
   }
+  if (!options.groupColumn.empty()) {
+    const auto at = std::find(
+        layout.headers.begin(), layout.headers.end(), options.groupColumn);
+    if (at == layout.headers.end() ||
+        at - layout.headers.begin() == layout.labelColumn)
+      throw DataError(Where(fileName, headerLine) + ": no column \"" +
+                      options.groupColumn + "\" for the groups");
+    layout.groupColumn = static_cast<int>(at - layout.headers.begin());
+  }
   if (layout.labelColumn < 0 && options.requireLabels)
     throw DataError(Where(fileName, headerLine) +
                     ": no label column (a column headed \"label\" with +1 "
                     "or -1 per row)");
-  const int cols = layout.fields - (layout.labelColumn >= 0 ? 1 : 0);
+  const int cols = layout.Features();
   if (cols == 0)
     throw DataError(Where(fileName, headerLine) +
                     ": no feature column (the header holds only the label)");
@@ -370,7 +386,8 @@ Dataset ParseCsv(std::string_view text,
   data.cols = cols;
   data.hasLabels = layout.labelColumn >= 0;
   for (int c = 0; c < layout.fields; ++c)
-    if (c != layout.labelColumn) data.names.push_back(layout.headers[c]);
+    if (c != layout.labelColumn && c != layout.groupColumn)
+      data.names.push_back(layout.headers[c]);
   size_t total = 0;
   for (const Chunk& c : chunks) total += c.rows;
   if (total == 0) throw DataError(fileName + ": no data rows after the header");
@@ -379,17 +396,22 @@ Dataset ParseCsv(std::string_view text,
   data.rows = static_cast<int>(total);
   data.X = std::move(chunks[0].X);
   data.labels = std::move(chunks[0].labels);
+  data.groups = std::move(chunks[0].groups);
   for (int t = 1; t < threads; ++t) {
     data.X.insert(data.X.end(), chunks[t].X.begin(), chunks[t].X.end());
     data.labels.insert(
         data.labels.end(), chunks[t].labels.begin(), chunks[t].labels.end());
+    data.groups.insert(
+        data.groups.end(), chunks[t].groups.begin(), chunks[t].groups.end());
     chunks[t] = Chunk{};
   }
   return data;
 }
 
-Dataset ReadCsv(const std::string& path, const CsvOptions& options) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+Dataset ReadCsv(const std::string& file, const CsvOptions& options) {
+  const std::string path = file == "-" ? "standard input" : file;
+  const int fd = file == "-" ? ::dup(STDIN_FILENO)
+                             : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) throw DataError(path + ": cannot open: " + std::strerror(errno));
   struct stat info {};
   if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
@@ -432,8 +454,6 @@ std::string FormatDouble(double value) {
   return std::string(buffer, ec == std::errc() ? end : buffer);
 }
 
-namespace {
-
 std::string CsvField(const std::string& name) {
   const bool plain =
       name.find_first_of(",\"\r\n") == std::string::npos &&
@@ -446,8 +466,6 @@ std::string CsvField(const std::string& name) {
   }
   return quoted + "\"";
 }
-
-}  // namespace
 
 void WriteCsv(std::ostream& out, const Dataset& data) {
   std::string line;

@@ -14,6 +14,7 @@ namespace Korva::Data {
 struct CsvOptions {
   bool requireLabels = true;  // false: a file without a label column is fine
   int threads = 2;            // at most this many threads parse a large file
+  std::string groupColumn;    // a column of group numbers (not a feature)
 };
 
 // Parses CSV text: a header row, then one row per example. The column whose
@@ -28,14 +29,18 @@ Dataset ParseCsv(std::string_view text,
                  const std::string& fileName,
                  const CsvOptions& options = {});
 
-// Reads the whole file at `path` and parses it with ParseCsv. Throws
-// DataError when the file cannot be read or parsed.
+// Reads the whole file at `path` ("-": standard input) and parses it with
+// ParseCsv. Throws DataError when the file cannot be read or parsed.
 Dataset ReadCsv(const std::string& path, const CsvOptions& options = {});
 
 // Writes `data` as CSV: a header ("label" first when the set has labels, then
 // the feature names) and one line per row, every number in the shortest form
 // that reads back to the same double.
 void WriteCsv(std::ostream& out, const Dataset& data);
+
+// `name` as a CSV field: quoted when it holds a comma, a quote, a line end
+// or blanks at its ends.
+std::string CsvField(const std::string& name);
 
 // The shortest decimal text that reads back to exactly `value` ("nan", "inf"
 // and "-inf" for the non-finite values).

@@ -167,4 +167,49 @@ std::vector<std::string> DescribeUselessColumns(
   return warnings;
 }
 
+void RecodeLabels(Dataset& data, double target) {
+  for (double& label : data.labels) label = label == target ? 1.0 : -1.0;
+}
+
+bool LabelsAreZeroOne(const Dataset& data) {
+  bool zero = false, one = false;
+  for (double label : data.labels) {
+    if (label != 0.0 && label != 1.0) return false;
+    (label == 0.0 ? zero : one) = true;
+  }
+  return zero && one;
+}
+
+std::optional<std::vector<int>> MatchNames(
+    const std::vector<std::string>& wanted,
+    const std::vector<std::string>& given) {
+  if (wanted.size() != given.size()) return std::nullopt;
+  std::unordered_map<std::string, int> position;
+  for (size_t i = 0; i < given.size(); ++i)
+    if (!position.emplace(given[i], static_cast<int>(i)).second)
+      return std::nullopt;
+  std::vector<int> order;
+  for (const std::string& name : wanted) {
+    const auto at = position.find(name);
+    if (at == position.end()) return std::nullopt;
+    order.push_back(at->second);
+    position.erase(at);
+  }
+  return order;
+}
+
+Dataset SelectColumns(const Dataset& data, const std::vector<int>& order) {
+  Dataset out = data;
+  out.cols = static_cast<int>(order.size());
+  out.names.clear();
+  out.X.resize(static_cast<size_t>(data.rows) * out.cols);
+  for (int c = 0; c < out.cols; ++c) {
+    if (order[c] < static_cast<int>(data.names.size()))
+      out.names.push_back(data.names[order[c]]);
+    for (int r = 0; r < data.rows; ++r)
+      out.X[static_cast<size_t>(r) * out.cols + c] = data.At(r, order[c]);
+  }
+  return out;
+}
+
 }  // namespace Korva::Data

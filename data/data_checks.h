@@ -1,6 +1,7 @@
 #ifndef KORVA_DATA_DATA_CHECKS_H_
 #define KORVA_DATA_DATA_CHECKS_H_
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,22 @@ std::vector<std::string> DescribeUselessColumns(
     const Dataset& data,
     const std::vector<UselessColumn>& columns,
     size_t listed = 12);
+
+// Rows labelled `target` become +1 and every other row -1.
+void RecodeLabels(Dataset& data, double target);
+
+// True when the labels are 0 and 1 (and nothing else), the coding of many
+// other tools, which this classifier would read as no class at all.
+bool LabelsAreZeroOne(const Dataset& data);
+
+// For each of the `wanted` names, its position in `given`, when both hold the
+// same distinct names in any order; nothing when they differ or repeat.
+std::optional<std::vector<int>> MatchNames(
+    const std::vector<std::string>& wanted,
+    const std::vector<std::string>& given);
+
+// The columns `order` of `data`, in that order.
+Dataset SelectColumns(const Dataset& data, const std::vector<int>& order);
 
 // "feature N (name)", or "feature N" when the column has no name.
 std::string FeatureLabel(const Dataset& data, int column);

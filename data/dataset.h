@@ -14,6 +14,7 @@ struct Dataset {
   std::vector<double> X;           // rows x cols values, row-major
   std::vector<double> labels;      // one per row when hasLabels, else empty
   std::vector<std::string> names;  // one per feature column; may be empty
+  std::vector<double> groups;      // one per row when groups were read
   bool hasLabels = false;
 
   double At(int row, int col) const {

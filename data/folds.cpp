@@ -1,5 +1,7 @@
 #include "data/folds.h"
 
+#include <algorithm>
+#include <map>
 #include <utility>
 
 #include "data/random.h"
@@ -32,6 +34,36 @@ std::vector<int> StratifiedFolds(const std::vector<double>& labels,
       std::swap((*group)[i - 1], (*group)[random.Below(i)]);
     for (int row : *group) fold[row] = next++ % folds;
   }
+  return fold;
+}
+
+std::vector<int> GroupFolds(const std::vector<double>& groups, int folds) {
+  std::vector<double> order;  // the groups in order of first appearance
+  std::map<double, std::vector<int>> rows;
+  for (size_t i = 0; i < groups.size(); ++i) {
+    std::vector<int>& members = rows[groups[i]];
+    if (members.empty()) order.push_back(groups[i]);
+    members.push_back(static_cast<int>(i));
+  }
+  if (folds < 2 || static_cast<int>(order.size()) < folds) return {};
+  std::stable_sort(order.begin(), order.end(), [&](double a, double b) {
+    return rows[a].size() > rows[b].size();
+  });
+  std::vector<int> fold(groups.size()), filled(folds, 0);
+  for (double group : order) {
+    const int k = static_cast<int>(
+        std::min_element(filled.begin(), filled.end()) - filled.begin());
+    for (int row : rows[group]) fold[row] = k;
+    filled[k] += static_cast<int>(rows[group].size());
+  }
+  return fold;
+}
+
+std::vector<int> BlockFolds(int rows, int folds) {
+  if (folds < 2 || rows < folds) return {};
+  std::vector<int> fold(rows);
+  for (int r = 0; r < rows; ++r)
+    fold[r] = static_cast<int>(static_cast<long long>(r) * folds / rows);
   return fold;
 }
 

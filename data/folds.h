@@ -17,6 +17,17 @@ std::vector<int> StratifiedFolds(const std::vector<double>& labels,
                                  int folds,
                                  std::uint64_t seed);
 
+// The fold of each row for group K-fold: every row of a group (rows with
+// equal `groups` values) in one fold, the groups dealt largest first to the
+// fold with the fewest rows so far. With as many folds as groups that is
+// leave-one-group-out. Empty when there are fewer groups than folds (or
+// fewer than two folds).
+std::vector<int> GroupFolds(const std::vector<double>& groups, int folds);
+
+// The fold of each of `rows` rows for contiguous folds in file order: fold k
+// holds rows [k n / K, (k + 1) n / K). Empty when rows < folds or folds < 2.
+std::vector<int> BlockFolds(int rows, int folds);
+
 // The rows of `data` whose entry in `fold` equals (`inFold` true) or differs
 // from (`inFold` false) `k`, in row order.
 Dataset SubsetByFold(const Dataset& data,

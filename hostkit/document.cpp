@@ -1,6 +1,7 @@
 #include "korva/hostkit/document.h"
 
 #include <fcntl.h>
+#include <newmat/newmat.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,6 +16,7 @@
 #include "korva/hostkit/error.h"
 #include "korva/hostkit/module_path.h"
 #include "korva/hostkit/output_file.h"
+#include "korva/hostkit/selection.h"
 #include "korva/info_section.h"
 
 namespace Korva::HostKit {
@@ -54,19 +56,31 @@ void CheckSavedWeights(const pugi::xml_node& info,
 
 }  // namespace
 
-std::string DocumentText(ClassifierBase& classifier) {
+std::string DocumentText(ClassifierBase& classifier,
+                         std::optional<double> intercept) {
   pugi::xml_document document;
   if (int status = classifier.Write(document); status != kStatusOk)
     throw ModelError("the classifier could not write its document (status " +
                      std::to_string(status) + ")");
+  if (intercept)
+    document.document_element()
+        .append_child(kInterceptElement)
+        .append_attribute("Value")
+        .set_value(*intercept);
   std::ostringstream text;
   document.save(text);
   return text.str();
 }
 
-ClassifierHandle LoadModel(const Module& module,
-                           const std::string& path,
-                           std::vector<std::string>* warnings) {
+double Intercept(ClassifierBase& classifier) {
+  NEWMAT::RowVector zeros(ReadSelection(classifier).features);
+  zeros = 0.0;
+  return classifier.GetScore(zeros);
+}
+
+Model LoadModelDocument(const Module& module,
+                        const std::string& path,
+                        std::vector<std::string>* warnings) {
   // The XML library says "File was not found" for any file it cannot open.
   struct stat info {};
   if (::stat(path.c_str(), &info) != 0)
@@ -111,11 +125,26 @@ ClassifierHandle LoadModel(const Module& module,
   if (status != kStatusOk)
     throw ModelError("model " + path + " could not be restored (status " +
                      std::to_string(status) + ")");
-  return classifier;
+  Model model{std::move(classifier), std::nullopt, 0.0};
+  const pugi::xml_attribute saved =
+      document.document_element().child(kInterceptElement).attribute("Value");
+  if (saved) {
+    model.intercept = saved.as_double();
+    model.offset = *model.intercept - Intercept(*model.classifier);
+  }
+  return model;
 }
 
-void SaveModel(ClassifierBase& classifier, const std::string& path) {
-  WriteTextAtomically(path, DocumentText(classifier));
+ClassifierHandle LoadModel(const Module& module,
+                           const std::string& path,
+                           std::vector<std::string>* warnings) {
+  return LoadModelDocument(module, path, warnings).classifier;
+}
+
+void SaveModel(ClassifierBase& classifier,
+               const std::string& path,
+               std::optional<double> intercept) {
+  WriteTextAtomically(path, DocumentText(classifier, intercept));
 }
 
 void SaveWeights(ClassifierBase& classifier, const std::string& path) {

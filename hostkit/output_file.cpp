@@ -2,11 +2,13 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 
 #include "korva/hostkit/error.h"
@@ -80,6 +82,36 @@ std::string Resolve(const std::string& path) {
   throw OutputError("cannot write " + path + ": " + Reason(ELOOP));
 }
 
+// "-" names standard output: the content is made in a file in memory, then
+// copied there.
+void WriteToStandardOutput(
+    const std::function<void(const std::string& tempPath)>& write) {
+  const int fd = ::memfd_create("korva-output", MFD_CLOEXEC);
+  if (fd < 0)
+    throw OutputError("cannot write standard output: " + Reason(errno));
+  try {
+    write("/proc/self/fd/" + std::to_string(fd));
+  } catch (...) {
+    ::close(fd);
+    throw;
+  }
+  std::fflush(stdout);
+  char buffer[1 << 16];
+  off_t at = 0;
+  for (ssize_t n; (n = ::pread(fd, buffer, sizeof(buffer), at)) > 0; at += n)
+    for (ssize_t done = 0; done < n;) {
+      const ssize_t w = ::write(STDOUT_FILENO, buffer + done, n - done);
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) {
+        const int error = errno;
+        ::close(fd);
+        throw OutputError("cannot write standard output: " + Reason(error));
+      }
+      done += w;
+    }
+  ::close(fd);
+}
+
 mode_t NewFileMode() {
   const mode_t mask = ::umask(0);
   ::umask(mask);
@@ -120,6 +152,7 @@ class TempFile {
 }  // namespace
 
 void CheckWritable(const std::string& path) {
+  if (path == "-") return;
   const std::string target = Resolve(path);
   struct stat info {};
   if (::stat(target.c_str(), &info) == 0) {
@@ -143,6 +176,7 @@ void CheckWritable(const std::string& path) {
 void WriteAtomically(
     const std::string& path,
     const std::function<void(const std::string& tempPath)>& write) {
+  if (path == "-") return WriteToStandardOutput(write);
   InstallInterruptHandlers();
   // A link is written through: its target is replaced, the link stays.
   const std::string target = Resolve(path);

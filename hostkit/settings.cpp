@@ -49,6 +49,16 @@ StepwiseSettings ReadSettings(ClassifierBase& classifier) {
   return settings;
 }
 
+std::string ClassifierVersion(ClassifierBase& classifier) {
+  pugi::xml_document document;
+  pugi::xml_node node = document.append_child(kClassifierSection);
+  if (classifier.WriteClassifier(node) != kStatusOk ||
+      !node.attribute(kVersionMajAttribute))
+    return "";
+  return std::string(node.attribute(kVersionMajAttribute).value()) + "." +
+         node.attribute(kVersionMinAttribute).value();
+}
+
 void ApplySettings(ClassifierBase& classifier, const SettingsChange& change) {
   if (change.Empty()) return;
   const StepwiseSettings current = ReadSettings(classifier);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -88,16 +89,38 @@ Error TrainingError(const TrainingRun& run, const std::string& consequence) {
       text);
 }
 
-std::vector<double> ScoreRows(ClassifierBase& classifier, const MatrixView& X) {
+std::vector<double> ScoreRows(ClassifierBase& classifier,
+                              const MatrixView& X,
+                              double offset) {
   std::vector<double> scores(X.rows);
   NEWMAT::RowVector x(X.cols);
   for (int r = 0; r < X.rows; ++r) {
     std::memcpy(x.Store(),
                 X.data + static_cast<size_t>(r) * X.cols,
                 X.cols * sizeof(double));
-    scores[r] = classifier.GetScore(x);
+    scores[r] = classifier.GetScore(x) + offset;
   }
   return scores;
+}
+
+std::vector<Step> TrainingSteps(const TrainingRun& run, int maxIter) {
+  std::vector<Step> steps;
+  for (const std::string& message : run.progress) {
+    Step s;
+    char action[4] = {};
+    if (std::sscanf(message.c_str(),
+                    "Step %d, %3s feat %d,  p = %lf",
+                    &s.step,
+                    action,
+                    &s.feature,
+                    &s.p) != 4 ||
+        s.step > maxIter)
+      continue;
+    s.added = std::string(action) == "add";
+    --s.feature;
+    steps.push_back(s);
+  }
+  return steps;
 }
 
 }  // namespace Korva::HostKit

@@ -38,8 +38,8 @@ void AppendElementText(pugi::xml_node& node,
 int DOZOD::WriteClassifier(pugi::xml_node& node) {
   if (int status = WeightedClassifier::WriteClassifier(node); status != 0)
     return status;
-  node.append_attribute("VersionMaj").set_value(kVersionMaj);
-  node.append_attribute("VersionMin").set_value(kVersionMin);
+  node.append_attribute(Korva::kVersionMajAttribute).set_value(kVersionMaj);
+  node.append_attribute(Korva::kVersionMinAttribute).set_value(kVersionMin);
   return Korva::kStatusOk;
 }
 
@@ -47,8 +47,8 @@ int DOZOD::ReadClassifier(const pugi::xml_node& node) {
   if (int status = WeightedClassifier::ReadClassifier(node); status != 0)
     return status;
   // Every version so far has the same layout, so the numbers are not checked.
-  static_cast<void>(node.attribute("VersionMaj").as_uint(0));
-  static_cast<void>(node.attribute("VersionMin").as_uint(0));
+  static_cast<void>(node.attribute(Korva::kVersionMajAttribute).as_uint(0));
+  static_cast<void>(node.attribute(Korva::kVersionMinAttribute).as_uint(0));
   return Korva::kStatusOk;
 }
 

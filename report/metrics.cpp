@@ -80,16 +80,30 @@ std::vector<RocPoint> RocCurve(const std::vector<double>& scores,
   return curve;
 }
 
-double SignAccuracy(const std::vector<double>& scores,
-                    const std::vector<double>& labels) {
-  double correct = 0.0, total = 0.0;
+double Confusion::Accuracy() const {
+  return Total() > 0 ? static_cast<double>(tp + tn) / Total() : kNaN;
+}
+
+double Confusion::BalancedAccuracy() const {
+  if (tp + fn == 0 || tn + fp == 0) return kNaN;
+  return 0.5 * (static_cast<double>(tp) / (tp + fn) +
+                static_cast<double>(tn) / (tn + fp));
+}
+
+double Confusion::MajorityBaseline() const {
+  return Total() > 0 ? static_cast<double>(std::max(tp + fn, tn + fp)) / Total()
+                     : kNaN;
+}
+
+Confusion ConfusionAtZero(const std::vector<double>& scores,
+                          const std::vector<double>& labels) {
+  Confusion c;
   for (size_t i = 0; i < scores.size() && i < labels.size(); ++i) {
-    if (labels[i] != 1.0 && labels[i] != -1.0) continue;
-    const double predicted = scores[i] > 0.0 ? 1.0 : -1.0;
-    correct += predicted == labels[i];
-    total += 1.0;
+    const bool called = scores[i] > 0.0;
+    if (labels[i] == 1.0) ++(called ? c.tp : c.fn);
+    if (labels[i] == -1.0) ++(called ? c.fp : c.tn);
   }
-  return total > 0.0 ? correct / total : kNaN;
+  return c;
 }
 
 }  // namespace Korva::Report

@@ -23,10 +23,25 @@ struct RocPoint {
 std::vector<RocPoint> RocCurve(const std::vector<double>& scores,
                                const std::vector<double>& labels);
 
-// Share of the rows labelled +1 or -1 whose predicted class, +1 for a score
-// above 0 and -1 otherwise, equals the label. NaN when there is no such row.
-double SignAccuracy(const std::vector<double>& scores,
-                    const std::vector<double>& labels);
+// The decisions at threshold 0 (a score above 0 calls the row +1) against
+// the rows labelled +1 and -1.
+struct Confusion {
+  int tp = 0;  // +1 called +1
+  int fn = 0;  // +1 called -1
+  int fp = 0;  // -1 called +1
+  int tn = 0;  // -1 called -1
+  int Total() const { return tp + fn + fp + tn; }
+  // (TP + TN) / all; NaN without rows.
+  double Accuracy() const;
+  // The mean of the two classes' hit rates, TP / (TP + FN) and
+  // TN / (TN + FP): 0.5 for any rule that ignores the data. NaN unless both
+  // classes have rows.
+  double BalancedAccuracy() const;
+  // The accuracy of always answering the larger class.
+  double MajorityBaseline() const;
+};
+Confusion ConfusionAtZero(const std::vector<double>& scores,
+                          const std::vector<double>& labels);
 
 }  // namespace Korva::Report
 

@@ -51,11 +51,17 @@ TEST(RocCurve, StepsThroughEveryThresholdFromOriginToCorner) {
   EXPECT_DOUBLE_EQ(Trapezoid(tied), 0.5);
 }
 
-TEST(SignAccuracy, ZeroScorePredictsMinusOneAndOtherLabelsAreLeftOut) {
-  // Predictions +1, -1, -1, +1 against 1, -1, 1, -1: two right of four.
-  EXPECT_DOUBLE_EQ(SignAccuracy({0.5, -0.2, 0.0, 1.0, 3.0}, {1, -1, 1, -1, 2}),
-                   0.5);
-  EXPECT_TRUE(std::isnan(SignAccuracy({1.0}, {0.0})));
+// A score above 0 calls +1, 0 and below -1; other labels are left out.
+// Counted by hand: TP 1, FN 1, FP 1, TN 3.
+TEST(Confusion, CountsDecisionsAndTheirRates) {
+  const Confusion c =
+      ConfusionAtZero({1, 0.0, 2, -1, -1, -3, 5}, {1, 1, -1, -1, -1, -1, 0});
+  EXPECT_EQ(std::vector<int>({c.tp, c.fn, c.fp, c.tn}),
+            std::vector<int>({1, 1, 1, 3}));
+  EXPECT_DOUBLE_EQ(c.Accuracy(), 4.0 / 6.0);
+  EXPECT_DOUBLE_EQ(c.BalancedAccuracy(), (1.0 / 2.0 + 3.0 / 4.0) / 2.0);
+  EXPECT_DOUBLE_EQ(c.MajorityBaseline(), 4.0 / 6.0);
+  EXPECT_TRUE(std::isnan(ConfusionAtZero({1.0}, {1.0}).BalancedAccuracy()));
 }
 
 }  // namespace

@@ -11,6 +11,10 @@ constexpr const char* kPEnterAttribute = "p_Enter";
 constexpr const char* kPRemoveAttribute = "p_Remove";
 constexpr const char* kMaxIterAttribute = "MaxIter";
 
+// The classifier section's version of the module's document layout.
+constexpr const char* kVersionMajAttribute = "VersionMaj";
+constexpr const char* kVersionMinAttribute = "VersionMin";
+
 // A feature enters below pEnter and leaves above pRemove, so
 // 0 < pEnter < pRemove <= 1. Written as positive tests so that a NaN, which
 // fails every comparison, is refused.

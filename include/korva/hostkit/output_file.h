@@ -13,11 +13,11 @@ namespace Korva::HostKit {
 // (its path is passed in), which is then flushed to disk and renamed over
 // `path`, keeping the mode of the file it replaces. A symbolic link is
 // written through (its target is replaced, the link kept); a device or a
-// FIFO is written in place, never replaced. An interrupt (SIGINT, SIGTERM,
-// SIGHUP) during the write removes the temporary file. Throws Error(kOutput)
-// when the file cannot be created, written or renamed, and passes on what
-// `write` throws; the temporary file is removed and `path` is left as it was
-// in both cases.
+// FIFO is written in place, never replaced; "-" is standard output. An
+// interrupt (SIGINT, SIGTERM, SIGHUP) during the write removes the temporary
+// file. Throws Error(kOutput) when the file cannot be created, written or
+// renamed, and passes on what `write` throws; the temporary file is removed
+// and `path` is left as it was in both cases.
 KORVA_HOSTKIT_API void WriteAtomically(
     const std::string& path,
     const std::function<void(const std::string& tempPath)>& write);

@@ -2,6 +2,7 @@
 #define KORVA_HOSTKIT_SETTINGS_H_
 
 #include <optional>
+#include <string>
 
 #include "korva/classifier_base.h"
 #include "korva/export.h"
@@ -26,6 +27,10 @@ struct SettingsChange {
 // The settings from the classifier's configuration section (WriteCfg).
 // Error(kModule) when the section lacks them.
 KORVA_HOSTKIT_API StepwiseSettings ReadSettings(ClassifierBase& classifier);
+
+// The version of the classifier's document layout, "MAJOR.MINOR", from its
+// classifier section; "" when the section does not say.
+KORVA_HOSTKIT_API std::string ClassifierVersion(ClassifierBase& classifier);
 
 // Changes the given settings through the configuration section: WriteCfg into
 // a scratch node, the attributes changed, ReadCfg back (so the host's own

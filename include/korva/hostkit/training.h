@@ -68,10 +68,26 @@ KORVA_HOSTKIT_API std::string TrainingFailure(const TrainingRun& run);
 KORVA_HOSTKIT_API Error TrainingError(const TrainingRun& run,
                                       const std::string& consequence);
 
-// One score per row of X through GetScore; X.cols must equal the
-// classifier's feature count (GetScore gives -1.0 otherwise).
+// One score per row of X through GetScore, plus `offset` (a restored
+// classifier's missing intercept); X.cols must equal the classifier's feature
+// count (GetScore gives -1.0 otherwise).
 KORVA_HOSTKIT_API std::vector<double> ScoreRows(ClassifierBase& classifier,
-                                                const MatrixView& X);
+                                                const MatrixView& X,
+                                                double offset = 0.0);
+
+// One change of the selection.
+struct Step {
+  int step = 0;       // 1 for the first change
+  bool added = true;  // else removed
+  int feature = 0;    // 0-based
+  double p = 0.0;     // its p-value
+};
+
+// The changes a stepwise training made, from its messages ("Step N, add feat
+// K,  p = P", K counted from 1), leaving out the one that a change limit of
+// `maxIter` did not allow (its message is written all the same).
+KORVA_HOSTKIT_API std::vector<Step> TrainingSteps(const TrainingRun& run,
+                                                  int maxIter);
 
 }  // namespace Korva::HostKit
 

@@ -1,0 +1,173 @@
+#include "cli/summary.h"
+
+#include <openssl/evp.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+
+#include "data/data_checks.h"
+#include "korva/hostkit/settings.h"
+
+namespace Korva::Cli {
+namespace {
+
+std::string& StoredCommandLine() {
+  static std::string line;
+  return line;
+}
+
+Json Number(double value) {
+  return std::isfinite(value) ? Json(value) : Json();
+}
+
+std::string NameOf(const std::vector<std::string>& names, int index) {
+  return index < static_cast<int>(names.size()) ? names[index] : "";
+}
+
+}  // namespace
+
+std::string JsonText(const Json& json) {
+  return json.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+}
+
+const char* const kVersion = KORVA_VERSION;
+
+const std::string& CommandLine() { return StoredCommandLine(); }
+
+void SetCommandLine(int argc, char** argv) {
+  std::string& line = StoredCommandLine();
+  line.clear();
+  for (int i = 0; i < argc; ++i) {
+    const std::string word = argv[i];
+    const bool plain = !word.empty() &&
+                       word.find_first_of(" \t\n'\"\\$`") == std::string::npos;
+    line += (i ? " " : "") + (plain ? word : "'" + word + "'");
+  }
+}
+
+std::string Sha256(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (path == "-" || !in) return "";
+  EVP_MD_CTX* context = EVP_MD_CTX_new();
+  EVP_DigestInit_ex(context, EVP_sha256(), nullptr);
+  std::vector<char> block(1 << 20);
+  while (in.read(block.data(), block.size()) || in.gcount() > 0)
+    EVP_DigestUpdate(context, block.data(), static_cast<size_t>(in.gcount()));
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned length = 0;
+  EVP_DigestFinal_ex(context, digest, &length);
+  EVP_MD_CTX_free(context);
+  std::string hex;
+  char pair[3];
+  for (unsigned i = 0; i < length; ++i) {
+    std::snprintf(pair, sizeof(pair), "%02x", digest[i]);
+    hex += pair;
+  }
+  return hex;
+}
+
+Json Provenance(const std::vector<CommandFile>& files,
+                const std::string& module,
+                ClassifierBase& classifier,
+                std::optional<std::uint64_t> seed) {
+  Json json;
+  json["korva_version"] = kVersion;
+  json["command_line"] = CommandLine();
+  json["module"] = {{"file", module},
+                    {"classifier", classifier.GetName()},
+                    {"version", HostKit::ClassifierVersion(classifier)}};
+  json["seed"] = seed ? Json(*seed) : Json();
+  json["inputs"] = Json::array();
+  for (const CommandFile& file : files)
+    if (!file.output && !file.path.empty())
+      json["inputs"].push_back({{"role", file.role},
+                                {"file", file.path},
+                                {"sha256", Sha256(file.path)}});
+  return json;
+}
+
+Json ParametersJson(ClassifierBase& classifier) {
+  const HostKit::StepwiseSettings settings = HostKit::ReadSettings(classifier);
+  return {{"p_enter", settings.pEnter},
+          {"p_remove", settings.pRemove},
+          {"max_iter", settings.maxIter}};
+}
+
+Json DataJson(const std::string& file, const Dataset& data) {
+  const Data::LabelCounts counts = Data::CountLabels(data);
+  return {{"file", file},
+          {"rows", data.rows},
+          {"features", data.cols},
+          {"positive", counts.positive},
+          {"negative", counts.negative},
+          {"other", counts.other}};
+}
+
+Json MetricsJson(const std::vector<double>& scores,
+                 const std::vector<double>& labels) {
+  const Report::Confusion c = Report::ConfusionAtZero(scores, labels);
+  return {
+      {"rows", scores.size()},
+      {"auc", Number(Report::Auc(scores, labels))},
+      {"accuracy", Number(c.Accuracy())},
+      {"balanced_accuracy", Number(c.BalancedAccuracy())},
+      {"majority_baseline", Number(c.MajorityBaseline())},
+      {"confusion", {{"tp", c.tp}, {"fn", c.fn}, {"fp", c.fp}, {"tn", c.tn}}}};
+}
+
+Json SelectionJson(const HostKit::Selection& selection,
+                   const std::vector<std::string>& names,
+                   const std::vector<HostKit::Step>& steps) {
+  std::vector<int> order;
+  for (const HostKit::Step& step : steps) {
+    order.erase(std::remove(order.begin(), order.end(), step.feature),
+                order.end());
+    if (step.added) order.push_back(step.feature);
+  }
+  for (int i = 0; i < selection.features; ++i)
+    if (selection.selected[i] &&
+        std::find(order.begin(), order.end(), i) == order.end())
+      order.push_back(i);
+  Json json = Json::array();
+  for (int i : order)
+    if (i < selection.features && selection.selected[i])
+      json.push_back({{"index", i + 1},
+                      {"name", NameOf(names, i)},
+                      {"weight", selection.weights[i]}});
+  return json;
+}
+
+Json StepsJson(const std::vector<HostKit::Step>& steps,
+               const std::vector<std::string>& names) {
+  Json json = Json::array();
+  for (const HostKit::Step& step : steps)
+    json.push_back({{"step", step.step},
+                    {"action", step.added ? "add" : "remove"},
+                    {"index", step.feature + 1},
+                    {"name", NameOf(names, step.feature)},
+                    {"p", Number(step.p)}});
+  return json;
+}
+
+std::vector<std::pair<std::string, std::string>> ProvenanceFacts(
+    const Json& provenance) {
+  std::vector<std::pair<std::string, std::string>> facts = {
+      {"korva",
+       std::string("version ") + kVersion + ", module " +
+           provenance["module"]["file"].get<std::string>() +
+           " (document version " +
+           provenance["module"]["version"].get<std::string>() + ")"},
+      {"command line", CommandLine()}};
+  if (!provenance["seed"].is_null())
+    facts.push_back(
+        {"seed", std::to_string(provenance["seed"].get<std::uint64_t>())});
+  for (const Json& input : provenance["inputs"])
+    facts.push_back({"input " + input["role"].get<std::string>(),
+                     input["file"].get<std::string>() + " (SHA-256 " +
+                         input["sha256"].get<std::string>() + ")"});
+  return facts;
+}
+
+}  // namespace Korva::Cli

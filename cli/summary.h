@@ -1,0 +1,71 @@
+#ifndef KORVA_CLI_SUMMARY_H_
+#define KORVA_CLI_SUMMARY_H_
+
+// What korva records for scripts and reports: where a result came from
+// (version, command line, seed, input files and their SHA-256) and the
+// metrics, selection and steps of a training, as JSON.
+
+#include <cstdint>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/common.h"
+#include "korva/hostkit/selection.h"
+#include "korva/hostkit/training.h"
+#include "report/metrics.h"
+
+namespace Korva::Cli {
+
+using Json = nlohmann::ordered_json;
+
+// Serialises JSON; bytes that are not UTF-8 become U+FFFD.
+std::string JsonText(const Json& json);
+
+// korva's version.
+extern const char* const kVersion;
+
+// The command line korva was started with, as one line.
+const std::string& CommandLine();
+void SetCommandLine(int argc, char** argv);
+
+// The SHA-256 of a file as 64 hex digits; "" when it cannot be read (or is
+// standard input, "-").
+std::string Sha256(const std::string& path);
+
+// {"korva_version", "command_line", "module", "seed", "inputs": [{"role",
+// "file", "sha256"}]} for the command's input files (outputs are left out).
+Json Provenance(const std::vector<CommandFile>& files,
+                const std::string& module,
+                ClassifierBase& classifier,
+                std::optional<std::uint64_t> seed);
+
+// {"p_enter", "p_remove", "max_iter"} of the classifier.
+Json ParametersJson(ClassifierBase& classifier);
+
+// {"file", "rows", "features", "positive", "negative", "other"}.
+Json DataJson(const std::string& file, const Dataset& data);
+
+// {"rows", "auc", "accuracy", "balanced_accuracy", "majority_baseline",
+// "confusion": {"tp", "fn", "fp", "tn"}} at threshold 0; NaN becomes null.
+Json MetricsJson(const std::vector<double>& scores,
+                 const std::vector<double>& labels);
+
+// The selected features in the order they (last) entered, or in index order
+// without steps: [{"index" (from 1), "name", "weight"}].
+Json SelectionJson(const HostKit::Selection& selection,
+                   const std::vector<std::string>& names,
+                   const std::vector<HostKit::Step>& steps);
+
+// [{"step", "action": "add" | "remove", "index" (from 1), "name", "p"}].
+Json StepsJson(const std::vector<HostKit::Step>& steps,
+               const std::vector<std::string>& names);
+
+// The provenance as facts for an HTML report.
+std::vector<std::pair<std::string, std::string>> ProvenanceFacts(
+    const Json& provenance);
+
+}  // namespace Korva::Cli
+
+#endif  // KORVA_CLI_SUMMARY_H_
