@@ -351,8 +351,6 @@ TEST_F(Korva, ScoresAreTheWeightedSumsOfTheWeightFile) {
   EXPECT_EQ(row, 240);
   // The same names in another order are matched by name; other names are
   // refused unless --ignore-names.
-  const std::string header =
-      Shared("test.csv").substr(0, Shared("test.csv").find('\n'));
   Put("swapped.csv",
       Replace(
           Replace(
