@@ -235,7 +235,7 @@ class V5Parser {
     if (!Read(left, flags, 8)) return false;
     const std::uint32_t classType = Word(flags, bigEndian_) & 0xFF;
     const bool complex = (Word(flags, bigEndian_) & 0x800) != 0;
-    if (classType == kOpaque) return Skip(left);
+    if (classType == kOpaque) return Opaque(left);
 
     if (!ReadTag(left, tag)) return false;
     if (tag.small || tag.type != kMiInt32 || tag.bytes % 4 != 0 ||
@@ -342,6 +342,19 @@ class V5Parser {
     }
     return true;
   }
+  // An opaque variable (a MATLAB object). libmatio reads its next parts as
+  // dimensions and a name when they are tagged as such (in an uncompressed
+  // file) and allocates what they declare, so those must lie inside it too.
+  bool Opaque(std::uint64_t& left) {
+    for (std::uint32_t type : {kMiInt32, kMiInt8}) {
+      Tag tag;
+      if (left < 8) break;
+      if (!ReadTag(left, tag)) return false;
+      if (tag.small || tag.type != type) break;
+      if (!Skip(left, tag.bytes) || !SkipPadding(left, tag)) return false;
+    }
+    return Skip(left);
+  }
   // A text part (an object's class name).
   bool SkipText(std::uint64_t& left) {
     Tag tag;
@@ -430,7 +443,10 @@ void CheckV5(std::FILE* file, bool bigEndian, MatLayout& layout) {
       problem = kTruncated + (sizeRefused ? "; " + problem : std::string());
     }
     if (!ok) {
-      layout.problem = problem;
+      layout.problem =
+          (name.empty() ? "the variable at byte " + std::to_string(pos) + ": "
+                        : std::string()) +
+          problem;
       layout.variable = name;
       return;
     }
