@@ -113,7 +113,9 @@ bool Hdf5Stored(hid_t set) {
   const hid_t plist = H5Dget_create_plist(set);
   const hid_t space = H5Dget_space(set);
   bool stored = false;
-  if (H5Pget_layout(plist) == H5D_CHUNKED) {
+  if (H5Sget_simple_extent_npoints(space) == 0) {
+    stored = true;  // nothing to store; an empty variable is refused later
+  } else if (H5Pget_layout(plist) == H5D_CHUNKED) {
     hsize_t dims[H5S_MAX_RANK], chunk[H5S_MAX_RANK];
     const int rank = H5Sget_simple_extent_dims(space, dims, nullptr);
     hsize_t need = 1, have = 0;
@@ -146,9 +148,12 @@ void CheckHdf5(const std::string& path,
   bool stored = true;
   if (!name.empty() && name.find('/') == std::string::npos &&
       H5Lexists(file, name.c_str(), H5P_DEFAULT) > 0) {
+    // A group (a structure, a sparse matrix) is refused by its class later.
     const hid_t set = H5Dopen2(file, name.c_str(), H5P_DEFAULT);
-    stored = set >= 0 && Hdf5Stored(set);
-    if (set >= 0) H5Dclose(set);
+    if (set >= 0) {
+      stored = Hdf5Stored(set);
+      H5Dclose(set);
+    }
   }
   H5Fclose(file);
   if (!stored)
