@@ -83,36 +83,6 @@ TEST(Csv, ReadsLabelAnywhereAndEveryOtherColumnAsNamedFeature) {
   EXPECT_EQ(plain.X, (std::vector<double>{1, 2, 3, 4}));
 }
 
-// A file large enough to be parsed by two threads: both must give exactly
-// what one thread gives, and an error far down must carry its true line.
-std::string LargeText(int rows) {
-  std::string text = "f1,label,f2,f3\n";
-  for (int r = 0; r < rows; ++r)
-    text += std::to_string(r) + ".125," + (r % 6 ? "-1" : "1") + "," +
-            std::to_string(-r * 3) + ",1e-3\n";
-  return text;
-}
-
-// Both threads give exactly what one gives, and an error far down carries
-// its true line (row 150000, 0-based, stands on line 150002).
-TEST(LargeCsv, TwoThreadsGiveWhatOneGivesAndTrueLines) {
-  std::string text = LargeText(200000);
-  CsvOptions one, two;
-  one.threads = 1;
-  two.threads = 2;
-  const Dataset a = ParseCsv(text, "big.csv", one);
-  const Dataset b = ParseCsv(text, "big.csv", two);
-  ASSERT_EQ(a.rows, 200000);
-  EXPECT_EQ(a.X, b.X);
-  EXPECT_EQ(a.labels, b.labels);
-  EXPECT_EQ(b.At(199999, 1), -599997.0);
-  const size_t at = text.find("\n150000.125,") + 1;
-  text.replace(at, text.find('\n', at) + 1 - at, "150000.125,-1,oops,1e-3\n");
-  EXPECT_THAT([&] { ParseCsv(text, "big.csv", two); },
-              ::testing::ThrowsMessage<DataError>(
-                  HasSubstr("big.csv, line 150002, column 3 (f2)")));
-}
-
 TEST(Csv, WriteThenParseGivesBackEveryBit) {
   Dataset data;
   data.rows = 2;

@@ -1,13 +1,17 @@
 #include "data/mat_io.h"
 
+#include <hdf5.h>
 #include <matio.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <limits>
 #include <memory>
 #include <vector>
+
+#include "data/mat_layout.h"
 
 namespace Korva::Data {
 namespace {
@@ -25,26 +29,47 @@ using MatVar = std::unique_ptr<matvar_t, VarFreer>;
 // itself, with the file and variable named.
 void SilentLog(int /*level*/, char* /*message*/) {}
 
-std::string VariableList(mat_t* mat) {
-  size_t n = 0;
-  char** names = Mat_GetDir(mat, &n);
-  std::string list;
-  for (size_t i = 0; names != nullptr && i < n; ++i)
-    list += (i ? ", " : "") + std::string(names[i] ? names[i] : "");
-  return list.empty() ? "none" : list;
+// The variable's role in messages: "variable 'X' (features)".
+std::string Where(const std::string& path,
+                  const std::string& name,
+                  const char* role) {
+  return path + ": variable '" + name + "' (" + role + ")";
 }
 
-MatVar ReadVariable(mat_t* mat,
-                    const std::string& path,
-                    const std::string& name,
-                    const char* role) {
-  MatVar var(Mat_VarRead(mat, name.c_str()));
-  if (!var) {
-    std::string list = VariableList(mat);
-    throw DataError(path + ": no variable '" + name + "' for the " + role +
-                    " (the file holds: " + list + ")");
+// The names of the file's variables.
+std::vector<std::string> VariableNames(mat_t* mat, const MatLayout& layout) {
+  std::vector<std::string> names;
+  if (layout.format != MatLayout::Format::kV73) {
+    for (const std::string& name : layout.variables)
+      if (!name.empty()) names.push_back(name);
+    return names;
   }
-  return var;
+  size_t n = 0;
+  char** dir = Mat_GetDir(mat, &n);
+  for (size_t i = 0; dir != nullptr && i < n; ++i)
+    if (dir[i] != nullptr && dir[i][0] != '\0') names.emplace_back(dir[i]);
+  return names;
+}
+
+// The header of variable `name` (class, flags, dimensions), without its data.
+// A variable the file holds but libmatio cannot read is not called missing.
+MatVar ReadInfo(mat_t* mat,
+                const MatLayout& layout,
+                const std::string& path,
+                const std::string& name,
+                const char* role) {
+  MatVar var(Mat_VarReadInfo(mat, name.c_str()));
+  if (var) return var;
+  const std::vector<std::string> names = VariableNames(mat, layout);
+  if (std::find(names.begin(), names.end(), name) != names.end())
+    throw DataError(Where(path, name, role) +
+                    " cannot be read: it is damaged (a truncated file?) or of "
+                    "a kind this reader does not know");
+  std::string list;
+  for (const std::string& held : names)
+    list += (list.empty() ? "" : ", ") + held;
+  throw DataError(path + ": no variable '" + name + "' for the " + role +
+                  " (the file holds: " + (list.empty() ? "none" : list) + ")");
 }
 
 bool IsNumericClass(matio_classes c) {
@@ -52,66 +77,176 @@ bool IsNumericClass(matio_classes c) {
          (c >= MAT_C_INT8 && c <= MAT_C_UINT64);
 }
 
-// The elements of a real numeric variable as doubles, in MATLAB's
-// column-major order.
-std::vector<double> NumericValues(const matvar_t* var,
-                                  const std::string& path,
-                                  const char* role) {
-  const std::string where = path + ": variable '" +
-                            std::string(var->name ? var->name : "") + "' (" +
-                            role + ")";
-  if (!IsNumericClass(var->class_type) && !var->isLogical)
+// Refuses a variable that is not a real numeric matrix, or whose declared
+// size the file cannot hold (version 5 files had that checked with the type
+// their values are stored in).
+void CheckNumeric(const matvar_t* var,
+                  const MatLayout& layout,
+                  const std::string& where,
+                  const std::string& name) {
+  if (var->class_type == MAT_C_SPARSE)
+    throw DataError(where + " is a sparse matrix; store it as a full matrix: " +
+                    name + " = full(" + name + ")");
+  if (!IsNumericClass(var->class_type))
     throw DataError(where + " is not a numeric array");
   if (var->isComplex) throw DataError(where + " is complex");
   if (var->rank != 2)
     throw DataError(where + " has " + std::to_string(var->rank) +
                     " dimensions; it must be a matrix");
-  const size_t rows = var->dims[0];
-  const size_t cols = var->dims[1];
-  if (cols != 0 && rows > std::numeric_limits<size_t>::max() / 8 / cols)
-    throw DataError(where + " is too large");
-  const size_t n = rows * cols;
-  if (n > 0 && var->data == nullptr) throw DataError(where + " holds no data");
-  if (n > 0 && var->nbytes / Mat_SizeOf(var->data_type) < n)
-    throw DataError(where + " holds fewer values than its size says");
-  std::vector<double> values(n);
-  auto copy = [&](auto* data) {
-    for (size_t i = 0; i < n; ++i) values[i] = static_cast<double>(data[i]);
+  if (var->dims[0] == 0 || var->dims[1] == 0)
+    throw DataError(where + " is empty");
+  const std::vector<std::uint64_t> dims = {var->dims[0], var->dims[1]};
+  std::string problem;
+  if (layout.format == MatLayout::Format::kV4)
+    problem = MatSizeProblem(dims,
+                             std::max<size_t>(Mat_SizeOf(var->data_type), 1),
+                             layout.fileBytes,
+                             false);
+  else
+    problem = MatSizeProblem(dims, 1, layout.fileBytes, true);
+  if (!problem.empty()) throw DataError(where + ": " + problem);
+}
+
+// True when HDF5 has stored every value of the dataset: it reads a value it
+// never stored (a chunk or a contiguous block not written) as the fill value.
+bool Hdf5Stored(hid_t set) {
+  const hid_t plist = H5Dget_create_plist(set);
+  const hid_t space = H5Dget_space(set);
+  bool stored = false;
+  if (H5Sget_simple_extent_npoints(space) == 0) {
+    stored = true;  // nothing to store; an empty variable is refused later
+  } else if (H5Pget_layout(plist) == H5D_CHUNKED) {
+    hsize_t dims[H5S_MAX_RANK], chunk[H5S_MAX_RANK];
+    const int rank = H5Sget_simple_extent_dims(space, dims, nullptr);
+    hsize_t need = 1, have = 0;
+    if (rank >= 0 && H5Pget_chunk(plist, rank, chunk) == rank) {
+      for (int i = 0; i < rank; ++i)
+        need *= chunk[i] ? (dims[i] + chunk[i] - 1) / chunk[i] : 0;
+      stored = H5Dget_num_chunks(set, space, &have) >= 0 && have >= need;
+    }
+  } else {
+    H5D_space_status_t status = H5D_SPACE_STATUS_ERROR;
+    stored = H5Dget_space_status(set, &status) >= 0 &&
+             status == H5D_SPACE_STATUS_ALLOCATED;
+  }
+  H5Sclose(space);
+  H5Pclose(plist);
+  return stored;
+}
+
+// HDF5 refuses a version 7.3 file that is truncated or damaged; a variable
+// some of whose values were never stored is refused here. `name` is the
+// variable's dataset, if the file holds it.
+void CheckHdf5(const std::string& path,
+               const std::string& where,
+               const std::string& name) {
+  const hid_t file = H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT);
+  if (file < 0)
+    throw DataError(where +
+                    " cannot be read: the file is truncated or damaged (HDF5 "
+                    "cannot open it)");
+  bool stored = true;
+  if (!name.empty() && name.find('/') == std::string::npos &&
+      H5Lexists(file, name.c_str(), H5P_DEFAULT) > 0) {
+    // A group (a structure, a sparse matrix) is refused by its class later.
+    const hid_t set = H5Dopen2(file, name.c_str(), H5P_DEFAULT);
+    if (set >= 0) {
+      stored = Hdf5Stored(set);
+      H5Dclose(set);
+    }
+  }
+  H5Fclose(file);
+  if (!stored)
+    throw DataError(where +
+                    ": the file holds no data for some of its values "
+                    "(damaged)");
+}
+
+template <typename T>
+void Convert(const unsigned char* bytes, std::vector<double>& values) {
+  for (size_t i = 0; i < values.size(); ++i) {
+    T value;
+    std::memcpy(&value, bytes + i * sizeof(T), sizeof(T));
+    values[i] = static_cast<double>(value);
+  }
+}
+
+// The values of a real numeric matrix as doubles, in MATLAB's column-major
+// order. libmatio leaves values it could not read (a file cut short) as they
+// were, so the buffer is filled with a sentinel byte first; a value still
+// equal to it is read again over another sentinel, and one equal to both
+// was never written.
+std::vector<double> ReadValues(mat_t* mat,
+                               matvar_t* var,
+                               const std::string& where) {
+  const size_t n = var->dims[0] * var->dims[1];
+  const size_t size = Mat_SizeOfClass(var->class_type);
+  if (size == 0)
+    throw DataError(where + " has an element type this reader does not know");
+  int start[2] = {0, 0};
+  int stride[2] = {1, 1};
+  int edge[2] = {static_cast<int>(var->dims[0]),
+                 static_cast<int>(var->dims[1])};
+  auto read = [&](std::vector<unsigned char>& buffer, unsigned char fill) {
+    buffer.assign(n * size, fill);
+    if (Mat_VarReadData(mat, var, buffer.data(), start, stride, edge) != 0)
+      throw DataError(where +
+                      ": its data cannot be read (truncated or damaged)");
   };
-  switch (var->data_type) {
-    case MAT_T_DOUBLE:
-      copy(static_cast<const double*>(var->data));
+  auto filled = [size](const std::vector<unsigned char>& buffer,
+                       size_t i,
+                       unsigned char fill) {
+    for (size_t k = 0; k < size; ++k)
+      if (buffer[i * size + k] != fill) return false;
+    return true;
+  };
+  constexpr unsigned char kFirst = 0xA5, kSecond = 0x5A;
+  std::vector<unsigned char> bytes;
+  std::vector<unsigned char> again;
+  read(bytes, kFirst);
+  for (size_t i = 0; i < n; ++i) {
+    if (!filled(bytes, i, kFirst)) continue;
+    if (again.empty()) read(again, kSecond);
+    if (filled(again, i, kSecond))
+      throw DataError(where +
+                      ": the file ends before its data (truncated or damaged)");
+  }
+  std::vector<double> values(n);
+  switch (var->class_type) {
+    case MAT_C_DOUBLE:
+      Convert<double>(bytes.data(), values);
       break;
-    case MAT_T_SINGLE:
-      copy(static_cast<const float*>(var->data));
+    case MAT_C_SINGLE:
+      Convert<float>(bytes.data(), values);
       break;
-    case MAT_T_INT8:
-      copy(static_cast<const std::int8_t*>(var->data));
+    case MAT_C_INT8:
+      Convert<std::int8_t>(bytes.data(), values);
       break;
-    case MAT_T_UINT8:
-      copy(static_cast<const std::uint8_t*>(var->data));
+    case MAT_C_UINT8:
+      Convert<std::uint8_t>(bytes.data(), values);
       break;
-    case MAT_T_INT16:
-      copy(static_cast<const std::int16_t*>(var->data));
+    case MAT_C_INT16:
+      Convert<std::int16_t>(bytes.data(), values);
       break;
-    case MAT_T_UINT16:
-      copy(static_cast<const std::uint16_t*>(var->data));
+    case MAT_C_UINT16:
+      Convert<std::uint16_t>(bytes.data(), values);
       break;
-    case MAT_T_INT32:
-      copy(static_cast<const std::int32_t*>(var->data));
+    case MAT_C_INT32:
+      Convert<std::int32_t>(bytes.data(), values);
       break;
-    case MAT_T_UINT32:
-      copy(static_cast<const std::uint32_t*>(var->data));
+    case MAT_C_UINT32:
+      Convert<std::uint32_t>(bytes.data(), values);
       break;
-    case MAT_T_INT64:
-      copy(static_cast<const std::int64_t*>(var->data));
+    case MAT_C_INT64:
+      Convert<std::int64_t>(bytes.data(), values);
       break;
-    case MAT_T_UINT64:
-      copy(static_cast<const std::uint64_t*>(var->data));
+    case MAT_C_UINT64:
+      Convert<std::uint64_t>(bytes.data(), values);
       break;
     default:
       throw DataError(where + " has an element type this reader does not know");
   }
+  const size_t rows = var->dims[0];
   for (size_t i = 0; i < n; ++i) {
     if (!std::isfinite(values[i]))
       throw DataError(where + ": element (" + std::to_string(i % rows + 1) +
@@ -168,36 +303,50 @@ std::string TrimRight(std::string s) {
 
 size_t ElementCount(const matvar_t* var) {
   size_t n = 1;
-  for (int d = 0; d < var->rank; ++d) n *= var->dims[d];
+  for (int d = 0; d < var->rank; ++d)
+    n = var->dims[d] != 0 &&
+                n > std::numeric_limits<size_t>::max() / var->dims[d]
+            ? std::numeric_limits<size_t>::max()
+            : n * var->dims[d];
   return n;
 }
 
-std::vector<std::string> Names(const matvar_t* var,
-                               const std::string& path,
-                               size_t expected) {
-  const std::string where = path + ": variable '" +
-                            std::string(var->name ? var->name : "") +
-                            "' (feature names)";
+std::vector<std::uint64_t> Dims(const matvar_t* var) {
+  return std::vector<std::uint64_t>(var->dims, var->dims + var->rank);
+}
+
+// The cells of a cell array, or nullptr when libmatio holds fewer than its
+// dimensions say.
+matvar_t* const* Cells(const matvar_t* var) {
+  const size_t n = ElementCount(var);
+  if (n > 0 && (var->data == nullptr || var->nbytes / sizeof(matvar_t*) < n))
+    return nullptr;
+  return static_cast<matvar_t* const*>(var->data);
+}
+
+// The feature names of a variable that passed CheckNameSizes. Only the text
+// a variable holds is used (its byte count), never its dimensions alone.
+std::vector<std::string> Names(const matvar_t* var, const std::string& where) {
   std::vector<std::string> names;
   auto charText = [&](const matvar_t* text, size_t row, size_t rows) {
     std::string name;
     const size_t n = ElementCount(text);
-    if (n > 0 && text->data == nullptr)
-      throw DataError(where + " holds no text");
-    const size_t cols = rows == 0 ? 0 : n / rows;
-    for (size_t c = 0; c < cols; ++c)
+    const size_t size = Mat_SizeOf(text->data_type);
+    if (n > 0 &&
+        (text->data == nullptr || size == 0 || text->nbytes / size < n))
+      throw DataError(where + " holds less text than its size says (damaged)");
+    for (size_t c = 0; c < n / rows; ++c)
       if (!AppendChar(name, text, row + c * rows))
         throw DataError(where + " holds text of an unknown encoding");
     return TrimRight(name);
   };
   if (var->class_type == MAT_C_CELL) {
-    const size_t n = ElementCount(var);
-    if (n != expected)
-      throw DataError(where + " holds " + std::to_string(n) + " names for " +
-                      std::to_string(expected) + " features");
-    for (size_t i = 0; i < n; ++i) {
-      matvar_t* cell =
-          Mat_VarGetCell(const_cast<matvar_t*>(var), static_cast<int>(i));
+    matvar_t* const* cells = Cells(var);
+    if (cells == nullptr)
+      throw DataError(where +
+                      " holds fewer cells than its size says (damaged)");
+    for (size_t i = 0; i < ElementCount(var); ++i) {
+      const matvar_t* cell = cells[i];
       if (cell == nullptr || ElementCount(cell) == 0) {
         names.emplace_back();
         continue;
@@ -207,18 +356,53 @@ std::vector<std::string> Names(const matvar_t* var,
                         " is not text");
       names.push_back(charText(cell, 0, 1));
     }
+  } else {
+    for (size_t r = 0; r < var->dims[0]; ++r)
+      names.push_back(charText(var, r, var->dims[0]));
+  }
+  return names;
+}
+
+// Refuses feature names whose count is wrong or whose declared size the file
+// cannot hold, before libmatio reads (and allocates) their text.
+void CheckNameSizes(const matvar_t* var,
+                    const MatLayout& layout,
+                    const std::string& where,
+                    size_t expected) {
+  const bool compressed = layout.format != MatLayout::Format::kV4;
+  if (var->class_type == MAT_C_CELL) {
+    const size_t n = ElementCount(var);
+    if (n != expected)
+      throw DataError(where + " holds " + std::to_string(n) + " names for " +
+                      std::to_string(expected) + " features");
+    matvar_t* const* cells = Cells(var);
+    for (size_t i = 0; cells != nullptr && i < n; ++i) {
+      if (cells[i] == nullptr) continue;
+      // libmatio reads every cell in full: only text or nothing is let in.
+      if (cells[i]->class_type != MAT_C_CHAR &&
+          (!IsNumericClass(cells[i]->class_type) ||
+           ElementCount(cells[i]) != 0) &&
+          cells[i]->class_type != MAT_C_EMPTY)
+        throw DataError(where + ": cell " + std::to_string(i + 1) +
+                        " is not text");
+      const std::string problem =
+          MatSizeProblem(Dims(cells[i]), 1, layout.fileBytes, compressed);
+      if (!problem.empty())
+        throw DataError(where + ": cell " + std::to_string(i + 1) + ": " +
+                        problem);
+    }
   } else if (var->class_type == MAT_C_CHAR && var->rank == 2) {
-    const size_t rows = var->dims[0];
-    if (rows != expected)
-      throw DataError(where + " holds " + std::to_string(rows) +
+    if (var->dims[0] != expected)
+      throw DataError(where + " holds " + std::to_string(var->dims[0]) +
                       " rows of names for " + std::to_string(expected) +
                       " features");
-    for (size_t r = 0; r < rows; ++r) names.push_back(charText(var, r, rows));
+    const std::string problem =
+        MatSizeProblem(Dims(var), 1, layout.fileBytes, compressed);
+    if (!problem.empty()) throw DataError(where + ": " + problem);
   } else {
     throw DataError(where +
                     " is neither a cell array of text nor a char matrix");
   }
-  return names;
 }
 
 }  // namespace
@@ -235,29 +419,46 @@ Dataset ReadMat(const std::string& path,
                 const MatVariables& variables,
                 bool requireLabels) {
   Mat_LogInitFunc("korva", SilentLog);
+  // Likewise HDF5, which reads version 7.3 files and would print its error
+  // stack on standard error.
+  H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
   if (variables.x.empty())
     throw DataError(path +
                     ": a MATLAB file needs --x VAR to name the features");
   if (requireLabels && variables.y.empty())
     throw DataError(path + ": a MATLAB file needs --y VAR to name the labels");
+  const std::string cannotOpen =
+      path +
+      ": cannot open it as a MATLAB file (missing, unreadable or not in MAT "
+      "format)";
+  const MatLayout layout = CheckMatLayout(path);
+  if (layout.format == MatLayout::Format::kNotMat) throw DataError(cannotOpen);
+  if (!layout.problem.empty()) {
+    const std::string& name = layout.variable;
+    std::string where = path;
+    if (!name.empty() && name == variables.x)
+      where = Where(path, name, "features");
+    else if (!name.empty() && name == variables.y)
+      where = Where(path, name, "labels");
+    else if (!name.empty() && name == variables.names)
+      where = Where(path, name, "feature names");
+    else if (!name.empty())
+      where = path + ": variable '" + name + "'";
+    throw DataError(where + ": " + layout.problem);
+  }
   MatFile mat(Mat_Open(path.c_str(), MAT_ACC_RDONLY));
-  if (!mat)
-    throw DataError(path +
-                    ": cannot open it as a MATLAB file (missing, "
-                    "unreadable or not in MAT format)");
+  if (!mat) throw DataError(cannotOpen);
 
   Dataset data;
-  MatVar x = ReadVariable(mat.get(), path, variables.x, "features");
-  const std::vector<double> columnMajor =
-      NumericValues(x.get(), path, "features");
+  const bool hdf5 = layout.format == MatLayout::Format::kV73;
+  const std::string xWhere = Where(path, variables.x, "features");
+  if (hdf5) CheckHdf5(path, xWhere, variables.x);
+  MatVar x = ReadInfo(mat.get(), layout, path, variables.x, "features");
+  CheckNumeric(x.get(), layout, xWhere, variables.x);
   const size_t rows = x->dims[0];
   const size_t cols = x->dims[1];
-  if (rows == 0 || cols == 0)
-    throw DataError(path + ": variable '" + variables.x +
-                    "' (features) is empty");
-  if (rows > static_cast<size_t>(std::numeric_limits<int>::max()) ||
-      cols > static_cast<size_t>(std::numeric_limits<int>::max()))
-    throw DataError(path + ": variable '" + variables.x + "' is too large");
+  const std::vector<double> columnMajor =
+      ReadValues(mat.get(), x.get(), xWhere);
   data.rows = static_cast<int>(rows);
   data.cols = static_cast<int>(cols);
   data.X.resize(rows * cols);
@@ -266,28 +467,38 @@ Dataset ReadMat(const std::string& path,
       data.X[r * cols + c] = columnMajor[c * rows + r];
 
   if (!variables.y.empty()) {
-    MatVar y = ReadVariable(mat.get(), path, variables.y, "labels");
-    std::vector<double> labels = NumericValues(y.get(), path, "labels");
+    const std::string yWhere = Where(path, variables.y, "labels");
+    if (hdf5) CheckHdf5(path, yWhere, variables.y);
+    MatVar y = ReadInfo(mat.get(), layout, path, variables.y, "labels");
+    CheckNumeric(y.get(), layout, yWhere, variables.y);
+    const size_t count = y->dims[0] * y->dims[1];
     const bool isVector = y->dims[0] == 1 || y->dims[1] == 1;
-    if (!isVector || labels.size() != rows) {
+    if (!isVector || count != rows) {
       std::string hint;
-      if (labels.size() == cols && cols != rows)
+      if (count == cols && cols != rows)
         hint =
             "; the features seem to be stored features x epochs: "
             "transpose them";
-      throw DataError(path + ": variable '" + variables.y + "' (labels) is " +
-                      std::to_string(y->dims[0]) + " x " +
+      throw DataError(yWhere + " is " + std::to_string(y->dims[0]) + " x " +
                       std::to_string(y->dims[1]) + "; it must be a vector of " +
                       std::to_string(rows) + " labels, one per row of '" +
                       variables.x + "'" + hint);
     }
-    data.labels = std::move(labels);
+    data.labels = ReadValues(mat.get(), y.get(), yWhere);
     data.hasLabels = true;
   }
   if (!variables.names.empty()) {
-    MatVar names =
-        ReadVariable(mat.get(), path, variables.names, "feature names");
-    data.names = Names(names.get(), path, cols);
+    const std::string where = Where(path, variables.names, "feature names");
+    MatVar info =
+        ReadInfo(mat.get(), layout, path, variables.names, "feature names");
+    CheckNameSizes(info.get(), layout, where, cols);
+    MatVar names(Mat_VarRead(mat.get(), variables.names.c_str()));
+    if (!names)
+      throw DataError(where +
+                      " cannot be read: it is damaged (a truncated file?) or "
+                      "of a kind this reader does not know");
+    CheckNameSizes(names.get(), layout, where, cols);
+    data.names = Names(names.get(), where);
   }
   return data;
 }

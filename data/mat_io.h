@@ -17,9 +17,12 @@ struct MatVariables {
 
 // Reads a data set from the MATLAB file at `path` (any version libmatio
 // reads). Labels are required when `requireLabels` is true. Throws DataError
-// naming the file and the variable: file unreadable, variable missing (the
-// message lists the file's variables), of the wrong kind or size, or holding
-// a non-finite value (with its MATLAB row and column).
+// naming the file and the variable: file unreadable, truncated or damaged
+// (CheckMatLayout), a declared size the file cannot hold (refused before any
+// data is read), variable missing (the message lists the file's variables) or
+// present but unreadable, sparse, of the wrong kind or size, holding values
+// the file never stored, or holding a non-finite value (with its MATLAB row
+// and column).
 Dataset ReadMat(const std::string& path,
                 const MatVariables& variables,
                 bool requireLabels);

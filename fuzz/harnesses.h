@@ -30,6 +30,12 @@ std::string FuzzCsv(const std::uint8_t* data, std::size_t size);
 // megabyte per input); the regression tests run it on every kept CSV input.
 std::string CompareCsvThreads(const std::uint8_t* data, std::size_t size);
 
+// Writes the bytes to a file in memory and reads it with ReadMat as a MATLAB
+// file, features X and labels y, once without and once with the names N.
+// Checks the data set's shape, or that a refusal is a DataError that names
+// the file; reading the names may add a refusal but changes no value.
+std::string FuzzMat(const std::uint8_t* data, std::size_t size);
+
 // Decodes a tiny training set (up to 10 rows and 6 columns of arbitrary
 // doubles, labels of any value), p-range, iteration limit and feature names;
 // trains with and without a progress object and compares; exercises the

@@ -8,7 +8,7 @@ packages=(
   libnewmat10-dev libpugixml-dev libboost-dev
   libopenblas-serial-dev
   qt6-base-dev
-  libcli11-dev nlohmann-json3-dev libmatio-dev libssl-dev
+  libcli11-dev nlohmann-json3-dev libmatio-dev libssl-dev zlib1g-dev libhdf5-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev valgrind
 )

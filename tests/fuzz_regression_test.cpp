@@ -29,6 +29,7 @@ constexpr Target kTargets[] = {
     {"sections", Korva::Fuzz::FuzzSections},
     {"csv", Korva::Fuzz::FuzzCsv},
     {"training", Korva::Fuzz::FuzzTraining},
+    {"mat", Korva::Fuzz::FuzzMat},
 };
 
 struct KeptInput {
