@@ -79,6 +79,7 @@ TEST(Report, NoMapWithoutChannelSampleNamesAndTextIsEscaped) {
 // Inputs that once hung or crashed the report or made its text invalid,
 // one row each: every page ends and shows the row's text as `shown`.
 TEST(Report, HardCasesEndWithValidText) {
+  const std::string bad = "\xEF\xBF\xBD";  // U+FFFD, the replacement
   const struct {
     const char* what;
     std::vector<double> scores;
@@ -89,6 +90,14 @@ TEST(Report, HardCasesEndWithValidText) {
        "a",
        ">-0.6<"},
       {"equal scores above 2^52", {1e17, 1e17}, "a", ">1e+17<"},
+      {"control characters",
+       {0, 1},
+       "a\x01\x1f\r\x7f\xC2\x85z",
+       ">a" + bad + bad + bad + bad + bad + "z<"},
+      {"invalid UTF-8",
+       {0, 1},
+       "\xC3(\xED\xA0\x80\xF4\x90\xFF\xC3\xA9",
+       ">" + bad + "(" + bad + bad + bad + bad + bad + bad + "\xC3\xA9<"},
   };
   for (const auto& row : rows) {
     ReportContent content = Content({row.name, "b", "c", "d"});
