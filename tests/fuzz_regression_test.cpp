@@ -29,6 +29,7 @@ constexpr Target kTargets[] = {
     {"sections", Korva::Fuzz::FuzzSections},
     {"csv", Korva::Fuzz::FuzzCsv},
     {"training", Korva::Fuzz::FuzzTraining},
+    {"report", Korva::Fuzz::FuzzReport},
 };
 
 struct KeptInput {
