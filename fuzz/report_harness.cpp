@@ -46,14 +46,10 @@ const double kSpecial[] = {kNaN,
                            1e154};
 constexpr int kSpecialCount = sizeof(kSpecial) / sizeof(kSpecial[0]);
 
-// The bits of `value` moved by `ulps` (a finite value stays finite or
-// becomes an infinity, never NaN unless it was).
+// `value` moved by `ulps` neighbouring doubles up (or down, when negative).
 double MoveUlps(double value, int ulps) {
-  std::int64_t bits = 0;
-  std::memcpy(&bits, &value, sizeof(bits));
-  if (!std::isfinite(value)) return value;
-  bits += ulps;
-  std::memcpy(&value, &bits, sizeof(bits));
+  for (; ulps > 0; --ulps) value = std::nextafter(value, kInf);
+  for (; ulps < 0; ++ulps) value = std::nextafter(value, -kInf);
   return value;
 }
 
