@@ -461,7 +461,7 @@ std::string WeightBarsSvg(const ReportContent& content) {
     const size_t i = shown[row];
     const double w = content.weights[i];
     const double y = 20 + rowHeight * row;
-    // An infinite weight gets a full bar, NaN none.
+    // An infinite weight gets a full bar, NaN the sliver of a zero weight.
     const double length = std::clamp(Magnitude(w) * scale, 0.5, barWidth / 2);
     const double x = w >= 0 ? zero : zero - length;
     std::string name = FeatureName(content.names, i);
