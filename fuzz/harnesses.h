@@ -42,6 +42,13 @@ std::string FuzzMat(const std::uint8_t* data, std::size_t size);
 // trained classifier.
 std::string FuzzTraining(const std::uint8_t* data, std::size_t size);
 
+// Decodes a report (title, facts, up to three ROC curves, scores and labels
+// of special values, ulp neighbours or any bits, features with names of any
+// bytes, weights and flags) and renders it. The page must be valid UTF-8
+// without control characters but tab and line feed, every element opened in
+// a plot closed, and the size within a bound proportional to the input.
+std::string FuzzReport(const std::uint8_t* data, std::size_t size);
+
 }  // namespace Korva::Fuzz
 
 #endif  // KORVA_FUZZ_HARNESSES_H_

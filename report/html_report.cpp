@@ -1,10 +1,12 @@
 #include "report/html_report.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstdio>
 #include <map>
 #include <numeric>
+#include <set>
 #include <sstream>
 
 #include "report/metrics.h"
@@ -27,43 +29,82 @@ constexpr const char* kNonTargetColour = "#1f77b4";
 constexpr size_t kMaxBars = 80;
 
 // A coordinate or value with `digits` decimals (SVG wants no exponents).
+// Coordinates lie within a page; anything else (NaN, an infinity, a value
+// that would print hundreds of digits) becomes 0 or the nearest bound.
 std::string Num(double value, int digits = 1) {
+  value = std::isnan(value) ? 0.0 : std::clamp(value, -1e7, 1e7);
   char buffer[64];
   std::snprintf(buffer, sizeof(buffer), "%.*f", digits, value);
   return buffer;
 }
 
-// Three significant digits for axis and value labels.
-std::string Label(double value) {
+// `digits` significant digits for axis and value labels.
+std::string Label(double value, int digits = 3) {
   char buffer[64];
-  std::snprintf(buffer, sizeof(buffer), "%.3g", value);
+  std::snprintf(buffer, sizeof(buffer), "%.*g", digits, value);
   return buffer;
 }
 
-// Tick positions 1, 2 or 5 times a power of ten apart, about `count` of them,
-// covering [lo, hi].
+// The labels of increasing ticks: three significant digits, more where
+// that many would show two ticks alike (17 tell any two doubles apart).
+std::vector<std::string> TickLabels(const std::vector<double>& ticks) {
+  std::vector<std::string> labels;
+  for (int digits = 3; digits <= 17; ++digits) {
+    labels.clear();
+    for (double t : ticks) labels.push_back(Label(t, digits));
+    if (std::adjacent_find(labels.begin(), labels.end()) == labels.end()) break;
+  }
+  return labels;
+}
+
+// (a - b) / 2 for a >= b without overflow.
+double HalfDifference(double a, double b) { return a / 2 - b / 2; }
+
+// Increasing tick positions in [lo, hi], 1, 2 or 5 times a power of ten
+// apart, about `count` of them. The loop counts ticks instead of adding steps
+// to a value, since a step below the spacing of doubles there (values an ulp
+// apart, or a subnormal range) would not move it: such a range gets its ends,
+// a range that is not finite no tick.
 std::vector<double> NiceTicks(double lo, double hi, int count) {
+  if (!std::isfinite(lo) || !std::isfinite(hi)) return {};
   if (!(hi > lo)) return {lo};
-  const double rough = (hi - lo) / count;
+  const double rough = HalfDifference(hi, lo) / count * 2;
   const double power = std::pow(10.0, std::floor(std::log10(rough)));
   double step = power;
   for (double factor : {1.0, 2.0, 5.0, 10.0}) {
     step = factor * power;
     if (step >= rough) break;
   }
+  // A tick a billionth of a step outside the range still counts (0.6 / 0.2
+  // is 2.9999999999999996).
+  const double slack = step * 1e-9;
+  const double first = std::ceil(lo / step - 1e-9);
+  const double last = std::floor(hi / step + 1e-9);
+  if (!(std::isfinite(step) && step > 0.0 && last - first >= 0.0 &&
+        last - first <= 4.0 * count))
+    return {lo, hi};
   std::vector<double> ticks;
-  for (double t = std::ceil(lo / step) * step; t <= hi + step * 1e-9; t += step)
-    ticks.push_back(std::abs(t) < step * 1e-9 ? 0.0 : t);
+  for (int k = 0; k <= static_cast<int>(last - first); ++k) {
+    const double t = (first + k) * step;
+    if (t < lo - slack || t > hi + slack) continue;
+    if (!ticks.empty() && t <= ticks.back()) continue;  // rounded together
+    ticks.push_back(std::abs(t) < slack ? 0.0 : t);
+  }
+  if (ticks.empty()) return {lo, hi};
   return ticks;
 }
 
-// Maps data coordinates to the pixels of one plot area.
+// Maps data coordinates to the pixels of one plot area (x1 > x0, y1 > y0,
+// all finite); halves keep the differences finite for any such range.
 struct Frame {
   double left, top, width, height;
   double x0, x1, y0, y1;
-  double X(double x) const { return left + (x - x0) / (x1 - x0) * width; }
+  double X(double x) const {
+    return left + HalfDifference(x, x0) / HalfDifference(x1, x0) * width;
+  }
   double Y(double y) const {
-    return top + height - (y - y0) / (y1 - y0) * height;
+    return top + height -
+           HalfDifference(y, y0) / HalfDifference(y1, y0) * height;
   }
 };
 
@@ -83,17 +124,19 @@ std::string Axes(const Frame& f,
                  const std::string& xTitle,
                  const std::string& yTitle) {
   std::string svg = "<g class=\"axes\">";
-  for (double t : xTicks) {
-    const double x = f.X(t);
+  const std::vector<std::string> xLabels = TickLabels(xTicks);
+  for (size_t i = 0; i < xTicks.size(); ++i) {
+    const double x = f.X(xTicks[i]);
     svg += "<line class=\"grid\" x1=\"" + Num(x) + "\" y1=\"" + Num(f.top) +
            "\" x2=\"" + Num(x) + "\" y2=\"" + Num(f.top + f.height) + "\"/>";
-    svg += Text(x, f.top + f.height + 16, Label(t));
+    svg += Text(x, f.top + f.height + 16, xLabels[i]);
   }
-  for (double t : yTicks) {
-    const double y = f.Y(t);
+  const std::vector<std::string> yLabels = TickLabels(yTicks);
+  for (size_t i = 0; i < yTicks.size(); ++i) {
+    const double y = f.Y(yTicks[i]);
     svg += "<line class=\"grid\" x1=\"" + Num(f.left) + "\" y1=\"" + Num(y) +
            "\" x2=\"" + Num(f.left + f.width) + "\" y2=\"" + Num(y) + "\"/>";
-    svg += Text(f.left - 6, y + 4, Label(t), "end");
+    svg += Text(f.left - 6, y + 4, yLabels[i], "end");
   }
   svg += "<rect class=\"frame\" x=\"" + Num(f.left) + "\" y=\"" + Num(f.top) +
          "\" width=\"" + Num(f.width) + "\" height=\"" + Num(f.height) + "\"/>";
@@ -116,9 +159,9 @@ std::string FormatAuc(double auc) {
   return std::isnan(auc) ? "n/a" : Num(auc, 3);
 }
 
-// Blue (-1) through white (0) to red (+1).
+// Blue (-1) through white (0, and NaN) to red (+1).
 std::string Diverging(double t) {
-  t = std::clamp(t, -1.0, 1.0);
+  t = std::isnan(t) ? 0.0 : std::clamp(t, -1.0, 1.0);
   const double white[3] = {255, 255, 255};
   const double red[3] = {178, 24, 43};
   const double blue[3] = {33, 102, 172};
@@ -140,13 +183,76 @@ std::string FeatureName(const std::vector<std::string>& names, size_t i) {
   return "#" + std::to_string(i + 1);
 }
 
+// Size of a weight for ordering and scaling the bars; NaN counts as 0.
+double Magnitude(double w) { return std::isnan(w) ? 0.0 : std::abs(w); }
+
+// The largest finite magnitude of `weights`, or 1 when there is none.
+double ScaleOf(const std::vector<double>& weights) {
+  double maxAbs = 0.0;
+  for (double w : weights)
+    if (std::isfinite(w)) maxAbs = std::max(maxAbs, std::abs(w));
+  return maxAbs > 0.0 ? maxAbs : 1.0;
+}
+
+constexpr const char* kReplacement = "\xEF\xBF\xBD";  // U+FFFD
+
+// The length of the well-formed UTF-8 character at text[i] (Unicode table
+// 3-7), or the length of its longest well-formed start (at least 1) as a
+// negative number. The code point goes to `code`.
+int Utf8Length(const std::string& text, size_t i, char32_t& code) {
+  const unsigned char lead = static_cast<unsigned char>(text[i]);
+  if (lead < 0x80) {
+    code = lead;
+    return 1;
+  }
+  int length = 0;
+  unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;  // no surrogates
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;  // nothing above U+10FFFF
+  } else {
+    return -1;
+  }
+  code = lead & (0x7F >> length);
+  for (int k = 1; k < length; ++k) {
+    if (i + k >= text.size()) return -k;
+    const unsigned char c = static_cast<unsigned char>(text[i + k]);
+    if (c < (k == 1 ? low : 0x80) || c > (k == 1 ? high : 0xBF)) return -k;
+    code = (code << 6) | (c & 0x3F);
+  }
+  return length;
+}
+
+// Characters a page may not hold: controls other than tab and line feed, and
+// the noncharacters.
+bool Forbidden(char32_t code) {
+  if (code < 0x20) return code != '\t' && code != '\n';
+  if (code >= 0x7F && code <= 0x9F) return true;
+  return (code >= 0xFDD0 && code <= 0xFDEF) || (code & 0xFFFE) == 0xFFFE;
+}
+
 }  // namespace
 
 std::string EscapeHtml(const std::string& text) {
   std::string out;
   out.reserve(text.size());
-  for (char c : text) {
-    switch (c) {
+  for (size_t i = 0; i < text.size();) {
+    char32_t code = 0;
+    const int length = Utf8Length(text, i, code);
+    if (length < 0 || Forbidden(code)) {
+      // One replacement for each ill-formed piece or forbidden character.
+      out += kReplacement;
+      i += std::abs(length);
+      continue;
+    }
+    switch (code) {
       case '&':
         out += "&amp;";
         break;
@@ -163,12 +269,9 @@ std::string EscapeHtml(const std::string& text) {
         out += "&#39;";
         break;
       default:
-        // Control characters are not allowed in XML text.
-        if (static_cast<unsigned char>(c) < 0x20 && c != '\n' && c != '\t')
-          out += ' ';
-        else
-          out += c;
+        out.append(text, i, length);
     }
+    i += length;
   }
   return out;
 }
@@ -178,6 +281,7 @@ std::optional<ChannelTimeGrid> ParseChannelTime(
   if (names.empty()) return std::nullopt;
   ChannelTimeGrid grid;
   std::map<std::string, int> channelIndex;
+  std::set<std::pair<int, int>> taken;   // a set: a grid may be mostly empty
   std::vector<std::pair<int, int>> raw;  // (channel, sample number)
   for (const std::string& name : names) {
     const size_t underscore = name.rfind('_');
@@ -199,14 +303,11 @@ std::optional<ChannelTimeGrid> ParseChannelTime(
   std::sort(grid.samples.begin(), grid.samples.end());
   grid.samples.erase(std::unique(grid.samples.begin(), grid.samples.end()),
                      grid.samples.end());
-  std::vector<char> taken(grid.channels.size() * grid.samples.size(), 0);
   for (const auto& [channel, sample] : raw) {
     const int s = static_cast<int>(
         std::lower_bound(grid.samples.begin(), grid.samples.end(), sample) -
         grid.samples.begin());
-    char& slot = taken[channel * grid.samples.size() + s];
-    if (slot) return std::nullopt;
-    slot = 1;
+    if (!taken.emplace(channel, s).second) return std::nullopt;
     grid.cell.emplace_back(channel, s);
   }
   return grid;
@@ -265,39 +366,50 @@ std::string DistributionSvg(const std::vector<double>& scores,
     return svg + Text(width / 2, height / 2, "no labelled scores to show") +
            "</svg>";
   }
-  if (!(hi > lo)) {
-    lo -= 0.5;
-    hi += 0.5;
+  // A range too narrow to split into bins (equal scores, scores that agree
+  // to nine digits, or subnormal differences) is widened around its middle
+  // by half a unit or a hundredth of the value, within the finite doubles.
+  const double magnitude = std::max(std::abs(lo), std::abs(hi));
+  if (!(HalfDifference(hi, lo) > std::max(magnitude * 5e-10, 1e-250))) {
+    const double middle = lo / 2 + hi / 2;
+    const double half = std::max(0.5, std::abs(middle) / 100);
+    lo = std::max(middle - half, -DBL_MAX);
+    hi = std::min(middle + half, DBL_MAX);
   }
+  const double halfRange = HalfDifference(hi, lo);
   const int bins = std::clamp(
       static_cast<int>(std::sqrt(static_cast<double>(nPos + nNeg))), 10, 40);
-  const double binWidth = (hi - lo) / bins;
+  const double binWidth = halfRange / bins * 2;
   std::vector<double> pos(bins, 0.0), neg(bins, 0.0);
   for (size_t i = 0; i < scores.size() && i < labels.size(); ++i) {
     if (!std::isfinite(scores[i])) continue;
     if (labels[i] != 1.0 && labels[i] != -1.0) continue;
-    const int b =
-        std::min(bins - 1, static_cast<int>((scores[i] - lo) / binWidth));
+    // The bin from the score's share of the range; whatever rounding does to
+    // that share, the index stays within the bins.
+    const double at = HalfDifference(scores[i], lo) / halfRange * bins;
+    const int b = at >= bins ? bins - 1 : at > 0.0 ? static_cast<int>(at) : 0;
     (labels[i] == 1.0 ? pos : neg)[b] += 1.0;
   }
   // Densities, so that classes of different sizes compare.
   double top = 0.0;
   for (int b = 0; b < bins; ++b) {
-    if (nPos) pos[b] /= nPos * binWidth;
-    if (nNeg) neg[b] /= nNeg * binWidth;
+    if (nPos) pos[b] = pos[b] / nPos / binWidth;
+    if (nNeg) neg[b] = neg[b] / nNeg / binWidth;
     top = std::max({top, pos[b], neg[b]});
   }
+  if (!(top > 0.0 && top < DBL_MAX / 2)) top = 1.0;
   const Frame f{64, 36, 470, 250, lo, hi, 0, top * 1.08};
   svg +=
       Axes(f, NiceTicks(lo, hi, 6), NiceTicks(0, f.y1, 4), "score", "density");
+  // Bin edges in pixels straight from their index.
+  auto edge = [&](int b) { return Num(f.left + f.width * b / bins); };
   auto outline = [&](const std::vector<double>& density, const char* colour) {
-    std::string path = "M" + Num(f.X(lo)) + "," + Num(f.Y(0));
+    std::string path = "M" + edge(0) + "," + Num(f.Y(0));
     for (int b = 0; b < bins; ++b) {
-      path += " L" + Num(f.X(lo + b * binWidth)) + "," + Num(f.Y(density[b]));
-      path +=
-          " L" + Num(f.X(lo + (b + 1) * binWidth)) + "," + Num(f.Y(density[b]));
+      path += " L" + edge(b) + "," + Num(f.Y(density[b]));
+      path += " L" + edge(b + 1) + "," + Num(f.Y(density[b]));
     }
-    path += " L" + Num(f.X(hi)) + "," + Num(f.Y(0)) + " Z";
+    path += " L" + edge(bins) + "," + Num(f.Y(0)) + " Z";
     return "<path class=\"hist\" d=\"" + path + "\" fill=\"" + colour +
            "\" stroke=\"" + colour + "\"/>";
   };
@@ -327,7 +439,7 @@ std::string WeightBarsSvg(const ReportContent& content) {
   for (size_t i = 0; i < content.weights.size(); ++i)
     if (i < content.selected.size() && content.selected[i]) shown.push_back(i);
   std::stable_sort(shown.begin(), shown.end(), [&](size_t a, size_t b) {
-    return std::abs(content.weights[a]) > std::abs(content.weights[b]);
+    return Magnitude(content.weights[a]) > Magnitude(content.weights[b]);
   });
   const size_t total = shown.size();
   if (shown.size() > kMaxBars) shown.resize(kMaxBars);
@@ -339,29 +451,28 @@ std::string WeightBarsSvg(const ReportContent& content) {
   std::string svg = SvgOpen(width, height, "Weights of the selected features");
   if (shown.empty())
     return svg + Text(width / 2, 40, "no feature is selected") + "</svg>";
-  double maxAbs = 0.0;
-  for (size_t i : shown)
-    maxAbs = std::max(maxAbs, std::abs(content.weights[i]));
-  if (maxAbs == 0.0) maxAbs = 1.0;
+  std::vector<double> shownWeights;
+  for (size_t i : shown) shownWeights.push_back(content.weights[i]);
   const double zero = labelWidth + 30 + barWidth / 2;
-  const double scale = (barWidth / 2) / maxAbs;
+  const double scale = (barWidth / 2) / ScaleOf(shownWeights);
   svg += "<line class=\"zero\" x1=\"" + Num(zero) + "\" y1=\"14\" x2=\"" +
          Num(zero) + "\" y2=\"" + Num(height - 14) + "\"/>";
   for (size_t row = 0; row < shown.size(); ++row) {
     const size_t i = shown[row];
     const double w = content.weights[i];
     const double y = 20 + rowHeight * row;
-    const double x = w >= 0 ? zero : zero + w * scale;
+    // An infinite weight gets a full bar, NaN the sliver of a zero weight.
+    const double length = std::clamp(Magnitude(w) * scale, 0.5, barWidth / 2);
+    const double x = w >= 0 ? zero : zero - length;
     std::string name = FeatureName(content.names, i);
     if (i < content.weightNotes.size() && !content.weightNotes[i].empty())
       name += " " + content.weightNotes[i];
     svg += Text(labelWidth, y + 12, name, "end");
     svg += "<rect x=\"" + Num(x) + "\" y=\"" + Num(y + 2) + "\" width=\"" +
-           Num(std::max(std::abs(w) * scale, 0.5)) + "\" height=\"" +
-           Num(rowHeight - 5) + "\" fill=\"" +
+           Num(length) + "\" height=\"" + Num(rowHeight - 5) + "\" fill=\"" +
            (w >= 0 ? kTargetColour : kNonTargetColour) + "\"><title>" +
            EscapeHtml(name + ": " + Label(w)) + "</title></rect>";
-    svg += Text(w >= 0 ? zero + w * scale + 4 : zero + 4,
+    svg += Text(w >= 0 ? zero + length + 4 : zero + 4,
                 y + 12,
                 Label(w),
                 "start",
@@ -387,9 +498,7 @@ std::string ChannelTimeSvg(const ChannelTimeGrid& grid,
   const double width = left + cellW * S + 110;
   const double height = top + cellH * C + 50;
   std::string svg = SvgOpen(width, height, "Channel x time map of the weights");
-  double maxAbs = 0.0;
-  for (double w : weights) maxAbs = std::max(maxAbs, std::abs(w));
-  if (maxAbs == 0.0) maxAbs = 1.0;
+  const double maxAbs = ScaleOf(weights);
   for (size_t i = 0; i < grid.cell.size() && i < weights.size(); ++i) {
     const auto [c, s] = grid.cell[i];
     const double x = left + cellW * s;

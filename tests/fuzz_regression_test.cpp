@@ -30,6 +30,7 @@ constexpr Target kTargets[] = {
     {"csv", Korva::Fuzz::FuzzCsv},
     {"training", Korva::Fuzz::FuzzTraining},
     {"mat", Korva::Fuzz::FuzzMat},
+    {"report", Korva::Fuzz::FuzzReport},
 };
 
 struct KeptInput {
