@@ -124,12 +124,11 @@ class StepwiseLDA(ClassifierMixin, BaseEstimator):
         if found is None:
             return
         row, col = found
-        where = f"row {row}, column {col}"
+        where = f"row {row}, column {col} (counted from 0"
         if hasattr(self, "feature_names_in_"):
-            where += f" ({self.feature_names_in_[col]})"
+            where += f"; feature {self.feature_names_in_[col]}"
         raise ValueError(
-            f"X holds {X[row, col]} at {where} (counted from 0): NaN and inf "
-            f"cannot be classified"
+            f"X holds {X[row, col]} at {where}): NaN and inf cannot be classified"
         )
 
     def fit(self, X, y):
