@@ -119,11 +119,13 @@ class StepwiseLDA(ClassifierMixin, BaseEstimator):
                 f"got {self.max_iter!r}"
             )
 
-    def _check_finite(self, X):
-        found = _korva.first_nonfinite(X)
+    def _check_finite(self, X, rows=None):
+        """ValueError naming the first NaN or inf of X (of its `rows`)."""
+        found = _korva.first_nonfinite(X if rows is None else X[rows])
         if found is None:
             return
         row, col = found
+        row = row if rows is None else rows[row]
         where = f"row {row}, column {col} (counted from 0"
         if hasattr(self, "feature_names_in_"):
             where += f"; feature {self.feature_names_in_[col]}"
@@ -191,8 +193,13 @@ class StepwiseLDA(ClassifierMixin, BaseEstimator):
         X = self._validate_data(
             X, dtype=np.float64, order="C", force_all_finite=False, reset=False
         )
-        self._check_finite(X)
         scores = self._classifier.score(X)
+        # The score multiplies every value by its weight (0 included), so a
+        # row with NaN or inf scores NaN or inf: only such rows are searched.
+        # A row of finite values may score inf too (overflow); it is kept.
+        nonfinite = np.flatnonzero(~np.isfinite(scores))
+        if len(nonfinite):
+            self._check_finite(X, nonfinite)
         if self._shift:
             scores += self._shift
         return scores
