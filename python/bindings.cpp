@@ -116,7 +116,7 @@ py::array_t<T> ToArray(std::vector<T>&& values,
 }
 
 std::unique_ptr<Classifier> Train(const Matrix& X,
-                                  const py::array_t<double>& labels,
+                                  const Matrix& labels,
                                   std::vector<std::string> names,
                                   const std::string& module,
                                   std::optional<double> pEnter,
