@@ -45,6 +45,10 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # libopenblas0 alone may bring the threaded build; the module must load the
 # serial one (its run path names that build's folder).
 set(CPACK_DEBIAN_PACKAGE_DEPENDS libopenblas0-serial)
+# The Python package (lib/python3/dist-packages/korva, when built) imports
+# numpy and scikit-learn; MNE and pandas are optional.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "python3-numpy, python3-sklearn")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3-mne, python3-pandas")
 set(CPACK_STRIP_FILES ON)
 # The libraries' own folder, so that dpkg-shlibdeps resolves them.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS

@@ -11,6 +11,8 @@ packages=(
   libcli11-dev nlohmann-json3-dev libmatio-dev libssl-dev zlib1g-dev libhdf5-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev valgrind
+  pybind11-dev python3-dev python3-numpy python3-sklearn python3-mne
+  python3-pytest python3-pandas python3-matplotlib
 )
 
 missing=()

@@ -28,3 +28,19 @@ if(NOT out MATCHES "^selected [0-9]+ of 10 features:")
 endif()
 run(${prefix}/bin/korva train ${WORK_DIR}/data.csv --quiet
     --model ${WORK_DIR}/model.xml)
+
+# The installed Python package (when built) trains with the installed module,
+# not the build tree's. -DPYTHON, -DPYTHON_DIR and -DLIB_DIR (relative to the
+# prefix).
+if(PYTHON)
+  set(ENV{PYTHONPATH} ${prefix}/${PYTHON_DIR})
+  run(${PYTHON} -c "import os, korva
+X, y = korva.simulate_p300(120, 2, 5, return_X_y=True)
+print(os.path.realpath(korva.StepwiseLDA().fit(X, y).module_path_))")
+  string(STRIP "${out}" loaded)
+  file(REAL_PATH ${prefix}/${LIB_DIR}/korva/ZEZODOvo64.kvc installed)
+  if(NOT loaded STREQUAL installed)
+    message(FATAL_ERROR "the installed Python package loaded ${loaded}, "
+      "not the installed module ${installed}")
+  endif()
+endif()

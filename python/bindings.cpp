@@ -1,0 +1,293 @@
+// korva._korva: the host kit for the Python package. It loads the classifier
+// module at run time, as korva does, and hands numpy arrays to the kit
+// without copying them; korva/_estimator.py builds the scikit-learn
+// estimator on it.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <climits>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "data/p300_generator.h"
+#include "korva/hostkit/training.h"
+#include "korva/stepwise_settings.h"
+#include "python/classifier.h"
+
+namespace py = pybind11;
+
+namespace Korva::Python {
+namespace {
+
+// A C-contiguous float64 array, taken as it is (the arguments are declared
+// noconvert, so numpy never makes a copy on the way in).
+using Matrix = py::array_t<double, py::array::c_style>;
+
+PyObject* korvaError = nullptr;
+PyObject* trainingError = nullptr;
+
+const char* KindName(HostKit::ErrorKind kind) {
+  switch (kind) {
+    case HostKit::ErrorKind::kSettings:
+      return "settings";
+    case HostKit::ErrorKind::kData:
+      return "data";
+    case HostKit::ErrorKind::kModule:
+      return "module";
+    case HostKit::ErrorKind::kModel:
+      return "model";
+    case HostKit::ErrorKind::kTrainingFailed:
+      return "training_failed";
+    case HostKit::ErrorKind::kTrainingException:
+      return "training_exception";
+    case HostKit::ErrorKind::kOutput:
+      return "output";
+  }
+  return "unknown";
+}
+
+std::vector<std::string> TerminalTexts(const std::vector<std::string>& texts) {
+  std::vector<std::string> result;
+  result.reserve(texts.size());
+  for (const std::string& text : texts)
+    result.push_back(HostKit::TerminalText(text));
+  return result;
+}
+
+// Settings and data the kit refuses are the caller's values: ValueError.
+// Everything else is a KorvaError with the kit's kind.
+[[noreturn]] void Raise(const HostKit::Error& error) {
+  if (error.Kind() == HostKit::ErrorKind::kSettings ||
+      error.Kind() == HostKit::ErrorKind::kData)
+    throw py::value_error(error.what());
+  py::object exception = py::handle(korvaError)(error.what());
+  exception.attr("kind") = KindName(error.Kind());
+  PyErr_SetObject(korvaError, exception.ptr());
+  throw py::error_already_set();
+}
+
+[[noreturn]] void Raise(const TrainingFailure& failure) {
+  py::object exception = py::handle(trainingError)(failure.error.what());
+  exception.attr("kind") = KindName(failure.error.Kind());
+  exception.attr("status") = failure.run.result
+                                 ? py::object(py::int_(*failure.run.result))
+                                 : py::object(py::none());
+  exception.attr("exception") =
+      failure.run.result ? py::object(py::none())
+                         : py::object(py::str(failure.run.exception));
+  exception.attr("messages") = TerminalTexts(failure.run.progress);
+  PyErr_SetObject(trainingError, exception.ptr());
+  throw py::error_already_set();
+}
+
+// Runs `work` with the interpreter's lock released; the kit's errors become
+// Python exceptions once it is held again.
+template <typename Work>
+auto WithoutGil(Work&& work) {
+  try {
+    py::gil_scoped_release release;
+    return work();
+  } catch (const TrainingFailure& failure) {
+    Raise(failure);
+  } catch (const HostKit::Error& error) {
+    Raise(error);
+  }
+}
+
+HostKit::MatrixView View(const Matrix& X) {
+  if (X.ndim() != 2)
+    throw py::value_error("expected a 2-D array, got " +
+                          std::to_string(X.ndim()) + " dimensions");
+  if (X.shape(0) > INT_MAX || X.shape(1) > INT_MAX)
+    throw py::value_error("the data set is too large for the matrix library");
+  return {X.data(), static_cast<int>(X.shape(0)), static_cast<int>(X.shape(1))};
+}
+
+// A numpy array that takes over `values` without copying them.
+template <typename T>
+py::array_t<T> ToArray(std::vector<T>&& values,
+                       std::vector<py::ssize_t> shape) {
+  auto* owned = new std::vector<T>(std::move(values));
+  py::capsule owner(owned,
+                    [](void* p) { delete static_cast<std::vector<T>*>(p); });
+  return py::array_t<T>(std::move(shape), owned->data(), owner);
+}
+
+std::unique_ptr<Classifier> Train(const Matrix& X,
+                                  const Matrix& labels,
+                                  std::vector<std::string> names,
+                                  const std::string& module,
+                                  std::optional<double> pEnter,
+                                  std::optional<double> pRemove,
+                                  std::optional<int> maxIter) {
+  const HostKit::MatrixView view = View(X);
+  if (labels.ndim() != 1 || labels.shape(0) != view.rows)
+    throw py::value_error("expected one label per row of X");
+  const double* y = labels.data();
+  const HostKit::SettingsChange settings{pEnter, pRemove, maxIter};
+  return WithoutGil(
+      [&] { return Classifier::Train(module, view, y, names, settings); });
+}
+
+py::array_t<double> Score(Classifier& classifier, const Matrix& X) {
+  const HostKit::MatrixView view = View(X);
+  if (view.cols != classifier.Features())
+    throw py::value_error("X has " + std::to_string(view.cols) +
+                          " features, the classifier " +
+                          std::to_string(classifier.Features()));
+  std::vector<double> scores =
+      WithoutGil([&] { return classifier.Score(view); });
+  const auto rows = static_cast<py::ssize_t>(scores.size());
+  return ToArray(std::move(scores), {rows});
+}
+
+py::object FirstNonFiniteValue(const Matrix& X) {
+  const HostKit::MatrixView view = View(X);
+  const auto found = WithoutGil(
+      [&] { return FirstNonFinite(view.data, view.rows, view.cols); });
+  if (!found) return py::none();
+  return py::make_tuple(found->first, found->second);
+}
+
+py::tuple SimulateP300(int epochs,
+                       int channels,
+                       int samples,
+                       std::uint64_t seed,
+                       double targetRatio) {
+  const Data::GeneratorOptions options{
+      epochs, channels, samples, seed, targetRatio};
+  if (std::string why = Data::CheckGeneratorOptions(options); !why.empty())
+    throw py::value_error(why);
+  Data::Dataset data = WithoutGil([&] { return Data::GenerateP300(options); });
+  const py::ssize_t rows = data.rows, cols = data.cols;
+  return py::make_tuple(ToArray(std::move(data.X), {rows, cols}),
+                        ToArray(std::move(data.labels), {rows}),
+                        data.names);
+}
+
+}  // namespace
+}  // namespace Korva::Python
+
+PYBIND11_MODULE(_korva, m) {
+  using namespace Korva;
+  using namespace Korva::Python;
+  m.doc() = "The host kit of the Korva classifier module, for korva.";
+
+  korvaError = PyErr_NewExceptionWithDoc(
+      "korva.KorvaError",
+      "The classifier module or its files could not be used. `kind` says "
+      "what failed: \"module\", \"model\", \"output\", \"training_failed\" "
+      "or \"training_exception\".",
+      PyExc_RuntimeError,
+      nullptr);
+  trainingError = PyErr_NewExceptionWithDoc(
+      "korva.TrainingError",
+      "Training did not succeed. `status` is the module's status (None when "
+      "training raised an exception, whose text is `exception`); "
+      "`messages` are the module's messages as korva prints them.",
+      korvaError,
+      nullptr);
+  m.attr("KorvaError") = py::handle(korvaError);
+  m.attr("TrainingError") = py::handle(trainingError);
+
+  m.def("default_module_path",
+        &DefaultModulePath,
+        "The module file loaded when none is named.");
+  m.def("valid_p_range",
+        &IsValidPRange,
+        py::arg("p_enter"),
+        py::arg("p_remove"),
+        "The module's rule for p-enter and p-remove.");
+  m.attr("P_RANGE_RULE") = kPRangeRule;
+  m.def("first_nonfinite",
+        &FirstNonFiniteValue,
+        py::arg("X").noconvert(),
+        "(row, column) of the first NaN or infinite value of X, or None.");
+  m.def("simulate_p300",
+        &SimulateP300,
+        py::arg("epochs"),
+        py::arg("channels"),
+        py::arg("samples"),
+        py::arg("seed"),
+        py::arg("target_ratio"),
+        "(X, labels, feature names) of the built-in simulated P300 set.");
+  m.attr("GENERATOR_CHANNELS") = Data::GeneratorChannelNames();
+  m.attr("EPOCH_LENGTH_MS") = Data::kEpochLengthMs;
+
+  py::class_<Classifier>(m, "Classifier")
+      .def_static("train",
+                  &Train,
+                  py::arg("X").noconvert(),
+                  py::arg("labels").noconvert(),
+                  py::arg("names"),
+                  py::arg("module"),
+                  py::arg("p_enter") = py::none(),
+                  py::arg("p_remove") = py::none(),
+                  py::arg("max_iter") = py::none())
+      .def_static(
+          "load",
+          [](const std::string& path, const std::string& module) {
+            std::vector<std::string> warnings;
+            auto classifier = WithoutGil(
+                [&] { return Classifier::Load(module, path, &warnings); });
+            return py::make_tuple(std::move(classifier), warnings);
+          },
+          py::arg("path"),
+          py::arg("module"))
+      .def_static(
+          "restore",
+          [](const std::string& text, const std::string& module) {
+            return WithoutGil(
+                [&] { return Classifier::Restore(module, text); });
+          },
+          py::arg("text"),
+          py::arg("module"))
+      .def("score", &Score, py::arg("X").noconvert())
+      .def("document",
+           [](Classifier& c) {
+             return WithoutGil([&] { return c.Document(); });
+           })
+      .def("exact_document",
+           [](Classifier& c) {
+             return WithoutGil([&] { return c.ExactDocument(); });
+           })
+      .def(
+          "save",
+          [](Classifier& c, const std::string& path) {
+            WithoutGil([&] { c.Save(path); });
+          },
+          py::arg("path"))
+      .def_property_readonly("module_path", &Classifier::ModulePath)
+      .def_property_readonly("selected",
+                             [](const Classifier& c) {
+                               std::vector<bool> flags = c.Selected();
+                               return py::array_t<bool>(py::cast(flags));
+                             })
+      .def_property_readonly(
+          "weights",
+          [](const Classifier& c) {
+            return py::array_t<double>(py::cast(c.Weights()));
+          })
+      .def_property_readonly("intercept", &Classifier::Intercept)
+      .def_property_readonly(
+          "p_enter", [](const Classifier& c) { return c.Settings().pEnter; })
+      .def_property_readonly(
+          "p_remove", [](const Classifier& c) { return c.Settings().pRemove; })
+      .def_property_readonly(
+          "max_iter", [](const Classifier& c) { return c.Settings().maxIter; })
+      .def_property_readonly("feature_names", &Classifier::FeatureNames)
+      .def_property_readonly("short_info", &Classifier::ShortInfo)
+      .def_property_readonly("training_info", &Classifier::TrainingInfo)
+      .def_property_readonly("training_seconds",
+                             [](const Classifier& c) -> py::object {
+                               if (!c.Run()) return py::none();
+                               return py::float_(c.Run()->seconds);
+                             })
+      .def_property_readonly(
+          "training_messages", [](const Classifier& c) -> py::object {
+            if (!c.Run()) return py::none();
+            return py::cast(TerminalTexts(c.Run()->progress));
+          });
+}

@@ -1,0 +1,25 @@
+"""korva: the stepwise linear discriminant classifier module ZEZODOvo64.kvc
+as a scikit-learn estimator.
+
+The module is loaded at run time through the host kit, as the command-line
+host korva loads it, so what Python trains is what korva trains, and the two
+read each other's classifier documents.
+"""
+
+from ._estimator import INTERCEPT_NOTE, InterceptWarning, Step, StepwiseLDA, load_model
+from ._korva import KorvaError, TrainingError, default_module_path
+from ._simulate import EVENT_ID, simulate_p300, simulate_p300_epochs
+
+__all__ = [
+    "EVENT_ID",
+    "INTERCEPT_NOTE",
+    "InterceptWarning",
+    "KorvaError",
+    "Step",
+    "StepwiseLDA",
+    "TrainingError",
+    "default_module_path",
+    "load_model",
+    "simulate_p300",
+    "simulate_p300_epochs",
+]

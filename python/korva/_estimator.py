@@ -1,0 +1,268 @@
+"""StepwiseLDA: the module's stepwise linear discriminant as a scikit-learn
+classifier, and load_model for the classifier documents korva writes."""
+
+import numbers
+import os
+import re
+import warnings
+from typing import NamedTuple
+
+import numpy as np
+from sklearn.base import BaseEstimator, ClassifierMixin
+from sklearn.utils.multiclass import check_classification_targets
+from sklearn.utils.validation import _num_samples, check_is_fitted
+
+from . import _korva
+
+INTERCEPT_NOTE = (
+    "A restored classifier has no intercept: the saved model does not carry "
+    "the bias W0, so every score is shifted by the same constant. The ranking "
+    "of the scores and the AUC are unchanged."
+)
+
+_INT_MAX = 2**31 - 1
+_STEP_MESSAGE = re.compile(r"^Step (\d+), (add|rem) feat (\d+),  p = (\S+)$")
+
+
+class InterceptWarning(UserWarning):
+    """A classifier restored from a document scores without its intercept."""
+
+
+class Step(NamedTuple):
+    """One change of the selection during training."""
+
+    step: int  # 1, 2, ... in the order of the changes
+    action: str  # "add" or "remove"
+    feature: int  # column index of the feature, counted from 0
+    p_value: float  # the p-value that decided the change
+
+
+def _parse_steps(messages, max_iter):
+    """The changes of the selection named by the module's step messages.
+    The module also names the change that max_iter no longer allowed; that
+    one is left out."""
+    steps = []
+    for message in messages:
+        match = _STEP_MESSAGE.match(message)
+        if match and int(match[1]) <= max_iter:
+            action = "add" if match[2] == "add" else "remove"
+            steps.append(
+                Step(int(match[1]), action, int(match[3]) - 1, float(match[4]))
+            )
+    return steps
+
+
+def _module_path(module):
+    return os.fspath(module) if module is not None else _korva.default_module_path()
+
+
+class StepwiseLDA(ClassifierMixin, BaseEstimator):
+    """Stepwise linear discriminant analysis for two classes, trained by the
+    classifier module ZEZODOvo64.kvc exactly as the command-line host korva
+    trains it.
+
+    Features enter the model while their p-value is below ``p_enter`` and
+    leave when it rises above ``p_remove``, for at most ``max_iter`` changes
+    of the selection; the regression coefficients of the selected features
+    are the weights and the intercept the bias. ``classes_[1]`` is trained as
+    +1 (it scores high) and ``classes_[0]`` as -1.
+
+    Parameters
+    ----------
+    p_enter, p_remove : float
+        0 < p_enter < p_remove <= 1 (the module's defaults 0.05 and 0.10;
+        0.10 and 0.15 are customary for P300 data).
+    max_iter : int
+        Most changes of the selection, 0 or more.
+    module : str or path, optional
+        Another module file to load; by default $KORVA_MODULE, else the
+        module of this build or installation.
+
+    Attributes
+    ----------
+    classes_ : the two class labels, sorted.
+    coef_ : ndarray of shape (1, n_features), 0 where a feature is not selected.
+    intercept_ : ndarray of shape (1,), the trained bias W0.
+    support_ : boolean mask of the selected features.
+    n_features_in_, feature_names_in_ : as in scikit-learn; feature names
+        (from a DataFrame's string columns) are passed to the module.
+    steps_ : list of Step, the changes of the selection in order.
+    n_iter_ : the number of those changes.
+    training_messages_ : the module's messages, as korva prints them.
+    training_seconds_ : the module's own training time (one Train call).
+    module_path_ : the module file that was loaded.
+    """
+
+    def __init__(self, p_enter=0.05, p_remove=0.10, max_iter=300, module=None):
+        self.p_enter = p_enter
+        self.p_remove = p_remove
+        self.max_iter = max_iter
+        self.module = module
+
+    def _check_params(self):
+        for name in ("p_enter", "p_remove"):
+            value = getattr(self, name)
+            if not isinstance(value, numbers.Real) or isinstance(value, bool):
+                raise ValueError(f"{name} must be a number, got {value!r}")
+        if not _korva.valid_p_range(self.p_enter, self.p_remove):
+            raise ValueError(
+                f"p_enter={self.p_enter!r} and p_remove={self.p_remove!r} are "
+                f"refused: {_korva.P_RANGE_RULE}"
+            )
+        if (
+            not isinstance(self.max_iter, numbers.Integral)
+            or isinstance(self.max_iter, bool)
+            or not 0 <= self.max_iter <= _INT_MAX
+        ):
+            raise ValueError(
+                f"max_iter must be a whole number from 0 to {_INT_MAX}, "
+                f"got {self.max_iter!r}"
+            )
+
+    def _check_finite(self, X, rows=None):
+        """ValueError naming the first NaN or inf of X (of its `rows`)."""
+        found = _korva.first_nonfinite(X if rows is None else X[rows])
+        if found is None:
+            return
+        row, col = found
+        row = row if rows is None else rows[row]
+        where = f"row {row}, column {col} (counted from 0"
+        if hasattr(self, "feature_names_in_"):
+            where += f"; feature {self.feature_names_in_[col]}"
+        raise ValueError(
+            f"X holds {X[row, col]} at {where}): NaN and inf cannot be classified"
+        )
+
+    def fit(self, X, y):
+        """Trains the module on X (n_samples x n_features) and two-class y."""
+        self._check_params()
+        if y is not None:
+            try:
+                rows, labels = _num_samples(X), _num_samples(y)
+            except TypeError:
+                rows = labels = None  # left to scikit-learn's checks below
+            if rows != labels:
+                raise ValueError(
+                    f"X has {rows} rows but y has {labels} labels: "
+                    f"one label per row is needed"
+                )
+        X, y = self._validate_data(
+            X, y, dtype=np.float64, order="C", force_all_finite=False
+        )
+        self._check_finite(X)
+        check_classification_targets(y)
+        classes, encoded = np.unique(y, return_inverse=True)
+        if len(classes) != 2:
+            found = (
+                f"one class only ({classes[0]!r})"
+                if len(classes) == 1
+                else f"{len(classes)} classes ({', '.join(map(repr, classes))})"
+            )
+            raise ValueError(f"y has {found}; StepwiseLDA needs exactly two classes")
+        names = list(getattr(self, "feature_names_in_", []))
+        classifier = _korva.Classifier.train(
+            X,
+            np.where(encoded == 1, 1.0, -1.0),
+            names,
+            _module_path(self.module),
+            float(self.p_enter),
+            float(self.p_remove),
+            int(self.max_iter),
+        )
+        self.classes_ = classes
+        self._set_classifier(classifier, classifier.intercept)
+        self.training_seconds_ = classifier.training_seconds
+        self.training_messages_ = classifier.training_messages
+        self.steps_ = _parse_steps(self.training_messages_, classifier.max_iter)
+        self.n_iter_ = len(self.steps_)
+        return self
+
+    def _set_classifier(self, classifier, intercept):
+        """Takes `classifier` as the fitted model; `intercept` is added to its
+        scores in place of the bias it has (a restored one has none)."""
+        self._classifier = classifier
+        self._shift = intercept - classifier.intercept
+        self.module_path_ = classifier.module_path
+        self.support_ = classifier.selected
+        self.coef_ = np.where(self.support_, classifier.weights, 0.0)[np.newaxis, :]
+        self.intercept_ = np.array([float(intercept)])
+
+    def decision_function(self, X):
+        """The module's score of each row: high for classes_[1]."""
+        check_is_fitted(self)
+        X = self._validate_data(
+            X, dtype=np.float64, order="C", force_all_finite=False, reset=False
+        )
+        scores = self._classifier.score(X)
+        # The score multiplies every value by its weight (0 included), so a
+        # row with NaN or inf scores NaN or inf: only such rows are searched.
+        # A row of finite values may score inf too (overflow); it is kept.
+        nonfinite = np.flatnonzero(~np.isfinite(scores))
+        if len(nonfinite):
+            self._check_finite(X, nonfinite)
+        if self._shift:
+            scores += self._shift
+        return scores
+
+    def predict(self, X):
+        """classes_[1] where the score is above 0, else classes_[0]."""
+        scores = self.decision_function(X)
+        return self.classes_[(scores > 0).astype(int)]
+
+    def save_model(self, path):
+        """Saves the classifier document that korva reads (korva score,
+        korva info). The document carries no intercept: see load_model."""
+        check_is_fitted(self)
+        self._classifier.save(os.fspath(path))
+
+    def _more_tags(self):
+        return {"binary_only": True}
+
+    # A fitted estimator is pickled as its classifier document, with the
+    # weights in full precision, and the intercept (intercept_); the module
+    # is loaded again where it is unpickled.
+    def __getstate__(self):
+        state = dict(super().__getstate__())  # may be self.__dict__ itself
+        classifier = state.pop("_classifier", None)
+        state.pop("_shift", None)
+        if classifier is not None:
+            state["_document"] = classifier.exact_document()
+        return state
+
+    def __setstate__(self, state):
+        document = state.pop("_document", None)
+        super().__setstate__(state)
+        if document is not None:
+            classifier = _korva.Classifier.restore(document, _module_path(self.module))
+            self._set_classifier(classifier, self.intercept_[0])
+
+
+def load_model(path, *, classes=None, module=None):
+    """A fitted StepwiseLDA restored from a classifier document that korva or
+    save_model wrote.
+
+    The document carries the selection, the weights (six significant digits)
+    and the settings, but not the intercept: the restored classifier scores
+    with intercept_ 0, which shifts every score by the same constant and
+    leaves the ranking (and the AUC) unchanged. An InterceptWarning says so.
+    ``classes`` names the labels trained as -1 and +1 (default [-1, 1]).
+    """
+    classifier, notes = _korva.Classifier.load(os.fspath(path), _module_path(module))
+    for note in notes:
+        warnings.warn(note, UserWarning, stacklevel=2)
+    warnings.warn(INTERCEPT_NOTE, InterceptWarning, stacklevel=2)
+    estimator = StepwiseLDA(
+        p_enter=classifier.p_enter,
+        p_remove=classifier.p_remove,
+        max_iter=classifier.max_iter,
+        module=module,
+    )
+    estimator.classes_ = np.asarray([-1, 1] if classes is None else classes)
+    if estimator.classes_.shape != (2,):
+        raise ValueError(f"classes must name two labels, got {classes!r}")
+    estimator._set_classifier(classifier, 0.0)
+    estimator.n_features_in_ = len(estimator.support_)
+    names = classifier.feature_names
+    if len(names) == estimator.n_features_in_ and all(names):
+        estimator.feature_names_in_ = np.asarray(names, dtype=object)
+    return estimator

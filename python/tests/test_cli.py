@@ -1,0 +1,62 @@
+import numpy as np
+import pandas as pd
+import pytest
+from sklearn.metrics import roc_auc_score
+
+import korva
+from korva import StepwiseLDA
+
+# The p300 fixture's set, as korva writes it.
+GENERATE = ("generate", "--epochs", 360, "--channels", 4, "--samples", 10, "--seed", 11)
+
+
+def read_csv(path):
+    return pd.read_csv(path, float_precision="round_trip")
+
+
+def six_digits(values):
+    """Values as the weight file writes them: six significant digits."""
+    return np.array([float(f"{v:g}") for v in np.ravel(values)])
+
+
+def test_simulated_data_are_what_korva_generates(p300, run_korva, tmp_path):
+    run_korva(*GENERATE, "--output", "data.csv")
+    frame = read_csv(tmp_path / "data.csv")
+    assert list(frame.columns) == ["label", *p300.feature_names]
+    np.testing.assert_array_equal(frame.drop(columns="label"), p300.data)
+    np.testing.assert_array_equal(frame["label"], p300.target)
+
+
+def test_python_trains_what_korva_trains(run_korva, tmp_path):
+    run_korva(*GENERATE, "--output", "data.csv")
+    run_korva("train", "data.csv", "--p-enter", 0.1, "--p-remove", 0.15, "--quiet",
+              "--model", "korva.xml", "--weights", "weights.txt")
+    frame = read_csv(tmp_path / "data.csv")
+    model = StepwiseLDA(p_enter=0.1, p_remove=0.15).fit(frame.drop(columns="label"), frame["label"])
+    model.save_model(tmp_path / "python.xml")
+    assert (tmp_path / "python.xml").read_text() == (tmp_path / "korva.xml").read_text()
+    *weights, intercept = map(float, (tmp_path / "weights.txt").read_text().split())
+    np.testing.assert_array_equal(six_digits(model.coef_), weights)
+    assert six_digits(model.intercept_) == [intercept]
+
+
+@pytest.mark.parametrize("trainer", ["python", "korva"])
+def test_either_program_scores_the_others_model(trainer, run_korva, tmp_path):
+    run_korva(*GENERATE, "--output", "data.csv")
+    frame = read_csv(tmp_path / "data.csv")
+    X, y = frame.drop(columns="label"), frame["label"]
+    trained = StepwiseLDA(p_enter=0.1, p_remove=0.15).fit(X, y)
+    if trainer == "python":
+        trained.save_model(tmp_path / "model.xml")
+    else:
+        run_korva("train", "data.csv", "--p-enter", 0.1, "--p-remove", 0.15, "--quiet",
+                  "--model", "model.xml")
+    run_korva("score", "model.xml", "data.csv", "--output", "scores.csv")
+    with pytest.warns(korva.InterceptWarning, match="has no intercept"):
+        loaded = korva.load_model(tmp_path / "model.xml")
+    scores = read_csv(tmp_path / "scores.csv")["score"]
+    np.testing.assert_array_equal(loaded.decision_function(X), scores)
+    assert loaded.intercept_ == [0.0] and loaded.get_params() == trained.get_params()
+    np.testing.assert_array_equal(loaded.support_, trained.support_)
+    np.testing.assert_allclose(scores + trained.intercept_, trained.decision_function(X), rtol=1e-4)
+    assert roc_auc_score(y, scores) == roc_auc_score(y, trained.decision_function(X))

@@ -1,0 +1,137 @@
+import os
+import pickle
+from concurrent.futures import ThreadPoolExecutor
+
+import numpy as np
+import pandas as pd
+import pytest
+from sklearn.base import clone
+from sklearn.utils.estimator_checks import check_estimator
+
+import korva
+from korva import StepwiseLDA
+
+
+def test_passes_scikit_learn_estimator_checks():
+    check_estimator(StepwiseLDA())
+
+
+@pytest.mark.parametrize(
+    "negative, positive",
+    [(-1, 1), (0, 1), (False, True), ("nontarget", "target"), (-2.0, 5.0)],
+)
+def test_any_two_labels_train_the_second_as_plus_one(p300, fitted, negative, positive):
+    y = np.where(p300.target > 0, positive, negative)
+    model = clone(fitted).fit(p300.data, y)
+    assert list(model.classes_) == [negative, positive]
+    np.testing.assert_array_equal(model.coef_, fitted.coef_)
+    expected = np.where(fitted.decision_function(p300.data) > 0, positive, negative)
+    np.testing.assert_array_equal(model.predict(p300.data), expected)
+
+
+def put(X, row, col, value):
+    X = X.copy()
+    X[row, col] = value
+    return X
+
+
+# (parameters, what is changed in (X, y), the method called, the message)
+BAD_INPUTS = {
+    "three classes": ({}, lambda X, y: (X, np.arange(len(y)) % 3), "fit",
+                      r"y has 3 classes \(0, 1, 2\)"),
+    "one class": ({}, lambda X, y: (X, np.ones_like(y)), "fit", r"y has one class only \(1\)"),
+    "NaN": ({}, lambda X, y: (put(X, 5, 7, np.nan), y), "fit", r"nan at row 5, column 7"),
+    "inf": ({}, lambda X, y: (put(X, 0, 39, -np.inf), y), "fit", r"-inf at row 0, column 39"),
+    "NaN to score": ({}, lambda X, y: (put(X, 9, 2, np.nan), y), "predict", r"nan at row 9, column 2"),
+    "lengths": ({}, lambda X, y: (X, y[:-1]), "fit", r"X has 360 rows but y has 359 labels"),
+    "empty": ({}, lambda X, y: (X[:0], y[:0]), "fit", r"0 sample\(s\)"),
+    "features to score": ({}, lambda X, y: (X[:, 1:], y), "predict", r"X has 39 features"),
+    "p order": ({"p_enter": 0.2, "p_remove": 0.1}, None, "fit",
+                r"p_enter=0.2 and p_remove=0.1 are refused: p-enter must be above 0 and below p-remove"),
+    "p_remove above 1": ({"p_remove": 1.5}, None, "fit", r"p_remove=1.5 are refused"),
+    "p_enter NaN": ({"p_enter": float("nan")}, None, "fit", r"p_enter=nan .* are refused"),
+    "p_enter text": ({"p_enter": "0.1"}, None, "fit", r"p_enter must be a number"),
+    "max_iter": ({"max_iter": -1}, None, "fit", r"max_iter must be a whole number"),
+}
+
+
+@pytest.mark.parametrize("params, change, method, message", BAD_INPUTS.values(), ids=BAD_INPUTS)
+def test_bad_input_is_refused_saying_what_and_where(p300, fitted, params, change, method, message):
+    X, y = change(p300.data, p300.target) if change else (p300.data, p300.target)
+    with pytest.raises(ValueError, match=message):
+        if method == "fit":
+            StepwiseLDA(**params).fit(X, y)
+        else:
+            fitted.predict(X)
+
+
+def test_failed_training_raises_the_modules_status_and_messages(p300):
+    with pytest.raises(korva.TrainingError, match="status -10 .too few examples") as raised:
+        StepwiseLDA().fit(p300.data[:5], [1, -1, 1, -1, 1])
+    assert (raised.value.kind, raised.value.status) == ("training_failed", -10)
+    assert "StepCalc returned -10   allx(5, 40)" in raised.value.messages
+
+
+def test_exception_inside_the_module_becomes_training_error(p300, monkeypatch):
+    monkeypatch.setenv("KORVA_TEST_THROW", "newmat")
+    with pytest.raises(korva.TrainingError, match="matrix library: .*planted matrix failure") as raised:
+        korva._korva.Classifier.train(
+            p300.data, p300.target.astype(float), [], os.environ["KORVA_THROWING_MODULE"])
+    assert (raised.value.kind, raised.value.status) == ("training_exception", None)
+    assert raised.value.messages == ["Step 1, about to fail"]
+
+
+KIT_ERRORS = {
+    "module": (lambda d, fitted, p300: StepwiseLDA(module=d / "no.kvc").fit(p300.data, p300.target),
+               r"module file not found: .*no\.kvc"),
+    "output": (lambda d, fitted, p300: fitted.save_model(d / "no" / "m.xml"), r"cannot write .*m\.xml"),
+    "model": (lambda d, fitted, p300: korva.load_model(__file__), r"is not a valid XML document"),
+}
+
+
+@pytest.mark.parametrize("kind, call, message", [(k, *v) for k, v in KIT_ERRORS.items()], ids=KIT_ERRORS)
+def test_what_the_kit_refuses_is_a_korva_error_of_its_kind(tmp_path, fitted, p300, kind, call, message):
+    with pytest.raises(korva.KorvaError, match=message) as raised:
+        call(tmp_path, fitted, p300)
+    assert raised.value.kind == kind
+
+
+def test_coef_and_intercept_are_what_the_module_scores_with(p300, fitted):
+    expected = p300.data @ fitted.coef_[0] + fitted.intercept_[0]
+    np.testing.assert_allclose(fitted.decision_function(p300.data), expected, rtol=0, atol=1e-12)
+    assert fitted.module_path_ == korva.default_module_path()
+
+
+@pytest.mark.parametrize("max_iter", [0, 1, 5, 300])
+def test_steps_replay_to_the_selection(p300, max_iter):
+    model = StepwiseLDA(p_enter=0.1, p_remove=0.15, max_iter=max_iter).fit(p300.data, p300.target)
+    selected = np.zeros(model.n_features_in_, bool)
+    for step in model.steps_:
+        assert selected[step.feature] == (step.action == "remove")
+        selected[step.feature] = step.action == "add"
+    np.testing.assert_array_equal(selected, model.support_)
+    assert [s.step for s in model.steps_] == list(range(1, model.n_iter_ + 1))
+    assert model.n_iter_ <= max_iter
+
+
+def test_pickled_estimator_scores_identically(p300, fitted):
+    copy = pickle.loads(pickle.dumps(fitted))
+    np.testing.assert_array_equal(copy.decision_function(p300.data), fitted.decision_function(p300.data))
+    np.testing.assert_array_equal(copy.intercept_, fitted.intercept_)
+    assert clone(fitted).get_params() == fitted.get_params()
+
+
+def test_dataframe_columns_name_the_features_in_the_module(p300):
+    frame = pd.DataFrame(p300.data, columns=p300.feature_names)
+    model = StepwiseLDA(p_enter=0.1, p_remove=0.15).fit(frame, p300.target)
+    assert list(model.feature_names_in_) == p300.feature_names
+    first = p300.feature_names[np.flatnonzero(model.support_)[0]]
+    assert f"({first}):" in "\n".join(model.training_messages_)
+
+
+def test_threads_train_as_one_thread_does():
+    sets = [korva.simulate_p300(300, 4, 10, seed=s, return_X_y=True) for s in range(8)]
+    alone = [StepwiseLDA().fit(X, y).coef_ for X, y in sets]
+    with ThreadPoolExecutor(4) as pool:
+        together = list(pool.map(lambda s: StepwiseLDA().fit(*s).coef_, sets))
+    np.testing.assert_array_equal(alone, together)
