@@ -245,20 +245,25 @@ PYBIND11_MODULE(_korva, m) {
           py::arg("text"),
           py::arg("module"))
       .def("score", &Score, py::arg("X").noconvert())
-      .def("document",
-           [](Classifier& c) {
-             return WithoutGil([&] { return c.Document(); });
-           })
+      .def(
+          "document",
+          [](Classifier& c, std::optional<double> intercept) {
+            return WithoutGil([&] { return c.Document(intercept); });
+          },
+          py::arg("intercept") = py::none())
       .def("exact_document",
            [](Classifier& c) {
              return WithoutGil([&] { return c.ExactDocument(); });
            })
       .def(
           "save",
-          [](Classifier& c, const std::string& path) {
-            WithoutGil([&] { c.Save(path); });
+          [](Classifier& c,
+             const std::string& path,
+             std::optional<double> intercept) {
+            WithoutGil([&] { c.Save(path, intercept); });
           },
-          py::arg("path"))
+          py::arg("path"),
+          py::arg("intercept") = py::none())
       .def_property_readonly("module_path", &Classifier::ModulePath)
       .def_property_readonly("selected",
                              [](const Classifier& c) {
@@ -271,6 +276,7 @@ PYBIND11_MODULE(_korva, m) {
             return py::array_t<double>(py::cast(c.Weights()));
           })
       .def_property_readonly("intercept", &Classifier::Intercept)
+      .def_property_readonly("saved_intercept", &Classifier::SavedIntercept)
       .def_property_readonly(
           "p_enter", [](const Classifier& c) { return c.Settings().pEnter; })
       .def_property_readonly(

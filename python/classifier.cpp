@@ -165,12 +165,14 @@ std::unique_ptr<Classifier> Classifier::Load(
     std::vector<std::string>* warnings) {
   std::lock_guard<std::mutex> lock(ModuleLock());
   std::shared_ptr<Module> module = OpenModule(modulePath);
-  ClassifierHandle classifier = HostKit::LoadModel(*module, path, warnings);
-  if (!classifier->CanClassify())
+  HostKit::Model model = HostKit::LoadModelDocument(*module, path, warnings);
+  if (!model.classifier->CanClassify())
     throw ModelError("model " + path +
                      " holds no trained classifier (no feature is selected)");
-  return std::unique_ptr<Classifier>(new Classifier(
-      modulePath, std::move(module), std::move(classifier), std::nullopt));
+  auto restored = std::unique_ptr<Classifier>(new Classifier(
+      modulePath, std::move(module), std::move(model.classifier), std::nullopt));
+  restored->saved_ = model.intercept;
+  return restored;
 }
 
 std::unique_ptr<Classifier> Classifier::Restore(const std::string& modulePath,
@@ -193,9 +195,9 @@ std::vector<double> Classifier::Score(const HostKit::MatrixView& X) {
   return HostKit::ScoreRows(*classifier_, X);
 }
 
-std::string Classifier::Document() {
+std::string Classifier::Document(std::optional<double> intercept) {
   std::lock_guard<std::mutex> lock(ModuleLock());
-  return HostKit::DocumentText(*classifier_);
+  return HostKit::DocumentText(*classifier_, intercept);
 }
 
 std::string Classifier::ExactDocument() {
@@ -218,9 +220,10 @@ std::string Classifier::ExactDocument() {
   return text.str();
 }
 
-void Classifier::Save(const std::string& path) {
+void Classifier::Save(const std::string& path,
+                      std::optional<double> intercept) {
   std::lock_guard<std::mutex> lock(ModuleLock());
-  HostKit::SaveModel(*classifier_, path);
+  HostKit::SaveModel(*classifier_, path, intercept);
 }
 
 std::optional<std::pair<long, long>> FirstNonFinite(const double* X,

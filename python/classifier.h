@@ -67,13 +67,14 @@ class Classifier {
   // One score per row of X (X.cols must equal Features()).
   std::vector<double> Score(const HostKit::MatrixView& X);
 
-  // The classifier document as korva writes it (weights with six digits).
-  std::string Document();
+  // The classifier document as korva writes it (weights with six digits),
+  // with `intercept` as korva's own element when given.
+  std::string Document(std::optional<double> intercept);
   // The same document with every selected weight written in full, so that
   // Restore gives an object that scores exactly as this one.
   std::string ExactDocument();
   // Saves the document at `path`, atomically (HostKit::SaveModel).
-  void Save(const std::string& path);
+  void Save(const std::string& path, std::optional<double> intercept);
 
   // What the object holds, read once when it was made.
   const std::string& ModulePath() const { return modulePath_; }
@@ -88,6 +89,8 @@ class Classifier {
   const std::vector<std::string>& FeatureNames() const { return names_; }
   const std::string& ShortInfo() const { return shortInfo_; }
   const std::string& TrainingInfo() const { return trainingInfo_; }
+  // The intercept the document of a restored object carried, if any.
+  const std::optional<double>& SavedIntercept() const { return saved_; }
   // The training that made the object (empty for a restored one).
   const std::optional<HostKit::TrainingRun>& Run() const { return run_; }
 
@@ -104,6 +107,7 @@ class Classifier {
   std::vector<bool> selected_;
   std::vector<double> weights_;
   double intercept_ = 0.0;
+  std::optional<double> saved_;
   HostKit::StepwiseSettings settings_;
   std::vector<std::string> names_;
   std::string shortInfo_, trainingInfo_;

@@ -171,6 +171,7 @@ class StepwiseLDA(ClassifierMixin, BaseEstimator):
         )
         self.classes_ = classes
         self._set_classifier(classifier, classifier.intercept)
+        self._intercept_known = True
         self.training_seconds_ = classifier.training_seconds
         self.training_messages_ = classifier.training_messages
         self.steps_ = _parse_steps(self.training_messages_, classifier.max_iter)
@@ -211,9 +212,10 @@ class StepwiseLDA(ClassifierMixin, BaseEstimator):
 
     def save_model(self, path):
         """Saves the classifier document that korva reads (korva score,
-        korva info). The document carries no intercept: see load_model."""
+        korva info), with the intercept as korva keeps it."""
         check_is_fitted(self)
-        self._classifier.save(os.fspath(path))
+        known = getattr(self, "_intercept_known", True)
+        self._classifier.save(os.fspath(path), self.intercept_[0] if known else None)
 
     def _more_tags(self):
         return {"binary_only": True}
@@ -241,16 +243,19 @@ def load_model(path, *, classes=None, module=None):
     """A fitted StepwiseLDA restored from a classifier document that korva or
     save_model wrote.
 
-    The document carries the selection, the weights (six significant digits)
-    and the settings, but not the intercept: the restored classifier scores
-    with intercept_ 0, which shifts every score by the same constant and
-    leaves the ranking (and the AUC) unchanged. An InterceptWarning says so.
+    The document carries the selection, the weights (six significant digits),
+    the settings and, as korva's own element, the intercept. A document
+    written without the intercept restores a classifier that scores with
+    intercept_ 0, which shifts every score by the same constant and leaves the
+    ranking (and the AUC) unchanged; an InterceptWarning says so.
     ``classes`` names the labels trained as -1 and +1 (default [-1, 1]).
     """
     classifier, notes = _korva.Classifier.load(os.fspath(path), _module_path(module))
     for note in notes:
         warnings.warn(note, UserWarning, stacklevel=2)
-    warnings.warn(INTERCEPT_NOTE, InterceptWarning, stacklevel=2)
+    saved = classifier.saved_intercept
+    if saved is None:
+        warnings.warn(INTERCEPT_NOTE, InterceptWarning, stacklevel=2)
     estimator = StepwiseLDA(
         p_enter=classifier.p_enter,
         p_remove=classifier.p_remove,
@@ -260,7 +265,8 @@ def load_model(path, *, classes=None, module=None):
     estimator.classes_ = np.asarray([-1, 1] if classes is None else classes)
     if estimator.classes_.shape != (2,):
         raise ValueError(f"classes must name two labels, got {classes!r}")
-    estimator._set_classifier(classifier, 0.0)
+    estimator._set_classifier(classifier, 0.0 if saved is None else saved)
+    estimator._intercept_known = saved is not None
     estimator.n_features_in_ = len(estimator.support_)
     names = classifier.feature_names
     if len(names) == estimator.n_features_in_ and all(names):

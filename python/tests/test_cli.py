@@ -1,3 +1,5 @@
+import re
+
 import numpy as np
 import pandas as pd
 import pytest
@@ -52,11 +54,16 @@ def test_either_program_scores_the_others_model(trainer, run_korva, tmp_path):
         run_korva("train", "data.csv", "--p-enter", 0.1, "--p-remove", 0.15, "--quiet",
                   "--model", "model.xml")
     run_korva("score", "model.xml", "data.csv", "--output", "scores.csv")
-    with pytest.warns(korva.InterceptWarning, match="has no intercept"):
-        loaded = korva.load_model(tmp_path / "model.xml")
+    loaded = korva.load_model(tmp_path / "model.xml")
     scores = read_csv(tmp_path / "scores.csv")["score"]
     np.testing.assert_array_equal(loaded.decision_function(X), scores)
-    assert loaded.intercept_ == [0.0] and loaded.get_params() == trained.get_params()
+    assert loaded.intercept_ == trained.intercept_ and loaded.get_params() == trained.get_params()
     np.testing.assert_array_equal(loaded.support_, trained.support_)
-    np.testing.assert_allclose(scores + trained.intercept_, trained.decision_function(X), rtol=1e-4)
-    assert roc_auc_score(y, scores) == roc_auc_score(y, trained.decision_function(X))
+    np.testing.assert_allclose(scores, trained.decision_function(X), rtol=1e-4)
+    # A document without korva's intercept scores shifted, with a warning.
+    text = (tmp_path / "model.xml").read_text()
+    (tmp_path / "bare.xml").write_text(re.sub(r"\s*<Intercept [^>]*/>", "", text))
+    with pytest.warns(korva.InterceptWarning, match="has no intercept"):
+        bare = korva.load_model(tmp_path / "bare.xml")
+    np.testing.assert_allclose(bare.decision_function(X) + trained.intercept_, scores, rtol=1e-12, atol=1e-12)
+    assert roc_auc_score(y, bare.decision_function(X)) == roc_auc_score(y, scores)
