@@ -35,9 +35,9 @@ std::string TruncatedElf(const std::string& path, off_t size) {
     return "";
   std::uint64_t needed =
       header.e_shoff + std::uint64_t{header.e_shnum} * header.e_shentsize;
-  for (int i = 0; i < header.e_phnum; ++i) {
+  for (std::uint64_t i = 0; i < header.e_phnum; ++i) {
     Elf64_Phdr segment{};
-    file.seekg(header.e_phoff + std::uint64_t{i} * header.e_phentsize);
+    file.seekg(header.e_phoff + i * header.e_phentsize);
     if (!file.read(reinterpret_cast<char*>(&segment), sizeof(segment)))
       return "its program headers are cut off";
     if (segment.p_type == PT_LOAD)
