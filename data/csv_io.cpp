@@ -11,7 +11,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <thread>
+
+#include "data/values.h"
 
 namespace Korva::Data {
 namespace {
@@ -109,11 +112,13 @@ struct Layout {
   std::vector<std::string> headers;
 };
 
-// Rows parsed from one stretch of the body, or the first error in it.
+// One stretch of the body: where its rows go, how many it parsed, or the
+// first error in it.
 struct Chunk {
-  std::vector<double> X;
-  std::vector<double> labels;
-  std::vector<double> groups;
+  double* X = nullptr;       // room for `capacity` rows of the features
+  double* labels = nullptr;  // one per row, when there is a label column
+  double* groups = nullptr;  // one per row, when there is a group column
+  int capacity = 0;          // its line ends: no more rows than that
   int rows = 0;
   bool failed = false;
   size_t errorLineInChunk = 0;  // 0-based, counted from the chunk's start
@@ -150,20 +155,12 @@ void Fail(Chunk& chunk, size_t line, int column, std::string what) {
   chunk.error = std::move(what);
 }
 
-// Parses the lines in [begin, end). Room is reserved for the lines up to
-// `reserveEnd`: the first stretch reserves for the whole body, so that the
-// others can be appended to it without moving it.
+// Parses the lines in [begin, end) straight into the chunk's rows.
 void ParseChunk(const char* begin,
                 const char* end,
-                const char* reserveEnd,
                 const Layout& layout,
                 Chunk& chunk) {
   const int cols = layout.Features();
-  const size_t estimate =
-      static_cast<size_t>(std::count(begin, reserveEnd, '\n')) + 1;
-  chunk.X.reserve(estimate * cols);
-  if (layout.labelColumn >= 0) chunk.labels.reserve(estimate);
-
   size_t line = 0;
   for (const char* p = begin; p < end; ++line) {
     const char* eol = static_cast<const char*>(std::memchr(p, '\n', end - p));
@@ -172,6 +169,7 @@ void ParseChunk(const char* begin,
     p = eol + 1;
     if (Trim(text).empty()) continue;
 
+    double* row = chunk.X + static_cast<size_t>(chunk.rows) * cols;
     int field = 0;
     size_t start = 0;
     while (true) {
@@ -181,7 +179,6 @@ void ParseChunk(const char* begin,
         size_t count = field;
         for (size_t i = start; i <= text.size(); ++i)
           if (i == text.size() || text[i] == ',') ++count;
-        chunk.X.resize(static_cast<size_t>(chunk.rows) * cols);
         return Fail(chunk,
                     line,
                     layout.fields + 1,
@@ -204,11 +201,11 @@ void ParseChunk(const char* begin,
               chunk, line, field + 1, "non-finite value " + Quote(Trim(token)));
       }
       if (field == layout.labelColumn)
-        chunk.labels.push_back(value);
+        chunk.labels[chunk.rows] = value;
       else if (field == layout.groupColumn)
-        chunk.groups.push_back(value);
+        chunk.groups[chunk.rows] = value;
       else
-        chunk.X.push_back(value);
+        *row++ = value;
       ++field;
       if (comma == text.size()) break;
       start = comma + 1;
@@ -356,16 +353,38 @@ Dataset ParseCsv(std::string_view text,
   }
   cuts.push_back(bodyEnd);
 
+  // Every value goes straight to its place in the data set's matrix: a
+  // stretch has room for as many rows as it has line ends, and blank lines,
+  // which leave rows unused, are closed up afterwards.
   std::vector<Chunk> chunks(threads);
+  size_t capacity = 0;
+  for (int t = 0; t < threads; ++t) {
+    chunks[t].capacity = static_cast<int>(
+        std::count(cuts[t], cuts[t + 1], '\n') +
+        (t + 1 == threads && cuts[t] < bodyEnd && bodyEnd[-1] != '\n'));
+    capacity += chunks[t].capacity;
+  }
+  if (capacity * cols > static_cast<size_t>(std::numeric_limits<int>::max()))
+    throw DataError(fileName + ": " + std::to_string(capacity) + " rows of " +
+                    std::to_string(cols) +
+                    " features are more than the 2147483647 values a data "
+                    "set may hold");
+  Values X(static_cast<int>(capacity), cols);
+  std::vector<double> labels(layout.labelColumn >= 0 ? capacity : 0);
+  std::vector<double> groups(layout.groupColumn >= 0 ? capacity : 0);
+  for (size_t t = 0, row = 0; t < chunks.size(); row += chunks[t++].capacity) {
+    chunks[t].X = X.data() + row * cols;
+    chunks[t].labels = labels.data() + (labels.empty() ? 0 : row);
+    chunks[t].groups = groups.data() + (groups.empty() ? 0 : row);
+  }
   std::vector<std::thread> workers;
   for (int t = 1; t < threads; ++t)
     workers.emplace_back(ParseChunk,
                          cuts[t],
                          cuts[t + 1],
-                         cuts[t + 1],
                          std::cref(layout),
                          std::ref(chunks[t]));
-  ParseChunk(cuts[0], cuts[1], bodyEnd, layout, chunks[0]);
+  ParseChunk(cuts[0], cuts[1], layout, chunks[0]);
   for (std::thread& worker : workers) worker.join();
 
   // The first failing stretch holds the earliest error.
@@ -389,21 +408,28 @@ Dataset ParseCsv(std::string_view text,
     if (c != layout.labelColumn && c != layout.groupColumn)
       data.names.push_back(layout.headers[c]);
   size_t total = 0;
-  for (const Chunk& c : chunks) total += c.rows;
+  for (const Chunk& c : chunks) {
+    if (c.X != X.data() + total * cols) {
+      std::memmove(
+          X.data() + total * cols, c.X, sizeof(double) * c.rows * cols);
+      if (c.labels)
+        std::memmove(&labels[total], c.labels, sizeof(double) * c.rows);
+      if (c.groups)
+        std::memmove(&groups[total], c.groups, sizeof(double) * c.rows);
+    }
+    total += c.rows;
+  }
   if (total == 0) throw DataError(fileName + ": no data rows after the header");
-  if (total > static_cast<size_t>(std::numeric_limits<int>::max()))
-    throw DataError(fileName + ": more rows than can be handled");
   data.rows = static_cast<int>(total);
-  data.X = std::move(chunks[0].X);
-  data.labels = std::move(chunks[0].labels);
-  data.groups = std::move(chunks[0].groups);
-  for (int t = 1; t < threads; ++t) {
-    data.X.insert(data.X.end(), chunks[t].X.begin(), chunks[t].X.end());
-    data.labels.insert(
-        data.labels.end(), chunks[t].labels.begin(), chunks[t].labels.end());
-    data.groups.insert(
-        data.groups.end(), chunks[t].groups.begin(), chunks[t].groups.end());
-    chunks[t] = Chunk{};
+  labels.resize(data.hasLabels ? total : 0);
+  groups.resize(layout.groupColumn >= 0 ? total : 0);
+  data.labels = std::move(labels);
+  data.groups = std::move(groups);
+  if (total == capacity) {
+    data.X = std::move(X);
+  } else {
+    data.X = Values(data.rows, cols);
+    std::memcpy(data.X.data(), X.data(), sizeof(double) * total * cols);
   }
   return data;
 }
@@ -419,17 +445,25 @@ Dataset ReadCsv(const std::string& file, const CsvOptions& options) {
     ::close(fd);
     throw DataError(path + ": cannot read: " + std::strerror(err));
   }
-  // Read in blocks, each checked for NUL bytes as it arrives: binary data
-  // (a device such as /dev/zero, which never ends) is refused at once
-  // instead of after it filled memory.
-  std::string buffer;
-  if (S_ISREG(info.st_mode)) buffer.reserve(static_cast<size_t>(info.st_size));
-  constexpr size_t kBlock = 1 << 20;
+  // The text goes into a block that is not cleared first and gets huge
+  // pages; it is read in pieces, each checked for NUL bytes as it arrives,
+  // so that binary data (a device such as /dev/zero, which never ends) is
+  // refused at once instead of after it filled memory.
+  constexpr size_t kPiece = 1 << 20;
+  size_t capacity =
+      S_ISREG(info.st_mode) ? static_cast<size_t>(info.st_size) + 1 : kPiece;
+  std::unique_ptr<char[]> text(new char[capacity]);
+  AdviseHugePages(text.get(), capacity);
+  size_t size = 0;
   while (true) {
-    const size_t done = buffer.size();
-    buffer.resize(done + kBlock);
-    const ssize_t n = ::read(fd, &buffer[done], kBlock);
-    buffer.resize(done + std::max<ssize_t>(n, 0));
+    if (size == capacity) {
+      std::unique_ptr<char[]> larger(new char[capacity * 2]);
+      std::memcpy(larger.get(), text.get(), size);
+      text = std::move(larger);
+      capacity *= 2;
+    }
+    const ssize_t n =
+        ::read(fd, text.get() + size, std::min(kPiece, capacity - size));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
       const int err = errno;
@@ -437,13 +471,16 @@ Dataset ReadCsv(const std::string& file, const CsvOptions& options) {
       throw DataError(path + ": cannot read: " + std::strerror(err));
     }
     if (n == 0) break;
-    if (std::memchr(&buffer[done], '\0', static_cast<size_t>(n)) != nullptr) {
+    const bool binary =
+        std::memchr(text.get() + size, '\0', static_cast<size_t>(n)) != nullptr;
+    size += static_cast<size_t>(n);
+    if (binary) {
       ::close(fd);
-      RefuseBinary(buffer, path);
+      RefuseBinary(std::string_view(text.get(), size), path);
     }
   }
   ::close(fd);
-  return ParseCsv(buffer, path, options);
+  return ParseCsv(std::string_view(text.get(), size), path, options);
 }
 
 std::string FormatDouble(double value) {

@@ -72,7 +72,7 @@ TEST(Csv, ReadsLabelAnywhereAndEveryOtherColumnAsNamedFeature) {
             (std::vector<std::string>{"Cz_01", "P,z", "", "Cz_01"}));
   EXPECT_EQ(data.labels, (std::vector<double>{1.0, 0.0}))
       << "labels other than +1 and -1 are kept";
-  EXPECT_EQ(data.X, (std::vector<double>{1.5, -0.002, 0, 7, -0.25, 4, 100, 0}))
+  EXPECT_EQ(data.X, Values(2, 4, {1.5, -0.002, 0, 7, -0.25, 4, 100, 0}))
       << "a value too small to represent reads as zero";
 
   CsvOptions unlabelled;
@@ -80,7 +80,7 @@ TEST(Csv, ReadsLabelAnywhereAndEveryOtherColumnAsNamedFeature) {
   const Dataset plain = ParseCsv("a,b\n1,2\n3,4\n", "set.csv", unlabelled);
   EXPECT_FALSE(plain.hasLabels);
   EXPECT_TRUE(plain.labels.empty());
-  EXPECT_EQ(plain.X, (std::vector<double>{1, 2, 3, 4}));
+  EXPECT_EQ(plain.X, Values(2, 2, {1, 2, 3, 4}));
 }
 
 TEST(Csv, WriteThenParseGivesBackEveryBit) {
@@ -90,12 +90,14 @@ TEST(Csv, WriteThenParseGivesBackEveryBit) {
   data.hasLabels = true;
   data.labels = {1.0, -1.0};
   data.names = {"a,b", " padded ", "say \"hi\""};
-  data.X = {0.1 + 0.2,
-            1e-300,
-            std::numeric_limits<double>::denorm_min(),
-            -123456.78901234567,
-            5e22,
-            -0.0};
+  data.X = Values(2,
+                  3,
+                  {0.1 + 0.2,
+                   1e-300,
+                   std::numeric_limits<double>::denorm_min(),
+                   -123456.78901234567,
+                   5e22,
+                   -0.0});
   std::ostringstream out;
   WriteCsv(out, data);
   const Dataset back = ParseCsv(out.str(), "round.csv");

@@ -202,7 +202,7 @@ Dataset SelectColumns(const Dataset& data, const std::vector<int>& order) {
   Dataset out = data;
   out.cols = static_cast<int>(order.size());
   out.names.clear();
-  out.X.resize(static_cast<size_t>(data.rows) * out.cols);
+  out.X = Values(data.rows, out.cols);
   for (int c = 0; c < out.cols; ++c) {
     if (order[c] < static_cast<int>(data.names.size()))
       out.names.push_back(data.names[order[c]]);

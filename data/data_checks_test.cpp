@@ -18,9 +18,9 @@ TEST(UselessColumns, FindsAllZeroConstantAndDuplicateColumnsInOrder) {
   data.cols = 7;
   data.names = {"a", "b", "c", "d", "", "f", "g"};
   // clang-format off
-  data.X = {0.0,  2.5, 1, 1, 9, 2.5, 9,
-            -0.0, 2.5, 2, 2, 8, 2.5, 8,
-            0.0,  2.5, 3, 3, 9, 2.5, 9};
+  data.X = Values(3, 7, {0.0,  2.5, 1, 1, 9, 2.5, 9,
+                        -0.0, 2.5, 2, 2, 8, 2.5, 8,
+                        0.0,  2.5, 3, 3, 9, 2.5, 9});
   // clang-format on
   const std::vector<UselessColumn> found = FindUselessColumns(data);
   ASSERT_EQ(found.size(), 5u);
@@ -51,7 +51,7 @@ TEST(UselessColumns, FindsAllZeroConstantAndDuplicateColumnsInOrder) {
               HasSubstr("1 column is too large: the sums of their squares "
                         "overflow, so training cannot test them; rescale "
                         "them: feature 5 up to 1e+154"));
-  data.X.assign(21, 0.0);
+  data.X = Values(3, 7, {});
   EXPECT_THAT(DescribeUselessColumns(data, FindUselessColumns(data), 3)[0],
               HasSubstr("7 columns are all zero and cannot help: feature 1 "
                         "(a), feature 2 (b), "
@@ -62,7 +62,7 @@ TEST(LabelWarnings, CountOtherLabelsAndNoticeASingleClass) {
   Dataset data;
   data.rows = 4;
   data.cols = 1;
-  data.X = {1, 2, 3, 4};
+  data.X = Values(4, 1, {1, 2, 3, 4});
   data.hasLabels = true;
   data.labels = {1, 0, 2, 1};
   const std::vector<std::string> warnings = LabelWarnings(data, "s.csv");

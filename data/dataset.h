@@ -5,13 +5,15 @@
 #include <string>
 #include <vector>
 
+#include "data/values.h"
+
 namespace Korva::Data {
 
 // A labelled data set as the command-line host reads and writes it.
 struct Dataset {
   int rows = 0;                    // examples
   int cols = 0;                    // features
-  std::vector<double> X;           // rows x cols values, row-major
+  Values X;                        // rows x cols values, row-major
   std::vector<double> labels;      // one per row when hasLabels, else empty
   std::vector<std::string> names;  // one per feature column; may be empty
   std::vector<double> groups;      // one per row when groups were read

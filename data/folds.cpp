@@ -1,6 +1,7 @@
 #include "data/folds.h"
 
 #include <algorithm>
+#include <cstring>
 #include <map>
 #include <utility>
 
@@ -75,12 +76,15 @@ Dataset SubsetByFold(const Dataset& data,
   subset.cols = data.cols;
   subset.names = data.names;
   subset.hasLabels = data.hasLabels;
+  for (int r = 0; r < data.rows; ++r) subset.rows += (fold[r] == k) == inFold;
+  subset.X = Values(subset.rows, data.cols);
+  const size_t width = data.cols;
+  double* to = subset.X.data();
   for (int r = 0; r < data.rows; ++r) {
     if ((fold[r] == k) != inFold) continue;
-    const auto row = data.X.begin() + static_cast<size_t>(r) * data.cols;
-    subset.X.insert(subset.X.end(), row, row + data.cols);
+    std::memcpy(to, data.X.data() + r * width, width * sizeof(double));
+    to += width;
     if (data.hasLabels) subset.labels.push_back(data.labels[r]);
-    ++subset.rows;
   }
   return subset;
 }

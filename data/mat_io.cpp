@@ -461,7 +461,7 @@ Dataset ReadMat(const std::string& path,
       ReadValues(mat.get(), x.get(), xWhere);
   data.rows = static_cast<int>(rows);
   data.cols = static_cast<int>(cols);
-  data.X.resize(rows * cols);
+  data.X = Values(data.rows, data.cols);
   for (size_t c = 0; c < cols; ++c)
     for (size_t r = 0; r < rows; ++r)
       data.X[r * cols + c] = columnMajor[c * rows + r];

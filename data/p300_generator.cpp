@@ -180,7 +180,7 @@ Dataset GenerateP300(const GeneratorOptions& options) {
   const double rho = std::exp(-dt / kNoiseTimeConstantMs);
   const double innovation = std::sqrt(1.0 - rho * rho);
   std::vector<double> z(static_cast<size_t>(C) * S);
-  data.X.resize(static_cast<size_t>(E) * C * S);
+  data.X = Values(E, C * S);
 
   for (int e = 0; e < E; ++e) {
     const bool target = data.labels[e] > 0.0;

@@ -59,7 +59,8 @@ std::string CheckShape(const Outcome& outcome,
   return {};
 }
 
-bool SameBits(const std::vector<double>& a, const std::vector<double>& b) {
+template <typename Values>
+bool SameBits(const Values& a, const Values& b) {
   return a.size() == b.size() &&
          (a.empty() || std::memcmp(a.data(), b.data(), a.size() * 8) == 0);
 }

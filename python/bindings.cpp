@@ -105,14 +105,14 @@ HostKit::MatrixView View(const Matrix& X) {
   return {X.data(), static_cast<int>(X.shape(0)), static_cast<int>(X.shape(1))};
 }
 
-// A numpy array that takes over `values` without copying them.
-template <typename T>
-py::array_t<T> ToArray(std::vector<T>&& values,
-                       std::vector<py::ssize_t> shape) {
-  auto* owned = new std::vector<T>(std::move(values));
-  py::capsule owner(owned,
-                    [](void* p) { delete static_cast<std::vector<T>*>(p); });
-  return py::array_t<T>(std::move(shape), owned->data(), owner);
+// A numpy array that takes over `values` (a vector or the values of a data
+// set) without copying them.
+template <typename Container>
+py::array_t<double> ToArray(Container&& values,
+                            std::vector<py::ssize_t> shape) {
+  auto* owned = new Container(std::move(values));
+  py::capsule owner(owned, [](void* p) { delete static_cast<Container*>(p); });
+  return py::array_t<double>(std::move(shape), owned->data(), owner);
 }
 
 std::unique_ptr<Classifier> Train(const Matrix& X,
