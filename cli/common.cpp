@@ -220,11 +220,11 @@ HostKit::MatrixView View(const Dataset& data) {
 }
 
 HostKit::TrainingRun TrainOn(ClassifierBase& classifier,
-                             const Dataset& data,
+                             Dataset& data,
                              std::ostream* echo) {
   if (!data.hasLabels) throw Data::DataError("the training data has no labels");
   return HostKit::Train(
-      classifier, View(data), data.labels.data(), data.names, echo);
+      classifier, data.X.Matrix(), data.labels.data(), data.names, echo);
 }
 
 std::vector<double> ScoreSet(ClassifierBase& classifier, const Dataset& data) {

@@ -119,9 +119,10 @@ class ParameterOptions {
 // The data set's matrix as the host kit takes it.
 HostKit::MatrixView View(const Dataset& data);
 
-// Trains on a labelled set (HostKit::Train); DataError when it has no labels.
+// Trains on a labelled set in place (HostKit::Train, which leaves the values
+// as they are); DataError when it has no labels.
 HostKit::TrainingRun TrainOn(ClassifierBase& classifier,
-                             const Dataset& data,
+                             Dataset& data,
                              std::ostream* echo);
 
 // One score per row of `data`.

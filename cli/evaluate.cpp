@@ -359,7 +359,7 @@ int RunEvaluate(const EvaluateOptions& o) {
 
   std::ostream* out =
       MessageStream(o.quiet, {o.report, o.summary, o.oofScores});
-  const Plan plan = o.test.empty() ? CrossValidationPlan(o, data, out)
+  Plan plan = o.test.empty() ? CrossValidationPlan(o, data, out)
                                    : TestSetPlan(o, data, out);
   const std::string classifier = ShortInfo(*shown);
   if (out) *out << classifier << '\n' << std::flush;

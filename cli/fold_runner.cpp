@@ -96,7 +96,7 @@ int FoldResult::SelectedCount() const {
 
 FoldResult RunFold(const Module& module,
                    const HostKit::SettingsChange& parameters,
-                   const Data::Dataset& train,
+                   Data::Dataset& train,
                    const Data::Dataset& test) {
   FoldResult fold;
   try {
@@ -126,7 +126,7 @@ namespace {
 // a pipe. Records the failure in `result` when no worker can start.
 std::optional<Worker> StartWorker(const Module& module,
                                   const HostKit::SettingsChange& parameters,
-                                  const std::vector<FoldData>& folds,
+                                  std::vector<FoldData>& folds,
                                   size_t k,
                                   FoldResult& result) {
   int fds[2];
@@ -193,7 +193,7 @@ bool ReadWorker(Worker& worker, FoldResult& result) {
 
 std::vector<FoldResult> RunFolds(const Module& module,
                                  const HostKit::SettingsChange& parameters,
-                                 const std::vector<FoldData>& folds,
+                                 std::vector<FoldData>& folds,
                                  int jobs) {
   std::vector<FoldResult> results(folds.size());
   if (jobs <= 1 || folds.size() <= 1) {

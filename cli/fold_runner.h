@@ -29,7 +29,7 @@ struct FoldResult {
 // `test` with it. Training failures are recorded, not thrown.
 FoldResult RunFold(const Module& module,
                    const HostKit::SettingsChange& parameters,
-                   const Data::Dataset& train,
+                   Data::Dataset& train,
                    const Data::Dataset& test);
 
 // One train/test pair of an evaluation.
@@ -45,7 +45,7 @@ struct FoldData {
 // one process would share. Results come back in fold order.
 std::vector<FoldResult> RunFolds(const Module& module,
                                  const HostKit::SettingsChange& parameters,
-                                 const std::vector<FoldData>& folds,
+                                 std::vector<FoldData>& folds,
                                  int jobs);
 
 }  // namespace Korva::Cli

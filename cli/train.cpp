@@ -144,7 +144,7 @@ int RunTrain(const TrainOptions& o) {
   CheckDistinctFiles(files);
   for (const CommandFile& file : files)
     if (file.output && !file.path.empty()) HostKit::CheckWritable(file.path);
-  const Dataset data = LoadData(o.data, true);
+  Dataset data = LoadData(o.data, true);
   CheckTrainingSet(data, o.data.path);
   const std::string modulePath = HostKit::ChooseModulePath(o.module);
   auto module = HostKit::OpenModule(modulePath);

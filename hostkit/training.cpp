@@ -45,8 +45,16 @@ TrainingRun Train(ClassifierBase& classifier,
   std::memcpy(data.Store(),
               X.data,
               static_cast<size_t>(X.rows) * X.cols * sizeof(double));
-  NEWMAT::ColumnVector y(X.rows);
-  std::memcpy(y.Store(), labels, static_cast<size_t>(X.rows) * sizeof(double));
+  return Train(classifier, data, labels, names, echo);
+}
+
+TrainingRun Train(ClassifierBase& classifier,
+                  NEWMAT::Matrix& data,
+                  const double* labels,
+                  const std::vector<std::string>& names,
+                  std::ostream* echo) {
+  NEWMAT::ColumnVector y(data.Nrows());
+  std::memcpy(y.Store(), labels, static_cast<size_t>(data.Nrows()) * sizeof(double));
   classifier.FeatureNames = names;
 
   TrainingRun run;

@@ -29,8 +29,8 @@ int GetMatrixByLabel(NEWMAT::Matrix& out,
   int k = 0;
   for (int i = 0; i < scanned; ++i)
     if (labels.element(i) == label) ++k;
+  // Every row is copied below, so the block is not cleared first.
   if (out.Nrows() != k || out.Ncols() != m) out.ReSize(k, m);
-  out = 0.0;
   int r = 0;
   for (int i = 0; i < scanned; ++i) {
     if (labels.element(i) != label) continue;

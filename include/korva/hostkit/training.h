@@ -59,6 +59,14 @@ KORVA_HOSTKIT_API TrainingRun Train(ClassifierBase& classifier,
                                     const std::vector<std::string>& names,
                                     std::ostream* echo);
 
+// The same on a matrix the host already holds in the classifier's type: the
+// classifier reads X in place (no copy of the data); X is left unchanged.
+KORVA_HOSTKIT_API TrainingRun Train(ClassifierBase& classifier,
+                                    NEWMAT::Matrix& X,
+                                    const double* labels,
+                                    const std::vector<std::string>& names,
+                                    std::ostream* echo);
+
 // The message saying why a training that did not succeed failed.
 KORVA_HOSTKIT_API std::string TrainingFailure(const TrainingRun& run);
 
