@@ -53,10 +53,25 @@ int main(int argc, char** argv) {
   const int rows = static_cast<int>(y.size());
   const auto parsed = Clock::now();
   std::vector<double> A(static_cast<size_t>(cols) * cols);
-  cblas_dsyrk(CblasRowMajor, CblasLower, CblasTrans, cols, rows, 1.0, X.data(), cols, 0.0, A.data(), cols);
+  cblas_dsyrk(CblasRowMajor,
+              CblasLower,
+              CblasTrans,
+              cols,
+              rows,
+              1.0,
+              X.data(),
+              cols,
+              0.0,
+              A.data(),
+              cols);
   const auto formed = Clock::now();
-  const auto ms = [](auto a, auto b) { return std::chrono::duration<double, std::milli>(b - a).count(); };
-  std::printf("%d rows, %d columns: parse %.1f ms, dsyrk %.1f ms\n", rows, cols, ms(start, parsed),
+  const auto ms = [](auto a, auto b) {
+    return std::chrono::duration<double, std::milli>(b - a).count();
+  };
+  std::printf("%d rows, %d columns: parse %.1f ms, dsyrk %.1f ms\n",
+              rows,
+              cols,
+              ms(start, parsed),
               ms(parsed, formed));
   return 0;
 }

@@ -108,7 +108,8 @@ Plan TestSetPlan(const EvaluateOptions& o,
   Plan plan;
   std::vector<int> rows(test.rows);
   std::iota(rows.begin(), rows.end(), 0);
-  plan.folds.push_back({data, std::move(test), std::move(rows)});
+  plan.folds.push_back(
+      {[&data] { return data; }, data.rows, std::move(test), std::move(rows)});
   plan.names.push_back("test set");
   plan.title = "DOZOD: calibration on " + o.data.path + ", test on " + o.test;
   plan.scheme = "calibration on " + o.data.path + ", test on " + o.test;
@@ -168,9 +169,12 @@ Plan CrossValidationPlan(const EvaluateOptions& o,
     std::vector<int> rows;
     for (int r = 0; r < data.rows; ++r)
       if (fold[r] == k) rows.push_back(r);
-    plan.folds.push_back({Data::SubsetByFold(data, fold, k, false),
-                          Data::SubsetByFold(data, fold, k, true),
-                          std::move(rows)});
+    const int trainRows = data.rows - static_cast<int>(rows.size());
+    plan.folds.push_back(
+        {[&data, fold, k] { return Data::SubsetByFold(data, fold, k, false); },
+         trainRows,
+         Data::SubsetByFold(data, fold, k, true),
+         std::move(rows)});
     plan.names.push_back("fold " + std::to_string(k + 1));
   }
   if (out)
@@ -204,7 +208,7 @@ void PrintFoldTable(std::ostream& out,
                     sizeof(line),
                     "%-12s %6d %6d  failed: ",
                     plan.names[k].c_str(),
-                    fold.train.rows,
+                    fold.trainRows,
                     fold.test.rows);
       out << line << r.failure << '\n';
       continue;
@@ -215,7 +219,7 @@ void PrintFoldTable(std::ostream& out,
                   sizeof(line),
                   "%-12s %6d %6d %9d %7s %9s %9s %10s\n",
                   plan.names[k].c_str(),
-                  fold.train.rows,
+                  fold.trainRows,
                   fold.test.rows,
                   r.SelectedCount(),
                   Fixed(Report::Auc(r.scores, fold.test.labels), 3).c_str(),
@@ -309,7 +313,7 @@ Json Summary(const EvaluateOptions& o,
   for (size_t k = 0; k < results.size(); ++k)
     folds.push_back(
         {{"name", plan.names[k]},
-         {"train_rows", plan.folds[k].train.rows},
+         {"train_rows", plan.folds[k].trainRows},
          {"test_rows", plan.folds[k].test.rows},
          {"selected", results[k].SelectedCount()},
          {"seconds", results[k].seconds},
@@ -359,7 +363,7 @@ int RunEvaluate(const EvaluateOptions& o) {
 
   std::ostream* out =
       MessageStream(o.quiet, {o.report, o.summary, o.oofScores});
-  Plan plan = o.test.empty() ? CrossValidationPlan(o, data, out)
+  const Plan plan = o.test.empty() ? CrossValidationPlan(o, data, out)
                                    : TestSetPlan(o, data, out);
   const std::string classifier = ShortInfo(*shown);
   if (out) *out << classifier << '\n' << std::flush;
@@ -381,13 +385,16 @@ int RunEvaluate(const EvaluateOptions& o) {
          << Duration(s.seconds) << " in all\n";
   WarnNearBaseline(s.pooled,
                    results.size() > 1 ? "out-of-fold scores" : "test set");
+  // Hashing the inputs reads them again: only for the outputs that show it.
   const Json provenance =
-      Provenance(files,
-                 modulePath,
-                 *shown,
-                 o.test.empty() && !o.blocks && o.data.groups.empty()
-                     ? std::optional<std::uint64_t>(o.seed)
-                     : std::nullopt);
+      o.report.empty() && o.summary.empty()
+          ? Json()
+          : Provenance(files,
+                       modulePath,
+                       *shown,
+                       o.test.empty() && !o.blocks && o.data.groups.empty()
+                           ? std::optional<std::uint64_t>(o.seed)
+                           : std::nullopt);
   if (!o.oofScores.empty())
     HostKit::WriteTextAtomically(o.oofScores, OutOfFoldCsv(plan, results));
   if (!o.summary.empty())

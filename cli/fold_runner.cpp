@@ -96,12 +96,12 @@ int FoldResult::SelectedCount() const {
 
 FoldResult RunFold(const Module& module,
                    const HostKit::SettingsChange& parameters,
-                   Data::Dataset& train,
-                   const Data::Dataset& test) {
+                   const FoldData& data) {
   FoldResult fold;
   try {
     ClassifierHandle classifier = HostKit::NewClassifier(module);
     HostKit::ApplySettings(*classifier, parameters);
+    Data::Dataset train = data.makeTrain();
     const HostKit::TrainingRun run = TrainOn(*classifier, train, nullptr);
     fold.result = run.result;
     fold.seconds = run.seconds;
@@ -113,7 +113,7 @@ FoldResult RunFold(const Module& module,
     const HostKit::Selection selection = HostKit::ReadSelection(*classifier);
     fold.selected = selection.selected;
     fold.weights = selection.weights;
-    fold.scores = ScoreSet(*classifier, test);
+    fold.scores = ScoreSet(*classifier, data.test);
   } catch (const std::exception& error) {
     fold.failure = error.what();
   }
@@ -126,7 +126,7 @@ namespace {
 // a pipe. Records the failure in `result` when no worker can start.
 std::optional<Worker> StartWorker(const Module& module,
                                   const HostKit::SettingsChange& parameters,
-                                  std::vector<FoldData>& folds,
+                                  const std::vector<FoldData>& folds,
                                   size_t k,
                                   FoldResult& result) {
   int fds[2];
@@ -154,8 +154,7 @@ std::optional<Worker> StartWorker(const Module& module,
     ::close(fds[0]);
     std::string text;
     try {
-      text = ToJson(RunFold(module, parameters, folds[k].train, folds[k].test))
-                 .dump();
+      text = ToJson(RunFold(module, parameters, folds[k])).dump();
     } catch (const std::exception& error) {
       text = ToJson(Failed(error.what())).dump();
     }
@@ -193,12 +192,12 @@ bool ReadWorker(Worker& worker, FoldResult& result) {
 
 std::vector<FoldResult> RunFolds(const Module& module,
                                  const HostKit::SettingsChange& parameters,
-                                 std::vector<FoldData>& folds,
+                                 const std::vector<FoldData>& folds,
                                  int jobs) {
   std::vector<FoldResult> results(folds.size());
   if (jobs <= 1 || folds.size() <= 1) {
     for (size_t k = 0; k < folds.size(); ++k)
-      results[k] = RunFold(module, parameters, folds[k].train, folds[k].test);
+      results[k] = RunFold(module, parameters, folds[k]);
     return results;
   }
   std::vector<Worker> active;

@@ -1,6 +1,7 @@
 #ifndef KORVA_CLI_FOLD_RUNNER_H_
 #define KORVA_CLI_FOLD_RUNNER_H_
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -25,19 +26,22 @@ struct FoldResult {
   int SelectedCount() const;
 };
 
-// Trains a new classifier of `module` with `parameters` on `train` and scores
-// `test` with it. Training failures are recorded, not thrown.
-FoldResult RunFold(const Module& module,
-                   const HostKit::SettingsChange& parameters,
-                   Data::Dataset& train,
-                   const Data::Dataset& test);
-
-// One train/test pair of an evaluation.
+// One train/test pair of an evaluation. The calibration set is made only
+// when its fold runs (in the fold's worker), so that the folds' copies of the
+// data are neither made one after another nor held at the same time.
 struct FoldData {
-  Data::Dataset train;
+  std::function<Data::Dataset()> makeTrain;
+  int trainRows = 0;
   Data::Dataset test;
   std::vector<int> testRows;  // the test rows' places in their file, from 0
 };
+
+// Trains a new classifier of `module` with `parameters` on the fold's
+// calibration set and scores its test set with it. Training failures are
+// recorded, not thrown.
+FoldResult RunFold(const Module& module,
+                   const HostKit::SettingsChange& parameters,
+                   const FoldData& fold);
 
 // Runs every fold, at most `jobs` at the same time. With more than one job
 // each fold runs in a worker process of its own: the matrix library keeps
@@ -45,7 +49,7 @@ struct FoldData {
 // one process would share. Results come back in fold order.
 std::vector<FoldResult> RunFolds(const Module& module,
                                  const HostKit::SettingsChange& parameters,
-                                 std::vector<FoldData>& folds,
+                                 const std::vector<FoldData>& folds,
                                  int jobs);
 
 }  // namespace Korva::Cli

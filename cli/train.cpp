@@ -177,8 +177,11 @@ int RunTrain(const TrainOptions& o) {
   t.scores = ScoreSet(*classifier, data);
   t.confusion = Report::ConfusionAtZero(t.scores, data.labels);
   WarnNearBaseline(t.confusion, "training set");
+  // Hashing the inputs reads them again: only for the outputs that show it.
   const Json provenance =
-      Provenance(files, modulePath, *classifier, std::nullopt);
+      o.report.empty() && o.summary.empty()
+          ? Json()
+          : Provenance(files, modulePath, *classifier, std::nullopt);
 
   HostKit::SaveModel(*classifier, o.model, t.intercept);
   if (!o.weights.empty()) HostKit::SaveWeights(*classifier, o.weights);

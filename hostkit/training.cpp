@@ -54,7 +54,8 @@ TrainingRun Train(ClassifierBase& classifier,
                   const std::vector<std::string>& names,
                   std::ostream* echo) {
   NEWMAT::ColumnVector y(data.Nrows());
-  std::memcpy(y.Store(), labels, static_cast<size_t>(data.Nrows()) * sizeof(double));
+  std::memcpy(
+      y.Store(), labels, static_cast<size_t>(data.Nrows()) * sizeof(double));
   classifier.FeatureNames = names;
 
   TrainingRun run;
