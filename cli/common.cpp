@@ -147,7 +147,7 @@ Dataset LoadData(const DataSource& source, bool requireLabels) {
     throw CliError(kExitUsage, "--groups names a column of a CSV file");
   Dataset data;
   if (Data::IsMatFile(source.path)) {
-    data = Data::ReadMat(source.path, source.mat, requireLabels);
+    data = Data::LoadMat(source.path, source.mat, requireLabels);
   } else {
     Data::CsvOptions options;
     options.requireLabels = requireLabels;

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "data/dataset.h"
-#include "data/mat_io.h"
+#include "data/mat_file.h"
 #include "korva/classifier_base.h"
 #include "korva/hostkit/selection.h"
 #include "korva/hostkit/settings.h"

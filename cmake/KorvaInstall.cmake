@@ -44,7 +44,8 @@ set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # libopenblas0 alone may bring the threaded build; the module must load the
 # serial one (its run path names that build's folder).
-set(CPACK_DEBIAN_PACKAGE_DEPENDS libopenblas0-serial)
+# libssl3 holds libcrypto, which korva opens (not links) to hash its inputs.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libopenblas0-serial, libssl3")
 # The Python package (lib/python3/dist-packages/korva, when built) imports
 # numpy and scikit-learn; MNE and pandas are optional.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "python3-numpy, python3-sklearn")

@@ -407,14 +407,6 @@ void CheckNameSizes(const matvar_t* var,
 
 }  // namespace
 
-bool IsMatFile(const std::string& path) {
-  if (path.size() < 4) return false;
-  std::string end = path.substr(path.size() - 4);
-  for (char& c : end)
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return end == ".mat";
-}
-
 Dataset ReadMat(const std::string& path,
                 const MatVariables& variables,
                 bool requireLabels) {

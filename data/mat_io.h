@@ -4,16 +4,9 @@
 #include <string>
 
 #include "data/dataset.h"
+#include "data/mat_file.h"
 
 namespace Korva::Data {
-
-// Which variables of a MATLAB file hold the data set.
-struct MatVariables {
-  std::string x;      // features: a real numeric matrix, epochs x features
-  std::string y;      // labels: a real numeric vector, one per epoch; may be ""
-  std::string names;  // feature names: a cell array of strings or a char
-                      // matrix with one row per feature; may be ""
-};
 
 // Reads a data set from the MATLAB file at `path` (any version libmatio
 // reads). Labels are required when `requireLabels` is true. Throws DataError
@@ -26,9 +19,6 @@ struct MatVariables {
 Dataset ReadMat(const std::string& path,
                 const MatVariables& variables,
                 bool requireLabels);
-
-// True when `path` ends in ".mat" (any letter case).
-bool IsMatFile(const std::string& path);
 
 }  // namespace Korva::Data
 
