@@ -90,6 +90,7 @@
 #include <newmat/newmat.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <vector>
 
@@ -169,13 +170,19 @@ class StepwiseEngine {
   int capacity_ = 0;  // rows of W and T
   bool usable_ = false;
 
-  std::unique_ptr<double[]> A_;  // q x q, both triangles
-  std::unique_ptr<double[]> W_;  // capacity x q
-  std::unique_ptr<double[]> T_;  // capacity x capacity, upper triangle used
-  std::vector<double> mean_;     // q: x̄ and ȳ
-  std::vector<double> S_;        // q: Σ x_c² and Σ y²
-  std::vector<double> d_;        // q
-  std::vector<double> g_;        // q
+  struct Free {
+    void operator()(double* block) const { std::free(block); }
+  };
+  using Block = std::unique_ptr<double[], Free>;
+  static Block Uninitialised(std::size_t count);
+
+  Block A_;                   // q x q, both triangles
+  Block W_;                   // capacity x q
+  Block T_;                   // capacity x capacity, upper triangle used
+  std::vector<double> mean_;  // q: x̄ and ȳ
+  std::vector<double> S_;     // q: Σ x_c² and Σ y²
+  std::vector<double> d_;     // q
+  std::vector<double> g_;     // q
   double rss_ = 0.0;
   std::vector<int> order_;      // capacity: o_0 .. o_{k-1}
   int k_ = 0;                   // features in the factor
