@@ -13,11 +13,18 @@ namespace {
 // of a large set costs more than copying the rows.
 void AdviseHugePages(double* data, std::size_t count) {
   constexpr std::uintptr_t kHuge = std::uintptr_t{1} << 21;
+  constexpr std::uintptr_t kPage = std::uintptr_t{1} << 12;
   const auto start = reinterpret_cast<std::uintptr_t>(data);
+  const std::uintptr_t end = start + count * sizeof(double);
   const std::uintptr_t first = (start + kHuge - 1) & ~(kHuge - 1);
-  const std::uintptr_t last = (start + count * sizeof(double)) & ~(kHuge - 1);
+  const std::uintptr_t last = end & ~(kHuge - 1);
   if (last > first)
     ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+  // The small pages at both ends are mapped in one call, not one fault each.
+  const std::uintptr_t low = (start + kPage - 1) & ~(kPage - 1);
+  const std::uintptr_t high = end & ~(kPage - 1);
+  if (high > low)
+    ::madvise(reinterpret_cast<void*>(low), high - low, MADV_POPULATE_WRITE);
 }
 
 // Sample variance of n contiguous values; -1.0 signals fewer than two.
