@@ -548,31 +548,5 @@ TEST_P(KorvaMat, TrainsAndScoresAsFromTheSameDataInCsv) {
 INSTANTIATE_TEST_SUITE_P(
     Versions, KorvaMat, ::testing::Values(int(MAT_FT_MAT5), int(MAT_FT_MAT73)));
 
-// A training with every output, a scoring and a failing write under valgrind
-// memcheck: no invalid access and no lost block. Sanitizer builds check the
-// same runs with their own tools instead.
-TEST_F(Korva, TrainAndScoreAreCleanUnderValgrind) {
-#ifndef KORVA_VALGRIND
-  GTEST_SKIP() << "valgrind is not available in this build";
-#else
-  const std::string valgrind = Quote(KORVA_VALGRIND) +
-                               " -q --error-exitcode=97 --leak-check=full "
-                               "--errors-for-leak-kinds=definite,indirect ";
-  PutShared();
-  for (const auto& [command, status] :
-       {std::pair{
-            "train test.csv --model m.xml --weights w.txt --report r.html "
-            "--log-json log.json --quiet",
-            kExitOk},
-        std::pair{"score m.xml test.csv --output s.csv", kExitOk},
-        std::pair{"train test.csv --model nowhere/m.xml --quiet",
-                  kExitOutput}}) {
-    const Result r = Run(command, valgrind);
-    EXPECT_EQ(r.status, status) << command << "\n" << r.err;
-    EXPECT_THAT(r.err, Not(HasSubstr("=="))) << command;
-  }
-#endif
-}
-
 }  // namespace
 }  // namespace Korva::Testing
