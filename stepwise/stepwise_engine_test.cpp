@@ -292,15 +292,10 @@ TEST(BetaiDouble, AgreesWithTheHostsBetai) {
           << dfe << " " << t;
     }
   }
-  const double edges[][3] = {{2, 0.5, 0},
-                             {2, 0.5, 1},
-                             {2, 0.5, -0.1},
-                             {2, 0.5, 1.1},
-                             {0, 0.5, 0.5},
-                             {2, 0, 0.5},
-                             {kNaN, 0.5, 0.5},
-                             {2, 0.5, kNaN},
-                             {kInf, 0.5, 0.5}};
+  // clang-format off
+  const double edges[][3] = {{2, 0.5, 0}, {2, 0.5, 1}, {2, 0.5, -0.1}, {2, 0.5, 1.1}, {0, 0.5, 0.5},
+                             {2, 0, 0.5}, {kNaN, 0.5, 0.5}, {2, 0.5, kNaN}, {kInf, 0.5, 0.5}};
+  // clang-format on
   for (const auto& [a, b, x] : edges) {
     const double expected = betai(a, b, x), actual = BetaiDouble(a, b, x);
     EXPECT_TRUE(std::isnan(expected) ? std::isnan(actual) : actual == expected)
