@@ -105,8 +105,8 @@ TEST(ClassifierBase, TrainConvertsFloatsAndIntegerLabels) {
 }
 
 // A document keeps the feature names, cleaned (the threshold round trip is
-// checked with the module in dozod_sections_test.cpp); a section's status stops the write or
-// read there; other documents and null nodes are refused.
+// checked with the module in dozod_sections_test.cpp); a section's status stops
+// the write or read there; other documents and null nodes are refused.
 TEST(ClassifierBase, DocumentsRoundTripAndRefuseWhatTheyCannotUse) {
   StubClassifier written;
   written.FeatureNames = {"Cz_01", "", "Pz & <1>", "\x1b[31m\xff"};
