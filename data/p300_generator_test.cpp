@@ -102,13 +102,10 @@ TEST_F(P300Statistics, NoiseIsCorrelatedAcrossNeighbouringSamplesAndChannels) {
 }
 
 TEST(P300Generator, RefusesOptionsOutsideTheirRange) {
-  const double bad[][4] = {{0, 8, 20, 0.2},
-                           {10, 0, 20, 0.2},
-                           {10, 33, 20, 0.2},
-                           {10, 8, 0, 0.2},
-                           {10, 8, 20, 0.0},
-                           {10, 8, 20, 1.0},
-                           {10, 8, 20, NAN}};
+  // clang-format off
+  const double bad[][4] = {{0, 8, 20, 0.2}, {10, 0, 20, 0.2}, {10, 33, 20, 0.2}, {10, 8, 0, 0.2},
+                           {10, 8, 20, 0.0}, {10, 8, 20, 1.0}, {10, 8, 20, NAN}};
+  // clang-format on
   for (const auto& [epochs, channels, samples, ratio] : bad) {
     GeneratorOptions options;
     options.epochs = static_cast<int>(epochs);

@@ -1,13 +1,10 @@
-#include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <exception>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "data/csv_io.h"
-#include "data/dataset.h"
+#include "fuzz/dataset_checks.h"
 #include "fuzz/harnesses.h"
 
 namespace Korva::Fuzz {
@@ -17,46 +14,15 @@ constexpr const char* kFileName = "fuzz.csv";
 // Past this size the reader splits the body across threads.
 constexpr std::size_t kThreadedSize = std::size_t{1} << 20;
 
-struct Outcome {
-  bool ok = false;
-  Data::Dataset data;
-  std::string error;
-};
-
-Outcome Parse(std::string_view text, const Data::CsvOptions& options) {
-  Outcome outcome;
-  try {
-    outcome.data = Data::ParseCsv(text, kFileName, options);
-    outcome.ok = true;
-  } catch (const Data::DataError& error) {
-    outcome.error = error.what();
-  }
-  return outcome;
+ReadOutcome Parse(std::string_view text, const Data::CsvOptions& options) {
+  return TryRead([&] { return Data::ParseCsv(text, kFileName, options); });
 }
 
-std::string CheckShape(const Outcome& outcome,
-                       const Data::CsvOptions& options) {
-  if (!outcome.ok) {
-    if (outcome.error.rfind(kFileName, 0) != 0)
-      return "a refusal does not name the file: " + outcome.error;
-    return {};
-  }
-  const Data::Dataset& d = outcome.data;
-  if (d.rows <= 0 || d.cols <= 0)
-    return "an accepted set has no rows or columns";
-  if (d.X.size() != static_cast<std::size_t>(d.rows) * d.cols)
-    return "the value count is not rows x columns";
-  if (d.names.size() != static_cast<std::size_t>(d.cols))
-    return "the name count is not the column count";
-  if (options.requireLabels && !d.hasLabels)
-    return "labels were required but the set has none";
-  if (d.labels.size() != (d.hasLabels ? static_cast<std::size_t>(d.rows) : 0))
-    return "the label count is not the row count";
-  for (double v : d.X)
-    if (!std::isfinite(v)) return "an accepted value is not finite";
-  for (double v : d.labels)
-    if (!std::isfinite(v)) return "an accepted label is not finite";
-  return {};
+std::string Check(const ReadOutcome& outcome, const Data::CsvOptions& options) {
+  return CheckOutcome(outcome,
+                      kFileName,
+                      options.requireLabels,
+                      outcome.ok ? outcome.data.cols : 0);
 }
 
 template <typename Values>
@@ -69,17 +35,15 @@ bool SameBits(const Values& a, const Values& b) {
 
 std::string FuzzCsv(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return {};
-  const std::uint8_t flags = data[0];
   Data::CsvOptions options;
-  options.requireLabels = (flags & 1) != 0;
-  options.threads = 1 + ((flags >> 1) & 3);
+  options.requireLabels = (data[0] & 1) != 0;
+  options.threads = 1 + ((data[0] >> 1) & 3);
   const std::string_view text(reinterpret_cast<const char*>(data + 1),
                               size - 1);
   try {
-    return CheckShape(Parse(text, options), options);
+    return Check(Parse(text, options), options);
   } catch (const std::exception& error) {
-    return std::string("the reader threw something else than DataError: ") +
-           error.what();
+    return OtherException(error);
   }
 }
 
@@ -98,9 +62,9 @@ std::string CompareCsvThreads(const std::uint8_t* data, std::size_t size) {
     big += body;
   }
   options.threads = 1;
-  const Outcome one = Parse(big, options);
+  const ReadOutcome one = Parse(big, options);
   options.threads = 3;
-  const Outcome three = Parse(big, options);
+  const ReadOutcome three = Parse(big, options);
   if (one.ok != three.ok || one.error != three.error)
     return "one thread says \"" + one.error + "\", three say \"" + three.error +
            "\"";
@@ -110,7 +74,7 @@ std::string CompareCsvThreads(const std::uint8_t* data, std::size_t size) {
        !SameBits(one.data.labels, three.data.labels) ||
        one.data.names != three.data.names))
     return "one and three threads read different data";
-  return CheckShape(three, options);
+  return Check(three, options);
 }
 
 }  // namespace Korva::Fuzz

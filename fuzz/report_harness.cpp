@@ -24,26 +24,11 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 
 // Scores and weights that break plots: non-finite values, the ends of the
 // doubles, values whose neighbours are more than 1 apart, ulp neighbours.
-const double kSpecial[] = {kNaN,
-                           -kNaN,
-                           kInf,
-                           -kInf,
-                           0.0,
-                           -0.0,
-                           1.0,
-                           -1.0,
-                           DBL_MAX,
-                           -DBL_MAX,
-                           DBL_MIN,
-                           std::numeric_limits<double>::denorm_min(),
-                           1e17,
-                           -4503599627370496.0,  // -2^52
-                           2.5,
-                           -0.6666666666666667,
-                           1e300,
-                           -1e-300,
-                           1e-250,
-                           1e154};
+// clang-format off
+const double kSpecial[] = {kNaN, -kNaN, kInf, -kInf, 0.0, -0.0, 1.0, -1.0, DBL_MAX, -DBL_MAX, DBL_MIN,
+                           std::numeric_limits<double>::denorm_min(), 1e17, -4503599627370496.0 /* -2^52 */,
+                           2.5, -0.6666666666666667, 1e300, -1e-300, 1e-250, 1e154};
+// clang-format on
 constexpr int kSpecialCount = sizeof(kSpecial) / sizeof(kSpecial[0]);
 
 // `value` moved by `ulps` neighbouring doubles up (or down, when negative).

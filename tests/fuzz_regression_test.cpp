@@ -6,7 +6,6 @@
 #include <cctype>
 #include <cstdint>
 #include <filesystem>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -37,10 +36,6 @@ struct KeptInput {
   Target target;
   fs::path file;
 };
-
-void PrintTo(const KeptInput& input, std::ostream* os) {
-  *os << input.file.filename().string();
-}
 
 // Every kept input of every target.
 std::vector<KeptInput> ListInputs() {

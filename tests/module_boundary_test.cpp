@@ -1,7 +1,6 @@
-// The real ZEZODOvo64.kvc as a host loads it: the loader's messages, creation
-// and release through the entry points, the threads it starts (none), the
-// symbols it exports (the reviewed list) and the virtual slot order modules
-// are compiled against.
+// The real ZEZODOvo64.kvc as a host loads it: creation and release through
+// the entry points, the threads it starts (none), the symbols it exports (the
+// reviewed list) and the virtual slot order modules are compiled against.
 #include <dirent.h>
 #include <gtest/gtest.h>
 
@@ -20,34 +19,13 @@
 namespace Korva::Testing {
 namespace {
 
-std::string LoadError(const std::string& path) {
-  try {
-    Module::Open(path);
-  } catch (const ModuleError& error) {
-    return error.what();
-  }
-  return "";
-}
-
-TEST(ModuleLoader, GivesADistinctMessageForEachFailure) {
-  EXPECT_EQ(LoadError("/nonexistent/m.kvc"),
-            "module file not found: /nonexistent/m.kvc");
-  const TempDir dir;
-  WriteFile(dir / "text.kvc", "not a library");
-  EXPECT_EQ(LoadError(dir / "text.kvc").rfind("cannot load module ", 0), 0u);
-  EXPECT_NE(LoadError(KORVA_HOST_LIBRARY_PATH)
-                .find("has no entry point CreateInstance"),
-            std::string::npos);
-}
-
+// The loader's messages for a missing file, a non-library and a library
+// without entry points are pinned by the failure table of korva_test.cpp.
 TEST(ModuleBoundary, CreatesReleasesAndRefusesForeignObjects) {
   ClassifierHandle classifier = Module::Open(KORVA_MODULE_PATH)
                                     ->CreateClassifier();  // module handle gone
   EXPECT_EQ(classifier->GetDescription(),
             "StepWise Linear Discriminant Analysis");
-  std::ostringstream info;
-  classifier->GetShortInfo(info);
-  EXPECT_EQ(info.str(), "DOZOD: Scalar P(0.05, 0.1) | Max Iter. : 300 | ");
   auto module = Module::Open(KORVA_MODULE_PATH);
   StubClassifier foreign;
   ClassifierBase* raw = &foreign;
