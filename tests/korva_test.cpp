@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <matio.h>
 
+#include <cmath>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <tuple>
@@ -541,6 +542,146 @@ TEST_P(KorvaMat, TrainsAndScoresAsFromTheSameDataInCsv) {
 
 INSTANTIATE_TEST_SUITE_P(
     Versions, KorvaMat, ::testing::Values(int(MAT_FT_MAT5), int(MAT_FT_MAT73)));
+
+// ---- results for scripts -----------------------------------------------
+
+// The last field of every line after the header of a CSV text.
+std::vector<double> LastColumn(const std::string& csv) {
+  std::istringstream in(csv);
+  std::string line;
+  std::vector<double> values;
+  std::getline(in, line);
+  while (std::getline(in, line))
+    values.push_back(std::stod(line.substr(line.rfind(',') + 1)));
+  return values;
+}
+
+// The document keeps the intercept: the saved model scores as the trained
+// classifier does (evaluate --test scores with the one in memory), up to the
+// six digits the document keeps of each weight.
+TEST_F(Korva, SavedModelScoresAsTheTrainedOne) {
+  PutShared();
+  ASSERT_EQ(Run("score model.xml test.csv --output saved.csv").status, kExitOk);
+  const Result trained =
+      Run("evaluate train.csv --test test.csv --quiet --oof-scores -");
+  ASSERT_EQ(trained.status, kExitOk) << trained.err;
+  const std::vector<double> a = LastColumn(Get("saved.csv"));
+  const std::vector<double> b = LastColumn(trained.out);
+  ASSERT_EQ(a.size(), 240u);
+  ASSERT_EQ(b.size(), a.size());
+  for (size_t i = 0; i < a.size(); ++i)
+    EXPECT_NEAR(a[i], b[i], 1e-4 * (1.0 + std::fabs(b[i]))) << "row " << i + 1;
+  EXPECT_THAT(Get("saved.csv"), StartsWith("row,label,score\n1,"));
+}
+
+// Columns are matched by name: the same names in another order are put back
+// in the model's order; other names are refused unless --ignore-names.
+TEST_F(Korva, ScoreMatchesColumnsByName) {
+  PutShared();
+  // test.csv with its first two feature columns swapped, names and values.
+  std::istringstream in(Shared("test.csv"));
+  std::string line, swapped;
+  while (std::getline(in, line)) {
+    std::vector<std::string> f;
+    std::istringstream cells(line);
+    for (std::string cell; std::getline(cells, cell, ',');) f.push_back(cell);
+    std::swap(f[1], f[2]);
+    for (size_t i = 0; i < f.size(); ++i) swapped += (i ? "," : "") + f[i];
+    swapped += "\n";
+  }
+  Put("swapped.csv", swapped);
+  Put("renamed.csv", Replace(Shared("test.csv"), "Fz_01", "Oz_01"));
+  const Result same = Run("score model.xml test.csv --quiet");
+  const Result reordered = Run("score model.xml swapped.csv");
+  ASSERT_EQ(reordered.status, kExitOk) << reordered.err;
+  EXPECT_EQ(reordered.out, same.out);
+  EXPECT_THAT(reordered.err, HasSubstr("matched by name"));
+  const Result renamed = Run("score model.xml renamed.csv");
+  EXPECT_EQ(renamed.status, kExitData);
+  EXPECT_THAT(renamed.err, HasSubstr("--ignore-names"));
+  EXPECT_EQ(Run("score model.xml renamed.csv --ignore-names --quiet").out,
+            same.out);
+}
+
+// Labels 0 and 1 are refused with the option that fixes them.
+TEST_F(Korva, ZeroOneLabelsNeedATargetLabel) {
+  Put("01.csv", FirstRows(Shared("train.csv"), 200, [](int r) {
+        return r % 5 == 0 ? "1" : "0";
+      }));
+  const Result refused = Run("train 01.csv --model m.xml");
+  EXPECT_EQ(refused.status, kExitData);
+  EXPECT_THAT(refused.err, HasSubstr("--target-label 1"));
+  const Result recoded =
+      Run("train 01.csv --model m.xml --target-label 1 --summary -");
+  ASSERT_EQ(recoded.status, kExitOk) << recoded.err;
+  const auto data = nlohmann::json::parse(recoded.out)["data"];
+  EXPECT_EQ(data["positive"], 40);
+  EXPECT_EQ(data["negative"], 160);
+}
+
+// --blocks deals contiguous folds; --groups keeps each group in one fold and
+// does not train on the group column.
+TEST_F(Korva, FoldsKeepBlocksAndGroupsTogether) {
+  PutShared();
+  const auto folds = [](const std::string& csv) {
+    std::istringstream in(csv);
+    std::string line;
+    std::vector<int> fold;
+    std::getline(in, line);
+    while (std::getline(in, line))
+      fold.push_back(std::stoi(line.substr(line.find(',') + 1)));
+    return fold;
+  };
+  const Result blocks =
+      Run("evaluate train.csv --blocks --quiet --oof-scores -");
+  ASSERT_EQ(blocks.status, kExitOk) << blocks.err;
+  const std::vector<int> b = folds(blocks.out);
+  ASSERT_EQ(b.size(), 360u);
+  for (size_t r = 0; r < b.size(); ++r) EXPECT_EQ(b[r], 1 + int(r) / 72) << r;
+
+  // A group column: row r belongs to run r % 4.
+  std::istringstream in(Shared("train.csv"));
+  std::string line, grouped;
+  std::getline(in, line);
+  grouped = "run," + line + "\n";
+  for (int r = 0; std::getline(in, line); ++r)
+    grouped += std::to_string(r % 4) + "," + line + "\n";
+  Put("grouped.csv", grouped);
+  const Result groups =
+      Run("evaluate grouped.csv --groups run --folds 4 --quiet --oof-scores "
+          "oof.csv "
+          "--summary -");
+  ASSERT_EQ(groups.status, kExitOk) << groups.err;
+  const std::vector<int> g = folds(Get("oof.csv"));
+  for (size_t r = 4; r < g.size(); ++r) EXPECT_EQ(g[r], g[r % 4]) << r;
+  EXPECT_EQ(nlohmann::json::parse(groups.out)["data"]["features"], 40);
+}
+
+// Data from standard input, the summary to standard output, with the
+// version korva reports.
+TEST_F(Korva, TrainReadsStandardInputAndWritesTheSummaryToOutput) {
+  PutShared();
+  const Result version = Run("--version");
+  const Result run =
+      Run("train - --model m.xml --weights-csv w.csv --summary - --quiet "
+          "< train.csv");
+  ASSERT_EQ(run.status, kExitOk) << run.err;
+  const auto summary = nlohmann::json::parse(run.out);
+  EXPECT_EQ(version.out,
+            "korva " +
+                summary["provenance"]["korva_version"].get<std::string>() +
+                "\n");
+  EXPECT_EQ(summary["data"]["rows"], 360);
+  // The selection holds exactly the features with a weight in the CSV.
+  std::istringstream weights(Get("w.csv"));
+  std::string line;
+  size_t weighted = 0;
+  std::getline(weights, line);
+  while (std::getline(weights, line))
+    weighted += line.rfind("(intercept)", 0) != 0 &&
+                std::stod(line.substr(line.rfind(',') + 1)) != 0.0;
+  EXPECT_EQ(summary["selection"].size(), weighted);
+}
 
 }  // namespace
 }  // namespace Korva::Testing
