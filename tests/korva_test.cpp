@@ -543,65 +543,7 @@ TEST_P(KorvaMat, TrainsAndScoresAsFromTheSameDataInCsv) {
 INSTANTIATE_TEST_SUITE_P(
     Versions, KorvaMat, ::testing::Values(int(MAT_FT_MAT5), int(MAT_FT_MAT73)));
 
-// ---- results for scripts -----------------------------------------------
-
-// The last field of every line after the header of a CSV text.
-std::vector<double> LastColumn(const std::string& csv) {
-  std::istringstream in(csv);
-  std::string line;
-  std::vector<double> values;
-  std::getline(in, line);
-  while (std::getline(in, line))
-    values.push_back(std::stod(line.substr(line.rfind(',') + 1)));
-  return values;
-}
-
-// The document keeps the intercept: the saved model scores as the trained
-// classifier does (evaluate --test scores with the one in memory), up to the
-// six digits the document keeps of each weight.
-TEST_F(Korva, SavedModelScoresAsTheTrainedOne) {
-  PutShared();
-  ASSERT_EQ(Run("score model.xml test.csv --output saved.csv").status, kExitOk);
-  const Result trained =
-      Run("evaluate train.csv --test test.csv --quiet --oof-scores -");
-  ASSERT_EQ(trained.status, kExitOk) << trained.err;
-  const std::vector<double> a = LastColumn(Get("saved.csv"));
-  const std::vector<double> b = LastColumn(trained.out);
-  ASSERT_EQ(a.size(), 240u);
-  ASSERT_EQ(b.size(), a.size());
-  for (size_t i = 0; i < a.size(); ++i)
-    EXPECT_NEAR(a[i], b[i], 1e-4 * (1.0 + std::fabs(b[i]))) << "row " << i + 1;
-  EXPECT_THAT(Get("saved.csv"), StartsWith("row,label,score\n1,"));
-}
-
-// Columns are matched by name: the same names in another order are put back
-// in the model's order; other names are refused unless --ignore-names.
-TEST_F(Korva, ScoreMatchesColumnsByName) {
-  PutShared();
-  // test.csv with its first two feature columns swapped, names and values.
-  std::istringstream in(Shared("test.csv"));
-  std::string line, swapped;
-  while (std::getline(in, line)) {
-    std::vector<std::string> f;
-    std::istringstream cells(line);
-    for (std::string cell; std::getline(cells, cell, ',');) f.push_back(cell);
-    std::swap(f[1], f[2]);
-    for (size_t i = 0; i < f.size(); ++i) swapped += (i ? "," : "") + f[i];
-    swapped += "\n";
-  }
-  Put("swapped.csv", swapped);
-  Put("renamed.csv", Replace(Shared("test.csv"), "Fz_01", "Oz_01"));
-  const Result same = Run("score model.xml test.csv --quiet");
-  const Result reordered = Run("score model.xml swapped.csv");
-  ASSERT_EQ(reordered.status, kExitOk) << reordered.err;
-  EXPECT_EQ(reordered.out, same.out);
-  EXPECT_THAT(reordered.err, HasSubstr("matched by name"));
-  const Result renamed = Run("score model.xml renamed.csv");
-  EXPECT_EQ(renamed.status, kExitData);
-  EXPECT_THAT(renamed.err, HasSubstr("--ignore-names"));
-  EXPECT_EQ(Run("score model.xml renamed.csv --ignore-names --quiet").out,
-            same.out);
-}
+// ---- labels, folds and results for scripts -----------------------------
 
 // Labels 0 and 1 are refused with the option that fixes them.
 TEST_F(Korva, ZeroOneLabelsNeedATargetLabel) {
