@@ -565,24 +565,18 @@ TEST_F(Korva, ZeroOneLabelsNeedATargetLabel) {
 // does not train on the group column.
 TEST_F(Korva, FoldsKeepBlocksAndGroupsTogether) {
   PutShared();
+  // The out-of-fold CSV (row,fold,label,score) read back: fold is column 1.
   const auto folds = [](const std::string& csv) {
-    std::istringstream in(csv);
-    std::string line;
-    std::vector<int> fold;
-    std::getline(in, line);
-    while (std::getline(in, line))
-      fold.push_back(std::stoi(line.substr(line.find(',') + 1)));
-    return fold;
+    return Data::ParseCsv(csv, "oof");
   };
   const Result blocks =
       Run("evaluate train.csv --blocks --quiet --oof-scores -");
   ASSERT_EQ(blocks.status, kExitOk) << blocks.err;
-  const std::vector<int> b = folds(blocks.out);
-  ASSERT_EQ(b.size(), 360u);
-  for (size_t r = 0; r < b.size(); ++r) EXPECT_EQ(b[r], 1 + int(r) / 72) << r;
+  const Data::Dataset b = folds(blocks.out);
+  ASSERT_EQ(b.rows, 360);
+  for (int r = 0; r < 360; ++r) EXPECT_EQ(b.At(r, 1), 1 + r / 72) << r;
 
-  // A group column: row r belongs to run r % 4.
-  std::istringstream in(Shared("train.csv"));
+  std::istringstream in(Shared("train.csv"));  // row r is in run r % 4
   std::string line, grouped;
   std::getline(in, line);
   grouped = "run," + line + "\n";
@@ -594,8 +588,8 @@ TEST_F(Korva, FoldsKeepBlocksAndGroupsTogether) {
           "oof.csv "
           "--summary -");
   ASSERT_EQ(groups.status, kExitOk) << groups.err;
-  const std::vector<int> g = folds(Get("oof.csv"));
-  for (size_t r = 4; r < g.size(); ++r) EXPECT_EQ(g[r], g[r % 4]) << r;
+  const Data::Dataset g = folds(Get("oof.csv"));
+  for (int r = 4; r < g.rows; ++r) EXPECT_EQ(g.At(r, 1), g.At(r % 4, 1)) << r;
   EXPECT_EQ(nlohmann::json::parse(groups.out)["data"]["features"], 40);
 }
 
