@@ -38,15 +38,16 @@ std::string FuzzMat(const std::uint8_t* data, std::size_t size);
 
 // Decodes a tiny training set (up to 10 rows and 6 columns of arbitrary
 // doubles, labels of any value), p-range, iteration limit and feature names;
-// trains with and without a progress object and compares; exercises the
-// trained classifier.
+// trains with a progress object, then again without one, and compares;
+// exercises the trained classifier.
 std::string FuzzTraining(const std::uint8_t* data, std::size_t size);
 
 // Decodes a report (title, facts, up to three ROC curves, scores and labels
 // of special values, ulp neighbours or any bits, features with names of any
 // bytes, weights and flags) and renders it. The page must be valid UTF-8
-// without control characters but tab and line feed, every element opened in
-// a plot closed, and the size within a bound proportional to the input.
+// without control characters but tab and line feed, each of its three plots
+// or more well-formed XML, and its size within a bound proportional to the
+// input.
 std::string FuzzReport(const std::uint8_t* data, std::size_t size);
 
 }  // namespace Korva::Fuzz

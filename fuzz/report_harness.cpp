@@ -1,12 +1,8 @@
 #include <cfloat>
-#include <cmath>
-#include <cstdint>
-#include <cstring>
 #include <limits>
-#include <string>
-#include <vector>
+#include <pugixml.hpp>
 
-#include "fuzz/byte_reader.h"
+#include "fuzz/checks.h"
 #include "fuzz/harnesses.h"
 #include "report/html_report.h"
 
@@ -31,131 +27,109 @@ const double kSpecial[] = {kNaN, -kNaN, kInf, -kInf, 0.0, -0.0, 1.0, -1.0, DBL_M
 // clang-format on
 constexpr int kSpecialCount = sizeof(kSpecial) / sizeof(kSpecial[0]);
 
-// `value` moved by `ulps` neighbouring doubles up (or down, when negative).
-double MoveUlps(double value, int ulps) {
-  for (; ulps > 0; --ulps) value = std::nextafter(value, kInf);
-  for (; ulps < 0; ++ulps) value = std::nextafter(value, -kInf);
-  return value;
-}
-
 // A score or weight: a special value, a few ulps from the previous value, a
 // small multiple of 1/8 (ties are common) or any bit pattern.
 double Value(ByteReader& in, double& previous) {
   const std::uint8_t kind = in.Byte();
-  if (kind < kSpecialCount)
+  if (kind < kSpecialCount) {
     previous = kSpecial[kind];
-  else if (kind < 64)
-    previous = MoveUlps(previous, kind % 8 - 4);
-  else if (kind < 224)
-    previous = (static_cast<int>(kind) - 144) / 8.0;
-  else
-    previous = in.RawDouble();
+  } else if (kind < 64) {
+    for (int ulps = kind % 8 - 4; ulps != 0; ulps -= ulps > 0 ? 1 : -1)
+      previous = std::nextafter(previous, ulps > 0 ? kInf : -kInf);
+  } else {
+    previous = kind < 224 ? (kind - 144) / 8.0 : in.RawDouble();
+  }
   return previous;
 }
 
 // A label: mostly +1 or -1, sometimes anything else.
 double Label(ByteReader& in, double& previous) {
   const std::uint8_t kind = in.Byte();
-  if (kind < 112) return 1.0;
-  if (kind < 224) return -1.0;
-  return Value(in, previous);
+  return kind < 112 ? 1.0 : kind < 224 ? -1.0 : Value(in, previous);
 }
 
-// Up to 31 arbitrary bytes.
-std::string Text(ByteReader& in) {
-  std::string text(in.Byte() % 32, '\0');
+// `count` arbitrary bytes.
+std::string Bytes(ByteReader& in, int count) {
+  std::string text(count, '\0');
   for (char& c : text) c = static_cast<char>(in.Byte());
   return text;
 }
+
+std::string Text(ByteReader& in) { return Bytes(in, in.Byte() % 32); }
 
 // A feature name: arbitrary bytes, or CHANNEL_SAMPLE so that a channel x
 // time map is drawn.
 std::string Name(ByteReader& in, bool channelSample) {
   if (!channelSample) return Text(in);
-  std::string channel(in.Byte() % 4, 'C');
-  for (char& c : channel) c = static_cast<char>(in.Byte());
+  const std::string channel = Bytes(in, in.Byte() % 4);
   return channel + "_" + std::to_string(in.Byte() % 24);
 }
 
-// One character of well-formed UTF-8 at text[i] that a page may hold (no
-// control character but tab and line feed, no noncharacter): its length,
-// else 0.
+// The length of the character at text[i] if it is well-formed UTF-8 that a
+// page may hold (no control character but tab and line feed, no
+// noncharacter), else 0.
 std::size_t PageCharacter(const std::string& text, std::size_t i) {
-  const auto byte = [&](std::size_t k) {
-    return i + k < text.size() ? static_cast<std::uint8_t>(text[i + k]) : 0;
+  const auto byte = [&](std::size_t k) -> std::uint8_t {
+    return i + k < text.size() ? text[i + k] : 0;
   };
-  const std::uint8_t b0 = byte(0);
-  if (b0 < 0x80) return b0 >= 0x20 ? (b0 < 0x7F) : (b0 == '\t' || b0 == '\n');
-  std::size_t length = b0 >= 0xF0 ? 4 : b0 >= 0xE0 ? 3 : b0 >= 0xC0 ? 2 : 0;
-  if (length == 0 || b0 > 0xF4) return 0;
-  std::uint32_t code = b0 & (0xFF >> (length + 1));
+  if (byte(0) < 0x80)
+    return byte(0) == '\t' || byte(0) == '\n' ||
+           (byte(0) >= 0x20 && byte(0) < 0x7F);
+  const std::size_t length = byte(0) >= 0xF0 ? 4 : byte(0) >= 0xE0 ? 3 : 2;
+  if (byte(0) < 0xC0 || byte(0) > 0xF4) return 0;
+  std::uint32_t code = byte(0) & (0x7F >> length);
   for (std::size_t k = 1; k < length; ++k) {
     if ((byte(k) & 0xC0) != 0x80) return 0;
     code = (code << 6) | (byte(k) & 0x3F);
   }
-  const std::uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
-  if (code < least[length] || code > 0x10FFFF) return 0;  // overlong, too big
-  if (code >= 0xD800 && code <= 0xDFFF) return 0;         // surrogate
-  if (code <= 0x9F) return 0;                             // C1 control
-  if ((code >= 0xFDD0 && code <= 0xFDEF) || (code & 0xFFFE) == 0xFFFE)
-    return 0;  // noncharacter
-  return length;
+  // Overlong or C1 control, too big, surrogate, noncharacter.
+  const std::uint32_t least[] = {0, 0, 0xA0, 0x800, 0x10000};
+  const bool bad = code < least[length] || code > 0x10FFFF ||
+                   (code >= 0xD800 && code <= 0xDFFF) ||
+                   (code >= 0xFDD0 && code <= 0xFDEF) ||
+                   (code & 0xFFFE) == 0xFFFE;
+  return bad ? 0 : length;
 }
 
-// "" when every element opened inside each <svg> is closed in order, and
-// there are at least three plots.
-std::string CheckSvgElements(const std::string& page) {
-  std::vector<std::string> open;
+// "" when there are three plots or more and each, from its <svg to its
+// </svg>, is well-formed XML: every element opened in it is closed, in order.
+std::string CheckPlots(const std::string& page) {
   int plots = 0;
-  for (std::size_t at = page.find('<'); at != std::string::npos;
-       at = page.find('<', at + 1)) {
-    const std::size_t end = page.find('>', at);
-    if (end == std::string::npos) return "a tag has no end";
-    const std::string tag = page.substr(at + 1, end - at - 1);
-    const std::string name = tag.substr(0, tag.find(' '));
-    if (name.empty() || name == "/") return "a tag without a name";
-    if (name == "svg") {
-      if (!open.empty()) return "an <svg> inside another";
-      ++plots;
-    } else if (open.empty() || tag.back() == '/') {
-      continue;  // outside the plots, or an empty element
-    }
-    if (name[0] != '/') {
-      open.push_back(name);
-    } else if (name.substr(1) != open.back()) {
-      return "</" + name.substr(1) + "> closes <" + open.back() + ">";
-    } else {
-      open.pop_back();
-    }
+  for (std::size_t at = page.find("<svg"); at != std::string::npos;
+       at = page.find("<svg", at + 1), ++plots) {
+    const std::size_t end = page.find("</svg>", at);
+    pugi::xml_document plot;
+    if (end == std::string::npos ||
+        !plot.load_buffer(page.data() + at, end + 6 - at))
+      return "plot " + std::to_string(plots) + " is not well-formed XML";
   }
-  if (!open.empty()) return "<" + open.back() + "> is never closed";
   return plots >= 3 ? "" : "fewer than three plots";
 }
 
 }  // namespace
 
 std::string FuzzReport(const std::uint8_t* data, std::size_t size) {
-  ByteReader in(data, size);
+  ByteReader in{data, size};
   const std::uint8_t shape = in.Byte();  // bits 0-1: curves; 2: map names
   double previous = 0.0;
   Report::ReportContent content;
   content.title = Text(in);
-  for (int k = in.Byte() % 4; k > 0 && in.Remaining(); --k)
+  for (int k = in.Byte() % 4; k > 0 && in.size; --k)
     content.facts.emplace_back(Text(in), Text(in));
   for (int s = 0; s < (shape & 3); ++s) {
     Report::RocSeries series{Text(in), {}, {}};
-    for (int k = in.Byte() % 64; k > 0 && in.Remaining(); --k) {
+    for (int k = in.Byte() % 64; k > 0 && in.size; --k) {
       series.scores.push_back(Value(in, previous));
       series.labels.push_back(Label(in, previous));
     }
     content.rocs.push_back(series);
   }
-  for (int k = in.Byte(); k > 0 && in.Remaining(); --k) {
+  for (int k = in.Byte(); k > 0 && in.size; --k) {
     content.scores.push_back(Value(in, previous));
     content.labels.push_back(Label(in, previous));
   }
   content.scoresCaption = Text(in);
-  for (int k = in.Byte(); k > 0 && in.Remaining(); --k) {
+  for (int k = in.Byte(); k > 0 && in.size; --k) {
     content.names.push_back(Name(in, shape & 4));
     content.weights.push_back(Value(in, previous));
     const std::uint8_t flags = in.Byte();
@@ -163,18 +137,15 @@ std::string FuzzReport(const std::uint8_t* data, std::size_t size) {
     content.weightNotes.push_back(flags & 2 ? Text(in) : "");
   }
   content.weightsCaption = Text(in);
-  for (int k = in.Byte() % 4; k > 0 && in.Remaining(); --k)
+  for (int k = in.Byte() % 4; k > 0 && in.size; --k)
     content.notes.push_back(Text(in));
 
   const std::string page = Report::RenderReport(content);
-  for (std::size_t i = 0, length = 0; i < page.size(); i += length) {
-    length = PageCharacter(page, i);
-    if (length == 0)
+  for (std::size_t i = 0, length = 1; i < page.size(); i += length)
+    if ((length = PageCharacter(page, i)) == 0)
       return "byte " + std::to_string(i) +
              " of the page starts no character a page may hold";
-  }
-  if (std::string problem = CheckSvgElements(page); !problem.empty())
-    return problem;
+  if (std::string problem = CheckPlots(page); !problem.empty()) return problem;
   if (page.size() > kPageBase + kPageBytesPerInputByte * size)
     return "a page of " + std::to_string(page.size()) + " bytes from " +
            std::to_string(size) + " input bytes";

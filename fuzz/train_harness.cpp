@@ -1,17 +1,8 @@
-#include <newmat/newmat.h>
-
-#include <algorithm>
 #include <cfloat>
 #include <climits>
-#include <cmath>
-#include <cstdint>
 #include <limits>
-#include <list>
-#include <string>
-#include <vector>
 
-#include "fuzz/byte_reader.h"
-#include "fuzz/classifier_checks.h"
+#include "fuzz/checks.h"
 #include "fuzz/harnesses.h"
 #include "testing/recording_progress.h"
 
@@ -28,168 +19,115 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 // clang-format off
 constexpr double kSpecial[] = {kNaN, -kNaN, kInf, -kInf, 0.0, -0.0, 1.0, -1.0, DBL_MAX, -DBL_MAX, DBL_MIN,
                                std::numeric_limits<double>::denorm_min(), 1e300, -1e-300, 1e154, 0.5};
+// Valid p-range pairs are common so that training runs with other thresholds.
+constexpr double kPairs[][2] = {{0.05, 0.1}, {0.01, 0.02}, {0.5, 1.0}, {0.99, 1.0}, {1e-300, 1e-299},
+                                {0.2, 0.2}, {0.3, 0.1}, {-0.1, 0.5}, {kNaN, 0.5}, {0.0, 0.0}};
+// Bounded: a selection may cycle through the same few features until the
+// limit ends it, so a large limit makes an input slow, not interesting.
+constexpr int kMaxIters[] = {300, 0, 1, 2, 3, -1, INT_MIN, 20, 1000};
 // clang-format on
-constexpr int kSpecialCount = sizeof(kSpecial) / sizeof(kSpecial[0]);
+constexpr int kSpecialCount = std::size(kSpecial);
 
 // A data value: a special value, a small multiple of 1/8 (so that exact ties
 // and collinear columns are common) or any bit pattern.
 double Value(ByteReader& in) {
   const std::uint8_t kind = in.Byte();
   if (kind < kSpecialCount) return kSpecial[kind];
-  if (kind < 200) return (static_cast<int>(kind) - 108) / 8.0;
-  return in.RawDouble();
+  return kind < 200 ? (kind - 108) / 8.0 : in.RawDouble();
 }
 
 // A label: mostly +1 or -1, sometimes anything else.
 double Label(ByteReader& in) {
   const std::uint8_t kind = in.Byte();
-  if (kind < 100) return 1.0;
-  if (kind < 200) return -1.0;
-  if (kind < 200 + kSpecialCount) return kSpecial[kind - 200];
-  return in.RawDouble();
+  if (kind < 200) return kind < 100 ? 1.0 : -1.0;
+  return kind < 200 + kSpecialCount ? kSpecial[kind - 200] : in.RawDouble();
 }
 
-// Valid pairs are common so that training runs with other thresholds; the
-// rest exercise the refusal of SetPRange (whose rule the unit tests pin).
-void ConfigurePRange(ByteReader& in, ProbeDozod& dozod) {
-  // clang-format off
-  constexpr double kPairs[][2] = {{0.05, 0.1}, {0.01, 0.02}, {0.5, 1.0}, {0.99, 1.0}, {1e-300, 1e-299},
-                                  {0.2, 0.2}, {0.3, 0.1}, {-0.1, 0.5}, {kNaN, 0.5}, {0.0, 0.0}};
-  // clang-format on
-  const std::uint8_t kind = in.Byte();
-  if (kind < std::size(kPairs)) {
-    dozod.SetPRange(kPairs[kind][0], kPairs[kind][1]);
-  } else {
-    const double pEnter = in.RawDouble();
-    dozod.SetPRange(pEnter, in.RawDouble());
-  }
+// What Train gives back when the matrix library refused the input (a
+// singular matrix, say), which the module passes on to the host by design.
+constexpr int kThrew = INT_MIN;
+
+// True when a and b hold the same doubles, bit for bit.
+bool Same(const std::vector<double>& a, const std::vector<double>& b) {
+  return a.size() == b.size() &&
+         (a.empty() || std::memcmp(a.data(), b.data(), a.size() * 8) == 0);
 }
 
-// Bounded: a selection may cycle through the same few features until the
-// limit ends it, so a large limit makes an input slow, not interesting.
-int MaxIter(ByteReader& in) {
-  constexpr int kLimits[] = {300, 0, 1, 2, 3, -1, INT_MIN, 20, 1000};
-  const std::uint8_t kind = in.Byte();
-  return kLimits[kind % (sizeof(kLimits) / sizeof(kLimits[0]))];
+std::vector<double> Stored(const NEWMAT::GeneralMatrix& m) {
+  return {m.Store(), m.Store() + m.Storage()};
 }
 
-// What a training left behind, to compare two trainings.
-struct Trained {
-  bool threw = false;
-  int status = 0;
-  std::vector<bool> flags;
-  std::vector<double> weights;
-  double bias = 0.0;
-  std::list<std::string> messages;  // the host's message list afterwards
-  std::string problem;              // "" unless training changed its data
-};
-
-Trained Train(ProbeDozod& dozod,
-              const NEWMAT::Matrix& X,
-              const NEWMAT::ColumnVector& y,
-              ClassifierProgress* progress) {
-  // Training takes its inputs by non-const reference; give it copies so that
-  // a training that changed them would show up below.
+// Trains on copies of X and y and returns the status or kThrew; sets
+// `problem` when training changed them (Train2 takes them by non-const
+// reference).
+int Train(ProbeDozod& dozod,
+          const NEWMAT::Matrix& X,
+          const NEWMAT::ColumnVector& y,
+          ClassifierProgress* progress,
+          std::string& problem) {
   NEWMAT::Matrix XCopy = X;
   NEWMAT::ColumnVector yCopy = y;
-  Trained result;
+  std::list<std::string> messages;
+  int status = kThrew;
   try {
-    result.status = dozod.Train2(XCopy, yCopy, progress, result.messages);
+    status = dozod.Train2(XCopy, yCopy, progress, messages);
   } catch (const NEWMAT::BaseException&) {
-    // The matrix library refuses some inputs (a singular matrix, say); the
-    // module passes that on to the host by design.
-    result.threw = true;
   }
-  bool same = XCopy.Nrows() == X.Nrows() && XCopy.Ncols() == X.Ncols() &&
-              yCopy.Nrows() == y.Nrows();
-  for (int i = 0; same && i < X.Nrows() * X.Ncols(); ++i)
-    same = SameDouble(XCopy.Store()[i], X.Store()[i]);
-  for (int i = 0; same && i < y.Nrows(); ++i)
-    same = SameDouble(yCopy.element(i), y.element(i));
-  if (!same) result.problem = "training changed its data or labels";
-  result.flags = dozod.Flags();
-  result.weights = dozod.WeightList();
-  result.bias = dozod.Bias();
+  if (XCopy.Ncols() != X.Ncols() || !Same(Stored(XCopy), Stored(X)) ||
+      !Same(Stored(yCopy), Stored(y)))
+    problem = "training changed its data or labels";
+  return status;
+}
+
+// What a training left behind, to compare two trainings: the status, the
+// flags, the weights and the bias.
+std::vector<double> Result(const ProbeDozod& dozod, int status) {
+  std::vector<double> result{static_cast<double>(status)};
+  for (bool flag : dozod.Flags()) result.push_back(flag);
+  for (double w : dozod.WeightList()) result.push_back(w);
+  result.push_back(dozod.Bias());
   return result;
-}
-
-bool Same(const Trained& a, const Trained& b) {
-  if (a.threw != b.threw || a.status != b.status || a.flags != b.flags ||
-      a.weights.size() != b.weights.size() || !SameDouble(a.bias, b.bias))
-    return false;
-  for (size_t i = 0; i < a.weights.size(); ++i)
-    if (!SameDouble(a.weights[i], b.weights[i])) return false;
-  return true;
-}
-
-std::string CheckTrained(const Trained& t, ProbeDozod& dozod, int cols) {
-  if (t.threw) return {};
-  if (t.status != 0) {
-    if (t.status != kStatusRejected)
-      return "training returned the unknown status " + std::to_string(t.status);
-    return {};
-  }
-  if (t.flags.size() != static_cast<size_t>(cols))
-    return "a training with " + std::to_string(cols) + " columns left " +
-           std::to_string(t.flags.size()) + " flags";
-  if (std::string lengths = CheckLengthsAgree(dozod); !lengths.empty())
-    return lengths;
-  for (int i = 0; i < cols; ++i)
-    if (!t.flags[i] && t.weights[i] != 0.0)
-      return "feature " + std::to_string(i) +
-             " is not selected but has a non-zero weight";
-  return {};
 }
 
 }  // namespace
 
 std::string FuzzTraining(const std::uint8_t* data, std::size_t size) {
-  ByteReader in(data, size);
+  ByteReader in{data, size};
   const int rows = in.Byte() % (kMaxRows + 1);
   const int cols = in.Byte() % (kMaxCols + 1);
-  ProbeDozod withProgress;
-  ProbeDozod silent;
-  ConfigurePRange(in, withProgress);
-  silent.SetPRange(withProgress.GetPEnter(), withProgress.GetPRemove());
-  const int maxIter = MaxIter(in);
-  withProgress.SetMaxIter(maxIter);
-  silent.SetMaxIter(maxIter);
-  const int names = in.Byte() % (kMaxCols + 2);
-  for (int i = 0; i < names; ++i)
-    withProgress.FeatureNames.push_back(i % 2 ? "" : "f" + std::to_string(i));
-  silent.FeatureNames = withProgress.FeatureNames;
-
+  ProbeDozod dozod;
+  const std::uint8_t pair = in.Byte();
+  const bool listed = pair < std::size(kPairs);
+  const double pEnter = listed ? kPairs[pair][0] : in.RawDouble();
+  dozod.SetPRange(pEnter, listed ? kPairs[pair][1] : in.RawDouble());
+  dozod.SetMaxIter(kMaxIters[in.Byte() % std::size(kMaxIters)]);
+  for (int i = 0, names = in.Byte() % (kMaxCols + 2); i < names; ++i)
+    dozod.FeatureNames.push_back(i % 2 ? "" : "f" + std::to_string(i));
   NEWMAT::Matrix X(rows, cols);
   for (int r = 0; r < rows; ++r)
     for (int c = 0; c < cols; ++c) X.element(r, c) = Value(in);
   NEWMAT::ColumnVector y(rows);
   for (int r = 0; r < rows; ++r) y.element(r) = Label(in);
 
+  std::string problem;
   Testing::RecordingProgress progress;
-  const Trained first = Train(withProgress, X, y, &progress);
-  if (!first.problem.empty()) return first.problem;
-  if (std::string problem = CheckTrained(first, withProgress, cols);
-      !problem.empty())
-    return problem;
-  // With a progress object, every line for the host's list is also a
-  // progress message.
-  for (const std::string& message : first.messages)
-    if (std::find(progress.received.begin(),
-                  progress.received.end(),
-                  message) == progress.received.end())
-      return "a message went to the list but not to the progress object";
-
-  // Without a progress object training must choose the same features, and
-  // a second training of the same object must not depend on the first.
-  const Trained quiet = Train(silent, X, y, nullptr);
-  const Trained again = Train(withProgress, X, y, nullptr);
-  if (!quiet.problem.empty()) return quiet.problem;
-  if (!Same(first, quiet))
-    return "training without a progress object gives another result";
-  if (!Same(first, again))
-    return "training the same object twice gives another result";
-
-  return ExerciseClassifier(withProgress);
+  const int status = Train(dozod, X, y, &progress, problem);
+  if (!problem.empty()) return problem;
+  if (status != 0 && status != kStatusRejected && status != kThrew)
+    return "training returned the unknown status " + std::to_string(status);
+  const std::vector<bool> flags = dozod.Flags();
+  const std::vector<double> weights = dozod.WeightList();
+  if (status == 0 && (flags.size() != weights.size() ||
+                      static_cast<int>(flags.size()) != cols))
+    return "a training left another number of flags or weights than columns";
+  for (int i = 0; status == 0 && i < cols; ++i)
+    if (!flags[i] && weights[i] != 0.0)
+      return "a feature that is not selected has a non-zero weight";
+  // Training again, without a progress object, must give the same result.
+  const std::vector<double> first = Result(dozod, status);
+  if (!Same(first, Result(dozod, Train(dozod, X, y, nullptr, problem))))
+    return "training again without a progress object gives another result";
+  return problem.empty() ? ExerciseClassifier(dozod) : problem;
 }
 
 }  // namespace Korva::Fuzz
