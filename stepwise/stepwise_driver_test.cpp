@@ -1,20 +1,24 @@
+// The training driver: the choice of the next step, and the messages and the
+// model of a training, against the independent least-squares reference.
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <limits>
+#include <functional>
 #include <list>
+#include <memory>
 #include <random>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "testing/dozod_probe.h"
 #include "testing/ols_reference.h"
 #include "testing/recording_progress.h"
 
+namespace Korva::Testing {
 namespace {
 
-using namespace Korva::Testing;
 using Messages = std::vector<std::string>;
 
 const char kBanner[] = "*************";
@@ -27,220 +31,108 @@ std::string Text(double value) {
   return os.str();
 }
 
-// One training, with or without a progress object.
-struct Outcome {
-  int result = 0;
-  Messages progress;
-  Messages list;
-};
-
-Outcome Train(DozodProbe& dozod,
-              NEWMAT::Matrix X,
-              NEWMAT::ColumnVector y,
-              bool withProgress = true) {
-  RecordingProgress progress;
-  std::list<std::string> list;
-  Outcome run;
-  run.result = dozod.DoTrain(X, y, withProgress ? &progress : nullptr, list);
-  run.progress = progress.received;
-  run.list.assign(list.begin(), list.end());
-  return run;
-}
-
-// Messages before the last, which must be "Elapsed Time " and whole seconds.
-Messages WithoutElapsedTime(const Messages& messages) {
-  const std::string prefix = "Elapsed Time ";
-  if (messages.empty() || messages.back().rfind(prefix, 0) != 0 ||
-      messages.back().find_first_not_of("0123456789", prefix.size()) !=
-          std::string::npos) {
-    ADD_FAILURE() << "no elapsed-time message last";
-    return messages;
-  }
-  return Messages(messages.begin(), messages.end() - 1);
-}
-
-// 60 examples, 4 features. Feature 2 (0-based) follows the label closely,
-// feature 0 loosely with noise of its own, 1 and 3 are noise: feature 2
-// enters first, then feature 0, then nothing changes.
-class ScriptedTraining : public ::testing::Test {
+// Trains on X and y after `setup`, with and without a progress object:
+// `status` and the same model both times. The progress object receives
+// `expected`, and after a selection message the elapsed time in whole
+// seconds; the list receives the step, summary, selection, elapsed-time and
+// stop messages, and only the stop message without progress. On success the
+// selected features carry `sign` times their least-squares coefficients, the
+// others 0, and the bias is the intercept.
+class Training : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const int n = 60;
-    std::mt19937 rng(42);
-    std::normal_distribution<double> normal;
-    X.ReSize(n, 4);
-    y.ReSize(n);
-    for (int i = 0; i < n; ++i) {
-      y.element(i) = i % 2 == 0 ? 1.0 : -1.0;
-      X.element(i, 2) = y.element(i) + 0.9 * normal(rng);
-      X.element(i, 0) = 0.6 * y.element(i) + 1.2 * normal(rng) + 3.0;
-      X.element(i, 1) = normal(rng);
-      X.element(i, 3) = 2.0 * normal(rng) - 1.0;
+  std::unique_ptr<DozodProbe> Expect(int status,
+                                     const Messages& expected,
+                                     double sign = 1.0) {
+    std::unique_ptr<DozodProbe> trained;
+    for (bool withProgress : {true, false}) {
+      auto dozod = std::make_unique<DozodProbe>();
+      setup(*dozod);
+      RecordingProgress progress;
+      std::list<std::string> list;
+      EXPECT_EQ(dozod->DoTrain(X, y, withProgress ? &progress : nullptr, list),
+                status);
+      Messages received = progress.received, listed(list.begin(), list.end());
+      Messages expectedList;
+      for (const std::string& m : expected) {
+        if (m == kStopped ||
+            (withProgress && (m.rfind("Step ", 0) == 0 ||
+                              m.rfind("Selected", 0) == 0 || m[0] == '\n')))
+          expectedList.push_back(m);
+      }
+      if (withProgress && !received.empty() &&
+          expected.back().rfind("Selected", 0) == 0) {
+        EXPECT_EQ(received.back().substr(0, 13), "Elapsed Time ");
+        EXPECT_EQ(received.back().find_first_not_of("0123456789", 13),
+                  std::string::npos);
+        expectedList.push_back(received.back());
+        received.pop_back();
+      }
+      EXPECT_EQ(received, withProgress ? expected : Messages{});
+      EXPECT_EQ(listed, expectedList);
+      if (trained) {
+        EXPECT_EQ(dozod->Selection(), trained->Selection());
+        EXPECT_EQ(dozod->WeightList(), trained->WeightList());
+        EXPECT_EQ(dozod->Bias(), trained->Bias());
+      } else {
+        trained = std::move(dozod);
+      }
     }
-    pFirst = CandidateP(X, y, {}, 2);
-    pSecond = CandidateP(X, y, {2}, 0);
-    final = FitOls(X, y, {0, 2});
+    if (status != 0) return trained;
+    const std::vector<int> selection = trained->Selection();
+    const OlsFit fit = FitOls(X, y, selection);
+    NEWMAT::ColumnVector w(X.Ncols());
+    w = 0.0;
+    for (std::size_t k = 0; k < selection.size(); ++k)
+      w.element(selection[k]) = sign * fit.coefficients[k + 1];
+    EXPECT_LT((trained->GetWeights() - w).MaximumAbsoluteValue(), 1e-12);
+    EXPECT_NEAR(trained->Bias(), fit.coefficients[0], 1e-12);
+    return trained;
   }
 
   NEWMAT::Matrix X;
   NEWMAT::ColumnVector y;
-  double pFirst = 0.0;
-  double pSecond = 0.0;
-  OlsFit final;
+  std::function<void(DozodProbe&)> setup = [](DozodProbe&) {};
 };
 
-// A name labels its feature in the selection message; a feature past the
-// end of the names is labelled by its 1-based number. Without a progress
-// object the model is the same and nothing is written.
-TEST_F(ScriptedTraining, MessagesToTheCharacter) {
-  DozodProbe dozod;
-  dozod.FeatureNames = {"alpha", "beta"};
-  const Outcome run = Train(dozod, X, y);
-  ASSERT_EQ(run.result, 0);
-  const Messages expected = {
-      "Step 1, add feat 3,  p = " + Text(pFirst),
-      "Step 2, add feat 1,  p = " + Text(pSecond),
-      "\n\r\n\rFinal columns included:  1 3 (2 features)",
-      "Selected 2 features:\r\n(alpha):   " + Text(final.coefficients[1]) +
-          "\r\n(3):   " + Text(final.coefficients[2]) + "\r\n",
+// The smallest candidate p-value below p_Enter enters; only when none does,
+// the largest model p-value above p_Remove leaves; ties go to the lower
+// index; NaN never qualifies.
+TEST(Driver, FindNextStepPicksByTheThresholds) {
+  const double nan = std::nan(""), belowEnter = std::nextafter(0.05, 0.0),
+               aboveRemove = std::nextafter(0.1, 1.0);
+  const std::tuple<std::vector<int>, std::vector<double>, int> cases[] = {
+      // clang-format off
+      {{}, {0.03, 0.01, 0.02}, 1},   {{}, {0.2, 0.01, 0.01}, 1},       // smallest; tie to lower index
+      {{}, {0.05, 0.5}, -1},         {{}, {0.5, belowEnter}, 1},       // p_Enter
+      {{0}, {0.99, 0.04}, 1},        {{0, 1, 2}, {0.2, 0.7, 0.3}, 1},  // entry first; largest leaves
+      {{0}, {0.1, 0.3}, -1},         {{0}, {aboveRemove}, 0},          // p_Remove
+      {{1}, {nan, nan}, -1},         {{}, {-1.0, -1.0}, 0},            // NaN; the initial -1
+      {{0}, {0.001, 0.2}, -1},       {{1}, {0.9, 0.01}, -1},           // in never enters, out never leaves
+      // clang-format on
   };
-  EXPECT_EQ(WithoutElapsedTime(run.progress), expected);
-  EXPECT_EQ(run.list, run.progress) << "the same five, in order";
-
-  DozodProbe quiet;
-  EXPECT_TRUE(Train(quiet, X, y, false).list.empty());
-  EXPECT_EQ(quiet.Selection(), (std::vector<int>{0, 2}));
-  const NEWMAT::ColumnVector& w = quiet.GetWeights();
-  ASSERT_EQ(w.Nrows(), 4);
-  EXPECT_NEAR(w.element(0), final.coefficients[1], 1e-12);
-  EXPECT_NEAR(w.element(2), final.coefficients[2], 1e-12);
-  EXPECT_EQ(w.element(1) + w.element(3), 0.0);
-  EXPECT_NEAR(quiet.Bias(), final.coefficients[0], 1e-12);
-  EXPECT_EQ(quiet.GetPositiveRows().Nrows(), 30);
-}
-
-class IterationLimits : public ScriptedTraining,
-                        public ::testing::WithParamInterface<int> {};
-
-// The limit counts flag changes; the step message of the change that is no
-// longer made is still written. An empty name labels by number too.
-TEST_P(IterationLimits, StopAfterMaxIterChanges) {
-  const int maxIter = GetParam();
-  DozodProbe dozod;
-  dozod.SetMaxIter(maxIter);
-  dozod.FeatureNames = {"a", "b", "", "d"};
-  const Outcome run = Train(dozod, X, y);
-  ASSERT_EQ(run.result, 0);
-  Messages expected = {"Step 1, add feat 3,  p = " + Text(pFirst)};
-  if (maxIter == 1) {
-    const OlsFit one = FitOls(X, y, {2});
-    expected.push_back("Step 2, add feat 1,  p = " + Text(pSecond));
-    expected.push_back(
-        "Selected 1 features:\r\n(3):   " + Text(one.coefficients[1]) + "\r\n");
-    EXPECT_EQ(dozod.Selection(), std::vector<int>{2});
-    EXPECT_NEAR(dozod.GetWeights().element(2), one.coefficients[1], 1e-12);
-    EXPECT_NEAR(dozod.Bias(), one.coefficients[0], 1e-12);
-  } else {
-    expected.push_back("Selected 0 features:\r\n");
-    EXPECT_TRUE(dozod.Selection().empty());
-    EXPECT_EQ(dozod.GetWeights().MaximumAbsoluteValue(), 0.0);
-    EXPECT_NEAR(dozod.Bias(), 0.0, 1e-15) << "mean of balanced labels";
-  }
-  EXPECT_EQ(WithoutElapsedTime(run.progress), expected);
-  EXPECT_EQ(run.list, run.progress);
-}
-
-INSTANTIATE_TEST_SUITE_P(Driver, IterationLimits, ::testing::Values(0, -5, 1));
-
-// Labels that are independent of every feature: nothing qualifies in the
-// first iteration, which is the repeated-feature exit with -1 twice.
-TEST(Driver, NothingQualifiesStopsAtOnce) {
-  const int n = 20;
-  NEWMAT::Matrix X(n, 4);
-  NEWMAT::ColumnVector y(n);
-  for (int i = 0; i < n; ++i) {
-    y.element(i) = i < 12 ? 1.0 : -1.0;
-    X.element(i, 0) = (i % 2 == 0) ? 1.0 : -1.0;
-    X.element(i, 1) = (i % 3) * 0.5;
-    X.element(i, 2) = 0.0;
-    X.element(i, 3) = (i % 4 == 1) ? 2.0 : 0.25;
-  }
-  Messages expected = {kBanner, kStopped, kBanner};
-  for (int c = 0; c < 4; ++c) {
-    const double p = c == 2 ? std::nan("") : CandidateP(X, y, {}, c);
-    expected.push_back("P(" + std::to_string(c) + "): " + Text(p));
-  }
-  expected.push_back(
-      "prev_step = -1   nextstep = -1\n\r\n\rFinal columns included:  (0 "
-      "features)");
-
-  for (bool withProgress : {true, false}) {
-    DozodProbe dozod;
-    dozod.SetResult({}, {5.0, 5.0});
-    const Outcome run = Train(dozod, X, y, withProgress);
-    ASSERT_EQ(run.result, 0);
-    EXPECT_EQ(run.progress, withProgress ? expected : Messages{});
-    EXPECT_EQ(run.list, Messages{kStopped});
-    ASSERT_EQ(dozod.GetWeights().Nrows(), 4);
-    EXPECT_EQ(dozod.GetWeights().MaximumAbsoluteValue(), 0.0);
-    EXPECT_NEAR(dozod.Bias(), 0.2, 1e-15) << "mean of the labels";
-    EXPECT_FALSE(dozod.CanClassify());
-  }
-}
-
-// Five examples and one feature whose single-addition t statistic is 2.85:
-// with the intercept alone (dfe 4) its p-value is below 0.05, once it is in
-// the model (dfe 3) it is above 0.06. It enters and at once wants to leave.
-TEST(Driver, FeatureThatWantsToLeaveAgainStopsTraining) {
-  const double t = 2.85;
-  // x = centred labels + λ·z with z orthogonal to them and to the intercept;
-  // then r² = t² / (t² + 3) for the simple regression with 3 error dof.
-  const double yc[] = {0.8, 0.8, 0.8, -1.2, -1.2};
-  const double z[] = {1.0, -1.0, 0.0, 0.0, 0.0};
-  const double lambda = std::sqrt(4.8 * (3.0 / (t * t)) / 2.0);
-  NEWMAT::Matrix X(5, 1);
-  NEWMAT::ColumnVector y(5);
-  for (int i = 0; i < 5; ++i) {
-    y.element(i) = i < 3 ? 1.0 : -1.0;
-    X.element(i, 0) = yc[i] + lambda * z[i];
-  }
-  const std::string step =
-      "Step 1, add feat 1,  p = " + Text(CandidateP(X, y, {}, 0));
-  const OlsFit fit = FitOls(X, y, {0});
-
-  for (bool withProgress : {true, false}) {
-    DozodProbe dozod;
-    ASSERT_EQ(dozod.SetPRange(0.05, 0.06), 0);
-    const Outcome run = Train(dozod, X, y, withProgress);
-    ASSERT_EQ(run.result, 0);
-    if (withProgress) {
-      EXPECT_EQ(run.progress,
-                (Messages{step,
-                          kBanner,
-                          kStopped,
-                          kBanner,
-                          "prev_step = 0   nextstep = 0\n\r\n\rFinal columns "
-                          "included:  1 (1 features)"}));
-      EXPECT_EQ(run.list, (Messages{step, kStopped}));
-    } else {
-      EXPECT_EQ(run.list, Messages{kStopped});
-    }
-    EXPECT_EQ(dozod.Selection(), std::vector<int>{0}) << "the feature stays";
-    EXPECT_NEAR(dozod.GetWeights().element(0), fit.coefficients[1], 1e-12);
-    EXPECT_NEAR(dozod.Bias(), fit.coefficients[0], 1e-12);
+  for (const auto& [model, values, expected] : cases) {
+    DOZOD dozod;  // p_Enter 0.05, p_Remove 0.1
+    const int p = static_cast<int>(values.size());
+    NEWMAT::ColumnVector P(p);
+    P << values.data();
+    int nextstep = 12345;
+    dozod.FindNextStep(*Flags(p, model), P, nextstep);
+    EXPECT_EQ(nextstep, expected) << ::testing::PrintToString(values);
   }
 }
 
 // Feature 0 is a noisy copy of the score behind the labels and enters first;
 // features 1 and 2 together carry the score more precisely, and once both
-// are in, feature 0 has nothing left to add and leaves.
-TEST(Driver, RemovalPhaseTakesOutAFeatureThatBecameUseless) {
-  const int n = 300;
+// are in, feature 0 has nothing left to add and leaves. MaxIter counts the
+// changes of the selection; the step message of the first change that it no
+// longer allows is still written. A feature is labelled by its name, or by
+// its 1-based number when the name is empty or missing.
+TEST_F(Training, EntriesRemovalAndIterationLimit) {
   std::mt19937 rng(17);
   std::normal_distribution<double> normal;
-  NEWMAT::Matrix X(n, 3);
-  NEWMAT::ColumnVector y(n);
-  for (int i = 0; i < n; ++i) {
+  X.ReSize(300, 3);
+  y.ReSize(300);
+  for (int i = 0; i < 300; ++i) {
     const double u = normal(rng);
     const double v = normal(rng);
     y.element(i) = u + v > 0.0 ? 1.0 : -1.0;
@@ -248,129 +140,110 @@ TEST(Driver, RemovalPhaseTakesOutAFeatureThatBecameUseless) {
     X.element(i, 1) = u + 0.05 * normal(rng);
     X.element(i, 2) = v + 0.05 * normal(rng);
   }
-  DozodProbe dozod;
-  const Outcome run = Train(dozod, X, y);
   const OlsFit final = FitOls(X, y, {1, 2});
-  const Messages expected = {
+  const Messages steps = {
       "Step 1, add feat 1,  p = " + Text(CandidateP(X, y, {}, 0)),
       "Step 2, add feat 3,  p = " + Text(CandidateP(X, y, {0}, 2)),
       "Step 3, add feat 2,  p = " + Text(CandidateP(X, y, {0, 2}, 1)),
-      "Step 4, rem feat 1,  p = " + Text(ModelP(X, y, {0, 1, 2}, 0)),
+      "Step 4, rem feat 1,  p = " + Text(FitOls(X, y, {0, 1, 2}).p[1]),
       "\n\r\n\rFinal columns included:  2 3 (2 features)",
       "Selected 2 features:\r\n(2):   " + Text(final.coefficients[1]) +
-          "\r\n(3):   " + Text(final.coefficients[2]) + "\r\n",
-  };
-  EXPECT_EQ(WithoutElapsedTime(run.progress), expected);
-  EXPECT_EQ(dozod.Selection(), (std::vector<int>{1, 2}));
-  EXPECT_EQ(dozod.GetWeights().element(0), 0.0);
+          "\r\n(gamma):   " + Text(final.coefficients[2]) + "\r\n"};
+  setup = [](DozodProbe& d) { d.FeatureNames = {"alpha", "", "gamma"}; };
+  Expect(0, steps);
+  const double first = FitOls(X, y, {0}).coefficients[1];
+  setup = [](DozodProbe& d) { d.SetMaxIter(1); };
+  Expect(0,
+         {steps[0],
+          steps[1],
+          "Selected 1 features:\r\n(1):   " + Text(first) + "\r\n"});
+  setup = [](DozodProbe& d) { d.SetMaxIter(0); };
+  Expect(0, {steps[0], "Selected 0 features:\r\n"});
 }
 
-struct NextStepCase {
-  const char* what;
-  std::vector<bool> in;
-  std::vector<double> P;
-  int expected;
-};
-
-void PrintTo(const NextStepCase& c, std::ostream* os) { *os << c.what; }
-
-class FindNextStepRule : public ::testing::TestWithParam<NextStepCase> {};
-
-TEST_P(FindNextStepRule, PicksByTheThresholds) {
-  const NextStepCase c = GetParam();
-  DOZOD dozod;  // p_Enter 0.05, p_Remove 0.1
-  FeatureFlags in;
-  in.Reset(c.in.size());
-  NEWMAT::ColumnVector P(static_cast<int>(c.P.size()));
-  for (std::size_t i = 0; i < c.in.size(); ++i) in[i] = c.in[i];
-  for (std::size_t i = 0; i < c.P.size(); ++i) P.element(i) = c.P[i];
-  int nextstep = 12345;
-  dozod.FindNextStep(in, P, nextstep);
-  EXPECT_EQ(nextstep, c.expected);
+// A feature too weak to enter and a zero column: nothing qualifies in the
+// first iteration, which is the repeated-feature exit with -1 twice; the
+// weights are resized to the features.
+TEST_F(Training, NothingQualifiesStopsAtOnce) {
+  X = MatrixOf(6, 2, {1, 0, -1, 0, 1, 0, -1, 0, 1, 0, -1, 0});
+  y = MatrixOf(6, 1, {1, 1, 1, 1, -1, -1});
+  setup = [](DozodProbe& d) { d.SetResult({}, {5.0, 5.0, 5.0}); };
+  const auto dozod =
+      Expect(0,
+             {kBanner,
+              kStopped,
+              kBanner,
+              "P(0): " + Text(CandidateP(X, y, {}, 0)),
+              "P(1): nan",
+              "prev_step = -1   nextstep = -1\n\r\n\rFinal columns included:  "
+              "(0 features)"});
+  EXPECT_FALSE(dozod->CanClassify());
 }
 
-const double kNaN = std::numeric_limits<double>::quiet_NaN();
-const double kJustBelowEnter = std::nextafter(0.05, 0.0);
-const double kJustAboveRemove = std::nextafter(0.1, 1.0);
-
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(Driver, FindNextStepRule, ::testing::Values(
-    NextStepCase{"smallest candidate enters", {0, 0, 0}, {0.03, 0.01, 0.02}, 1},
-    NextStepCase{"tie goes to the lower index", {0, 0, 0}, {0.2, 0.01, 0.01}, 1},
-    NextStepCase{"at p_Enter stays out", {0, 0}, {0.05, 0.5}, -1},
-    NextStepCase{"just below p_Enter enters", {0, 0}, {0.5, kJustBelowEnter}, 1},
-    NextStepCase{"entry before removal", {1, 0}, {0.99, 0.04}, 1},
-    NextStepCase{"largest model feature leaves", {1, 1, 1}, {0.2, 0.7, 0.3}, 1},
-    NextStepCase{"at p_Remove stays in", {1, 0}, {0.1, 0.3}, -1},
-    NextStepCase{"just above p_Remove leaves", {1}, {kJustAboveRemove}, 0},
-    NextStepCase{"NaN never picked", {0, 1}, {kNaN, kNaN}, -1},
-    NextStepCase{"initial -1.0 enters", {0, 0}, {-1.0, -1.0}, 0},
-    NextStepCase{"model feature cannot enter", {1, 0}, {0.001, 0.2}, -1},
-    NextStepCase{"candidate cannot leave", {0, 1}, {0.9, 0.01}, -1}));
-// clang-format on
+// Five examples and one feature whose single-addition t statistic is 2.85:
+// with the intercept alone (dfe 4) its p-value is below 0.05, once it is in
+// the model (dfe 3) it is above 0.06. It enters and at once wants to leave.
+TEST_F(Training, FeatureThatWantsToLeaveAgainStopsTraining) {
+  const double t = 2.85;
+  // x = centred labels + λ·z with z orthogonal to them and to the intercept;
+  // then r² = t² / (t² + 3) for the simple regression with 3 error dof.
+  const double lambda = std::sqrt(4.8 * (3.0 / (t * t)) / 2.0);
+  X = MatrixOf(5, 1, {0.8 + lambda, 0.8 - lambda, 0.8, -1.2, -1.2});
+  y = MatrixOf(5, 1, {1, 1, 1, -1, -1});
+  setup = [](DozodProbe& d) { ASSERT_EQ(d.SetPRange(0.05, 0.06), 0); };
+  Expect(0,
+         {"Step 1, add feat 1,  p = " + Text(CandidateP(X, y, {}, 0)),
+          kBanner,
+          kStopped,
+          kBanner,
+          "prev_step = 0   nextstep = 0\n\r\n\rFinal columns included:  1 (1 "
+          "features)"});
+}
 
 // Rows labelled ±3 take part in the regression but in neither class. Here
 // they set a positive slope while class -1 sits at larger x than class +1,
-// so the class -1 mean scores higher and every weight turns round: the
-// unselected one becomes -0.
-TEST(Driver, SignCheckNegatesTheWeightsButNotTheBias) {
-  const double label[] = {1.0, -1.0, 3.0, -3.0};
-  const double x[] = {1.0, 2.0, 3.0, 0.0};
-  const double jitter[] = {0.05, -0.03, 0.02};
-  NEWMAT::Matrix X(12, 2);
-  NEWMAT::ColumnVector y(12);
-  for (int r = 0; r < 3; ++r) {
-    for (int g = 0; g < 4; ++g) {
-      y.element(4 * r + g) = label[g];
-      X.element(4 * r + g, 0) = x[g] + jitter[r] * (g + 1);
-      X.element(4 * r + g, 1) = 0.5;  // constant: never selected
-    }
-  }
-  ASSERT_LT(CandidateP(X, y, {}, 0), 0.05);
-  const OlsFit fit = FitOls(X, y, {0});
-  ASSERT_GT(fit.coefficients[1], 0.0);
-
-  DozodProbe dozod;
-  const Outcome run = Train(dozod, X, y);
-  ASSERT_EQ(run.result, 0);
-  EXPECT_EQ(dozod.GetPositiveRows().Nrows(), 3);
-  EXPECT_EQ(dozod.GetNegativeRows().Nrows(), 3);
-  EXPECT_EQ(dozod.GetNegativeRows().element(0, 0), X.element(1, 0));
-  EXPECT_NEAR(dozod.GetWeights().element(0), -fit.coefficients[1], 1e-12);
-  EXPECT_TRUE(std::signbit(dozod.GetWeights().element(1))) << "every weight";
-  EXPECT_NEAR(dozod.Bias(), fit.coefficients[0], 1e-12);
-  ASSERT_EQ(run.progress.size(), 4u);
-  EXPECT_EQ(
-      run.progress[2],
-      "Selected 1 features:\r\n(1):   " + Text(-fit.coefficients[1]) + "\r\n");
+// so the class -1 mean scores higher and every weight turns round (the
+// unselected one, a constant, becomes -0), but not the bias.
+TEST_F(Training, SignCheckNegatesTheWeightsButNotTheBias) {
+  // clang-format off
+  X = MatrixOf(12, 2, {1.05, 0.5, 2.1, 0.5, 3.15, 0.5, 0.2, 0.5,
+                       0.97, 0.5, 1.94, 0.5, 2.91, 0.5, -0.12, 0.5,
+                       1.02, 0.5, 2.04, 0.5, 3.06, 0.5, 0.08, 0.5});
+  // clang-format on
+  y = MatrixOf(12, 1, {1, -1, 3, -3, 1, -1, 3, -3, 1, -1, 3, -3});
+  const double slope = FitOls(X, y, {0}).coefficients[1];
+  ASSERT_GT(slope, 0.0);
+  const auto dozod =
+      Expect(0,
+             {"Step 1, add feat 1,  p = " + Text(CandidateP(X, y, {}, 0)),
+              "\n\r\n\rFinal columns included:  1 (1 features)",
+              "Selected 1 features:\r\n(1):   " + Text(-slope) + "\r\n"},
+             -1.0);
+  EXPECT_TRUE(std::signbit(dozod->GetWeights().element(1)));
+  EXPECT_EQ(dozod->GetPositiveRows().Nrows(), 3);
+  EXPECT_EQ(dozod->GetNegativeRows().Nrows(), 3);
+  EXPECT_EQ(dozod->GetNegativeRows().element(0, 0), X.element(1, 0));
 }
 
 // Four examples: two features enter (dfe 3, then 2), and the model with both
 // leaves one error degree of freedom, so the third step fails with -10 and
 // ends training: the flags keep both changes, the weights what they held, the
-// bias is that of the last successful fit. With progress, three lines say so.
-TEST(Driver, TooFewExamplesForALaterModelEndTraining) {
-  const NEWMAT::Matrix X =
-      MatrixOf(4, 2, {1.1, -0.5, 0.9, 1.0, -0.95, -0.2, -1.05, 0.9});
-  const NEWMAT::ColumnVector y = ColumnOf({1, 1, -1, -1});
-  const Messages steps = {
-      "Step 1, add feat 1,  p = " + Text(CandidateP(X, y, {}, 0)),
-      "Step 2, add feat 2,  p = " + Text(CandidateP(X, y, {0}, 1))};
-  Messages expected = steps;
-  expected.insert(expected.end(),
-                  {kBanner, "StepCalc returned -10   allx(4, 2)", kBanner});
-  for (bool withProgress : {true, false}) {
-    DozodProbe dozod;
-    dozod.SetResult({}, std::vector<double>(5, 7.0));
-    const Outcome run = Train(dozod, X, y, withProgress);
-    EXPECT_EQ(run.result, -10);
-    EXPECT_EQ(run.progress, withProgress ? expected : Messages{});
-    EXPECT_EQ(run.list, withProgress ? steps : Messages{});
-    EXPECT_EQ(dozod.Selection(), (std::vector<int>{0, 1}));
-    EXPECT_EQ(dozod.GetWeights().Nrows(), 5);
-    EXPECT_NEAR(dozod.Bias(), FitOls(X, y, {0}).coefficients[0], 1e-12);
-    EXPECT_EQ(dozod.GetPositiveRows().Nrows(), 2);
-  }
+// bias is that of the last successful fit.
+TEST_F(Training, TooFewExamplesForALaterModelEndTraining) {
+  X = MatrixOf(4, 2, {1.1, -0.5, 0.9, 1.0, -0.95, -0.2, -1.05, 0.9});
+  y = MatrixOf(4, 1, {1, 1, -1, -1});
+  setup = [](DozodProbe& d) { d.SetResult({}, std::vector<double>(5, 7.0)); };
+  const auto dozod =
+      Expect(-10,
+             {"Step 1, add feat 1,  p = " + Text(CandidateP(X, y, {}, 0)),
+              "Step 2, add feat 2,  p = " + Text(CandidateP(X, y, {0}, 1)),
+              kBanner,
+              "StepCalc returned -10   allx(4, 2)",
+              kBanner});
+  EXPECT_EQ(dozod->Selection(), (std::vector<int>{0, 1}));
+  EXPECT_EQ(dozod->WeightList(), std::vector<double>(5, 7.0));
+  EXPECT_NEAR(dozod->Bias(), FitOls(X, y, {0}).coefficients[0], 1e-12);
 }
 
 }  // namespace
+}  // namespace Korva::Testing
