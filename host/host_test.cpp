@@ -1,5 +1,5 @@
-// The host library: the incomplete beta function against printed tables and
-// closed forms, and ClassifierBase's own behaviour (training entry, sorting,
+// The host library: the incomplete beta function against printed tables, text
+// cleaning, and ClassifierBase's own behaviour (training entry, sorting,
 // documents).
 #include <gtest/gtest.h>
 
@@ -14,39 +14,22 @@ namespace Korva::Testing {
 namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
-
-// Two-sided Student t tail probability, the way the regression step asks.
-double TwoSidedP(double t, double df) {
-  return betai(0.5 * df, 0.5, df / (df + t * t));
-}
 
 // Critical values of Student's t distribution, two-sided, as printed in the
-// usual statistics tables (three decimals, so p agrees to about 1e-4); closed
-// forms for 1 and 2 degrees of freedom (Cauchy: p = 1 - (2/pi) atan|t|;
-// p = 1 - |t| / sqrt(2 + t^2)) and for a parameter of 1 (I_x(a, 1) = x^a,
-// I_x(1, b) = 1 - (1 - x)^b).
-TEST(Betai, MatchesTablesAndClosedForms) {
+// usual statistics tables (three decimals, so p agrees to about 1e-4), through
+// the two-sided tail probability the regression step asks for:
+// p = I_x(df / 2, 1 / 2) with x = df / (df + t^2).
+TEST(Betai, MatchesTheTablesOfStudentsT) {
   // clang-format off
   const double table[][3] = {
       {12.706, 1, 0.05}, {63.657, 1, 0.01}, {4.303, 2, 0.05}, {2.571, 5, 0.05},
       {1.812, 10, 0.10}, {3.169, 10, 0.01}, {2.086, 20, 0.05}, {1.984, 100, 0.05}};
   // clang-format on
   for (const auto& [t, df, p] : table)
-    EXPECT_NEAR(TwoSidedP(t, df), p, 2e-4 * (1 + p * 10)) << t << " " << df;
-  for (double t : {0.001, 0.3, 2.5, 1e3}) {
-    EXPECT_NEAR(TwoSidedP(t, 1), 1.0 - 2.0 / M_PI * std::atan(t), 1e-13);
-    EXPECT_NEAR(TwoSidedP(t, 2), 1.0 - t / std::sqrt(2.0 + t * t), 1e-13);
-  }
-  for (double x : {0.01, 0.5, 0.999}) {
-    for (double a : {0.5, 3.0, 17.5}) {
-      EXPECT_NEAR(betai(a, 1.0, x), std::pow(x, a), 1e-14);
-      EXPECT_NEAR(betai(1.0, a, x), 1.0 - std::pow(1.0 - x, a), 1e-14);
-    }
-  }
+    EXPECT_NEAR(betai(0.5 * df, 0.5, df / (df + t * t)), p, 2e-4 * (1 + p * 10))
+        << t << " " << df;
   EXPECT_EQ(betai(2.5, 0.5, 0.0), 0.0);
   EXPECT_EQ(betai(2.5, 0.5, 1.0), 1.0);
-  EXPECT_EQ(TwoSidedP(kInf, 10), 0.0);
 }
 
 TEST(Betai, ReturnsNaNOutsideTheDomain) {
@@ -80,21 +63,18 @@ TEST(CleanText, KeepsValidTextAndReplacesTheRest) {
 
 TEST(ClassifierBase, SortsAreStableAndPutNaNLast) {
   StubClassifier c;
-  const ScoreList scores = {
-      {"a", 0.5}, {"b", kNaN}, {"c", 0.1}, {"d", 0.5}, {"e", 0.9}};
-  ScoreList list = scores;
-  c.SortScoresAscending(list);
-  EXPECT_EQ(Names(list), "cadeb");
-  list = scores;
-  c.SortScoresDescending(list);
-  EXPECT_EQ(Names(list), "eadcb");
+  ScoreList up = {{"a", 0.5}, {"b", kNaN}, {"c", 0.1}, {"d", 0.5}, {"e", 0.9}};
+  ScoreList down = up;
+  c.SortScoresAscending(up);
+  c.SortScoresDescending(down);
+  EXPECT_EQ(Names(up), "cadeb");
+  EXPECT_EQ(Names(down), "eadcb");
 }
 
 TEST(ClassifierBase, TrainConvertsFloatsAndIntegerLabels) {
   StubClassifier c;
   EasyMat<float> data(2, 3);
-  for (int r = 0; r < 2; ++r)
-    for (int k = 0; k < 3; ++k) data(r, k) = 0.5f * (r * 3 + k);
+  for (int i = 0; i < 6; ++i) data(i / 3, i % 3) = 0.5f * i;
   std::vector<int> labels = {1, -1};
   std::list<std::string> messages;
   EXPECT_EQ(c.Train(data, labels, nullptr, messages), 7);
@@ -126,12 +106,10 @@ TEST(ClassifierBase, DocumentsRoundTripAndRefuseWhatTheyCannotUse) {
   other.load_string("<KorvaClassifier Name='Other'/>");
   partial.load_string(
       "<KorvaClassifier Name='Stub'><Classifier/></KorvaClassifier>");
-  EXPECT_EQ(written.Read(pugi::xml_document()), kStatusWrongDocument);
   EXPECT_EQ(written.Read(other), kStatusWrongDocument);
   EXPECT_EQ(written.Read(partial), kStatusMissingSection);
   pugi::xml_node none;
   EXPECT_EQ(written.WriteCfg(none), kStatusMissingSection);
-  EXPECT_EQ(written.ReadClassifier(none), kStatusMissingSection);
   EXPECT_EQ(written.LoadFromFile("/nonexistent/m.xml"), kStatusFileError);
   EXPECT_EQ(written.LoadFromFile(nullptr), kStatusMissing);
 }

@@ -4,9 +4,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <csignal>
 #include <fstream>
@@ -35,9 +32,8 @@ TEST_F(AtomicFile, ReplacesContentWithTheUsualMode) {
   ::umask(old);
   EXPECT_EQ(ReadFile(path), "new, longer model");
   EXPECT_THAT(Files(dir.Path()), ElementsAre("model.xml"));
-  struct stat info {};
-  ASSERT_EQ(::stat(path.c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 0777, 0644u) << "not the private temporary mode";
+  EXPECT_EQ(fs::status(path).permissions(), fs::perms(0644))
+      << "not the private temporary mode";
 }
 
 TEST_F(AtomicFile, FailingWriterOrKilledProcessLeavesTheOldContent) {
@@ -47,35 +43,30 @@ TEST_F(AtomicFile, FailingWriterOrKilledProcessLeavesTheOldContent) {
                                  throw Error(ErrorKind::kOutput, "disk full");
                                }),
                Error);
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    WriteAtomically(path, [](const std::string& temp) {
-      std::ofstream(temp) << "half a mod" << std::flush;
-      ::raise(SIGTERM);
-    });
-    ::_exit(0);
-  }
-  int status = 0;
-  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+  EXPECT_EXIT(WriteAtomically(path,
+                              [](const std::string& temp) {
+                                std::ofstream(temp)
+                                    << "half a mod" << std::flush;
+                                ::raise(SIGTERM);
+                              }),
+              ::testing::KilledBySignal(SIGTERM),
+              "");
   EXPECT_EQ(ReadFile(path), "old model");
   EXPECT_THAT(Files(dir.Path()), ElementsAre("model.xml"));
 }
 
-// A link is written through to its target, a FIFO and a device are written
-// in place, and a replaced file keeps its mode.
-TEST_F(AtomicFile, LinksDevicesAndModesStayWhatTheyAre) {
+// A link (here a relative one behind an absolute one) is written through to
+// its target, a FIFO is written in place, and a replaced file keeps its mode.
+TEST_F(AtomicFile, LinksFifosAndModesStayWhatTheyAre) {
   fs::create_symlink("model.xml", dir.Path() / "link.xml");
   fs::create_symlink(dir.Path() / "link.xml", dir.Path() / "chain.xml");
-  for (const char* link : {"link.xml", "chain.xml"}) {
-    WriteTextAtomically(dir / link, link);
-    EXPECT_TRUE(fs::is_symlink(dir.Path() / link));
-    EXPECT_EQ(ReadFile(path), link);
-  }
+  WriteTextAtomically(dir / "chain.xml", "through two links");
+  EXPECT_TRUE(fs::is_symlink(dir.Path() / "chain.xml") &&
+              fs::is_symlink(dir.Path() / "link.xml"));
+  EXPECT_EQ(ReadFile(path), "through two links");
   ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
   WriteTextAtomically(path, "private");
-  EXPECT_EQ(fs::status(path).permissions(),
-            fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(fs::status(path).permissions(), fs::perms(0600));
   ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
   std::string received;
   std::thread reader([&] { received = ReadFile(dir / "fifo"); });
@@ -83,10 +74,6 @@ TEST_F(AtomicFile, LinksDevicesAndModesStayWhatTheyAre) {
   reader.join();
   EXPECT_EQ(received, "through the pipe");
   EXPECT_EQ(fs::status(dir / "fifo").type(), fs::file_type::fifo);
-  if (::mknod((dir / "null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0) {
-    WriteTextAtomically(dir / "null", "gone");
-    EXPECT_EQ(fs::status(dir / "null").type(), fs::file_type::character);
-  }
 }
 
 TEST_F(AtomicFile, MissingFolderOrFolderAsTargetIsAnError) {

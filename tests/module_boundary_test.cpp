@@ -1,17 +1,16 @@
 // The real ZEZODOvo64.kvc as a host loads it: creation and release through
 // the entry points, the threads it starts (none), the symbols it exports (the
 // reviewed list) and the virtual slot order modules are compiled against.
-#include <dirent.h>
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <random>
-#include <set>
 
 #include "korva/module_loader.h"
 #include "testing/files.h"
+#include "testing/korva_runner.h"
+#include "testing/ols_reference.h"
 #include "testing/recording_progress.h"
 #include "testing/stub_classifier.h"
 #include "weighted/weighted_classifier.h"
@@ -37,57 +36,37 @@ TEST(ModuleBoundary, CreatesReleasesAndRefusesForeignObjects) {
   EXPECT_EQ(module->Release(&raw), kStatusMissing);
 }
 
-int ThreadsOfThisProcess() {
-  DIR* tasks = opendir("/proc/self/task");
-  int count = 0;
-  while (const dirent* entry = tasks ? readdir(tasks) : nullptr)
-    count += entry->d_name[0] != '.';
-  if (tasks) closedir(tasks);
-  return count;
-}
-
 // Loading the module (and its BLAS, the serial build) and training start no
 // thread.
 TEST(ModuleBoundary, LoadingAndTrainingStartNoThread) {
-  const int atStart = ThreadsOfThisProcess();
+  const size_t atStart = Files("/proc/self/task").size();
   auto module = Module::Open(KORVA_MODULE_PATH);
   const std::string maps = ReadFile("/proc/self/maps");
   EXPECT_NE(maps.find("openblas-serial/libopenblas"), std::string::npos);
-  std::mt19937_64 random(7);
-  std::normal_distribution<double> normal;
-  NEWMAT::Matrix X(400, 60);
-  NEWMAT::ColumnVector labels(400);
-  for (int i = 0; i < 400; ++i) {
-    labels.element(i) = i % 3 == 0 ? 1.0 : -1.0;
-    for (int j = 0; j < 60; ++j) X.element(i, j) = normal(random);
-    X.element(i, 3) += 0.8 * labels.element(i);
-  }
+  std::mt19937 random(7);
+  NEWMAT::Matrix X = CorrelatedFeatures(400, 60, random);
+  NEWMAT::ColumnVector labels = LabelsFrom(X, random);
   ClassifierHandle classifier = module->CreateClassifier();
   std::list<std::string> messages;
   RecordingProgress progress;
   EXPECT_EQ(classifier->Train2(X, labels, &progress, messages), 0);
   EXPECT_TRUE(classifier->CanClassify());
-  EXPECT_EQ(ThreadsOfThisProcess(), atStart);
+  EXPECT_EQ(Files("/proc/self/task").size(), atStart);
 }
 
 // The module exports exactly the reviewed list: a change to its interface
-// shows up here and needs a review of that list.
+// shows up here and needs a review of that list. nm prints "<address> <type>
+// <name>"; the list holds names and comment lines.
 TEST(ModuleBoundary, ExportsExactlyTheReviewedSymbols) {
-  std::set<std::string> exported, reviewed;
-  FILE* nm = popen(("nm -DC --defined-only '" KORVA_MODULE_PATH "'"), "r");
-  char line[4096];
-  while (nm && fgets(line, sizeof(line), nm)) {
-    std::string entry(line);  // "<address> <type> <name>\n"
-    const size_t name = entry.find(' ', entry.find(' ') + 1);
-    if (name != std::string::npos)
-      exported.insert(entry.substr(name + 1, entry.size() - name - 2));
-  }
-  if (nm) pclose(nm);
-  std::istringstream list(ReadFile(KORVA_EXPORTED_SYMBOLS));
-  for (std::string symbol; std::getline(list, symbol);)
-    if (!symbol.empty() && symbol[0] != '#') reviewed.insert(symbol);
-  ASSERT_FALSE(reviewed.empty());
-  EXPECT_EQ(exported, reviewed);
+  const auto sorted = [](const std::string& command) {
+    return Shell(".", command + " | LC_ALL=C sort -u").out;
+  };
+  const std::string reviewed =
+      sorted("grep -v -e '^#' -e '^$' " + Quote(KORVA_EXPORTED_SYMBOLS));
+  ASSERT_NE(reviewed, "");
+  EXPECT_EQ(sorted("nm -DC --defined-only " + Quote(KORVA_MODULE_PATH) +
+                   " | cut -d' ' -f3-"),
+            reviewed);
 }
 
 // Under the Itanium C++ ABI a pointer to a virtual member function holds 1 +
