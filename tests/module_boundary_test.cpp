@@ -44,8 +44,9 @@ TEST(ModuleBoundary, LoadingAndTrainingStartNoThread) {
   const std::string maps = ReadFile("/proc/self/maps");
   EXPECT_NE(maps.find("openblas-serial/libopenblas"), std::string::npos);
   std::mt19937 random(7);
-  NEWMAT::Matrix X = CorrelatedFeatures(400, 60, random);
-  NEWMAT::ColumnVector labels = LabelsFrom(X, random);
+  NEWMAT::Matrix X;
+  NEWMAT::ColumnVector labels;
+  CorrelatedSet(400, 60, random, X, labels);
   ClassifierHandle classifier = module->CreateClassifier();
   std::list<std::string> messages;
   RecordingProgress progress;
