@@ -53,6 +53,12 @@ std::uint32_t Word(const unsigned char* b, bool bigEndian) {
                       std::uint32_t{b[1]} << 8 | b[0]);
 }
 
+// Reads exactly n bytes at byte pos of the file.
+bool ReadAt(std::FILE* file, std::uint64_t pos, void* out, std::size_t n) {
+  return fseeko(file, static_cast<off_t>(pos), SEEK_SET) == 0 &&
+         std::fread(out, 1, n, file) == n;
+}
+
 // Bytes per value of a version 5 data type that holds numbers or text; 0 for
 // the others.
 std::uint64_t TypeBytes(std::uint32_t type, bool text) {
@@ -107,9 +113,7 @@ class FileSource : public Source {
       : file_(file), pos_(start), end_(end) {}
   bool Read(void* out, std::size_t n) override {
     if (n > end_ - pos_) return false;
-    if (fseeko(file_, static_cast<off_t>(pos_), SEEK_SET) != 0 ||
-        std::fread(out, 1, n, file_) != n)
-      return false;
+    if (!ReadAt(file_, pos_, out, n)) return false;
     pos_ += n;
     return true;
   }
@@ -398,9 +402,7 @@ void CheckV5(std::FILE* file, bool bigEndian, MatLayout& layout) {
   std::uint64_t pos = 128;
   while (pos < size) {
     unsigned char b[8];
-    if (size - pos < 8 ||
-        fseeko(file, static_cast<off_t>(pos), SEEK_SET) != 0 ||
-        std::fread(b, 1, 8, file) != 8) {
+    if (size - pos < 8 || !ReadAt(file, pos, b, 8)) {
       layout.problem = kTruncated;
       return;
     }
@@ -463,9 +465,7 @@ bool CheckV4(std::FILE* file, MatLayout& layout) {
   std::uint64_t pos = 0;
   while (pos < size) {
     unsigned char b[20];
-    if (size - pos < 20 ||
-        fseeko(file, static_cast<off_t>(pos), SEEK_SET) != 0 ||
-        std::fread(b, 1, 20, file) != 20) {
+    if (size - pos < 20 || !ReadAt(file, pos, b, 20)) {
       if (pos == 0) return false;
       layout.problem = kTruncated;
       return true;
