@@ -225,17 +225,19 @@ TEST_F(Korva, FailedTrainingKeepsEarlierOutputsAndWritesTheLog) {
   EXPECT_FALSE(fs::exists(dir_ / "n.xml"));
 }
 
-// Killing korva ends the worker processes of its folds too.
+// Killing korva ends the worker processes of its folds too (the loop waits
+// for both: the second may start a moment after the first).
 TEST_F(Korva, EvaluateWorkersEndWithKorva) {
   PutShared();
-  const Result r = Shell(
-      dir_.Path(),
-      "KORVA_TEST_THROW=sleep " + Program(KORVA_BINARY) +
-          " evaluate train.csv --jobs 2 --module " +
-          Quote(KORVA_THROWING_MODULE) +
-          " & k=$!; for i in $(seq 100); do w=$(pgrep -P $k); [ -n \"$w\" ] && "
-          "break; sleep 0.1; done; kill -9 $k; sleep 1; echo workers $w; "
-          "ps -o stat= -p \"$(echo $w | tr ' ' ,)\" | grep -v Z");
+  const Result r =
+      Shell(dir_.Path(),
+            "KORVA_TEST_THROW=sleep " + Program(KORVA_BINARY) +
+                " evaluate train.csv --jobs 2 --module " +
+                Quote(KORVA_THROWING_MODULE) +
+                " & k=$!; for i in $(seq 100); do w=$(pgrep -P $k); "
+                "[ $(echo $w | wc -w) -ge 2 ] && break; sleep 0.1; done; "
+                "kill -9 $k; sleep 1; echo workers $w; "
+                "ps -o stat= -p \"$(echo $w | tr ' ' ,)\" | grep -v Z");
   // A zombie has ended; it only waits for init to collect it.
   EXPECT_THAT(r.out, ::testing::ContainsRegex("\nworkers [0-9]+ [0-9]+\n$"));
 }
