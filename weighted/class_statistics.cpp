@@ -1,31 +1,12 @@
 #include "weighted/class_statistics.h"
 
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 
-namespace {
+#include "weighted/huge_pages.h"
 
-// Asks for huge pages for the whole 2 MiB pages of a block not touched yet:
-// each first touch of a small page costs a fault, which for a class matrix
-// of a large set costs more than copying the rows.
-void AdviseHugePages(double* data, std::size_t count) {
-  constexpr std::uintptr_t kHuge = std::uintptr_t{1} << 21;
-  constexpr std::uintptr_t kPage = std::uintptr_t{1} << 12;
-  const auto start = reinterpret_cast<std::uintptr_t>(data);
-  const std::uintptr_t end = start + count * sizeof(double);
-  const std::uintptr_t first = (start + kHuge - 1) & ~(kHuge - 1);
-  const std::uintptr_t last = end & ~(kHuge - 1);
-  if (last > first)
-    ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
-  // The small pages at both ends are mapped in one call, not one fault each.
-  const std::uintptr_t low = (start + kPage - 1) & ~(kPage - 1);
-  const std::uintptr_t high = end & ~(kPage - 1);
-  if (high > low)
-    ::madvise(reinterpret_cast<void*>(low), high - low, MADV_POPULATE_WRITE);
-}
+namespace {
 
 // Sample variance of n contiguous values; -1.0 signals fewer than two.
 double SampleVariance(const double* v, int n) {
@@ -54,7 +35,8 @@ int GetMatrixByLabel(NEWMAT::Matrix& out,
   // Every row is copied below, so the block is not cleared first.
   if (out.Nrows() != k || out.Ncols() != m) {
     out.ReSize(k, m);
-    AdviseHugePages(out.Store(), static_cast<std::size_t>(out.Storage()));
+    Korva::AdviseHugePages(
+        out.Store(), static_cast<std::size_t>(out.Storage()) * sizeof(double));
   }
   int r = 0;
   for (int i = 0; i < scanned; ++i) {
