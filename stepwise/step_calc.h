@@ -68,6 +68,13 @@ struct StepFit {
   double b0 = 0.0;         // intercept of the joint fit
 };
 
+// X - Q (Qᵀ X) for Q (n x k) and X (n x m), equal to NEWMAT's evaluation of
+// that expression to the last bit (each entry of both products is summed
+// over the inner index in ascending order, starting from the first product),
+// but blocked by columns so that X is read from memory once rather than once
+// per column of Q.
+NEWMAT::Matrix ProjectOut(const NEWMAT::Matrix& Q, const NEWMAT::Matrix& X);
+
 // Fits y (n entries) on an intercept plus the features flagged in `in` among
 // the first p = in.Count() columns of X (n rows) and fills `fit` (B and P
 // resized to p). Returns kStatusOk, or kStatusRejected leaving `fit` as it was
