@@ -567,7 +567,8 @@ TEST_F(Korva, ZeroOneLabelsNeedATargetLabel) {
 // does not train on the group column.
 TEST_F(Korva, FoldsKeepBlocksAndGroupsTogether) {
   PutShared();
-  // The out-of-fold CSV (row,fold,label,score) read back: fold is column 1.
+  // The out-of-fold CSV (row,fold,label,score) read back, the labels apart:
+  // fold is column 1, score column 2.
   const auto folds = [](const std::string& csv) {
     return Data::ParseCsv(csv, "oof");
   };
@@ -577,6 +578,20 @@ TEST_F(Korva, FoldsKeepBlocksAndGroupsTogether) {
   const Data::Dataset b = folds(blocks.out);
   ASSERT_EQ(b.rows, 360);
   for (int r = 0; r < 360; ++r) EXPECT_EQ(b.At(r, 1), 1 + r / 72) << r;
+  // Block 1's scores are those of a model trained on the other blocks (to the
+  // six digits that a saved weight keeps).
+  std::istringstream rows(Shared("train.csv"));
+  std::string header, row, first, rest;
+  std::getline(rows, header);
+  for (int r = 0; std::getline(rows, row); ++r)
+    (r < 72 ? first : rest) += row + "\n";
+  Put("first.csv", header + "\n" + first);
+  Put("rest.csv", header + "\n" + rest);
+  ASSERT_EQ(Run("train rest.csv --model rest.xml --quiet").status, kExitOk);
+  const Data::Dataset s =
+      folds(Run("score rest.xml first.csv --output - --quiet").out);
+  ASSERT_EQ(s.rows, 72);
+  for (int r = 0; r < 72; ++r) EXPECT_NEAR(s.At(r, 1), b.At(r, 2), 1e-5) << r;
 
   std::istringstream in(Shared("train.csv"));  // row r is in run r % 4
   std::string line, grouped;
