@@ -127,6 +127,7 @@ const Failure kFailures[] = {
     {"output_below_a_file", nullptr, "train train.csv --model train.csv/m.xml", kExitOutput, "cannot write train.csv/m.xml: Not a directory"},
     {"standard_output_full", nullptr, "score model.xml test.csv >/dev/full", kExitOutput, "cannot write standard output"},
     {"no_display", nullptr, "edit model.xml", kExitNoDisplay, "no display"},
+    {"fold_training_throws", nullptr, "evaluate train.csv --module " KORVA_THROWING_MODULE, kExitTrainingException, "fold 1: training raised an exception: planted failure", "KORVA_TEST_THROW=std "},
     // Hostile input: each of these crashed, hung, lost a file or misled.
     {"unknown_command", nullptr, "trian train.csv", kExitUsage, "unknown command 'trian'"},
     {"seed_negative", nullptr, "evaluate train.csv --seed -1", kExitUsage, "--seed: must be a whole number, 0 or more (-1)"},
