@@ -443,7 +443,11 @@ TEST_F(Korva, InfoDemoAndHelp) {
   EXPECT_THAT(info.out,
               HasSubstr("DOZOD: Scalar P(0.05, 0.1) | Max Iter. : 3 |"));
   EXPECT_THAT(info.out, HasSubstr("Selected 3 features"));
-  EXPECT_THAT(info.out, HasSubstr("selected features by name:\n  "));
+  // Three names, each on its own indented line, then the intercept.
+  EXPECT_THAT(
+      info.out,
+      ::testing::ContainsRegex("selected features by name:\n(  [^\n]+\n){3}"
+                               "intercept: "));
   const Result demo =
       Run("demo --output demo/sub --epochs 240 --channels 4 --samples 10");
   ASSERT_EQ(demo.status, kExitOk) << demo.err;
