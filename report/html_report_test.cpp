@@ -42,7 +42,7 @@ ReportContent Content(std::vector<std::string> names) {
   content.scores = {0.9, 0.1, 0.5};
   content.labels = {1, -1, -1};
   content.names = std::move(names);
-  content.weights = {0.5, 0.0, -0.25, 0.0};
+  content.weights = {0.25, 0.0, -0.5, 0.0};
   content.selected = {true, false, true, false};
   return content;
 }
@@ -57,13 +57,14 @@ TEST(Report, HoldsEveryPlotAsInlineSvgAndNeedsNothingElse) {
   EXPECT_THAT(html, HasSubstr("Channel &#215; time map"));
   for (const char* external : {"<script", " href=", " src="})
     EXPECT_THAT(html, Not(HasSubstr(external)));
-  // Weight bars only for the selected features, by name.
+  // Weight bars only for the selected features, by name, largest first.
   const std::string bars =
       WeightBarsSvg(Content({"Cz_01", "Cz_02", "Pz_01", "Pz_02"}));
   EXPECT_THAT(bars, HasSubstr(">Cz_01<"));
   EXPECT_THAT(bars, HasSubstr(">Pz_01<"));
   EXPECT_THAT(bars, Not(HasSubstr("Cz_02")));
   EXPECT_EQ(Count(bars, "<rect "), 2);
+  EXPECT_LT(bars.find(">Pz_01<"), bars.find(">Cz_01<"));
 }
 
 TEST(Report, NoMapWithoutChannelSampleNamesAndTextIsEscaped) {
