@@ -68,17 +68,19 @@ class Dialog : public ::testing::Test {
 
 // 0.29 shows as 28 (0.29 x 100 lands just below 29); the spinner's arrow, a
 // typed value and the mode's radio button all reach the classifier on OK.
+// The form opens on the classifier's own mode (Range here).
 TEST_F(Dialog, OkStoresWhatWasShownAndChanged) {
   ASSERT_EQ(classifier.SetPRange(0.29, 0.57), 0);
   classifier.SetThreshold(0.58);
+  classifier.SetThresholdMode(Korva::ClassifierBase::RangeMode);
   WhenModal<TFormSWLDA>([](TFormSWLDA* form) {
     Type(form, "ebMaxIter", "1000");
     QTest::mouseClick(Find<UpDown>(form, "ud_p_in")->DownButton(),
                       Qt::LeftButton);
-    Find<QGroupBox>(form, "rgThreshMode")
-        ->findChildren<QRadioButton*>()
-        .value(1)
-        ->click();
+    const auto modes =
+        Find<QGroupBox>(form, "rgThreshMode")->findChildren<QRadioButton*>();
+    EXPECT_TRUE(modes.value(1)->isChecked());
+    modes.value(0)->click();
     QTest::mouseClick(Find<QPushButton>(form, "BitBtnOK"), Qt::LeftButton);
   });
   EXPECT_TRUE(classifier.EditConfiguration());
@@ -86,7 +88,7 @@ TEST_F(Dialog, OkStoresWhatWasShownAndChanged) {
   EXPECT_EQ(classifier.GetPEnter(), 0.27);
   EXPECT_EQ(classifier.GetPRemove(), 0.56);
   EXPECT_EQ(classifier.GetThreshold(), 0.57);
-  EXPECT_EQ(classifier.GetThresholdMode(), Korva::ClassifierBase::RangeMode);
+  EXPECT_EQ(classifier.GetThresholdMode(), Korva::ClassifierBase::MaxMode);
 }
 
 // p enter 10 against p remove 10: a warning box and nothing stored; Enter
