@@ -19,7 +19,8 @@ void AdviseHugePages(void* data, std::size_t bytes) {
   const std::uintptr_t last = end & ~(kHuge - 1);
   if (last > first)
     ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
-  // The small pages at both ends are mapped in one call, not one fault each.
+  // All pages wholly inside the block are mapped in one call, not one fault
+  // each; its ends may share a page with other memory.
   const std::uintptr_t low = (start + kPage - 1) & ~(kPage - 1);
   const std::uintptr_t high = end & ~(kPage - 1);
   if (high > low)
