@@ -1,0 +1,67 @@
+#ifndef KORVA_RECORDING_RECORDING_H_
+#define KORVA_RECORDING_RECORDING_H_
+
+// A continuous EEG recording as korva reads it: the channels at one sampling
+// rate, the events with their sample positions, and the samples one channel
+// at a time, so that memory grows with one channel, not with the recording.
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "data/dataset.h"
+
+namespace Korva::Recording {
+
+// One event: where it starts and what the file calls it.
+struct Event {
+  long long sample = 0;  // onset, as a sample index from 0
+  std::string code;      // the code or annotation text as the file writes
+                         // it: "2", "S  2", "Stimulus/S  2"
+};
+
+// One channel offered for reading.
+struct Channel {
+  std::string name;  // as the file names it, surrounding blanks removed
+  std::string unit;  // the unit of the samples ReadChannel gives: "uV" for
+                     // every voltage, else the file's own unit
+  bool eeg = true;   // false for channels that are not EEG (a status,
+                     // trigger, marker or annotation channel, a sensor)
+};
+
+// A recording opened for reading. Errors are Data::DataError naming the file
+// and what is wrong.
+class Recording {
+ public:
+  virtual ~Recording() = default;
+  virtual const std::string& Path() const = 0;
+  virtual std::string Format() const = 0;  // "EDF+", "BDF", "GDF 2", ...
+  virtual double SamplingRate() const = 0;  // Hz, of every channel offered
+  virtual long long Samples() const = 0;    // per channel
+  virtual const std::vector<Channel>& Channels() const = 0;
+  virtual const std::vector<Event>& Events() const = 0;  // by onset
+  // Every sample of channel `c` (0 <= c < Channels().size()) into `out`,
+  // which is resized to Samples(); voltages in microvolts.
+  virtual void ReadChannel(int c, std::vector<double>& out) = 0;
+};
+
+// What a file cannot say about itself (the plain CSV of headsets).
+struct OpenOptions {
+  std::string markerColumn;             // "" finds the one named Marker*
+  std::optional<double> samplingRate;   // else from the time column
+};
+
+// Opens `path` by its content, whatever its extension claims; a file of no
+// known recording format, or one that is damaged or truncated, is refused.
+std::unique_ptr<Recording> OpenRecording(const std::string& path,
+                                         const OpenOptions& options);
+
+// True when `path` names a recording rather than a feature table: a
+// recording's extension (.edf, .bdf, .gdf, .vhdr), or a CSV file whose header
+// has a time column and a marker column.
+bool IsRecording(const std::string& path, const OpenOptions& options);
+
+}  // namespace Korva::Recording
+
+#endif  // KORVA_RECORDING_RECORDING_H_
