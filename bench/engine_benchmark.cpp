@@ -26,6 +26,7 @@
 #include "data/p300_generator.h"
 #include "korva/classifier_progress.h"
 #include "plugin/dozod.h"
+#include "stepwise/step_choice.h"
 #include "stepwise/stepwise_engine.h"
 
 // Live heap bytes of the process, for the peak memory of a training.
@@ -160,8 +161,7 @@ Training TrainingLoop(const Data& data,
                       bool exactOnly,
                       double limit) {
   const int p = data.X.Ncols();
-  DOZOD dozod;
-  dozod.SetPRange(settings.pEnter, settings.pRemove);
+  DOZOD dozod;  // for StepCalc
   FeatureFlags in;
   in.Reset(p);
   NEWMAT::ColumnVector B(p);
@@ -182,8 +182,12 @@ Training TrainingLoop(const Data& data,
     if (status == Korva::kStepNeedsRefit)
       status = dozod.StepCalc(data.X, data.y, in, B, P);
     if (status != Korva::kStatusOk) break;
-    int next = -1;
-    dozod.FindNextStep(in, P, next);
+    const int next = Korva::ChooseStep(
+        p,
+        [&in](int i) { return in[i]; },
+        [&P](int i) { return P.element(i); },
+        settings.pEnter,
+        settings.pRemove);
     if (next < 0 || next == previous || step >= settings.maxIter) break;
     in[next] = !in[next];
     previous = next;

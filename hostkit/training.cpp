@@ -4,12 +4,12 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <new>
 #include <ostream>
 
+#include "korva/step_message.h"
 #include "korva/text.h"
 
 namespace Korva::HostKit {
@@ -115,19 +115,9 @@ std::vector<double> ScoreRows(ClassifierBase& classifier,
 std::vector<Step> TrainingSteps(const TrainingRun& run, int maxIter) {
   std::vector<Step> steps;
   for (const std::string& message : run.progress) {
-    Step s;
-    char action[4] = {};
-    if (std::sscanf(message.c_str(),
-                    "Step %d, %3s feat %d,  p = %lf",
-                    &s.step,
-                    action,
-                    &s.feature,
-                    &s.p) != 4 ||
-        s.step > maxIter)
-      continue;
-    s.added = std::string(action) == "add";
-    --s.feature;
-    steps.push_back(s);
+    const std::optional<StepChange> change = ParseStepMessage(message);
+    if (change && change->step <= maxIter)
+      steps.push_back({change->step, change->added, change->feature, change->p});
   }
   return steps;
 }

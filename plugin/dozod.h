@@ -9,6 +9,7 @@
 #include <string>
 
 #include "korva/export.h"
+#include "korva/stepwise_settings.h"
 #include "plugin/feature_flags.h"
 #include "weighted/weighted_classifier.h"
 
@@ -87,10 +88,10 @@ class KORVA_MODULE_API DOZOD : public Korva::WeightedClassifier {
   bool EditConfiguration() override;
 
  protected:
-  double p_Enter = 0.05;
-  double p_Remove = 0.1;
+  double p_Enter = Korva::kDefaultPEnter;
+  double p_Remove = Korva::kDefaultPRemove;
   FeatureFlags SelectedFeatures;
-  int MaxIter = 300;
+  int MaxIter = Korva::kDefaultMaxIter;
   NEWMAT::Matrix PositiveRows;
   NEWMAT::Matrix NegativeRows;
 };

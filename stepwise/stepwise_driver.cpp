@@ -1,3 +1,5 @@
+// The stepwise training: one regression step per iteration, the choice of
+// the next change, the messages, and the weights of the final selection.
 #include <cstdint>
 #include <ctime>
 #include <list>
@@ -7,7 +9,9 @@
 
 #include "korva/classifier_base.h"
 #include "korva/classifier_progress.h"
+#include "korva/step_message.h"
 #include "plugin/dozod.h"
+#include "stepwise/step_choice.h"
 #include "stepwise/stepwise_engine.h"
 #include "weighted/class_statistics.h"
 
@@ -31,11 +35,126 @@ void WriteFinalColumns(std::ostringstream& os, const FeatureFlags& in) {
   os << " (" << count << " features)";
 }
 
+std::string FinalColumnsText(const FeatureFlags& in) {
+  std::ostringstream text;
+  WriteFinalColumns(text, in);
+  return text.str();
+}
+
+// The mean row of each class, for the sign check.
+struct ClassMeans {
+  NEWMAT::RowVector positive;
+  NEWMAT::RowVector negative;
+};
+
+// To the progress object and to the message list.
 void Report(ClassifierProgress* progress,
             std::list<std::string>& messages,
             const std::string& text) {
   progress->AddMessage(text);
   messages.push_back(text);
+}
+
+void ReportStepFailure(ClassifierProgress* progress,
+                       int result,
+                       const NEWMAT::Matrix& X) {
+  progress->AddMessage(kBanner);
+  std::ostringstream text;
+  text << "StepCalc returned " << result << "   allx(" << X.Nrows() << ", "
+       << X.Ncols() << ")";
+  progress->AddMessage(text.str());
+  progress->AddMessage(kBanner);
+}
+
+// The coefficients of the selected features, 0.0 for the others.
+void FillWeights(NEWMAT::ColumnVector& weights,
+                 const FeatureFlags& in,
+                 const NEWMAT::ColumnVector& B) {
+  const int m = static_cast<int>(in.Count());
+  weights.ReSize(m);
+  for (int i = 0; i < m; ++i) weights.element(i) = in[i] ? B.element(i) : 0.0;
+}
+
+// "Selected K features:", then "(label):   weight" for each selected feature;
+// the label is its name, or its 1-based number when it has none.
+std::string SelectionText(const FeatureFlags& in,
+                          const NEWMAT::ColumnVector& weights,
+                          const std::vector<std::string>& names) {
+  std::ostringstream text;
+  text << "Selected " << in.CountSelected() << " features:" << "\r\n";
+  for (std::uint64_t i = 0; i < in.Count(); ++i) {
+    if (!in[i]) continue;
+    text << "(";
+    if (i < names.size() && !names[i].empty())
+      text << names[i];
+    else
+      text << i + 1;
+    text << "):   " << weights.element(i) << "\r\n";
+  }
+  return text.str();
+}
+
+// The repeated-feature exit. Either nothing qualified at all (both -1) or the
+// feature that just changed wants to change back. The selection stays as it
+// is, including that last change, and the weights are the coefficients of
+// this fit as they stand: the exit ends the training where it is, so it
+// neither turns the sign of the weights (a training that stops here may score
+// class +1 lower than class -1) nor writes the selection and elapsed-time
+// messages.
+int StopOnRepeatedFeature(int prev_step,
+                          const NEWMAT::ColumnVector& P,
+                          const NEWMAT::ColumnVector& B,
+                          const FeatureFlags& in,
+                          NEWMAT::ColumnVector& weights,
+                          ClassifierProgress* progress,
+                          std::list<std::string>& messages) {
+  std::ostringstream text;
+  if (progress != nullptr) {
+    progress->AddMessage(kBanner);
+    progress->AddMessage(kStopped);
+    progress->AddMessage(kBanner);
+  }
+  text << "prev_step = " << prev_step << "   nextstep = " << prev_step;
+  if (progress != nullptr && prev_step == -1) {
+    for (int i = 0; i < P.Nrows(); ++i) {
+      std::ostringstream line;
+      line << "P(" << i << "): " << P.element(i);
+      progress->AddMessage(line.str());
+    }
+  }
+  messages.push_back(kStopped);
+  WriteFinalColumns(text, in);
+  if (progress != nullptr) progress->AddMessage(text.str());
+  FillWeights(weights, in, B);
+  return Korva::kStatusOk;
+}
+
+// The normal end: the weights of the final selection, turned round when the
+// mean of class -1 scores above the mean of class +1 (every weight, so an
+// unselected one becomes -0.0 and prints as "-0"; W0 keeps its value), then
+// the selection and elapsed-time messages.
+int FinishTraining(Korva::WeightedClassifier& classifier,
+                   NEWMAT::ColumnVector& weights,
+                   const FeatureFlags& in,
+                   const NEWMAT::ColumnVector& B,
+                   const ClassMeans& means,
+                   std::time_t start,
+                   ClassifierProgress* progress,
+                   std::list<std::string>& messages) {
+  FillWeights(weights, in, B);
+  const double scorePositive = classifier.GetScore(means.positive);
+  const double scoreNegative = classifier.GetScore(means.negative);
+  if (scoreNegative > scorePositive)
+    for (int i = 0; i < weights.Nrows(); ++i) weights.element(i) *= -1.0;
+  const double elapsed = std::difftime(std::time(nullptr), start);
+  if (progress == nullptr) return Korva::kStatusOk;
+  Report(progress,
+         messages,
+         SelectionText(in, weights, classifier.FeatureNames));
+  std::ostringstream elapsedText;
+  elapsedText << "Elapsed Time " << elapsed;
+  Report(progress, messages, elapsedText.str());
+  return Korva::kStatusOk;
 }
 
 }  // namespace
@@ -47,33 +166,18 @@ void DOZOD::FindNextStep(const FeatureFlags& in,
   const int m = count < static_cast<std::uint64_t>(P.Nrows())
                     ? static_cast<int>(count)
                     : P.Nrows();
-  // Entry first: the smallest p-value below p_Enter (and below 1.0); ties go
-  // to the lower index because only a strictly smaller value replaces it.
-  double best = 1.0;
-  int pick = -1;
-  for (int i = 0; i < m; ++i) {
-    const double p = P.element(i);
-    if (!in[i] && p < p_Enter && p < best) {
-      best = p;
-      pick = i;
-    }
-  }
-  if (pick != -1) {
-    nextstep = pick;
-    return;
-  }
-  // Removal only when nothing can enter: the largest p-value above p_Remove.
-  best = 0.0;
-  for (int i = 0; i < m; ++i) {
-    const double p = P.element(i);
-    if (in[i] && p > p_Remove && p > best) {
-      best = p;
-      pick = i;
-    }
-  }
-  nextstep = pick;
+  nextstep = Korva::ChooseStep(
+      m,
+      [&in](int i) { return in[i]; },
+      [&P](int i) { return P.element(i); },
+      p_Enter,
+      p_Remove);
 }
 
+// Preparation (the class rows and means, an empty model), then one iteration
+// per regression step until no feature qualifies or the limit is reached (the
+// normal end), or the feature just changed wants to change back (the
+// repeated-feature exit).
 int DOZOD::DoTrain(NEWMAT::Matrix& X,
                    NEWMAT::ColumnVector& labels,
                    ClassifierProgress* progress,
@@ -81,10 +185,9 @@ int DOZOD::DoTrain(NEWMAT::Matrix& X,
   const int m = X.Ncols();
   GetMatrixByLabel(PositiveRows, X, labels, 1.0);
   GetMatrixByLabel(NegativeRows, X, labels, -1.0);
-  NEWMAT::RowVector meanPositive;
-  NEWMAT::RowVector meanNegative;
-  GetFeaturesMean(meanPositive, PositiveRows);
-  GetFeaturesMean(meanNegative, NegativeRows);
+  ClassMeans means;
+  GetFeaturesMean(means.positive, PositiveRows);
+  GetFeaturesMean(means.negative, NegativeRows);
   SelectedFeatures.Reset(static_cast<std::uint64_t>(m));
   NEWMAT::ColumnVector B(m);
   B = 0.0;
@@ -96,104 +199,36 @@ int DOZOD::DoTrain(NEWMAT::Matrix& X,
   // vouch for its numbers, StepCalc refits from scratch.
   Korva::StepwiseEngine engine;
   engine.Start(X, labels, m);
-  int step = 0;
-  int prev_step = -1;
-  int nextstep = -1;
-  for (;;) {
+  for (int step = 0, prev_step = -1;; ++step) {
     int result = engine.Step(SelectedFeatures, p_Enter, p_Remove, B, P, W0);
     if (result == Korva::kStepNeedsRefit)
       result = StepCalc(X, labels, SelectedFeatures, B, P);
     // Without a progress object a failure ends training too: going on would
     // let p-values of an earlier model (or none) choose the next steps.
     if (result != Korva::kStatusOk) {
-      if (progress != nullptr) {
-        progress->AddMessage(kBanner);
-        std::ostringstream text;
-        text << "StepCalc returned " << result << "   allx(" << X.Nrows()
-             << ", " << X.Ncols() << ")";
-        progress->AddMessage(text.str());
-        progress->AddMessage(kBanner);
-      }
+      if (progress != nullptr) ReportStepFailure(progress, result, X);
       return result;
     }
-
-    nextstep = -1;
+    int nextstep = -1;
     FindNextStep(SelectedFeatures, P, nextstep);
-    if (nextstep == prev_step) {
-      // Either nothing qualified at all (both -1) or the feature that just
-      // changed wants to change back; the selection stays as it is.
-      std::ostringstream text;
-      if (progress != nullptr) {
-        progress->AddMessage(kBanner);
-        progress->AddMessage(kStopped);
-        progress->AddMessage(kBanner);
-      }
-      text << "prev_step = " << prev_step << "   nextstep = " << prev_step;
-      if (progress != nullptr && prev_step == -1) {
-        for (int i = 0; i < m; ++i) {
-          std::ostringstream line;
-          line << "P(" << i << "): " << P.element(i);
-          progress->AddMessage(line.str());
-        }
-      }
-      messages.push_back(kStopped);
-      WriteFinalColumns(text, SelectedFeatures);
-      if (progress != nullptr) progress->AddMessage(text.str());
-      Weights.ReSize(m);
-      for (int i = 0; i < m; ++i)
-        Weights.element(i) = SelectedFeatures[i] ? B.element(i) : 0.0;
-      return Korva::kStatusOk;
-    }
-
+    if (nextstep == prev_step)
+      return StopOnRepeatedFeature(
+          prev_step, P, B, SelectedFeatures, Weights, progress, messages);
     if (progress != nullptr) {
-      std::ostringstream text;
-      if (nextstep >= 0) {
-        // "add" or "rem" follows the p-value, not the phase that chose it.
-        const double p = P.element(nextstep);
-        text << "Step " << step + 1
-             << (p < p_Enter ? ", add feat " : ", rem feat ") << nextstep + 1
-             << ",  p = " << p;
-      } else {
-        WriteFinalColumns(text, SelectedFeatures);
-      }
-      Report(progress, messages, text.str());
+      // "add" or "rem" follows the p-value, not the phase that chose it.
+      const double p = nextstep >= 0 ? P.element(nextstep) : 0.0;
+      Report(progress,
+             messages,
+             nextstep >= 0
+                 ? Korva::StepMessage(step + 1, p < p_Enter, nextstep, p)
+                 : FinalColumnsText(SelectedFeatures));
     }
     // The step message above is written even for the change that MaxIter no
     // longer allows.
     if (nextstep == -1 || step >= MaxIter) break;
-    ++step;
     SelectedFeatures[nextstep] = !SelectedFeatures[nextstep];
     prev_step = nextstep;
   }
-
-  Weights.ReSize(m);
-  for (int i = 0; i < m; ++i)
-    Weights.element(i) = SelectedFeatures[i] ? B.element(i) : 0.0;
-  // Orient the discriminant so that class +1 scores at least as high as -1.
-  const double scorePositive = GetScore(meanPositive);
-  const double scoreNegative = GetScore(meanNegative);
-  // Every weight, so an unselected one becomes -0.0 and prints as "-0".
-  if (scoreNegative > scorePositive)
-    for (int i = 0; i < m; ++i) Weights.element(i) *= -1.0;
-  const double elapsed = std::difftime(std::time(nullptr), start);
-  if (progress == nullptr) return Korva::kStatusOk;
-
-  std::ostringstream selection;
-  selection << "Selected " << SelectedFeatures.CountSelected() << " features:"
-            << "\r\n";
-  for (int i = 0; i < m; ++i) {
-    if (!SelectedFeatures[i]) continue;
-    selection << "(";
-    if (static_cast<std::size_t>(i) < FeatureNames.size() &&
-        !FeatureNames[i].empty())
-      selection << FeatureNames[i];
-    else
-      selection << i + 1;
-    selection << "):   " << Weights.element(i) << "\r\n";
-  }
-  Report(progress, messages, selection.str());
-  std::ostringstream elapsedText;
-  elapsedText << "Elapsed Time " << elapsed;
-  Report(progress, messages, elapsedText.str());
-  return Korva::kStatusOk;
+  return FinishTraining(
+      *this, Weights, SelectedFeatures, B, means, start, progress, messages);
 }

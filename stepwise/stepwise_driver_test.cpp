@@ -203,8 +203,10 @@ TEST_F(Training, FeatureThatWantsToLeaveAgainStopsTraining) {
 // Rows labelled ±3 take part in the regression but in neither class. Here
 // they set a positive slope while class -1 sits at larger x than class +1,
 // so the class -1 mean scores higher and every weight turns round (the
-// unselected one, a constant, becomes -0), but not the bias.
-TEST_F(Training, SignCheckNegatesTheWeightsButNotTheBias) {
+// unselected one, a constant, becomes -0), but not the bias. The
+// repeated-feature exit ends training where it stands: with thresholds that
+// let the feature in and at once out again, the slope stays unturned.
+TEST_F(Training, SignCheckTurnsTheWeightsButNotTheBiasAtTheNormalEndOnly) {
   // clang-format off
   X = MatrixOf(12, 2, {1.05, 0.5, 2.1, 0.5, 3.15, 0.5, 0.2, 0.5,
                        0.97, 0.5, 1.94, 0.5, 2.91, 0.5, -0.12, 0.5,
@@ -223,6 +225,22 @@ TEST_F(Training, SignCheckNegatesTheWeightsButNotTheBias) {
   EXPECT_EQ(dozod->GetPositiveRows().Nrows(), 3);
   EXPECT_EQ(dozod->GetNegativeRows().Nrows(), 3);
   EXPECT_EQ(dozod->GetNegativeRows().element(0, 0), X.element(1, 0));
+
+  const double enter = CandidateP(X, y, {}, 0), stay = FitOls(X, y, {0}).p[1];
+  ASSERT_LT(enter, stay);
+  setup = [=](DozodProbe& d) {
+    ASSERT_EQ(d.SetPRange(enter + (stay - enter) / 3,
+                          enter + 2 * (stay - enter) / 3),
+              0);
+  };
+  Expect(0,
+         {"Step 1, add feat 1,  p = " + Text(enter),
+          kBanner,
+          kStopped,
+          kBanner,
+          "prev_step = 0   nextstep = 0\n\r\n\rFinal columns included:  1 (1 "
+          "features)"},
+         1.0);
 }
 
 // Four examples: two features enter (dfe 3, then 2), and the model with both

@@ -24,6 +24,7 @@
 #include "korva/betai.h"
 #include "korva/classifier_base.h"
 #include "stepwise/step_calc.h"
+#include "stepwise/step_choice.h"
 
 namespace Korva {
 namespace {
@@ -484,25 +485,38 @@ int StepwiseEngine::Compute(double pEnter, double pRemove) {
   return kStatusOk;
 }
 
+// The step the choice makes from these p-values (ChooseStep) is ambiguous
+// when rounding could change it: a p-value within the margin of the threshold
+// it is compared with, a runner-up within the margin of the pick, or an
+// entry decided among p-values that underflowed.
 bool StepwiseEngine::StepIsAmbiguous(double dfe,
                                      double pEnter,
                                      double pRemove) const {
-  auto near = [](double value, double reference) {
+  const auto inModel = [this](int i) { return position_[i] >= 0; };
+  const int pick = ChooseStep(
+      p_, inModel, [this](int i) { return pValue_[i]; }, pEnter, pRemove);
+  const auto near = [](double value, double reference) {
     return std::fabs(value - reference) <= kDecisionMargin * reference;
   };
-  // Entry: the smallest candidate p-value below pEnter, lower index on ties.
-  double best = 1.0;
-  int pick = -1;
+  for (int i = 0; i < p_; ++i)
+    if (!inModel(i) && near(pValue_[i], pEnter)) return true;
+  if (pick >= 0 && !inModel(pick)) return EntryIsAmbiguous(pick, dfe);
+  for (int i = 0; i < p_; ++i)
+    if (inModel(i) && near(pValue_[i], pRemove)) return true;
+  if (pick < 0) return false;
+  // The largest model p-value above pRemove leaves, lower index on ties.
+  const double best = pValue_[pick];
   for (int i = 0; i < p_; ++i) {
-    if (position_[i] >= 0) continue;
-    const double P = pValue_[i];
-    if (near(P, pEnter)) return true;
-    if (P < pEnter && P < best) {
-      best = P;
-      pick = i;
-    }
+    if (!inModel(i) || i == pick) continue;
+    if (pValue_[i] >= best * (1.0 - kDecisionMargin)) return true;
   }
-  if (pick >= 0 && best == 0.0) {
+  return false;
+}
+
+// The candidate `pick` enters with the smallest p-value, lower index on ties.
+bool StepwiseEngine::EntryIsAmbiguous(int pick, double dfe) const {
+  const double best = pValue_[pick];
+  if (best == 0.0) {
     // Several p-values may have underflowed. The exact step's t² differs by
     // rounding, so a zero counts only if a slightly smaller t² underflows too
     // (robust zeros tie alike in both and go to the lower index), and a tiny
@@ -521,32 +535,12 @@ bool StepwiseEngine::StepIsAmbiguous(double dfe,
     }
     return false;
   }
-  if (pick >= 0) {
-    // A subnormal p-value has lost its digits.
-    if (best < kUnderflowP) return true;
-    for (int i = 0; i < p_; ++i) {
-      if (position_[i] >= 0 || i == pick) continue;
-      // Equal values too: the exact step may round them apart.
-      if (pValue_[i] <= best * (1.0 + kDecisionMargin)) return true;
-    }
-    return false;
-  }
-  // Removal: the largest model p-value above pRemove, lower index on ties.
-  best = 0.0;
+  // A subnormal p-value has lost its digits.
+  if (best < kUnderflowP) return true;
   for (int i = 0; i < p_; ++i) {
-    if (position_[i] < 0) continue;
-    const double P = pValue_[i];
-    if (near(P, pRemove)) return true;
-    if (P > pRemove && P > best) {
-      best = P;
-      pick = i;
-    }
-  }
-  if (pick < 0) return false;
-  for (int i = 0; i < p_; ++i) {
-    if (position_[i] < 0 || i == pick) continue;
-    const double P = pValue_[i];
-    if (P >= best * (1.0 - kDecisionMargin)) return true;
+    if (position_[i] >= 0 || i == pick) continue;
+    // Equal values too: the exact step may round them apart.
+    if (pValue_[i] <= best * (1.0 + kDecisionMargin)) return true;
   }
   return false;
 }

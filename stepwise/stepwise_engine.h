@@ -163,6 +163,7 @@ class StepwiseEngine {
   bool SyncModel(const FeatureFlags& in);
   int Compute(double pEnter, double pRemove);
   bool StepIsAmbiguous(double dfe, double pEnter, double pRemove) const;
+  bool EntryIsAmbiguous(int pick, double dfe) const;
 
   int n_ = 0;
   int p_ = 0;

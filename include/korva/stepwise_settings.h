@@ -7,6 +7,15 @@
 
 namespace Korva {
 
+// The settings of a new classifier.
+constexpr double kDefaultPEnter = 0.05;
+constexpr double kDefaultPRemove = 0.1;
+constexpr int kDefaultMaxIter = 300;
+
+// The settings customary for P300 data (korva demo trains with them).
+constexpr double kCustomaryPEnter = 0.10;
+constexpr double kCustomaryPRemove = 0.15;
+
 constexpr const char* kPEnterAttribute = "p_Enter";
 constexpr const char* kPRemoveAttribute = "p_Remove";
 constexpr const char* kMaxIterAttribute = "MaxIter";

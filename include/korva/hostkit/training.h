@@ -91,8 +91,8 @@ struct Step {
   double p = 0.0;     // its p-value
 };
 
-// The changes a stepwise training made, from its messages ("Step N, add feat
-// K,  p = P", K counted from 1), leaving out the one that a change limit of
+// The changes a stepwise training made, from its step messages
+// (korva/step_message.h), leaving out the one that a change limit of
 // `maxIter` did not allow (its message is written all the same).
 KORVA_HOSTKIT_API std::vector<Step> TrainingSteps(const TrainingRun& run,
                                                   int maxIter);
