@@ -2,25 +2,26 @@
 // customary P300 settings, a test, and every output in one folder.
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <sstream>
 
 #include "cli/commands.h"
-#include "cli/common.h"
+#include "cli/data_input.h"
+#include "cli/files.h"
+#include "cli/options.h"
 #include "cli/summary.h"
+#include "cli/texts.h"
 #include "cli/training_log.h"
 #include "data/csv_io.h"
 #include "data/p300_generator.h"
-#include "korva/hostkit/document.h"
 #include "korva/hostkit/module_path.h"
 #include "korva/hostkit/output_file.h"
+#include "korva/hostkit/trained_model.h"
+#include "korva/stepwise_settings.h"
 #include "report/metrics.h"
 
 namespace Korva::Cli {
 namespace {
-
-// The customary settings for P300 data.
-constexpr double kCustomaryPEnter = 0.10;
-constexpr double kCustomaryPRemove = 0.15;
 
 struct DemoOptions {
   std::string output = "out/demo";
@@ -54,25 +55,25 @@ void AddOptions(CLI::App* command, DemoOptions& o) {
 // What the demo trained and measured.
 struct DemoRun {
   Dataset calibration, test;
-  HostKit::TrainingRun run;
-  HostKit::Selection selection;
+  std::optional<HostKit::TrainedModel> model;
   std::vector<double> trainScores, testScores;
 };
 
-Report::ReportContent DemoReport(ClassifierBase& classifier, const DemoRun& d) {
+Report::ReportContent DemoReport(const DemoRun& d) {
+  const HostKit::TrainedModel& model = *d.model;
   Report::ReportContent content;
   content.title = "korva demo: DOZOD on simulated P300 data";
   content.facts = {
       {"calibration set", DescribeSet(d.calibration)},
       {"test set", DescribeSet(d.test)},
-      {"classifier", ShortInfo(classifier)},
+      {"classifier", model.ShortInfo()},
       {"selected features",
-       std::to_string(d.selection.Count()) + " of " +
+       std::to_string(model.SelectedCount()) + " of " +
            std::to_string(d.calibration.cols)},
       {"test set AUC", Fixed(Report::Auc(d.testScores, d.test.labels), 3)},
       {"test set decisions",
        MetricsText(Report::ConfusionAtZero(d.testScores, d.test.labels))},
-      {"training time", Duration(d.run.seconds)},
+      {"training time", Duration(model.Run()->seconds)},
   };
   content.rocs = {
       {"calibration set (training data)", d.trainScores, d.calibration.labels},
@@ -80,7 +81,10 @@ Report::ReportContent DemoReport(ClassifierBase& classifier, const DemoRun& d) {
   content.scores = d.testScores;
   content.labels = d.test.labels;
   content.scoresCaption = "Scores of the test set.";
-  FillWeights(content, d.calibration.names, d.selection);
+  FillWeights(content,
+              d.calibration.names,
+              model.SavedWeights(),
+              model.Selected());
   return content;
 }
 
@@ -91,6 +95,37 @@ void WriteSets(const std::string& dir, const DemoRun& d) {
     Data::WriteCsv(csv, *set);
     HostKit::WriteTextAtomically(dir + name, csv.str());
   }
+}
+
+void PrintIntroduction(std::ostream& out,
+                       const DemoOptions& o,
+                       const DemoRun& d,
+                       ClassifierBase& classifier) {
+  out << "korva demo: simulated P300 epochs, " << o.generator.channels
+      << " channels x " << o.generator.samples << " samples over 0-800 ms ("
+      << d.calibration.cols << " features)\n"
+      << "  calibration set: " << DescribeSet(d.calibration) << ", seed "
+      << o.generator.seed << '\n'
+      << "  test set:        " << DescribeSet(d.test) << ", seed "
+      << o.generator.seed + 1 << '\n'
+      << "training " << HostKit::ShortInfo(classifier) << '\n'
+      << std::flush;
+}
+
+void PrintResult(std::ostream& out,
+                 const DemoOptions& o,
+                 const DemoRun& d,
+                 const Report::Confusion& decisions) {
+  out << "selected features: " << d.model->SelectedCount() << " of "
+      << d.calibration.cols << '\n'
+      << "training time:     " << Duration(d.model->Run()->seconds) << "\n"
+      << "test set AUC:      "
+      << Fixed(Report::Auc(d.testScores, d.test.labels), 3) << '\n'
+      << "test set decisions (score above 0: target): "
+      << MetricsText(decisions) << '\n'
+      << "written to " << o.output
+      << ": model.xml, weights.txt, report.html, training-log.json, "
+         "test-scores.csv, calibration.csv, test.csv\n";
 }
 
 int RunDemo(const DemoOptions& o) {
@@ -112,46 +147,25 @@ int RunDemo(const DemoOptions& o) {
   d.test = Data::GenerateP300(testOptions);
   WriteSets(dir, d);
   std::ostream* out = MessageStream(o.quiet, {});
-  if (out)
-    *out << "korva demo: simulated P300 epochs, " << o.generator.channels
-         << " channels x " << o.generator.samples << " samples over 0-800 ms ("
-         << d.calibration.cols << " features)\n"
-         << "  calibration set: " << DescribeSet(d.calibration) << ", seed "
-         << o.generator.seed << '\n'
-         << "  test set:        " << DescribeSet(d.test) << ", seed "
-         << testOptions.seed << '\n'
-         << "training " << ShortInfo(*classifier) << '\n'
-         << std::flush;
+  if (out) PrintIntroduction(*out, o, d, *classifier);
 
-  d.run = TrainOn(*classifier, d.calibration, o.verbose ? out : nullptr);
+  HostKit::TrainingRun run =
+      TrainOn(*classifier, d.calibration, o.verbose ? out : nullptr);
   HostKit::WriteTextAtomically(dir + "training-log.json",
-                               JsonText(TrainingLog(*classifier, d.run)));
-  if (!d.run.Succeeded())
-    throw HostKit::TrainingError(d.run, "no model written");
-
-  d.selection = HostKit::ReadSelection(*classifier);
-  d.trainScores = ScoreSet(*classifier, d.calibration);
-  d.testScores = ScoreSet(*classifier, d.test);
+                               JsonText(TrainingLog(*classifier, run)));
+  if (!run.Succeeded()) throw HostKit::TrainingError(run, "no model written");
+  d.model.emplace(std::move(classifier), std::move(run));
+  d.trainScores = d.model->Score(View(d.calibration));
+  d.testScores = d.model->Score(View(d.test));
   const Report::Confusion decisions =
       Report::ConfusionAtZero(d.testScores, d.test.labels);
   WarnNearBaseline(decisions, "test set");
-  HostKit::SaveModel(
-      *classifier, dir + "model.xml", HostKit::Intercept(*classifier));
-  HostKit::SaveWeights(*classifier, dir + "weights.txt");
+  d.model->Save(dir + "model.xml");
+  d.model->SaveWeights(dir + "weights.txt");
   HostKit::WriteTextAtomically(dir + "test-scores.csv",
                                ScoresCsv(d.test, d.testScores));
-  SaveReport(dir + "report.html", DemoReport(*classifier, d));
-  if (!out) return kExitOk;
-  *out << "selected features: " << d.selection.Count() << " of "
-       << d.calibration.cols << '\n'
-       << "training time:     " << Duration(d.run.seconds) << "\n"
-       << "test set AUC:      "
-       << Fixed(Report::Auc(d.testScores, d.test.labels), 3) << '\n'
-       << "test set decisions (score above 0: target): "
-       << MetricsText(decisions) << '\n'
-       << "written to " << o.output
-       << ": model.xml, weights.txt, report.html, training-log.json, "
-          "test-scores.csv, calibration.csv, test.csv\n";
+  SaveReport(dir + "report.html", DemoReport(d));
+  if (out) PrintResult(*out, o, d, decisions);
   return kExitOk;
 }
 
@@ -161,8 +175,10 @@ Command AddDemoCommand(CLI::App& korva) {
   auto options = std::make_shared<DemoOptions>();
   CLI::App* command = korva.add_subcommand(
       "demo",
-      "simulate calibration and test sets, train with p-enter 0.10 and "
-      "p-remove 0.15, test, and write model, weights and report");
+      "simulate calibration and test sets, train with p-enter " +
+          TwoDecimals(kCustomaryPEnter) + " and p-remove " +
+          TwoDecimals(kCustomaryPRemove) +
+          ", test, and write model, weights and report");
   AddOptions(command, *options);
   return {command, [options] { return RunDemo(*options); }};
 }

@@ -15,9 +15,9 @@
 #endif
 
 #include "cli/commands.h"
-#include "cli/common.h"
-#include "korva/hostkit/document.h"
+#include "cli/options.h"
 #include "korva/hostkit/module_path.h"
+#include "korva/hostkit/trained_model.h"
 
 namespace Korva::Cli {
 namespace {
@@ -97,19 +97,20 @@ int RunEdit(const EditOptions& o) {
                    "graphical session (DISPLAY and WAYLAND_DISPLAY are not "
                    "set)");
   auto module = HostKit::OpenModule(HostKit::ChooseModulePath(o.module));
-  HostKit::Model model = HostKit::LoadModelDocument(*module, o.model);
-  ClassifierHandle& classifier = model.classifier;
-  if (!classifier->CanEdit())
+  const HostKit::TrainedModel model =
+      HostKit::TrainedModel::Load(*module, o.model);
+  ClassifierBase& classifier = model.Classifier();
+  if (!classifier.CanEdit())
     throw CliError(
         kExitModel,
         "the classifier in " + o.model + " offers no configuration dialog");
-  if (!ShowDialog(*classifier, o.program)) {
+  if (!ShowDialog(classifier, o.program)) {
     if (!o.quiet)
       std::cout << "configuration not changed (dialog cancelled or not shown); "
                 << o.model << " is untouched\n";
     return kExitOk;
   }
-  HostKit::SaveModel(*classifier, o.model, model.intercept);
+  model.Save(o.model);
   if (!o.quiet) std::cout << "configuration saved to " << o.model << '\n';
   return kExitOk;
 }

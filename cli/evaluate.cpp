@@ -8,10 +8,13 @@
 #include <set>
 
 #include "cli/commands.h"
-#include "cli/common.h"
+#include "cli/data_input.h"
+#include "cli/files.h"
 #include "cli/fold_runner.h"
 #include "cli/fold_summary.h"
+#include "cli/options.h"
 #include "cli/summary.h"
+#include "cli/texts.h"
 #include "data/csv_io.h"
 #include "data/data_checks.h"
 #include "data/folds.h"
@@ -270,7 +273,7 @@ Report::ReportContent EvaluationReport(const EvaluateOptions& o,
   content.labels = s.pooledLabels;
   content.scoresCaption = several ? "Out-of-fold scores of every fold together."
                                   : "Scores of the test set.";
-  FillWeights(content, data.names, {data.cols, s.selected, s.meanWeights});
+  FillWeights(content, data.names, s.meanWeights, s.selected);
   if (several) {
     content.weightNotes.resize(data.cols);
     for (int i = 0; i < data.cols; ++i)
@@ -321,7 +324,7 @@ Json Summary(const EvaluateOptions& o,
           MetricsJson(results[k].scores, plan.folds[k].test.labels)}});
   Json summary = {{"command", "evaluate"},
                   {"provenance", provenance},
-                  {"parameters", ParametersJson(classifier)},
+                  {"parameters", ParametersJson(HostKit::ReadSettings(classifier))},
                   {"data", DataJson(o.data.path, data)},
                   {"scheme", plan.scheme},
                   {"folds", folds},
@@ -333,7 +336,7 @@ Json Summary(const EvaluateOptions& o,
   return summary;
 }
 
-int RunEvaluate(const EvaluateOptions& o) {
+void CheckSchemeOptions(const EvaluateOptions& o) {
   if (!o.test.empty() && (o.foldsOption->count() || o.seedOption->count() ||
                           o.blocks || !o.data.groups.empty()))
     throw CliError(kExitUsage,
@@ -343,6 +346,63 @@ int RunEvaluate(const EvaluateOptions& o) {
   if (o.blocks && !o.data.groups.empty())
     throw CliError(kExitUsage,
                    "--blocks and --groups are two fold schemes: give one");
+}
+
+// The first fold that failed ends the command with its status.
+void RefuseFailedFolds(const Plan& plan,
+                       const std::vector<FoldResult>& results) {
+  for (size_t k = 0; k < results.size(); ++k)
+    if (!results[k].Succeeded())
+      throw CliError(
+          results[k].threw ? kExitTrainingException : kExitTrainingFailed,
+          plan.names[k] + ": " + results[k].failure);
+}
+
+// What an evaluation gave, for its outputs.
+struct Evaluation {
+  Plan plan;
+  std::vector<FoldResult> results;
+  FoldSummary summary;
+};
+
+void WriteOutputs(const EvaluateOptions& o,
+                  const std::vector<CommandFile>& files,
+                  const std::string& modulePath,
+                  ClassifierBase& shown,
+                  const Dataset& data,
+                  const Evaluation& e,
+                  std::ostream* out) {
+  // Hashing the inputs reads them again: only for the outputs that show it.
+  const Json provenance =
+      o.report.empty() && o.summary.empty()
+          ? Json()
+          : Provenance(files,
+                       modulePath,
+                       shown,
+                       o.test.empty() && !o.blocks && o.data.groups.empty()
+                           ? std::optional<std::uint64_t>(o.seed)
+                           : std::nullopt);
+  if (!o.oofScores.empty())
+    HostKit::WriteTextAtomically(o.oofScores, OutOfFoldCsv(e.plan, e.results));
+  if (!o.summary.empty())
+    HostKit::WriteTextAtomically(
+        o.summary,
+        JsonText(Summary(
+            o, shown, data, e.plan, e.results, e.summary, provenance)));
+  if (o.report.empty()) return;
+  SaveReport(o.report,
+             EvaluationReport(o,
+                              data,
+                              HostKit::ShortInfo(shown),
+                              e.plan,
+                              e.results,
+                              e.summary,
+                              provenance));
+  if (out && o.report != "-") *out << "report written to " << o.report << '\n';
+}
+
+int RunEvaluate(const EvaluateOptions& o) {
+  CheckSchemeOptions(o);
   const std::vector<CommandFile> files = {{"DATA", o.data.path, false},
                                           {"--test", o.test, false},
                                           {"--report", o.report, true},
@@ -363,51 +423,23 @@ int RunEvaluate(const EvaluateOptions& o) {
 
   std::ostream* out =
       MessageStream(o.quiet, {o.report, o.summary, o.oofScores});
-  const Plan plan = o.test.empty() ? CrossValidationPlan(o, data, out)
-                                   : TestSetPlan(o, data, out);
-  const std::string classifier = ShortInfo(*shown);
-  if (out) *out << classifier << '\n' << std::flush;
-
-  const int jobs = std::max(1, std::min<int>(o.jobs, plan.folds.size()));
-  const std::vector<FoldResult> results =
-      RunFolds(*module, parameters, plan.folds, jobs);
-  if (out) PrintFoldTable(*out, plan, results);
-  for (size_t k = 0; k < results.size(); ++k)
-    if (!results[k].Succeeded())
-      throw CliError(
-          results[k].threw ? kExitTrainingException : kExitTrainingFailed,
-          plan.names[k] + ": " + results[k].failure);
-
-  const FoldSummary s = SummarizeFolds(plan.folds, results, data.cols);
-  if (out && results.size() > 1)
+  Evaluation e;
+  e.plan = o.test.empty() ? CrossValidationPlan(o, data, out)
+                          : TestSetPlan(o, data, out);
+  if (out) *out << HostKit::ShortInfo(*shown) << '\n' << std::flush;
+  const int jobs = std::max(1, std::min<int>(o.jobs, e.plan.folds.size()));
+  e.results = RunFolds(*module, parameters, e.plan.folds, jobs);
+  if (out) PrintFoldTable(*out, e.plan, e.results);
+  RefuseFailedFolds(e.plan, e.results);
+  e.summary = SummarizeFolds(e.plan.folds, e.results, data.cols);
+  const FoldSummary& s = e.summary;
+  if (out && e.results.size() > 1)
     *out << "overall: " << OverallText(s) << ", " << Fixed(s.meanSelected, 1)
          << " features selected on average, training time "
          << Duration(s.seconds) << " in all\n";
   WarnNearBaseline(s.pooled,
-                   results.size() > 1 ? "out-of-fold scores" : "test set");
-  // Hashing the inputs reads them again: only for the outputs that show it.
-  const Json provenance =
-      o.report.empty() && o.summary.empty()
-          ? Json()
-          : Provenance(files,
-                       modulePath,
-                       *shown,
-                       o.test.empty() && !o.blocks && o.data.groups.empty()
-                           ? std::optional<std::uint64_t>(o.seed)
-                           : std::nullopt);
-  if (!o.oofScores.empty())
-    HostKit::WriteTextAtomically(o.oofScores, OutOfFoldCsv(plan, results));
-  if (!o.summary.empty())
-    HostKit::WriteTextAtomically(
-        o.summary,
-        JsonText(Summary(o, *shown, data, plan, results, s, provenance)));
-  if (!o.report.empty()) {
-    SaveReport(
-        o.report,
-        EvaluationReport(o, data, classifier, plan, results, s, provenance));
-    if (out && o.report != "-")
-      *out << "report written to " << o.report << '\n';
-  }
+                   e.results.size() > 1 ? "out-of-fold scores" : "test set");
+  WriteOutputs(o, files, modulePath, *shown, data, e, out);
   return kExitOk;
 }
 

@@ -15,9 +15,9 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 
-#include "cli/common.h"
+#include "cli/data_input.h"
 #include "korva/hostkit/module_path.h"
-#include "korva/hostkit/selection.h"
+#include "korva/hostkit/trained_model.h"
 
 namespace Korva::Cli {
 namespace {
@@ -102,7 +102,7 @@ FoldResult RunFold(const Module& module,
     ClassifierHandle classifier = HostKit::NewClassifier(module);
     HostKit::ApplySettings(*classifier, parameters);
     Data::Dataset train = data.makeTrain();
-    const HostKit::TrainingRun run = TrainOn(*classifier, train, nullptr);
+    HostKit::TrainingRun run = TrainOn(*classifier, train, nullptr);
     fold.result = run.result;
     fold.seconds = run.seconds;
     if (!run.Succeeded()) {
@@ -110,10 +110,10 @@ FoldResult RunFold(const Module& module,
       fold.threw = !run.result;
       return fold;
     }
-    const HostKit::Selection selection = HostKit::ReadSelection(*classifier);
-    fold.selected = selection.selected;
-    fold.weights = selection.weights;
-    fold.scores = ScoreSet(*classifier, data.test);
+    const HostKit::TrainedModel model(std::move(classifier), std::move(run));
+    fold.selected = model.Selected();
+    fold.weights = model.SavedWeights();
+    fold.scores = model.Score(View(data.test));
   } catch (const std::exception& error) {
     fold.failure = error.what();
   }

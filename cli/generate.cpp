@@ -7,7 +7,7 @@
 #include <sstream>
 
 #include "cli/commands.h"
-#include "cli/common.h"
+#include "cli/options.h"
 #include "data/csv_io.h"
 #include "data/data_checks.h"
 #include "data/p300_generator.h"

@@ -1,13 +1,13 @@
 // korva info: the short and training reports of a saved classifier.
 #include <iostream>
 #include <memory>
-#include <sstream>
 
 #include "cli/commands.h"
-#include "cli/common.h"
+#include "cli/options.h"
+#include "cli/texts.h"
 #include "data/csv_io.h"
-#include "korva/hostkit/document.h"
 #include "korva/hostkit/module_path.h"
+#include "korva/hostkit/trained_model.h"
 #include "korva/text.h"
 
 namespace Korva::Cli {
@@ -18,43 +18,38 @@ struct InfoOptions {
   bool quiet = false;
 };
 
-void PrintSelectionByName(ClassifierBase& classifier) {
-  const HostKit::Selection selection = HostKit::ReadSelection(classifier);
-  if (selection.Count() == 0) return;
+void PrintSelectionByName(const HostKit::TrainedModel& model) {
+  if (model.SelectedCount() == 0) return;
   std::cout << "selected features by name:\n";
-  for (int i = 0; i < selection.features; ++i) {
-    if (!selection.selected[i]) continue;
-    std::string name = i < static_cast<int>(classifier.FeatureNames.size())
-                           ? classifier.FeatureNames[i]
-                           : std::string();
+  const std::vector<std::string>& names = model.FeatureNames();
+  for (int i = 0; i < model.Features(); ++i) {
+    if (!model.Selected()[i]) continue;
+    std::string name =
+        i < static_cast<int>(names.size()) ? names[i] : std::string();
     if (name.empty()) name = "#" + std::to_string(i + 1);
     std::cout << "  " << CleanText(name) << "  "
-              << Data::FormatDouble(selection.weights[i]) << '\n';
+              << Data::FormatDouble(model.Weights()[i]) << '\n';
   }
 }
 
 int RunInfo(const InfoOptions& o) {
   auto module = HostKit::OpenModule(HostKit::ChooseModulePath(o.module));
   std::vector<std::string> warnings;
-  HostKit::Model model =
-      HostKit::LoadModelDocument(*module, o.model, &warnings);
+  const HostKit::TrainedModel model =
+      HostKit::TrainedModel::Load(*module, o.model, &warnings);
   for (const std::string& warning : warnings) Warn(warning);
   if (o.quiet) return kExitOk;
-  ClassifierBase& classifier = *model.classifier;
-  std::ostringstream shortInfo, trainingInfo;
-  classifier.GetShortInfo(shortInfo);
-  classifier.GetTrainingInfo(trainingInfo);
+  const std::string& trainingInfo = model.TrainingInfo();
   std::cout << "model: " << o.model << '\n'
-            << shortInfo.str() << '\n'
-            << trainingInfo.str();
-  if (!trainingInfo.str().empty() && trainingInfo.str().back() != '\n')
-    std::cout << '\n';
-  PrintSelectionByName(classifier);
-  if (model.intercept)
-    std::cout << "intercept: " << Data::FormatDouble(*model.intercept)
+            << model.ShortInfoText() << '\n'
+            << trainingInfo;
+  if (!trainingInfo.empty() && trainingInfo.back() != '\n') std::cout << '\n';
+  PrintSelectionByName(model);
+  if (model.InterceptKnown())
+    std::cout << "intercept: " << Data::FormatDouble(model.Intercept())
               << " (kept by korva in the document; scores add it)\n";
   else
-    std::cout << "note: " << kInterceptNote << '\n';
+    std::cout << "note: " << HostKit::kMissingInterceptNote << '\n';
   return kExitOk;
 }
 

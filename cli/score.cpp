@@ -5,13 +5,15 @@
 #include <memory>
 
 #include "cli/commands.h"
-#include "cli/common.h"
+#include "cli/data_input.h"
+#include "cli/files.h"
+#include "cli/options.h"
 #include "cli/summary.h"
+#include "cli/texts.h"
 #include "data/csv_io.h"
-#include "data/data_checks.h"
-#include "korva/hostkit/document.h"
 #include "korva/hostkit/module_path.h"
 #include "korva/hostkit/output_file.h"
+#include "korva/hostkit/trained_model.h"
 
 namespace Korva::Cli {
 namespace {
@@ -46,6 +48,68 @@ void AddOptions(CLI::App* command, ScoreOptions& o) {
   AddModuleOption(command, o.module);
 }
 
+// The model at `o.model`, which must be able to classify.
+HostKit::TrainedModel LoadScoringModel(const Module& module,
+                                       const ScoreOptions& o) {
+  std::vector<std::string> warnings;
+  HostKit::TrainedModel model =
+      HostKit::TrainedModel::Load(module, o.model, &warnings);
+  for (const std::string& warning : warnings) Warn(warning);
+  if (!model.CanClassify())
+    throw CliError(kExitModel,
+                   "model " + o.model +
+                       " holds no trained classifier (no feature is selected)");
+  return model;
+}
+
+// The data to score, its columns in the model's order.
+Dataset LoadScoringData(const ScoreOptions& o,
+                        const HostKit::TrainedModel& model,
+                        std::ostream* info) {
+  Dataset data = LoadData(o.data, false);
+  if (data.cols != model.Features())
+    throw CliError(kExitData,
+                   o.data.path + " has " + std::to_string(data.cols) +
+                       " feature columns but model " + o.model +
+                       " was trained on " + std::to_string(model.Features()));
+  return MatchColumns(std::move(data),
+                      model.FeatureNames(),
+                      "model " + o.model,
+                      o.data.path,
+                      o.ignoreNames,
+                      info);
+}
+
+void PrintMetrics(std::ostream* info,
+                  const ScoreOptions& o,
+                  const Dataset& data,
+                  const std::vector<double>& scores) {
+  if (!data.hasLabels) return;
+  const Report::Confusion confusion =
+      Report::ConfusionAtZero(scores, data.labels);
+  if (info)
+    *info << "AUC " << Fixed(Report::Auc(scores, data.labels), 3) << ", "
+          << MetricsText(confusion) << " against the labels in " << o.data.path
+          << '\n';
+  WarnNearBaseline(confusion, o.data.path);
+}
+
+Json Summary(const std::vector<CommandFile>& files,
+             const std::string& modulePath,
+             const HostKit::TrainedModel& model,
+             const ScoreOptions& o,
+             const Dataset& data,
+             const std::vector<double>& scores) {
+  Json summary = {
+      {"command", "score"},
+      {"provenance",
+       Provenance(files, modulePath, model.Classifier(), std::nullopt)},
+      {"data", DataJson(o.data.path, data)},
+      {"intercept", model.InterceptKnown() ? Json(model.Intercept()) : Json()}};
+  if (data.hasLabels) summary["metrics"] = MetricsJson(scores, data.labels);
+  return summary;
+}
+
 int RunScore(const ScoreOptions& o) {
   const std::vector<CommandFile> files = {{"MODEL", o.model, false},
                                           {"DATA", o.data.path, false},
@@ -54,35 +118,14 @@ int RunScore(const ScoreOptions& o) {
   CheckDistinctFiles(files);
   const std::string modulePath = HostKit::ChooseModulePath(o.module);
   auto module = HostKit::OpenModule(modulePath);
-  std::vector<std::string> warnings;
-  HostKit::Model model =
-      HostKit::LoadModelDocument(*module, o.model, &warnings);
-  for (const std::string& warning : warnings) Warn(warning);
-  ClassifierBase& classifier = *model.classifier;
-  if (!classifier.CanClassify())
-    throw CliError(kExitModel,
-                   "model " + o.model +
-                       " holds no trained classifier (no feature is selected)");
+  const HostKit::TrainedModel model = LoadScoringModel(*module, o);
   // With the scores on standard output, everything else goes to standard
   // error so that the output stays a clean CSV file.
   const std::string output = o.output.empty() ? "-" : o.output;
   std::ostream* info = MessageStream(o.quiet, {output, o.summary});
-  Dataset data = LoadData(o.data, false);
-  const HostKit::Selection selection = HostKit::ReadSelection(classifier);
-  if (data.cols != selection.features)
-    throw CliError(kExitData,
-                   o.data.path + " has " + std::to_string(data.cols) +
-                       " feature columns but model " + o.model +
-                       " was trained on " + std::to_string(selection.features));
-  data = MatchColumns(std::move(data),
-                      classifier.FeatureNames,
-                      "model " + o.model,
-                      o.data.path,
-                      o.ignoreNames,
-                      info);
+  const Dataset data = LoadScoringData(o, model, info);
 
-  const std::vector<double> scores =
-      HostKit::ScoreRows(classifier, View(data), model.offset);
+  const std::vector<double> scores = model.Score(View(data));
   if (const auto bad =
           std::count_if(scores.begin(), scores.end(), [](double s) {
             return !std::isfinite(s);
@@ -93,25 +136,13 @@ int RunScore(const ScoreOptions& o) {
   if (info && output != "-")
     *info << "scored " << data.rows << " rows of " << o.data.path
           << "; scores written to " << output << '\n';
-  const Report::Confusion confusion =
-      Report::ConfusionAtZero(scores, data.labels);
-  if (data.hasLabels) {
-    if (info)
-      *info << "AUC " << Fixed(Report::Auc(scores, data.labels), 3) << ", "
-            << MetricsText(confusion) << " against the labels in "
-            << o.data.path << '\n';
-    WarnNearBaseline(confusion, o.data.path);
-  }
-  if (info && !model.intercept) *info << "note: " << kInterceptNote << '\n';
-  if (!o.summary.empty()) {
-    Json summary = {
-        {"command", "score"},
-        {"provenance", Provenance(files, modulePath, classifier, std::nullopt)},
-        {"data", DataJson(o.data.path, data)},
-        {"intercept", model.intercept ? Json(*model.intercept) : Json()}};
-    if (data.hasLabels) summary["metrics"] = MetricsJson(scores, data.labels);
-    HostKit::WriteTextAtomically(o.summary, JsonText(summary));
-  }
+  PrintMetrics(info, o, data, scores);
+  if (info && !model.InterceptKnown())
+    *info << "note: " << HostKit::kMissingInterceptNote << '\n';
+  if (!o.summary.empty())
+    HostKit::WriteTextAtomically(
+        o.summary,
+        JsonText(Summary(files, modulePath, model, o, data, scores)));
   return kExitOk;
 }
 

@@ -10,6 +10,7 @@
 #include <optional>
 #include <type_traits>
 
+#include "cli/texts.h"
 #include "data/data_checks.h"
 #include "korva/hostkit/settings.h"
 
@@ -128,14 +129,13 @@ Json Provenance(const std::vector<CommandFile>& files,
   return json;
 }
 
-Json ParametersJson(ClassifierBase& classifier) {
-  const HostKit::StepwiseSettings settings = HostKit::ReadSettings(classifier);
+Json ParametersJson(const HostKit::StepwiseSettings& settings) {
   return {{"p_enter", settings.pEnter},
           {"p_remove", settings.pRemove},
           {"max_iter", settings.maxIter}};
 }
 
-Json DataJson(const std::string& file, const Dataset& data) {
+Json DataJson(const std::string& file, const Data::Dataset& data) {
   const Data::LabelCounts counts = Data::CountLabels(data);
   return {{"file", file},
           {"rows", data.rows},
@@ -157,25 +157,13 @@ Json MetricsJson(const std::vector<double>& scores,
       {"confusion", {{"tp", c.tp}, {"fn", c.fn}, {"fp", c.fp}, {"tn", c.tn}}}};
 }
 
-Json SelectionJson(const HostKit::Selection& selection,
-                   const std::vector<std::string>& names,
-                   const std::vector<HostKit::Step>& steps) {
-  std::vector<int> order;
-  for (const HostKit::Step& step : steps) {
-    order.erase(std::remove(order.begin(), order.end(), step.feature),
-                order.end());
-    if (step.added) order.push_back(step.feature);
-  }
-  for (int i = 0; i < selection.features; ++i)
-    if (selection.selected[i] &&
-        std::find(order.begin(), order.end(), i) == order.end())
-      order.push_back(i);
+Json SelectionJson(const HostKit::TrainedModel& model,
+                   const std::vector<std::string>& names) {
   Json json = Json::array();
-  for (int i : order)
-    if (i < selection.features && selection.selected[i])
-      json.push_back({{"index", i + 1},
-                      {"name", NameOf(names, i)},
-                      {"weight", selection.weights[i]}});
+  for (int i : model.EntryOrder())
+    json.push_back({{"index", i + 1},
+                    {"name", NameOf(names, i)},
+                    {"weight", model.SavedWeights()[i]}});
   return json;
 }
 

@@ -11,9 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "cli/common.h"
-#include "korva/hostkit/selection.h"
-#include "korva/hostkit/training.h"
+#include "cli/files.h"
+#include "data/dataset.h"
+#include "korva/hostkit/settings.h"
+#include "korva/hostkit/trained_model.h"
 #include "report/metrics.h"
 
 namespace Korva::Cli {
@@ -41,11 +42,11 @@ Json Provenance(const std::vector<CommandFile>& files,
                 ClassifierBase& classifier,
                 std::optional<std::uint64_t> seed);
 
-// {"p_enter", "p_remove", "max_iter"} of the classifier.
-Json ParametersJson(ClassifierBase& classifier);
+// {"p_enter", "p_remove", "max_iter"}.
+Json ParametersJson(const HostKit::StepwiseSettings& settings);
 
 // {"file", "rows", "features", "positive", "negative", "other"}.
-Json DataJson(const std::string& file, const Dataset& data);
+Json DataJson(const std::string& file, const Data::Dataset& data);
 
 // {"rows", "auc", "accuracy", "balanced_accuracy", "majority_baseline",
 // "confusion": {"tp", "fn", "fp", "tn"}} at threshold 0; NaN becomes null.
@@ -53,10 +54,10 @@ Json MetricsJson(const std::vector<double>& scores,
                  const std::vector<double>& labels);
 
 // The selected features in the order they (last) entered, or in index order
-// without steps: [{"index" (from 1), "name", "weight"}].
-Json SelectionJson(const HostKit::Selection& selection,
-                   const std::vector<std::string>& names,
-                   const std::vector<HostKit::Step>& steps);
+// without steps: [{"index" (from 1), "name", "weight"}], the weights as the
+// document keeps them.
+Json SelectionJson(const HostKit::TrainedModel& model,
+                   const std::vector<std::string>& names);
 
 // [{"step", "action": "add" | "remove", "index" (from 1), "name", "p"}].
 Json StepsJson(const std::vector<HostKit::Step>& steps,

@@ -3,13 +3,16 @@
 #include <memory>
 
 #include "cli/commands.h"
-#include "cli/common.h"
+#include "cli/data_input.h"
+#include "cli/files.h"
+#include "cli/options.h"
 #include "cli/summary.h"
+#include "cli/texts.h"
 #include "cli/training_log.h"
 #include "data/csv_io.h"
-#include "korva/hostkit/document.h"
 #include "korva/hostkit/module_path.h"
 #include "korva/hostkit/output_file.h"
+#include "korva/hostkit/trained_model.h"
 
 namespace Korva::Cli {
 namespace {
@@ -47,32 +50,39 @@ void AddOptions(CLI::App* command, TrainOptions& o) {
   AddModuleOption(command, o.module);
 }
 
+std::vector<CommandFile> Files(const TrainOptions& o) {
+  return {{"DATA", o.data.path, false},
+          {"--model", o.model, true},
+          {"--weights", o.weights, true},
+          {"--weights-csv", o.weightsCsv, true},
+          {"--log-json", o.logJson, true},
+          {"--report", o.report, true},
+          {"--summary", o.summary, true}};
+}
+
 // What a training gave, for the outputs.
 struct Trained {
-  HostKit::TrainingRun run;
-  HostKit::Selection selection;
-  std::vector<HostKit::Step> steps;
-  double intercept = 0.0;
-  std::vector<double> scores;
+  HostKit::TrainedModel model;
+  std::vector<double> scores;  // of the training set itself
   Report::Confusion confusion;
 };
 
-Report::ReportContent TrainingReport(ClassifierBase& classifier,
-                                     const TrainOptions& o,
+Report::ReportContent TrainingReport(const TrainOptions& o,
                                      const Dataset& data,
                                      const Trained& t,
                                      const Json& provenance) {
+  const HostKit::TrainedModel& model = t.model;
   Report::ReportContent content;
   content.title = "DOZOD training on " + o.data.path;
   content.facts = {
       {"data", o.data.path + ": " + DescribeSet(data)},
-      {"classifier", ShortInfo(classifier)},
+      {"classifier", model.ShortInfo()},
       {"selected features",
-       std::to_string(t.selection.Count()) + " of " +
+       std::to_string(model.SelectedCount()) + " of " +
            std::to_string(data.cols)},
       {"training set AUC", Fixed(Report::Auc(t.scores, data.labels), 3)},
       {"training set decisions", MetricsText(t.confusion)},
-      {"training time", Duration(t.run.seconds)},
+      {"training time", Duration(model.Run()->seconds)},
   };
   for (const auto& fact : ProvenanceFacts(provenance))
     content.facts.push_back(fact);
@@ -82,44 +92,44 @@ Report::ReportContent TrainingReport(ClassifierBase& classifier,
   content.scoresCaption =
       "Scores of the training set itself: they look better than scores of new "
       "data would.";
-  FillWeights(content, data.names, t.selection);
+  FillWeights(content, data.names, model.SavedWeights(), model.Selected());
   return content;
 }
 
 // name,weight per feature, then the intercept on its own row.
-std::string WeightsCsv(const Dataset& data, const Trained& t) {
+std::string WeightsCsv(const Dataset& data, const HostKit::TrainedModel& m) {
   std::string csv = "name,weight\n";
-  for (int i = 0; i < t.selection.features; ++i) {
+  for (int i = 0; i < m.Features(); ++i) {
     const std::string name =
         i < static_cast<int>(data.names.size()) ? data.names[i] : "";
     csv += Data::CsvField(name.empty() ? "#" + std::to_string(i + 1) : name) +
-           "," + Data::FormatDouble(t.selection.weights[i]) + "\n";
+           "," + Data::FormatDouble(m.SavedWeights()[i]) + "\n";
   }
-  return csv + "(intercept)," + Data::FormatDouble(t.intercept) + "\n";
+  return csv + "(intercept)," + Data::FormatDouble(m.Intercept()) + "\n";
 }
 
-Json Summary(ClassifierBase& classifier,
-             const TrainOptions& o,
+Json Summary(const TrainOptions& o,
              const Dataset& data,
              const Trained& t,
              const Json& provenance) {
+  const HostKit::TrainedModel& model = t.model;
   return {{"command", "train"},
           {"provenance", provenance},
-          {"parameters", ParametersJson(classifier)},
+          {"parameters", ParametersJson(model.Settings())},
           {"data", DataJson(o.data.path, data)},
-          {"training_seconds", t.run.seconds},
+          {"training_seconds", model.Run()->seconds},
           {"metrics", {{"training_set", MetricsJson(t.scores, data.labels)}}},
-          {"intercept", t.intercept},
-          {"selection", SelectionJson(t.selection, data.names, t.steps)},
-          {"steps", StepsJson(t.steps, data.names)}};
+          {"intercept", model.Intercept()},
+          {"selection", SelectionJson(model, data.names)},
+          {"steps", StepsJson(model.Steps(), data.names)}};
 }
 
 void PrintResult(std::ostream& out,
                  const TrainOptions& o,
                  const Dataset& data,
                  const Trained& t) {
-  out << "selected " << t.selection.Count() << " of " << data.cols
-      << " features in " << Duration(t.run.seconds) << "\n"
+  out << "selected " << t.model.SelectedCount() << " of " << data.cols
+      << " features in " << Duration(t.model.Run()->seconds) << "\n"
       << "training set: AUC " << Fixed(Report::Auc(t.scores, data.labels), 3)
       << ", " << MetricsText(t.confusion)
       << " (scores of the training data itself)\n";
@@ -133,14 +143,45 @@ void PrintResult(std::ostream& out,
       out << what << " written to " << path << '\n';
 }
 
+// Trains a configured classifier on `data`, writing the log whatever the
+// outcome; the training error when it does not succeed.
+HostKit::TrainedModel TrainModel(ClassifierHandle classifier,
+                                 Dataset& data,
+                                 const std::string& logJson,
+                                 std::ostream* out) {
+  HostKit::TrainingRun run = TrainOn(*classifier, data, out);
+  if (!logJson.empty())
+    HostKit::WriteTextAtomically(logJson,
+                                 JsonText(TrainingLog(*classifier, run)));
+  if (!run.Succeeded()) throw HostKit::TrainingError(run, "no model written");
+  return HostKit::TrainedModel(std::move(classifier), std::move(run));
+}
+
+void WarnIfNothingSelected(const HostKit::TrainedModel& model) {
+  if (model.SelectedCount() > 0) return;
+  Warn("no feature was selected, so the model cannot classify; " +
+       std::string(model.Settings().maxIter == 0
+                       ? "--max-iter 0 allows no change of the selection"
+                       : "a larger --p-enter lets features in more easily"));
+}
+
+void WriteOutputs(const TrainOptions& o,
+                  const Dataset& data,
+                  const Trained& t,
+                  const Json& provenance) {
+  t.model.Save(o.model);
+  if (!o.weights.empty()) t.model.SaveWeights(o.weights);
+  if (!o.weightsCsv.empty())
+    HostKit::WriteTextAtomically(o.weightsCsv, WeightsCsv(data, t.model));
+  if (!o.report.empty())
+    SaveReport(o.report, TrainingReport(o, data, t, provenance));
+  if (!o.summary.empty())
+    HostKit::WriteTextAtomically(o.summary,
+                                 JsonText(Summary(o, data, t, provenance)));
+}
+
 int RunTrain(const TrainOptions& o) {
-  const std::vector<CommandFile> files = {{"DATA", o.data.path, false},
-                                          {"--model", o.model, true},
-                                          {"--weights", o.weights, true},
-                                          {"--weights-csv", o.weightsCsv, true},
-                                          {"--log-json", o.logJson, true},
-                                          {"--report", o.report, true},
-                                          {"--summary", o.summary, true}};
+  const std::vector<CommandFile> files = Files(o);
   CheckDistinctFiles(files);
   for (const CommandFile& file : files)
     if (file.output && !file.path.empty()) HostKit::CheckWritable(file.path);
@@ -156,42 +197,18 @@ int RunTrain(const TrainOptions& o) {
       {o.model, o.weights, o.weightsCsv, o.logJson, o.report, o.summary});
   if (out)
     *out << "training on " << o.data.path << ": " << DescribeSet(data) << '\n'
-         << ShortInfo(*classifier) << '\n';
-  Trained t;
-  t.run = TrainOn(*classifier, data, out);
-  if (!o.logJson.empty())
-    HostKit::WriteTextAtomically(o.logJson,
-                                 JsonText(TrainingLog(*classifier, t.run)));
-  if (!t.run.Succeeded())
-    throw HostKit::TrainingError(t.run, "no model written");
-
-  t.selection = HostKit::ReadSelection(*classifier);
-  const int maxIter = HostKit::ReadSettings(*classifier).maxIter;
-  t.steps = HostKit::TrainingSteps(t.run, maxIter);
-  if (t.selection.Count() == 0)
-    Warn("no feature was selected, so the model cannot classify; " +
-         std::string(maxIter == 0
-                         ? "--max-iter 0 allows no change of the selection"
-                         : "a larger --p-enter lets features in more easily"));
-  t.intercept = HostKit::Intercept(*classifier);
-  t.scores = ScoreSet(*classifier, data);
+         << HostKit::ShortInfo(*classifier) << '\n';
+  Trained t{TrainModel(std::move(classifier), data, o.logJson, out), {}, {}};
+  WarnIfNothingSelected(t.model);
+  t.scores = t.model.Score(View(data));
   t.confusion = Report::ConfusionAtZero(t.scores, data.labels);
   WarnNearBaseline(t.confusion, "training set");
   // Hashing the inputs reads them again: only for the outputs that show it.
   const Json provenance =
       o.report.empty() && o.summary.empty()
           ? Json()
-          : Provenance(files, modulePath, *classifier, std::nullopt);
-
-  HostKit::SaveModel(*classifier, o.model, t.intercept);
-  if (!o.weights.empty()) HostKit::SaveWeights(*classifier, o.weights);
-  if (!o.weightsCsv.empty())
-    HostKit::WriteTextAtomically(o.weightsCsv, WeightsCsv(data, t));
-  if (!o.report.empty())
-    SaveReport(o.report, TrainingReport(*classifier, o, data, t, provenance));
-  if (!o.summary.empty())
-    HostKit::WriteTextAtomically(
-        o.summary, JsonText(Summary(*classifier, o, data, t, provenance)));
+          : Provenance(files, modulePath, t.model.Classifier(), std::nullopt);
+  WriteOutputs(o, data, t, provenance);
   if (out) PrintResult(*out, o, data, t);
   return kExitOk;
 }

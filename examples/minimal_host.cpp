@@ -1,6 +1,7 @@
 // A host of its own in a page: loads the stepwise classifier module, trains
 // it on a small CSV file (a header, then the label and the features of one
-// example per line) and prints the features it selected.
+// example per line) and prints the features it selected, in the order they
+// entered the model.
 //
 //   minimal_host DATA.csv [MODULE.kvc]
 #include <fstream>
@@ -55,14 +56,13 @@ int main(int argc, char** argv) {
         Kit::OpenModule(Kit::ChooseModulePath(argc > 2 ? argv[2] : ""));
     Korva::ClassifierHandle classifier = Kit::NewClassifier(*module);
     const Kit::MatrixView view{X.data(), static_cast<int>(labels.size()), cols};
-    const Kit::TrainingRun run =
+    Kit::TrainingRun run =
         Kit::Train(*classifier, view, labels.data(), {}, nullptr);
     if (!run.Succeeded()) throw Kit::TrainingError(run, "");
-    const Kit::Selection selection = Kit::ReadSelection(*classifier);
-    std::cout << "selected " << selection.Count() << " of " << cols
+    const Kit::TrainedModel model(std::move(classifier), std::move(run));
+    std::cout << "selected " << model.SelectedCount() << " of " << cols
               << " features:";
-    for (int i = 0; i < selection.features; ++i)
-      if (selection.selected[i]) std::cout << " " << i + 1;
+    for (int i : model.EntryOrder()) std::cout << " " << i + 1;
     std::cout << "\n";
   } catch (const Kit::Error& error) {
     std::cerr << "minimal_host: " << error.what() << "\n";

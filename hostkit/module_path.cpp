@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <map>
+#include <mutex>
 
 #include "korva/hostkit/error.h"
 
@@ -61,6 +63,18 @@ std::shared_ptr<Module> OpenModule(const std::string& path) {
   } catch (const ModuleError& error) {
     throw Error(ErrorKind::kModule, error.what());
   }
+}
+
+std::shared_ptr<Module> SharedModule(const std::string& path) {
+  // Never destroyed: a host may release its last objects after the static
+  // destructors have run, and a module unloaded at exit could take libraries
+  // (Qt) with it that something still uses.
+  static auto* lock = new std::mutex;
+  static auto* modules = new std::map<std::string, std::shared_ptr<Module>>;
+  std::lock_guard<std::mutex> held(*lock);
+  std::shared_ptr<Module>& module = (*modules)[path];
+  if (!module) module = OpenModule(path);
+  return module;
 }
 
 ClassifierHandle NewClassifier(const Module& module) {

@@ -1,4 +1,4 @@
-#include "korva/hostkit/selection.h"
+#include "hostkit/selection.h"
 
 #include <pugixml.hpp>
 #include <string>

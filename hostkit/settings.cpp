@@ -1,23 +1,15 @@
 #include "korva/hostkit/settings.h"
 
-#include <charconv>
-#include <cmath>
 #include <pugixml.hpp>
+#include <sstream>
 #include <string>
 
+#include "hostkit/number_text.h"
 #include "korva/hostkit/error.h"
 #include "korva/stepwise_settings.h"
 
 namespace Korva::HostKit {
 namespace {
-
-// The shortest text that reads back to the same double.
-std::string Shortest(double value) {
-  if (std::isnan(value)) return "nan";
-  char buffer[64];
-  const auto [end, ec] = std::to_chars(buffer, buffer + sizeof(buffer), value);
-  return std::string(buffer, ec == std::errc() ? end : buffer);
-}
 
 // The classifier's configuration section, written into `document`.
 pugi::xml_node WriteConfiguration(ClassifierBase& classifier,
@@ -47,6 +39,14 @@ StepwiseSettings ReadSettings(ClassifierBase& classifier) {
   settings.pRemove = node.attribute(kPRemoveAttribute).as_double();
   settings.maxIter = node.attribute(kMaxIterAttribute).as_int();
   return settings;
+}
+
+std::string ShortInfo(ClassifierBase& classifier) {
+  std::ostringstream text;
+  classifier.GetShortInfo(text);
+  std::string info = text.str();
+  while (!info.empty() && info.back() == ' ') info.pop_back();
+  return info;
 }
 
 std::string ClassifierVersion(ClassifierBase& classifier) {

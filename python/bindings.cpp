@@ -13,6 +13,7 @@
 
 #include "data/p300_generator.h"
 #include "korva/hostkit/training.h"
+#include "korva/hostkit/trained_model.h"
 #include "korva/stepwise_settings.h"
 #include "python/classifier.h"
 
@@ -133,10 +134,10 @@ std::unique_ptr<Classifier> Train(const Matrix& X,
 
 py::array_t<double> Score(Classifier& classifier, const Matrix& X) {
   const HostKit::MatrixView view = View(X);
-  if (view.cols != classifier.Features())
+  if (view.cols != classifier.Model().Features())
     throw py::value_error("X has " + std::to_string(view.cols) +
                           " features, the classifier " +
-                          std::to_string(classifier.Features()));
+                          std::to_string(classifier.Model().Features()));
   std::vector<double> scores =
       WithoutGil([&] { return classifier.Score(view); });
   const auto rows = static_cast<py::ssize_t>(scores.size());
@@ -167,14 +168,7 @@ py::tuple SimulateP300(int epochs,
                         data.names);
 }
 
-}  // namespace
-}  // namespace Korva::Python
-
-PYBIND11_MODULE(_korva, m) {
-  using namespace Korva;
-  using namespace Korva::Python;
-  m.doc() = "The host kit of the Korva classifier module, for korva.";
-
+void BindErrors(py::module_& m) {
   korvaError = PyErr_NewExceptionWithDoc(
       "korva.KorvaError",
       "The classifier module or its files could not be used. `kind` says "
@@ -191,16 +185,29 @@ PYBIND11_MODULE(_korva, m) {
       nullptr);
   m.attr("KorvaError") = py::handle(korvaError);
   m.attr("TrainingError") = py::handle(trainingError);
+}
 
-  m.def("default_module_path",
-        &DefaultModulePath,
-        "The module file loaded when none is named.");
+// The settings' rule and defaults, and the host's note on a missing
+// intercept, as the module and korva have them.
+void BindConstants(py::module_& m) {
   m.def("valid_p_range",
         &IsValidPRange,
         py::arg("p_enter"),
         py::arg("p_remove"),
         "The module's rule for p-enter and p-remove.");
   m.attr("P_RANGE_RULE") = kPRangeRule;
+  m.attr("DEFAULT_P_ENTER") = kDefaultPEnter;
+  m.attr("DEFAULT_P_REMOVE") = kDefaultPRemove;
+  m.attr("DEFAULT_MAX_ITER") = kDefaultMaxIter;
+  m.attr("CUSTOMARY_P_ENTER") = kCustomaryPEnter;
+  m.attr("CUSTOMARY_P_REMOVE") = kCustomaryPRemove;
+  m.attr("INTERCEPT_NOTE") = HostKit::kMissingInterceptNote;
+}
+
+void BindFunctions(py::module_& m) {
+  m.def("default_module_path",
+        &DefaultModulePath,
+        "The module file loaded when none is named.");
   m.def("first_nonfinite",
         &FirstNonFiniteValue,
         py::arg("X").noconvert(),
@@ -215,17 +222,74 @@ PYBIND11_MODULE(_korva, m) {
         "(X, labels, feature names) of the built-in simulated P300 set.");
   m.attr("GENERATOR_CHANNELS") = Data::GeneratorChannelNames();
   m.attr("EPOCH_LENGTH_MS") = Data::kEpochLengthMs;
+}
 
-  py::class_<Classifier>(m, "Classifier")
-      .def_static("train",
-                  &Train,
-                  py::arg("X").noconvert(),
-                  py::arg("labels").noconvert(),
-                  py::arg("names"),
-                  py::arg("module"),
-                  py::arg("p_enter") = py::none(),
-                  py::arg("p_remove") = py::none(),
-                  py::arg("max_iter") = py::none())
+// The steps of the training as (step, added, feature, p) tuples.
+py::list Steps(const HostKit::TrainedModel& model) {
+  py::list steps;
+  for (const HostKit::Step& step : model.Steps())
+    steps.append(py::make_tuple(step.step, step.added, step.feature, step.p));
+  return steps;
+}
+
+// What the model learned, read-only.
+void BindModelProperties(py::class_<Classifier>& c) {
+  using Model = const HostKit::TrainedModel&;
+  const auto model = [](auto read) {
+    return [read](const Classifier& c) { return read(c.Model()); };
+  };
+  c.def_property_readonly("module_path", &Classifier::ModulePath)
+      .def_property_readonly("selected", model([](Model m) {
+        return py::array_t<bool>(py::cast(m.Selected()));
+      }))
+      .def_property_readonly("weights", model([](Model m) {
+        return py::array_t<double>(py::cast(m.Weights()));
+      }))
+      .def_property_readonly("intercept", model([](Model m) {
+        return m.Intercept();
+      }))
+      .def_property_readonly("intercept_known", model([](Model m) {
+        return m.InterceptKnown();
+      }))
+      .def_property_readonly("p_enter", model([](Model m) {
+        return m.Settings().pEnter;
+      }))
+      .def_property_readonly("p_remove", model([](Model m) {
+        return m.Settings().pRemove;
+      }))
+      .def_property_readonly("max_iter", model([](Model m) {
+        return m.Settings().maxIter;
+      }))
+      .def_property_readonly("feature_names", model([](Model m) {
+        return m.FeatureNames();
+      }))
+      .def_property_readonly("short_info", model([](Model m) {
+        return m.ShortInfo();
+      }))
+      .def_property_readonly("training_info", model([](Model m) {
+        return m.TrainingInfo();
+      }))
+      .def_property_readonly("steps", model([](Model m) { return Steps(m); }))
+      .def_property_readonly("training_seconds", model([](Model m) {
+        return m.Run() ? py::object(py::float_(m.Run()->seconds)) : py::none();
+      }))
+      .def_property_readonly("training_messages", model([](Model m) {
+        return m.Run() ? py::cast(TerminalTexts(m.Run()->progress))
+                       : py::object(py::none());
+      }));
+}
+
+void BindClassifier(py::module_& m) {
+  py::class_<Classifier> c(m, "Classifier");
+  c.def_static("train",
+               &Train,
+               py::arg("X").noconvert(),
+               py::arg("labels").noconvert(),
+               py::arg("names"),
+               py::arg("module"),
+               py::arg("p_enter") = py::none(),
+               py::arg("p_remove") = py::none(),
+               py::arg("max_iter") = py::none())
       .def_static(
           "load",
           [](const std::string& path, const std::string& module) {
@@ -245,55 +309,30 @@ PYBIND11_MODULE(_korva, m) {
           py::arg("text"),
           py::arg("module"))
       .def("score", &Score, py::arg("X").noconvert())
-      .def(
-          "document",
-          [](Classifier& c, std::optional<double> intercept) {
-            return WithoutGil([&] { return c.Document(intercept); });
-          },
-          py::arg("intercept") = py::none())
+      .def("document",
+           [](Classifier& c) { return WithoutGil([&] { return c.Document(); }); })
       .def("exact_document",
            [](Classifier& c) {
              return WithoutGil([&] { return c.ExactDocument(); });
            })
       .def(
           "save",
-          [](Classifier& c,
-             const std::string& path,
-             std::optional<double> intercept) {
-            WithoutGil([&] { c.Save(path, intercept); });
+          [](Classifier& c, const std::string& path) {
+            WithoutGil([&] { c.Save(path); });
           },
-          py::arg("path"),
-          py::arg("intercept") = py::none())
-      .def_property_readonly("module_path", &Classifier::ModulePath)
-      .def_property_readonly("selected",
-                             [](const Classifier& c) {
-                               std::vector<bool> flags = c.Selected();
-                               return py::array_t<bool>(py::cast(flags));
-                             })
-      .def_property_readonly(
-          "weights",
-          [](const Classifier& c) {
-            return py::array_t<double>(py::cast(c.Weights()));
-          })
-      .def_property_readonly("intercept", &Classifier::Intercept)
-      .def_property_readonly("saved_intercept", &Classifier::SavedIntercept)
-      .def_property_readonly(
-          "p_enter", [](const Classifier& c) { return c.Settings().pEnter; })
-      .def_property_readonly(
-          "p_remove", [](const Classifier& c) { return c.Settings().pRemove; })
-      .def_property_readonly(
-          "max_iter", [](const Classifier& c) { return c.Settings().maxIter; })
-      .def_property_readonly("feature_names", &Classifier::FeatureNames)
-      .def_property_readonly("short_info", &Classifier::ShortInfo)
-      .def_property_readonly("training_info", &Classifier::TrainingInfo)
-      .def_property_readonly("training_seconds",
-                             [](const Classifier& c) -> py::object {
-                               if (!c.Run()) return py::none();
-                               return py::float_(c.Run()->seconds);
-                             })
-      .def_property_readonly(
-          "training_messages", [](const Classifier& c) -> py::object {
-            if (!c.Run()) return py::none();
-            return py::cast(TerminalTexts(c.Run()->progress));
-          });
+          py::arg("path"));
+  BindModelProperties(c);
 }
+
+}  // namespace
+}  // namespace Korva::Python
+
+PYBIND11_MODULE(_korva, m) {
+  using namespace Korva::Python;
+  m.doc() = "The host kit of the Korva classifier module, for korva.";
+  BindErrors(m);
+  BindConstants(m);
+  BindFunctions(m);
+  BindClassifier(m);
+}
+

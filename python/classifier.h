@@ -1,7 +1,7 @@
 #ifndef KORVA_PYTHON_CLASSIFIER_H_
 #define KORVA_PYTHON_CLASSIFIER_H_
 
-// One classifier object of a loaded module, as the Python package holds it.
+// One trained model of a loaded module, as the Python package holds it.
 //
 // Every call into a module, and into the matrix library it shares with the
 // host, goes through this file under one lock for the whole process: the
@@ -17,8 +17,8 @@
 
 #include "korva/hostkit/error.h"
 #include "korva/hostkit/settings.h"
+#include "korva/hostkit/trained_model.h"
 #include "korva/hostkit/training.h"
-#include "korva/module_loader.h"
 
 namespace Korva::Python {
 
@@ -49,14 +49,13 @@ class Classifier {
       const std::vector<std::string>& names,
       const HostKit::SettingsChange& settings);
 
-  // A fresh object restored from the classifier document at `path`
-  // (HostKit::LoadModel); its warnings are added to `warnings`.
+  // A model restored from the classifier document at `path`; its warnings
+  // are added to `warnings`. Error(kModel) also when it cannot classify.
   static std::unique_ptr<Classifier> Load(const std::string& modulePath,
                                           const std::string& path,
                                           std::vector<std::string>* warnings);
 
-  // A fresh object restored from a document's text, as ExactDocument gives
-  // it. Error(kModel) when the object does not take it.
+  // A model restored from a document's text, as ExactDocument gives it.
   static std::unique_ptr<Classifier> Restore(const std::string& modulePath,
                                              const std::string& text);
 
@@ -64,53 +63,22 @@ class Classifier {
   Classifier(const Classifier&) = delete;
   Classifier& operator=(const Classifier&) = delete;
 
-  // One score per row of X (X.cols must equal Features()).
+  // One score per row of X (X.cols must equal Model().Features()), the
+  // intercept included.
   std::vector<double> Score(const HostKit::MatrixView& X);
-
-  // The classifier document as korva writes it (weights with six digits),
-  // with `intercept` as korva's own element when given.
-  std::string Document(std::optional<double> intercept);
-  // The same document with every selected weight written in full, so that
-  // Restore gives an object that scores exactly as this one.
+  std::string Document();
   std::string ExactDocument();
-  // Saves the document at `path`, atomically (HostKit::SaveModel).
-  void Save(const std::string& path, std::optional<double> intercept);
+  void Save(const std::string& path);
 
-  // What the object holds, read once when it was made.
   const std::string& ModulePath() const { return modulePath_; }
-  int Features() const { return static_cast<int>(selected_.size()); }
-  const std::vector<bool>& Selected() const { return selected_; }
-  // The weights the object scores with, in full precision (0 where not
-  // selected).
-  const std::vector<double>& Weights() const { return weights_; }
-  // The bias W0: the score of a row of zeros.
-  double Intercept() const { return intercept_; }
-  const HostKit::StepwiseSettings& Settings() const { return settings_; }
-  const std::vector<std::string>& FeatureNames() const { return names_; }
-  const std::string& ShortInfo() const { return shortInfo_; }
-  const std::string& TrainingInfo() const { return trainingInfo_; }
-  // The intercept the document of a restored object carried, if any.
-  const std::optional<double>& SavedIntercept() const { return saved_; }
-  // The training that made the object (empty for a restored one).
-  const std::optional<HostKit::TrainingRun>& Run() const { return run_; }
+  // What the model learned; read-only, so no lock is needed.
+  const HostKit::TrainedModel& Model() const { return *model_; }
 
  private:
-  Classifier(std::string modulePath,
-             std::shared_ptr<Module> module,
-             ClassifierHandle classifier,
-             std::optional<HostKit::TrainingRun> run);
+  Classifier(std::string modulePath, HostKit::TrainedModel model);
 
   std::string modulePath_;
-  std::shared_ptr<Module> module_;
-  ClassifierHandle classifier_;
-  std::optional<HostKit::TrainingRun> run_;
-  std::vector<bool> selected_;
-  std::vector<double> weights_;
-  double intercept_ = 0.0;
-  std::optional<double> saved_;
-  HostKit::StepwiseSettings settings_;
-  std::vector<std::string> names_;
-  std::string shortInfo_, trainingInfo_;
+  std::optional<HostKit::TrainedModel> model_;  // released under the lock
 };
 
 // The first value of X (rows x cols, row-major) that is NaN or infinite, as

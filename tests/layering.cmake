@@ -3,7 +3,7 @@
 # name a part on that part's list. Run with -DSOURCE_DIR=<checkout>.
 cmake_minimum_required(VERSION 3.25)
 set(allowed_host     korva)
-set(allowed_hostkit  korva)
+set(allowed_hostkit  korva hostkit)
 set(allowed_weighted korva weighted)
 set(allowed_stepwise korva stepwise weighted plugin)
 set(allowed_persist  korva persist plugin)

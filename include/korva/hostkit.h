@@ -3,12 +3,12 @@
 
 // The host kit: what a host program does with a classifier module beyond
 // loading it. Link Korva::hostkit.
-#include "korva/hostkit/document.h"
 #include "korva/hostkit/error.h"
 #include "korva/hostkit/module_path.h"
 #include "korva/hostkit/output_file.h"
-#include "korva/hostkit/selection.h"
 #include "korva/hostkit/settings.h"
+#include "korva/hostkit/trained_model.h"
 #include "korva/hostkit/training.h"
+#include "korva/hostkit/weight_file.h"
 
 #endif  // KORVA_HOSTKIT_H_

@@ -3,7 +3,6 @@ classifier, and load_model for the classifier documents korva writes."""
 
 import numbers
 import os
-import re
 import warnings
 from typing import NamedTuple
 
@@ -14,14 +13,9 @@ from sklearn.utils.validation import _num_samples, check_is_fitted
 
 from . import _korva
 
-INTERCEPT_NOTE = (
-    "A restored classifier has no intercept: the saved model does not carry "
-    "the bias W0, so every score is shifted by the same constant. The ranking "
-    "of the scores and the AUC are unchanged."
-)
+INTERCEPT_NOTE = _korva.INTERCEPT_NOTE
 
 _INT_MAX = 2**31 - 1
-_STEP_MESSAGE = re.compile(r"^Step (\d+), (add|rem) feat (\d+),  p = (\S+)$")
 
 
 class InterceptWarning(UserWarning):
@@ -37,19 +31,25 @@ class Step(NamedTuple):
     p_value: float  # the p-value that decided the change
 
 
-def _parse_steps(messages, max_iter):
-    """The changes of the selection named by the module's step messages.
-    The module also names the change that max_iter no longer allowed; that
-    one is left out."""
-    steps = []
-    for message in messages:
-        match = _STEP_MESSAGE.match(message)
-        if match and int(match[1]) <= max_iter:
-            action = "add" if match[2] == "add" else "remove"
-            steps.append(
-                Step(int(match[1]), action, int(match[3]) - 1, float(match[4]))
+def _steps(classifier):
+    """The changes of the selection that the training made."""
+    return [
+        Step(step, "add" if added else "remove", feature, p)
+        for step, added, feature, p in classifier.steps
+    ]
+
+
+def _check_names(names):
+    """ValueError for a feature name that a classifier document cannot keep:
+    one with a control character other than tab and line feed."""
+    for name in names:
+        if any(
+            (ord(c) < 0x20 and c not in "\t\n") or 0x7F <= ord(c) < 0xA0 for c in name
+        ):
+            raise ValueError(
+                f"feature name {name!r} holds a control character, which the "
+                f"classifier document cannot keep; rename the column"
             )
-    return steps
 
 
 def _module_path(module):
@@ -70,10 +70,11 @@ class StepwiseLDA(ClassifierMixin, BaseEstimator):
     Parameters
     ----------
     p_enter, p_remove : float
-        0 < p_enter < p_remove <= 1 (the module's defaults 0.05 and 0.10;
-        0.10 and 0.15 are customary for P300 data).
+        0 < p_enter < p_remove <= 1 (the module's defaults {p_enter} and
+        {p_remove}; {customary_enter} and {customary_remove} are customary for
+        P300 data).
     max_iter : int
-        Most changes of the selection, 0 or more.
+        Most changes of the selection, 0 or more (default {max_iter}).
     module : str or path, optional
         Another module file to load; by default $KORVA_MODULE, else the
         module of this build or installation.
@@ -93,7 +94,13 @@ class StepwiseLDA(ClassifierMixin, BaseEstimator):
     module_path_ : the module file that was loaded.
     """
 
-    def __init__(self, p_enter=0.05, p_remove=0.10, max_iter=300, module=None):
+    def __init__(
+        self,
+        p_enter=_korva.DEFAULT_P_ENTER,
+        p_remove=_korva.DEFAULT_P_REMOVE,
+        max_iter=_korva.DEFAULT_MAX_ITER,
+        module=None,
+    ):
         self.p_enter = p_enter
         self.p_remove = p_remove
         self.max_iter = max_iter
@@ -160,6 +167,7 @@ class StepwiseLDA(ClassifierMixin, BaseEstimator):
             )
             raise ValueError(f"y has {found}; StepwiseLDA needs exactly two classes")
         names = list(getattr(self, "feature_names_in_", []))
+        _check_names(names)
         classifier = _korva.Classifier.train(
             X,
             np.where(encoded == 1, 1.0, -1.0),
@@ -170,23 +178,20 @@ class StepwiseLDA(ClassifierMixin, BaseEstimator):
             int(self.max_iter),
         )
         self.classes_ = classes
-        self._set_classifier(classifier, classifier.intercept)
-        self._intercept_known = True
+        self._set_classifier(classifier)
         self.training_seconds_ = classifier.training_seconds
         self.training_messages_ = classifier.training_messages
-        self.steps_ = _parse_steps(self.training_messages_, classifier.max_iter)
+        self.steps_ = _steps(classifier)
         self.n_iter_ = len(self.steps_)
         return self
 
-    def _set_classifier(self, classifier, intercept):
-        """Takes `classifier` as the fitted model; `intercept` is added to its
-        scores in place of the bias it has (a restored one has none)."""
+    def _set_classifier(self, classifier):
+        """Takes `classifier` as the fitted model."""
         self._classifier = classifier
-        self._shift = intercept - classifier.intercept
         self.module_path_ = classifier.module_path
         self.support_ = classifier.selected
         self.coef_ = np.where(self.support_, classifier.weights, 0.0)[np.newaxis, :]
-        self.intercept_ = np.array([float(intercept)])
+        self.intercept_ = np.array([classifier.intercept])
 
     def decision_function(self, X):
         """The module's score of each row: high for classes_[1]."""
@@ -201,8 +206,6 @@ class StepwiseLDA(ClassifierMixin, BaseEstimator):
         nonfinite = np.flatnonzero(~np.isfinite(scores))
         if len(nonfinite):
             self._check_finite(X, nonfinite)
-        if self._shift:
-            scores += self._shift
         return scores
 
     def predict(self, X):
@@ -214,19 +217,28 @@ class StepwiseLDA(ClassifierMixin, BaseEstimator):
         """Saves the classifier document that korva reads (korva score,
         korva info), with the intercept as korva keeps it."""
         check_is_fitted(self)
-        known = getattr(self, "_intercept_known", True)
-        self._classifier.save(os.fspath(path), self.intercept_[0] if known else None)
+        path = os.fspath(path)
+        if path == "-":
+            raise ValueError(
+                "save_model writes a file; '-' would be standard output. "
+                "Use model.document() for the text"
+            )
+        self._classifier.save(path)
+
+    def document(self):
+        """The classifier document that save_model writes, as text."""
+        check_is_fitted(self)
+        return self._classifier.document()
 
     def _more_tags(self):
         return {"binary_only": True}
 
     # A fitted estimator is pickled as its classifier document, with the
-    # weights in full precision, and the intercept (intercept_); the module
-    # is loaded again where it is unpickled.
+    # weights in full precision and the intercept; the module is loaded again
+    # where it is unpickled.
     def __getstate__(self):
         state = dict(super().__getstate__())  # may be self.__dict__ itself
         classifier = state.pop("_classifier", None)
-        state.pop("_shift", None)
         if classifier is not None:
             state["_document"] = classifier.exact_document()
         return state
@@ -236,7 +248,7 @@ class StepwiseLDA(ClassifierMixin, BaseEstimator):
         super().__setstate__(state)
         if document is not None:
             classifier = _korva.Classifier.restore(document, _module_path(self.module))
-            self._set_classifier(classifier, self.intercept_[0])
+            self._set_classifier(classifier)
 
 
 def load_model(path, *, classes=None, module=None):
@@ -250,11 +262,13 @@ def load_model(path, *, classes=None, module=None):
     ranking (and the AUC) unchanged; an InterceptWarning says so.
     ``classes`` names the labels trained as -1 and +1 (default [-1, 1]).
     """
+    classes = np.asarray([-1, 1] if classes is None else classes)
+    if classes.shape != (2,) or classes[0] == classes[1]:
+        raise ValueError(f"classes must name two different labels, got {classes!r}")
     classifier, notes = _korva.Classifier.load(os.fspath(path), _module_path(module))
     for note in notes:
         warnings.warn(note, UserWarning, stacklevel=2)
-    saved = classifier.saved_intercept
-    if saved is None:
+    if not classifier.intercept_known:
         warnings.warn(INTERCEPT_NOTE, InterceptWarning, stacklevel=2)
     estimator = StepwiseLDA(
         p_enter=classifier.p_enter,
@@ -262,13 +276,19 @@ def load_model(path, *, classes=None, module=None):
         max_iter=classifier.max_iter,
         module=module,
     )
-    estimator.classes_ = np.asarray([-1, 1] if classes is None else classes)
-    if estimator.classes_.shape != (2,):
-        raise ValueError(f"classes must name two labels, got {classes!r}")
-    estimator._set_classifier(classifier, 0.0 if saved is None else saved)
-    estimator._intercept_known = saved is not None
+    estimator.classes_ = classes
+    estimator._set_classifier(classifier)
     estimator.n_features_in_ = len(estimator.support_)
     names = classifier.feature_names
     if len(names) == estimator.n_features_in_ and all(names):
         estimator.feature_names_in_ = np.asarray(names, dtype=object)
     return estimator
+
+
+StepwiseLDA.__doc__ = StepwiseLDA.__doc__.format(
+    p_enter=_korva.DEFAULT_P_ENTER,
+    p_remove=_korva.DEFAULT_P_REMOVE,
+    max_iter=_korva.DEFAULT_MAX_ITER,
+    customary_enter=_korva.CUSTOMARY_P_ENTER,
+    customary_remove=_korva.CUSTOMARY_P_REMOVE,
+)

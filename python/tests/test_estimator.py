@@ -35,7 +35,8 @@ def put(X, row, col, value):
     return X
 
 
-# (parameters, what is changed in (X, y), the method called, the message)
+# (parameters, what is changed in (X, y), the method called or a call of
+# (fitted, X, y), the message)
 BAD_INPUTS = {
     "three classes": ({}, lambda X, y: (X, np.arange(len(y)) % 3), "fit",
                       r"y has 3 classes \(0, 1, 2\)"),
@@ -52,6 +53,13 @@ BAD_INPUTS = {
     "p_enter NaN": ({"p_enter": float("nan")}, None, "fit", r"p_enter=nan .* are refused"),
     "p_enter text": ({"p_enter": "0.1"}, None, "fit", r"p_enter must be a number"),
     "max_iter": ({"max_iter": -1}, None, "fit", r"max_iter must be a whole number"),
+    "control character in a name": (
+        {}, None, lambda fitted, X, y: StepwiseLDA().fit(pd.DataFrame(X).add_prefix("a\x01"), y),
+        r"feature name 'a\\x010' holds a control character"),
+    "save to standard output": ({}, None, lambda fitted, X, y: fitted.save_model("-"),
+                                r"save_model writes a file"),
+    "classes not two labels": ({}, None, lambda fitted, X, y: korva.load_model(__file__, classes=[1, 1]),
+                               r"classes must name two different labels"),
 }
 
 
@@ -61,8 +69,10 @@ def test_bad_input_is_refused_saying_what_and_where(p300, fitted, params, change
     with pytest.raises(ValueError, match=message):
         if method == "fit":
             StepwiseLDA(**params).fit(X, y)
-        else:
+        elif method == "predict":
             fitted.predict(X)
+        else:
+            method(fitted, X, y)
 
 
 def test_failed_training_raises_the_modules_status_and_messages(p300):
@@ -96,7 +106,16 @@ def test_what_the_kit_refuses_is_a_korva_error_of_its_kind(tmp_path, fitted, p30
     assert raised.value.kind == kind
 
 
-def test_coef_and_intercept_are_what_the_module_scores_with(p300, fitted):
+def test_coef_and_intercept_are_the_least_squares_fit_of_the_selection(p300, fitted):
+    # An independent solve: the labels on an intercept and the selected
+    # columns. Training may turn the sign of the weights, never the intercept.
+    selected = fitted.support_
+    design = np.column_stack([np.ones(len(p300.data)), p300.data[:, selected]])
+    solution = np.linalg.lstsq(design, p300.target.astype(float), rcond=None)[0]
+    sign = np.sign(fitted.coef_[0, selected][0] / solution[1])
+    np.testing.assert_allclose(fitted.coef_[0, selected], sign * solution[1:], rtol=1e-9)
+    np.testing.assert_allclose(fitted.intercept_, solution[:1], rtol=1e-9)
+    assert not fitted.coef_[0, ~selected].any()
     expected = p300.data @ fitted.coef_[0] + fitted.intercept_[0]
     np.testing.assert_allclose(fitted.decision_function(p300.data), expected, rtol=0, atol=1e-12)
     assert fitted.module_path_ == korva.default_module_path()

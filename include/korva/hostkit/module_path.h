@@ -25,6 +25,12 @@ KORVA_HOSTKIT_API std::string ChooseModulePath(const std::string& option);
 // Loads the module; Error(kModule) saying why it cannot be used.
 KORVA_HOSTKIT_API std::shared_ptr<Module> OpenModule(const std::string& path);
 
+// The module at `path`, opened on the first call for that path and kept
+// loaded for the rest of the process (loading the module with its dialog's
+// libraries takes tens of milliseconds), for hosts that make many objects.
+// Error(kModule) as OpenModule; safe to call from several threads.
+KORVA_HOSTKIT_API std::shared_ptr<Module> SharedModule(const std::string& path);
+
 // A new classifier object of `module`; Error(kModule) when it gives none.
 KORVA_HOSTKIT_API ClassifierHandle NewClassifier(const Module& module);
 

@@ -28,6 +28,10 @@ struct SettingsChange {
 // Error(kModule) when the section lacks them.
 KORVA_HOSTKIT_API StepwiseSettings ReadSettings(ClassifierBase& classifier);
 
+// The classifier's one-line description of itself (GetShortInfo), trailing
+// blanks removed.
+KORVA_HOSTKIT_API std::string ShortInfo(ClassifierBase& classifier);
+
 // The version of the classifier's document layout, "MAJOR.MINOR", from its
 // classifier section; "" when the section does not say.
 KORVA_HOSTKIT_API std::string ClassifierVersion(ClassifierBase& classifier);

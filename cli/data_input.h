@@ -1,0 +1,61 @@
+#ifndef KORVA_CLI_DATA_INPUT_H_
+#define KORVA_CLI_DATA_INPUT_H_
+
+// The data a command reads: where it comes from, how it is loaded and
+// checked, and how its columns meet a model's.
+
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "data/dataset.h"
+#include "data/mat_file.h"
+#include "korva/classifier_base.h"
+#include "korva/hostkit/training.h"
+
+namespace Korva::Cli {
+
+using Data::Dataset;
+
+// Where a data set comes from: a CSV file ("-": standard input), or a
+// MATLAB file and its variables; and how its labels are read.
+struct DataSource {
+  std::string path;
+  Data::MatVariables mat;
+  std::optional<double> targetLabel;  // this label is +1, every other -1
+  std::string groups;                 // a CSV column of group numbers
+};
+
+// The data set of `source` (MATLAB when its name ends in .mat, else CSV);
+// DataError when it cannot be read, CliError(kExitUsage) when MATLAB
+// variables are named for a CSV file.
+Dataset LoadData(const DataSource& source, bool requireLabels);
+
+// Warns about labels and useless columns of a set that is about to train.
+void CheckTrainingSet(const Dataset& data, const std::string& what);
+
+// `data`'s columns in the order of `names` (the model's, or the calibration
+// set's, called `owner` in messages): the same names in another order are
+// matched by name, with a note on `info`; other names are refused
+// (CliError, kExitData) unless `ignoreNames`. Sets without names on either
+// side are taken by position.
+Dataset MatchColumns(Dataset data,
+                     const std::vector<std::string>& names,
+                     const std::string& owner,
+                     const std::string& what,
+                     bool ignoreNames,
+                     std::ostream* info);
+
+// The data set's matrix as the host kit takes it.
+HostKit::MatrixView View(const Dataset& data);
+
+// Trains on a labelled set in place (HostKit::Train, which leaves the values
+// as they are); DataError when it has no labels.
+HostKit::TrainingRun TrainOn(ClassifierBase& classifier,
+                             Dataset& data,
+                             std::ostream* echo);
+
+}  // namespace Korva::Cli
+
+#endif  // KORVA_CLI_DATA_INPUT_H_

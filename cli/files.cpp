@@ -1,0 +1,79 @@
+#include "cli/files.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <iostream>
+
+#include "cli/exit_status.h"
+#include "data/csv_io.h"
+#include "korva/hostkit/output_file.h"
+
+namespace Korva::Cli {
+namespace {
+
+// What identifies a file: device and inode when it exists, else its path
+// with the links and dots of its folder resolved.
+std::string FileIdentity(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) == 0)
+    return std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
+  std::error_code error;
+  return std::filesystem::weakly_canonical(std::filesystem::absolute(path),
+                                           error)
+      .string();
+}
+
+}  // namespace
+
+void CheckDistinctFiles(const std::vector<CommandFile>& files) {
+  for (size_t a = 0; a < files.size(); ++a) {
+    for (size_t b = a + 1; b < files.size(); ++b) {
+      const CommandFile& x = files[a];
+      const CommandFile& y = files[b];
+      if (x.path.empty() || y.path.empty() || x.path == "-" || y.path == "-" ||
+          !(x.output || y.output))
+        continue;
+      if (FileIdentity(x.path) == FileIdentity(y.path))
+        throw CliError(kExitUsage,
+                       std::string(x.role) + " and " + y.role +
+                           " name the same file (" + y.path +
+                           "); an output would overwrite it");
+    }
+  }
+}
+
+std::ostream* MessageStream(bool quiet,
+                            const std::vector<std::string>& outputs) {
+  if (quiet) return nullptr;
+  return std::find(outputs.begin(), outputs.end(), "-") != outputs.end()
+             ? &std::cerr
+             : &std::cout;
+}
+
+std::string ScoresCsv(const Data::Dataset& data,
+                      const std::vector<double>& scores) {
+  std::string csv = data.hasLabels ? "row,label,score\n" : "row,score\n";
+  for (size_t r = 0; r < scores.size(); ++r)
+    csv += std::to_string(r + 1) + "," +
+           (data.hasLabels ? Data::FormatDouble(data.labels[r]) + "," : "") +
+           Data::FormatDouble(scores[r]) + "\n";
+  return csv;
+}
+
+void FillWeights(Report::ReportContent& content,
+                 const std::vector<std::string>& names,
+                 const std::vector<double>& weights,
+                 const std::vector<bool>& selected) {
+  content.names = names;
+  content.names.resize(weights.size());
+  content.weights = weights;
+  content.selected = selected;
+}
+
+void SaveReport(const std::string& path, const Report::ReportContent& content) {
+  HostKit::WriteTextAtomically(path, Report::RenderReport(content));
+}
+
+}  // namespace Korva::Cli

@@ -1,0 +1,50 @@
+#ifndef KORVA_CLI_OPTIONS_H_
+#define KORVA_CLI_OPTIONS_H_
+
+// Options that several korva commands share.
+
+#include <CLI/CLI.hpp>
+#include <string>
+
+#include "cli/data_input.h"
+#include "korva/hostkit/settings.h"
+
+namespace Korva::Cli {
+
+// --x, --y and --names, the variables of a MATLAB data file.
+void AddMatOptions(CLI::App* command, DataSource& source);
+
+// Accepts whole numbers 0 or more (a seed), written with digits only.
+extern const CLI::Validator kWholeNumber;
+
+// --target-label, the label value of the target class.
+void AddLabelOption(CLI::App* command, DataSource& source);
+
+// --quiet: nothing on standard output but the outputs asked for there.
+void AddQuietOption(CLI::App* command, bool& quiet);
+
+// --module, the classifier module to load.
+void AddModuleOption(CLI::App* command, std::string& module);
+
+// A p-value as help texts show a default: "0.05".
+std::string TwoDecimals(double p);
+
+// --p-enter, --p-remove and --max-iter; Get() holds only those given.
+class ParameterOptions {
+ public:
+  // `customary`: the help names the settings customary for P300 data as the
+  // defaults instead of the module's.
+  void Add(CLI::App* command, bool customary);
+  HostKit::SettingsChange Get() const;
+
+ private:
+  double pEnter_ = 0.0, pRemove_ = 0.0;
+  int maxIter_ = 0;
+  CLI::Option* pEnterOption_ = nullptr;
+  CLI::Option* pRemoveOption_ = nullptr;
+  CLI::Option* maxIterOption_ = nullptr;
+};
+
+}  // namespace Korva::Cli
+
+#endif  // KORVA_CLI_OPTIONS_H_

@@ -1,0 +1,249 @@
+#include "hostkit/model_document.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <locale>
+#include <sstream>
+
+#include "hostkit/number_text.h"
+#include "korva/hostkit/error.h"
+#include "korva/info_section.h"
+#include "korva/stepwise_settings.h"
+
+namespace Korva::HostKit {
+namespace {
+
+Error ModelError(const std::string& message) {
+  return Error(ErrorKind::kModel, message);
+}
+
+std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+
+// An element the classifier or the host reads once must be there once: of
+// two, the reader would take the first and the text would say more.
+void RefuseRepeated(const pugi::xml_node& parent,
+                    const char* name,
+                    const std::string& subject) {
+  const pugi::xml_node first = parent.child(name);
+  if (first && first.next_sibling(name))
+    throw ModelError(subject + ": element " + name + " appears more than once");
+}
+
+// The tokens of a number list in `text`, read as the classifier reads it:
+// one value after another from a stream in the classic locale. `read` takes
+// the stream and returns false when the next token is not a value of its
+// kind; a token must also end where the value read ends. Returns how many of
+// `count` values the text holds (fewer when it runs short).
+template <typename Read>
+long long ReadList(const char* text,
+                   long long count,
+                   const std::string& what,
+                   const std::string& subject,
+                   const Read& read) {
+  std::istringstream in(text);
+  in.imbue(std::locale::classic());
+  long long given = 0;
+  for (; (in >> std::ws, !in.eof()); ++given) {
+    const std::streampos start = in.tellg();
+    const bool ok = given < count && read(in);
+    const int next = in.peek();
+    if (given < count && ok && (next == EOF || std::isspace(next))) continue;
+    std::string token;
+    in.clear();
+    in.seekg(start);
+    in >> token;
+    if (given >= count)
+      throw ModelError(subject + ": element " + what + " holds more than its " +
+                       std::to_string(count) + " values (one per feature)");
+    throw ModelError(subject + ": the " + what + " value of feature " +
+                     std::to_string(given + 1) + " is not a " +
+                     (what == kWeightsElement ? "finite number" : "whole number") +
+                     " (" + Quoted(token) + ")");
+  }
+  return given;
+}
+
+// "Count": the number of features, which the classifier reads as an int; at
+// most kMaxFeatureCount, so that no reader allocates more than about 10 MB.
+long long FeatureCount(const pugi::xml_node& info, const std::string& subject) {
+  const pugi::xml_attribute count = info.attribute(kCountAttribute);
+  if (!count) return 0;
+  const std::string text = count.value();
+  if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos)
+    throw ModelError(subject + ": the " + kCountAttribute + " of element " +
+                     kInfoSection + " is not a number of features (" +
+                     Quoted(text) + ")");
+  const auto value = WholeNumber(text, 0, kMaxFeatureCount);
+  if (!value)
+    throw ModelError(subject + " declares " + text +
+                     " features, more than the " +
+                     std::to_string(kMaxFeatureCount) +
+                     " a classifier document may hold");
+  return *value;
+}
+
+// The flags and weights of the info section; the weights as they will be
+// read into `weights`.
+void CheckInfo(const pugi::xml_node& info,
+               const std::string& subject,
+               std::vector<double>& weights,
+               std::vector<std::string>* warnings) {
+  RefuseRepeated(info, kFlagsElement, subject);
+  RefuseRepeated(info, kWeightsElement, subject);
+  const long long count = FeatureCount(info, subject);
+  ReadList(info.child(kFlagsElement).text().get(),
+           count,
+           kFlagsElement,
+           subject,
+           [](std::istream& in) {
+             int flag = 0;
+             return static_cast<bool>(in >> flag);
+           });
+  weights.assign(static_cast<size_t>(count), 0.0);
+  size_t i = 0;
+  const long long given = ReadList(info.child(kWeightsElement).text().get(),
+                                   count,
+                                   kWeightsElement,
+                                   subject,
+                                   [&](std::istream& in) {
+                                     return static_cast<bool>(in >> weights[i++]);
+                                   });
+  if (given < count && warnings != nullptr)
+    warnings->push_back(subject + " holds " + std::to_string(given) +
+                        " weights for its " + std::to_string(count) +
+                        " features; the missing ones count as 0");
+}
+
+// The attributes of `node` named in `names` must each be one finite number.
+void CheckNumbers(const pugi::xml_node& node,
+                  std::initializer_list<const char*> names,
+                  const std::string& subject) {
+  for (const char* name : names) {
+    const pugi::xml_attribute attribute = node.attribute(name);
+    if (attribute && !DecimalNumber(attribute.value()))
+      throw ModelError(subject + ": the " + name + " of element " + node.name() +
+                       " is not one finite number (" +
+                       Quoted(attribute.value()) + ")");
+  }
+}
+
+// The same for whole numbers that the classifier reads as an int.
+void CheckWholeNumbers(const pugi::xml_node& node,
+                       std::initializer_list<const char*> names,
+                       const std::string& subject) {
+  for (const char* name : names) {
+    const pugi::xml_attribute attribute = node.attribute(name);
+    if (attribute && !WholeNumber(attribute.value(), INT_MIN, INT_MAX))
+      throw ModelError(subject + ": the " + name + " of element " + node.name() +
+                       " is not a whole number (" + Quoted(attribute.value()) +
+                       ")");
+  }
+}
+
+HostContent ReadHostContent(const pugi::xml_node& root,
+                            const std::string& subject) {
+  HostContent host;
+  RefuseRepeated(root, kInterceptElement, subject);
+  RefuseRepeated(root, kRecipeElement, subject);
+  if (const pugi::xml_node intercept = root.child(kInterceptElement)) {
+    const std::string text = intercept.attribute("Value").value();
+    host.intercept = DecimalNumber(text);
+    if (!host.intercept)
+      throw ModelError(subject + ": the Value of element " + kInterceptElement +
+                       " is not one finite number (" + Quoted(text) + ")");
+  }
+  if (const pugi::xml_node recipe = root.child(kRecipeElement)) {
+    std::ostringstream text;
+    recipe.print(text, "", pugi::format_raw);
+    host.recipe = text.str();
+  }
+  return host;
+}
+
+}  // namespace
+
+void ReadDocumentFile(const std::string& path, pugi::xml_document& xml) {
+  // The XML library says "File was not found" for any file it cannot open.
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0)
+    throw ModelError("cannot read model " + path + ": " + std::strerror(errno));
+  if (S_ISDIR(info.st_mode))
+    throw ModelError("cannot read model " + path + ": it is a folder");
+  if (const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC); fd >= 0)
+    ::close(fd);
+  else
+    throw ModelError("cannot read model " + path + ": " + std::strerror(errno));
+  const pugi::xml_parse_result parsed = xml.load_file(path.c_str());
+  if (parsed.status == pugi::status_file_not_found ||
+      parsed.status == pugi::status_io_error)
+    throw ModelError("cannot read model " + path + ": " + parsed.description());
+  if (!parsed)
+    throw ModelError("model " + path +
+                     " is not a valid XML document: " + parsed.description() +
+                     " at byte " + std::to_string(parsed.offset));
+}
+
+void ParseDocumentText(const std::string& text,
+                       const std::string& subject,
+                       pugi::xml_document& xml) {
+  const pugi::xml_parse_result parsed = xml.load_string(text.c_str());
+  if (!parsed)
+    throw ModelError(subject + " is not a valid XML document: " +
+                     parsed.description() + " at byte " +
+                     std::to_string(parsed.offset));
+}
+
+void CheckDocument(ModelDocument& document,
+                   const std::string& subject,
+                   std::vector<std::string>* warnings) {
+  RefuseRepeated(document.xml, kDocumentRoot, subject);
+  const pugi::xml_node root = document.xml.child(kDocumentRoot);
+  for (const char* section : {kClassifierSection,
+                              kConfigurationSection,
+                              kInfoSection,
+                              kProtocolSection})
+    RefuseRepeated(root, section, subject);
+  const pugi::xml_node configuration = root.child(kConfigurationSection);
+  CheckNumbers(configuration, {kPEnterAttribute, kPRemoveAttribute, "Threshold"},
+               subject);
+  CheckWholeNumbers(configuration, {kMaxIterAttribute, "ThresholdMode"},
+                    subject);
+  CheckInfo(root.child(kInfoSection), subject, document.weights, warnings);
+  document.host = ReadHostContent(root, subject);
+}
+
+std::string DocumentText(ClassifierBase& classifier,
+                         const HostContent& host,
+                         const std::vector<double>* weights) {
+  pugi::xml_document document;
+  if (int status = classifier.Write(document); status != kStatusOk)
+    throw ModelError("the classifier could not write its document (status " +
+                     std::to_string(status) + ")");
+  pugi::xml_node root = document.document_element();
+  if (weights != nullptr) {
+    std::string text;
+    for (double weight : *weights) text += Shortest(weight) + '\t';
+    root.child(kInfoSection).child(kWeightsElement).text().set(text.c_str());
+  }
+  if (host.intercept)
+    root.append_child(kInterceptElement)
+        .append_attribute("Value")
+        .set_value(*host.intercept);
+  if (!host.recipe.empty()) {
+    pugi::xml_document recipe;
+    if (!recipe.load_string(host.recipe.c_str()))
+      throw ModelError("the model's recipe is not valid XML");
+    root.append_copy(recipe.document_element());
+  }
+  std::ostringstream text;
+  document.save(text);
+  return text.str();
+}
+
+}  // namespace Korva::HostKit

@@ -1,0 +1,145 @@
+#ifndef KORVA_HOSTKIT_TRAINED_MODEL_H_
+#define KORVA_HOSTKIT_TRAINED_MODEL_H_
+
+// What a trained stepwise classifier learned, read in one place. A host asks
+// this type, never the classifier or its document, for the selection, the
+// weights, the intercept, the settings, the steps of the training and the
+// host's own content of the document; it scores rows and writes the document
+// through it too.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "korva/classifier_base.h"
+#include "korva/export.h"
+#include "korva/hostkit/settings.h"
+#include "korva/hostkit/training.h"
+#include "korva/module_loader.h"
+
+namespace Korva::HostKit {
+
+// The host's own elements of a classifier document, kept beside the module's
+// sections (which leave them out).
+struct HostContent {
+  // The trained bias W0: a restored classifier scores without it, so the
+  // host adds it. Unset for a document written without it.
+  std::optional<double> intercept;
+  // The recipe that turns recordings into the model's features: the XML of
+  // its element, "" when the model was trained on a feature table.
+  std::string recipe;
+};
+
+// What a host tells its user about a model whose document carries no
+// intercept.
+constexpr const char* kMissingInterceptNote =
+    "A restored classifier has no intercept: the saved model does not carry "
+    "the bias W0, so every score is shifted by the same constant. The ranking "
+    "of the scores and the AUC are unchanged.";
+
+struct ModelDocument;
+
+class KORVA_HOSTKIT_API TrainedModel {
+ public:
+  // The classifier that `run` (which succeeded) just trained. Its weights are
+  // read in full precision, its intercept is kept as host content.
+  TrainedModel(ClassifierHandle classifier, TrainingRun run);
+
+  // A fresh object of `module` restored from the document at `path`.
+  // Error(kModel), naming the file, the element and the position, when the
+  // file cannot be read, is not a document of this classifier, or says
+  // something the classifier would read differently from its text (a token
+  // of a number list that is not a number, more values than features, a
+  // setting or intercept that is not one finite number, a repeated element);
+  // Error(kModule) when the module gives no object. A document with fewer
+  // weights or flags than features loads (the missing ones are 0), with a
+  // sentence saying so added to `warnings` when given.
+  static TrainedModel Load(const Module& module,
+                           const std::string& path,
+                           std::vector<std::string>* warnings = nullptr);
+
+  // The same from a document's text; `what` names it in messages.
+  static TrainedModel Parse(const Module& module,
+                            const std::string& text,
+                            const std::string& what,
+                            std::vector<std::string>* warnings = nullptr);
+
+  int Features() const { return static_cast<int>(selected_.size()); }
+  const std::vector<bool>& Selected() const { return selected_; }
+  int SelectedCount() const;
+  // The selected features in the order they last entered the model; those no
+  // step names (a restored model has no steps) in index order after them.
+  std::vector<int> EntryOrder() const;
+  // The weights the classifier scores with, in full precision, one per
+  // feature (0 where not selected).
+  const std::vector<double>& Weights() const { return weights_; }
+  // The weights as the document keeps them (six significant digits); equal
+  // to Weights() for a restored model.
+  const std::vector<double>& SavedWeights() const { return savedWeights_; }
+  // The bias the scores include: the trained W0, or the document's
+  // intercept; 0 when the document carries none (InterceptKnown() false).
+  double Intercept() const { return host_.intercept.value_or(0.0); }
+  bool InterceptKnown() const { return host_.intercept.has_value(); }
+  const StepwiseSettings& Settings() const { return settings_; }
+  // The changes of the selection that the training made; none for a
+  // restored model.
+  const std::vector<Step>& Steps() const { return steps_; }
+  const std::optional<TrainingRun>& Run() const { return run_; }
+  const std::vector<std::string>& FeatureNames() const { return names_; }
+  // The classifier's one-line description, trailing blanks removed, and its
+  // short and training reports as it writes them.
+  std::string ShortInfo() const;
+  const std::string& ShortInfoText() const { return shortInfo_; }
+  const std::string& TrainingInfo() const { return trainingInfo_; }
+  // True when some feature is selected, so the model can score.
+  bool CanClassify() const;
+
+  const HostContent& Host() const { return host_; }
+  HostContent& Host() { return host_; }
+
+  // One score per row of X (X.cols must equal Features()), the intercept
+  // included.
+  std::vector<double> Score(const MatrixView& X) const;
+
+  // The document as korva saves it: the module's sections (weights with six
+  // significant digits) and the host content. Error(kModel) when the
+  // classifier cannot write its sections.
+  std::string Document() const;
+  // The same with every weight in full precision, so that Parse gives a
+  // model that scores exactly as this one.
+  std::string ExactDocument() const;
+  // Document() saved at `path`, atomically.
+  void Save(const std::string& path) const;
+  // The module's weight file saved at `path`, atomically (SaveWeights).
+  void SaveWeights(const std::string& path) const;
+
+  // The classifier itself, for what only it does (its dialog). Document()
+  // and Save() write its state at the time of the call; the values read
+  // above stay those of when the model was made.
+  ClassifierBase& Classifier() const { return *classifier_; }
+
+ private:
+  static TrainedModel FromDocument(const Module& module,
+                                   ModelDocument& document,
+                                   const std::string& subject,
+                                   std::vector<std::string>* warnings);
+  TrainedModel(ClassifierHandle classifier,
+               std::optional<TrainingRun> run,
+               HostContent host,
+               std::optional<std::vector<double>> weights);
+
+  ClassifierHandle classifier_;
+  std::optional<TrainingRun> run_;
+  HostContent host_;
+  std::vector<bool> selected_;
+  std::vector<double> weights_, savedWeights_;
+  double offset_ = 0.0;  // added to the classifier's scores
+  StepwiseSettings settings_;
+  std::vector<Step> steps_;
+  std::vector<std::string> names_;
+  std::string shortInfo_, trainingInfo_;
+};
+
+}  // namespace Korva::HostKit
+
+#endif  // KORVA_HOSTKIT_TRAINED_MODEL_H_
