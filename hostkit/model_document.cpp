@@ -35,15 +35,23 @@ void RefuseRepeated(const pugi::xml_node& parent,
     throw ModelError(subject + ": element " + name + " appears more than once");
 }
 
-// The tokens of a number list in `text`, read as the classifier reads it:
-// one value after another from a stream in the classic locale. `read` takes
-// the stream and returns false when the next token is not a value of its
-// kind; a token must also end where the value read ends. Returns how many of
-// `count` values the text holds (fewer when it runs short).
+// One number list of the info section: the element, what each value is,
+// and what a value must be.
+struct NumberList {
+  const char* element;  // "IN", "Weights"
+  const char* value;    // "flag", "weight"
+  const char* kind;     // "whole number", "finite number"
+};
+
+// The values of `list` in `text`, read as the classifier reads them: one
+// after another from a stream in the classic locale. `read` takes the next
+// value from the stream and returns false when it cannot; a token must also
+// end where the value read ends. Returns how many of `count` values the text
+// holds (fewer when it runs short).
 template <typename Read>
 long long ReadList(const char* text,
                    long long count,
-                   const std::string& what,
+                   const NumberList& list,
                    const std::string& subject,
                    const Read& read) {
   std::istringstream in(text);
@@ -53,17 +61,17 @@ long long ReadList(const char* text,
     const std::streampos start = in.tellg();
     const bool ok = given < count && read(in);
     const int next = in.peek();
-    if (given < count && ok && (next == EOF || std::isspace(next))) continue;
+    if (ok && (next == EOF || std::isspace(next))) continue;
+    if (given >= count)
+      throw ModelError(subject + ": element " + list.element +
+                       " holds more than its " + std::to_string(count) +
+                       " values (one per feature)");
     std::string token;
     in.clear();
     in.seekg(start);
     in >> token;
-    if (given >= count)
-      throw ModelError(subject + ": element " + what + " holds more than its " +
-                       std::to_string(count) + " values (one per feature)");
-    throw ModelError(subject + ": the " + what + " value of feature " +
-                     std::to_string(given + 1) + " is not a " +
-                     (what == kWeightsElement ? "finite number" : "whole number") +
+    throw ModelError(subject + ": the " + list.value + " of feature " +
+                     std::to_string(given + 1) + " is not a " + list.kind +
                      " (" + Quoted(token) + ")");
   }
   return given;
@@ -99,7 +107,7 @@ void CheckInfo(const pugi::xml_node& info,
   const long long count = FeatureCount(info, subject);
   ReadList(info.child(kFlagsElement).text().get(),
            count,
-           kFlagsElement,
+           {kFlagsElement, "flag", "whole number"},
            subject,
            [](std::istream& in) {
              int flag = 0;
@@ -109,7 +117,7 @@ void CheckInfo(const pugi::xml_node& info,
   size_t i = 0;
   const long long given = ReadList(info.child(kWeightsElement).text().get(),
                                    count,
-                                   kWeightsElement,
+                                   {kWeightsElement, "weight", "finite number"},
                                    subject,
                                    [&](std::istream& in) {
                                      return static_cast<bool>(in >> weights[i++]);

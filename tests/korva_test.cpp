@@ -100,6 +100,15 @@ struct Failure {
 
 void PrintTo(const Failure& f, std::ostream* os) { *os << f.name; }
 
+// A classifier document of two features, the first selected, with `weights`
+// as its Weights text and `more` after the sections.
+std::string TwoFeatureModel(const char* weights, const char* more = "") {
+  return std::string(
+             "<KorvaClassifier Name=\"DOZOD\"><Classifier/><Configuration/>"
+             "<Info Count=\"2\"><IN>1\t0\t</IN><Weights>") +
+         weights + "</Weights></Info><Protocol/>" + more + "</KorvaClassifier>";
+}
+
 // clang-format off
 const Failure kFailures[] = {
     {"unknown_option", nullptr, "train train.csv --model m.xml --modle x", kExitUsage, "--modle"},
@@ -144,6 +153,13 @@ const Failure kFailures[] = {
     {"module_truncated", [] { return ReadFile(KORVA_MODULE_FILE).substr(0, 100000); }, "info model.xml --module ./bad.kvc", kExitModule, "the file is truncated"},
     {"model_is_a_folder", nullptr, "info .", kExitModel, "cannot read model .: it is a folder"},
     {"model_weight_not_a_number", [] { return std::string("<KorvaClassifier Name=\"DOZOD\"><Classifier/><Configuration/><Info Count=\"1\"><IN>1\t</IN><Weights>nan\t</Weights></Info><Protocol/></KorvaClassifier>"); }, "score bad.xml test.csv", kExitModel, "is not a finite number (\"nan\")"},
+    {"model_unselected_weight_unreadable", [] { return TwoFeatureModel("0.5\t-\t"); }, "score bad.xml test.csv", kExitModel, "bad.xml: the weight of feature 2 is not a finite number (\"-\")"},
+    {"model_weight_decimal_comma", [] { return TwoFeatureModel("0,5\t0\t"); }, "info bad.xml", kExitModel, "the weight of feature 1 is not a finite number (\"0,5\")"},
+    {"model_weight_hexadecimal", [] { return TwoFeatureModel("0x1p-3\t0\t"); }, "info bad.xml", kExitModel, "(\"0x1p-3\")"},
+    {"model_more_weights_than_features", [] { return TwoFeatureModel("0.5\t0\t7\t"); }, "info bad.xml", kExitModel, "element Weights holds more than its 2 values"},
+    {"model_intercept_not_one_number", [] { return TwoFeatureModel("0.5\t0\t", "<Intercept Value=\"1.5abc\"/>"); }, "score bad.xml test.csv", kExitModel, "the Value of element Intercept is not one finite number (\"1.5abc\")"},
+    {"model_intercept_not_finite", [] { return TwoFeatureModel("0.5\t0\t", "<Intercept Value=\"nan\"/>"); }, "info bad.xml", kExitModel, "(\"nan\")"},
+    {"model_intercept_twice", [] { return TwoFeatureModel("0.5\t0\t", "<Intercept Value=\"1\"/><Intercept Value=\"2\"/>"); }, "info bad.xml", kExitModel, "element Intercept appears more than once"},
     {"display_unreachable", nullptr, "edit model.xml", kExitNoDisplay, "Qt could not open one", "DISPLAY=:99 "},
     {"platform_unknown", nullptr, "edit model.xml", kExitNoDisplay, "Qt could not open one", "QT_QPA_PLATFORM=nowhere "},
 };
