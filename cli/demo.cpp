@@ -72,7 +72,8 @@ Report::ReportContent DemoReport(const DemoRun& d) {
            std::to_string(d.calibration.cols)},
       {"test set AUC", Fixed(Report::Auc(d.testScores, d.test.labels), 3)},
       {"test set decisions",
-       MetricsText(Report::ConfusionAtZero(d.testScores, d.test.labels))},
+       MetricsText(
+           Report::ConfusionAbove(d.testScores, d.test.labels, model.Cut()))},
       {"training time", Duration(model.Run()->seconds)},
   };
   content.rocs = {
@@ -121,8 +122,8 @@ void PrintResult(std::ostream& out,
       << "training time:     " << Duration(d.model->Run()->seconds) << "\n"
       << "test set AUC:      "
       << Fixed(Report::Auc(d.testScores, d.test.labels), 3) << '\n'
-      << "test set decisions (score above 0: target): "
-      << MetricsText(decisions) << '\n'
+      << "test set decisions (" << DecisionText(*d.model)
+      << ": target): " << MetricsText(decisions) << '\n'
       << "written to " << o.output
       << ": model.xml, weights.txt, report.html, training-log.json, "
          "test-scores.csv, calibration.csv, test.csv\n";
@@ -154,11 +155,14 @@ int RunDemo(const DemoOptions& o) {
   HostKit::WriteTextAtomically(dir + "training-log.json",
                                JsonText(TrainingLog(*classifier, run)));
   if (!run.Succeeded()) throw HostKit::TrainingError(run, "no model written");
-  d.model.emplace(std::move(classifier), std::move(run));
+  d.model.emplace(std::move(classifier),
+                  std::move(run),
+                  View(d.calibration),
+                  d.calibration.labels.data());
   d.trainScores = d.model->Score(View(d.calibration));
   d.testScores = d.model->Score(View(d.test));
   const Report::Confusion decisions =
-      Report::ConfusionAtZero(d.testScores, d.test.labels);
+      Report::ConfusionAbove(d.testScores, d.test.labels, d.model->Cut());
   WarnNearBaseline(decisions, "test set");
   d.model->Save(dir + "model.xml");
   d.model->SaveWeights(dir + "weights.txt");

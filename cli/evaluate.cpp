@@ -33,6 +33,7 @@ struct EvaluateOptions {
   int jobs = 2;
   bool blocks = false, ignoreNames = false, quiet = false;
   ParameterOptions parameters;
+  DecisionOptions decisions;
   CLI::Option* foldsOption = nullptr;
   CLI::Option* seedOption = nullptr;
 };
@@ -76,6 +77,7 @@ void AddOptions(CLI::App* command, EvaluateOptions& o) {
       "take the test data's columns by position even when their names differ");
   AddQuietOption(command, o.quiet);
   o.parameters.Add(command, false);
+  o.decisions.Add(command);
   AddLabelOption(command, o.data);
   AddMatOptions(command, o.data);
   AddModuleOption(command, o.module);
@@ -217,7 +219,7 @@ void PrintFoldTable(std::ostream& out,
       continue;
     }
     const Report::Confusion c =
-        Report::ConfusionAtZero(r.scores, fold.test.labels);
+        Report::ConfusionAbove(r.scores, fold.test.labels, r.cut);
     std::snprintf(line,
                   sizeof(line),
                   "%-12s %6d %6d %9d %7s %9s %9s %10s\n",
@@ -235,15 +237,46 @@ void PrintFoldTable(std::ostream& out,
 }
 
 std::string OverallText(const FoldSummary& s) {
-  return "AUC " + Fixed(s.meanAuc, 3) + " +/- " + Fixed(s.aucSpread, 3) +
+  const int folds = static_cast<int>(s.aucs.size());
+  const std::string over = s.aucFolds == folds
+                               ? std::string()
+                               : " over the " + std::to_string(s.aucFolds) +
+                                     " of " + std::to_string(folds) +
+                                     " folds with both classes";
+  return "AUC " + Fixed(s.meanAuc, 3) + " +/- " + Fixed(s.aucSpread, 3) + over +
          " (pooled " + Fixed(s.pooledAuc, 3) + "), accuracy " +
          Fixed(s.meanAccuracy, 3) +
          "; pooled decisions: " + MetricsText(s.pooled);
 }
 
+// The decision rule of the folds' models in words, and the cuts it gave.
+std::string FoldDecisionText(const EvaluateOptions& o,
+                             const HostKit::StepwiseSettings& settings,
+                             const std::vector<FoldResult>& results) {
+  double low = results[0].cut, high = low;
+  for (const FoldResult& r : results) {
+    low = std::min(low, r.cut);
+    high = std::max(high, r.cut);
+  }
+  const std::string cuts =
+      low == high ? General(low) : General(low) + " to " + General(high);
+  if (o.decisions.Balanced())
+    return "score above the cut that each model chose for balanced accuracy "
+           "in a " +
+           std::to_string(kThresholdFolds) +
+           "-fold cross-validation of its own training rows (" + cuts + ")";
+  if (settings.thresholdMode == ClassifierBase::RangeMode)
+    return "score above the point " + General(settings.threshold * 100.0) +
+           " % of the way from each training set's mean -1 score to its mean "
+           "+1 score (" +
+           cuts + ")";
+  return "score above " + cuts;
+}
+
 Report::ReportContent EvaluationReport(const EvaluateOptions& o,
                                        const Dataset& data,
                                        const std::string& classifier,
+                                       const std::string& decisions,
                                        const Plan& plan,
                                        const std::vector<FoldResult>& results,
                                        const FoldSummary& s,
@@ -256,6 +289,7 @@ Report::ReportContent EvaluationReport(const EvaluateOptions& o,
         {"test data", o.test + ": " + DescribeSet(plan.folds[0].test)});
   content.facts.push_back({"scheme", plan.scheme});
   content.facts.push_back({"classifier", classifier});
+  if (!decisions.empty()) content.facts.push_back({"decisions", decisions});
   for (size_t k = 0; k < results.size(); ++k) {
     content.facts.push_back(
         {plan.names[k],
@@ -305,6 +339,13 @@ std::string OutOfFoldCsv(const Plan& plan,
   return csv;
 }
 
+// The cut of every fold when they all decide at the same one.
+std::optional<double> CommonCut(const std::vector<FoldResult>& results) {
+  for (const FoldResult& r : results)
+    if (r.cut != results[0].cut) return std::nullopt;
+  return results[0].cut;
+}
+
 Json Summary(const EvaluateOptions& o,
              ClassifierBase& classifier,
              const Dataset& data,
@@ -321,10 +362,13 @@ Json Summary(const EvaluateOptions& o,
          {"selected", results[k].SelectedCount()},
          {"seconds", results[k].seconds},
          {"metrics",
-          MetricsJson(results[k].scores, plan.folds[k].test.labels)}});
+          MetricsJson(
+              results[k].scores, plan.folds[k].test.labels, results[k].cut)}});
+  Json parameters = ParametersJson(HostKit::ReadSettings(classifier));
+  if (o.decisions.Balanced()) parameters["threshold"] = "balanced";
   Json summary = {{"command", "evaluate"},
                   {"provenance", provenance},
-                  {"parameters", ParametersJson(HostKit::ReadSettings(classifier))},
+                  {"parameters", parameters},
                   {"data", DataJson(o.data.path, data)},
                   {"scheme", plan.scheme},
                   {"folds", folds},
@@ -332,7 +376,12 @@ Json Summary(const EvaluateOptions& o,
                    {{"mean_auc", s.meanAuc},
                     {"auc_spread", s.aucSpread},
                     {"mean_accuracy", s.meanAccuracy},
-                    {"pooled", MetricsJson(s.pooledScores, s.pooledLabels)}}}};
+                    {"auc_folds", s.aucFolds},
+                    {"pooled",
+                     MetricsJson(s.pooledScores.size(),
+                                 s.pooledAuc,
+                                 s.pooled,
+                                 CommonCut(results))}}}};
   return summary;
 }
 
@@ -363,6 +412,7 @@ struct Evaluation {
   Plan plan;
   std::vector<FoldResult> results;
   FoldSummary summary;
+  std::string decisions;  // the rule in words; "" for a score above 0
 };
 
 void WriteOutputs(const EvaluateOptions& o,
@@ -387,13 +437,14 @@ void WriteOutputs(const EvaluateOptions& o,
   if (!o.summary.empty())
     HostKit::WriteTextAtomically(
         o.summary,
-        JsonText(Summary(
-            o, shown, data, e.plan, e.results, e.summary, provenance)));
+        JsonText(
+            Summary(o, shown, data, e.plan, e.results, e.summary, provenance)));
   if (o.report.empty()) return;
   SaveReport(o.report,
              EvaluationReport(o,
                               data,
                               HostKit::ShortInfo(shown),
+                              e.decisions,
                               e.plan,
                               e.results,
                               e.summary,
@@ -413,13 +464,14 @@ int RunEvaluate(const EvaluateOptions& o) {
     if (file.output && !file.path.empty()) HostKit::CheckWritable(file.path);
   const Dataset data = LoadData(o.data, true);
   CheckTrainingSet(data, o.data.path);
-  const HostKit::SettingsChange parameters = o.parameters.Get();
+  FoldSettings settings{o.parameters.Get(), o.decisions.Balanced()};
+  o.decisions.AddTo(settings.parameters);
   const std::string modulePath = HostKit::ChooseModulePath(o.module);
   auto module = HostKit::OpenModule(modulePath);
   // Settings are checked on a throwaway object, so that a refused range is
   // reported before any work starts; the same object names the classifier.
   ClassifierHandle shown = HostKit::NewClassifier(*module);
-  HostKit::ApplySettings(*shown, parameters);
+  HostKit::ApplySettings(*shown, settings.parameters);
 
   std::ostream* out =
       MessageStream(o.quiet, {o.report, o.summary, o.oofScores});
@@ -428,7 +480,7 @@ int RunEvaluate(const EvaluateOptions& o) {
                           : TestSetPlan(o, data, out);
   if (out) *out << HostKit::ShortInfo(*shown) << '\n' << std::flush;
   const int jobs = std::max(1, std::min<int>(o.jobs, e.plan.folds.size()));
-  e.results = RunFolds(*module, parameters, e.plan.folds, jobs);
+  e.results = RunFolds(*module, settings, e.plan.folds, jobs);
   if (out) PrintFoldTable(*out, e.plan, e.results);
   RefuseFailedFolds(e.plan, e.results);
   e.summary = SummarizeFolds(e.plan.folds, e.results, data.cols);
@@ -437,6 +489,10 @@ int RunEvaluate(const EvaluateOptions& o) {
     *out << "overall: " << OverallText(s) << ", " << Fixed(s.meanSelected, 1)
          << " features selected on average, training time "
          << Duration(s.seconds) << " in all\n";
+  const HostKit::StepwiseSettings shownSettings = HostKit::ReadSettings(*shown);
+  if (o.decisions.Balanced() || !DefaultDecisions(shownSettings))
+    e.decisions = FoldDecisionText(o, shownSettings, e.results) + ": target";
+  if (out && !e.decisions.empty()) *out << "decisions: " << e.decisions << '\n';
   WarnNearBaseline(s.pooled,
                    e.results.size() > 1 ? "out-of-fold scores" : "test set");
   WriteOutputs(o, files, modulePath, *shown, data, e, out);

@@ -37,6 +37,7 @@ Json ToJson(const FoldResult& fold) {
   json["scores"] = std::move(scores);
   json["selected"] = fold.selected;
   json["weights"] = fold.weights;
+  json["cut"] = fold.cut;
   return json;
 }
 
@@ -51,6 +52,7 @@ FoldResult FromJson(const Json& json) {
                                       : s.get<double>());
   fold.selected = json.at("selected").get<std::vector<bool>>();
   fold.weights = json.at("weights").get<std::vector<double>>();
+  fold.cut = json.at("cut").get<double>();
   return fold;
 }
 
@@ -95,13 +97,19 @@ int FoldResult::SelectedCount() const {
 }
 
 FoldResult RunFold(const Module& module,
-                   const HostKit::SettingsChange& parameters,
+                   const FoldSettings& settings,
                    const FoldData& data) {
   FoldResult fold;
   try {
     ClassifierHandle classifier = HostKit::NewClassifier(module);
-    HostKit::ApplySettings(*classifier, parameters);
+    HostKit::ApplySettings(*classifier, settings.parameters);
     Data::Dataset train = data.makeTrain();
+    if (settings.balancedThreshold) {
+      HostKit::SettingsChange chosen;
+      chosen.threshold =
+          ChooseBalancedCut(module, settings.parameters, train, 1);
+      HostKit::ApplySettings(*classifier, chosen);
+    }
     HostKit::TrainingRun run = TrainOn(*classifier, train, nullptr);
     fold.result = run.result;
     fold.seconds = run.seconds;
@@ -110,10 +118,14 @@ FoldResult RunFold(const Module& module,
       fold.threw = !run.result;
       return fold;
     }
-    const HostKit::TrainedModel model(std::move(classifier), std::move(run));
+    const HostKit::TrainedModel model(std::move(classifier),
+                                      std::move(run),
+                                      View(train),
+                                      train.labels.data());
     fold.selected = model.Selected();
     fold.weights = model.SavedWeights();
     fold.scores = model.Score(View(data.test));
+    fold.cut = model.Cut();
   } catch (const std::exception& error) {
     fold.failure = error.what();
   }
@@ -125,7 +137,7 @@ namespace {
 // Starts a worker process that runs fold k and writes its result as JSON to
 // a pipe. Records the failure in `result` when no worker can start.
 std::optional<Worker> StartWorker(const Module& module,
-                                  const HostKit::SettingsChange& parameters,
+                                  const FoldSettings& settings,
                                   const std::vector<FoldData>& folds,
                                   size_t k,
                                   FoldResult& result) {
@@ -154,7 +166,7 @@ std::optional<Worker> StartWorker(const Module& module,
     ::close(fds[0]);
     std::string text;
     try {
-      text = ToJson(RunFold(module, parameters, folds[k])).dump();
+      text = ToJson(RunFold(module, settings, folds[k])).dump();
     } catch (const std::exception& error) {
       text = ToJson(Failed(error.what())).dump();
     }
@@ -191,13 +203,13 @@ bool ReadWorker(Worker& worker, FoldResult& result) {
 }  // namespace
 
 std::vector<FoldResult> RunFolds(const Module& module,
-                                 const HostKit::SettingsChange& parameters,
+                                 const FoldSettings& settings,
                                  const std::vector<FoldData>& folds,
                                  int jobs) {
   std::vector<FoldResult> results(folds.size());
   if (jobs <= 1 || folds.size() <= 1) {
     for (size_t k = 0; k < folds.size(); ++k)
-      results[k] = RunFold(module, parameters, folds[k]);
+      results[k] = RunFold(module, settings, folds[k]);
     return results;
   }
   std::vector<Worker> active;
@@ -205,7 +217,7 @@ std::vector<FoldResult> RunFolds(const Module& module,
   while (next < folds.size() || !active.empty()) {
     while (active.size() < static_cast<size_t>(jobs) && next < folds.size()) {
       const size_t k = next++;
-      if (auto worker = StartWorker(module, parameters, folds, k, results[k]))
+      if (auto worker = StartWorker(module, settings, folds, k, results[k]))
         active.push_back(std::move(*worker));
     }
     if (active.empty()) continue;

@@ -1,6 +1,7 @@
 #ifndef KORVA_CLI_FOLD_RUNNER_H_
 #define KORVA_CLI_FOLD_RUNNER_H_
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -22,6 +23,7 @@ struct FoldResult {
   std::vector<double> scores;   // one per test row (with the trained W0)
   std::vector<bool> selected;   // one per feature
   std::vector<double> weights;  // one per feature, 0 when not selected
+  double cut = 0.0;             // the model's decisions: a score above it
   bool Succeeded() const { return result && *result == 0 && failure.empty(); }
   int SelectedCount() const;
 };
@@ -36,11 +38,19 @@ struct FoldData {
   std::vector<int> testRows;  // the test rows' places in their file, from 0
 };
 
-// Trains a new classifier of `module` with `parameters` on the fold's
+// How the classifier of each fold is made: the settings applied before it
+// trains, and whether its threshold is then chosen for balanced accuracy by
+// a cross-validation of the fold's own calibration set (ChooseBalancedCut).
+struct FoldSettings {
+  HostKit::SettingsChange parameters;
+  bool balancedThreshold = false;
+};
+
+// Trains a new classifier of `module` with `settings` on the fold's
 // calibration set and scores its test set with it. Training failures are
 // recorded, not thrown.
 FoldResult RunFold(const Module& module,
-                   const HostKit::SettingsChange& parameters,
+                   const FoldSettings& settings,
                    const FoldData& fold);
 
 // Runs every fold, at most `jobs` at the same time. With more than one job
@@ -48,9 +58,23 @@ FoldResult RunFold(const Module& module,
 // global state (its trace of calls and its error text) that two trainings in
 // one process would share. Results come back in fold order.
 std::vector<FoldResult> RunFolds(const Module& module,
-                                 const HostKit::SettingsChange& parameters,
+                                 const FoldSettings& settings,
                                  const std::vector<FoldData>& folds,
                                  int jobs);
+
+// The inner cross-validation that chooses a threshold: kThresholdFolds
+// stratified folds of `data` dealt with kThresholdSeed, each trained with
+// `parameters` (at most `jobs` at a time), and the score cut with the
+// highest balanced accuracy over all their out-of-fold scores
+// (Report::BalancedAccuracyCut). CliError(kExitData) when `data` has fewer
+// rows of a class than folds; the failure of a fold's training as its
+// status.
+constexpr int kThresholdFolds = 5;
+constexpr std::uint64_t kThresholdSeed = 1;
+double ChooseBalancedCut(const Module& module,
+                         const HostKit::SettingsChange& parameters,
+                         const Data::Dataset& data,
+                         int jobs);
 
 }  // namespace Korva::Cli
 

@@ -15,8 +15,14 @@ FoldSummary SummarizeFolds(const std::vector<FoldData>& folds,
   for (size_t k = 0; k < results.size(); ++k) {
     const std::vector<double>& labels = folds[k].test.labels;
     s.aucs.push_back(Report::Auc(results[k].scores, labels));
-    s.decisions.push_back(Report::ConfusionAtZero(results[k].scores, labels));
-    s.accuracies.push_back(s.decisions.back().Accuracy());
+    const Report::Confusion c =
+        Report::ConfusionAbove(results[k].scores, labels, results[k].cut);
+    s.decisions.push_back(c);
+    s.accuracies.push_back(c.Accuracy());
+    s.pooled.tp += c.tp;
+    s.pooled.fn += c.fn;
+    s.pooled.fp += c.fp;
+    s.pooled.tn += c.tn;
     s.pooledScores.insert(s.pooledScores.end(),
                           results[k].scores.begin(),
                           results[k].scores.end());
@@ -25,13 +31,17 @@ FoldSummary SummarizeFolds(const std::vector<FoldData>& folds,
     selected += results[k].SelectedCount();
   }
   const double n = static_cast<double>(results.size());
-  s.meanAuc = std::accumulate(s.aucs.begin(), s.aucs.end(), 0.0) / n;
-  for (double a : s.aucs) s.aucSpread += (a - s.meanAuc) * (a - s.meanAuc);
-  s.aucSpread = n > 1 ? std::sqrt(s.aucSpread / (n - 1)) : 0.0;
+  std::vector<double> aucs;
+  for (double a : s.aucs)
+    if (!std::isnan(a)) aucs.push_back(a);
+  s.aucFolds = static_cast<int>(aucs.size());
+  const double m = static_cast<double>(aucs.size());
+  s.meanAuc = std::accumulate(aucs.begin(), aucs.end(), 0.0) / m;
+  for (double a : aucs) s.aucSpread += (a - s.meanAuc) * (a - s.meanAuc);
+  s.aucSpread = m > 1 ? std::sqrt(s.aucSpread / (m - 1)) : m == 1 ? 0.0 : NAN;
   s.meanAccuracy =
       std::accumulate(s.accuracies.begin(), s.accuracies.end(), 0.0) / n;
   s.pooledAuc = Report::Auc(s.pooledScores, s.pooledLabels);
-  s.pooled = Report::ConfusionAtZero(s.pooledScores, s.pooledLabels);
   s.meanSelected = selected / n;
 
   s.meanWeights.assign(features, 0.0);

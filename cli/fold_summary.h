@@ -10,12 +10,15 @@ namespace Korva::Cli {
 
 // What the folds of an evaluation give together.
 struct FoldSummary {
-  std::vector<double> aucs;                  // per fold, on its test rows
-  std::vector<double> accuracies;            // per fold, sign of the score
-  std::vector<Report::Confusion> decisions;  // per fold, at threshold 0
-  Report::Confusion pooled;                  // of every fold together
+  std::vector<double> aucs;  // per fold, on its test rows; NaN without a class
+  std::vector<double> accuracies;            // per fold, at its model's cut
+  std::vector<Report::Confusion> decisions;  // per fold, at its model's cut
+  Report::Confusion pooled;                  // the folds' decisions together
+  // The mean and the sample standard deviation of the AUCs of the aucFolds
+  // folds whose test rows hold both classes.
+  int aucFolds = 0;
   double meanAuc = 0.0;
-  double aucSpread = 0.0;  // sample standard deviation of the fold AUCs
+  double aucSpread = 0.0;
   double meanAccuracy = 0.0;
   double pooledAuc = 0.0;  // of every out-of-fold score together
   double seconds = 0.0;    // training time of all folds

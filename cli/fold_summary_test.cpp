@@ -17,8 +17,10 @@ FoldData TestRows(std::vector<double> labels) {
 
 FoldResult Result(std::vector<double> scores,
                   std::vector<bool> selected,
-                  std::vector<double> weights) {
+                  std::vector<double> weights,
+                  double cut = 0.0) {
   FoldResult r;
+  r.cut = cut;
   r.result = 0;
   r.seconds = 0.5;
   r.scores = std::move(scores);
@@ -27,27 +29,35 @@ FoldResult Result(std::vector<double> scores,
   return r;
 }
 
-// Worked by hand: fold 1 ranks 3 of its 4 (+1, -1) pairs right and calls
-// every row +1; fold 2 is perfect; pooled, 8 of 9 pairs are right.
-TEST(FoldSummary, CombinesFoldMetricsAndWeights) {
-  const std::vector<FoldData> folds = {TestRows({1, -1, 1, -1}),
-                                       TestRows({1, -1})};
+// Worked by hand: fold 1 ranks 3 of its 4 (+1, -1) pairs right and at its
+// cut 0.6 misses one target; fold 2 is perfect; fold 3 has no target, so no
+// AUC, and its cut 0.25 calls neither row. Pooled, 14 of 15 pairs are right
+// and the decisions are each fold's own.
+TEST(FoldSummary, CombinesFoldMetricsAtEachFoldsCutAndWeights) {
+  const std::vector<FoldData> folds = {
+      TestRows({1, -1, 1, -1}), TestRows({1, -1}), TestRows({-1, -1})};
   const std::vector<FoldResult> results = {
-      Result({0.9, 0.1, 0.4, 0.5}, {true, false, true}, {2, 0, -4}),
-      Result({1.0, -1.0}, {true, true, false}, {4, 1, 0})};
+      Result({0.9, 0.1, 0.4, 0.5}, {true, false, true}, {2, 0, -4}, 0.6),
+      Result({1.0, -1.0}, {true, true, false}, {4, 1, 0}),
+      Result({0.2, -0.3}, {false, false, true}, {0, 0, 1}, 0.25)};
   const FoldSummary s = SummarizeFolds(folds, results, 3);
-  EXPECT_EQ(s.aucs, (std::vector<double>{0.75, 1.0}));
-  EXPECT_EQ(s.accuracies, (std::vector<double>{0.5, 1.0}));
+  EXPECT_EQ(s.aucs[0], 0.75);
+  EXPECT_EQ(s.aucs[1], 1.0);
+  EXPECT_TRUE(std::isnan(s.aucs[2]));
+  EXPECT_EQ(s.aucFolds, 2);
+  EXPECT_EQ(s.accuracies, (std::vector<double>{0.75, 1.0, 1.0}));
   EXPECT_DOUBLE_EQ(s.meanAuc, 0.875);
   EXPECT_DOUBLE_EQ(s.aucSpread, std::sqrt(2 * 0.125 * 0.125));
-  EXPECT_DOUBLE_EQ(s.meanAccuracy, 0.75);
-  EXPECT_DOUBLE_EQ(s.pooledAuc, 8.0 / 9.0);
-  EXPECT_DOUBLE_EQ(s.seconds, 1.0);
-  EXPECT_DOUBLE_EQ(s.meanSelected, 2.0);
-  EXPECT_EQ(s.pooledScores.size(), 6u);
-  EXPECT_EQ(s.meanWeights, (std::vector<double>{3, 0.5, -2}));
-  EXPECT_EQ(s.selected, (std::vector<bool>{true, true, true}));
-  EXPECT_EQ(s.timesSelected, (std::vector<int>{2, 1, 1}));
+  EXPECT_DOUBLE_EQ(s.meanAccuracy, 2.75 / 3);
+  EXPECT_DOUBLE_EQ(s.pooledAuc, 14.0 / 15.0);
+  const Report::Confusion& p = s.pooled;
+  EXPECT_EQ(std::vector<int>({p.tp, p.fn, p.fp, p.tn}),
+            std::vector<int>({2, 1, 0, 5}));
+  EXPECT_DOUBLE_EQ(s.seconds, 1.5);
+  EXPECT_DOUBLE_EQ(s.meanSelected, 5.0 / 3);
+  EXPECT_EQ(s.pooledScores.size(), 8u);
+  EXPECT_EQ(s.meanWeights, (std::vector<double>{2, 1.0 / 3, -1}));
+  EXPECT_EQ(s.timesSelected, (std::vector<int>{2, 1, 2}));
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 // korva info: the short and training reports of a saved classifier.
+#include <cmath>
 #include <iostream>
 #include <memory>
 
@@ -6,6 +7,7 @@
 #include "cli/options.h"
 #include "cli/texts.h"
 #include "data/csv_io.h"
+#include "korva/hostkit/error.h"
 #include "korva/hostkit/module_path.h"
 #include "korva/hostkit/trained_model.h"
 #include "korva/text.h"
@@ -32,6 +34,21 @@ void PrintSelectionByName(const HostKit::TrainedModel& model) {
   }
 }
 
+// The decision rule, and the training classes' scores it may stand on.
+void PrintDecisions(const HostKit::TrainedModel& model) {
+  if (const auto& c = model.Host().classScores)
+    std::cout << "training scores: mean " << General(c->negativeMean) << " of "
+              << c->negatives << " rows labelled -1, mean "
+              << General(c->positiveMean) << " of " << c->positives
+              << " labelled +1, pooled standard deviation "
+              << General(std::sqrt(c->pooledVariance)) << '\n';
+  try {
+    std::cout << "decisions: " << DecisionText(model) << ": target\n";
+  } catch (const HostKit::Error& error) {
+    std::cout << "decisions: none: " << error.what() << '\n';
+  }
+}
+
 int RunInfo(const InfoOptions& o) {
   auto module = HostKit::OpenModule(HostKit::ChooseModulePath(o.module));
   std::vector<std::string> warnings;
@@ -50,6 +67,7 @@ int RunInfo(const InfoOptions& o) {
               << " (kept by korva in the document; scores add it)\n";
   else
     std::cout << "note: " << HostKit::kMissingInterceptNote << '\n';
+  PrintDecisions(model);
   return kExitOk;
 }
 

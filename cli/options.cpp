@@ -1,7 +1,9 @@
 #include "cli/options.h"
 
+#include <cmath>
 #include <cstdio>
 
+#include "cli/exit_status.h"
 #include "korva/stepwise_settings.h"
 
 namespace Korva::Cli {
@@ -81,6 +83,55 @@ HostKit::SettingsChange ParameterOptions::Get() const {
   if (pRemoveOption_->count()) change.pRemove = pRemove_;
   if (maxIterOption_->count()) change.maxIter = maxIter_;
   return change;
+}
+
+void DecisionOptions::Add(CLI::App* command) {
+  CLI::Option* threshold = command->add_option_function<std::string>(
+      "--threshold",
+      [this](const std::string& text) {
+        balanced_ = text == "balanced";
+        if (!balanced_) threshold_ = std::stod(text);
+      },
+      "the decision threshold: in mode max a score cut (a score above it is "
+      "the target; default 0); in mode range a fraction of the way from the "
+      "training set's mean -1 score to its mean +1 score (0.5: midway); "
+      "'balanced': the score cut best for balanced accuracy in a 5-fold "
+      "cross-validation of the training set");
+  threshold->type_name("T|balanced")
+      ->check(CLI::Validator(
+          [](std::string& text) -> std::string {
+            if (text == "balanced") return "";
+            size_t end = 0;
+            try {
+              if (std::isfinite(std::stod(text, &end)) && end == text.size())
+                return "";
+            } catch (const std::exception&) {
+            }
+            return "must be a finite number or 'balanced' (" + text + ")";
+          },
+          ""));
+  command
+      ->add_option_function<std::string>(
+          "--threshold-mode",
+          [this](const std::string& text) {
+            mode_ = text == "range" || text == "1" ? ClassifierBase::RangeMode
+                                                   : ClassifierBase::MaxMode;
+          },
+          "how the threshold is read: max (0, a score cut; the default) or "
+          "range (1, between the training classes' mean scores), as the "
+          "dialog's Threshold Mode")
+      ->type_name("max|range")
+      ->check(CLI::IsMember({"max", "range", "0", "1"}));
+}
+
+void DecisionOptions::AddTo(HostKit::SettingsChange& change) const {
+  if (balanced_ && mode_ == ClassifierBase::RangeMode)
+    throw CliError(kExitUsage,
+                   "--threshold balanced chooses a score cut, which is "
+                   "threshold mode max, not range");
+  if (threshold_) change.threshold = threshold_;
+  if (mode_) change.thresholdMode = mode_;
+  if (balanced_) change.thresholdMode = ClassifierBase::MaxMode;
 }
 
 }  // namespace Korva::Cli

@@ -4,6 +4,7 @@
 // Options that several korva commands share.
 
 #include <CLI/CLI.hpp>
+#include <optional>
 #include <string>
 
 #include "cli/data_input.h"
@@ -43,6 +44,23 @@ class ParameterOptions {
   CLI::Option* pEnterOption_ = nullptr;
   CLI::Option* pRemoveOption_ = nullptr;
   CLI::Option* maxIterOption_ = nullptr;
+};
+
+// --threshold and --threshold-mode: how scores become decisions (see
+// HostKit::TrainedModel::Cut). "--threshold balanced" asks for the score cut
+// that an inner cross-validation finds best for balanced accuracy.
+class DecisionOptions {
+ public:
+  void Add(CLI::App* command);
+  // Adds the threshold and mode given to `change` (the mode Max for
+  // "balanced", whose cut is chosen later).
+  void AddTo(HostKit::SettingsChange& change) const;
+  bool Balanced() const { return balanced_; }
+
+ private:
+  std::optional<double> threshold_;
+  std::optional<ClassifierBase::ThresholdMode> mode_;
+  bool balanced_ = false;
 };
 
 }  // namespace Korva::Cli

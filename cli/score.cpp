@@ -82,15 +82,19 @@ Dataset LoadScoringData(const ScoreOptions& o,
 
 void PrintMetrics(std::ostream* info,
                   const ScoreOptions& o,
+                  const HostKit::TrainedModel& model,
                   const Dataset& data,
                   const std::vector<double>& scores) {
   if (!data.hasLabels) return;
   const Report::Confusion confusion =
-      Report::ConfusionAtZero(scores, data.labels);
-  if (info)
+      Report::ConfusionAbove(scores, data.labels, model.Cut());
+  if (info) {
     *info << "AUC " << Fixed(Report::Auc(scores, data.labels), 3) << ", "
           << MetricsText(confusion) << " against the labels in " << o.data.path
           << '\n';
+    if (!DefaultDecisions(model.Settings()))
+      *info << "decisions: " << DecisionText(model) << ": target\n";
+  }
   WarnNearBaseline(confusion, o.data.path);
 }
 
@@ -105,8 +109,10 @@ Json Summary(const std::vector<CommandFile>& files,
       {"provenance",
        Provenance(files, modulePath, model.Classifier(), std::nullopt)},
       {"data", DataJson(o.data.path, data)},
+      {"parameters", ParametersJson(model.Settings())},
       {"intercept", model.InterceptKnown() ? Json(model.Intercept()) : Json()}};
-  if (data.hasLabels) summary["metrics"] = MetricsJson(scores, data.labels);
+  if (data.hasLabels)
+    summary["metrics"] = MetricsJson(scores, data.labels, model.Cut());
   return summary;
 }
 
@@ -124,6 +130,9 @@ int RunScore(const ScoreOptions& o) {
   const std::string output = o.output.empty() ? "-" : o.output;
   std::ostream* info = MessageStream(o.quiet, {output, o.summary});
   const Dataset data = LoadScoringData(o, model, info);
+  // Decisions need the model's cut: a model that cannot say it is refused
+  // before anything is written.
+  if (data.hasLabels) model.Cut();
 
   const std::vector<double> scores = model.Score(View(data));
   if (const auto bad =
@@ -136,7 +145,7 @@ int RunScore(const ScoreOptions& o) {
   if (info && output != "-")
     *info << "scored " << data.rows << " rows of " << o.data.path
           << "; scores written to " << output << '\n';
-  PrintMetrics(info, o, data, scores);
+  PrintMetrics(info, o, model, data, scores);
   if (info && !model.InterceptKnown())
     *info << "note: " << HostKit::kMissingInterceptNote << '\n';
   if (!o.summary.empty())

@@ -130,9 +130,13 @@ Json Provenance(const std::vector<CommandFile>& files,
 }
 
 Json ParametersJson(const HostKit::StepwiseSettings& settings) {
-  return {{"p_enter", settings.pEnter},
-          {"p_remove", settings.pRemove},
-          {"max_iter", settings.maxIter}};
+  return {
+      {"p_enter", settings.pEnter},
+      {"p_remove", settings.pRemove},
+      {"max_iter", settings.maxIter},
+      {"threshold", settings.threshold},
+      {"threshold_mode",
+       settings.thresholdMode == ClassifierBase::RangeMode ? "range" : "max"}};
 }
 
 Json DataJson(const std::string& file, const Data::Dataset& data) {
@@ -146,11 +150,22 @@ Json DataJson(const std::string& file, const Data::Dataset& data) {
 }
 
 Json MetricsJson(const std::vector<double>& scores,
-                 const std::vector<double>& labels) {
-  const Report::Confusion c = Report::ConfusionAtZero(scores, labels);
+                 const std::vector<double>& labels,
+                 double cut) {
+  return MetricsJson(scores.size(),
+                     Report::Auc(scores, labels),
+                     Report::ConfusionAbove(scores, labels, cut),
+                     cut);
+}
+
+Json MetricsJson(size_t rows,
+                 double auc,
+                 const Report::Confusion& c,
+                 std::optional<double> cut) {
   return {
-      {"rows", scores.size()},
-      {"auc", Number(Report::Auc(scores, labels))},
+      {"rows", rows},
+      {"auc", Number(auc)},
+      {"cut", cut ? Number(*cut) : Json()},
       {"accuracy", Number(c.Accuracy())},
       {"balanced_accuracy", Number(c.BalancedAccuracy())},
       {"majority_baseline", Number(c.MajorityBaseline())},

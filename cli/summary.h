@@ -42,16 +42,23 @@ Json Provenance(const std::vector<CommandFile>& files,
                 ClassifierBase& classifier,
                 std::optional<std::uint64_t> seed);
 
-// {"p_enter", "p_remove", "max_iter"}.
+// {"p_enter", "p_remove", "max_iter", "threshold", "threshold_mode"}.
 Json ParametersJson(const HostKit::StepwiseSettings& settings);
 
 // {"file", "rows", "features", "positive", "negative", "other"}.
 Json DataJson(const std::string& file, const Data::Dataset& data);
 
-// {"rows", "auc", "accuracy", "balanced_accuracy", "majority_baseline",
-// "confusion": {"tp", "fn", "fp", "tn"}} at threshold 0; NaN becomes null.
+// {"rows", "auc", "cut", "accuracy", "balanced_accuracy",
+// "majority_baseline", "confusion": {"tp", "fn", "fp", "tn"}} of the
+// decisions "score above cut"; NaN becomes null.
 Json MetricsJson(const std::vector<double>& scores,
-                 const std::vector<double>& labels);
+                 const std::vector<double>& labels,
+                 double cut);
+// The same of decisions counted elsewhere ("cut" null when not one cut).
+Json MetricsJson(size_t rows,
+                 double auc,
+                 const Report::Confusion& decisions,
+                 std::optional<double> cut);
 
 // The selected features in the order they (last) entered, or in index order
 // without steps: [{"index" (from 1), "name", "weight"}], the weights as the

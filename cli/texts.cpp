@@ -34,13 +34,41 @@ std::string MetricsText(const Report::Confusion& c) {
 }
 
 void WarnNearBaseline(const Report::Confusion& c, const std::string& what) {
-  if (!(c.Accuracy() < c.MajorityBaseline() + 0.01)) return;
-  Warn(what + ": accuracy " + Fixed(c.Accuracy(), 3) +
-       " is within a point of always answering " +
-       (c.tp + c.fn > c.fp + c.tn ? "+1" : "-1") + " (" +
+  const double gap = c.Accuracy() - c.MajorityBaseline();
+  if (!(gap < 0.01)) return;
+  const std::string where =
+      gap > 0.0     ? "is less than a point above"
+      : gap == 0.0  ? "equals"
+      : gap > -0.01 ? "is less than a point below"
+                    : "is " + Fixed(-gap * 100.0, 1) + " points below";
+  Warn(what + ": accuracy " + Fixed(c.Accuracy(), 3) + " " + where +
+       " always answering " + (c.tp + c.fn > c.fp + c.tn ? "+1" : "-1") + " (" +
        Fixed(c.MajorityBaseline(), 3) + "); the balanced accuracy, " +
        Fixed(c.BalancedAccuracy(), 3) +
        ", and the AUC say how well the classes are told apart");
+}
+
+std::string General(double value) {
+  char buffer[64];
+  std::snprintf(buffer, sizeof(buffer), "%g", value);
+  return buffer;
+}
+
+std::string DecisionText(const HostKit::TrainedModel& model) {
+  const HostKit::StepwiseSettings& s = model.Settings();
+  std::string text = "score above " + General(model.Cut());
+  if (s.thresholdMode == ClassifierBase::RangeMode) {
+    const HostKit::ClassScores& c = *model.Host().classScores;
+    text += " (Range " + General(s.threshold * 100.0) +
+            " %: between the training classes' mean scores " +
+            General(c.negativeMean) + " and " + General(c.positiveMean) + ")";
+  }
+  return text;
+}
+
+bool DefaultDecisions(const HostKit::StepwiseSettings& settings) {
+  return settings.thresholdMode == ClassifierBase::MaxMode &&
+         settings.threshold == 0.0;
 }
 
 std::string DescribeSet(const Data::Dataset& data) {

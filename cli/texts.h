@@ -6,6 +6,7 @@
 #include <string>
 
 #include "data/dataset.h"
+#include "korva/hostkit/trained_model.h"
 #include "report/metrics.h"
 
 namespace Korva::Cli {
@@ -22,9 +23,20 @@ std::string Duration(double seconds);
 // "accuracy A, balanced accuracy B (TP, FN, FP, TN; majority baseline M)".
 std::string MetricsText(const Report::Confusion& c);
 
-// Warns when the accuracy of `what` is within a point of always answering
-// the larger class.
+// Warns when the accuracy of `what` is below, or less than a point above,
+// that of always answering the larger class, saying how far from it.
 void WarnNearBaseline(const Report::Confusion& c, const std::string& what);
+
+// `value` with six significant digits, as the classifier writes numbers.
+std::string General(double value);
+
+// The decision rule of `model` in words: "score above 0", and in Range mode
+// where that cut stands ("score above 0.12 (Range 50 %: between the training
+// classes' mean scores -1.02 and 1.27)"). Error(kModel) as Cut().
+std::string DecisionText(const HostKit::TrainedModel& model);
+
+// True for the rule of a fresh classifier, a score above 0.
+bool DefaultDecisions(const HostKit::StepwiseSettings& settings);
 
 // "N rows (P labelled +1, M labelled -1[, O other]), F features".
 std::string DescribeSet(const Data::Dataset& data);

@@ -5,6 +5,7 @@
 #include "cli/commands.h"
 #include "cli/data_input.h"
 #include "cli/files.h"
+#include "cli/fold_runner.h"
 #include "cli/options.h"
 #include "cli/summary.h"
 #include "cli/texts.h"
@@ -21,6 +22,7 @@ struct TrainOptions {
   DataSource data;
   std::string model, weights, weightsCsv, logJson, report, summary, module;
   ParameterOptions parameters;
+  DecisionOptions decisions;
   bool quiet = false;
 };
 
@@ -45,6 +47,7 @@ void AddOptions(CLI::App* command, TrainOptions& o) {
       "--summary", o.summary, "JSON summary for scripts to write");
   AddQuietOption(command, o.quiet);
   o.parameters.Add(command, false);
+  o.decisions.Add(command);
   AddLabelOption(command, o.data);
   AddMatOptions(command, o.data);
   AddModuleOption(command, o.module);
@@ -84,6 +87,9 @@ Report::ReportContent TrainingReport(const TrainOptions& o,
       {"training set decisions", MetricsText(t.confusion)},
       {"training time", Duration(model.Run()->seconds)},
   };
+  if (!DefaultDecisions(model.Settings()))
+    content.facts.insert(content.facts.begin() + 5,
+                         {"decisions", DecisionText(model) + ": target"});
   for (const auto& fact : ProvenanceFacts(provenance))
     content.facts.push_back(fact);
   content.rocs = {{"training set", t.scores, data.labels}};
@@ -118,7 +124,8 @@ Json Summary(const TrainOptions& o,
           {"parameters", ParametersJson(model.Settings())},
           {"data", DataJson(o.data.path, data)},
           {"training_seconds", model.Run()->seconds},
-          {"metrics", {{"training_set", MetricsJson(t.scores, data.labels)}}},
+          {"metrics",
+           {{"training_set", MetricsJson(t.scores, data.labels, model.Cut())}}},
           {"intercept", model.Intercept()},
           {"selection", SelectionJson(model, data.names)},
           {"steps", StepsJson(model.Steps(), data.names)}};
@@ -133,6 +140,8 @@ void PrintResult(std::ostream& out,
       << "training set: AUC " << Fixed(Report::Auc(t.scores, data.labels), 3)
       << ", " << MetricsText(t.confusion)
       << " (scores of the training data itself)\n";
+  if (!DefaultDecisions(t.model.Settings()))
+    out << "decisions: " << DecisionText(t.model) << ": target\n";
   for (const auto& [what, path] : {std::pair{"model", o.model},
                                    {"weights", o.weights},
                                    {"weights by name", o.weightsCsv},
@@ -154,7 +163,28 @@ HostKit::TrainedModel TrainModel(ClassifierHandle classifier,
     HostKit::WriteTextAtomically(logJson,
                                  JsonText(TrainingLog(*classifier, run)));
   if (!run.Succeeded()) throw HostKit::TrainingError(run, "no model written");
-  return HostKit::TrainedModel(std::move(classifier), std::move(run));
+  return HostKit::TrainedModel(
+      std::move(classifier), std::move(run), View(data), data.labels.data());
+}
+
+// Sets the classifier's threshold to the score cut best for balanced
+// accuracy in a cross-validation of `data`, and says what it chose.
+void ChooseThreshold(const Module& module,
+                     ClassifierBase& classifier,
+                     const HostKit::SettingsChange& parameters,
+                     const Dataset& data,
+                     std::ostream* out) {
+  if (out)
+    *out << "choosing the threshold for balanced accuracy: " << kThresholdFolds
+         << "-fold stratified cross-validation of the training set, seed "
+         << kThresholdSeed << '\n'
+         << std::flush;
+  HostKit::SettingsChange chosen;
+  chosen.threshold = ChooseBalancedCut(module, parameters, data, 2);
+  HostKit::ApplySettings(classifier, chosen);
+  if (out)
+    *out << "threshold: score above " << General(*chosen.threshold)
+         << " (the best balanced accuracy of the out-of-fold scores)\n";
 }
 
 void WarnIfNothingSelected(const HostKit::TrainedModel& model) {
@@ -190,18 +220,22 @@ int RunTrain(const TrainOptions& o) {
   const std::string modulePath = HostKit::ChooseModulePath(o.module);
   auto module = HostKit::OpenModule(modulePath);
   ClassifierHandle classifier = HostKit::NewClassifier(*module);
-  HostKit::ApplySettings(*classifier, o.parameters.Get());
+  HostKit::SettingsChange parameters = o.parameters.Get();
+  o.decisions.AddTo(parameters);
+  HostKit::ApplySettings(*classifier, parameters);
 
   std::ostream* out = MessageStream(
       o.quiet,
       {o.model, o.weights, o.weightsCsv, o.logJson, o.report, o.summary});
   if (out)
-    *out << "training on " << o.data.path << ": " << DescribeSet(data) << '\n'
-         << HostKit::ShortInfo(*classifier) << '\n';
+    *out << "training on " << o.data.path << ": " << DescribeSet(data) << '\n';
+  if (o.decisions.Balanced())
+    ChooseThreshold(*module, *classifier, parameters, data, out);
+  if (out) *out << HostKit::ShortInfo(*classifier) << '\n';
   Trained t{TrainModel(std::move(classifier), data, o.logJson, out), {}, {}};
   WarnIfNothingSelected(t.model);
   t.scores = t.model.Score(View(data));
-  t.confusion = Report::ConfusionAtZero(t.scores, data.labels);
+  t.confusion = Report::ConfusionAbove(t.scores, data.labels, t.model.Cut());
   WarnNearBaseline(t.confusion, "training set");
   // Hashing the inputs reads them again: only for the outputs that show it.
   const Json provenance =

@@ -59,7 +59,8 @@ int main(int argc, char** argv) {
     Kit::TrainingRun run =
         Kit::Train(*classifier, view, labels.data(), {}, nullptr);
     if (!run.Succeeded()) throw Kit::TrainingError(run, "");
-    const Kit::TrainedModel model(std::move(classifier), std::move(run));
+    const Kit::TrainedModel model(
+        std::move(classifier), std::move(run), view, labels.data());
     std::cout << "selected " << model.SelectedCount() << " of " << cols
               << " features:";
     for (int i : model.EntryOrder()) std::cout << " " << i + 1;

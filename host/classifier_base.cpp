@@ -153,16 +153,17 @@ int ClassifierBase::ReadClassifier(const pugi::xml_node& node) {
 
 int ClassifierBase::WriteCfg(pugi::xml_node& node) {
   if (!node) return kStatusMissingSection;
-  node.append_attribute("Threshold").set_value(Threshold);
-  node.append_attribute("ThresholdMode").set_value(static_cast<int>(Mode));
+  node.append_attribute(kThresholdAttribute).set_value(Threshold);
+  node.append_attribute(kThresholdModeAttribute)
+      .set_value(static_cast<int>(Mode));
   return kStatusOk;
 }
 
 int ClassifierBase::ReadCfg(const pugi::xml_node& node) {
   if (!node) return kStatusMissingSection;
-  Threshold = node.attribute("Threshold").as_double(0.0);
+  Threshold = node.attribute(kThresholdAttribute).as_double(0.0);
   // Only the two known modes are accepted; anything else reads as Max.
-  const int mode = node.attribute("ThresholdMode").as_int(MaxMode);
+  const int mode = node.attribute(kThresholdModeAttribute).as_int(MaxMode);
   Mode = mode == RangeMode ? RangeMode : MaxMode;
   return kStatusOk;
 }

@@ -4,10 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <fstream>
 #include <locale>
 #include <sstream>
 
@@ -89,10 +91,9 @@ long long FeatureCount(const pugi::xml_node& info, const std::string& subject) {
                      Quoted(text) + ")");
   const auto value = WholeNumber(text, 0, kMaxFeatureCount);
   if (!value)
-    throw ModelError(subject + " declares " + text +
-                     " features, more than the " +
-                     std::to_string(kMaxFeatureCount) +
-                     " a classifier document may hold");
+    throw ModelError(
+        subject + " declares " + text + " features, more than the " +
+        std::to_string(kMaxFeatureCount) + " a classifier document may hold");
   return *value;
 }
 
@@ -115,13 +116,12 @@ void CheckInfo(const pugi::xml_node& info,
            });
   weights.assign(static_cast<size_t>(count), 0.0);
   size_t i = 0;
-  const long long given = ReadList(info.child(kWeightsElement).text().get(),
-                                   count,
-                                   {kWeightsElement, "weight", "finite number"},
-                                   subject,
-                                   [&](std::istream& in) {
-                                     return static_cast<bool>(in >> weights[i++]);
-                                   });
+  const long long given = ReadList(
+      info.child(kWeightsElement).text().get(),
+      count,
+      {kWeightsElement, "weight", "finite number"},
+      subject,
+      [&](std::istream& in) { return static_cast<bool>(in >> weights[i++]); });
   if (given < count && warnings != nullptr)
     warnings->push_back(subject + " holds " + std::to_string(given) +
                         " weights for its " + std::to_string(count) +
@@ -135,8 +135,8 @@ void CheckNumbers(const pugi::xml_node& node,
   for (const char* name : names) {
     const pugi::xml_attribute attribute = node.attribute(name);
     if (attribute && !DecimalNumber(attribute.value()))
-      throw ModelError(subject + ": the " + name + " of element " + node.name() +
-                       " is not one finite number (" +
+      throw ModelError(subject + ": the " + name + " of element " +
+                       node.name() + " is not one finite number (" +
                        Quoted(attribute.value()) + ")");
   }
 }
@@ -148,10 +148,54 @@ void CheckWholeNumbers(const pugi::xml_node& node,
   for (const char* name : names) {
     const pugi::xml_attribute attribute = node.attribute(name);
     if (attribute && !WholeNumber(attribute.value(), INT_MIN, INT_MAX))
-      throw ModelError(subject + ": the " + name + " of element " + node.name() +
-                       " is not a whole number (" + Quoted(attribute.value()) +
-                       ")");
+      throw ModelError(subject + ": the " + name + " of element " +
+                       node.name() + " is not a whole number (" +
+                       Quoted(attribute.value()) + ")");
   }
+}
+
+// The attributes of the class scores element, in the order it is written.
+constexpr const char* kNegativeMean = "NegativeMean";
+constexpr const char* kPositiveMean = "PositiveMean";
+constexpr const char* kPooledVariance = "PooledVariance";
+constexpr const char* kNegatives = "Negatives";
+constexpr const char* kPositives = "Positives";
+
+ClassScores ReadClassScores(const pugi::xml_node& node,
+                            const std::string& subject) {
+  const auto number = [&](const char* name) {
+    const std::string text = node.attribute(name).value();
+    if (const auto value = DecimalNumber(text)) return *value;
+    throw ModelError(subject + ": the " + name + " of element " +
+                     kClassScoresElement + " is not one finite number (" +
+                     Quoted(text) + ")");
+  };
+  const auto count = [&](const char* name) {
+    const std::string text = node.attribute(name).value();
+    if (const auto value = WholeNumber(text, 1, LLONG_MAX)) return *value;
+    throw ModelError(subject + ": the " + name + " of element " +
+                     kClassScoresElement + " is not a number of rows (" +
+                     Quoted(text) + ")");
+  };
+  ClassScores c;
+  c.negativeMean = number(kNegativeMean);
+  c.positiveMean = number(kPositiveMean);
+  c.pooledVariance = number(kPooledVariance);
+  c.negatives = count(kNegatives);
+  c.positives = count(kPositives);
+  if (c.pooledVariance < 0.0)
+    throw ModelError(subject + ": the " + kPooledVariance + " of element " +
+                     kClassScoresElement + " is negative");
+  return c;
+}
+
+void WriteClassScores(pugi::xml_node root, const ClassScores& c) {
+  pugi::xml_node node = root.append_child(kClassScoresElement);
+  node.append_attribute(kNegativeMean).set_value(c.negativeMean);
+  node.append_attribute(kPositiveMean).set_value(c.positiveMean);
+  node.append_attribute(kPooledVariance).set_value(c.pooledVariance);
+  node.append_attribute(kNegatives).set_value(c.negatives);
+  node.append_attribute(kPositives).set_value(c.positives);
 }
 
 HostContent ReadHostContent(const pugi::xml_node& root,
@@ -159,6 +203,7 @@ HostContent ReadHostContent(const pugi::xml_node& root,
   HostContent host;
   RefuseRepeated(root, kInterceptElement, subject);
   RefuseRepeated(root, kRecipeElement, subject);
+  RefuseRepeated(root, kClassScoresElement, subject);
   if (const pugi::xml_node intercept = root.child(kInterceptElement)) {
     const std::string text = intercept.attribute("Value").value();
     host.intercept = DecimalNumber(text);
@@ -166,12 +211,33 @@ HostContent ReadHostContent(const pugi::xml_node& root,
       throw ModelError(subject + ": the Value of element " + kInterceptElement +
                        " is not one finite number (" + Quoted(text) + ")");
   }
+  if (const pugi::xml_node scores = root.child(kClassScoresElement))
+    host.classScores = ReadClassScores(scores, subject);
   if (const pugi::xml_node recipe = root.child(kRecipeElement)) {
     std::ostringstream text;
     recipe.print(text, "", pugi::format_raw);
     host.recipe = text.str();
   }
   return host;
+}
+
+// The start of the first line of the file at `path` when it reads as a CSV
+// header (fields separated by commas, semicolons or tabs, no markup); ""
+// otherwise.
+std::string CsvFirstLine(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::string line;
+  std::getline(in, line);
+  if (line.rfind("\xEF\xBB\xBF", 0) == 0) line.erase(0, 3);
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  const bool text = std::all_of(line.begin(), line.end(), [](char c) {
+    return static_cast<unsigned char>(c) >= 0x20 || c == '\t';
+  });
+  if (!text || line.find('<') != std::string::npos ||
+      line.find_first_of(",;\t") == std::string::npos)
+    return "";
+  constexpr size_t kShown = 60;
+  return line.size() > kShown ? line.substr(0, kShown) + "..." : line;
 }
 
 }  // namespace
@@ -191,10 +257,17 @@ void ReadDocumentFile(const std::string& path, pugi::xml_document& xml) {
   if (parsed.status == pugi::status_file_not_found ||
       parsed.status == pugi::status_io_error)
     throw ModelError("cannot read model " + path + ": " + parsed.description());
-  if (!parsed)
+  if (!parsed) {
+    if (const std::string line = CsvFirstLine(path); !line.empty())
+      throw ModelError("model " + path +
+                       " is not a classifier document but CSV text (its "
+                       "first line: " +
+                       Quoted(line) +
+                       "): are the model and the data the other way round?");
     throw ModelError("model " + path +
                      " is not a valid XML document: " + parsed.description() +
                      " at byte " + std::to_string(parsed.offset));
+  }
 }
 
 void ParseDocumentText(const std::string& text,
@@ -202,9 +275,9 @@ void ParseDocumentText(const std::string& text,
                        pugi::xml_document& xml) {
   const pugi::xml_parse_result parsed = xml.load_string(text.c_str());
   if (!parsed)
-    throw ModelError(subject + " is not a valid XML document: " +
-                     parsed.description() + " at byte " +
-                     std::to_string(parsed.offset));
+    throw ModelError(subject +
+                     " is not a valid XML document: " + parsed.description() +
+                     " at byte " + std::to_string(parsed.offset));
 }
 
 void CheckDocument(ModelDocument& document,
@@ -218,10 +291,18 @@ void CheckDocument(ModelDocument& document,
                               kProtocolSection})
     RefuseRepeated(root, section, subject);
   const pugi::xml_node configuration = root.child(kConfigurationSection);
-  CheckNumbers(configuration, {kPEnterAttribute, kPRemoveAttribute, "Threshold"},
+  CheckNumbers(configuration,
+               {kPEnterAttribute, kPRemoveAttribute, kThresholdAttribute},
                subject);
-  CheckWholeNumbers(configuration, {kMaxIterAttribute, "ThresholdMode"},
-                    subject);
+  CheckWholeNumbers(configuration, {kMaxIterAttribute}, subject);
+  // The classifier reads any other mode as Max.
+  if (const pugi::xml_attribute mode =
+          configuration.attribute(kThresholdModeAttribute);
+      mode && !WholeNumber(mode.value(), 0, 1))
+    throw ModelError(subject + ": the " + kThresholdModeAttribute +
+                     " of element " + kConfigurationSection +
+                     " is neither 0 (Max) nor 1 (Range) (" +
+                     Quoted(mode.value()) + ")");
   CheckInfo(root.child(kInfoSection), subject, document.weights, warnings);
   document.host = ReadHostContent(root, subject);
 }
@@ -243,6 +324,7 @@ std::string DocumentText(ClassifierBase& classifier,
     root.append_child(kInterceptElement)
         .append_attribute("Value")
         .set_value(*host.intercept);
+  if (host.classScores) WriteClassScores(root, *host.classScores);
   if (!host.recipe.empty()) {
     pugi::xml_document recipe;
     if (!recipe.load_string(host.recipe.c_str()))

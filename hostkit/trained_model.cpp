@@ -1,6 +1,7 @@
 #include "korva/hostkit/trained_model.h"
 
 #include <algorithm>
+#include <cmath>
 #include <sstream>
 
 #include "hostkit/exact_weights.h"
@@ -20,19 +21,52 @@ Error ModelError(const std::string& message) {
 
 }  // namespace
 
-TrainedModel::TrainedModel(ClassifierHandle classifier, TrainingRun run)
+std::optional<ClassScores> ComputeClassScores(const std::vector<double>& scores,
+                                              const double* labels) {
+  ClassScores c;
+  double sum[2] = {0.0, 0.0};
+  for (size_t i = 0; i < scores.size(); ++i) {
+    if (labels[i] != 1.0 && labels[i] != -1.0) continue;
+    sum[labels[i] == 1.0] += scores[i];
+    ++(labels[i] == 1.0 ? c.positives : c.negatives);
+  }
+  if (c.negatives == 0 || c.positives == 0 || c.negatives + c.positives < 3)
+    return std::nullopt;
+  c.negativeMean = sum[0] / static_cast<double>(c.negatives);
+  c.positiveMean = sum[1] / static_cast<double>(c.positives);
+  double squares = 0.0;
+  for (size_t i = 0; i < scores.size(); ++i) {
+    if (labels[i] != 1.0 && labels[i] != -1.0) continue;
+    const double d =
+        scores[i] - (labels[i] == 1.0 ? c.positiveMean : c.negativeMean);
+    squares += d * d;
+  }
+  c.pooledVariance =
+      squares / static_cast<double>(c.negatives + c.positives - 2);
+  return c;
+}
+
+TrainedModel::TrainedModel(ClassifierHandle classifier,
+                           TrainingRun run,
+                           const MatrixView& X,
+                           const double* labels)
     : TrainedModel(std::move(classifier),
                    std::move(run),
                    HostContent{},
-                   std::nullopt) {}
+                   std::nullopt,
+                   "the trained classifier") {
+  host_.classScores = ComputeClassScores(Score(X), labels);
+}
 
 TrainedModel::TrainedModel(ClassifierHandle classifier,
                            std::optional<TrainingRun> run,
                            HostContent host,
-                           std::optional<std::vector<double>> weights)
+                           std::optional<std::vector<double>> weights,
+                           std::string subject)
     : classifier_(std::move(classifier)),
       run_(std::move(run)),
-      host_(std::move(host)) {
+      host_(std::move(host)),
+      subject_(std::move(subject)) {
   const Selection selection = ReadSelection(*classifier_);
   selected_ = selection.selected;
   savedWeights_ = selection.weights;
@@ -106,6 +140,42 @@ std::vector<double> TrainedModel::Score(const MatrixView& X) const {
   return ScoreRows(*classifier_, X, offset_);
 }
 
+const ClassScores& TrainedModel::NeedClassScores(const char* what) const {
+  if (host_.classScores) return *host_.classScores;
+  throw ModelError(subject_ + " " + what + " but does not carry them (no " +
+                   kClassScoresElement +
+                   " element: it was saved by a host that did not keep "
+                   "them); train it again");
+}
+
+double TrainedModel::Cut() const {
+  if (settings_.thresholdMode == ClassifierBase::MaxMode)
+    return settings_.threshold;
+  const ClassScores& c = NeedClassScores(
+      "decides in Range mode, between the training classes' mean scores,");
+  return c.negativeMean +
+         settings_.threshold * (c.positiveMean - c.negativeMean);
+}
+
+double TrainedModel::Probability(double score) const {
+  const ClassScores& c =
+      NeedClassScores("gives probabilities from the training classes' scores");
+  const double prior = std::log(static_cast<double>(c.positives) /
+                                static_cast<double>(c.negatives));
+  if (!(c.pooledVariance > 0.0)) {
+    // Every training score sat on its class mean: a step at the midpoint.
+    const double mid = 0.5 * (c.negativeMean + c.positiveMean);
+    if (score == mid) return 1.0 / (1.0 + std::exp(-prior));
+    return (score > mid) == (c.positiveMean > c.negativeMean) ? 1.0 : 0.0;
+  }
+  const double a = (c.positiveMean - c.negativeMean) / c.pooledVariance;
+  const double b =
+      (c.negativeMean * c.negativeMean - c.positiveMean * c.positiveMean) /
+          (2.0 * c.pooledVariance) +
+      prior;
+  return 1.0 / (1.0 + std::exp(-(a * score + b)));
+}
+
 std::string TrainedModel::Document() const {
   return DocumentText(*classifier_, host_, nullptr);
 }
@@ -144,7 +214,8 @@ TrainedModel TrainedModel::FromDocument(const Module& module,
   return TrainedModel(std::move(classifier),
                       std::nullopt,
                       std::move(document.host),
-                      std::move(document.weights));
+                      std::move(document.weights),
+                      subject);
 }
 
 }  // namespace Korva::HostKit

@@ -78,7 +78,8 @@ std::unique_ptr<Classifier> Classifier::Train(
   if (!run.Succeeded())
     throw TrainingFailure{HostKit::TrainingError(run, ""), std::move(run)};
   return std::unique_ptr<Classifier>(new Classifier(
-      modulePath, HostKit::TrainedModel(std::move(classifier), std::move(run))));
+      modulePath,
+      HostKit::TrainedModel(std::move(classifier), std::move(run), X, labels)));
 }
 
 std::unique_ptr<Classifier> Classifier::Load(
@@ -102,9 +103,8 @@ std::unique_ptr<Classifier> Classifier::Restore(const std::string& modulePath,
   std::lock_guard<std::mutex> lock(ModuleLock());
   return std::unique_ptr<Classifier>(new Classifier(
       modulePath,
-      HostKit::TrainedModel::Parse(*HostKit::SharedModule(modulePath),
-                                   text,
-                                   "the saved classifier")));
+      HostKit::TrainedModel::Parse(
+          *HostKit::SharedModule(modulePath), text, "the saved classifier")));
 }
 
 std::vector<double> Classifier::Score(const HostKit::MatrixView& X) {

@@ -95,15 +95,44 @@ double Confusion::MajorityBaseline() const {
                      : kNaN;
 }
 
-Confusion ConfusionAtZero(const std::vector<double>& scores,
-                          const std::vector<double>& labels) {
+Confusion ConfusionAbove(const std::vector<double>& scores,
+                         const std::vector<double>& labels,
+                         double cut) {
   Confusion c;
   for (size_t i = 0; i < scores.size() && i < labels.size(); ++i) {
-    const bool called = scores[i] > 0.0;
+    const bool called = scores[i] > cut;
     if (labels[i] == 1.0) ++(called ? c.tp : c.fn);
     if (labels[i] == -1.0) ++(called ? c.fp : c.tn);
   }
   return c;
+}
+
+double BalancedAccuracyCut(const std::vector<double>& scores,
+                           const std::vector<double>& labels) {
+  std::vector<std::pair<double, int>> pairs;
+  for (size_t i = 0; i < scores.size() && i < labels.size(); ++i)
+    if ((labels[i] == 1.0 || labels[i] == -1.0) && !std::isnan(scores[i]))
+      pairs.emplace_back(scores[i], labels[i] == 1.0 ? 1 : -1);
+  std::sort(pairs.begin(), pairs.end());
+  double P = 0.0, N = 0.0;
+  for (const auto& pair : pairs) (pair.second == 1 ? P : N) += 1.0;
+  if (P == 0.0 || N == 0.0) return kNaN;
+  // Raise the cut past one group of tied scores at a time: the rows below it
+  // are called -1.
+  double fn = 0.0, tn = 0.0, best = -1.0, cut = kNaN;
+  for (size_t i = 0; i < pairs.size();) {
+    size_t j = i;
+    for (; j < pairs.size() && pairs[j].first == pairs[i].first; ++j)
+      (pairs[j].second == 1 ? fn : tn) += 1.0;
+    if (j == pairs.size()) break;
+    const double balanced = 0.5 * ((P - fn) / P + tn / N);
+    if (balanced > best) {
+      best = balanced;
+      cut = pairs[i].first + 0.5 * (pairs[j].first - pairs[i].first);
+    }
+    i = j;
+  }
+  return cut;
 }
 
 }  // namespace Korva::Report

@@ -23,8 +23,8 @@ struct RocPoint {
 std::vector<RocPoint> RocCurve(const std::vector<double>& scores,
                                const std::vector<double>& labels);
 
-// The decisions at threshold 0 (a score above 0 calls the row +1) against
-// the rows labelled +1 and -1.
+// The decisions at a cut (a score above it calls the row +1) against the
+// rows labelled +1 and -1.
 struct Confusion {
   int tp = 0;  // +1 called +1
   int fn = 0;  // +1 called -1
@@ -40,8 +40,16 @@ struct Confusion {
   // The accuracy of always answering the larger class.
   double MajorityBaseline() const;
 };
-Confusion ConfusionAtZero(const std::vector<double>& scores,
-                          const std::vector<double>& labels);
+Confusion ConfusionAbove(const std::vector<double>& scores,
+                         const std::vector<double>& labels,
+                         double cut);
+
+// The cut with the highest balanced accuracy: the midpoint between two
+// neighbouring distinct scores (the lowest such cut of equal ones), rows
+// with other labels or NaN scores left out. NaN when a class has no row or
+// all scores are equal.
+double BalancedAccuracyCut(const std::vector<double>& scores,
+                           const std::vector<double>& labels);
 
 }  // namespace Korva::Report
 

@@ -37,17 +37,31 @@ TEST(RocCurve, StepsThroughEveryThresholdFromOriginToCorner) {
       << "tied scores make one diagonal step";
 }
 
-// A score above 0 calls +1, 0 and below -1; other labels are left out.
-// Counted by hand: TP 1, FN 1, FP 1, TN 3.
-TEST(Confusion, CountsDecisionsAndTheirRates) {
-  const Confusion c =
-      ConfusionAtZero({1, 0.0, 2, -1, -1, -3, 5}, {1, 1, -1, -1, -1, -1, 0});
+// A score above the cut calls +1, the cut and below -1; other labels are left
+// out. Counted by hand at 0: TP 1, FN 1, FP 1, TN 3; at 1: TP 0, FN 2.
+TEST(Confusion, CountsDecisionsAboveTheCutAndTheirRates) {
+  const std::vector<double> scores = {1, 0.0, 2, -1, -1, -3, 5};
+  const std::vector<double> labels = {1, 1, -1, -1, -1, -1, 0};
+  const Confusion c = ConfusionAbove(scores, labels, 0.0);
   EXPECT_EQ(std::vector<int>({c.tp, c.fn, c.fp, c.tn}),
             std::vector<int>({1, 1, 1, 3}));
   EXPECT_DOUBLE_EQ(c.Accuracy(), 4.0 / 6.0);
   EXPECT_DOUBLE_EQ(c.BalancedAccuracy(), (1.0 / 2.0 + 3.0 / 4.0) / 2.0);
   EXPECT_DOUBLE_EQ(c.MajorityBaseline(), 4.0 / 6.0);
-  EXPECT_TRUE(std::isnan(ConfusionAtZero({1.0}, {1.0}).BalancedAccuracy()));
+  const Confusion above1 = ConfusionAbove(scores, labels, 1.0);
+  EXPECT_EQ(std::vector<int>({above1.tp, above1.fn, above1.fp, above1.tn}),
+            std::vector<int>({0, 2, 1, 3}));
+  EXPECT_TRUE(std::isnan(ConfusionAbove({1.0}, {1.0}, 0.0).BalancedAccuracy()));
+}
+
+// By hand over kScores: between 0.55 and 0.6 three of four targets and two
+// of three others are right, (3/4 + 2/3) / 2, the best of the eight cuts.
+TEST(BalancedAccuracyCut, IsTheMidpointOfTheBestGap) {
+  EXPECT_DOUBLE_EQ(BalancedAccuracyCut(kScores, kLabels), 0.575);
+  EXPECT_DOUBLE_EQ(ConfusionAbove(kScores, kLabels, 0.575).BalancedAccuracy(),
+                   (3.0 / 4 + 2.0 / 3) / 2);
+  EXPECT_TRUE(std::isnan(BalancedAccuracyCut({1, 1}, {1, -1})));
+  EXPECT_TRUE(std::isnan(BalancedAccuracyCut({1, 2}, {1, 1})));
 }
 
 }  // namespace

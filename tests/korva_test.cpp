@@ -109,6 +109,26 @@ std::string TwoFeatureModel(const char* weights, const char* more = "") {
          weights + "</Weights></Info><Protocol/>" + more + "</KorvaClassifier>";
 }
 
+// A document of one feature x with weight 1 and intercept 0, so each score
+// is x, deciding by `configuration`'s threshold attributes; `scores` are its
+// class scores (-1 and +1 mean, variance, rows) unless empty.
+std::string OneFeatureModel(const std::string& configuration,
+                            const std::string& scores = "-1 3 1 3 3") {
+  std::istringstream in(scores);
+  std::string m0, m1, v, n0, n1;
+  in >> m0 >> m1 >> v >> n0 >> n1;
+  return "<KorvaClassifier Name=\"DOZOD\"><Classifier/><Configuration " +
+         configuration +
+         "/><Info Count=\"1\"><IN>1\t</IN><Weights>1\t</Weights></Info>"
+         "<Protocol/><Intercept Value=\"0\"/>" +
+         (scores.empty()
+              ? ""
+              : "<ClassScores NegativeMean=\"" + m0 + "\" PositiveMean=\"" +
+                    m1 + "\" PooledVariance=\"" + v + "\" Negatives=\"" + n0 +
+                    "\" Positives=\"" + n1 + "\"/>") +
+         "</KorvaClassifier>";
+}
+
 // clang-format off
 const Failure kFailures[] = {
     {"unknown_option", nullptr, "train train.csv --model m.xml --modle x", kExitUsage, "--modle"},
@@ -160,6 +180,10 @@ const Failure kFailures[] = {
     {"model_intercept_not_one_number", [] { return TwoFeatureModel("0.5\t0\t", "<Intercept Value=\"1.5abc\"/>"); }, "score bad.xml test.csv", kExitModel, "the Value of element Intercept is not one finite number (\"1.5abc\")"},
     {"model_intercept_not_finite", [] { return TwoFeatureModel("0.5\t0\t", "<Intercept Value=\"nan\"/>"); }, "info bad.xml", kExitModel, "(\"nan\")"},
     {"model_intercept_twice", [] { return TwoFeatureModel("0.5\t0\t", "<Intercept Value=\"1\"/><Intercept Value=\"2\"/>"); }, "info bad.xml", kExitModel, "element Intercept appears more than once"},
+    {"model_threshold_mode_unknown", [] { return OneFeatureModel("ThresholdMode=\"2\""); }, "info bad.xml", kExitModel, "the ThresholdMode of element Configuration is neither 0 (Max) nor 1 (Range) (\"2\")"},
+    {"model_class_scores_unreadable", [] { return OneFeatureModel("", "-1 3 1 x 3"); }, "info bad.xml", kExitModel, "the Negatives of element ClassScores is not a number of rows (\"x\")"},
+    {"threshold_not_a_number", nullptr, "train train.csv --model m.xml --threshold half", kExitUsage, "--threshold: must be a finite number or 'balanced' (half)"},
+    {"threshold_balanced_in_range_mode", nullptr, "train train.csv --model m.xml --threshold balanced --threshold-mode range", kExitUsage, "--threshold balanced chooses a score cut"},
     {"display_unreachable", nullptr, "edit model.xml", kExitNoDisplay, "Qt could not open one", "DISPLAY=:99 "},
     {"platform_unknown", nullptr, "edit model.xml", kExitNoDisplay, "Qt could not open one", "QT_QPA_PLATFORM=nowhere "},
 };
@@ -191,6 +215,52 @@ INSTANTIATE_TEST_SUITE_P(Statuses,
                          KorvaFailure,
                          ::testing::ValuesIn(kFailures),
                          [](const auto& info) { return info.param.name; });
+
+// The decisions of the two threshold modes on a hand-made set whose scores
+// are its one feature: rows x = 2, 0.7, -0.5 are targets, 0.3, -0.2, -2 not;
+// the class means -1 and 3 place Range mode's cut at -1 + 4 T.
+TEST_F(Korva, ThresholdModesDecideAboveTheirCut) {
+  Put("x.csv", "label,x\n1,2\n1,0.7\n1,-0.5\n-1,0.3\n-1,-0.2\n-1,-2\n");
+  const struct {
+    const char* configuration;
+    double cut;
+    std::vector<int> confusion;  // TP, FN, FP, TN
+  } cases[] = {{"Threshold=\"0\" ThresholdMode=\"0\"", 0.0, {2, 1, 1, 2}},
+               {"Threshold=\"1\" ThresholdMode=\"0\"", 1.0, {1, 2, 0, 3}},
+               {"Threshold=\"0.1\" ThresholdMode=\"1\"", -0.6, {3, 0, 2, 1}},
+               {"Threshold=\"0.5\" ThresholdMode=\"1\"", 1.0, {1, 2, 0, 3}}};
+  for (const auto& c : cases) {
+    Put("m.xml", OneFeatureModel(c.configuration));
+    const Result r = Run("score m.xml x.csv --output s.csv --summary -");
+    ASSERT_EQ(r.status, kExitOk) << r.err;
+    const auto metrics = nlohmann::json::parse(r.out)["metrics"];
+    EXPECT_DOUBLE_EQ(metrics["cut"].get<double>(), c.cut) << c.configuration;
+    const auto& m = metrics["confusion"];
+    EXPECT_EQ(std::vector<int>({m["tp"], m["fn"], m["fp"], m["tn"]}),
+              c.confusion)
+        << c.configuration;
+  }
+  Put("m.xml", OneFeatureModel("Threshold=\"0.5\" ThresholdMode=\"1\"", ""));
+  const Result refused = Run("score m.xml x.csv --output s2.csv");
+  EXPECT_EQ(refused.status, kExitModel);
+  EXPECT_THAT(refused.err,
+              HasSubstr("m.xml decides in Range mode, between the training "
+                        "classes' mean scores, but does not carry them"));
+  EXPECT_FALSE(fs::exists(dir_ / "s2.csv"));
+  // A threshold chosen for balanced accuracy is kept in the model and
+  // decides its scores.
+  PutShared();
+  const Result balanced =
+      Run("train train.csv --model b.xml --threshold balanced --summary -");
+  ASSERT_EQ(balanced.status, kExitOk) << balanced.err;
+  const auto trained = nlohmann::json::parse(balanced.out);
+  const double cut = trained["parameters"]["threshold"];
+  EXPECT_NE(cut, 0.0);
+  EXPECT_EQ(trained["metrics"]["training_set"]["cut"], cut);
+  const auto scored = nlohmann::json::parse(
+      Run("score b.xml test.csv --output s.csv --summary -").out);
+  EXPECT_EQ(scored["metrics"]["cut"], cut);
+}
 
 // A set that trains to nothing still saves its model, which cannot score.
 TEST_F(Korva, EmptySelectionSavesAModelThatCannotScore) {

@@ -26,6 +26,9 @@ constexpr const char* kClassifierSection = "Classifier";
 constexpr const char* kConfigurationSection = "Configuration";
 constexpr const char* kInfoSection = "Info";
 constexpr const char* kProtocolSection = "Protocol";
+// The host's attributes of the configuration section.
+constexpr const char* kThresholdAttribute = "Threshold";
+constexpr const char* kThresholdModeAttribute = "ThresholdMode";
 
 // The abstract classifier of the host. Modules derive from it and the host
 // drives every classifier through these virtual operations. Their order is the

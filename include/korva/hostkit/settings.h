@@ -9,11 +9,15 @@
 
 namespace Korva::HostKit {
 
-// The stepwise settings a classifier holds.
+// The settings a stepwise classifier holds: its stepwise parameters and the
+// host's decision threshold with its mode (TrainedModel::Cut says what they
+// mean).
 struct StepwiseSettings {
   double pEnter = 0.0;
   double pRemove = 0.0;
   int maxIter = 0;  // most changes of the selection
+  double threshold = 0.0;
+  ClassifierBase::ThresholdMode thresholdMode = ClassifierBase::MaxMode;
 };
 
 // Settings to change; unset ones keep the classifier's value.
@@ -21,8 +25,16 @@ struct SettingsChange {
   std::optional<double> pEnter;
   std::optional<double> pRemove;
   std::optional<int> maxIter;
-  bool Empty() const { return !pEnter && !pRemove && !maxIter; }
+  std::optional<double> threshold;
+  std::optional<ClassifierBase::ThresholdMode> thresholdMode;
+  bool Empty() const {
+    return !pEnter && !pRemove && !maxIter && !threshold && !thresholdMode;
+  }
 };
+
+// "Max" or "Range", as the dialog names the modes.
+KORVA_HOSTKIT_API const char* ThresholdModeName(
+    ClassifierBase::ThresholdMode mode);
 
 // The settings from the classifier's configuration section (WriteCfg).
 // Error(kModule) when the section lacks them.
@@ -37,9 +49,10 @@ KORVA_HOSTKIT_API std::string ShortInfo(ClassifierBase& classifier);
 KORVA_HOSTKIT_API std::string ClassifierVersion(ClassifierBase& classifier);
 
 // Changes the given settings through the configuration section: WriteCfg into
-// a scratch node, the attributes changed, ReadCfg back (so the host's own
-// attributes are kept). Error(kSettings) for a p-value range that stepwise
-// selection refuses or a negative limit, checked before anything changes;
+// a scratch node, the attributes changed, ReadCfg back. Error(kSettings) for a
+// p-value range that stepwise selection refuses (the message says which value
+// was not given and suggests fractions for percentages), a negative limit or
+// a threshold that is not finite, checked before anything changes;
 // Error(kModule) when the classifier does not take them.
 KORVA_HOSTKIT_API void ApplySettings(ClassifierBase& classifier,
                                      const SettingsChange& change);

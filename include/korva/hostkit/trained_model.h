@@ -19,12 +19,34 @@
 
 namespace Korva::HostKit {
 
+// How the scores of the training set fell into its two classes: the class
+// means place a threshold between them (Range mode), and with the pooled
+// variance and the class sizes they give the probability model of linear
+// discriminant analysis.
+struct ClassScores {
+  double negativeMean = 0.0;    // m-, the mean score of the rows labelled -1
+  double positiveMean = 0.0;    // m+, of the rows labelled +1
+  double pooledVariance = 0.0;  // s^2, the within-class variance, n - 2 dof
+  long long negatives = 0;      // n-
+  long long positives = 0;      // n+
+};
+
+// The class scores of `scores` (one per row) against `labels` (+1 / -1; other
+// labels are left out); nothing unless each class has a row and together
+// they have three.
+KORVA_HOSTKIT_API std::optional<ClassScores> ComputeClassScores(
+    const std::vector<double>& scores, const double* labels);
+
 // The host's own elements of a classifier document, kept beside the module's
 // sections (which leave them out).
 struct HostContent {
   // The trained bias W0: a restored classifier scores without it, so the
   // host adds it. Unset for a document written without it.
   std::optional<double> intercept;
+  // The training set's class scores; unset for a document written without
+  // them (decisions in Range mode and probabilities then need a new
+  // training).
+  std::optional<ClassScores> classScores;
   // The recipe that turns recordings into the model's features: the XML of
   // its element, "" when the model was trained on a feature table.
   std::string recipe;
@@ -41,9 +63,13 @@ struct ModelDocument;
 
 class KORVA_HOSTKIT_API TrainedModel {
  public:
-  // The classifier that `run` (which succeeded) just trained. Its weights are
-  // read in full precision, its intercept is kept as host content.
-  TrainedModel(ClassifierHandle classifier, TrainingRun run);
+  // The classifier that `run` (which succeeded) just trained on X with
+  // `labels` (one per row). Its weights are read in full precision; its
+  // intercept and the class scores of X are kept as host content.
+  TrainedModel(ClassifierHandle classifier,
+               TrainingRun run,
+               const MatrixView& X,
+               const double* labels);
 
   // A fresh object of `module` restored from the document at `path`.
   // Error(kModel), naming the file, the element and the position, when the
@@ -101,6 +127,22 @@ class KORVA_HOSTKIT_API TrainedModel {
   // included.
   std::vector<double> Score(const MatrixView& X) const;
 
+  // The decision rule. A row is called the target (+1) when its score is
+  // above the cut, which the classifier's threshold T and mode set:
+  //   Max (0):   cut = T, a score threshold (a fresh classifier: T = 0);
+  //   Range (1): cut = m- + T (m+ - m-), between the training classes' mean
+  //              scores: T = 0.5 midway, 0 at the -1 mean, 1 at the +1 mean.
+  // Error(kModel) for Range mode without class scores.
+  double Cut() const;
+  bool Decide(double score) const { return score > Cut(); }
+  // P(+1 | score) under two normal densities of the training scores with the
+  // pooled variance and the class sizes as priors, a logistic function of
+  // the score:
+  //   P = 1 / (1 + exp(-(a s + b))),  a = (m+ - m-) / s^2,
+  //   b = (m-^2 - m+^2) / (2 s^2) + ln(n+ / n-).
+  // Error(kModel) without class scores.
+  double Probability(double score) const;
+
   // The document as korva saves it: the module's sections (weights with six
   // significant digits) and the host content. Error(kModel) when the
   // classifier cannot write its sections.
@@ -126,7 +168,9 @@ class KORVA_HOSTKIT_API TrainedModel {
   TrainedModel(ClassifierHandle classifier,
                std::optional<TrainingRun> run,
                HostContent host,
-               std::optional<std::vector<double>> weights);
+               std::optional<std::vector<double>> weights,
+               std::string subject);
+  const ClassScores& NeedClassScores(const char* what) const;
 
   ClassifierHandle classifier_;
   std::optional<TrainingRun> run_;
@@ -138,6 +182,7 @@ class KORVA_HOSTKIT_API TrainedModel {
   std::vector<Step> steps_;
   std::vector<std::string> names_;
   std::string shortInfo_, trainingInfo_;
+  std::string subject_;  // "model m.xml": names the model in messages
 };
 
 }  // namespace Korva::HostKit
