@@ -122,12 +122,21 @@ std::unique_ptr<Classifier> Train(const Matrix& X,
                                   const std::string& module,
                                   std::optional<double> pEnter,
                                   std::optional<double> pRemove,
-                                  std::optional<int> maxIter) {
+                                  std::optional<int> maxIter,
+                                  std::optional<double> threshold,
+                                  std::optional<bool> rangeMode) {
   const HostKit::MatrixView view = View(X);
   if (labels.ndim() != 1 || labels.shape(0) != view.rows)
     throw py::value_error("expected one label per row of X");
   const double* y = labels.data();
-  const HostKit::SettingsChange settings{pEnter, pRemove, maxIter};
+  const HostKit::SettingsChange settings{
+      pEnter,
+      pRemove,
+      maxIter,
+      threshold,
+      rangeMode ? std::optional(*rangeMode ? ClassifierBase::RangeMode
+                                           : ClassifierBase::MaxMode)
+                : std::nullopt};
   return WithoutGil(
       [&] { return Classifier::Train(module, view, y, names, settings); });
 }
@@ -142,6 +151,17 @@ py::array_t<double> Score(Classifier& classifier, const Matrix& X) {
       WithoutGil([&] { return classifier.Score(view); });
   const auto rows = static_cast<py::ssize_t>(scores.size());
   return ToArray(std::move(scores), {rows});
+}
+
+// P(+1 | score) for every score, as the model's probability model gives it.
+py::array_t<double> Probabilities(const Classifier& classifier,
+                                  const Matrix& scores) {
+  if (scores.ndim() != 1) throw py::value_error("expected a 1-D array");
+  std::vector<double> p(static_cast<size_t>(scores.shape(0)));
+  for (size_t i = 0; i < p.size(); ++i)
+    p[i] = classifier.Model().Probability(scores.data()[i]);
+  const auto rows = static_cast<py::ssize_t>(p.size());
+  return ToArray(std::move(p), {rows});
 }
 
 py::object FirstNonFiniteValue(const Matrix& X) {
@@ -260,6 +280,24 @@ void BindModelProperties(py::class_<Classifier>& c) {
       .def_property_readonly("max_iter", model([](Model m) {
         return m.Settings().maxIter;
       }))
+      .def_property_readonly("threshold", model([](Model m) {
+        return m.Settings().threshold;
+      }))
+      .def_property_readonly("threshold_mode", model([](Model m) {
+        return m.Settings().thresholdMode == ClassifierBase::RangeMode
+                   ? "range"
+                   : "max";
+      }))
+      .def_property_readonly("cut", model([](Model m) { return m.Cut(); }))
+      .def_property_readonly("class_scores", model([](Model m) {
+        const auto& c = m.Host().classScores;
+        return c ? py::object(py::make_tuple(c->negativeMean,
+                                             c->positiveMean,
+                                             c->pooledVariance,
+                                             c->negatives,
+                                             c->positives))
+                 : py::object(py::none());
+      }))
       .def_property_readonly("feature_names", model([](Model m) {
         return m.FeatureNames();
       }))
@@ -289,7 +327,9 @@ void BindClassifier(py::module_& m) {
                py::arg("module"),
                py::arg("p_enter") = py::none(),
                py::arg("p_remove") = py::none(),
-               py::arg("max_iter") = py::none())
+               py::arg("max_iter") = py::none(),
+               py::arg("threshold") = py::none(),
+               py::arg("range_mode") = py::none())
       .def_static(
           "load",
           [](const std::string& path, const std::string& module) {
@@ -309,6 +349,7 @@ void BindClassifier(py::module_& m) {
           py::arg("text"),
           py::arg("module"))
       .def("score", &Score, py::arg("X").noconvert())
+      .def("probability", &Probabilities, py::arg("scores").noconvert())
       .def("document",
            [](Classifier& c) { return WithoutGil([&] { return c.Document(); }); })
       .def("exact_document",

@@ -75,6 +75,14 @@ class StepwiseLDA(ClassifierMixin, BaseEstimator):
         P300 data).
     max_iter : int
         Most changes of the selection, 0 or more (default {max_iter}).
+    threshold : float
+        The decision threshold (default 0). With ``threshold_mode="max"`` a
+        score cut: ``predict`` calls a row ``classes_[1]`` when its score is
+        above it. With ``threshold_mode="range"`` a fraction of the way from
+        the training set's mean score of ``classes_[0]`` to that of
+        ``classes_[1]``: 0.5 midway, 0 at the first mean, 1 at the second.
+    threshold_mode : {{"max", "range"}}
+        How ``threshold`` is read (the dialog's "Threshold Mode").
     module : str or path, optional
         Another module file to load; by default $KORVA_MODULE, else the
         module of this build or installation.
@@ -92,6 +100,12 @@ class StepwiseLDA(ClassifierMixin, BaseEstimator):
     training_messages_ : the module's messages, as korva prints them.
     training_seconds_ : the module's own training time (one Train call).
     module_path_ : the module file that was loaded.
+    cut_ : the score above which ``predict`` answers ``classes_[1]``.
+
+    ``predict_proba`` gives the probability model of linear discriminant
+    analysis fitted to the training scores: a normal density of the scores
+    per class with their pooled variance, the class sizes as priors. It is a
+    logistic function of the score and need not cross 0.5 at ``cut_``.
     """
 
     def __init__(
@@ -99,11 +113,15 @@ class StepwiseLDA(ClassifierMixin, BaseEstimator):
         p_enter=_korva.DEFAULT_P_ENTER,
         p_remove=_korva.DEFAULT_P_REMOVE,
         max_iter=_korva.DEFAULT_MAX_ITER,
+        threshold=0.0,
+        threshold_mode="max",
         module=None,
     ):
         self.p_enter = p_enter
         self.p_remove = p_remove
         self.max_iter = max_iter
+        self.threshold = threshold
+        self.threshold_mode = threshold_mode
         self.module = module
 
     def _check_params(self):
@@ -124,6 +142,16 @@ class StepwiseLDA(ClassifierMixin, BaseEstimator):
             raise ValueError(
                 f"max_iter must be a whole number from 0 to {_INT_MAX}, "
                 f"got {self.max_iter!r}"
+            )
+        if (
+            not isinstance(self.threshold, numbers.Real)
+            or isinstance(self.threshold, bool)
+            or not np.isfinite(self.threshold)
+        ):
+            raise ValueError(f"threshold must be a finite number, got {self.threshold!r}")
+        if self.threshold_mode not in ("max", "range"):
+            raise ValueError(
+                f"threshold_mode must be 'max' or 'range', got {self.threshold_mode!r}"
             )
 
     def _check_finite(self, X, rows=None):
@@ -176,6 +204,8 @@ class StepwiseLDA(ClassifierMixin, BaseEstimator):
             float(self.p_enter),
             float(self.p_remove),
             int(self.max_iter),
+            float(self.threshold),
+            self.threshold_mode == "range",
         )
         self.classes_ = classes
         self._set_classifier(classifier)
@@ -192,6 +222,10 @@ class StepwiseLDA(ClassifierMixin, BaseEstimator):
         self.support_ = classifier.selected
         self.coef_ = np.where(self.support_, classifier.weights, 0.0)[np.newaxis, :]
         self.intercept_ = np.array([classifier.intercept])
+        try:
+            self.cut_ = classifier.cut
+        except _korva.KorvaError:
+            self.cut_ = None  # a Range-mode document without class scores
 
     def decision_function(self, X):
         """The module's score of each row: high for classes_[1]."""
@@ -209,9 +243,15 @@ class StepwiseLDA(ClassifierMixin, BaseEstimator):
         return scores
 
     def predict(self, X):
-        """classes_[1] where the score is above 0, else classes_[0]."""
+        """classes_[1] where the score is above cut_, else classes_[0]."""
         scores = self.decision_function(X)
-        return self.classes_[(scores > 0).astype(int)]
+        return self.classes_[(scores > self._classifier.cut).astype(int)]
+
+    def predict_proba(self, X):
+        """P(classes_[0]) and P(classes_[1]) of each row (see the class)."""
+        scores = self.decision_function(X)
+        p = self._classifier.probability(scores)
+        return np.column_stack([1.0 - p, p])
 
     def save_model(self, path):
         """Saves the classifier document that korva reads (korva score,
@@ -274,6 +314,8 @@ def load_model(path, *, classes=None, module=None):
         p_enter=classifier.p_enter,
         p_remove=classifier.p_remove,
         max_iter=classifier.max_iter,
+        threshold=classifier.threshold,
+        threshold_mode=classifier.threshold_mode,
         module=module,
     )
     estimator.classes_ = classes

@@ -1,10 +1,12 @@
 import os
+import pickle
 from concurrent.futures import ThreadPoolExecutor
 
 import numpy as np
 import pandas as pd
 import pytest
 from sklearn.base import clone
+from sklearn.model_selection import cross_val_score
 from sklearn.utils.estimator_checks import check_estimator
 
 import korva
@@ -53,6 +55,8 @@ BAD_INPUTS = {
     "p_enter NaN": ({"p_enter": float("nan")}, None, "fit", r"p_enter=nan .* are refused"),
     "p_enter text": ({"p_enter": "0.1"}, None, "fit", r"p_enter must be a number"),
     "max_iter": ({"max_iter": -1}, None, "fit", r"max_iter must be a whole number"),
+    "threshold NaN": ({"threshold": float("nan")}, None, "fit", r"threshold must be a finite number"),
+    "threshold mode": ({"threshold_mode": "min"}, None, "fit", r"threshold_mode must be 'max' or 'range'"),
     "control character in a name": (
         {}, None, lambda fitted, X, y: StepwiseLDA().fit(pd.DataFrame(X).add_prefix("a\x01"), y),
         r"feature name 'a\\x010' holds a control character"),
@@ -147,3 +151,34 @@ def test_threads_train_as_one_thread_does():
     with ThreadPoolExecutor(4) as pool:
         together = list(pool.map(lambda s: StepwiseLDA().fit(*s).coef_, sets))
     np.testing.assert_array_equal(alone, together)
+
+
+def test_probabilities_are_the_two_gaussian_posterior_of_the_training_scores(tmp_path, p300, fitted):
+    # Directly: a normal density per class around its mean training score
+    # with the pooled variance, the class shares as priors.
+    s = fitted.decision_function(p300.data)
+    pos, neg = s[p300.target > 0], s[p300.target < 0]
+    var = (((pos - pos.mean()) ** 2).sum() + ((neg - neg.mean()) ** 2).sum()) / (len(s) - 2)
+    joint_pos = len(pos) * np.exp(-((s - pos.mean()) ** 2) / (2 * var))
+    joint_neg = len(neg) * np.exp(-((s - neg.mean()) ** 2) / (2 * var))
+    proba = fitted.predict_proba(p300.data)
+    np.testing.assert_allclose(proba[:, 1], joint_pos / (joint_pos + joint_neg), rtol=1e-9)
+    np.testing.assert_allclose(proba.sum(axis=1), 1.0)
+    # Kept in the document: a loaded model (six-digit weights) and an
+    # unpickled one (exact weights) give the same probabilities.
+    fitted.save_model(tmp_path / "m.xml")
+    loaded = korva.load_model(tmp_path / "m.xml")
+    np.testing.assert_allclose(loaded.predict_proba(p300.data), proba, atol=1e-5)
+    np.testing.assert_array_equal(pickle.loads(pickle.dumps(fitted)).predict_proba(p300.data), proba)
+    log_loss = cross_val_score(StepwiseLDA(), p300.data, p300.target, cv=3, scoring="neg_log_loss")
+    assert np.all(np.isfinite(log_loss)) and np.all(log_loss < 0)
+
+
+@pytest.mark.parametrize("threshold, mode", [(0.0, "max"), (-0.3, "max"), (0.5, "range"), (0.0, "range")])
+def test_predict_calls_the_target_above_the_cut_of_the_threshold_mode(p300, threshold, mode):
+    model = StepwiseLDA(threshold=threshold, threshold_mode=mode).fit(p300.data, p300.target)
+    s = model.decision_function(p300.data)
+    low, high = s[p300.target < 0].mean(), s[p300.target > 0].mean()
+    cut = threshold if mode == "max" else low + threshold * (high - low)
+    assert model.cut_ == pytest.approx(cut, rel=1e-12, abs=1e-15)
+    np.testing.assert_array_equal(model.predict(p300.data), np.where(s > model.cut_, 1, -1))
