@@ -6,6 +6,16 @@ set(KORVA_MODULE_DIR ${CMAKE_INSTALL_LIBDIR}/korva)
 set(KORVA_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Korva)
 
 install(TARGETS korva RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# Written at build time by korva itself (cli/CMakeLists.txt).
+list(GET KORVA_GENERATED_DOCS 0 korva_man_page)
+list(GET KORVA_GENERATED_DOCS 1 korva_bash_completion)
+list(GET KORVA_GENERATED_DOCS 2 korva_zsh_completion)
+install(FILES ${korva_man_page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${korva_bash_completion}
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+  RENAME korva)
+install(FILES ${korva_zsh_completion}
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/zsh/vendor-completions)
 # Where the host kit looks for it: korva/ beside the installed kit library.
 install(TARGETS ZEZODOvo64 LIBRARY DESTINATION ${KORVA_MODULE_DIR})
 install(TARGETS korva_host korva_hostkit EXPORT KorvaTargets

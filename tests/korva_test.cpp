@@ -131,11 +131,15 @@ std::string OneFeatureModel(const std::string& configuration,
 
 // clang-format off
 const Failure kFailures[] = {
-    {"unknown_option", nullptr, "train train.csv --model m.xml --modle x", kExitUsage, "--modle"},
+    {"unknown_option", nullptr, "train train.csv --model m.xml --modle x", kExitUsage, "unknown option --modle; did you mean --model?"},
+    {"misspelt_option_with_value", nullptr, "train train.csv --model m.xml --p-entr 0.1", kExitUsage, "unknown option --p-entr; did you mean --p-enter? (korva train --help lists the options)"},
+    {"help_of_an_unknown_command", nullptr, "help evaluat", kExitUsage, "unknown command 'evaluat'; did you mean 'evaluate'?"},
     {"no_subcommand", nullptr, "", kExitUsage, "subcommand"},
     {"p_range_reversed", nullptr, "train train.csv --model m.xml --p-enter 0.2 --p-remove 0.1", kExitUsage, "p-enter must be above 0 and below p-remove, p-remove at most 1"},
     {"p_enter_nan", nullptr, "train train.csv --model m.xml --p-enter nan --p-remove 0.5", kExitUsage, "are refused"},
     {"p_remove_above_one", nullptr, "evaluate train.csv --p-enter 0.5 --p-remove 1.5", kExitUsage, "are refused"},
+    {"p_values_in_percent", nullptr, "train train.csv --model m.xml --p-enter 10 --p-remove 15", kExitUsage, "; did you mean 0.10 and 0.15? (p-values are fractions here; the dialog shows them in percent)"},
+    {"p_enter_at_the_default_p_remove", nullptr, "train train.csv --model m.xml --p-enter 0.1", kExitUsage, "p-enter 0.1 and p-remove 0.1 are refused: p-enter must be above 0 and below p-remove, p-remove at most 1; p-remove was not given, so it is the default, 0.1"},
     {"data_empty", [] { return std::string(); }, "train bad.csv --model m.xml", kExitData, "bad.csv: empty file"},
     {"data_binary", [] { return BinaryBytes(4000); }, "train bad.csv --model m.xml", kExitData, "bad.csv, line 1: a NUL byte: this is binary data, not CSV text"},
     {"data_missing", nullptr, "train missing.csv --model m.xml", kExitData, "missing.csv: cannot open: No such file"},
@@ -158,7 +162,7 @@ const Failure kFailures[] = {
     {"no_display", nullptr, "edit model.xml", kExitNoDisplay, "no display"},
     {"fold_training_throws", nullptr, "evaluate train.csv --module " KORVA_THROWING_MODULE, kExitTrainingException, "fold 1: training raised an exception: planted failure", "KORVA_TEST_THROW=std "},
     // Hostile input: each of these crashed, hung, lost a file or misled.
-    {"unknown_command", nullptr, "trian train.csv", kExitUsage, "unknown command 'trian'"},
+    {"unknown_command", nullptr, "trian train.csv", kExitUsage, "unknown command 'trian'; did you mean 'train'?"},
     {"seed_negative", nullptr, "evaluate train.csv --seed -1", kExitUsage, "--seed: must be a whole number, 0 or more (-1)"},
     {"folds_with_test", nullptr, "evaluate train.csv --test test.csv --folds 3", kExitUsage, "with --test the model is trained on all of DATA"},
     {"mat_variables_for_csv", nullptr, "train train.csv --model m.xml --x X", kExitUsage, "train.csv is not one"},
@@ -549,9 +553,25 @@ TEST_F(Korva, InfoDemoAndHelp) {
   EXPECT_NE(Get("demo/sub/test.csv"), Get("demo/sub/calibration.csv"));
   EXPECT_THAT(demo.out, HasSubstr("test set AUC:      0."));
   for (const char* command :
-       {"train", "score", "evaluate", "info", "edit", "generate", "demo"})
+       {"train", "score", "evaluate", "info", "edit", "generate", "demo"}) {
     EXPECT_THAT(Run(std::string(command) + " --help").out, HasSubstr("Usage"))
         << command;
+    EXPECT_THAT(Run(std::string("help ") + command).out,
+                HasSubstr(std::string("Usage: korva ") + command))
+        << command;
+    EXPECT_THAT(Run("--generate man").out,
+                HasSubstr(std::string(".SS \"korva ") + command))
+        << command;
+  }
+  EXPECT_THAT(Run("help").out, HasSubstr("Subcommands:"));
+  // The generated completion offers a command's options.
+  const Result completed =
+      Shell(dir_.Path(),
+            "bash -c " + Quote("source <(" + Program(KORVA_BINARY) +
+                               " --generate bash); COMP_WORDS=(korva "
+                               "evaluate --thr); COMP_CWORD=2; _korva; echo "
+                               "${COMPREPLY[@]}"));
+  EXPECT_EQ(completed.out, "--threshold --threshold-mode\n") << completed.err;
 }
 
 // A module named without a folder is the file in the current folder.
