@@ -55,10 +55,12 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # libopenblas0 alone may bring the threaded build; the module must load the
 # serial one (its run path names that build's folder).
 # libssl3 holds libcrypto, which korva opens (not links) to hash its inputs.
+# The module's link to libopenblas.so.0 adds libopenblas0, which setup.sh
+# does not install: the package is installed with apt, which brings it.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libopenblas0-serial, libssl3")
 # The Python package (lib/python3/dist-packages/korva, when built) imports
 # numpy and scikit-learn; MNE and pandas are optional.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "python3-numpy, python3-sklearn")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "python3, python3-numpy, python3-sklearn")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3-mne, python3-pandas")
 set(CPACK_STRIP_FILES ON)
 # The libraries' own folder, so that dpkg-shlibdeps resolves them.
