@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "data/values.h"
+#include "platform/huge_pages.h"
 
 namespace Korva::Data {
 namespace {

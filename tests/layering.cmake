@@ -2,22 +2,23 @@
 # docs/architecture.md): every `#include "part/..."` in a part's sources must
 # name a part on that part's list. Run with -DSOURCE_DIR=<checkout>.
 cmake_minimum_required(VERSION 3.25)
+set(allowed_platform platform)
 set(allowed_host     korva)
 set(allowed_hostkit  korva)
-set(allowed_weighted korva weighted)
-set(allowed_stepwise korva stepwise weighted plugin)
+set(allowed_weighted korva weighted platform)
+set(allowed_stepwise korva stepwise weighted plugin platform)
 set(allowed_persist  korva persist plugin)
 set(allowed_ui       korva ui plugin)
 set(allowed_plugin   korva plugin weighted)
-set(allowed_data     data)
+set(allowed_data     data platform)
 set(allowed_report   report)
 set(allowed_cli      korva data report cli)
 set(allowed_python   korva data python)
 set(allowed_examples korva)
 
 set(failures "")
-foreach(part host hostkit weighted stepwise persist ui plugin data report cli
-             python examples)
+foreach(part platform host hostkit weighted stepwise persist ui plugin data report
+             cli python examples)
   file(GLOB_RECURSE sources
     "${SOURCE_DIR}/${part}/*.h" "${SOURCE_DIR}/${part}/*.cpp")
   if(part STREQUAL "host" OR part STREQUAL "hostkit")
