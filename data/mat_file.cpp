@@ -1,11 +1,11 @@
 #include "data/mat_file.h"
 
 #include <dlfcn.h>
-#include <limits.h>
-#include <unistd.h>
 
 #include <cctype>
 #include <stdexcept>
+
+#include "platform/executable_folder.h"
 
 namespace Korva::Data {
 
@@ -24,14 +24,7 @@ namespace {
 // program's), then by its bare name on the library path. Explicit paths:
 // a sanitizer's dlopen would not search the program's run path.
 void* OpenReader(std::string& reason) {
-  char self[PATH_MAX];
-  const ssize_t length = ::readlink("/proc/self/exe", self, sizeof(self) - 1);
-  std::string folder = ".";
-  if (length > 0) {
-    self[length] = '\0';
-    folder = self;
-    folder = folder.substr(0, folder.find_last_of('/'));
-  }
+  const std::string folder = ExecutableFolder();
   for (const std::string& path :
        {folder + "/libkorva_mat.so",
         folder + "/" KORVA_MAT_FROM_PROGRAM "/libkorva_mat.so",

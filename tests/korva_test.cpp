@@ -8,6 +8,7 @@
 #include <matio.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <tuple>
@@ -73,6 +74,19 @@ std::string Replace(std::string text,
   const size_t at = text.find(a);
   return at == std::string::npos ? text : text.replace(at, a.size(), b);
 }
+
+// The AUC korva printed right after `label` (as in "AUC 0.855, accuracy"),
+// NaN when the text holds no such label.
+double PrintedAuc(const std::string& text, const std::string& label) {
+  const size_t at = text.find(label);
+  if (at == std::string::npos) return std::nan("");
+  return std::strtod(text.c_str() + at + label.size(), nullptr);
+}
+
+// The suite's data have their classes well apart: the shared model scores an
+// AUC of 0.83 on the test set and 0.91 on its training set; a model that
+// learned nothing scores about 0.5.
+constexpr double kMinAuc = 0.8;
 
 // The CSV text with its first `rows` data rows, each label set by `label`.
 std::string FirstRows(const std::string& csv,
@@ -345,7 +359,7 @@ TEST_F(Korva, ScoresAreTheWeightedSumsOfTheWeightFile) {
   PutShared();
   const Result score = Run("score model.xml test.csv");
   ASSERT_EQ(score.status, kExitOk) << score.err;
-  EXPECT_THAT(score.err, HasSubstr("AUC 0."));
+  EXPECT_GT(PrintedAuc(score.err, "AUC "), kMinAuc) << score.err;
   EXPECT_THAT(score.err, Not(HasSubstr("no intercept")));
   std::istringstream weightFile(Shared("weights.txt"));
   std::vector<double> w;
@@ -543,11 +557,11 @@ TEST_P(KorvaMat, TrainsAndScoresAsFromTheSameDataInCsv) {
   EXPECT_EQ(Get("mat.xml"), Shared("model.xml"));
   const Result scored =
       Run("score mat.xml set.mat --x features --y labels --output a.csv");
-  EXPECT_THAT(scored.out, HasSubstr("AUC 0."));
+  EXPECT_GT(PrintedAuc(scored.out, "AUC "), kMinAuc) << scored.out;
   ASSERT_EQ(Run("score mat.xml train.csv --output b.csv").status, kExitOk);
   EXPECT_EQ(Get("a.csv"), Get("b.csv"));
   EXPECT_THAT(Run("score mat.xml set.mat --x features").err,
-              Not(HasSubstr("AUC 0.")));
+              Not(HasSubstr("AUC")));
 
   const std::pair<std::string, std::string> refused[] = {
       {"set.mat --x X --y labels",

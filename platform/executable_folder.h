@@ -1,0 +1,14 @@
+#ifndef KORVA_PLATFORM_EXECUTABLE_FOLDER_H_
+#define KORVA_PLATFORM_EXECUTABLE_FOLDER_H_
+
+#include <string>
+
+namespace Korva {
+
+// The folder of the running program's file, without a trailing slash; "."
+// when the system does not name the file.
+std::string ExecutableFolder();
+
+}  // namespace Korva
+
+#endif  // KORVA_PLATFORM_EXECUTABLE_FOLDER_H_
