@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "korva/hostkit/error.h"
+#include "platform/executable_folder.h"
 
 namespace Korva::HostKit {
 namespace {
@@ -35,15 +36,7 @@ std::string ModulePathBesideKit() {
 }  // namespace
 
 std::string ModulePathBesideExecutable() {
-  char self[PATH_MAX];
-  const ssize_t length = ::readlink("/proc/self/exe", self, sizeof(self) - 1);
-  std::string folder = ".";
-  if (length > 0) {
-    self[length] = '\0';
-    folder = self;
-    folder = folder.substr(0, folder.find_last_of('/'));
-  }
-  return folder + "/" + kModuleFileName;
+  return ExecutableFolder() + "/" + kModuleFileName;
 }
 
 std::string ChooseModulePath(const std::string& option) {

@@ -432,7 +432,7 @@ TEST_F(Korva, TrainLogsReportsAndIsQuietOnRequest) {
   EXPECT_EQ(Get("a.xml"), Get("b.xml"));
   const std::string html = Get("r.html");
   EXPECT_EQ(Count(html, "<svg "), 4) << "ROC, distributions, weights, map";
-  EXPECT_THAT(html, HasSubstr("training set (AUC 0."));
+  EXPECT_GT(PrintedAuc(html, "training set (AUC "), kMinAuc);
 }
 
 // Every fold line without its time column, which varies from run to run.
@@ -454,7 +454,7 @@ TEST_F(Korva, EvaluateGivesTheSameFoldsInOneOrTwoProcesses) {
   ASSERT_EQ(one.status, kExitOk) << one.err;
   EXPECT_EQ(FoldLines(one.out).size(), 4u);
   EXPECT_EQ(FoldLines(one.out), FoldLines(two.out));
-  EXPECT_THAT(one.out, HasSubstr("overall: AUC 0."));
+  EXPECT_GT(PrintedAuc(one.out, "overall: AUC "), kMinAuc) << one.out;
   EXPECT_EQ(Count(Get("one.html"), "class=\"roc\""), 4);
   const Result separate =
       Run("evaluate train.csv --test test.csv --p-enter 0.1 --p-remove 0.15");
@@ -491,7 +491,7 @@ TEST_F(Korva, InfoDemoAndHelp) {
                           "weights.txt"));
   EXPECT_THAT(demo.out, HasSubstr("P(0.1, 0.15)"));
   EXPECT_NE(Get("demo/sub/test.csv"), Get("demo/sub/calibration.csv"));
-  EXPECT_THAT(demo.out, HasSubstr("test set AUC:      0."));
+  EXPECT_GT(PrintedAuc(demo.out, "test set AUC:      "), kMinAuc) << demo.out;
   for (const char* command :
        {"train", "score", "evaluate", "info", "edit", "generate", "demo"})
     EXPECT_THAT(Run(std::string(command) + " --help").out, HasSubstr("Usage"))

@@ -12,7 +12,7 @@
 cmake_minimum_required(VERSION 3.25)
 set(allowed_platform platform)
 set(allowed_host     host)
-set(allowed_hostkit  host hostkit)
+set(allowed_hostkit  host hostkit platform)
 set(allowed_weighted host weighted platform)
 set(allowed_stepwise host stepwise weighted plugin platform)
 set(allowed_persist  host persist plugin)
