@@ -184,8 +184,7 @@ Columns ReadColumns(LineReader& lines, const OpenOptions& options) {
     columns.names.push_back(AsUtf8(name));
   if (columns.names.size() < 2)
     Fail(lines.Path(),
-         "no CSV header line with a time, channel and marker "
-         "columns");
+         "no CSV header line with time, channel and marker columns");
   columns.time = FindTimeColumn(columns.names);
   if (columns.time < 0 && !options.samplingRate)
     Fail(lines.Path(),
@@ -265,7 +264,7 @@ Scan ScanRows(LineReader& lines,
       if (!time)
         Fail(lines.Path(),
              "line " + std::to_string(lines.Number()) +
-                 ": the time is not a number");
+                 ": the time is not a number; give the sampling rate");
       scan.times.push_back(*time);
     }
     const double marker = ParseValue(fields[columns.marker]).value_or(0);
