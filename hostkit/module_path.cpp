@@ -36,7 +36,8 @@ std::string ModulePathBesideKit() {
 }  // namespace
 
 std::string ModulePathBesideExecutable() {
-  return ExecutableFolder() + "/" + kModuleFileName;
+  const std::string folder = ExecutableFolder();
+  return folder.empty() ? "" : folder + "/" + kModuleFileName;
 }
 
 std::string ChooseModulePath(const std::string& option) {

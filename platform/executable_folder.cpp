@@ -8,7 +8,7 @@ namespace Korva {
 std::string ExecutableFolder() {
   char self[PATH_MAX];
   const ssize_t length = ::readlink("/proc/self/exe", self, sizeof(self) - 1);
-  if (length <= 0) return ".";
+  if (length <= 0 || self[0] != '/') return "";
   const std::string path(self, static_cast<std::size_t>(length));
   return path.substr(0, path.find_last_of('/'));
 }

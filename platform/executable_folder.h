@@ -5,8 +5,9 @@
 
 namespace Korva {
 
-// The folder of the running program's file, without a trailing slash; "."
-// when the system does not name the file.
+// The folder of the running program's file as an absolute path, without a
+// trailing slash; "" when the system does not name the file (never a
+// relative folder, which would be the current one).
 std::string ExecutableFolder();
 
 }  // namespace Korva

@@ -16,6 +16,7 @@
 #include "korva/hostkit/trained_model.h"
 #include "korva/stepwise_settings.h"
 #include "python/classifier.h"
+#include "python/recording_bindings.h"
 
 namespace py = pybind11;
 
@@ -334,5 +335,6 @@ PYBIND11_MODULE(_korva, m) {
   BindConstants(m);
   BindFunctions(m);
   BindClassifier(m);
+  BindRecording(m);
 }
 

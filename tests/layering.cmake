@@ -19,9 +19,10 @@ set(allowed_persist  host persist plugin)
 set(allowed_ui       host ui plugin)
 set(allowed_plugin   host plugin weighted)
 set(allowed_data     data platform)
+set(allowed_recording recording data)
 set(allowed_report   report)
-set(allowed_cli      host hostkit data report cli)
-set(allowed_python   host hostkit data python)
+set(allowed_cli      host hostkit data recording report cli)
+set(allowed_python   host hostkit data recording python)
 set(allowed_examples host hostkit)
 # Beyond what it includes, the plugin part links the subsystems it assembles
 # the module from.
@@ -41,7 +42,7 @@ set(pybind11_pattern "^pybind11::")
 set(pybind11_parts python)
 
 set(parts platform host hostkit weighted stepwise persist ui plugin data
-          report cli python examples)
+          recording report cli python examples)
 set(failures "")
 
 # The part a header named in an #include belongs to.

@@ -12,7 +12,8 @@ namespace Korva::HostKit {
 // The file name of the stepwise classifier module.
 constexpr const char* kModuleFileName = "ZEZODOvo64.kvc";
 
-// kModuleFileName in the folder of the running executable.
+// kModuleFileName in the folder of the running executable; "" when the
+// system does not name that folder.
 KORVA_HOSTKIT_API std::string ModulePathBesideExecutable();
 
 // The module a host loads: `option` when not empty, else $KORVA_MODULE when
