@@ -215,14 +215,17 @@ QButtonGroup* TFormSWLDA::CreateControls() {
   Label1 = MakeLabel(this, "Label1", "Threshold", QRect(15, 128, 47, 13));
   Label3 = MakeLabel(this, "Label3", "%", QRect(124, 128, 8, 13));
 
+  // The spinners start at the settings of a new classifier.
+  const SwldaForm::Positions initial;
   ebMaxIter = MakeEdit(this, "ebMaxIter", QRect(71, 11, 49, 21));
-  udMaxIter =
-      MakeUpDown(ebMaxIter, "udMaxIter", QRect(120, 11, 16, 21), 1, 32767, 300);
+  udMaxIter = MakeUpDown(
+      ebMaxIter, "udMaxIter", QRect(120, 11, 16, 21), 1, 32767, initial.maxIter);
   eb_p_in = MakeEdit(this, "eb_p_in", QRect(71, 43, 36, 21));
-  ud_p_in = MakeUpDown(eb_p_in, "ud_p_in", QRect(107, 43, 16, 21), 1, 99, 5);
+  ud_p_in = MakeUpDown(
+      eb_p_in, "ud_p_in", QRect(107, 43, 16, 21), 1, 99, initial.pEnter);
   eb_p_out = MakeEdit(this, "eb_p_out", QRect(71, 75, 36, 21));
-  ud_p_out =
-      MakeUpDown(eb_p_out, "ud_p_out", QRect(107, 75, 16, 21), 1, 100, 10);
+  ud_p_out = MakeUpDown(
+      eb_p_out, "ud_p_out", QRect(107, 75, 16, 21), 1, 100, initial.pRemove);
 
   BitBtnOK = MakeButton(this,
                         "BitBtnOK",
