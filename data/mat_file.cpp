@@ -21,21 +21,23 @@ namespace {
 
 // The reader library beside the program (the build tree), then in the
 // installed library folder (KORVA_MAT_FROM_PROGRAM, relative to the
-// program's), then by its bare name on the library path. Explicit paths:
-// a sanitizer's dlopen would not search the program's run path.
+// program's), then by its bare name on the system's library path. Explicit
+// paths: a sanitizer's dlopen would not search the program's run path. The
+// current folder is never searched, not even when the program's folder
+// cannot be known.
 void* OpenReader(std::string& reason) {
   char self[PATH_MAX];
   const ssize_t length = ::readlink("/proc/self/exe", self, sizeof(self) - 1);
-  std::string folder = ".";
+  std::vector<std::string> paths;
   if (length > 0) {
     self[length] = '\0';
-    folder = self;
+    std::string folder = self;
     folder = folder.substr(0, folder.find_last_of('/'));
+    paths = {folder + "/libkorva_mat.so",
+             folder + "/" KORVA_MAT_FROM_PROGRAM "/libkorva_mat.so"};
   }
-  for (const std::string& path :
-       {folder + "/libkorva_mat.so",
-        folder + "/" KORVA_MAT_FROM_PROGRAM "/libkorva_mat.so",
-        std::string("libkorva_mat.so")}) {
+  paths.push_back("libkorva_mat.so");
+  for (const std::string& path : paths) {
     if (void* library = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL))
       return library;
     const char* error = ::dlerror();

@@ -35,13 +35,12 @@ std::string ModulePathBesideKit() {
 std::string ModulePathBesideExecutable() {
   char self[PATH_MAX];
   const ssize_t length = ::readlink("/proc/self/exe", self, sizeof(self) - 1);
-  std::string folder = ".";
-  if (length > 0) {
-    self[length] = '\0';
-    folder = self;
-    folder = folder.substr(0, folder.find_last_of('/'));
-  }
-  return folder + "/" + kModuleFileName;
+  // Without the program's own folder there is no file beside it; the
+  // current folder is never taken for it.
+  if (length <= 0) return "";
+  self[length] = '\0';
+  const std::string program = self;
+  return program.substr(0, program.find_last_of('/')) + "/" + kModuleFileName;
 }
 
 std::string ChooseModulePath(const std::string& option) {
@@ -49,9 +48,15 @@ std::string ChooseModulePath(const std::string& option) {
   if (const char* path = std::getenv("KORVA_MODULE"); path && *path)
     return path;
   const std::string beside = ModulePathBesideExecutable();
-  if (IsFile(beside)) return beside;
-  if (const std::string installed = ModulePathBesideKit(); IsFile(installed))
+  if (!beside.empty() && IsFile(beside)) return beside;
+  const std::string installed = ModulePathBesideKit();
+  if (!installed.empty() && (IsFile(installed) || beside.empty()))
     return installed;
+  if (beside.empty())
+    throw Error(ErrorKind::kModule,
+                std::string("cannot find the module ") + kModuleFileName +
+                    ": the program's folder is unknown; name the module "
+                    "with KORVA_MODULE");
   return beside;
 }
 
