@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "cli/exit_status.h"
+#include "cli/output_streams.h"
 #include "data/csv_io.h"
 #include "data/data_checks.h"
 #include "korva/hostkit/output_file.h"
@@ -72,7 +73,7 @@ void AddQuietOption(CLI::App* command, bool& quiet) {
 std::ostream* MessageStream(bool quiet,
                             const std::vector<std::string>& outputs) {
   if (quiet) return nullptr;
-  return std::find(outputs.begin(), outputs.end(), "-") != outputs.end()
+  return std::any_of(outputs.begin(), outputs.end(), WritesStandardOutput)
              ? &std::cerr
              : &std::cout;
 }
@@ -119,11 +120,16 @@ std::string FileIdentity(const std::string& path) {
 }  // namespace
 
 void CheckDistinctFiles(const std::vector<CommandFile>& files) {
+  CheckOneOutputPerStream(files);
+  // An output to a descriptor is not a file that could be overwritten.
+  const auto stream = [](const CommandFile& f) {
+    return f.path == "-" || (f.output && WritesDescriptor(f.path));
+  };
   for (size_t a = 0; a < files.size(); ++a) {
     for (size_t b = a + 1; b < files.size(); ++b) {
       const CommandFile& x = files[a];
       const CommandFile& y = files[b];
-      if (x.path.empty() || y.path.empty() || x.path == "-" || y.path == "-" ||
+      if (x.path.empty() || y.path.empty() || stream(x) || stream(y) ||
           !(x.output || y.output))
         continue;
       if (FileIdentity(x.path) == FileIdentity(y.path))

@@ -11,6 +11,7 @@
 #include "cli/common.h"
 #include "cli/fold_runner.h"
 #include "cli/fold_summary.h"
+#include "cli/output_streams.h"
 #include "cli/summary.h"
 #include "data/csv_io.h"
 #include "data/data_checks.h"
@@ -405,7 +406,7 @@ int RunEvaluate(const EvaluateOptions& o) {
     SaveReport(
         o.report,
         EvaluationReport(o, data, classifier, plan, results, s, provenance));
-    if (out && o.report != "-")
+    if (out && !WritesDescriptor(o.report))
       *out << "report written to " << o.report << '\n';
   }
   return kExitOk;

@@ -8,6 +8,7 @@
 
 #include "cli/commands.h"
 #include "cli/common.h"
+#include "cli/output_streams.h"
 #include "data/csv_io.h"
 #include "data/data_checks.h"
 #include "data/p300_generator.h"
@@ -49,7 +50,7 @@ int RunGenerate(const GenerateOptions& o) {
   if (std::string why = Data::CheckGeneratorOptions(o.generator); !why.empty())
     throw CliError(kExitUsage, why);
   const Dataset data = Data::GenerateP300(o.generator);
-  if (o.output.empty() || o.output == "-") {
+  if (o.output.empty() || WritesStandardOutput(o.output)) {
     Data::WriteCsv(std::cout, data);
     return kExitOk;
   }

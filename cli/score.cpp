@@ -6,6 +6,7 @@
 
 #include "cli/commands.h"
 #include "cli/common.h"
+#include "cli/output_streams.h"
 #include "cli/summary.h"
 #include "data/csv_io.h"
 #include "data/data_checks.h"
@@ -47,9 +48,10 @@ void AddOptions(CLI::App* command, ScoreOptions& o) {
 }
 
 int RunScore(const ScoreOptions& o) {
+  const std::string output = o.output.empty() ? "-" : o.output;
   const std::vector<CommandFile> files = {{"MODEL", o.model, false},
                                           {"DATA", o.data.path, false},
-                                          {"--output", o.output, true},
+                                          {"--output", output, true},
                                           {"--summary", o.summary, true}};
   CheckDistinctFiles(files);
   const std::string modulePath = HostKit::ChooseModulePath(o.module);
@@ -65,7 +67,6 @@ int RunScore(const ScoreOptions& o) {
                        " holds no trained classifier (no feature is selected)");
   // With the scores on standard output, everything else goes to standard
   // error so that the output stays a clean CSV file.
-  const std::string output = o.output.empty() ? "-" : o.output;
   std::ostream* info = MessageStream(o.quiet, {output, o.summary});
   Dataset data = LoadData(o.data, false);
   const HostKit::Selection selection = HostKit::ReadSelection(classifier);
@@ -90,7 +91,7 @@ int RunScore(const ScoreOptions& o) {
     Warn(std::to_string(bad) + " of " + std::to_string(scores.size()) +
          " scores are not finite: the weights or the data are too large");
   HostKit::WriteTextAtomically(output, ScoresCsv(data, scores));
-  if (info && output != "-")
+  if (info && !WritesDescriptor(output))
     *info << "scored " << data.rows << " rows of " << o.data.path
           << "; scores written to " << output << '\n';
   const Report::Confusion confusion =

@@ -4,6 +4,7 @@
 
 #include "cli/commands.h"
 #include "cli/common.h"
+#include "cli/output_streams.h"
 #include "cli/summary.h"
 #include "cli/training_log.h"
 #include "data/csv_io.h"
@@ -129,7 +130,7 @@ void PrintResult(std::ostream& out,
                                    {"log", o.logJson},
                                    {"report", o.report},
                                    {"summary", o.summary}})
-    if (!path.empty() && path != "-")
+    if (!path.empty() && !WritesDescriptor(path))
       out << what << " written to " << path << '\n';
 }
 

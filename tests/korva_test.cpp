@@ -146,6 +146,11 @@ const Failure kFailures[] = {
     {"model_weight_not_a_number", [] { return std::string("<KorvaClassifier Name=\"DOZOD\"><Classifier/><Configuration/><Info Count=\"1\"><IN>1\t</IN><Weights>nan\t</Weights></Info><Protocol/></KorvaClassifier>"); }, "score bad.xml test.csv", kExitModel, "is not a finite number (\"nan\")"},
     {"display_unreachable", nullptr, "edit model.xml", kExitNoDisplay, "Qt could not open one", "DISPLAY=:99 "},
     {"platform_unknown", nullptr, "edit model.xml", kExitNoDisplay, "Qt could not open one", "QT_QPA_PLATFORM=nowhere "},
+    {"outputs_share_standard_output", nullptr, "train train.csv --model - --weights-csv - --summary -", kExitUsage, "--model and --weights-csv both write to standard output"},
+    {"scores_and_summary_share_standard_output", nullptr, "score model.xml test.csv --summary /dev/stdout", kExitUsage, "--output and --summary both write to standard output"},
+    {"outputs_share_standard_error", nullptr, "evaluate train.csv --oof-scores /dev/fd/2 --report /proc/self/fd/2", kExitUsage, "--report and --oof-scores both write to standard error"},
+    {"scores_to_closed_standard_output", nullptr, "score model.xml test.csv >&-", kExitOutput, "cannot write standard output: it is closed"},
+    {"model_to_closed_standard_output", nullptr, "train train.csv --model - --quiet >&-", kExitOutput, "cannot write standard output: it is closed"},
 };
 // clang-format on
 
@@ -318,6 +323,28 @@ TEST_F(Korva, ReadOnlyAndFullFileSystemsKeepTheEarlierModel) {
   EXPECT_THAT(
       r.err, HasSubstr("cannot write disk/model.xml: No space left on device"));
   EXPECT_EQ(r.out, "earlierfiller\nmodel.xml\n");
+}
+
+// An output named by a descriptor (/dev/stdout, /dev/fd/1, /proc/self/fd/1,
+// /dev/stderr) is written through it: the shell's file keeps what was there
+// before and gets what comes after, and a pipe works. No temporary file.
+TEST_F(Korva, OutputsToStandardStreamsGoThroughTheDescriptor) {
+  PutShared();
+  const std::string k = Program(KORVA_BINARY) + " ";
+  const std::string score = k + "score model.xml test.csv --quiet --output ";
+  const Result scores = Run("score model.xml test.csv --quiet");
+  const Result r = Shell(
+      dir_.Path(),
+      "echo earlier > log.txt && " + score + "/dev/stdout >> log.txt && ( " +
+          "echo before; " + score + "/dev/fd/1; echo after ) > out.txt && " +
+          score + "/proc/self/fd/1 | cat > piped.csv && " + k +
+          "train train.csv --quiet --model /dev/stderr 2> err.xml");
+  ASSERT_EQ(r.status, kExitOk) << r.err;
+  EXPECT_EQ(Get("log.txt"), "earlier\n" + scores.out);
+  EXPECT_EQ(Get("out.txt"), "before\n" + scores.out + "after\n");
+  EXPECT_EQ(Get("piped.csv"), scores.out);
+  EXPECT_EQ(Get("err.xml"), Shared("model.xml"));
+  EXPECT_EQ(Here().size(), 7u) << "no temporary file";
 }
 
 // ---- what each command does

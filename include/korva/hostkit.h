@@ -7,6 +7,7 @@
 #include "korva/hostkit/error.h"
 #include "korva/hostkit/module_path.h"
 #include "korva/hostkit/output_file.h"
+#include "korva/hostkit/output_stream.h"
 #include "korva/hostkit/selection.h"
 #include "korva/hostkit/settings.h"
 #include "korva/hostkit/training.h"
