@@ -459,6 +459,26 @@ TEST_F(Korva, EvaluateGivesTheSameFoldsInOneOrTwoProcesses) {
   EXPECT_THAT(separate.out, HasSubstr("test set "));
   EXPECT_THAT(separate.out, HasSubstr("P(0.1, 0.15)"));
   EXPECT_THAT(separate.out, Not(HasSubstr("overall")));
+
+  // Scores that overflow (the first row's) or come out NaN (the second's:
+  // +inf - inf) reach the parent exactly from a worker process.
+  std::string csv = "label,a,b\n1,1e306,0.001\n-1,1e306,1e306\n";
+  for (int r = 2; r < 40; ++r) {
+    const double label = r % 2 ? 1 : -1;
+    csv += Data::FormatDouble(label) + "," +
+           Data::FormatDouble(label * 1e-3 + (r * 37 % 11 - 5) * 1e-4) + "," +
+           Data::FormatDouble(-label * 1e-3 + (r * 53 % 7 - 3) * 1e-4) + "\n";
+  }
+  Put("special.csv", csv);
+  for (const char* jobs : {"1", "2"})
+    ASSERT_EQ(Run("evaluate special.csv --blocks --folds 4 --quiet "
+                  "--oof-scores oof" +
+                  std::string(jobs) + ".csv --jobs " + jobs)
+                  .status,
+              kExitOk);
+  EXPECT_THAT(Get("oof1.csv"),
+              StartsWith("row,fold,label,score\n1,1,1,inf\n2,1,-1,nan\n"));
+  EXPECT_EQ(Get("oof2.csv"), Get("oof1.csv"));
 }
 
 TEST_F(Korva, InfoDemoAndHelp) {
