@@ -48,10 +48,19 @@ void AddMatOptions(CLI::App* command, DataSource& source) {
 
 const CLI::Validator kWholeNumber(
     [](std::string& text) {
-      return !text.empty() &&
-                     text.find_first_not_of("0123456789") == std::string::npos
-                 ? std::string()
-                 : "must be a whole number, 0 or more (" + text + ")";
+      if (text.empty() ||
+          text.find_first_not_of("0123456789") != std::string::npos)
+        return "must be a whole number, 0 or more (" + text + ")";
+      // Read as decimal (a leading 0 would make it octal), and never clamped
+      // to the largest value: two seeds would give the same folds.
+      const size_t first =
+          std::min(text.find_first_not_of('0'), text.size() - 1);
+      text.erase(0, first);
+      const std::string largest = "18446744073709551615";  // 2^64 - 1
+      if (text.size() > largest.size() ||
+          (text.size() == largest.size() && text > largest))
+        return "must be at most " + largest + " (" + text + ")";
+      return std::string();
     },
     "NUMBER");
 
@@ -246,6 +255,38 @@ std::string ScoresCsv(const Dataset& data, const std::vector<double>& scores) {
   return csv;
 }
 
+namespace {
+
+// Why `names` (of a data set) cannot be put into the order of `wanted` (of
+// `owner`, which has as many features): a list of names shorter or longer
+// than the features, a name on one side only, or a name repeated.
+std::string NameDifference(const std::vector<std::string>& wanted,
+                           const std::vector<std::string>& names,
+                           const std::string& owner) {
+  if (wanted.size() != names.size())
+    return ": " + owner + " holds " + std::to_string(wanted.size()) +
+           " feature names for its " + std::to_string(names.size()) +
+           " features";
+  const auto missing = [](const std::vector<std::string>& from,
+                          const std::vector<std::string>& in) {
+    for (const std::string& name : from)
+      if (std::find(in.begin(), in.end(), name) == in.end()) return name;
+    return std::string();
+  };
+  const std::string lacks = missing(wanted, names);
+  if (!lacks.empty())
+    return ": it lacks \"" + lacks + "\" and has \"" + missing(names, wanted) +
+           "\" instead";
+  for (const auto* list : {&names, &wanted})
+    for (auto at = list->begin(); at != list->end(); ++at)
+      if (std::find(at + 1, list->end(), *at) != list->end())
+        return ": \"" + *at + "\" is repeated in " +
+               (list == &names ? std::string("the data") : owner);
+  return "";
+}
+
+}  // namespace
+
 Dataset MatchColumns(Dataset data,
                      const std::vector<std::string>& modelNames,
                      const std::string& model,
@@ -266,22 +307,10 @@ Dataset MatchColumns(Dataset data,
             << model << "'s; they were matched by name\n";
     return Data::SelectColumns(data, *order);
   }
-  // Name what is missing on each side when the names are two sets.
-  const auto missing = [](const std::vector<std::string>& from,
-                          const std::vector<std::string>& in) {
-    for (const std::string& name : from)
-      if (std::find(in.begin(), in.end(), name) == in.end()) return name;
-    return std::string();
-  };
-  const std::string lacks = missing(modelNames, data.names),
-                    extra = missing(data.names, modelNames);
-  throw CliError(
-      kExitData,
-      "the feature names of " + what + " differ from " + model + "'s" +
-          (lacks.empty() ? std::string(" (some are repeated)")
-                         : ": it lacks \"" + lacks + "\" and has \"" + extra +
-                               "\" instead") +
-          "; --ignore-names takes the columns by position");
+  throw CliError(kExitData,
+                 "the feature names of " + what + " differ from " + model +
+                     "'s" + NameDifference(modelNames, data.names, model) +
+                     "; --ignore-names takes the columns by position");
 }
 
 void FillWeights(Report::ReportContent& content,

@@ -38,7 +38,7 @@ void AddOptions(CLI::App* command, DemoOptions& o) {
                    o.generator.seed,
                    "seed of the calibration set; the test set uses "
                    "seed + 1 (default 1)")
-      ->check(kWholeNumber);
+      ->transform(kWholeNumber);
   command->add_option(
       "--epochs", o.generator.epochs, "epochs in each set (default 720)");
   command->add_option(

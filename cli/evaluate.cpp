@@ -49,7 +49,7 @@ void AddOptions(CLI::App* command, EvaluateOptions& o) {
       command
           ->add_option(
               "--seed", o.seed, "seed of the stratified fold split (default 1)")
-          ->check(kWholeNumber);
+          ->transform(kWholeNumber);
   command->add_option("--groups",
                       o.data.groups,
                       "CSV column of group numbers (runs, sessions): each "

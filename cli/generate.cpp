@@ -36,7 +36,7 @@ void AddOptions(CLI::App* command, GenerateOptions& o) {
       ->add_option("--seed",
                    o.generator.seed,
                    "random seed (default 1); the same seed gives the same file")
-      ->check(kWholeNumber);
+      ->transform(kWholeNumber);
   command->add_option("--target-ratio",
                       o.generator.targetRatio,
                       "share of target epochs (default 1/6)");

@@ -151,6 +151,9 @@ const Failure kFailures[] = {
     {"outputs_share_standard_error", nullptr, "evaluate train.csv --oof-scores /dev/fd/2 --report /proc/self/fd/2", kExitUsage, "--report and --oof-scores both write to standard error"},
     {"scores_to_closed_standard_output", nullptr, "score model.xml test.csv >&-", kExitOutput, "cannot write standard output: it is closed"},
     {"model_to_closed_standard_output", nullptr, "train train.csv --model - --quiet >&-", kExitOutput, "cannot write standard output: it is closed"},
+    {"help_on_full_disk", nullptr, "train --help >/dev/full", kExitOutput, "cannot write standard output"},
+    {"version_on_full_disk", nullptr, "--version >/dev/full", kExitOutput, "cannot write standard output"},
+    {"seed_above_64_bits", nullptr, "evaluate train.csv --seed 18446744073709551616", kExitUsage, "--seed: must be at most 18446744073709551615"},
 };
 // clang-format on
 
@@ -394,6 +397,10 @@ TEST_F(Korva, ScoresAreTheWeightedSumsOfTheWeightFile) {
       Run("score model.xml renamed.csv --ignore-names --output s.csv").status,
       kExitOk);
   EXPECT_EQ(Get("s.csv"), score.out);
+  Put("short.xml", Replace(Shared("model.xml"), "<Name>Cz_03</Name>", ""));
+  EXPECT_THAT(Run("score short.xml test.csv").err,
+              HasSubstr("model short.xml holds 39 feature names for its 40 "
+                        "features; --ignore-names"));
 }
 
 // The log keeps every message exactly; --quiet prints nothing and logs the
