@@ -146,6 +146,8 @@ const Failure kFailures[] = {
     {"model_weight_not_a_number", [] { return std::string("<KorvaClassifier Name=\"DOZOD\"><Classifier/><Configuration/><Info Count=\"1\"><IN>1\t</IN><Weights>nan\t</Weights></Info><Protocol/></KorvaClassifier>"); }, "score bad.xml test.csv", kExitModel, "is not a finite number (\"nan\")"},
     {"display_unreachable", nullptr, "edit model.xml", kExitNoDisplay, "Qt could not open one", "DISPLAY=:99 "},
     {"platform_unknown", nullptr, "edit model.xml", kExitNoDisplay, "Qt could not open one", "QT_QPA_PLATFORM=nowhere "},
+    {"platform_offscreen", nullptr, "edit model.xml", kExitNoDisplay, "draws nowhere a user can see", "QT_QPA_PLATFORM=offscreen "},
+    {"platform_minimal_with_display", nullptr, "edit model.xml", kExitNoDisplay, "draws nowhere a user can see", "QT_QPA_PLATFORM=minimal DISPLAY=:0 "},
     {"outputs_share_standard_output", nullptr, "train train.csv --model - --weights-csv - --summary -", kExitUsage, "--model and --weights-csv both write to standard output"},
     {"scores_and_summary_share_standard_output", nullptr, "score model.xml test.csv --summary /dev/stdout", kExitUsage, "--output and --summary both write to standard output"},
     {"outputs_share_standard_error", nullptr, "evaluate train.csv --oof-scores /dev/fd/2 --report /proc/self/fd/2", kExitUsage, "--report and --oof-scores both write to standard error"},
