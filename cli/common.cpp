@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "cli/exit_status.h"
+#include "cli/input_digest.h"
 #include "cli/output_streams.h"
 #include "data/csv_io.h"
 #include "data/data_checks.h"
@@ -161,14 +162,17 @@ Dataset LoadData(const DataSource& source, bool requireLabels) {
   if (Data::IsMatFile(source.path) && !source.groups.empty())
     throw CliError(kExitUsage, "--groups names a column of a CSV file");
   Dataset data;
+  InputDigest digest(source.path);
   if (Data::IsMatFile(source.path)) {
-    data = Data::LoadMat(source.path, source.mat, requireLabels);
+    data = Data::LoadMat(source.path, source.mat, requireLabels, digest.Sink());
   } else {
     Data::CsvOptions options;
     options.requireLabels = requireLabels;
     options.groupColumn = source.groups;
+    options.onBytes = digest.Sink();
     data = Data::ReadCsv(source.path, options);
   }
+  digest.Keep();
   if (source.targetLabel && data.hasLabels)
     Data::RecodeLabels(data, *source.targetLabel);
   else if (Data::LabelsAreZeroOne(data))

@@ -11,6 +11,7 @@
 #include "cli/common.h"
 #include "cli/fold_runner.h"
 #include "cli/fold_summary.h"
+#include "cli/input_digest.h"
 #include "cli/output_streams.h"
 #include "cli/summary.h"
 #include "data/csv_io.h"
@@ -352,6 +353,7 @@ int RunEvaluate(const EvaluateOptions& o) {
   CheckDistinctFiles(files);
   for (const CommandFile& file : files)
     if (file.output && !file.path.empty()) HostKit::CheckWritable(file.path);
+  if (!o.report.empty() || !o.summary.empty()) RecordInputDigests();
   const Dataset data = LoadData(o.data, true);
   CheckTrainingSet(data, o.data.path);
   const HostKit::SettingsChange parameters = o.parameters.Get();
@@ -386,7 +388,6 @@ int RunEvaluate(const EvaluateOptions& o) {
          << Duration(s.seconds) << " in all\n";
   WarnNearBaseline(s.pooled,
                    results.size() > 1 ? "out-of-fold scores" : "test set");
-  // Hashing the inputs reads them again: only for the outputs that show it.
   const Json provenance =
       o.report.empty() && o.summary.empty()
           ? Json()

@@ -6,6 +6,7 @@
 
 #include "cli/commands.h"
 #include "cli/common.h"
+#include "cli/input_digest.h"
 #include "cli/output_streams.h"
 #include "cli/summary.h"
 #include "data/csv_io.h"
@@ -54,11 +55,14 @@ int RunScore(const ScoreOptions& o) {
                                           {"--output", output, true},
                                           {"--summary", o.summary, true}};
   CheckDistinctFiles(files);
+  if (!o.summary.empty()) RecordInputDigests();
   const std::string modulePath = HostKit::ChooseModulePath(o.module);
   auto module = HostKit::OpenModule(modulePath);
   std::vector<std::string> warnings;
+  const std::string document = HostKit::ReadModelFile(o.model);
+  InputDigest::Record(o.model, document);
   HostKit::Model model =
-      HostKit::LoadModelDocument(*module, o.model, &warnings);
+      HostKit::LoadModelText(*module, document, o.model, &warnings);
   for (const std::string& warning : warnings) Warn(warning);
   ClassifierBase& classifier = *model.classifier;
   if (!classifier.CanClassify())

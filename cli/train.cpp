@@ -4,6 +4,7 @@
 
 #include "cli/commands.h"
 #include "cli/common.h"
+#include "cli/input_digest.h"
 #include "cli/output_streams.h"
 #include "cli/summary.h"
 #include "cli/training_log.h"
@@ -145,6 +146,7 @@ int RunTrain(const TrainOptions& o) {
   CheckDistinctFiles(files);
   for (const CommandFile& file : files)
     if (file.output && !file.path.empty()) HostKit::CheckWritable(file.path);
+  if (!o.report.empty() || !o.summary.empty()) RecordInputDigests();
   Dataset data = LoadData(o.data, true);
   CheckTrainingSet(data, o.data.path);
   const std::string modulePath = HostKit::ChooseModulePath(o.module);
@@ -178,7 +180,6 @@ int RunTrain(const TrainOptions& o) {
   t.scores = ScoreSet(*classifier, data);
   t.confusion = Report::ConfusionAtZero(t.scores, data.labels);
   WarnNearBaseline(t.confusion, "training set");
-  // Hashing the inputs reads them again: only for the outputs that show it.
   const Json provenance =
       o.report.empty() && o.summary.empty()
           ? Json()

@@ -407,9 +407,11 @@ void CheckNameSizes(const matvar_t* var,
 
 }  // namespace
 
-Dataset ReadMat(const std::string& path,
+Dataset ReadMat(const std::string& file,
                 const MatVariables& variables,
-                bool requireLabels) {
+                bool requireLabels,
+                const std::string& name) {
+  const std::string& path = name.empty() ? file : name;  // for messages
   Mat_LogInitFunc("korva", SilentLog);
   // Likewise HDF5, which reads version 7.3 files and would print its error
   // stack on standard error.
@@ -423,7 +425,7 @@ Dataset ReadMat(const std::string& path,
       path +
       ": cannot open it as a MATLAB file (missing, unreadable or not in MAT "
       "format)";
-  const MatLayout layout = CheckMatLayout(path);
+  const MatLayout layout = CheckMatLayout(file);
   if (layout.format == MatLayout::Format::kNotMat) throw DataError(cannotOpen);
   if (!layout.problem.empty()) {
     const std::string& name = layout.variable;
@@ -438,13 +440,13 @@ Dataset ReadMat(const std::string& path,
       where = path + ": variable '" + name + "'";
     throw DataError(where + ": " + layout.problem);
   }
-  MatFile mat(Mat_Open(path.c_str(), MAT_ACC_RDONLY));
+  MatFile mat(Mat_Open(file.c_str(), MAT_ACC_RDONLY));
   if (!mat) throw DataError(cannotOpen);
 
   Dataset data;
   const bool hdf5 = layout.format == MatLayout::Format::kV73;
   const std::string xWhere = Where(path, variables.x, "features");
-  if (hdf5) CheckHdf5(path, xWhere, variables.x);
+  if (hdf5) CheckHdf5(file, xWhere, variables.x);
   MatVar x = ReadInfo(mat.get(), layout, path, variables.x, "features");
   CheckNumeric(x.get(), layout, xWhere, variables.x);
   const size_t rows = x->dims[0];
@@ -460,7 +462,7 @@ Dataset ReadMat(const std::string& path,
 
   if (!variables.y.empty()) {
     const std::string yWhere = Where(path, variables.y, "labels");
-    if (hdf5) CheckHdf5(path, yWhere, variables.y);
+    if (hdf5) CheckHdf5(file, yWhere, variables.y);
     MatVar y = ReadInfo(mat.get(), layout, path, variables.y, "labels");
     CheckNumeric(y.get(), layout, yWhere, variables.y);
     const size_t count = y->dims[0] * y->dims[1];

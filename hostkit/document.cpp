@@ -81,21 +81,16 @@ double Intercept(ClassifierBase& classifier) {
 Model LoadModelDocument(const Module& module,
                         const std::string& path,
                         std::vector<std::string>* warnings) {
-  // The XML library says "File was not found" for any file it cannot open.
-  struct stat info {};
-  if (::stat(path.c_str(), &info) != 0)
-    throw ModelError("cannot read model " + path + ": " + std::strerror(errno));
-  if (S_ISDIR(info.st_mode))
-    throw ModelError("cannot read model " + path + ": it is a folder");
-  if (const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC); fd >= 0)
-    ::close(fd);
-  else
-    throw ModelError("cannot read model " + path + ": " + std::strerror(errno));
+  return LoadModelText(module, ReadModelFile(path), path, warnings);
+}
+
+Model LoadModelText(const Module& module,
+                    const std::string& text,
+                    const std::string& path,
+                    std::vector<std::string>* warnings) {
   pugi::xml_document document;
-  const pugi::xml_parse_result parsed = document.load_file(path.c_str());
-  if (parsed.status == pugi::status_file_not_found ||
-      parsed.status == pugi::status_io_error)
-    throw ModelError("cannot read model " + path + ": " + parsed.description());
+  const pugi::xml_parse_result parsed =
+      document.load_buffer(text.data(), text.size());
   if (!parsed)
     throw ModelError("model " + path +
                      " is not a valid XML document: " + parsed.description() +

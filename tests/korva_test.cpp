@@ -588,6 +588,20 @@ TEST_P(KorvaMat, TrainsAndScoresAsFromTheSameDataInCsv) {
   EXPECT_EQ(Get("a.csv"), Get("b.csv"));
   EXPECT_THAT(Run("score mat.xml set.mat --x features").err,
               Not(HasSubstr("AUC 0.")));
+  // A FIFO is read once, into a private copy, and hashed as read.
+  const Result fifo = Shell(
+      dir_.Path(),
+      "mkfifo fifo.mat && (cat set.mat > fifo.mat &) && timeout 120 " +
+          Program(KORVA_BINARY) +
+          " train fifo.mat --x features --y labels --names channels --model "
+          "f.xml --summary f.json --quiet && sha256sum set.mat | cut -c1-64");
+  ASSERT_EQ(fifo.status, kExitOk) << fifo.err;
+  EXPECT_EQ(Get("f.xml"), Shared("model.xml"));
+  EXPECT_EQ(
+      nlohmann::json::parse(Get("f.json"))["provenance"]["inputs"][0]["sha256"]
+              .get<std::string>() +
+          "\n",
+      fifo.out);
 
   const std::pair<std::string, std::string> refused[] = {
       {"set.mat --x X --y labels",
@@ -690,6 +704,33 @@ TEST_F(Korva, TrainReadsStandardInputAndWritesTheSummaryToOutput) {
                 "\n");
   EXPECT_EQ(summary["data"]["rows"], 360);
   EXPECT_FALSE(summary["selection"].empty());
+  // The digests are those of the bytes read, from standard input or a FIFO
+  // (read once: a second reading would wait for a writer forever).
+  const auto digest = [&](const std::string& name) {
+    return Shell(dir_.Path(), "sha256sum " + name + " | cut -c1-64").out;
+  };
+  EXPECT_EQ(
+      summary["provenance"]["inputs"][0]["sha256"].get<std::string>() + "\n",
+      digest("train.csv"));
+  const Result fifo = Shell(
+      dir_.Path(),
+      "mkfifo data.fifo model.fifo && (cat train.csv > data.fifo &) && "
+      "(cat model.xml > model.fifo &) && timeout 120 " +
+          Program(KORVA_BINARY) +
+          " train data.fifo --model f.xml --summary f.json --report f.html "
+          "--quiet && timeout 60 " +
+          Program(KORVA_BINARY) +
+          " score model.fifo test.csv --output s.csv --summary s.json --quiet");
+  ASSERT_EQ(fifo.status, kExitOk) << fifo.err;
+  EXPECT_EQ(Get("f.xml"), Get("m.xml"));
+  const auto hashed = [&](const std::string& file) {
+    return nlohmann::json::parse(Get(file))["provenance"]["inputs"][0]["sha256"]
+               .get<std::string>() +
+           "\n";
+  };
+  EXPECT_EQ(hashed("f.json"), digest("train.csv"));
+  EXPECT_EQ(hashed("s.json"), digest("model.xml"));
+  EXPECT_THAT(Get("f.html"), HasSubstr(digest("train.csv").substr(0, 64)));
 }
 
 }  // namespace

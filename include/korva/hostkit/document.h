@@ -1,6 +1,7 @@
 #ifndef KORVA_HOSTKIT_DOCUMENT_H_
 #define KORVA_HOSTKIT_DOCUMENT_H_
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
@@ -45,6 +46,23 @@ KORVA_HOSTKIT_API Model
 LoadModelDocument(const Module& module,
                   const std::string& path,
                   std::vector<std::string>* warnings = nullptr);
+
+// The bytes of the classifier document at `path`, read once (so a FIFO or
+// process substitution serves too): Error(kModel) when it cannot be read, is
+// a folder, or is larger than kMaxDocumentBytes.
+KORVA_HOSTKIT_API std::string ReadModelFile(const std::string& path);
+
+// The most bytes a classifier document may have: far more than one with
+// kMaxFeatureCount features and long names takes.
+constexpr std::size_t kMaxDocumentBytes = std::size_t{1} << 28;
+
+// LoadModelDocument of a document read already (ReadModelFile); `name`
+// names it in messages.
+KORVA_HOSTKIT_API Model
+LoadModelText(const Module& module,
+              const std::string& text,
+              const std::string& name,
+              std::vector<std::string>* warnings = nullptr);
 
 // LoadModelDocument without the intercept.
 KORVA_HOSTKIT_API ClassifierHandle
