@@ -6,6 +6,7 @@
 
 #include "cli/commands.h"
 #include "cli/common.h"
+#include "cli/memory_option.h"
 #include "cli/summary.h"
 #include "cli/training_log.h"
 #include "data/csv_io.h"
@@ -24,7 +25,7 @@ constexpr double kCustomaryPRemove = 0.15;
 
 struct DemoOptions {
   std::string output = "out/demo";
-  std::string module;
+  std::string module, memoryLimit;
   Data::GeneratorOptions generator;
   ParameterOptions parameters;
   bool verbose = false, quiet = false;
@@ -49,6 +50,7 @@ void AddOptions(CLI::App* command, DemoOptions& o) {
   command->add_flag("--verbose", o.verbose, "print every training message");
   AddQuietOption(command, o.quiet);
   AddModuleOption(command, o.module);
+  AddMemoryLimitOption(command, o.memoryLimit);
 }
 
 // What the demo trained and measured.
@@ -94,6 +96,7 @@ void WriteSets(const std::string& dir, const DemoRun& d) {
 }
 
 int RunDemo(const DemoOptions& o) {
+  ApplyMemoryLimit(o.memoryLimit);
   HostKit::SettingsChange parameters = o.parameters.Get();
   if (!parameters.pEnter) parameters.pEnter = kCustomaryPEnter;
   if (!parameters.pRemove) parameters.pRemove = kCustomaryPRemove;

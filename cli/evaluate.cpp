@@ -12,11 +12,13 @@
 #include "cli/fold_runner.h"
 #include "cli/fold_summary.h"
 #include "cli/input_digest.h"
+#include "cli/memory_option.h"
 #include "cli/output_streams.h"
 #include "cli/summary.h"
 #include "data/csv_io.h"
 #include "data/data_checks.h"
 #include "data/folds.h"
+#include "korva/hostkit/memory_budget.h"
 #include "korva/hostkit/module_path.h"
 #include "korva/hostkit/output_file.h"
 #include "report/metrics.h"
@@ -26,7 +28,7 @@ namespace {
 
 struct EvaluateOptions {
   DataSource data;
-  std::string test, report, summary, oofScores, module;
+  std::string test, report, summary, oofScores, module, memoryLimit;
   int folds = 5;
   std::uint64_t seed = 1;
   int jobs = 2;
@@ -78,6 +80,7 @@ void AddOptions(CLI::App* command, EvaluateOptions& o) {
   AddLabelOption(command, o.data);
   AddMatOptions(command, o.data);
   AddModuleOption(command, o.module);
+  AddMemoryLimitOption(command, o.memoryLimit);
 }
 
 // The train/test pairs of an evaluation and how the report names them.
@@ -335,7 +338,14 @@ Json Summary(const EvaluateOptions& o,
   return summary;
 }
 
+int LargestTrainingSet(const Plan& plan) {
+  int rows = 0;
+  for (const FoldData& fold : plan.folds) rows = std::max(rows, fold.trainRows);
+  return rows;
+}
+
 int RunEvaluate(const EvaluateOptions& o) {
+  ApplyMemoryLimit(o.memoryLimit);
   if (!o.test.empty() && (o.foldsOption->count() || o.seedOption->count() ||
                           o.blocks || !o.data.groups.empty()))
     throw CliError(kExitUsage,
@@ -372,6 +382,9 @@ int RunEvaluate(const EvaluateOptions& o) {
   if (out) *out << classifier << '\n' << std::flush;
 
   const int jobs = std::max(1, std::min<int>(o.jobs, plan.folds.size()));
+  // The folds that train at the same time share the limit.
+  HostKit::CheckTrainingMemory(
+      LargestTrainingSet(plan), data.cols, false, jobs);
   const std::vector<FoldResult> results =
       RunFolds(*module, parameters, plan.folds, jobs);
   if (out) PrintFoldTable(*out, plan, results);

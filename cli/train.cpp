@@ -5,6 +5,7 @@
 #include "cli/commands.h"
 #include "cli/common.h"
 #include "cli/input_digest.h"
+#include "cli/memory_option.h"
 #include "cli/output_streams.h"
 #include "cli/summary.h"
 #include "cli/training_log.h"
@@ -19,6 +20,7 @@ namespace {
 struct TrainOptions {
   DataSource data;
   std::string model, weights, weightsCsv, logJson, report, summary, module;
+  std::string memoryLimit;
   ParameterOptions parameters;
   bool quiet = false;
 };
@@ -47,6 +49,7 @@ void AddOptions(CLI::App* command, TrainOptions& o) {
   AddLabelOption(command, o.data);
   AddMatOptions(command, o.data);
   AddModuleOption(command, o.module);
+  AddMemoryLimitOption(command, o.memoryLimit);
 }
 
 // What a training gave, for the outputs.
@@ -136,6 +139,7 @@ void PrintResult(std::ostream& out,
 }
 
 int RunTrain(const TrainOptions& o) {
+  ApplyMemoryLimit(o.memoryLimit);
   const std::vector<CommandFile> files = {{"DATA", o.data.path, false},
                                           {"--model", o.model, true},
                                           {"--weights", o.weights, true},

@@ -89,6 +89,17 @@ std::string FirstRows(const std::string& csv,
 
 // ---- one row per kind of failure --------------------------------------
 
+// 229 KB of CSV whose training would need about 2 GB.
+std::string FourRowsOf16000Columns() {
+  std::string csv = "label";
+  for (int c = 0; c < 16000; ++c) csv += ",f" + std::to_string(c);
+  for (int r = 0; r < 4; ++r) {
+    csv += r % 2 ? "\n1" : "\n-1";
+    for (int c = 0; c < 16000; ++c) csv += "," + std::to_string(4 * c + r);
+  }
+  return csv + "\n";
+}
+
 struct Failure {
   const char* name;
   std::string (*file)();  // the bad.* file the command names, if any
@@ -156,6 +167,9 @@ const Failure kFailures[] = {
     {"help_on_full_disk", nullptr, "train --help >/dev/full", kExitOutput, "cannot write standard output"},
     {"version_on_full_disk", nullptr, "--version >/dev/full", kExitOutput, "cannot write standard output"},
     {"seed_above_64_bits", nullptr, "evaluate train.csv --seed 18446744073709551616", kExitUsage, "--seed: must be at most 18446744073709551615"},
+    {"memory_limit_malformed", nullptr, "train train.csv --model m.xml --memory-limit lots", kExitUsage, "--memory-limit: is a size such as 512M"},
+    {"training_above_memory_limit", nullptr, "evaluate train.csv --memory-limit 1M", kExitData, "more than the 1 MiB allowed for training; --memory-limit raises the limit"},
+    {"data_few_rows_many_columns", FourRowsOf16000Columns, "train bad.csv --model m.xml", kExitData, "1.9 GiB of it for the 16001 x 16001 cross-product of the features"},
 };
 // clang-format on
 

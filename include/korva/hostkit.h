@@ -5,6 +5,7 @@
 // loading it. Link Korva::hostkit.
 #include "korva/hostkit/document.h"
 #include "korva/hostkit/error.h"
+#include "korva/hostkit/memory_budget.h"
 #include "korva/hostkit/module_path.h"
 #include "korva/hostkit/output_file.h"
 #include "korva/hostkit/output_stream.h"
