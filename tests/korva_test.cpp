@@ -166,6 +166,7 @@ const Failure kFailures[] = {
     {"model_to_closed_standard_output", nullptr, "train train.csv --model - --quiet >&-", kExitOutput, "cannot write standard output: it is closed"},
     {"help_on_full_disk", nullptr, "train --help >/dev/full", kExitOutput, "cannot write standard output"},
     {"version_on_full_disk", nullptr, "--version >/dev/full", kExitOutput, "cannot write standard output"},
+    {"version_to_closed_standard_output", nullptr, "--version >&-", kExitOutput, "cannot write standard output: it is closed or not open for writing"},
     {"seed_above_64_bits", nullptr, "evaluate train.csv --seed 18446744073709551616", kExitUsage, "--seed: must be at most 18446744073709551615"},
     {"memory_limit_malformed", nullptr, "train train.csv --model m.xml --memory-limit lots", kExitUsage, "--memory-limit: is a size such as 512M"},
     {"training_above_memory_limit", nullptr, "evaluate train.csv --memory-limit 1M", kExitData, "more than the 1 MiB allowed for training; --memory-limit raises the limit"},
