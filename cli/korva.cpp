@@ -48,7 +48,9 @@ int RunKorva(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
-    return app.exit(error) == 0 ? kExitOk : kExitUsage;
+    // --help and --version: their text must reach standard output too.
+    return RunCommand(
+        [&] { return app.exit(error) == 0 ? kExitOk : kExitUsage; });
   }
   for (const Command& command : commands)
     if (command.app->parsed()) return RunCommand(command.run);

@@ -573,6 +573,9 @@ Dataset ReadCsv(const std::string& file, const CsvOptions& options) {
       throw DataError(path + ": cannot read: " + std::strerror(err));
     }
     if (n == 0) break;
+    if (options.onBytes)
+      options.onBytes(
+          std::string_view(text.get() + size, static_cast<size_t>(n)));
     const bool binary =
         std::memchr(text.get() + size, '\0', static_cast<size_t>(n)) != nullptr;
     size += static_cast<size_t>(n);

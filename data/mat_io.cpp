@@ -405,13 +405,20 @@ void CheckNameSizes(const matvar_t* var,
   }
 }
 
-// The file's layout once it is known to be a readable MATLAB file. Throws
+// The file read (`file`, perhaps a copy) and the name messages give it.
+struct Source {
+  const std::string& file;
+  const std::string& path;
+};
+
+// The layout of `file` once it is known to be a readable MATLAB file. Throws
 // for a file that is not one, or whose layout check found a problem, naming
 // the variable in its role where it is one of those asked for.
-MatLayout CheckedLayout(const std::string& path,
+MatLayout CheckedLayout(const std::string& file,
+                        const std::string& path,
                         const MatVariables& variables,
                         const std::string& cannotOpen) {
-  const MatLayout layout = CheckMatLayout(path);
+  const MatLayout layout = CheckMatLayout(file);
   if (layout.format == MatLayout::Format::kNotMat) throw DataError(cannotOpen);
   if (layout.problem.empty()) return layout;
   const std::string& name = layout.variable;
@@ -430,12 +437,13 @@ MatLayout CheckedLayout(const std::string& path,
 // A real numeric matrix `name` in its `role`, checked and ready to read.
 MatVar NumericVariable(mat_t* mat,
                        const MatLayout& layout,
-                       const std::string& path,
+                       const Source& source,
                        const std::string& name,
                        const char* role) {
-  const std::string where = Where(path, name, role);
-  if (layout.format == MatLayout::Format::kV73) CheckHdf5(path, where, name);
-  MatVar var = ReadInfo(mat, layout, path, name, role);
+  const std::string where = Where(source.path, name, role);
+  if (layout.format == MatLayout::Format::kV73)
+    CheckHdf5(source.file, where, name);
+  MatVar var = ReadInfo(mat, layout, source.path, name, role);
   CheckNumeric(var.get(), layout, where, name);
   return var;
 }
@@ -443,14 +451,14 @@ MatVar NumericVariable(mat_t* mat,
 // The features, variable `name` (epochs x features), into `data` row by row.
 void ReadFeatures(mat_t* mat,
                   const MatLayout& layout,
-                  const std::string& path,
+                  const Source& source,
                   const std::string& name,
                   Dataset& data) {
-  MatVar x = NumericVariable(mat, layout, path, name, "features");
+  MatVar x = NumericVariable(mat, layout, source, name, "features");
   const size_t rows = x->dims[0];
   const size_t cols = x->dims[1];
   const std::vector<double> columnMajor =
-      ReadValues(mat, x.get(), Where(path, name, "features"));
+      ReadValues(mat, x.get(), Where(source.path, name, "features"));
   data.rows = static_cast<int>(rows);
   data.cols = static_cast<int>(cols);
   data.X = Values(data.rows, data.cols);
@@ -464,11 +472,11 @@ void ReadFeatures(mat_t* mat,
 // transposed.
 std::vector<double> ReadLabels(mat_t* mat,
                                const MatLayout& layout,
-                               const std::string& path,
+                               const Source& source,
                                const MatVariables& variables,
                                const Dataset& data) {
-  const std::string where = Where(path, variables.y, "labels");
-  MatVar y = NumericVariable(mat, layout, path, variables.y, "labels");
+  const std::string where = Where(source.path, variables.y, "labels");
+  MatVar y = NumericVariable(mat, layout, source, variables.y, "labels");
   const size_t rows = static_cast<size_t>(data.rows);
   const size_t cols = static_cast<size_t>(data.cols);
   const size_t count = y->dims[0] * y->dims[1];
@@ -507,9 +515,11 @@ std::vector<std::string> ReadNames(mat_t* mat,
 
 }  // namespace
 
-Dataset ReadMat(const std::string& path,
+Dataset ReadMat(const std::string& file,
                 const MatVariables& variables,
-                bool requireLabels) {
+                bool requireLabels,
+                const std::string& name) {
+  const std::string& path = name.empty() ? file : name;  // for messages
   Mat_LogInitFunc("korva", SilentLog);
   // Likewise HDF5, which reads version 7.3 files and would print its error
   // stack on standard error.
@@ -523,14 +533,15 @@ Dataset ReadMat(const std::string& path,
       path +
       ": cannot open it as a MATLAB file (missing, unreadable or not in MAT "
       "format)";
-  const MatLayout layout = CheckedLayout(path, variables, cannotOpen);
-  MatFile mat(Mat_Open(path.c_str(), MAT_ACC_RDONLY));
+  const MatLayout layout = CheckedLayout(file, path, variables, cannotOpen);
+  MatFile mat(Mat_Open(file.c_str(), MAT_ACC_RDONLY));
   if (!mat) throw DataError(cannotOpen);
 
   Dataset data;
-  ReadFeatures(mat.get(), layout, path, variables.x, data);
+  const Source source{file, path};
+  ReadFeatures(mat.get(), layout, source, variables.x, data);
   if (!variables.y.empty()) {
-    data.labels = ReadLabels(mat.get(), layout, path, variables, data);
+    data.labels = ReadLabels(mat.get(), layout, source, variables, data);
     data.hasLabels = true;
   }
   if (!variables.names.empty())

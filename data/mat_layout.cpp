@@ -394,10 +394,13 @@ class V5Parser {
       return Fail("its field name length is malformed (damaged)");
     const std::uint32_t nameLength = Word(tag.data, bigEndian_);
     if (!ReadTag(left, tag)) return false;
-    if (tag.small || tag.type != kMiInt8)
+    if (tag.type != kMiInt8)
       return Fail("its field names are malformed (damaged)");
+    // Names of at most four bytes in all (one field "fs" of length 3, as
+    // SciPy writes it) sit in the tag itself, a small element.
     const std::uint64_t fields = nameLength ? tag.bytes / nameLength : 0;
-    if (!Skip(left, tag.bytes) || !SkipPadding(left, tag)) return false;
+    if (!tag.small && (!Skip(left, tag.bytes) || !SkipPadding(left, tag)))
+      return false;
     return CheckSize(dims, Saturating(8, std::max<std::uint64_t>(fields, 1))) &&
            Elements(left, Saturating(Product(dims), fields), depth);
   }

@@ -1,13 +1,7 @@
 #include "hostkit/model_document.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cctype>
-#include <cerrno>
 #include <climits>
-#include <cstring>
 #include <locale>
 #include <sstream>
 
@@ -176,31 +170,10 @@ HostContent ReadHostContent(const pugi::xml_node& root,
 
 }  // namespace
 
-void ReadDocumentFile(const std::string& path, pugi::xml_document& xml) {
-  // The XML library says "File was not found" for any file it cannot open.
-  struct stat info {};
-  if (::stat(path.c_str(), &info) != 0)
-    throw ModelError("cannot read model " + path + ": " + std::strerror(errno));
-  if (S_ISDIR(info.st_mode))
-    throw ModelError("cannot read model " + path + ": it is a folder");
-  if (const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC); fd >= 0)
-    ::close(fd);
-  else
-    throw ModelError("cannot read model " + path + ": " + std::strerror(errno));
-  const pugi::xml_parse_result parsed = xml.load_file(path.c_str());
-  if (parsed.status == pugi::status_file_not_found ||
-      parsed.status == pugi::status_io_error)
-    throw ModelError("cannot read model " + path + ": " + parsed.description());
-  if (!parsed)
-    throw ModelError("model " + path +
-                     " is not a valid XML document: " + parsed.description() +
-                     " at byte " + std::to_string(parsed.offset));
-}
-
 void ParseDocumentText(const std::string& text,
                        const std::string& subject,
                        pugi::xml_document& xml) {
-  const pugi::xml_parse_result parsed = xml.load_string(text.c_str());
+  const pugi::xml_parse_result parsed = xml.load_buffer(text.data(), text.size());
   if (!parsed)
     throw ModelError(subject + " is not a valid XML document: " +
                      parsed.description() + " at byte " +

@@ -45,9 +45,15 @@ std::string ChooseModulePath(const std::string& option) {
   if (const char* path = std::getenv("KORVA_MODULE"); path && *path)
     return path;
   const std::string beside = ModulePathBesideExecutable();
-  if (IsFile(beside)) return beside;
-  if (const std::string installed = ModulePathBesideKit(); IsFile(installed))
+  if (!beside.empty() && IsFile(beside)) return beside;
+  const std::string installed = ModulePathBesideKit();
+  if (!installed.empty() && (IsFile(installed) || beside.empty()))
     return installed;
+  if (beside.empty())
+    throw Error(ErrorKind::kModule,
+                std::string("cannot find the module ") + kModuleFileName +
+                    ": the program's folder is unknown; name the module "
+                    "with KORVA_MODULE");
   return beside;
 }
 

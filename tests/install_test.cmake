@@ -1,7 +1,8 @@
 # Installs the build into a temporary prefix, builds examples/ against the
 # installed package with find_package(Korva), and runs the example and the
-# installed korva, each finding the installed module on its own.
-# -DBUILD_DIR, -DSOURCE_DIR, -DWORK_DIR, -DGENERATOR.
+# installed korva, each finding the installed module on its own; no run
+# path of the installed files or the example has an empty or relative entry.
+# -DBUILD_DIR, -DSOURCE_DIR, -DWORK_DIR, -DGENERATOR, -DREADELF.
 function(run)
   execute_process(COMMAND ${ARGN} RESULT_VARIABLE status
     OUTPUT_VARIABLE out ERROR_VARIABLE err)
@@ -17,6 +18,8 @@ run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
 run(${CMAKE_COMMAND} -S ${SOURCE_DIR}/examples -B ${WORK_DIR}/example
     -G ${GENERATOR} -DCMAKE_PREFIX_PATH=${prefix})
 run(${CMAKE_COMMAND} --build ${WORK_DIR}/example)
+include(${CMAKE_CURRENT_LIST_DIR}/runpath.cmake)
+korva_check_run_paths("${prefix};${WORK_DIR}/example")
 
 # The module file must come from the prefix, not from the build tree.
 set(ENV{KORVA_MODULE} "")
