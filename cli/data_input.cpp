@@ -4,11 +4,43 @@
 #include <ostream>
 
 #include "cli/exit_status.h"
+#include "cli/input_digest.h"
 #include "cli/texts.h"
 #include "data/csv_io.h"
 #include "data/data_checks.h"
 
 namespace Korva::Cli {
+namespace {
+
+// Why `names` (of a data set) cannot be put into the order of `wanted` (of
+// `owner`, which has as many features): a list of names shorter or longer
+// than the features, a name on one side only, or a name repeated.
+std::string NameDifference(const std::vector<std::string>& wanted,
+                           const std::vector<std::string>& names,
+                           const std::string& owner) {
+  if (wanted.size() != names.size())
+    return ": " + owner + " holds " + std::to_string(wanted.size()) +
+           " feature names for its " + std::to_string(names.size()) +
+           " features";
+  const auto missing = [](const std::vector<std::string>& from,
+                          const std::vector<std::string>& in) {
+    for (const std::string& name : from)
+      if (std::find(in.begin(), in.end(), name) == in.end()) return name;
+    return std::string();
+  };
+  const std::string lacks = missing(wanted, names);
+  if (!lacks.empty())
+    return ": it lacks \"" + lacks + "\" and has \"" + missing(names, wanted) +
+           "\" instead";
+  for (const auto* list : {&names, &wanted})
+    for (auto at = list->begin(); at != list->end(); ++at)
+      if (std::find(at + 1, list->end(), *at) != list->end())
+        return ": \"" + *at + "\" is repeated in " +
+               (list == &names ? std::string("the data") : owner);
+  return "";
+}
+
+}  // namespace
 
 Dataset LoadData(const DataSource& source, bool requireLabels) {
   if (!Data::IsMatFile(source.path) &&
@@ -21,14 +53,17 @@ Dataset LoadData(const DataSource& source, bool requireLabels) {
   if (Data::IsMatFile(source.path) && !source.groups.empty())
     throw CliError(kExitUsage, "--groups names a column of a CSV file");
   Dataset data;
+  InputDigest digest(source.path);
   if (Data::IsMatFile(source.path)) {
-    data = Data::LoadMat(source.path, source.mat, requireLabels);
+    data = Data::LoadMat(source.path, source.mat, requireLabels, digest.Sink());
   } else {
     Data::CsvOptions options;
     options.requireLabels = requireLabels;
     options.groupColumn = source.groups;
+    options.onBytes = digest.Sink();
     data = Data::ReadCsv(source.path, options);
   }
+  digest.Keep();
   if (source.targetLabel && data.hasLabels)
     Data::RecodeLabels(data, *source.targetLabel);
   else if (Data::LabelsAreZeroOne(data))
@@ -67,22 +102,10 @@ Dataset MatchColumns(Dataset data,
             << model << "'s; they were matched by name\n";
     return Data::SelectColumns(data, *order);
   }
-  // Name what is missing on each side when the names are two sets.
-  const auto missing = [](const std::vector<std::string>& from,
-                          const std::vector<std::string>& in) {
-    for (const std::string& name : from)
-      if (std::find(in.begin(), in.end(), name) == in.end()) return name;
-    return std::string();
-  };
-  const std::string lacks = missing(modelNames, data.names),
-                    extra = missing(data.names, modelNames);
-  throw CliError(
-      kExitData,
-      "the feature names of " + what + " differ from " + model + "'s" +
-          (lacks.empty() ? std::string(" (some are repeated)")
-                         : ": it lacks \"" + lacks + "\" and has \"" + extra +
-                               "\" instead") +
-          "; --ignore-names takes the columns by position");
+  throw CliError(kExitData,
+                 "the feature names of " + what + " differ from " + model +
+                     "'s" + NameDifference(modelNames, data.names, model) +
+                     "; --ignore-names takes the columns by position");
 }
 
 HostKit::MatrixView View(const Dataset& data) {

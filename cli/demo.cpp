@@ -9,6 +9,7 @@
 #include "cli/data_input.h"
 #include "cli/files.h"
 #include "cli/options.h"
+#include "cli/memory_option.h"
 #include "cli/summary.h"
 #include "cli/texts.h"
 #include "cli/training_log.h"
@@ -25,7 +26,7 @@ namespace {
 
 struct DemoOptions {
   std::string output = "out/demo";
-  std::string module;
+  std::string module, memoryLimit;
   Data::GeneratorOptions generator;
   ParameterOptions parameters;
   bool verbose = false, quiet = false;
@@ -39,7 +40,7 @@ void AddOptions(CLI::App* command, DemoOptions& o) {
                    o.generator.seed,
                    "seed of the calibration set; the test set uses "
                    "seed + 1 (default 1)")
-      ->check(kWholeNumber);
+      ->transform(kWholeNumber);
   command->add_option(
       "--epochs", o.generator.epochs, "epochs in each set (default 720)");
   command->add_option(
@@ -50,6 +51,7 @@ void AddOptions(CLI::App* command, DemoOptions& o) {
   command->add_flag("--verbose", o.verbose, "print every training message");
   AddQuietOption(command, o.quiet);
   AddModuleOption(command, o.module);
+  AddMemoryLimitOption(command, o.memoryLimit);
 }
 
 // What the demo trained and measured.
@@ -130,6 +132,7 @@ void PrintResult(std::ostream& out,
 }
 
 int RunDemo(const DemoOptions& o) {
+  ApplyMemoryLimit(o.memoryLimit);
   HostKit::SettingsChange parameters = o.parameters.Get();
   if (!parameters.pEnter) parameters.pEnter = kCustomaryPEnter;
   if (!parameters.pRemove) parameters.pRemove = kCustomaryPRemove;

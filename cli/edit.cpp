@@ -36,9 +36,18 @@ bool HasDisplay() {
 }
 
 #ifdef KORVA_HAVE_UI
-// Whether Qt can open the display: tried in a child process, because Qt ends
-// the process that fails to (an unknown platform, an unreachable display).
-bool DisplayWorks(const std::string& program) {
+enum class Display { kVisible, kInvisible, kNone };
+
+// Exit status of the trial below when Qt opened a platform that shows
+// nothing: "offscreen" and "minimal" draw into memory, so a dialog there
+// waits for an answer nobody can give.
+constexpr int kInvisiblePlatform = 3;
+
+// Whether Qt can open a display a user sees: tried in a child process,
+// because Qt ends the process that fails to (an unknown platform, an
+// unreachable display), and judged by the platform Qt chose, wherever
+// QT_QPA_PLATFORM (a list, with options) led it.
+Display TryDisplay(const std::string& program) {
   std::cout.flush();
   const pid_t pid = ::fork();
   if (pid == 0) {
@@ -48,12 +57,17 @@ bool DisplayWorks(const std::string& program) {
     std::string name = program;
     char* argv[] = {name.data(), nullptr};
     QApplication application(argc, argv);
-    ::_exit(0);
+    const QString platform = QGuiApplication::platformName();
+    ::_exit(platform.startsWith("offscreen") || platform.startsWith("minimal")
+                ? kInvisiblePlatform
+                : 0);
   }
   int status = 0;
   while (pid > 0 && ::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
-  return pid > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  if (pid <= 0 || !WIFEXITED(status)) return Display::kNone;
+  if (WEXITSTATUS(status) == kInvisiblePlatform) return Display::kInvisible;
+  return WEXITSTATUS(status) == 0 ? Display::kVisible : Display::kNone;
 }
 std::string Variable(const char* name) {
   const char* value = std::getenv(name);
@@ -70,13 +84,25 @@ bool ShowDialog(ClassifierBase& classifier, const std::string& program) {
   std::string name = program;
   char* argv[] = {name.data(), nullptr};
   std::optional<QApplication> application;
+  // A program that runs korva inside itself with its own application (the
+  // edit test, on the offscreen platform) has chosen where the dialog goes.
   if (QCoreApplication::instance() == nullptr) {
-    if (!DisplayWorks(program))
-      throw CliError(kExitNoDisplay,
-                     "no display: Qt could not open one (" +
-                         Variable("QT_QPA_PLATFORM") + ", " +
-                         Variable("DISPLAY") + ", " +
-                         Variable("WAYLAND_DISPLAY") + ")");
+    const std::string variables = Variable("QT_QPA_PLATFORM") + ", " +
+                                  Variable("DISPLAY") + ", " +
+                                  Variable("WAYLAND_DISPLAY");
+    switch (TryDisplay(program)) {
+      case Display::kVisible:
+        break;
+      case Display::kInvisible:
+        throw CliError(kExitNoDisplay,
+                       "no display: Qt's platform draws nowhere a user can "
+                       "see, so nobody could answer the dialog (" +
+                           variables +
+                           "); korva edit needs a graphical session");
+      case Display::kNone:
+        throw CliError(kExitNoDisplay,
+                       "no display: Qt could not open one (" + variables + ")");
+    }
     application.emplace(argc, argv);
   }
   return classifier.EditConfiguration();
@@ -89,9 +115,17 @@ bool ShowDialog(ClassifierBase& classifier, const std::string& program) {
 #endif
 }
 
+bool HasApplication() {
+#ifdef KORVA_HAVE_UI
+  return QCoreApplication::instance() != nullptr;
+#else
+  return false;
+#endif
+}
+
 int RunEdit(const EditOptions& o) {
   // Without a display Qt would abort the process; say so instead.
-  if (!HasDisplay())
+  if (!HasApplication() && !HasDisplay())
     throw CliError(kExitNoDisplay,
                    "no display: korva edit shows a dialog and needs a "
                    "graphical session (DISPLAY and WAYLAND_DISPLAY are not "

@@ -13,11 +13,15 @@
 #include "cli/fold_runner.h"
 #include "cli/fold_summary.h"
 #include "cli/options.h"
+#include "cli/input_digest.h"
+#include "cli/memory_option.h"
+#include "cli/output_streams.h"
 #include "cli/summary.h"
 #include "cli/texts.h"
 #include "data/csv_io.h"
 #include "data/data_checks.h"
 #include "data/folds.h"
+#include "korva/hostkit/memory_budget.h"
 #include "korva/hostkit/module_path.h"
 #include "korva/hostkit/output_file.h"
 #include "report/metrics.h"
@@ -27,7 +31,7 @@ namespace {
 
 struct EvaluateOptions {
   DataSource data;
-  std::string test, report, summary, oofScores, module;
+  std::string test, report, summary, oofScores, module, memoryLimit;
   int folds = 5;
   std::uint64_t seed = 1;
   int jobs = 2;
@@ -52,7 +56,7 @@ void AddOptions(CLI::App* command, EvaluateOptions& o) {
       command
           ->add_option(
               "--seed", o.seed, "seed of the stratified fold split (default 1)")
-          ->check(kWholeNumber);
+          ->transform(kWholeNumber);
   command->add_option("--groups",
                       o.data.groups,
                       "CSV column of group numbers (runs, sessions): each "
@@ -81,6 +85,7 @@ void AddOptions(CLI::App* command, EvaluateOptions& o) {
   AddLabelOption(command, o.data);
   AddMatOptions(command, o.data);
   AddModuleOption(command, o.module);
+  AddMemoryLimitOption(command, o.memoryLimit);
 }
 
 // The train/test pairs of an evaluation and how the report names them.
@@ -385,6 +390,12 @@ Json Summary(const EvaluateOptions& o,
   return summary;
 }
 
+int LargestTrainingSet(const Plan& plan) {
+  int rows = 0;
+  for (const FoldData& fold : plan.folds) rows = std::max(rows, fold.trainRows);
+  return rows;
+}
+
 void CheckSchemeOptions(const EvaluateOptions& o) {
   if (!o.test.empty() && (o.foldsOption->count() || o.seedOption->count() ||
                           o.blocks || !o.data.groups.empty()))
@@ -422,7 +433,6 @@ void WriteOutputs(const EvaluateOptions& o,
                   const Dataset& data,
                   const Evaluation& e,
                   std::ostream* out) {
-  // Hashing the inputs reads them again: only for the outputs that show it.
   const Json provenance =
       o.report.empty() && o.summary.empty()
           ? Json()
@@ -449,10 +459,12 @@ void WriteOutputs(const EvaluateOptions& o,
                               e.results,
                               e.summary,
                               provenance));
-  if (out && o.report != "-") *out << "report written to " << o.report << '\n';
+  if (out && !WritesDescriptor(o.report))
+    *out << "report written to " << o.report << '\n';
 }
 
 int RunEvaluate(const EvaluateOptions& o) {
+  ApplyMemoryLimit(o.memoryLimit);
   CheckSchemeOptions(o);
   const std::vector<CommandFile> files = {{"DATA", o.data.path, false},
                                           {"--test", o.test, false},
@@ -462,6 +474,7 @@ int RunEvaluate(const EvaluateOptions& o) {
   CheckDistinctFiles(files);
   for (const CommandFile& file : files)
     if (file.output && !file.path.empty()) HostKit::CheckWritable(file.path);
+  if (!o.report.empty() || !o.summary.empty()) RecordInputDigests();
   const Dataset data = LoadData(o.data, true);
   CheckTrainingSet(data, o.data.path);
   FoldSettings settings{o.parameters.Get(), o.decisions.Balanced()};
@@ -480,6 +493,9 @@ int RunEvaluate(const EvaluateOptions& o) {
                           : TestSetPlan(o, data, out);
   if (out) *out << HostKit::ShortInfo(*shown) << '\n' << std::flush;
   const int jobs = std::max(1, std::min<int>(o.jobs, e.plan.folds.size()));
+  // The folds that train at the same time share the limit.
+  HostKit::CheckTrainingMemory(
+      LargestTrainingSet(e.plan), data.cols, false, jobs);
   e.results = RunFolds(*module, settings, e.plan.folds, jobs);
   if (out) PrintFoldTable(*out, e.plan, e.results);
   RefuseFailedFolds(e.plan, e.results);

@@ -1,5 +1,8 @@
 #include "cli/exit_status.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -41,10 +44,19 @@ int FinishStandardOutput(int status) {
   errno = 0;
   std::cout.flush();
   const bool flushed = std::fflush(stdout) == 0;
-  const int error = errno;
+  int error = errno;
   if (flushed && std::cout && !std::ferror(stdout)) return status;
+  // A closed standard output is held open for reading only
+  // (ReserveStandardDescriptors); the first failed write may have been long
+  // before, its errno gone.
+  const int flags = ::fcntl(STDOUT_FILENO, F_GETFL);
+  if (error == 0 && (flags < 0 || (flags & O_ACCMODE) == O_RDONLY))
+    error = EBADF;
   std::cerr << "korva: error: cannot write standard output"
-            << (error ? std::string(": ") + std::strerror(error) : "") << '\n';
+            << (error == EBADF ? ": it is closed or not open for writing"
+                : error        ? std::string(": ") + std::strerror(error)
+                               : "")
+            << '\n';
   return status == kExitOk ? kExitOutput : status;
 }
 

@@ -7,6 +7,7 @@
 #include <iostream>
 
 #include "cli/exit_status.h"
+#include "cli/output_streams.h"
 #include "data/csv_io.h"
 #include "korva/hostkit/output_file.h"
 
@@ -28,11 +29,16 @@ std::string FileIdentity(const std::string& path) {
 }  // namespace
 
 void CheckDistinctFiles(const std::vector<CommandFile>& files) {
+  CheckOneOutputPerStream(files);
+  // An output to a descriptor is not a file that could be overwritten.
+  const auto stream = [](const CommandFile& f) {
+    return f.path == "-" || (f.output && WritesDescriptor(f.path));
+  };
   for (size_t a = 0; a < files.size(); ++a) {
     for (size_t b = a + 1; b < files.size(); ++b) {
       const CommandFile& x = files[a];
       const CommandFile& y = files[b];
-      if (x.path.empty() || y.path.empty() || x.path == "-" || y.path == "-" ||
+      if (x.path.empty() || y.path.empty() || stream(x) || stream(y) ||
           !(x.output || y.output))
         continue;
       if (FileIdentity(x.path) == FileIdentity(y.path))
@@ -47,7 +53,7 @@ void CheckDistinctFiles(const std::vector<CommandFile>& files) {
 std::ostream* MessageStream(bool quiet,
                             const std::vector<std::string>& outputs) {
   if (quiet) return nullptr;
-  return std::find(outputs.begin(), outputs.end(), "-") != outputs.end()
+  return std::any_of(outputs.begin(), outputs.end(), WritesStandardOutput)
              ? &std::cerr
              : &std::cout;
 }

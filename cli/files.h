@@ -21,13 +21,15 @@ struct CommandFile {
   bool output;
 };
 
-// CliError(kExitUsage) when two of the files, one of them an output, are the
-// same file: the same device and inode where it exists, the same resolved
-// path otherwise.
+// CliError(kExitUsage) when two outputs go to the same descriptor
+// (CheckOneOutputPerStream), or when two of the files, one of them an output
+// to a file, are the same file: the same device and inode where it exists,
+// the same resolved path otherwise.
 void CheckDistinctFiles(const std::vector<CommandFile>& files);
 
 // Where a command's messages go: nowhere when quiet, standard error when an
-// output is written to standard output ("-"), else standard output.
+// output is written to standard output ("-", /dev/stdout, ...), else
+// standard output.
 std::ostream* MessageStream(bool quiet,
                             const std::vector<std::string>& outputs);
 

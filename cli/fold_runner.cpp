@@ -7,11 +7,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cmath>
 #include <csignal>
 #include <cstring>
 #include <iostream>
-#include <limits>
 #include <nlohmann/json.hpp>
 #include <optional>
 
@@ -20,41 +18,39 @@
 #include "korva/hostkit/trained_model.h"
 
 namespace Korva::Cli {
-namespace {
 
 using Json = nlohmann::json;
 
-Json ToJson(const FoldResult& fold) {
+// CBOR rather than JSON text: it carries every double as its bits, the
+// infinities and NaN included, which JSON text cannot spell.
+std::vector<std::uint8_t> EncodeFoldResult(const FoldResult& fold) {
   Json json;
   json["result"] = fold.result ? Json(*fold.result) : Json(nullptr);
   json["failure"] = fold.failure;
   json["threw"] = fold.threw;
   json["seconds"] = fold.seconds;
-  // JSON has no NaN; null stands for it.
-  Json scores = Json::array();
-  for (double s : fold.scores)
-    scores.push_back(std::isfinite(s) ? Json(s) : Json(nullptr));
-  json["scores"] = std::move(scores);
+  json["scores"] = fold.scores;
   json["selected"] = fold.selected;
   json["weights"] = fold.weights;
   json["cut"] = fold.cut;
-  return json;
+  return Json::to_cbor(json);
 }
 
-FoldResult FromJson(const Json& json) {
+FoldResult DecodeFoldResult(const std::vector<std::uint8_t>& bytes) {
+  const Json json = Json::from_cbor(bytes);
   FoldResult fold;
   if (!json.at("result").is_null()) fold.result = json.at("result").get<int>();
   fold.failure = json.at("failure").get<std::string>();
   fold.threw = json.at("threw").get<bool>();
   fold.seconds = json.at("seconds").get<double>();
-  for (const Json& s : json.at("scores"))
-    fold.scores.push_back(s.is_null() ? std::numeric_limits<double>::quiet_NaN()
-                                      : s.get<double>());
+  fold.scores = json.at("scores").get<std::vector<double>>();
   fold.selected = json.at("selected").get<std::vector<bool>>();
   fold.weights = json.at("weights").get<std::vector<double>>();
   fold.cut = json.at("cut").get<double>();
   return fold;
 }
+
+namespace {
 
 FoldResult Failed(const std::string& why) {
   FoldResult fold;
@@ -62,7 +58,7 @@ FoldResult Failed(const std::string& why) {
   return fold;
 }
 
-void WriteAll(int fd, const std::string& text) {
+void WriteAll(int fd, const std::vector<std::uint8_t>& text) {
   size_t done = 0;
   while (done < text.size()) {
     const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
@@ -76,7 +72,7 @@ struct Worker {
   pid_t pid;
   int fd;
   size_t fold;
-  std::string output;
+  std::vector<std::uint8_t> output;
 };
 
 std::string ExitDescription(int status) {
@@ -134,8 +130,9 @@ FoldResult RunFold(const Module& module,
 
 namespace {
 
-// Starts a worker process that runs fold k and writes its result as JSON to
-// a pipe. Records the failure in `result` when no worker can start.
+// Starts a worker process that runs fold k and writes its result
+// (EncodeFoldResult) to a pipe. Records the failure in `result` when no worker
+// can start.
 std::optional<Worker> StartWorker(const Module& module,
                                   const FoldSettings& settings,
                                   const std::vector<FoldData>& folds,
@@ -164,11 +161,11 @@ std::optional<Worker> StartWorker(const Module& module,
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (::getppid() != parent) ::_exit(1);
     ::close(fds[0]);
-    std::string text;
+    std::vector<std::uint8_t> text;
     try {
-      text = ToJson(RunFold(module, settings, folds[k])).dump();
+      text = EncodeFoldResult(RunFold(module, settings, folds[k]));
     } catch (const std::exception& error) {
-      text = ToJson(Failed(error.what())).dump();
+      text = EncodeFoldResult(Failed(error.what()));
     }
     WriteAll(fds[1], text);
     ::close(fds[1]);
@@ -185,7 +182,7 @@ bool ReadWorker(Worker& worker, FoldResult& result) {
   const ssize_t n = ::read(worker.fd, buffer, sizeof(buffer));
   if (n < 0 && errno == EINTR) return false;
   if (n > 0) {
-    worker.output.append(buffer, static_cast<size_t>(n));
+    worker.output.insert(worker.output.end(), buffer, buffer + n);
     return false;
   }
   ::close(worker.fd);
@@ -193,7 +190,7 @@ bool ReadWorker(Worker& worker, FoldResult& result) {
   while (::waitpid(worker.pid, &status, 0) < 0 && errno == EINTR) {
   }
   try {
-    result = FromJson(Json::parse(worker.output));
+    result = DecodeFoldResult(worker.output);
   } catch (const std::exception&) {
     result = Failed("the fold gave no result: " + ExitDescription(status));
   }

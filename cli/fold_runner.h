@@ -53,6 +53,12 @@ FoldResult RunFold(const Module& module,
                    const FoldSettings& settings,
                    const FoldData& fold);
 
+// A fold's result as a worker process sends it, every double exactly (the
+// infinities and NaN too), and read back; DecodeFoldResult throws
+// std::exception on bytes that EncodeFoldResult did not write.
+std::vector<std::uint8_t> EncodeFoldResult(const FoldResult& fold);
+FoldResult DecodeFoldResult(const std::vector<std::uint8_t>& bytes);
+
 // Runs every fold, at most `jobs` at the same time. With more than one job
 // each fold runs in a worker process of its own: the matrix library keeps
 // global state (its trace of calls and its error text) that two trainings in

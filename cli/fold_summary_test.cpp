@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "cli/fold_runner.h"
 
 namespace Korva::Cli {
 namespace {
@@ -58,6 +62,34 @@ TEST(FoldSummary, CombinesFoldMetricsAtEachFoldsCutAndWeights) {
   EXPECT_EQ(s.pooledScores.size(), 8u);
   EXPECT_EQ(s.meanWeights, (std::vector<double>{2, 1.0 / 3, -1}));
   EXPECT_EQ(s.timesSelected, (std::vector<int>{2, 1, 2}));
+}
+
+// Worker processes send their results as bytes: every double comes back with
+// the same bits (NaN as a NaN), as the scores of one process would be.
+TEST(FoldResults, CrossTheWorkerPipeExactly) {
+  const double inf = std::numeric_limits<double>::infinity();
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const std::vector<double> values = {
+      inf, -inf, nan, -0.0, 4.9e-324, 1.7976931348623157e308, 0.1, -2.5e-300};
+  FoldResult sent = Result(values, {true, false, true}, values);
+  sent.failure = "fold failed";
+  sent.threw = true;
+  const FoldResult got = DecodeFoldResult(EncodeFoldResult(sent));
+  for (const auto& [a, b] : {std::pair{&sent.scores, &got.scores},
+                             std::pair{&sent.weights, &got.weights}}) {
+    ASSERT_EQ(a->size(), b->size());
+    for (size_t i = 0; i < a->size(); ++i)
+      EXPECT_TRUE(std::isnan((*a)[i]) ? std::isnan((*b)[i])
+                                      : std::memcmp(&(*a)[i], &(*b)[i], 8) == 0)
+          << i << ": " << (*a)[i] << " came back as " << (*b)[i];
+  }
+  EXPECT_EQ(got.result, sent.result);
+  EXPECT_EQ(got.selected, sent.selected);
+  EXPECT_EQ(got.failure, sent.failure);
+  EXPECT_TRUE(got.threw);
+  sent.result.reset();
+  EXPECT_FALSE(DecodeFoldResult(EncodeFoldResult(sent)).result);
+  EXPECT_ANY_THROW(DecodeFoldResult({0x7b, 0x7d}));  // "{}" as JSON text
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include "cli/commands.h"
 #include "cli/options.h"
+#include "cli/output_streams.h"
 #include "data/csv_io.h"
 #include "data/data_checks.h"
 #include "data/p300_generator.h"
@@ -35,7 +36,7 @@ void AddOptions(CLI::App* command, GenerateOptions& o) {
       ->add_option("--seed",
                    o.generator.seed,
                    "random seed (default 1); the same seed gives the same file")
-      ->check(kWholeNumber);
+      ->transform(kWholeNumber);
   command->add_option("--target-ratio",
                       o.generator.targetRatio,
                       "share of target epochs (default 1/6)");
@@ -49,7 +50,7 @@ int RunGenerate(const GenerateOptions& o) {
   if (std::string why = Data::CheckGeneratorOptions(o.generator); !why.empty())
     throw CliError(kExitUsage, why);
   const Dataset data = Data::GenerateP300(o.generator);
-  if (o.output.empty() || o.output == "-") {
+  if (o.output.empty() || WritesStandardOutput(o.output)) {
     Data::WriteCsv(std::cout, data);
     return kExitOk;
   }

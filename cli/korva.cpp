@@ -169,7 +169,9 @@ int RunKorva(int argc, char** argv) {
   } catch (const CLI::ExtrasError& error) {
     return ExtraArguments(app, error);
   } catch (const CLI::ParseError& error) {
-    return app.exit(error) == 0 ? kExitOk : kExitUsage;
+    // --help and --version: their text must reach standard output too.
+    return RunCommand(
+        [&] { return app.exit(error) == 0 ? kExitOk : kExitUsage; });
   }
   for (const Command& command : commands)
     if (command.app->parsed()) return RunCommand(command.run);

@@ -1,5 +1,6 @@
 #include "cli/options.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -29,10 +30,19 @@ void AddMatOptions(CLI::App* command, DataSource& source) {
 
 const CLI::Validator kWholeNumber(
     [](std::string& text) {
-      return !text.empty() &&
-                     text.find_first_not_of("0123456789") == std::string::npos
-                 ? std::string()
-                 : "must be a whole number, 0 or more (" + text + ")";
+      if (text.empty() ||
+          text.find_first_not_of("0123456789") != std::string::npos)
+        return "must be a whole number, 0 or more (" + text + ")";
+      // Read as decimal (a leading 0 would make it octal), and never clamped
+      // to the largest value: two seeds would give the same folds.
+      const size_t first =
+          std::min(text.find_first_not_of('0'), text.size() - 1);
+      text.erase(0, first);
+      const std::string largest = "18446744073709551615";  // 2^64 - 1
+      if (text.size() > largest.size() ||
+          (text.size() == largest.size() && text > largest))
+        return "must be at most " + largest + " (" + text + ")";
+      return std::string();
     },
     "NUMBER");
 

@@ -15,7 +15,9 @@ namespace Korva::Cli {
 // --x, --y and --names, the variables of a MATLAB data file.
 void AddMatOptions(CLI::App* command, DataSource& source);
 
-// Accepts whole numbers 0 or more (a seed), written with digits only.
+// Accepts whole numbers from 0 to 2^64 - 1 (a seed), written with decimal
+// digits only, and drops leading zeros; add it with transform(), so that the
+// option reads the number in decimal.
 extern const CLI::Validator kWholeNumber;
 
 // --target-label, the label value of the target class.

@@ -8,6 +8,8 @@
 #include "cli/data_input.h"
 #include "cli/files.h"
 #include "cli/options.h"
+#include "cli/input_digest.h"
+#include "cli/output_streams.h"
 #include "cli/summary.h"
 #include "cli/texts.h"
 #include "data/csv_io.h"
@@ -52,8 +54,10 @@ void AddOptions(CLI::App* command, ScoreOptions& o) {
 HostKit::TrainedModel LoadScoringModel(const Module& module,
                                        const ScoreOptions& o) {
   std::vector<std::string> warnings;
-  HostKit::TrainedModel model =
-      HostKit::TrainedModel::Load(module, o.model, &warnings);
+  const std::string document = HostKit::ReadModelFile(o.model);
+  InputDigest::Record(o.model, document);
+  HostKit::TrainedModel model = HostKit::TrainedModel::Parse(
+      module, document, "model " + o.model, &warnings);
   for (const std::string& warning : warnings) Warn(warning);
   if (!model.CanClassify())
     throw CliError(kExitModel,
@@ -117,17 +121,18 @@ Json Summary(const std::vector<CommandFile>& files,
 }
 
 int RunScore(const ScoreOptions& o) {
+  const std::string output = o.output.empty() ? "-" : o.output;
   const std::vector<CommandFile> files = {{"MODEL", o.model, false},
                                           {"DATA", o.data.path, false},
-                                          {"--output", o.output, true},
+                                          {"--output", output, true},
                                           {"--summary", o.summary, true}};
   CheckDistinctFiles(files);
+  if (!o.summary.empty()) RecordInputDigests();
   const std::string modulePath = HostKit::ChooseModulePath(o.module);
   auto module = HostKit::OpenModule(modulePath);
   const HostKit::TrainedModel model = LoadScoringModel(*module, o);
   // With the scores on standard output, everything else goes to standard
   // error so that the output stays a clean CSV file.
-  const std::string output = o.output.empty() ? "-" : o.output;
   std::ostream* info = MessageStream(o.quiet, {output, o.summary});
   const Dataset data = LoadScoringData(o, model, info);
   // Decisions need the model's cut: a model that cannot say it is refused
@@ -142,7 +147,7 @@ int RunScore(const ScoreOptions& o) {
     Warn(std::to_string(bad) + " of " + std::to_string(scores.size()) +
          " scores are not finite: the weights or the data are too large");
   HostKit::WriteTextAtomically(output, ScoresCsv(data, scores));
-  if (info && output != "-")
+  if (info && !WritesDescriptor(output))
     *info << "scored " << data.rows << " rows of " << o.data.path
           << "; scores written to " << output << '\n';
   PrintMetrics(info, o, model, data, scores);

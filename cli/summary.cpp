@@ -1,15 +1,10 @@
 #include "cli/summary.h"
 
-#include <dlfcn.h>
-#include <openssl/evp.h>
-
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <fstream>
 #include <optional>
-#include <type_traits>
 
+#include "cli/input_digest.h"
 #include "cli/texts.h"
 #include "data/data_checks.h"
 #include "korva/hostkit/settings.h"
@@ -51,64 +46,6 @@ void SetCommandLine(int argc, char** argv) {
   }
 }
 
-// The SHA-256 functions of OpenSSL's libcrypto, which is opened on the first
-// digest rather than linked: loading it costs every korva run about 9 ms and
-// 3 MB, and only summaries and reports hash their inputs.
-struct Digest {
-  decltype(&EVP_MD_CTX_new) newContext = nullptr;
-  decltype(&EVP_MD_CTX_free) freeContext = nullptr;
-  decltype(&EVP_sha256) sha256 = nullptr;
-  decltype(&EVP_DigestInit_ex) init = nullptr;
-  decltype(&EVP_DigestUpdate) update = nullptr;
-  decltype(&EVP_DigestFinal_ex) finish = nullptr;
-};
-
-// Null, with a warning on the first call, when libcrypto cannot be opened.
-const Digest* OpenDigest() {
-  static const std::optional<Digest> digest = []() -> std::optional<Digest> {
-    void* library = ::dlopen(KORVA_CRYPTO_LIBRARY, RTLD_NOW | RTLD_LOCAL);
-    Digest d;
-    const auto find = [library](auto& function, const char* name) {
-      function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(
-          ::dlsym(library, name));
-      return function != nullptr;
-    };
-    if (library && find(d.newContext, "EVP_MD_CTX_new") &&
-        find(d.freeContext, "EVP_MD_CTX_free") &&
-        find(d.sha256, "EVP_sha256") && find(d.init, "EVP_DigestInit_ex") &&
-        find(d.update, "EVP_DigestUpdate") &&
-        find(d.finish, "EVP_DigestFinal_ex"))
-      return d;
-    Warn(std::string("the inputs' SHA-256 is left out: ") +
-         KORVA_CRYPTO_LIBRARY + " cannot be opened");
-    return std::nullopt;
-  }();
-  return digest ? &*digest : nullptr;
-}
-
-std::string Sha256(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (path == "-" || !in) return "";
-  const Digest* digest = OpenDigest();
-  if (digest == nullptr) return "";
-  EVP_MD_CTX* context = digest->newContext();
-  digest->init(context, digest->sha256(), nullptr);
-  std::vector<char> block(1 << 20);
-  while (in.read(block.data(), block.size()) || in.gcount() > 0)
-    digest->update(context, block.data(), static_cast<size_t>(in.gcount()));
-  unsigned char value[EVP_MAX_MD_SIZE];
-  unsigned length = 0;
-  digest->finish(context, value, &length);
-  digest->freeContext(context);
-  std::string hex;
-  char pair[3];
-  for (unsigned i = 0; i < length; ++i) {
-    std::snprintf(pair, sizeof(pair), "%02x", value[i]);
-    hex += pair;
-  }
-  return hex;
-}
-
 Json Provenance(const std::vector<CommandFile>& files,
                 const std::string& module,
                 ClassifierBase& classifier,
@@ -125,7 +62,7 @@ Json Provenance(const std::vector<CommandFile>& files,
     if (!file.output && !file.path.empty())
       json["inputs"].push_back({{"role", file.role},
                                 {"file", file.path},
-                                {"sha256", Sha256(file.path)}});
+                                {"sha256", RecordedDigest(file.path)}});
   return json;
 }
 

@@ -31,12 +31,9 @@ extern const char* const kVersion;
 const std::string& CommandLine();
 void SetCommandLine(int argc, char** argv);
 
-// The SHA-256 of a file as 64 hex digits; "" when it cannot be read (or is
-// standard input, "-").
-std::string Sha256(const std::string& path);
-
 // {"korva_version", "command_line", "module", "seed", "inputs": [{"role",
-// "file", "sha256"}]} for the command's input files (outputs are left out).
+// "file", "sha256"}]} for the command's input files (outputs are left out),
+// each with the digest recorded as it was read (RecordedDigest).
 Json Provenance(const std::vector<CommandFile>& files,
                 const std::string& module,
                 ClassifierBase& classifier,

@@ -7,6 +7,9 @@
 #include "cli/files.h"
 #include "cli/fold_runner.h"
 #include "cli/options.h"
+#include "cli/input_digest.h"
+#include "cli/memory_option.h"
+#include "cli/output_streams.h"
 #include "cli/summary.h"
 #include "cli/texts.h"
 #include "cli/training_log.h"
@@ -21,6 +24,7 @@ namespace {
 struct TrainOptions {
   DataSource data;
   std::string model, weights, weightsCsv, logJson, report, summary, module;
+  std::string memoryLimit;
   ParameterOptions parameters;
   DecisionOptions decisions;
   bool quiet = false;
@@ -51,6 +55,7 @@ void AddOptions(CLI::App* command, TrainOptions& o) {
   AddLabelOption(command, o.data);
   AddMatOptions(command, o.data);
   AddModuleOption(command, o.module);
+  AddMemoryLimitOption(command, o.memoryLimit);
 }
 
 std::vector<CommandFile> Files(const TrainOptions& o) {
@@ -148,7 +153,7 @@ void PrintResult(std::ostream& out,
                                    {"log", o.logJson},
                                    {"report", o.report},
                                    {"summary", o.summary}})
-    if (!path.empty() && path != "-")
+    if (!path.empty() && !WritesDescriptor(path))
       out << what << " written to " << path << '\n';
 }
 
@@ -211,10 +216,12 @@ void WriteOutputs(const TrainOptions& o,
 }
 
 int RunTrain(const TrainOptions& o) {
+  ApplyMemoryLimit(o.memoryLimit);
   const std::vector<CommandFile> files = Files(o);
   CheckDistinctFiles(files);
   for (const CommandFile& file : files)
     if (file.output && !file.path.empty()) HostKit::CheckWritable(file.path);
+  if (!o.report.empty() || !o.summary.empty()) RecordInputDigests();
   Dataset data = LoadData(o.data, true);
   CheckTrainingSet(data, o.data.path);
   const std::string modulePath = HostKit::ChooseModulePath(o.module);
@@ -237,7 +244,6 @@ int RunTrain(const TrainOptions& o) {
   t.scores = t.model.Score(View(data));
   t.confusion = Report::ConfusionAbove(t.scores, data.labels, t.model.Cut());
   WarnNearBaseline(t.confusion, "training set");
-  // Hashing the inputs reads them again: only for the outputs that show it.
   const Json provenance =
       o.report.empty() && o.summary.empty()
           ? Json()

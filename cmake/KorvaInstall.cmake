@@ -39,8 +39,39 @@ configure_file(cmake/korva.pc.in ${PROJECT_BINARY_DIR}/korva.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/korva.pc
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 
-# Executables and the kit find the libraries beside them once installed.
-set_target_properties(korva_hostkit PROPERTIES INSTALL_RPATH "$ORIGIN")
+# Run paths, without an empty entry in the build tree or the install
+# (cmake/KorvaRunPath.cmake): korva and the kit find the libraries beside
+# them, the module the libraries' folder above its own and OpenBLAS from its
+# serial build only, the Python extension the libraries' folder. The MATLAB
+# and EDF readers need no run path: libmatio, HDF5 and EDFlib are on the
+# system's.
+include(KorvaRunPath)
+korva_run_path(korva
+  BUILD ${PROJECT_BINARY_DIR}/hostkit ${PROJECT_BINARY_DIR}/host
+  INSTALL "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}"
+  INSTALLED_FILE ${CMAKE_INSTALL_BINDIR}/$<TARGET_FILE_NAME:korva>)
+korva_run_path(korva_hostkit
+  BUILD ${PROJECT_BINARY_DIR}/host
+  INSTALL "$ORIGIN"
+  INSTALLED_FILE ${CMAKE_INSTALL_LIBDIR}/$<TARGET_FILE_NAME:korva_hostkit>)
+korva_run_path(ZEZODOvo64
+  BUILD ${KORVA_OPENBLAS_DIR} ${PROJECT_BINARY_DIR}/host
+  INSTALL "$ORIGIN/.." ${KORVA_OPENBLAS_DIR}
+  INSTALLED_FILE ${KORVA_MODULE_DIR}/$<TARGET_FILE_NAME:ZEZODOvo64>)
+set_target_properties(korva_mat korva_edf PROPERTIES BUILD_WITH_INSTALL_RPATH ON)
+if(TARGET korva_python)
+  file(RELATIVE_PATH libdir_from_package
+    /${KORVA_PYTHON_INSTALL_DIR}/korva /${CMAKE_INSTALL_LIBDIR})
+  # The build folder too: the extension opens the reader libraries
+  # (libkorva_edf.so) by name, from there before installation and from the
+  # libraries' folder after.
+  korva_run_path(korva_python
+    BUILD ${PROJECT_BINARY_DIR}/hostkit ${PROJECT_BINARY_DIR}/host
+          ${PROJECT_BINARY_DIR}
+    INSTALL "$ORIGIN/${libdir_from_package}"
+    INSTALLED_FILE
+      ${KORVA_PYTHON_INSTALL_DIR}/korva/$<TARGET_FILE_NAME:korva_python>)
+endif()
 
 set(CPACK_PACKAGE_NAME korva)
 set(CPACK_PACKAGE_VENDOR "the Korva team")

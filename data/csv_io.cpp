@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "data/values.h"
+#include "platform/huge_pages.h"
 
 namespace Korva::Data {
 namespace {
@@ -148,11 +149,71 @@ FieldStatus ParseNumber(std::string_view field, double& value) {
   return FieldStatus::kOk;
 }
 
-void Fail(Chunk& chunk, size_t line, int column, std::string what) {
+bool Fail(Chunk& chunk, size_t line, int column, std::string what) {
   chunk.failed = true;
   chunk.errorLineInChunk = line;
   chunk.errorColumn = column;
   chunk.error = std::move(what);
+  return false;
+}
+
+std::string RaggedRow(size_t fields, int headerFields) {
+  return "ragged row: " + std::to_string(fields) +
+         " fields where the header has " + std::to_string(headerFields);
+}
+
+// What is wrong with a field that did not read as a number.
+std::string FieldProblem(FieldStatus status, std::string_view field) {
+  switch (status) {
+    case FieldStatus::kEmpty:
+      return "empty value";
+    case FieldStatus::kNonNumeric:
+      return "non-numeric value " + Quote(field);
+    case FieldStatus::kNonFinite:
+      return "non-finite value " + Quote(Trim(field));
+    case FieldStatus::kOk:
+      break;
+  }
+  return {};
+}
+
+// Parses one line that is not blank, the chunk's `line`-th, into the chunk's
+// next row. False, with the chunk's error set, on a bad field or a ragged
+// row.
+bool ParseRow(std::string_view text,
+              size_t line,
+              const Layout& layout,
+              Chunk& chunk) {
+  double* row = chunk.X + static_cast<size_t>(chunk.rows) * layout.Features();
+  int field = 0;
+  size_t start = 0;
+  while (true) {
+    size_t comma = text.find(',', start);
+    if (comma == std::string_view::npos) comma = text.size();
+    if (field >= layout.fields) {
+      const size_t count =
+          field + 1 + std::count(text.begin() + start, text.end(), ',');
+      return Fail(
+          chunk, line, layout.fields + 1, RaggedRow(count, layout.fields));
+    }
+    const std::string_view token = text.substr(start, comma - start);
+    double value = 0.0;
+    const FieldStatus status = ParseNumber(token, value);
+    if (status != FieldStatus::kOk)
+      return Fail(chunk, line, field + 1, FieldProblem(status, token));
+    if (field == layout.labelColumn)
+      chunk.labels[chunk.rows] = value;
+    else if (field == layout.groupColumn)
+      chunk.groups[chunk.rows] = value;
+    else
+      *row++ = value;
+    ++field;
+    if (comma == text.size()) break;
+    start = comma + 1;
+  }
+  if (field < layout.fields)
+    return Fail(chunk, line, field + 1, RaggedRow(field, layout.fields));
+  return true;
 }
 
 // Parses the lines in [begin, end) straight into the chunk's rows.
@@ -160,7 +221,6 @@ void ParseChunk(const char* begin,
                 const char* end,
                 const Layout& layout,
                 Chunk& chunk) {
-  const int cols = layout.Features();
   size_t line = 0;
   for (const char* p = begin; p < end; ++line) {
     const char* eol = static_cast<const char*>(std::memchr(p, '\n', end - p));
@@ -168,56 +228,7 @@ void ParseChunk(const char* begin,
     const std::string_view text(p, eol - p);
     p = eol + 1;
     if (Trim(text).empty()) continue;
-
-    double* row = chunk.X + static_cast<size_t>(chunk.rows) * cols;
-    int field = 0;
-    size_t start = 0;
-    while (true) {
-      size_t comma = text.find(',', start);
-      if (comma == std::string_view::npos) comma = text.size();
-      if (field >= layout.fields) {
-        size_t count = field;
-        for (size_t i = start; i <= text.size(); ++i)
-          if (i == text.size() || text[i] == ',') ++count;
-        return Fail(chunk,
-                    line,
-                    layout.fields + 1,
-                    "ragged row: " + std::to_string(count) +
-                        " fields where the header has " +
-                        std::to_string(layout.fields));
-      }
-      const std::string_view token = text.substr(start, comma - start);
-      double value = 0.0;
-      switch (ParseNumber(token, value)) {
-        case FieldStatus::kOk:
-          break;
-        case FieldStatus::kEmpty:
-          return Fail(chunk, line, field + 1, "empty value");
-        case FieldStatus::kNonNumeric:
-          return Fail(
-              chunk, line, field + 1, "non-numeric value " + Quote(token));
-        case FieldStatus::kNonFinite:
-          return Fail(
-              chunk, line, field + 1, "non-finite value " + Quote(Trim(token)));
-      }
-      if (field == layout.labelColumn)
-        chunk.labels[chunk.rows] = value;
-      else if (field == layout.groupColumn)
-        chunk.groups[chunk.rows] = value;
-      else
-        *row++ = value;
-      ++field;
-      if (comma == text.size()) break;
-      start = comma + 1;
-    }
-    if (field < layout.fields) {
-      return Fail(chunk,
-                  line,
-                  field + 1,
-                  "ragged row: " + std::to_string(field) +
-                      " fields where the header has " +
-                      std::to_string(layout.fields));
-    }
+    if (!ParseRow(text, line, layout, chunk)) return;
     ++chunk.rows;
   }
 }
@@ -242,19 +253,24 @@ size_t CountLines(const char* begin, const char* end) {
   return static_cast<size_t>(std::count(begin, end, '\n'));
 }
 
-// Throws the message for text with a NUL byte or a UTF-16 byte order mark:
-// UTF-16 (every other byte NUL in plain text) gets its own advice.
-[[noreturn]] void RefuseBinary(std::string_view text,
-                               const std::string& fileName) {
+// Whether the text is UTF-16: it starts with a UTF-16 byte order mark, or
+// every other byte of its start is NUL, as in plain text in UTF-16.
+bool IsUtf16(std::string_view text) {
   const std::string_view start = text.substr(0, 64);
+  if (start.substr(0, 2) == "\xFF\xFE" || start.substr(0, 2) == "\xFE\xFF")
+    return true;
   size_t nuls[2] = {0, 0};
   for (size_t i = 0; i < start.size(); ++i) nuls[i % 2] += start[i] == '\0';
   const size_t half = start.size() / 2;
-  const bool alternating =
-      half >= 4 && ((nuls[0] == 0 && nuls[1] + 1 >= half) ||
-                    (nuls[1] == 0 && nuls[0] + 1 >= half));
-  if (start.substr(0, 2) == "\xFF\xFE" || start.substr(0, 2) == "\xFE\xFF" ||
-      alternating)
+  return half >= 4 && ((nuls[0] == 0 && nuls[1] + 1 >= half) ||
+                       (nuls[1] == 0 && nuls[0] + 1 >= half));
+}
+
+// Throws the message for text with a NUL byte or a UTF-16 byte order mark:
+// UTF-16 gets its own advice.
+[[noreturn]] void RefuseBinary(std::string_view text,
+                               const std::string& fileName) {
+  if (IsUtf16(text))
     throw DataError(fileName +
                     ": the file is UTF-16 text; save it as UTF-8 (or ASCII) "
                     "CSV");
@@ -265,25 +281,28 @@ size_t CountLines(const char* begin, const char* end) {
       ": a NUL byte: this is binary data, not CSV text");
 }
 
-}  // namespace
-
-Dataset ParseCsv(std::string_view text,
-                 const std::string& fileName,
-                 const CsvOptions& options) {
+// The text without its UTF-8 byte order mark. Throws for what is not CSV
+// text: binary data, UTF-16, lines ending in a carriage return alone.
+std::string_view CheckText(std::string_view text, const std::string& fileName) {
   if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
   // Text holds no NUL byte. Without this check a binary file given by
   // mistake fails later with a message about its "header" or "values".
-  if (text.find('\0') != std::string_view::npos) RefuseBinary(text, fileName);
-  if (text.substr(0, 2) == "\xFF\xFE" || text.substr(0, 2) == "\xFE\xFF")
+  if (text.find('\0') != std::string_view::npos || IsUtf16(text))
     RefuseBinary(text, fileName);
   if (text.find('\n') == std::string_view::npos &&
       text.find('\r') != std::string_view::npos)
     throw DataError(fileName +
                     ": its lines end in a carriage return alone; save it "
                     "with LF or CRLF line ends");
+  return text;
+}
 
-  // The header is the first line that is not blank.
-  size_t line = 1;
+// Takes the header, the first line that is not blank, off the front of
+// `text` and sets `line` to its number. Throws when there is none.
+std::string_view TakeHeader(std::string_view& text,
+                            size_t& line,
+                            const std::string& fileName) {
+  line = 1;
   std::string_view header;
   while (!text.empty()) {
     const size_t eol = text.find('\n');
@@ -295,23 +314,41 @@ Dataset ParseCsv(std::string_view text,
   }
   if (Trim(header).empty())
     throw DataError(fileName + ": empty file (no header row)");
-  const size_t headerLine = line;
+  return header;
+}
 
+// The header's fields. Throws, naming the header's line, for more columns
+// than a data file may have or an unclosed quote.
+std::vector<std::string> HeaderFields(std::string_view header,
+                                      const std::string& where) {
   // Every column costs a name; a bound keeps a header of commas from filling
   // memory with empty ones.
   const size_t columns = 1 + std::count(header.begin(), header.end(), ',');
   if (columns > kMaxColumns)
-    throw DataError(Where(fileName, headerLine) + ": " +
-                    std::to_string(columns) + " columns, more than the " +
-                    std::to_string(kMaxColumns) + " a data file may have");
-  Layout layout;
+    throw DataError(where + ": " + std::to_string(columns) +
+                    " columns, more than the " + std::to_string(kMaxColumns) +
+                    " a data file may have");
   std::string error;
   int errorColumn = 0;
-  layout.headers = SplitHeader(Trim(header), error, errorColumn);
-  layout.fields = static_cast<int>(layout.headers.size());
+  std::vector<std::string> fields =
+      SplitHeader(Trim(header), error, errorColumn);
   if (!error.empty())
-    throw DataError(Where(fileName, headerLine) + ", column " +
-                    std::to_string(errorColumn) + ": " + error);
+    throw DataError(where + ", column " + std::to_string(errorColumn) + ": " +
+                    error);
+  return fields;
+}
+
+// What the header at `headerLine` says about the columns. Throws for a bad
+// header, a second label column, a group column it lacks, no label column
+// where labels are required, or no feature column.
+Layout ReadLayout(std::string_view header,
+                  size_t headerLine,
+                  const std::string& fileName,
+                  const CsvOptions& options) {
+  const std::string where = Where(fileName, headerLine);
+  Layout layout;
+  layout.headers = HeaderFields(header, where);
+  layout.fields = static_cast<int>(layout.headers.size());
   for (int c = 0; c < layout.fields; ++c) {
     if (!IsLabelHeader(layout.headers[c])) continue;
     if (layout.labelColumn >= 0)
@@ -325,60 +362,89 @@ Dataset ParseCsv(std::string_view text,
         layout.headers.begin(), layout.headers.end(), options.groupColumn);
     if (at == layout.headers.end() ||
         at - layout.headers.begin() == layout.labelColumn)
-      throw DataError(Where(fileName, headerLine) + ": no column \"" +
-                      options.groupColumn + "\" for the groups");
+      throw DataError(where + ": no column \"" + options.groupColumn +
+                      "\" for the groups");
     layout.groupColumn = static_cast<int>(at - layout.headers.begin());
   }
   if (layout.labelColumn < 0 && options.requireLabels)
-    throw DataError(Where(fileName, headerLine) +
+    throw DataError(where +
                     ": no label column (a column headed \"label\" with +1 "
                     "or -1 per row)");
-  const int cols = layout.Features();
-  if (cols == 0)
-    throw DataError(Where(fileName, headerLine) +
+  if (layout.Features() == 0)
+    throw DataError(where +
                     ": no feature column (the header holds only the label)");
+  return layout;
+}
 
-  // Split the body into stretches of whole lines, one per thread.
-  const char* bodyBegin = text.data();
-  const char* bodyEnd = text.data() + text.size();
-  const int threads = static_cast<int>(std::clamp<size_t>(
-      text.size() / kMinBytesPerThread, 1, std::max(1, options.threads)));
+// The body cut into `threads` stretches of whole lines: stretch t is
+// [cuts[t], cuts[t + 1]).
+std::vector<const char*> CutBody(std::string_view body, int threads) {
+  const char* bodyBegin = body.data();
+  const char* bodyEnd = body.data() + body.size();
   std::vector<const char*> cuts{bodyBegin};
   for (int t = 1; t < threads; ++t) {
-    const char* guess = bodyBegin + text.size() * t / threads;
+    const char* guess = bodyBegin + body.size() * t / threads;
     guess = std::max(guess, cuts.back());
     const char* eol =
         static_cast<const char*>(std::memchr(guess, '\n', bodyEnd - guess));
     cuts.push_back(eol == nullptr ? bodyEnd : eol + 1);
   }
   cuts.push_back(bodyEnd);
+  return cuts;
+}
 
-  // Every value goes straight to its place in the data set's matrix: a
-  // stretch has room for as many rows as it has line ends, and blank lines,
-  // which leave rows unused, are closed up afterwards.
-  std::vector<Chunk> chunks(threads);
-  size_t capacity = 0;
+// The values of the body's rows as the stretches left them: each stretch
+// has room for as many rows as it has line ends, one after the other.
+struct Parsed {
+  std::vector<Chunk> chunks;  // one per stretch
+  size_t capacity = 0;        // rows of room in all
+  Values X;
+  std::vector<double> labels;  // when there is a label column
+  std::vector<double> groups;  // when there is a group column
+};
+
+// Room for the rows of every stretch, each stretch's part placed in turn.
+// Throws when the rows could hold more values than a data set may.
+Parsed MakeRoom(const std::vector<const char*>& cuts,
+                const Layout& layout,
+                const std::string& fileName) {
+  const int threads = static_cast<int>(cuts.size()) - 1;
+  const char* bodyEnd = cuts.back();
+  const int cols = layout.Features();
+  Parsed parsed;
+  parsed.chunks.resize(threads);
   for (int t = 0; t < threads; ++t) {
-    chunks[t].capacity = static_cast<int>(
+    parsed.chunks[t].capacity = static_cast<int>(
         std::count(cuts[t], cuts[t + 1], '\n') +
         (t + 1 == threads && cuts[t] < bodyEnd && bodyEnd[-1] != '\n'));
-    capacity += chunks[t].capacity;
+    parsed.capacity += parsed.chunks[t].capacity;
   }
+  const size_t capacity = parsed.capacity;
   if (capacity * cols > static_cast<size_t>(std::numeric_limits<int>::max()))
     throw DataError(fileName + ": " + std::to_string(capacity) + " rows of " +
                     std::to_string(cols) +
                     " features are more than the 2147483647 values a data "
                     "set may hold");
-  Values X(static_cast<int>(capacity), cols);
-  std::vector<double> labels(layout.labelColumn >= 0 ? capacity : 0);
-  std::vector<double> groups(layout.groupColumn >= 0 ? capacity : 0);
-  for (size_t t = 0, row = 0; t < chunks.size(); row += chunks[t++].capacity) {
-    chunks[t].X = X.data() + row * cols;
-    chunks[t].labels = labels.data() + (labels.empty() ? 0 : row);
-    chunks[t].groups = groups.data() + (groups.empty() ? 0 : row);
+  parsed.X = Values(static_cast<int>(capacity), cols);
+  parsed.labels.resize(layout.labelColumn >= 0 ? capacity : 0);
+  parsed.groups.resize(layout.groupColumn >= 0 ? capacity : 0);
+  for (size_t t = 0, row = 0; t < parsed.chunks.size();
+       row += parsed.chunks[t++].capacity) {
+    Chunk& chunk = parsed.chunks[t];
+    chunk.X = parsed.X.data() + row * cols;
+    chunk.labels = parsed.labels.data() + (parsed.labels.empty() ? 0 : row);
+    chunk.groups = parsed.groups.data() + (parsed.groups.empty() ? 0 : row);
   }
+  return parsed;
+}
+
+// Parses stretch t into chunk t, the first on this thread and each other on
+// a thread of its own.
+void ParseStretches(const std::vector<const char*>& cuts,
+                    const Layout& layout,
+                    std::vector<Chunk>& chunks) {
   std::vector<std::thread> workers;
-  for (int t = 1; t < threads; ++t)
+  for (size_t t = 1; t < chunks.size(); ++t)
     workers.emplace_back(ParseChunk,
                          cuts[t],
                          cuts[t + 1],
@@ -386,29 +452,45 @@ Dataset ParseCsv(std::string_view text,
                          std::ref(chunks[t]));
   ParseChunk(cuts[0], cuts[1], layout, chunks[0]);
   for (std::thread& worker : workers) worker.join();
+}
 
-  // The first failing stretch holds the earliest error.
-  size_t firstLineOfChunk = headerLine + 1;
-  for (int t = 0; t < threads; ++t) {
-    if (chunks[t].failed) {
-      const Chunk& c = chunks[t];
+// Throws the earliest error, that of the first failing stretch, with its
+// line counted from `firstLine`, the body's first.
+void ThrowFirstError(const Parsed& parsed,
+                     const std::vector<const char*>& cuts,
+                     size_t firstLine,
+                     const Layout& layout,
+                     const std::string& fileName) {
+  size_t firstLineOfChunk = firstLine;
+  for (size_t t = 0; t < parsed.chunks.size(); ++t) {
+    const Chunk& c = parsed.chunks[t];
+    if (c.failed)
       throw DataError(Where(fileName,
                             firstLineOfChunk + c.errorLineInChunk,
                             c.errorColumn,
                             layout) +
                       ": " + c.error);
-    }
     firstLineOfChunk += CountLines(cuts[t], cuts[t + 1]);
   }
+}
 
+// The data set of the parsed rows: blank lines, which left rows unused, are
+// closed up. Throws when there is no row.
+Dataset Assemble(Parsed parsed,
+                 const Layout& layout,
+                 const std::string& fileName) {
+  const int cols = layout.Features();
   Dataset data;
   data.cols = cols;
   data.hasLabels = layout.labelColumn >= 0;
   for (int c = 0; c < layout.fields; ++c)
     if (c != layout.labelColumn && c != layout.groupColumn)
       data.names.push_back(layout.headers[c]);
+  Values& X = parsed.X;
+  std::vector<double>& labels = parsed.labels;
+  std::vector<double>& groups = parsed.groups;
   size_t total = 0;
-  for (const Chunk& c : chunks) {
+  for (const Chunk& c : parsed.chunks) {
     if (c.X != X.data() + total * cols) {
       std::memmove(
           X.data() + total * cols, c.X, sizeof(double) * c.rows * cols);
@@ -425,13 +507,33 @@ Dataset ParseCsv(std::string_view text,
   groups.resize(layout.groupColumn >= 0 ? total : 0);
   data.labels = std::move(labels);
   data.groups = std::move(groups);
-  if (total == capacity) {
+  if (total == parsed.capacity) {
     data.X = std::move(X);
   } else {
     data.X = Values(data.rows, cols);
     std::memcpy(data.X.data(), X.data(), sizeof(double) * total * cols);
   }
   return data;
+}
+
+}  // namespace
+
+// Every value goes straight to its place in the data set's matrix, parsed
+// on up to `options.threads` threads, one stretch of the body each.
+Dataset ParseCsv(std::string_view text,
+                 const std::string& fileName,
+                 const CsvOptions& options) {
+  text = CheckText(text, fileName);
+  size_t headerLine = 0;
+  const std::string_view header = TakeHeader(text, headerLine, fileName);
+  const Layout layout = ReadLayout(header, headerLine, fileName, options);
+  const int threads = static_cast<int>(std::clamp<size_t>(
+      text.size() / kMinBytesPerThread, 1, std::max(1, options.threads)));
+  const std::vector<const char*> cuts = CutBody(text, threads);
+  Parsed parsed = MakeRoom(cuts, layout, fileName);
+  ParseStretches(cuts, layout, parsed.chunks);
+  ThrowFirstError(parsed, cuts, headerLine + 1, layout, fileName);
+  return Assemble(std::move(parsed), layout, fileName);
 }
 
 Dataset ReadCsv(const std::string& file, const CsvOptions& options) {
@@ -471,6 +573,9 @@ Dataset ReadCsv(const std::string& file, const CsvOptions& options) {
       throw DataError(path + ": cannot read: " + std::strerror(err));
     }
     if (n == 0) break;
+    if (options.onBytes)
+      options.onBytes(
+          std::string_view(text.get() + size, static_cast<size_t>(n)));
     const bool binary =
         std::memchr(text.get() + size, '\0', static_cast<size_t>(n)) != nullptr;
     size += static_cast<size_t>(n);

@@ -15,6 +15,7 @@ struct CsvOptions {
   bool requireLabels = true;  // false: a file without a label column is fine
   int threads = 2;            // at most this many threads parse a large file
   std::string groupColumn;    // a column of group numbers (not a feature)
+  ByteSink onBytes;           // ReadCsv: every byte read, in order
 };
 
 // Parses CSV text: a header row, then one row per example. The column whose

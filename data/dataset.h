@@ -1,8 +1,10 @@
 #ifndef KORVA_DATA_DATASET_H_
 #define KORVA_DATA_DATASET_H_
 
+#include <functional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "data/values.h"
@@ -23,6 +25,10 @@ struct Dataset {
     return X[static_cast<size_t>(row) * cols + col];
   }
 };
+
+// Receives an input's bytes as they are read, piece after piece, so that a
+// caller can hash exactly the bytes that were parsed.
+using ByteSink = std::function<void(std::string_view)>;
 
 // An input that cannot be used; what() names the file and, where it applies,
 // the line and column and what was wrong.

@@ -171,18 +171,33 @@ void Convert(const unsigned char* bytes, std::vector<double>& values) {
   }
 }
 
-// The values of a real numeric matrix as doubles, in MATLAB's column-major
-// order. libmatio leaves values it could not read (a file cut short) as they
-// were, so the buffer is filled with a sentinel byte first; a value still
-// equal to it is read again over another sentinel, and one equal to both
-// was never written.
-std::vector<double> ReadValues(mat_t* mat,
-                               matvar_t* var,
-                               const std::string& where) {
+using Converter = void (*)(const unsigned char*, std::vector<double>&);
+
+// How the values of each numeric class become doubles.
+constexpr struct {
+  matio_classes type;
+  Converter convert;
+} kConverters[] = {{MAT_C_DOUBLE, Convert<double>},
+                   {MAT_C_SINGLE, Convert<float>},
+                   {MAT_C_INT8, Convert<std::int8_t>},
+                   {MAT_C_UINT8, Convert<std::uint8_t>},
+                   {MAT_C_INT16, Convert<std::int16_t>},
+                   {MAT_C_UINT16, Convert<std::uint16_t>},
+                   {MAT_C_INT32, Convert<std::int32_t>},
+                   {MAT_C_UINT32, Convert<std::uint32_t>},
+                   {MAT_C_INT64, Convert<std::int64_t>},
+                   {MAT_C_UINT64, Convert<std::uint64_t>}};
+
+// The bytes of a real numeric matrix's values, `size` bytes each, as
+// libmatio reads them. libmatio leaves values it could not read (a file cut
+// short) as they were, so the buffer is filled with a sentinel byte first; a
+// value still equal to it is read again over another sentinel, and one equal
+// to both was never written. Throws for those and for a failed read.
+std::vector<unsigned char> ReadBytes(mat_t* mat,
+                                     matvar_t* var,
+                                     size_t size,
+                                     const std::string& where) {
   const size_t n = var->dims[0] * var->dims[1];
-  const size_t size = Mat_SizeOfClass(var->class_type);
-  if (size == 0)
-    throw DataError(where + " has an element type this reader does not know");
   int start[2] = {0, 0};
   int stride[2] = {1, 1};
   int edge[2] = {static_cast<int>(var->dims[0]),
@@ -211,43 +226,28 @@ std::vector<double> ReadValues(mat_t* mat,
       throw DataError(where +
                       ": the file ends before its data (truncated or damaged)");
   }
-  std::vector<double> values(n);
-  switch (var->class_type) {
-    case MAT_C_DOUBLE:
-      Convert<double>(bytes.data(), values);
-      break;
-    case MAT_C_SINGLE:
-      Convert<float>(bytes.data(), values);
-      break;
-    case MAT_C_INT8:
-      Convert<std::int8_t>(bytes.data(), values);
-      break;
-    case MAT_C_UINT8:
-      Convert<std::uint8_t>(bytes.data(), values);
-      break;
-    case MAT_C_INT16:
-      Convert<std::int16_t>(bytes.data(), values);
-      break;
-    case MAT_C_UINT16:
-      Convert<std::uint16_t>(bytes.data(), values);
-      break;
-    case MAT_C_INT32:
-      Convert<std::int32_t>(bytes.data(), values);
-      break;
-    case MAT_C_UINT32:
-      Convert<std::uint32_t>(bytes.data(), values);
-      break;
-    case MAT_C_INT64:
-      Convert<std::int64_t>(bytes.data(), values);
-      break;
-    case MAT_C_UINT64:
-      Convert<std::uint64_t>(bytes.data(), values);
-      break;
-    default:
-      throw DataError(where + " has an element type this reader does not know");
-  }
+  return bytes;
+}
+
+// The values of a real numeric matrix as doubles, in MATLAB's column-major
+// order. Throws when they cannot all be read or one is not finite.
+std::vector<double> ReadValues(mat_t* mat,
+                               matvar_t* var,
+                               const std::string& where) {
+  const std::string unknown =
+      where + " has an element type this reader does not know";
+  const size_t size = Mat_SizeOfClass(var->class_type);
+  if (size == 0) throw DataError(unknown);
+  const std::vector<unsigned char> bytes = ReadBytes(mat, var, size, where);
+  const auto converter = std::find_if(
+      std::begin(kConverters), std::end(kConverters), [var](const auto& c) {
+        return c.type == var->class_type;
+      });
+  if (converter == std::end(kConverters)) throw DataError(unknown);
+  std::vector<double> values(var->dims[0] * var->dims[1]);
+  converter->convert(bytes.data(), values);
   const size_t rows = var->dims[0];
-  for (size_t i = 0; i < n; ++i) {
+  for (size_t i = 0; i < values.size(); ++i) {
     if (!std::isfinite(values[i]))
       throw DataError(where + ": element (" + std::to_string(i % rows + 1) +
                       ", " + std::to_string(i / rows + 1) + ") is not finite");
@@ -405,11 +405,121 @@ void CheckNameSizes(const matvar_t* var,
   }
 }
 
+// The file read (`file`, perhaps a copy) and the name messages give it.
+struct Source {
+  const std::string& file;
+  const std::string& path;
+};
+
+// The layout of `file` once it is known to be a readable MATLAB file. Throws
+// for a file that is not one, or whose layout check found a problem, naming
+// the variable in its role where it is one of those asked for.
+MatLayout CheckedLayout(const std::string& file,
+                        const std::string& path,
+                        const MatVariables& variables,
+                        const std::string& cannotOpen) {
+  const MatLayout layout = CheckMatLayout(file);
+  if (layout.format == MatLayout::Format::kNotMat) throw DataError(cannotOpen);
+  if (layout.problem.empty()) return layout;
+  const std::string& name = layout.variable;
+  std::string where = path;
+  if (!name.empty() && name == variables.x)
+    where = Where(path, name, "features");
+  else if (!name.empty() && name == variables.y)
+    where = Where(path, name, "labels");
+  else if (!name.empty() && name == variables.names)
+    where = Where(path, name, "feature names");
+  else if (!name.empty())
+    where = path + ": variable '" + name + "'";
+  throw DataError(where + ": " + layout.problem);
+}
+
+// A real numeric matrix `name` in its `role`, checked and ready to read.
+MatVar NumericVariable(mat_t* mat,
+                       const MatLayout& layout,
+                       const Source& source,
+                       const std::string& name,
+                       const char* role) {
+  const std::string where = Where(source.path, name, role);
+  if (layout.format == MatLayout::Format::kV73)
+    CheckHdf5(source.file, where, name);
+  MatVar var = ReadInfo(mat, layout, source.path, name, role);
+  CheckNumeric(var.get(), layout, where, name);
+  return var;
+}
+
+// The features, variable `name` (epochs x features), into `data` row by row.
+void ReadFeatures(mat_t* mat,
+                  const MatLayout& layout,
+                  const Source& source,
+                  const std::string& name,
+                  Dataset& data) {
+  MatVar x = NumericVariable(mat, layout, source, name, "features");
+  const size_t rows = x->dims[0];
+  const size_t cols = x->dims[1];
+  const std::vector<double> columnMajor =
+      ReadValues(mat, x.get(), Where(source.path, name, "features"));
+  data.rows = static_cast<int>(rows);
+  data.cols = static_cast<int>(cols);
+  data.X = Values(data.rows, data.cols);
+  for (size_t c = 0; c < cols; ++c)
+    for (size_t r = 0; r < rows; ++r)
+      data.X[r * cols + c] = columnMajor[c * rows + r];
+}
+
+// The labels, variable `variables.y`: a vector of one label per row of the
+// features. Throws for any other shape, with a hint when the features seem
+// transposed.
+std::vector<double> ReadLabels(mat_t* mat,
+                               const MatLayout& layout,
+                               const Source& source,
+                               const MatVariables& variables,
+                               const Dataset& data) {
+  const std::string where = Where(source.path, variables.y, "labels");
+  MatVar y = NumericVariable(mat, layout, source, variables.y, "labels");
+  const size_t rows = static_cast<size_t>(data.rows);
+  const size_t cols = static_cast<size_t>(data.cols);
+  const size_t count = y->dims[0] * y->dims[1];
+  const bool isVector = y->dims[0] == 1 || y->dims[1] == 1;
+  if (!isVector || count != rows) {
+    std::string hint;
+    if (count == cols && cols != rows)
+      hint =
+          "; the features seem to be stored features x epochs: "
+          "transpose them";
+    throw DataError(where + " is " + std::to_string(y->dims[0]) + " x " +
+                    std::to_string(y->dims[1]) + "; it must be a vector of " +
+                    std::to_string(rows) + " labels, one per row of '" +
+                    variables.x + "'" + hint);
+  }
+  return ReadValues(mat, y.get(), where);
+}
+
+// The feature names, variable `name`: one per feature column.
+std::vector<std::string> ReadNames(mat_t* mat,
+                                   const MatLayout& layout,
+                                   const std::string& path,
+                                   const std::string& name,
+                                   size_t cols) {
+  const std::string where = Where(path, name, "feature names");
+  MatVar info = ReadInfo(mat, layout, path, name, "feature names");
+  CheckNameSizes(info.get(), layout, where, cols);
+  MatVar names(Mat_VarRead(mat, name.c_str()));
+  if (!names)
+    throw DataError(where +
+                    " cannot be read: it is damaged (a truncated file?) or "
+                    "of a kind this reader does not know");
+  CheckNameSizes(names.get(), layout, where, cols);
+  return Names(names.get(), where);
+}
+
 }  // namespace
 
-Dataset ReadMat(const std::string& path,
+Dataset ReadMat(const std::string& file,
                 const MatVariables& variables,
-                bool requireLabels) {
+                bool requireLabels,
+                const std::string& name) {
+  const std::string& path = name.empty() ? file : name;  // for messages
   Mat_LogInitFunc("korva", SilentLog);
   // Likewise HDF5, which reads version 7.3 files and would print its error
   // stack on standard error.
@@ -423,75 +533,19 @@ Dataset ReadMat(const std::string& path,
       path +
       ": cannot open it as a MATLAB file (missing, unreadable or not in MAT "
       "format)";
-  const MatLayout layout = CheckMatLayout(path);
-  if (layout.format == MatLayout::Format::kNotMat) throw DataError(cannotOpen);
-  if (!layout.problem.empty()) {
-    const std::string& name = layout.variable;
-    std::string where = path;
-    if (!name.empty() && name == variables.x)
-      where = Where(path, name, "features");
-    else if (!name.empty() && name == variables.y)
-      where = Where(path, name, "labels");
-    else if (!name.empty() && name == variables.names)
-      where = Where(path, name, "feature names");
-    else if (!name.empty())
-      where = path + ": variable '" + name + "'";
-    throw DataError(where + ": " + layout.problem);
-  }
-  MatFile mat(Mat_Open(path.c_str(), MAT_ACC_RDONLY));
+  const MatLayout layout = CheckedLayout(file, path, variables, cannotOpen);
+  MatFile mat(Mat_Open(file.c_str(), MAT_ACC_RDONLY));
   if (!mat) throw DataError(cannotOpen);
 
   Dataset data;
-  const bool hdf5 = layout.format == MatLayout::Format::kV73;
-  const std::string xWhere = Where(path, variables.x, "features");
-  if (hdf5) CheckHdf5(path, xWhere, variables.x);
-  MatVar x = ReadInfo(mat.get(), layout, path, variables.x, "features");
-  CheckNumeric(x.get(), layout, xWhere, variables.x);
-  const size_t rows = x->dims[0];
-  const size_t cols = x->dims[1];
-  const std::vector<double> columnMajor =
-      ReadValues(mat.get(), x.get(), xWhere);
-  data.rows = static_cast<int>(rows);
-  data.cols = static_cast<int>(cols);
-  data.X = Values(data.rows, data.cols);
-  for (size_t c = 0; c < cols; ++c)
-    for (size_t r = 0; r < rows; ++r)
-      data.X[r * cols + c] = columnMajor[c * rows + r];
-
+  const Source source{file, path};
+  ReadFeatures(mat.get(), layout, source, variables.x, data);
   if (!variables.y.empty()) {
-    const std::string yWhere = Where(path, variables.y, "labels");
-    if (hdf5) CheckHdf5(path, yWhere, variables.y);
-    MatVar y = ReadInfo(mat.get(), layout, path, variables.y, "labels");
-    CheckNumeric(y.get(), layout, yWhere, variables.y);
-    const size_t count = y->dims[0] * y->dims[1];
-    const bool isVector = y->dims[0] == 1 || y->dims[1] == 1;
-    if (!isVector || count != rows) {
-      std::string hint;
-      if (count == cols && cols != rows)
-        hint =
-            "; the features seem to be stored features x epochs: "
-            "transpose them";
-      throw DataError(yWhere + " is " + std::to_string(y->dims[0]) + " x " +
-                      std::to_string(y->dims[1]) + "; it must be a vector of " +
-                      std::to_string(rows) + " labels, one per row of '" +
-                      variables.x + "'" + hint);
-    }
-    data.labels = ReadValues(mat.get(), y.get(), yWhere);
+    data.labels = ReadLabels(mat.get(), layout, source, variables, data);
     data.hasLabels = true;
   }
-  if (!variables.names.empty()) {
-    const std::string where = Where(path, variables.names, "feature names");
-    MatVar info =
-        ReadInfo(mat.get(), layout, path, variables.names, "feature names");
-    CheckNameSizes(info.get(), layout, where, cols);
-    MatVar names(Mat_VarRead(mat.get(), variables.names.c_str()));
-    if (!names)
-      throw DataError(where +
-                      " cannot be read: it is damaged (a truncated file?) or "
-                      "of a kind this reader does not know");
-    CheckNameSizes(names.get(), layout, where, cols);
-    data.names = Names(names.get(), where);
-  }
+  if (!variables.names.empty())
+    data.names = ReadNames(mat.get(), layout, path, variables.names, data.cols);
   return data;
 }
 

@@ -15,10 +15,12 @@ namespace Korva::Data {
 // data is read), variable missing (the message lists the file's variables) or
 // present but unreadable, sparse, of the wrong kind or size, holding values
 // the file never stored, or holding a non-finite value (with its MATLAB row
-// and column).
+// and column). Messages call the file `name` when it is not empty (the
+// file's own name when `path` is a copy of it).
 Dataset ReadMat(const std::string& path,
                 const MatVariables& variables,
-                bool requireLabels);
+                bool requireLabels,
+                const std::string& name = "");
 
 }  // namespace Korva::Data
 

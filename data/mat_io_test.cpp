@@ -31,6 +31,11 @@ S Matrix(uint32_t flags, uint32_t r, uint32_t c, const S& name, const S& body) {
                   Part(1, name) + body);
 }
 S One(double v) { return Part(9, {reinterpret_cast<char*>(&v), 8}); }
+// A small element: at most 4 bytes of data inside the tag.
+S Small(uint32_t type, const S& data) {
+  return U32(uint32_t(data.size()) << 16 | type) + data +
+         S(4 - data.size(), '\0');
+}
 // A version 5 file: the header, a label y = 1, then `rest`.
 S V5(const S& rest) {
   S header = "MATLAB 5.0 MAT-file";
@@ -78,6 +83,8 @@ const MatFile kFiles[] = {
     {"SoundVersion5", [] { return Saved(MAT_FT_MAT5, MAT_COMPRESSION_NONE, 0); }, nullptr},
     {"SoundCompressed", [] { return Saved(MAT_FT_MAT5, MAT_COMPRESSION_ZLIB, 0); }, nullptr},
     {"SoundVersion73", [] { return Saved(MAT_FT_MAT73, MAT_COMPRESSION_ZLIB, 0); }, nullptr},
+    // info = struct('fs', 256) as SciPy writes it: the field names "fs\0" fit in their tag.
+    {"SoundWithStructOfShortFieldNames", [] { return Saved(MAT_FT_MAT5, MAT_COMPRESSION_NONE, 0) + Matrix(2, 1, 1, "info", Small(5, U32(3)) + Small(1, S("fs\0", 3)) + Matrix(6, 1, 1, "", One(256))); }, nullptr},
 };
 // clang-format on
 

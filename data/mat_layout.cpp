@@ -230,70 +230,19 @@ class V5Parser {
       return Fail("cells or structures nest more than 16 deep (damaged)");
     if (size == 0) return true;  // an empty matrix, as in an empty cell
     std::uint64_t left = size;
-    Tag tag;
-    unsigned char flags[8];
-    if (!ReadTag(left, tag)) return false;
-    if (tag.small || (tag.type != kMiUint32 && tag.type != kMiInt32) ||
-        tag.bytes != 8)
-      return Fail("its array flags are malformed (damaged)");
-    if (!Read(left, flags, 8)) return false;
-    const std::uint32_t classType = Word(flags, bigEndian_) & 0xFF;
-    const bool complex = (Word(flags, bigEndian_) & 0x800) != 0;
+    std::uint32_t classType = 0;
+    bool complex = false;
+    if (!ReadFlags(left, classType, complex)) return false;
     if (classType == kOpaque) return Opaque(left);
-
-    if (!ReadTag(left, tag)) return false;
-    if (tag.small || tag.type != kMiInt32 || tag.bytes % 4 != 0 ||
-        tag.bytes / 4 < 2 || tag.bytes / 4 > kMaxRank)
-      return Fail("its dimensions are malformed (damaged)");
-    std::vector<std::uint64_t> dims(tag.bytes / 4);
-    for (std::uint64_t& d : dims) {
-      unsigned char b[4];
-      if (!Read(left, b, 4)) return false;
-      d = Word(b, bigEndian_);
-    }
-    if (dims.size() % 2 != 0 && !Skip(left, 4)) return false;
+    std::vector<std::uint64_t> dims;
+    if (!ReadDims(left, dims) || !ReadName(left, depth)) return false;
     const std::uint64_t count = Product(dims);
-
-    if (!ReadTag(left, tag)) return false;
-    if (tag.type != kMiInt8 || tag.bytes > kMaxNameBytes)
-      return Fail("its name is malformed (damaged)");
-    std::string name(tag.bytes, '\0');
-    if (tag.small)
-      std::memcpy(name.data(), tag.data, tag.bytes);
-    else if (!Read(left, name.data(), tag.bytes) || !SkipPadding(left, tag))
-      return false;
-    if (depth == 0) name_ = name.substr(0, name.find('\0'));
-
     if (classType == kChar || (classType >= kDouble && classType <= kUint64)) {
-      // libmatio allocates what a text part's tag says, even for no values.
-      for (int part = 0; part < (complex ? 2 : 1); ++part) {
-        if (count == 0 && left == 0) break;
-        if (!ReadTag(left, tag)) return false;
-        const std::uint64_t bytes = TypeBytes(tag.type, classType == kChar);
-        if (count > 0 && bytes == 0)
-          return Fail("its values have an unknown data type " +
-                      std::to_string(tag.type) + " (damaged)");
-        if (count > 0 && !CheckSize(dims, bytes)) return false;
-        if (tag.bytes < Saturating(count, bytes)) return Fail(kShortData);
-        if (!tag.small && (!Skip(left, tag.bytes) || !SkipPadding(left, tag)))
-          return false;
-      }
+      if (!SkipValues(left, dims, classType == kChar, complex)) return false;
     } else if (classType == kCell || classType == kFunction) {
       if (!CheckSize(dims, 8) || !Elements(left, count, depth)) return false;
     } else if (classType == kStruct || classType == kObject) {
-      if (classType == kObject && !SkipText(left)) return false;
-      if (!ReadTag(left, tag)) return false;
-      if (!tag.small || tag.type != kMiInt32 || tag.bytes != 4)
-        return Fail("its field name length is malformed (damaged)");
-      const std::uint32_t nameLength = Word(tag.data, bigEndian_);
-      if (!ReadTag(left, tag)) return false;
-      if (tag.small || tag.type != kMiInt8)
-        return Fail("its field names are malformed (damaged)");
-      const std::uint64_t fields = nameLength ? tag.bytes / nameLength : 0;
-      if (!Skip(left, tag.bytes) || !SkipPadding(left, tag)) return false;
-      if (!CheckSize(dims, Saturating(8, std::max<std::uint64_t>(fields, 1))) ||
-          !Elements(left, Saturating(count, fields), depth))
-        return false;
+      if (!Fields(left, dims, classType == kObject, depth)) return false;
     } else if (classType != kSparse && classType != 0) {
       return Fail("it is of an unknown class " + std::to_string(classType) +
                   " (damaged)");
@@ -366,6 +315,94 @@ class V5Parser {
     if (tag.type != kMiInt8)
       return Fail("its class name is malformed (damaged)");
     return tag.small || (Skip(left, tag.bytes) && SkipPadding(left, tag));
+  }
+  // The array flags: the class and whether the values are complex.
+  bool ReadFlags(std::uint64_t& left, std::uint32_t& classType, bool& complex) {
+    Tag tag;
+    unsigned char flags[8];
+    if (!ReadTag(left, tag)) return false;
+    if (tag.small || (tag.type != kMiUint32 && tag.type != kMiInt32) ||
+        tag.bytes != 8)
+      return Fail("its array flags are malformed (damaged)");
+    if (!Read(left, flags, 8)) return false;
+    classType = Word(flags, bigEndian_) & 0xFF;
+    complex = (Word(flags, bigEndian_) & 0x800) != 0;
+    return true;
+  }
+  // The dimensions, 2 to kMaxRank of them, and their padding.
+  bool ReadDims(std::uint64_t& left, std::vector<std::uint64_t>& dims) {
+    Tag tag;
+    if (!ReadTag(left, tag)) return false;
+    if (tag.small || tag.type != kMiInt32 || tag.bytes % 4 != 0 ||
+        tag.bytes / 4 < 2 || tag.bytes / 4 > kMaxRank)
+      return Fail("its dimensions are malformed (damaged)");
+    dims.resize(tag.bytes / 4);
+    for (std::uint64_t& d : dims) {
+      unsigned char b[4];
+      if (!Read(left, b, 4)) return false;
+      d = Word(b, bigEndian_);
+    }
+    return dims.size() % 2 == 0 || Skip(left, 4);
+  }
+  // The array's name, kept as the variable's at depth 0.
+  bool ReadName(std::uint64_t& left, int depth) {
+    Tag tag;
+    if (!ReadTag(left, tag)) return false;
+    if (tag.type != kMiInt8 || tag.bytes > kMaxNameBytes)
+      return Fail("its name is malformed (damaged)");
+    std::string name(tag.bytes, '\0');
+    if (tag.small)
+      std::memcpy(name.data(), tag.data, tag.bytes);
+    else if (!Read(left, name.data(), tag.bytes) || !SkipPadding(left, tag))
+      return false;
+    if (depth == 0) name_ = name.substr(0, name.find('\0'));
+    return true;
+  }
+  // The values of a numeric or char array (real and imaginary parts), whose
+  // declared sizes must fit the file and their parts.
+  bool SkipValues(std::uint64_t& left,
+                  const std::vector<std::uint64_t>& dims,
+                  bool text,
+                  bool complex) {
+    const std::uint64_t count = Product(dims);
+    // libmatio allocates what a text part's tag says, even for no values.
+    for (int part = 0; part < (complex ? 2 : 1); ++part) {
+      if (count == 0 && left == 0) break;
+      Tag tag;
+      if (!ReadTag(left, tag)) return false;
+      const std::uint64_t bytes = TypeBytes(tag.type, text);
+      if (count > 0 && bytes == 0)
+        return Fail("its values have an unknown data type " +
+                    std::to_string(tag.type) + " (damaged)");
+      if (count > 0 && !CheckSize(dims, bytes)) return false;
+      if (tag.bytes < Saturating(count, bytes)) return Fail(kShortData);
+      if (!tag.small && (!Skip(left, tag.bytes) || !SkipPadding(left, tag)))
+        return false;
+    }
+    return true;
+  }
+  // The field names and the fields of a structure or an object (after its
+  // class name), each field of each element a miMATRIX element.
+  bool Fields(std::uint64_t& left,
+              const std::vector<std::uint64_t>& dims,
+              bool object,
+              int depth) {
+    if (object && !SkipText(left)) return false;
+    Tag tag;
+    if (!ReadTag(left, tag)) return false;
+    if (!tag.small || tag.type != kMiInt32 || tag.bytes != 4)
+      return Fail("its field name length is malformed (damaged)");
+    const std::uint32_t nameLength = Word(tag.data, bigEndian_);
+    if (!ReadTag(left, tag)) return false;
+    if (tag.type != kMiInt8)
+      return Fail("its field names are malformed (damaged)");
+    // Names of at most four bytes in all (one field "fs" of length 3, as
+    // SciPy writes it) sit in the tag itself, a small element.
+    const std::uint64_t fields = nameLength ? tag.bytes / nameLength : 0;
+    if (!tag.small && (!Skip(left, tag.bytes) || !SkipPadding(left, tag)))
+      return false;
+    return CheckSize(dims, Saturating(8, std::max<std::uint64_t>(fields, 1))) &&
+           Elements(left, Saturating(Product(dims), fields), depth);
   }
   // `count` miMATRIX elements, each a cell or a field.
   bool Elements(std::uint64_t& left, std::uint64_t count, int depth) {

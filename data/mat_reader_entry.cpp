@@ -7,12 +7,13 @@
 
 extern "C" __attribute__((visibility("default"))) int korva_read_mat(
     const char* path,
+    const char* name,
     const Korva::Data::MatVariables* variables,
     int requireLabels,
     Korva::Data::Dataset* out,
     std::string* error) {
   try {
-    *out = Korva::Data::ReadMat(path, *variables, requireLabels != 0);
+    *out = Korva::Data::ReadMat(path, *variables, requireLabels != 0, name);
     return 0;
   } catch (const Korva::Data::DataError& e) {
     *error = e.what();

@@ -18,7 +18,7 @@
 //    noise e.
 // Values are rounded to 0.001 microvolt.
 //
-// Every random number comes from Random (cli/random.h), so the same seed gives
+// Every random number comes from Random (data/random.h), so the same seed gives
 // the same data with any standard library.
 #include "data/p300_generator.h"
 
@@ -107,6 +107,100 @@ std::string SampleName(const char* channel, int sample, int width) {
   return std::string(channel) + "_" + number;
 }
 
+// CHANNEL_SAMPLE for the S samples of each of the first C channels, the
+// 1-based sample numbers padded to the width of the largest (at least two
+// digits).
+std::vector<std::string> FeatureNames(int C, int S) {
+  std::vector<std::string> names;
+  const int width = std::max(2, static_cast<int>(std::to_string(S).size()));
+  for (int c = 0; c < C; ++c)
+    for (int k = 0; k < S; ++k)
+      names.push_back(SampleName(kChannels[c].name, k + 1, width));
+  return names;
+}
+
+// E labels: round(E * ratio) targets (+1) at positions a partial
+// Fisher-Yates shuffle picks, the rest -1.
+std::vector<double> DrawLabels(int E, double ratio, Random& random) {
+  const int targets =
+      std::clamp(static_cast<int>(std::lround(E * ratio)), 0, E);
+  std::vector<int> order(E);
+  for (int e = 0; e < E; ++e) order[e] = e;
+  std::vector<double> labels(E, -1.0);
+  for (int i = 0; i < targets; ++i) {
+    const int pick = i + static_cast<int>(random.Below(E - i));
+    std::swap(order[i], order[pick]);
+    labels[order[i]] = 1.0;
+  }
+  return labels;
+}
+
+// The size of the epochs and the spatial mixing of their background.
+struct Shape {
+  int C;                  // channels
+  int S;                  // samples per channel
+  double dt;              // ms per sample
+  std::vector<double> L;  // SpatialMixing(C)
+};
+
+// What the channels of one epoch share: its class, the amplitude a and
+// latency jitter j of its response (step 2), and the background sources z
+// (step 3), S samples of each of C sources in turn.
+struct Epoch {
+  bool target = false;
+  double a = 1.0;
+  double j = 0.0;
+  std::vector<double> z;
+};
+
+// Draws a, j and the sources of the next epoch.
+void DrawEpoch(const Shape& shape, bool target, Random& random, Epoch& epoch) {
+  const int C = shape.C, S = shape.S;
+  const double rho = std::exp(-shape.dt / kNoiseTimeConstantMs);
+  const double innovation = std::sqrt(1.0 - rho * rho);
+  epoch.target = target;
+  epoch.a = std::clamp(1.0 + 0.25 * random.Normal(), 0.3, 2.0);
+  epoch.j = std::clamp(30.0 * random.Normal(), -90.0, 90.0);
+  epoch.z.resize(static_cast<size_t>(C) * S);
+  for (int src = 0; src < C; ++src) {
+    double previous = random.Normal();
+    epoch.z[src * S] = previous;
+    for (int k = 1; k < S; ++k) {
+      previous = rho * previous + innovation * random.Normal();
+      epoch.z[src * S + k] = previous;
+    }
+  }
+}
+
+// The S values of channel c in the epoch (steps 1 to 4, with this channel's
+// offset, slope and amplifier noise drawn here), rounded, into `out`.
+void ChannelSamples(const Shape& shape,
+                    const Epoch& epoch,
+                    int c,
+                    Random& random,
+                    double* out) {
+  const Channel& ch = kChannels[c];
+  const int C = shape.C, S = shape.S;
+  const double offset = kOffsetMicrovolts * random.Normal();
+  const double slope = kDriftMicrovolts * random.Normal();
+  for (int k = 0; k < S; ++k) {
+    const double t = (k + 0.5) * shape.dt;
+    double v = ch.occipital * (1.5 * Bump(t, 110, 20) - 2.0 * Bump(t, 170, 30));
+    if (epoch.target) {
+      v += -2.5 * epoch.a * ch.occipital * Bump(t, 240 + epoch.j / 2, 35);
+      v += 6.0 * epoch.a * ch.parietal * Bump(t, 380 + epoch.j, 75);
+    }
+    double background = 0.0;
+    for (int src = 0; src <= c; ++src)
+      background += shape.L[c * C + src] * epoch.z[src * S + k];
+    v += kBackgroundMicrovolts * background;
+    v += offset + slope * (t / kEpochLengthMs - 0.5);
+    v += kAmplifierMicrovolts * random.Normal();
+    // Adding 0.0 turns a rounded -0 into 0, so no "-0" reaches a file.
+    out[k] = std::round(v * 1000.0) / 1000.0 + 0.0;
+  }
+}
+
 }  // namespace
 
 const std::vector<std::string>& GeneratorChannelNames() {
@@ -149,74 +243,26 @@ Dataset GenerateP300(const GeneratorOptions& options) {
   if (std::string why = CheckGeneratorOptions(options); !why.empty())
     throw std::invalid_argument(why);
   const int E = options.epochs;
-  const int C = options.channels;
-  const int S = options.samples;
-  const double dt = kEpochLengthMs / S;
+  const Shape shape{options.channels,
+                    options.samples,
+                    kEpochLengthMs / options.samples,
+                    SpatialMixing(options.channels)};
+  const int C = shape.C, S = shape.S;
 
   Dataset data;
   data.rows = E;
   data.cols = C * S;
   data.hasLabels = true;
-  const int width = std::max(2, static_cast<int>(std::to_string(S).size()));
-  for (int c = 0; c < C; ++c)
-    for (int k = 0; k < S; ++k)
-      data.names.push_back(SampleName(kChannels[c].name, k + 1, width));
-
+  data.names = FeatureNames(C, S);
   Random random(options.seed);
-
-  // The targets: a partial Fisher-Yates shuffle picks their positions.
-  const int targets =
-      std::clamp(static_cast<int>(std::lround(E * options.targetRatio)), 0, E);
-  std::vector<int> order(E);
-  for (int e = 0; e < E; ++e) order[e] = e;
-  data.labels.assign(E, -1.0);
-  for (int i = 0; i < targets; ++i) {
-    const int pick = i + static_cast<int>(random.Below(E - i));
-    std::swap(order[i], order[pick]);
-    data.labels[order[i]] = 1.0;
-  }
-
-  const std::vector<double> L = SpatialMixing(C);
-  const double rho = std::exp(-dt / kNoiseTimeConstantMs);
-  const double innovation = std::sqrt(1.0 - rho * rho);
-  std::vector<double> z(static_cast<size_t>(C) * S);
+  data.labels = DrawLabels(E, options.targetRatio, random);
   data.X = Values(E, C * S);
-
+  Epoch epoch;
   for (int e = 0; e < E; ++e) {
-    const bool target = data.labels[e] > 0.0;
-    const double a = std::clamp(1.0 + 0.25 * random.Normal(), 0.3, 2.0);
-    const double j = std::clamp(30.0 * random.Normal(), -90.0, 90.0);
-    for (int src = 0; src < C; ++src) {
-      double previous = random.Normal();
-      z[src * S] = previous;
-      for (int k = 1; k < S; ++k) {
-        previous = rho * previous + innovation * random.Normal();
-        z[src * S + k] = previous;
-      }
-    }
+    DrawEpoch(shape, data.labels[e] > 0.0, random, epoch);
     double* row = &data.X[static_cast<size_t>(e) * C * S];
-    for (int c = 0; c < C; ++c) {
-      const Channel& ch = kChannels[c];
-      const double offset = kOffsetMicrovolts * random.Normal();
-      const double slope = kDriftMicrovolts * random.Normal();
-      for (int k = 0; k < S; ++k) {
-        const double t = (k + 0.5) * dt;
-        double v =
-            ch.occipital * (1.5 * Bump(t, 110, 20) - 2.0 * Bump(t, 170, 30));
-        if (target) {
-          v += -2.5 * a * ch.occipital * Bump(t, 240 + j / 2, 35);
-          v += 6.0 * a * ch.parietal * Bump(t, 380 + j, 75);
-        }
-        double background = 0.0;
-        for (int src = 0; src <= c; ++src)
-          background += L[c * C + src] * z[src * S + k];
-        v += kBackgroundMicrovolts * background;
-        v += offset + slope * (t / kEpochLengthMs - 0.5);
-        v += kAmplifierMicrovolts * random.Normal();
-        // Adding 0.0 turns a rounded -0 into 0, so no "-0" reaches a file.
-        row[c * S + k] = std::round(v * 1000.0) / 1000.0 + 0.0;
-      }
-    }
+    for (int c = 0; c < C; ++c)
+      ChannelSamples(shape, epoch, c, random, row + c * S);
   }
   return data;
 }

@@ -1,31 +1,14 @@
 #include "data/values.h"
 
 #include <newmat/newmat.h>
-#include <sys/mman.h>
 
 #include <algorithm>
-#include <cstdint>
 #include <cstring>
 #include <utility>
 
-namespace Korva::Data {
+#include "platform/huge_pages.h"
 
-void AdviseHugePages(void* data, std::size_t bytes) {
-  constexpr std::uintptr_t kHuge = std::uintptr_t{1} << 21;
-  constexpr std::uintptr_t kPage = std::uintptr_t{1} << 12;
-  const auto start = reinterpret_cast<std::uintptr_t>(data);
-  const std::uintptr_t end = start + bytes;
-  const std::uintptr_t first = (start + kHuge - 1) & ~(kHuge - 1);
-  const std::uintptr_t last = end & ~(kHuge - 1);
-  if (last > first)
-    ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
-  // All pages wholly inside the block are mapped in one call, not one fault
-  // each; its ends may share a page with other memory.
-  const std::uintptr_t low = (start + kPage - 1) & ~(kPage - 1);
-  const std::uintptr_t high = end & ~(kPage - 1);
-  if (high > low)
-    ::madvise(reinterpret_cast<void*>(low), high - low, MADV_POPULATE_WRITE);
-}
+namespace Korva::Data {
 
 Values::Values(int rows, int cols)
     : matrix_(std::make_unique<NEWMAT::Matrix>(rows, cols)),

@@ -54,11 +54,6 @@ class Values {
 bool operator==(const Values& a, const Values& b);
 inline bool operator!=(const Values& a, const Values& b) { return !(a == b); }
 
-// Asks for huge pages for the whole 2 MiB pages inside [data, data + bytes),
-// before they are first touched, and maps all the block's pages in one call:
-// each first touch of a small page costs a fault.
-void AdviseHugePages(void* data, std::size_t bytes);
-
 }  // namespace Korva::Data
 
 #endif  // KORVA_DATA_VALUES_H_

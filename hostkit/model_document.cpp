@@ -1,15 +1,8 @@
 #include "hostkit/model_document.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <climits>
-#include <cstring>
-#include <fstream>
 #include <locale>
 #include <sstream>
 
@@ -221,19 +214,16 @@ HostContent ReadHostContent(const pugi::xml_node& root,
   return host;
 }
 
-// The start of the first line of the file at `path` when it reads as a CSV
-// header (fields separated by commas, semicolons or tabs, no markup); ""
-// otherwise.
-std::string CsvFirstLine(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::string line;
-  std::getline(in, line);
+// The start of the first line of `text` when it reads as a CSV header
+// (fields separated by commas, semicolons or tabs, no markup); "" otherwise.
+std::string CsvFirstLine(const std::string& text) {
+  std::string line = text.substr(0, text.find('\n'));
   if (line.rfind("\xEF\xBB\xBF", 0) == 0) line.erase(0, 3);
   if (!line.empty() && line.back() == '\r') line.pop_back();
-  const bool text = std::all_of(line.begin(), line.end(), [](char c) {
+  const bool printable = std::all_of(line.begin(), line.end(), [](char c) {
     return static_cast<unsigned char>(c) >= 0x20 || c == '\t';
   });
-  if (!text || line.find('<') != std::string::npos ||
+  if (!printable || line.find('<') != std::string::npos ||
       line.find_first_of(",;\t") == std::string::npos)
     return "";
   constexpr size_t kShown = 60;
@@ -242,42 +232,20 @@ std::string CsvFirstLine(const std::string& path) {
 
 }  // namespace
 
-void ReadDocumentFile(const std::string& path, pugi::xml_document& xml) {
-  // The XML library says "File was not found" for any file it cannot open.
-  struct stat info {};
-  if (::stat(path.c_str(), &info) != 0)
-    throw ModelError("cannot read model " + path + ": " + std::strerror(errno));
-  if (S_ISDIR(info.st_mode))
-    throw ModelError("cannot read model " + path + ": it is a folder");
-  if (const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC); fd >= 0)
-    ::close(fd);
-  else
-    throw ModelError("cannot read model " + path + ": " + std::strerror(errno));
-  const pugi::xml_parse_result parsed = xml.load_file(path.c_str());
-  if (parsed.status == pugi::status_file_not_found ||
-      parsed.status == pugi::status_io_error)
-    throw ModelError("cannot read model " + path + ": " + parsed.description());
-  if (!parsed) {
-    if (const std::string line = CsvFirstLine(path); !line.empty())
-      throw ModelError("model " + path +
-                       " is not a classifier document but CSV text (its "
-                       "first line: " +
-                       Quoted(line) +
-                       "): are the model and the data the other way round?");
-    throw ModelError("model " + path +
-                     " is not a valid XML document: " + parsed.description() +
-                     " at byte " + std::to_string(parsed.offset));
-  }
-}
-
 void ParseDocumentText(const std::string& text,
                        const std::string& subject,
                        pugi::xml_document& xml) {
-  const pugi::xml_parse_result parsed = xml.load_string(text.c_str());
-  if (!parsed)
+  const pugi::xml_parse_result parsed = xml.load_buffer(text.data(), text.size());
+  if (parsed) return;
+  if (const std::string line = CsvFirstLine(text); !line.empty())
     throw ModelError(subject +
-                     " is not a valid XML document: " + parsed.description() +
-                     " at byte " + std::to_string(parsed.offset));
+                     " is not a classifier document but CSV text (its first "
+                     "line: " +
+                     Quoted(line) +
+                     "): are the model and the data the other way round?");
+  throw ModelError(subject + " is not a valid XML document: " +
+                   parsed.description() + " at byte " +
+                   std::to_string(parsed.offset));
 }
 
 void CheckDocument(ModelDocument& document,

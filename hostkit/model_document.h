@@ -26,10 +26,6 @@ struct ModelDocument {
   std::vector<double> weights;
 };
 
-// The document in the file at `path`, parsed. Error(kModel) naming the file
-// when it cannot be read or is not XML.
-void ReadDocumentFile(const std::string& path, pugi::xml_document& xml);
-
 // The document in `text`; Error(kModel) naming `subject` when it is not XML.
 void ParseDocumentText(const std::string& text,
                        const std::string& subject,

@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "korva/hostkit/error.h"
+#include "platform/executable_folder.h"
 
 namespace Korva::HostKit {
 namespace {
@@ -35,15 +36,8 @@ std::string ModulePathBesideKit() {
 }  // namespace
 
 std::string ModulePathBesideExecutable() {
-  char self[PATH_MAX];
-  const ssize_t length = ::readlink("/proc/self/exe", self, sizeof(self) - 1);
-  std::string folder = ".";
-  if (length > 0) {
-    self[length] = '\0';
-    folder = self;
-    folder = folder.substr(0, folder.find_last_of('/'));
-  }
-  return folder + "/" + kModuleFileName;
+  const std::string folder = ExecutableFolder();
+  return folder.empty() ? "" : folder + "/" + kModuleFileName;
 }
 
 std::string ChooseModulePath(const std::string& option) {
@@ -51,9 +45,15 @@ std::string ChooseModulePath(const std::string& option) {
   if (const char* path = std::getenv("KORVA_MODULE"); path && *path)
     return path;
   const std::string beside = ModulePathBesideExecutable();
-  if (IsFile(beside)) return beside;
-  if (const std::string installed = ModulePathBesideKit(); IsFile(installed))
+  if (!beside.empty() && IsFile(beside)) return beside;
+  const std::string installed = ModulePathBesideKit();
+  if (!installed.empty() && (IsFile(installed) || beside.empty()))
     return installed;
+  if (beside.empty())
+    throw Error(ErrorKind::kModule,
+                std::string("cannot find the module ") + kModuleFileName +
+                    ": the program's folder is unknown; name the module "
+                    "with KORVA_MODULE");
   return beside;
 }
 

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "korva/hostkit/error.h"
+#include "korva/hostkit/output_stream.h"
 
 namespace Korva::HostKit {
 namespace {
@@ -82,30 +83,39 @@ std::string Resolve(const std::string& path) {
   throw OutputError("cannot write " + path + ": " + Reason(ELOOP));
 }
 
-// "-" names standard output: the content is made in a file in memory, then
-// copied there.
-void WriteToStandardOutput(
-    const std::function<void(const std::string& tempPath)>& write) {
+// Why a descriptor cannot be written. EBADF: it is closed, or open for
+// reading only, which is how a host keeps a standard descriptor that was
+// closed at its start from being taken by a file it opens.
+std::string StreamReason(int error) {
+  return error == EBADF ? "it is closed or not open for writing"
+                        : Reason(error);
+}
+
+// An output that names an open descriptor (OutputDescriptor): the content is
+// made in a file in memory, then copied there, so nothing reaches the
+// descriptor when making it fails.
+void WriteToDescriptor(
+    int out, const std::function<void(const std::string& tempPath)>& write) {
+  const std::string name = DescriptorName(out);
   const int fd = ::memfd_create("korva-output", MFD_CLOEXEC);
-  if (fd < 0)
-    throw OutputError("cannot write standard output: " + Reason(errno));
+  if (fd < 0) throw OutputError("cannot write " + name + ": " + Reason(errno));
   try {
     write("/proc/self/fd/" + std::to_string(fd));
   } catch (...) {
     ::close(fd);
     throw;
   }
-  std::fflush(stdout);
+  std::fflush(out == STDERR_FILENO ? stderr : stdout);
   char buffer[1 << 16];
   off_t at = 0;
   for (ssize_t n; (n = ::pread(fd, buffer, sizeof(buffer), at)) > 0; at += n)
     for (ssize_t done = 0; done < n;) {
-      const ssize_t w = ::write(STDOUT_FILENO, buffer + done, n - done);
+      const ssize_t w = ::write(out, buffer + done, n - done);
       if (w < 0 && errno == EINTR) continue;
       if (w <= 0) {
-        const int error = errno;
+        const int error = w < 0 ? errno : EIO;
         ::close(fd);
-        throw OutputError("cannot write standard output: " + Reason(error));
+        throw OutputError("cannot write " + name + ": " + StreamReason(error));
       }
       done += w;
     }
@@ -152,7 +162,13 @@ class TempFile {
 }  // namespace
 
 void CheckWritable(const std::string& path) {
-  if (path == "-") return;
+  if (const auto fd = OutputDescriptor(path)) {
+    const int flags = ::fcntl(*fd, F_GETFL);
+    if (flags < 0 || (flags & O_ACCMODE) == O_RDONLY)
+      throw OutputError("cannot write " + DescriptorName(*fd) + ": " +
+                        StreamReason(EBADF));
+    return;
+  }
   const std::string target = Resolve(path);
   struct stat info {};
   if (::stat(target.c_str(), &info) == 0) {
@@ -176,7 +192,8 @@ void CheckWritable(const std::string& path) {
 void WriteAtomically(
     const std::string& path,
     const std::function<void(const std::string& tempPath)>& write) {
-  if (path == "-") return WriteToStandardOutput(write);
+  if (const auto fd = OutputDescriptor(path))
+    return WriteToDescriptor(*fd, write);
   InstallInterruptHandlers();
   // A link is written through: its target is replaced, the link stays.
   const std::string target = Resolve(path);

@@ -93,9 +93,7 @@ TrainedModel::TrainedModel(ClassifierHandle classifier,
 TrainedModel TrainedModel::Load(const Module& module,
                                 const std::string& path,
                                 std::vector<std::string>* warnings) {
-  ModelDocument document;
-  ReadDocumentFile(path, document.xml);
-  return FromDocument(module, document, "model " + path, warnings);
+  return Parse(module, ReadModelFile(path), "model " + path, warnings);
 }
 
 TrainedModel TrainedModel::Parse(const Module& module,

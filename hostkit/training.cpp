@@ -9,6 +9,7 @@
 #include <new>
 #include <ostream>
 
+#include "korva/hostkit/memory_budget.h"
 #include "korva/step_message.h"
 #include "korva/text.h"
 
@@ -41,6 +42,7 @@ TrainingRun Train(ClassifierBase& classifier,
                 "the data set is too large for the matrix library (" +
                     std::to_string(X.rows) + " x " + std::to_string(X.cols) +
                     " values)");
+  CheckTrainingMemory(X.rows, X.cols, true);
   NEWMAT::Matrix data(X.rows, X.cols);
   std::memcpy(data.Store(),
               X.data,
@@ -53,6 +55,7 @@ TrainingRun Train(ClassifierBase& classifier,
                   const double* labels,
                   const std::vector<std::string>& names,
                   std::ostream* echo) {
+  CheckTrainingMemory(data.Nrows(), data.Ncols(), false);
   NEWMAT::ColumnVector y(data.Nrows());
   std::memcpy(
       y.Store(), labels, static_cast<size_t>(data.Nrows()) * sizeof(double));

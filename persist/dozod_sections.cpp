@@ -98,10 +98,11 @@ int DOZOD::WriteInfo(pugi::xml_node& node) {
 int DOZOD::ReadInfo(const pugi::xml_node& node) {
   if (int status = WeightedClassifier::ReadInfo(node); status != 0)
     return status;
-  // "Count" is read as a signed int; pugixml clamps values beyond its range,
-  // so an oversized count ends up negative or at INT_MAX and is refused. A
-  // text shorter than the count leaves the missing flags false and the
-  // missing weights 0.
+  // "Count" is read as a signed int; pugixml clamps values beyond its range
+  // to INT_MIN or INT_MAX. A count at or below 0 or above the limit is not
+  // an error: the section reads as no selection and no weights, so the
+  // classifier cannot classify. A text shorter than the count leaves the
+  // missing flags false and the missing weights 0.
   const int n = node.attribute(Korva::kCountAttribute).as_int(0);
   const char* inText = ElementText(node, Korva::kFlagsElement);
 

@@ -89,10 +89,10 @@ TEST(DozodSections, WholeDocumentRoundTripsThroughAFile) {
   EXPECT_NEAR(r.GetScore(x), c.GetScore(x) - 0.5, 1e-6);
 }
 
-// A classifier that already holds a result, so that a refused section must
-// visibly clear it; W0 is never read. A count at or below 0 (also a missing
-// one) or above the limit (pugixml clamps one beyond the int range) is
-// refused. Of each text, the first Count blank-separated values are read; a
+// A classifier that already holds a result, so that a section that leaves
+// no selection must visibly clear it; W0 is never read. A count at or below 0
+// (also a missing one) or above the limit (pugixml clamps one beyond the int
+// range) leaves no flags and no weights. Of each text, the first Count blank-separated values are read; a
 // flag is true when not 0; missing values, and every value from the first
 // bad one on, read as false or 0.
 TEST(DozodSections, ReadInfoRestoresWhatTheTextHolds) {

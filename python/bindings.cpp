@@ -13,9 +13,11 @@
 
 #include "data/p300_generator.h"
 #include "korva/hostkit/training.h"
+#include "korva/hostkit/memory_budget.h"
 #include "korva/hostkit/trained_model.h"
 #include "korva/stepwise_settings.h"
 #include "python/classifier.h"
+#include "python/recording_bindings.h"
 
 namespace py = pybind11;
 
@@ -25,6 +27,9 @@ namespace {
 // A C-contiguous float64 array, taken as it is (the arguments are declared
 // noconvert, so numpy never makes a copy on the way in).
 using Matrix = py::array_t<double, py::array::c_style>;
+
+constexpr const char* kMemoryHint =
+    "korva.set_memory_limit(bytes) raises it";
 
 PyObject* korvaError = nullptr;
 PyObject* trainingError = nullptr;
@@ -224,7 +229,24 @@ void BindConstants(py::module_& m) {
   m.attr("INTERCEPT_NOTE") = HostKit::kMissingInterceptNote;
 }
 
+// The most memory a training may take, in bytes (None: no limit), checked
+// from the data's shape before anything is allocated.
+void SetMemoryLimit(std::optional<std::uint64_t> bytes) {
+  if (bytes && *bytes == 0)
+    throw py::value_error("the memory limit must be above 0 bytes");
+  HostKit::SetTrainingMemoryLimit(bytes.value_or(HostKit::kNoMemoryLimit),
+                                  kMemoryHint);
+}
+
 void BindFunctions(py::module_& m) {
+  HostKit::SetTrainingMemoryLimit(HostKit::DefaultTrainingMemoryLimit(),
+                                  kMemoryHint);
+  m.def("set_memory_limit",
+        &SetMemoryLimit,
+        py::arg("bytes"),
+        "Sets the most memory one training may take, in bytes (None: no "
+        "limit); the default is 1 GiB, or half the physical memory when "
+        "that is less.");
   m.def("default_module_path",
         &DefaultModulePath,
         "The module file loaded when none is named.");
@@ -375,5 +397,6 @@ PYBIND11_MODULE(_korva, m) {
   BindConstants(m);
   BindFunctions(m);
   BindClassifier(m);
+  BindRecording(m);
 }
 

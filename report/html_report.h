@@ -56,9 +56,6 @@ std::string ChannelTimeSvg(const ChannelTimeGrid& grid,
 // that needs nothing else to be viewed.
 std::string RenderReport(const ReportContent& content);
 
-// `text` with &, <, >, " and ' escaped for HTML and SVG.
-std::string EscapeHtml(const std::string& text);
-
 }  // namespace Korva::Report
 
 #endif  // KORVA_REPORT_HTML_REPORT_H_

@@ -12,7 +12,7 @@
 #include "korva/betai.h"
 #include "korva/classifier_base.h"
 #include "plugin/dozod.h"
-#include "weighted/huge_pages.h"
+#include "platform/huge_pages.h"
 
 namespace Korva {
 

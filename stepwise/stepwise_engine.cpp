@@ -12,7 +12,6 @@
 #define BOOST_MATH_PROMOTE_DOUBLE_POLICY false
 
 #include <cblas.h>
-#include <sys/mman.h>
 
 #include <algorithm>
 #include <boost/math/special_functions/beta.hpp>
@@ -23,6 +22,7 @@
 
 #include "korva/betai.h"
 #include "korva/classifier_base.h"
+#include "platform/huge_pages.h"
 #include "stepwise/step_calc.h"
 #include "stepwise/step_choice.h"
 
@@ -102,7 +102,7 @@ StepwiseEngine::Block StepwiseEngine::Uninitialised(std::size_t count) {
   } else {
     const std::size_t rounded = (bytes + kHuge - 1) & ~(kHuge - 1);
     block = std::aligned_alloc(kHuge, rounded);
-    if (block != nullptr) ::madvise(block, rounded, MADV_HUGEPAGE);
+    if (block != nullptr) AdviseHugePages(block, rounded, Populate::kNo);
   }
   if (block == nullptr) throw std::bad_alloc();
   return Block(static_cast<double*>(block));

@@ -1,7 +1,8 @@
 # Installs the build into a temporary prefix, builds examples/ against the
 # installed package with find_package(Korva), and runs the example and the
-# installed korva, each finding the installed module on its own.
-# -DBUILD_DIR, -DSOURCE_DIR, -DWORK_DIR, -DGENERATOR.
+# installed korva, each finding the installed module on its own; no run
+# path of the installed files or the example has an empty or relative entry.
+# -DBUILD_DIR, -DSOURCE_DIR, -DWORK_DIR, -DGENERATOR, -DREADELF.
 function(run)
   execute_process(COMMAND ${ARGN} RESULT_VARIABLE status
     OUTPUT_VARIABLE out ERROR_VARIABLE err)
@@ -17,6 +18,8 @@ run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
 run(${CMAKE_COMMAND} -S ${SOURCE_DIR}/examples -B ${WORK_DIR}/example
     -G ${GENERATOR} -DCMAKE_PREFIX_PATH=${prefix})
 run(${CMAKE_COMMAND} --build ${WORK_DIR}/example)
+include(${CMAKE_CURRENT_LIST_DIR}/runpath.cmake)
+korva_check_run_paths("${prefix};${WORK_DIR}/example")
 
 # The module file must come from the prefix, not from the build tree.
 set(ENV{KORVA_MODULE} "")
@@ -42,5 +45,21 @@ print(os.path.realpath(korva.StepwiseLDA().fit(X, y).module_path_))")
   if(NOT loaded STREQUAL installed)
     message(FATAL_ERROR "the installed Python package loaded ${loaded}, "
       "not the installed module ${installed}")
+  endif()
+  # ... and reads EDF files with the installed EDF reader library.
+  run(${PYTHON} -c "import korva, pathlib
+p = pathlib.Path('${WORK_DIR}/a.edf')
+h = '0'.ljust(168) + '01.01.2400.00.00512     ' + ' ' * 44 + '1       1       1   '
+for text, size in (('Fz', 16), ('', 80), ('uV', 8), ('-100', 8), ('100', 8),
+                   ('-32768', 8), ('32767', 8), ('', 80), ('4', 8), ('', 32)):
+    h += text.ljust(size)
+p.write_bytes(h.encode() + bytes(8))
+assert korva.read_recording(p).data.shape == (1, 4)
+print(next(l.split()[-1] for l in open('/proc/self/maps') if 'libkorva_edf' in l))")
+  string(STRIP "${out}" loaded)
+  file(REAL_PATH ${prefix}/${LIB_DIR}/libkorva_edf.so installed)
+  if(NOT loaded STREQUAL installed)
+    message(FATAL_ERROR "the installed Python package read EDF with "
+      "${loaded}, not the installed ${installed}")
   endif()
 endif()

@@ -17,7 +17,6 @@
 #include <QStyle>
 #include <algorithm>
 #include <initializer_list>
-#include <iterator>
 #include <string>
 
 #include "plugin/dozod.h"
@@ -62,8 +61,21 @@ UpDown* MakeUpDown(QSpinBox* edit,
   return upDown;
 }
 
-// A captioned group of radio items, stacked evenly below the caption; the
-// item buttons carry their index as their id in `items`.
+QPushButton* MakeButton(QWidget* form,
+                        const char* name,
+                        QStyle::StandardPixmap icon,
+                        const char* caption,
+                        const QRect& rect) {
+  auto* button =
+      new QPushButton(form->style()->standardIcon(icon), caption, form);
+  button->setObjectName(name);
+  button->setGeometry(rect);
+  return button;
+}
+
+// A captioned group of radio items, stacked evenly below the caption, the
+// first one selected; the item buttons carry their index as their id in
+// `items`.
 QGroupBox* MakeRadioGroup(QWidget* form,
                           const char* name,
                           const char* caption,
@@ -87,6 +99,7 @@ QGroupBox* MakeRadioGroup(QWidget* form,
     items->addButton(item, index);
     ++index;
   }
+  if (QAbstractButton* first = items->button(0)) first->setChecked(true);
   return group;
 }
 
@@ -100,6 +113,27 @@ void SetItemIndex(QButtonGroup* items, int index) {
     items->setExclusive(false);
     checked->setChecked(false);
     items->setExclusive(true);
+  }
+}
+
+// The dialog's title, fixed size and window colour.
+void SetUpWindow(QDialog* form) {
+  form->setObjectName("TFormSWLDA");
+  form->setWindowTitle("DOZOD Configuration");
+  form->setModal(true);
+  form->setFixedSize(kClientWidth, kClientHeight);
+  form->setSizeGripEnabled(false);
+  QPalette colours = form->palette();
+  colours.setColor(QPalette::Window, colours.color(QPalette::Button));
+  form->setPalette(colours);
+}
+
+// Tab goes from each widget to the next, in the order given.
+void SetTabOrder(std::initializer_list<QWidget*> widgets) {
+  QWidget* previous = nullptr;
+  for (QWidget* widget : widgets) {
+    if (previous != nullptr) QWidget::setTabOrder(previous, widget);
+    previous = widget;
   }
 }
 
@@ -146,17 +180,33 @@ TFormSWLDA::TFormSWLDA(QWidget* owner, DOZOD* classifier)
       Classifier(classifier),
       ownMessages_(std::make_unique<FormMessageBox>(this)),
       messages_(ownMessages_.get()) {
-  setObjectName("TFormSWLDA");
-  setWindowTitle("DOZOD Configuration");
-  setModal(true);
-  setFixedSize(kClientWidth, kClientHeight);
-  setSizeGripEnabled(false);
-  QPalette colours = palette();
-  colours.setColor(QPalette::Window, colours.color(QPalette::Button));
-  setPalette(colours);
+  SetUpWindow(this);
+  QButtonGroup* optionItems = CreateControls();
+  setFont(FittingFont(
+      font(), {Label2, Label6, Label7, Label8, Label5, Label1, Label3}));
+  // The table's tab order, of the controls that take focus: the spinners
+  // take none (the arrow keys step their edit boxes) and a radio group is
+  // entered through its items.
+  SetTabOrder({ebMaxIter,
+               eb_p_in,
+               eb_p_out,
+               BitBtnOK,
+               optionItems->button(0),
+               optionItems->button(1),
+               BitBtn2,
+               ebThreshold,
+               rgThreshModeItems->button(0),
+               rgThreshModeItems->button(1)});
+  ebMaxIter->setFocus();
 
-  // Created in the layout's order (an edit box before the spinner attached to
-  // it), which is also the stacking order; the tab order is set below.
+  connect(BitBtnOK, &QPushButton::clicked, this, [this] {
+    done(BitBtnOKClick() == SwldaForm::kModalOk ? Accepted : Rejected);
+  });
+  connect(BitBtn2, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+QButtonGroup* TFormSWLDA::CreateControls() {
+  // An edit box comes before the spinner attached to it.
   Label2 = MakeLabel(this, "Label2", "Max Iter", QRect(14, 15, 38, 13));
   Label6 = MakeLabel(this, "Label6", "%", QRect(124, 49, 8, 13));
   Label7 = MakeLabel(this, "Label7", "p enter", QRect(15, 48, 33, 13));
@@ -165,19 +215,23 @@ TFormSWLDA::TFormSWLDA(QWidget* owner, DOZOD* classifier)
   Label1 = MakeLabel(this, "Label1", "Threshold", QRect(15, 128, 47, 13));
   Label3 = MakeLabel(this, "Label3", "%", QRect(124, 128, 8, 13));
 
+  // The spinners start at the settings of a new classifier.
+  const SwldaForm::Positions initial;
   ebMaxIter = MakeEdit(this, "ebMaxIter", QRect(71, 11, 49, 21));
-  udMaxIter =
-      MakeUpDown(ebMaxIter, "udMaxIter", QRect(120, 11, 16, 21), 1, 32767, 300);
+  udMaxIter = MakeUpDown(
+      ebMaxIter, "udMaxIter", QRect(120, 11, 16, 21), 1, 32767, initial.maxIter);
   eb_p_in = MakeEdit(this, "eb_p_in", QRect(71, 43, 36, 21));
-  ud_p_in = MakeUpDown(eb_p_in, "ud_p_in", QRect(107, 43, 16, 21), 1, 99, 5);
+  ud_p_in = MakeUpDown(
+      eb_p_in, "ud_p_in", QRect(107, 43, 16, 21), 1, 99, initial.pEnter);
   eb_p_out = MakeEdit(this, "eb_p_out", QRect(71, 75, 36, 21));
-  ud_p_out =
-      MakeUpDown(eb_p_out, "ud_p_out", QRect(107, 75, 16, 21), 1, 100, 10);
+  ud_p_out = MakeUpDown(
+      eb_p_out, "ud_p_out", QRect(107, 75, 16, 21), 1, 100, initial.pRemove);
 
-  BitBtnOK = new QPushButton(
-      style()->standardIcon(QStyle::SP_DialogOkButton), "OK", this);
-  BitBtnOK->setObjectName("BitBtnOK");
-  BitBtnOK->setGeometry(64, 166, 75, 25);
+  BitBtnOK = MakeButton(this,
+                        "BitBtnOK",
+                        QStyle::SP_DialogOkButton,
+                        "OK",
+                        QRect(64, 166, 75, 25));
   BitBtnOK->setDefault(true);
 
   auto* optionItems = new QButtonGroup(this);
@@ -187,14 +241,14 @@ TFormSWLDA::TFormSWLDA(QWidget* owner, DOZOD* classifier)
                                QRect(169, 8, 144, 65),
                                {"One classifier", "One classifier per LS"},
                                optionItems);
-  SetItemIndex(optionItems, 0);
   // Shown for its look only: it is neither read nor written.
   RadioGroup2->setEnabled(false);
 
-  BitBtn2 = new QPushButton(
-      style()->standardIcon(QStyle::SP_DialogCancelButton), "Cancel", this);
-  BitBtn2->setObjectName("BitBtn2");
-  BitBtn2->setGeometry(185, 166, 75, 25);
+  BitBtn2 = MakeButton(this,
+                       "BitBtn2",
+                       QStyle::SP_DialogCancelButton,
+                       "Cancel",
+                       QRect(185, 166, 75, 25));
 
   ebThreshold = MakeEdit(this, "ebThreshold", QRect(71, 123, 36, 21));
   udThreshold = MakeUpDown(
@@ -207,32 +261,7 @@ TFormSWLDA::TFormSWLDA(QWidget* owner, DOZOD* classifier)
                                 QRect(169, 88, 144, 65),
                                 {"Max", "Range"},
                                 rgThreshModeItems);
-  SetItemIndex(rgThreshModeItems, 0);
-
-  setFont(FittingFont(
-      font(), {Label2, Label6, Label7, Label8, Label5, Label1, Label3}));
-
-  // The table's tab order, of the controls that take focus: the spinners
-  // take none (the arrow keys step their edit boxes) and a radio group is
-  // entered through its items.
-  QWidget* tabOrder[] = {ebMaxIter,
-                         eb_p_in,
-                         eb_p_out,
-                         BitBtnOK,
-                         optionItems->button(0),
-                         optionItems->button(1),
-                         BitBtn2,
-                         ebThreshold,
-                         rgThreshModeItems->button(0),
-                         rgThreshModeItems->button(1)};
-  for (std::size_t i = 1; i < std::size(tabOrder); ++i)
-    setTabOrder(tabOrder[i - 1], tabOrder[i]);
-  ebMaxIter->setFocus();
-
-  connect(BitBtnOK, &QPushButton::clicked, this, [this] {
-    done(BitBtnOKClick() == SwldaForm::kModalOk ? Accepted : Rejected);
-  });
-  connect(BitBtn2, &QPushButton::clicked, this, &QDialog::reject);
+  return optionItems;
 }
 
 TFormSWLDA::~TFormSWLDA() = default;

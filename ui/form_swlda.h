@@ -60,6 +60,9 @@ class TFormSWLDA : public QDialog {
   void showEvent(QShowEvent* event) override;
 
  private:
+  // Creates every control in the layout's order, which is also the stacking
+  // order; returns the items of the Options group, which no member holds.
+  QButtonGroup* CreateControls();
   SwldaForm::Positions ReadPositions() const;
   void ShowPositions(const SwldaForm::Positions& positions);
   void CentreOverActiveWindow();

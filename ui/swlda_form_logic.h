@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "korva/stepwise_settings.h"
+
 class DOZOD;
 
 // What the configuration form shows and stores, apart from any widget
@@ -27,9 +29,9 @@ constexpr int kModalCancel = 2;
 // percent) and the index selected in the threshold-mode group (0 "Max",
 // 1 "Range", -1 when none is selected).
 struct Positions {
-  int maxIter = 300;
-  int pEnter = 5;
-  int pRemove = 10;
+  int maxIter = Korva::kDefaultMaxIter;
+  int pEnter = static_cast<int>(Korva::kDefaultPEnter * 100.0);
+  int pRemove = static_cast<int>(Korva::kDefaultPRemove * 100.0);
   int threshold = 0;
   int thresholdMode = 0;
 };

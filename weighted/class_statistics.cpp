@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstddef>
 
-#include "weighted/huge_pages.h"
+#include "platform/huge_pages.h"
 
 namespace {
 

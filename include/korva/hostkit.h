@@ -4,8 +4,10 @@
 // The host kit: what a host program does with a classifier module beyond
 // loading it. Link Korva::hostkit.
 #include "korva/hostkit/error.h"
+#include "korva/hostkit/memory_budget.h"
 #include "korva/hostkit/module_path.h"
 #include "korva/hostkit/output_file.h"
+#include "korva/hostkit/output_stream.h"
 #include "korva/hostkit/settings.h"
 #include "korva/hostkit/trained_model.h"
 #include "korva/hostkit/training.h"

@@ -12,14 +12,16 @@ namespace Korva::HostKit {
 // The file name of the stepwise classifier module.
 constexpr const char* kModuleFileName = "ZEZODOvo64.kvc";
 
-// kModuleFileName in the folder of the running executable.
+// kModuleFileName in the folder of the running executable; "" when that
+// folder cannot be known (never the current folder).
 KORVA_HOSTKIT_API std::string ModulePathBesideExecutable();
 
 // The module a host loads: `option` when not empty, else $KORVA_MODULE when
 // set, else the module beside the executable when that file exists, else the
 // installed module (korva/ZEZODOvo64.kvc in the folder of the installed kit
 // library) when that exists, else the path beside the executable (which then
-// fails to open with a message naming it).
+// fails to open with a message naming it). Error(kModule) when neither folder
+// can be known.
 KORVA_HOSTKIT_API std::string ChooseModulePath(const std::string& option);
 
 // Loads the module; Error(kModule) saying why it cannot be used.

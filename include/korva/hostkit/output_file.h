@@ -13,7 +13,9 @@ namespace Korva::HostKit {
 // (its path is passed in), which is then flushed to disk and renamed over
 // `path`, keeping the mode of the file it replaces. A symbolic link is
 // written through (its target is replaced, the link kept); a device or a
-// FIFO is written in place, never replaced; "-" is standard output. An
+// FIFO is written in place, never replaced; a path that names an open
+// descriptor ("-" for standard output, /dev/stdout, /dev/fd/N: see
+// OutputDescriptor) is written through that descriptor. An
 // interrupt (SIGINT, SIGTERM, SIGHUP) during the write removes the temporary
 // file. Throws Error(kOutput) when the file cannot be created, written or
 // renamed, and passes on what `write` throws; the temporary file is removed

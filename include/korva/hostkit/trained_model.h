@@ -7,6 +7,7 @@
 // host's own content of the document; it scores rows and writes the document
 // through it too.
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
@@ -59,6 +60,15 @@ constexpr const char* kMissingInterceptNote =
     "the bias W0, so every score is shifted by the same constant. The ranking "
     "of the scores and the AUC are unchanged.";
 
+// The most bytes a classifier document may have: far more than one with
+// kMaxFeatureCount features and long names takes.
+constexpr std::size_t kMaxDocumentBytes = std::size_t{1} << 28;
+
+// The bytes of the classifier document at `path`, read once (so a FIFO or
+// process substitution serves too): Error(kModel) when it cannot be read, is
+// a folder, or is larger than kMaxDocumentBytes.
+KORVA_HOSTKIT_API std::string ReadModelFile(const std::string& path);
+
 struct ModelDocument;
 
 class KORVA_HOSTKIT_API TrainedModel {
@@ -84,7 +94,8 @@ class KORVA_HOSTKIT_API TrainedModel {
                            const std::string& path,
                            std::vector<std::string>* warnings = nullptr);
 
-  // The same from a document's text; `what` names it in messages.
+  // The same from a document's text (as ReadModelFile gives it); `what`
+  // names it in messages ("model m.xml").
   static TrainedModel Parse(const Module& module,
                             const std::string& text,
                             const std::string& what,

@@ -52,7 +52,9 @@ struct TrainingRun {
 // through Train2 with a progress object (messages printed to `echo` when not
 // null), after setting its FeatureNames to `names`. Exceptions from the
 // matrix library and the standard library are caught and recorded.
-// Error(kData) when the set is too large for the matrix library.
+// Error(kData) when the set is too large for the matrix library, or its
+// training would take more memory than the limit (CheckTrainingMemory),
+// before anything is allocated.
 KORVA_HOSTKIT_API TrainingRun Train(ClassifierBase& classifier,
                                     const MatrixView& X,
                                     const double* labels,

@@ -1,0 +1,46 @@
+#ifndef KORVA_HOSTKIT_MEMORY_BUDGET_H_
+#define KORVA_HOSTKIT_MEMORY_BUDGET_H_
+
+#include <cstdint>
+#include <string>
+
+#include "korva/export.h"
+
+namespace Korva::HostKit {
+
+// What a stepwise training of `rows` x `cols` values takes at its peak, in
+// bytes, from the shape alone: the kit's copy of the data (when
+// `copiesData`), the labels, the rows split by class, the incremental
+// engine's (cols + 1)² cross-product with its factor, and an exact
+// regression step's copies of the columns. The cross-product does not
+// depend on the rows: a few rows of many columns need far more than their
+// file.
+KORVA_HOSTKIT_API std::uint64_t TrainingMemory(std::int64_t rows,
+                                               std::int64_t cols,
+                                               bool copiesData);
+
+// The limit: 1 GiB, or half the physical memory when that is less.
+KORVA_HOSTKIT_API std::uint64_t DefaultTrainingMemoryLimit();
+
+// The most memory the trainings running at once in this process (or its
+// worker processes) may take; kNoMemoryLimit for none. `howToRaise` ends
+// the refusal's message ("--memory-limit raises it"), "" for nothing.
+constexpr std::uint64_t kNoMemoryLimit = UINT64_MAX;
+KORVA_HOSTKIT_API void SetTrainingMemoryLimit(std::uint64_t bytes,
+                                              const std::string& howToRaise);
+KORVA_HOSTKIT_API std::uint64_t TrainingMemoryLimit();
+
+// Error(kData) when `trainings` trainings of `rows` x `cols` values at the
+// same time would take more than the limit; Train calls it before it
+// allocates anything.
+KORVA_HOSTKIT_API void CheckTrainingMemory(std::int64_t rows,
+                                           std::int64_t cols,
+                                           bool copiesData,
+                                           int trainings = 1);
+
+// `bytes` for a message: "512 MiB", "1.9 GiB".
+KORVA_HOSTKIT_API std::string MemoryText(std::uint64_t bytes);
+
+}  // namespace Korva::HostKit
+
+#endif  // KORVA_HOSTKIT_MEMORY_BUDGET_H_
