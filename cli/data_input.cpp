@@ -8,6 +8,7 @@
 #include "cli/texts.h"
 #include "data/csv_io.h"
 #include "data/data_checks.h"
+#include "report/metrics.h"
 
 namespace Korva::Cli {
 namespace {
@@ -40,6 +41,36 @@ std::string NameDifference(const std::vector<std::string>& wanted,
   return "";
 }
 
+// Above this AUC a column of codes separates the classes too well to be a
+// measurement.
+constexpr double kCodeColumnAuc = 0.99;
+
+// `data` without the features `source` drops, named or as #N (the N-th
+// feature); for data sets whose reader cannot leave them out.
+Dataset DropFeatures(Dataset data, const DataSource& source) {
+  if (source.drop.empty()) return data;
+  std::vector<bool> keep(data.cols, true);
+  for (const std::string& name : source.drop) {
+    const auto at = std::find(data.names.begin(), data.names.end(), name);
+    int c =
+        at != data.names.end() ? static_cast<int>(at - data.names.begin()) : -1;
+    if (c < 0 && name.size() > 1 && name[0] == '#' &&
+        name.find_first_not_of("0123456789", 1) == std::string::npos &&
+        name.size() < 9)
+      c = std::stoi(name.substr(1)) - 1;
+    if (c < 0 || c >= data.cols)
+      throw Data::DataError(source.path + ": no feature \"" + name +
+                            "\" to drop (a name, or #N for the N-th feature)");
+    keep[c] = false;
+  }
+  std::vector<int> order;
+  for (int c = 0; c < data.cols; ++c)
+    if (keep[c]) order.push_back(c);
+  if (order.empty())
+    throw Data::DataError(source.path + ": --drop leaves no feature");
+  return Data::SelectColumns(data, order);
+}
+
 }  // namespace
 
 Dataset LoadData(const DataSource& source, bool requireLabels) {
@@ -50,36 +81,57 @@ Dataset LoadData(const DataSource& source, bool requireLabels) {
                    "file, and " +
                        source.path +
                        " is not one (a MATLAB file's name ends in .mat)");
-  if (Data::IsMatFile(source.path) && !source.groups.empty())
-    throw CliError(kExitUsage, "--groups names a column of a CSV file");
+  if (Data::IsMatFile(source.path) &&
+      (!source.groups.empty() || source.delimiter != 0))
+    throw CliError(kExitUsage,
+                   "--groups and --delimiter are for CSV files, and " +
+                       source.path + " is a MATLAB file");
   Dataset data;
   InputDigest digest(source.path);
   if (Data::IsMatFile(source.path)) {
     data = Data::LoadMat(source.path, source.mat, requireLabels, digest.Sink());
+    data = DropFeatures(std::move(data), source);
   } else {
     Data::CsvOptions options;
     options.requireLabels = requireLabels;
     options.groupColumn = source.groups;
+    options.drop = source.drop;
+    options.delimiter = source.delimiter;
     options.onBytes = digest.Sink();
     data = Data::ReadCsv(source.path, options);
   }
   digest.Keep();
-  if (source.targetLabel && data.hasLabels)
-    Data::RecodeLabels(data, *source.targetLabel);
-  else if (Data::LabelsAreZeroOne(data))
-    throw Data::DataError(source.path +
-                          ": the labels are 0 and 1; this classifier takes +1 "
-                          "and -1: say which label is the target with "
-                          "--target-label 1");
+  Data::SetClasses(data,
+                   source.targetLabel,
+                   source.path == "-" ? "standard input" : source.path);
   return data;
 }
 
 void CheckTrainingSet(const Dataset& data, const std::string& what) {
-  for (const std::string& warning : Data::LabelWarnings(data, what))
-    Warn(warning);
+  const Data::LabelCounts counts = Data::CountLabels(data);
+  if (counts.positive == 0 || counts.negative == 0)
+    throw Data::DataError(
+        what + ": only one class (" + std::to_string(counts.positive) +
+        " rows labelled +1, " + std::to_string(counts.negative) +
+        " labelled -1); training needs rows of both");
   for (const std::string& warning :
        Data::DescribeUselessColumns(data, Data::FindUselessColumns(data)))
     Warn(what + ": " + warning);
+  for (int c : Data::CodeColumns(data)) {
+    std::vector<double> column(data.rows);
+    for (int r = 0; r < data.rows; ++r) column[r] = data.At(r, c);
+    const double auc = Report::Auc(column, data.labels);
+    if (std::max(auc, 1.0 - auc) > kCodeColumnAuc)
+      Warn(what + ": " + Data::FeatureLabel(data, c) +
+           " holds only whole numbers and alone tells the classes apart "
+           "(AUC " +
+           Fixed(auc, 3) +
+           "): it looks like a label, marker or group column, not a "
+           "measurement; leave it out with --drop " +
+           (c < static_cast<int>(data.names.size()) && !data.names[c].empty()
+                ? data.names[c]
+                : std::string("'#N'")));
+  }
 }
 
 Dataset MatchColumns(Dataset data,

@@ -24,15 +24,21 @@ struct DataSource {
   std::string path;
   Data::MatVariables mat;
   std::optional<double> targetLabel;  // this label is +1, every other -1
-  std::string groups;                 // a CSV column of group numbers
+  std::string groups;                 // a CSV column of group names
+  std::vector<std::string> drop;      // columns left out: names or #N
+  char delimiter = 0;                 // CSV field separator; 0: from the header
 };
 
-// The data set of `source` (MATLAB when its name ends in .mat, else CSV);
-// DataError when it cannot be read, CliError(kExitUsage) when MATLAB
-// variables are named for a CSV file.
+// The data set of `source` (MATLAB when its name ends in .mat, else CSV),
+// its columns to drop left out and its labels made +1 and -1
+// (Data::SetClasses); DataError when it cannot be read or its labels are not
+// two classes, CliError(kExitUsage) when MATLAB variables are named for a
+// CSV file.
 Dataset LoadData(const DataSource& source, bool requireLabels);
 
-// Warns about labels and useless columns of a set that is about to train.
+// A set that is about to train: DataError without rows of both classes;
+// warnings about useless columns and about columns of codes that alone
+// separate the classes (a label, marker or group column left in).
 void CheckTrainingSet(const Dataset& data, const std::string& what);
 
 // `data`'s columns in the order of `names` (the model's, or the calibration

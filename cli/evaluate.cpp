@@ -2,6 +2,7 @@
 // contiguous blocks), or calibration on one set and test on another.
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <memory>
 #include <numeric>
@@ -12,9 +13,9 @@
 #include "cli/files.h"
 #include "cli/fold_runner.h"
 #include "cli/fold_summary.h"
-#include "cli/options.h"
 #include "cli/input_digest.h"
 #include "cli/memory_option.h"
+#include "cli/options.h"
 #include "cli/output_streams.h"
 #include "cli/summary.h"
 #include "cli/texts.h"
@@ -57,11 +58,6 @@ void AddOptions(CLI::App* command, EvaluateOptions& o) {
           ->add_option(
               "--seed", o.seed, "seed of the stratified fold split (default 1)")
           ->transform(kWholeNumber);
-  command->add_option("--groups",
-                      o.data.groups,
-                      "CSV column of group numbers (runs, sessions): each "
-                      "group stays in one fold; as many folds "
-                      "as groups leaves one group out at a time");
   command->add_flag("--blocks",
                     o.blocks,
                     "contiguous folds in file order instead of shuffled ones");
@@ -82,7 +78,12 @@ void AddOptions(CLI::App* command, EvaluateOptions& o) {
   AddQuietOption(command, o.quiet);
   o.parameters.Add(command, false);
   o.decisions.Add(command);
-  AddLabelOption(command, o.data);
+  AddTableOptions(command,
+                  o.data,
+                  "CSV column of group names (runs, sessions), not a "
+                  "feature: each group stays in one fold, and without "
+                  "--folds each group is a fold of its own (default: a "
+                  "column named run, unless --seed or --blocks is given)");
   AddMatOptions(command, o.data);
   AddModuleOption(command, o.module);
   AddMemoryLimitOption(command, o.memoryLimit);
@@ -91,9 +92,26 @@ void AddOptions(CLI::App* command, EvaluateOptions& o) {
 // The train/test pairs of an evaluation and how the report names them.
 struct Plan {
   std::vector<FoldData> folds;
-  std::vector<std::string> names;
+  std::vector<std::string> names;  // "fold 2"
+  std::string groupColumn;         // "" when the folds are not by groups
+  std::vector<std::vector<std::string>> groups;  // the groups of each fold
+  std::vector<Data::LabelCounts> trainClasses;   // of each fold's training rows
   std::string title;
   std::string scheme;  // "5-fold stratified cross-validation, seed 1"
+  bool shuffled = false;  // the folds were dealt with the seed
+  // "run 1, 4": fold k's groups; "" when the folds are not by groups.
+  std::string GroupsText(size_t k) const {
+    if (groupColumn.empty()) return "";
+    std::string text = groupColumn + " ";
+    for (size_t g = 0; g < groups[k].size(); ++g)
+      text += (g ? ", " : "") + groups[k][g];
+    return text;
+  }
+  // "fold 2 (run 6)": the name with the fold's groups.
+  std::string Label(size_t k) const {
+    return groupColumn.empty() ? names[k]
+                               : names[k] + " (" + GroupsText(k) + ")";
+  }
 };
 
 Plan TestSetPlan(const EvaluateOptions& o,
@@ -110,8 +128,9 @@ Plan TestSetPlan(const EvaluateOptions& o,
                        std::to_string(data.cols));
   test = MatchColumns(
       std::move(test), data.names, o.data.path, o.test, o.ignoreNames, out);
-  for (const std::string& warning : Data::LabelWarnings(test, o.test))
-    Warn(warning);
+  const Data::LabelCounts counts = Data::CountLabels(test);
+  if (counts.positive == 0 || counts.negative == 0)
+    Warn(o.test + ": only one class, so its AUC is not defined");
   if (out)
     *out << "calibration: " << o.data.path << ": " << DescribeSet(data)
          << "\ntest:        " << o.test << ": " << DescribeSet(test) << '\n';
@@ -121,61 +140,109 @@ Plan TestSetPlan(const EvaluateOptions& o,
   plan.folds.push_back(
       {[&data] { return data; }, data.rows, std::move(test), std::move(rows)});
   plan.names.push_back("test set");
+  plan.trainClasses.push_back(Data::CountLabels(data));
   plan.title = "DOZOD: calibration on " + o.data.path + ", test on " + o.test;
   plan.scheme = "calibration on " + o.data.path + ", test on " + o.test;
   return plan;
 }
 
-// Each row's fold by the scheme the options choose; refused when the data
+// How the rows are dealt to folds.
+enum class Split { kStratified, kBlocks, kGroups };
+
+// The split the options choose: --blocks, --groups, or the groups of a
+// column named run unless --seed asks for shuffled folds.
+Split ChooseSplit(const EvaluateOptions& o, const Dataset& data) {
+  if (o.blocks) return Split::kBlocks;
+  if (!data.groupColumn.empty() &&
+      (!o.data.groups.empty() || !o.seedOption->count()))
+    return Split::kGroups;
+  return Split::kStratified;
+}
+
+// Each row's fold by whole groups; refused with the counts when there are
+// too few groups.
+std::vector<int> AssignGroupFolds(const EvaluateOptions& o,
+                                  const Dataset& data,
+                                  int folds,
+                                  std::string& scheme) {
+  const int groups = static_cast<int>(data.groupNames.size());
+  const std::string column = data.groupColumn;
+  std::vector<int> fold = Data::GroupFolds(data.groups, groups, folds);
+  if (fold.empty())
+    throw CliError(
+        kExitData,
+        "cannot split " + o.data.path + " into folds of whole groups: column " +
+            column + " holds " + std::to_string(groups) +
+            (groups == 1 ? " group" : " groups") + ", " +
+            std::to_string(folds) + " folds asked" +
+            (groups < 2
+                 ? " (give --seed for shuffled folds)"
+                 : " (give --folds " + std::to_string(groups) + " or fewer)"));
+  scheme = std::to_string(folds) +
+           "-fold cross-validation by the groups in column " + column +
+           (folds == groups ? " (leave one group out)" : "");
+  return fold;
+}
+
+// Each row's fold by the split the options choose; refused when the data
 // cannot be split so.
 std::vector<int> AssignFolds(const EvaluateOptions& o,
                              const Dataset& data,
+                             Split split,
+                             int folds,
                              std::string& scheme) {
-  const std::string k = std::to_string(o.folds);
+  if (split == Split::kGroups) return AssignGroupFolds(o, data, folds, scheme);
+  const std::string k = std::to_string(folds);
   std::vector<int> fold;
-  if (!o.data.groups.empty()) {
-    fold = Data::GroupFolds(data.groups, o.folds);
-    scheme =
-        k + "-fold cross-validation by the groups in column " + o.data.groups;
-    if (fold.empty())
-      throw CliError(kExitData,
-                     "cannot split " + o.data.path + " into " + k +
-                         " folds of whole groups: column " + o.data.groups +
-                         " holds fewer groups");
-    if (*std::max_element(fold.begin(), fold.end()) + 1 == o.folds &&
-        std::set<double>(data.groups.begin(), data.groups.end()).size() ==
-            static_cast<size_t>(o.folds))
-      scheme += " (leave one group out)";
-  } else if (o.blocks) {
-    fold = Data::BlockFolds(data.rows, o.folds);
+  if (split == Split::kBlocks) {
+    fold = Data::BlockFolds(data.rows, folds);
     scheme = k + " contiguous blocks in file order";
     if (fold.empty())
       throw CliError(kExitData,
                      "cannot split " + o.data.path + " into " + k + " blocks");
-  } else {
-    fold = Data::StratifiedFolds(data.labels, o.folds, o.seed);
-    scheme =
-        k + "-fold stratified cross-validation, seed " + std::to_string(o.seed);
-    if (fold.empty()) {
-      const Data::LabelCounts counts = Data::CountLabels(data);
-      throw CliError(kExitData,
-                     "cannot split " + o.data.path + " into " + k +
-                         " stratified folds: each fold needs a row of each "
-                         "class, and the set has " +
-                         std::to_string(counts.positive) +
-                         " rows labelled +1 and " +
-                         std::to_string(counts.negative) + " labelled -1");
-    }
+    return fold;
+  }
+  fold = Data::StratifiedFolds(data.labels, folds, o.seed);
+  scheme =
+      k + "-fold stratified cross-validation, seed " + std::to_string(o.seed);
+  if (fold.empty()) {
+    const Data::LabelCounts counts = Data::CountLabels(data);
+    throw CliError(kExitData,
+                   "cannot split " + o.data.path + " into " + k +
+                       " stratified folds: each fold needs a row of each "
+                       "class, and the set has " +
+                       std::to_string(counts.positive) +
+                       " rows labelled +1 and " +
+                       std::to_string(counts.negative) + " labelled -1");
   }
   return fold;
+}
+
+// The names of the groups whose rows are in fold k, in file order.
+std::vector<std::string> GroupsOfFold(const Dataset& data,
+                                      const std::vector<int>& fold,
+                                      int k) {
+  std::vector<bool> in(data.groupNames.size(), false);
+  for (int r = 0; r < data.rows; ++r)
+    if (fold[r] == k) in[data.groups[r]] = true;
+  std::vector<std::string> names;
+  for (size_t g = 0; g < in.size(); ++g)
+    if (in[g]) names.push_back(data.groupNames[g]);
+  return names;
 }
 
 Plan CrossValidationPlan(const EvaluateOptions& o,
                          const Dataset& data,
                          std::ostream* out) {
   Plan plan;
-  const std::vector<int> fold = AssignFolds(o, data, plan.scheme);
-  for (int k = 0; k < o.folds; ++k) {
+  const Split split = ChooseSplit(o, data);
+  const int folds = o.foldsOption->count() || split != Split::kGroups
+                        ? o.folds
+                        : static_cast<int>(data.groupNames.size());
+  const std::vector<int> fold = AssignFolds(o, data, split, folds, plan.scheme);
+  plan.shuffled = split == Split::kStratified;
+  if (split == Split::kGroups) plan.groupColumn = data.groupColumn;
+  for (int k = 0; k < folds; ++k) {
     std::vector<int> rows;
     for (int r = 0; r < data.rows; ++r)
       if (fold[r] == k) rows.push_back(r);
@@ -186,12 +253,35 @@ Plan CrossValidationPlan(const EvaluateOptions& o,
          Data::SubsetByFold(data, fold, k, true),
          std::move(rows)});
     plan.names.push_back("fold " + std::to_string(k + 1));
+    Data::LabelCounts train = Data::CountLabels(data);
+    const Data::LabelCounts test = Data::CountLabels(plan.folds.back().test);
+    train.positive -= test.positive;
+    train.negative -= test.negative;
+    plan.trainClasses.push_back(train);
+    if (split == Split::kGroups)
+      plan.groups.push_back(GroupsOfFold(data, fold, k));
   }
   if (out)
     *out << o.data.path << ": " << DescribeSet(data) << '\n'
          << plan.scheme << '\n';
   plan.title = "DOZOD: " + plan.scheme + " on " + o.data.path;
   return plan;
+}
+
+// What the table adds after a fold's numbers: its groups, and a class its
+// test rows lack (the fold then has no AUC) or its training rows lack (its
+// model learned nothing).
+std::string FoldRemark(const Plan& plan, size_t k) {
+  std::string remark = plan.GroupsText(k);
+  const Data::LabelCounts test = Data::CountLabels(plan.folds[k].test);
+  const Data::LabelCounts& train = plan.trainClasses[k];
+  for (const auto& [count, what] :
+       {std::pair{test.positive, "no test rows labelled +1"},
+        std::pair{test.negative, "no test rows labelled -1"},
+        std::pair{train.positive, "no training rows labelled +1"},
+        std::pair{train.negative, "no training rows labelled -1"}})
+    if (count == 0) remark += (remark.empty() ? "" : "; ") + std::string(what);
+  return remark;
 }
 
 void PrintFoldTable(std::ostream& out,
@@ -236,6 +326,9 @@ void PrintFoldTable(std::ostream& out,
                   Fixed(c.Accuracy(), 3).c_str(),
                   Fixed(c.BalancedAccuracy(), 3).c_str(),
                   Fixed(r.seconds * 1000.0, 1).c_str());
+    const std::string remark = FoldRemark(plan, k);
+    if (!remark.empty())
+      std::strcpy(line + std::strlen(line) - 1, ("  " + remark + "\n").c_str());
     out << line;
   }
   out << std::flush;
@@ -296,13 +389,15 @@ Report::ReportContent EvaluationReport(const EvaluateOptions& o,
   content.facts.push_back({"classifier", classifier});
   if (!decisions.empty()) content.facts.push_back({"decisions", decisions});
   for (size_t k = 0; k < results.size(); ++k) {
+    const std::string remark = FoldRemark(plan, k);
     content.facts.push_back(
         {plan.names[k],
-         "AUC " + Fixed(s.aucs[k], 3) + ", " + MetricsText(s.decisions[k]) +
-             ", " + std::to_string(results[k].SelectedCount()) + " features, " +
+         (remark.empty() ? "" : remark + ": ") + "AUC " + Fixed(s.aucs[k], 3) +
+             ", " + MetricsText(s.decisions[k]) + ", " +
+             std::to_string(results[k].SelectedCount()) + " features, " +
              Fixed(results[k].seconds, 2) + " s"});
     content.rocs.push_back(
-        {plan.names[k], results[k].scores, plan.folds[k].test.labels});
+        {plan.Label(k), results[k].scores, plan.folds[k].test.labels});
   }
   const bool several = results.size() > 1;
   if (several) content.facts.push_back({"overall", OverallText(s)});
@@ -344,6 +439,11 @@ std::string OutOfFoldCsv(const Plan& plan,
   return csv;
 }
 
+// The names of the groups in fold k; null without groups.
+Json FoldGroupsJson(const Plan& plan, size_t k) {
+  return plan.groupColumn.empty() ? Json() : Json(plan.groups[k]);
+}
+
 // The cut of every fold when they all decide at the same one.
 std::optional<double> CommonCut(const std::vector<FoldResult>& results) {
   for (const FoldResult& r : results)
@@ -362,6 +462,7 @@ Json Summary(const EvaluateOptions& o,
   for (size_t k = 0; k < results.size(); ++k)
     folds.push_back(
         {{"name", plan.names[k]},
+         {"groups", FoldGroupsJson(plan, k)},
          {"train_rows", plan.folds[k].trainRows},
          {"test_rows", plan.folds[k].test.rows},
          {"selected", results[k].SelectedCount()},
@@ -376,6 +477,8 @@ Json Summary(const EvaluateOptions& o,
                   {"parameters", parameters},
                   {"data", DataJson(o.data.path, data)},
                   {"scheme", plan.scheme},
+                  {"group_column",
+                   plan.groupColumn.empty() ? Json() : Json(plan.groupColumn)},
                   {"folds", folds},
                   {"overall",
                    {{"mean_auc", s.meanAuc},
@@ -415,7 +518,7 @@ void RefuseFailedFolds(const Plan& plan,
     if (!results[k].Succeeded())
       throw CliError(
           results[k].threw ? kExitTrainingException : kExitTrainingFailed,
-          plan.names[k] + ": " + results[k].failure);
+          plan.Label(k) + ": " + results[k].failure);
 }
 
 // What an evaluation gave, for its outputs.
@@ -439,9 +542,8 @@ void WriteOutputs(const EvaluateOptions& o,
           : Provenance(files,
                        modulePath,
                        shown,
-                       o.test.empty() && !o.blocks && o.data.groups.empty()
-                           ? std::optional<std::uint64_t>(o.seed)
-                           : std::nullopt);
+                       e.plan.shuffled ? std::optional<std::uint64_t>(o.seed)
+                                       : std::nullopt);
   if (!o.oofScores.empty())
     HostKit::WriteTextAtomically(o.oofScores, OutOfFoldCsv(e.plan, e.results));
   if (!o.summary.empty())

@@ -46,11 +46,34 @@ const CLI::Validator kWholeNumber(
     },
     "NUMBER");
 
-void AddLabelOption(CLI::App* command, DataSource& source) {
+const char* const kGroupsHelp =
+    "CSV column of group names (runs, sessions), which is not a feature "
+    "(default: a column named run)";
+
+void AddTableOptions(CLI::App* command,
+                     DataSource& source,
+                     const char* groupsHelp) {
   command->add_option("--target-label",
                       source.targetLabel,
                       "the label of the target class: rows with it are +1, "
                       "all others -1 (default: labels are +1 and -1)");
+  command
+      ->add_option("--drop",
+                   source.drop,
+                   "columns that are not features, left out: names, or #N "
+                   "for the N-th column (comma-separated or repeated)")
+      ->delimiter(',');
+  command
+      ->add_option_function<std::string>(
+          "--delimiter",
+          [&source](const std::string& text) {
+            source.delimiter = text == "tab" ? '\t' : text[0];
+          },
+          "the CSV field separator: , ; | or tab (default: a comma, or "
+          "semicolons or tabs when the header has no comma)")
+      ->type_name("C")
+      ->check(CLI::IsMember({",", ";", "|", "tab", "\t"}));
+  if (groupsHelp) command->add_option("--groups", source.groups, groupsHelp);
 }
 
 void AddQuietOption(CLI::App* command, bool& quiet) {

@@ -20,8 +20,15 @@ void AddMatOptions(CLI::App* command, DataSource& source);
 // option reads the number in decimal.
 extern const CLI::Validator kWholeNumber;
 
-// --target-label, the label value of the target class.
-void AddLabelOption(CLI::App* command, DataSource& source);
+// The options of a command that reads a table: --target-label (the label
+// of the target class), --drop (columns left out), --delimiter and, unless
+// `groupsHelp` is null, --groups with that help.
+void AddTableOptions(CLI::App* command,
+                     DataSource& source,
+                     const char* groupsHelp);
+
+// The help of --groups where the groups only stay out of the features.
+extern const char* const kGroupsHelp;
 
 // --quiet: nothing on standard output but the outputs asked for there.
 void AddQuietOption(CLI::App* command, bool& quiet);

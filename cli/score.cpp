@@ -45,7 +45,7 @@ void AddOptions(CLI::App* command, ScoreOptions& o) {
                     "score the columns by position even when their names "
                     "differ from the model's");
   AddQuietOption(command, o.quiet);
-  AddLabelOption(command, o.data);
+  AddTableOptions(command, o.data, kGroupsHelp);
   AddMatOptions(command, o.data);
   AddModuleOption(command, o.module);
 }

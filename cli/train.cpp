@@ -52,7 +52,7 @@ void AddOptions(CLI::App* command, TrainOptions& o) {
   AddQuietOption(command, o.quiet);
   o.parameters.Add(command, false);
   o.decisions.Add(command);
-  AddLabelOption(command, o.data);
+  AddTableOptions(command, o.data, kGroupsHelp);
   AddMatOptions(command, o.data);
   AddModuleOption(command, o.module);
   AddMemoryLimitOption(command, o.memoryLimit);

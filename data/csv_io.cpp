@@ -13,6 +13,7 @@
 #include <limits>
 #include <memory>
 #include <thread>
+#include <unordered_map>
 
 #include "data/values.h"
 #include "platform/huge_pages.h"
@@ -57,10 +58,11 @@ std::string Quote(std::string_view field) {
   return "\"" + shown + "\"";
 }
 
-// Splits one header line into fields; a field may be quoted ("" is a quote
-// inside a quoted field). Sets `error` and returns what it has on a quote
-// that is never closed.
+// Splits one header line into fields at `delimiter`; a field may be quoted
+// ("" is a quote inside a quoted field). Sets `error` and returns what it has
+// on a quote that is never closed.
 std::vector<std::string> SplitHeader(std::string_view line,
+                                     char delimiter,
                                      std::string& error,
                                      int& errorColumn) {
   std::vector<std::string> fields;
@@ -89,28 +91,42 @@ std::vector<std::string> SplitHeader(std::string_view line,
         errorColumn = static_cast<int>(fields.size()) + 1;
         return fields;
       }
-      while (i < line.size() && line[i] != ',') ++i;
+      while (i < line.size() && line[i] != delimiter) ++i;
     } else {
       const size_t start = i;
-      while (i < line.size() && line[i] != ',') ++i;
+      while (i < line.size() && line[i] != delimiter) ++i;
       field = std::string(Trim(line.substr(start, i - start)));
     }
     fields.push_back(std::move(field));
     if (i >= line.size()) break;
-    ++i;  // the comma
+    ++i;  // the delimiter
   }
   return fields;
 }
 
+// What a column of the file holds.
+enum class Role { kFeature, kLabel, kGroup, kDropped };
+
 // What the header says about the columns.
 struct Layout {
   int fields = 0;        // columns in every row
+  char delimiter = ',';  // between the fields
   int labelColumn = -1;  // 0-based, -1 when there is none
   int groupColumn = -1;  // 0-based, -1 when there is none
+  std::vector<Role> roles;  // one per column
   int Features() const {
-    return fields - (labelColumn >= 0 ? 1 : 0) - (groupColumn >= 0 ? 1 : 0);
+    return static_cast<int>(
+        std::count(roles.begin(), roles.end(), Role::kFeature));
   }
   std::vector<std::string> headers;
+};
+
+// The groups of one stretch of rows: its own names, in order of first
+// appearance, and each row's index into them.
+struct ChunkGroups {
+  std::vector<std::string> names;
+  std::unordered_map<std::string, int> index;
+  int* rows = nullptr;  // one per row, when there is a group column
 };
 
 // One stretch of the body: where its rows go, how many it parsed, or the
@@ -118,7 +134,7 @@ struct Layout {
 struct Chunk {
   double* X = nullptr;       // room for `capacity` rows of the features
   double* labels = nullptr;  // one per row, when there is a label column
-  double* groups = nullptr;  // one per row, when there is a group column
+  ChunkGroups groups;
   int capacity = 0;          // its line ends: no more rows than that
   int rows = 0;
   bool failed = false;
@@ -157,17 +173,33 @@ bool Fail(Chunk& chunk, size_t line, int column, std::string what) {
   return false;
 }
 
-std::string RaggedRow(size_t fields, int headerFields) {
-  return "ragged row: " + std::to_string(fields) +
-         " fields where the header has " + std::to_string(headerFields);
+// The delimiter as messages name it.
+std::string DelimiterName(char delimiter) {
+  return delimiter == '\t'  ? "tabs"
+         : delimiter == ';' ? "semicolons"
+                            : "commas";
+}
+
+std::string RaggedRow(size_t fields, const Layout& layout) {
+  return "ragged row: " + std::to_string(fields) + " fields" +
+         (layout.delimiter == ','
+              ? ""
+              : " (separated by " + DelimiterName(layout.delimiter) + ")") +
+         " where the header has " + std::to_string(layout.fields);
 }
 
 // What is wrong with a field that did not read as a number.
-std::string FieldProblem(FieldStatus status, std::string_view field) {
+std::string FieldProblem(FieldStatus status,
+                         std::string_view field,
+                         char delimiter) {
   switch (status) {
     case FieldStatus::kEmpty:
       return "empty value";
     case FieldStatus::kNonNumeric:
+      if (delimiter != ',' && field.find(',') != std::string_view::npos)
+        return "non-numeric value " + Quote(field) +
+               " (a decimal comma? the fields are separated by " +
+               DelimiterName(delimiter) + " and numbers take a decimal point)";
       return "non-numeric value " + Quote(field);
     case FieldStatus::kNonFinite:
       return "non-finite value " + Quote(Trim(field));
@@ -175,6 +207,19 @@ std::string FieldProblem(FieldStatus status, std::string_view field) {
       break;
   }
   return {};
+}
+
+// The row's group named `token` (trimmed, and unquoted when quoted), as an
+// index into the chunk's group names; -1 for an empty name.
+int GroupOf(std::string_view token, ChunkGroups& groups) {
+  token = Trim(token);
+  if (token.size() >= 2 && token.front() == '"' && token.back() == '"')
+    token = token.substr(1, token.size() - 2);
+  if (token.empty()) return -1;
+  const auto [at, added] = groups.index.emplace(
+      std::string(token), static_cast<int>(groups.names.size()));
+  if (added) groups.names.push_back(at->first);
+  return at->second;
 }
 
 // Parses one line that is not blank, the chunk's `line`-th, into the chunk's
@@ -188,31 +233,39 @@ bool ParseRow(std::string_view text,
   int field = 0;
   size_t start = 0;
   while (true) {
-    size_t comma = text.find(',', start);
-    if (comma == std::string_view::npos) comma = text.size();
+    size_t end = text.find(layout.delimiter, start);
+    if (end == std::string_view::npos) end = text.size();
     if (field >= layout.fields) {
       const size_t count =
-          field + 1 + std::count(text.begin() + start, text.end(), ',');
-      return Fail(
-          chunk, line, layout.fields + 1, RaggedRow(count, layout.fields));
+          field + 1 +
+          std::count(text.begin() + start, text.end(), layout.delimiter);
+      return Fail(chunk, line, layout.fields + 1, RaggedRow(count, layout));
     }
-    const std::string_view token = text.substr(start, comma - start);
-    double value = 0.0;
-    const FieldStatus status = ParseNumber(token, value);
-    if (status != FieldStatus::kOk)
-      return Fail(chunk, line, field + 1, FieldProblem(status, token));
-    if (field == layout.labelColumn)
-      chunk.labels[chunk.rows] = value;
-    else if (field == layout.groupColumn)
-      chunk.groups[chunk.rows] = value;
-    else
-      *row++ = value;
+    const std::string_view token = text.substr(start, end - start);
+    const Role role = layout.roles[field];
+    if (role == Role::kGroup) {
+      const int group = GroupOf(token, chunk.groups);
+      if (group < 0) return Fail(chunk, line, field + 1, "empty value");
+      chunk.groups.rows[chunk.rows] = group;
+    } else if (role != Role::kDropped) {
+      double value = 0.0;
+      const FieldStatus status = ParseNumber(token, value);
+      if (status != FieldStatus::kOk)
+        return Fail(chunk,
+                    line,
+                    field + 1,
+                    FieldProblem(status, token, layout.delimiter));
+      if (role == Role::kLabel)
+        chunk.labels[chunk.rows] = value;
+      else
+        *row++ = value;
+    }
     ++field;
-    if (comma == text.size()) break;
-    start = comma + 1;
+    if (end == text.size()) break;
+    start = end + 1;
   }
   if (field < layout.fields)
-    return Fail(chunk, line, field + 1, RaggedRow(field, layout.fields));
+    return Fail(chunk, line, field + 1, RaggedRow(field, layout));
   return true;
 }
 
@@ -294,6 +347,12 @@ std::string_view CheckText(std::string_view text, const std::string& fileName) {
     throw DataError(fileName +
                     ": its lines end in a carriage return alone; save it "
                     "with LF or CRLF line ends");
+  const size_t first = text.find_first_not_of(" \t\r\n");
+  if (first != std::string_view::npos && text[first] == '<')
+    throw DataError(fileName +
+                    " is XML, not CSV data (a classifier document? it goes "
+                    "where a command takes MODEL, as in korva score MODEL "
+                    "DATA)");
   return text;
 }
 
@@ -320,10 +379,12 @@ std::string_view TakeHeader(std::string_view& text,
 // The header's fields. Throws, naming the header's line, for more columns
 // than a data file may have or an unclosed quote.
 std::vector<std::string> HeaderFields(std::string_view header,
+                                      char delimiter,
                                       const std::string& where) {
   // Every column costs a name; a bound keeps a header of commas from filling
   // memory with empty ones.
-  const size_t columns = 1 + std::count(header.begin(), header.end(), ',');
+  const size_t columns =
+      1 + std::count(header.begin(), header.end(), delimiter);
   if (columns > kMaxColumns)
     throw DataError(where + ": " + std::to_string(columns) +
                     " columns, more than the " + std::to_string(kMaxColumns) +
@@ -331,48 +392,112 @@ std::vector<std::string> HeaderFields(std::string_view header,
   std::string error;
   int errorColumn = 0;
   std::vector<std::string> fields =
-      SplitHeader(Trim(header), error, errorColumn);
+      SplitHeader(Trim(header), delimiter, error, errorColumn);
   if (!error.empty())
     throw DataError(where + ", column " + std::to_string(errorColumn) + ": " +
                     error);
   return fields;
 }
 
+bool SameLetters(std::string_view a, std::string_view b) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+// The delimiter of a file with `header`: the one given, else a comma unless
+// the header has none and has semicolons or tabs.
+char ChooseDelimiter(std::string_view header, char given) {
+  if (given != 0) return given;
+  if (header.find(',') != std::string_view::npos) return ',';
+  if (header.find(';') != std::string_view::npos) return ';';
+  if (header.find('\t') != std::string_view::npos) return '\t';
+  return ',';
+}
+
+// The column `name` stands for: its header, or "#N" the N-th column. -1 when
+// there is none.
+int FindColumn(const Layout& layout, const std::string& name) {
+  const auto at = std::find(layout.headers.begin(), layout.headers.end(), name);
+  if (at != layout.headers.end())
+    return static_cast<int>(at - layout.headers.begin());
+  if (name.size() > 1 && name[0] == '#' &&
+      name.find_first_not_of("0123456789", 1) == std::string::npos &&
+      name.size() < 9) {
+    const int n = std::stoi(name.substr(1));
+    if (n >= 1 && n <= layout.fields) return n - 1;
+  }
+  return -1;
+}
+
+// Gives the label, group and dropped columns their roles. Throws for a
+// second label column or a group or dropped column the header lacks.
+void AssignRoles(Layout& layout,
+                 const std::string& fileName,
+                 size_t headerLine,
+                 const CsvOptions& options) {
+  const std::string where = Where(fileName, headerLine);
+  layout.roles.assign(layout.fields, Role::kFeature);
+  for (int c = 0; c < layout.fields; ++c) {
+    if (!SameLetters(layout.headers[c], "label")) continue;
+    if (layout.labelColumn >= 0)
+      throw DataError(Where(fileName, headerLine, c + 1, layout) +
+                      ": a second label column (the first is column " +
+                      std::to_string(layout.labelColumn + 1) + ")");
+    layout.labelColumn = c;
+    layout.roles[c] = Role::kLabel;
+  }
+  for (const std::string& name : options.drop) {
+    const int c = FindColumn(layout, name);
+    if (c < 0)
+      throw DataError(where + ": no column \"" + name +
+                      "\" to drop (a header, or #N for the N-th column)");
+    layout.roles[c] = Role::kDropped;
+    if (c == layout.labelColumn) layout.labelColumn = -1;
+  }
+  if (!options.groupColumn.empty()) {
+    layout.groupColumn = FindColumn(layout, options.groupColumn);
+    if (layout.groupColumn < 0 || layout.groupColumn == layout.labelColumn)
+      throw DataError(where + ": no column \"" + options.groupColumn +
+                      "\" for the groups");
+  } else {
+    for (int c = 0; c < layout.fields && layout.groupColumn < 0; ++c)
+      if (SameLetters(layout.headers[c], "run") &&
+          layout.roles[c] == Role::kFeature)
+        layout.groupColumn = c;
+  }
+  if (layout.groupColumn >= 0) layout.roles[layout.groupColumn] = Role::kGroup;
+}
+
 // What the header at `headerLine` says about the columns. Throws for a bad
-// header, a second label column, a group column it lacks, no label column
-// where labels are required, or no feature column.
+// header, a column it lacks (AssignRoles), no label column where labels are
+// required, or no feature column.
 Layout ReadLayout(std::string_view header,
                   size_t headerLine,
                   const std::string& fileName,
                   const CsvOptions& options) {
   const std::string where = Where(fileName, headerLine);
   Layout layout;
-  layout.headers = HeaderFields(header, where);
+  layout.delimiter = ChooseDelimiter(header, options.delimiter);
+  layout.headers = HeaderFields(header, layout.delimiter, where);
   layout.fields = static_cast<int>(layout.headers.size());
-  for (int c = 0; c < layout.fields; ++c) {
-    if (!IsLabelHeader(layout.headers[c])) continue;
-    if (layout.labelColumn >= 0)
-      throw DataError(Where(fileName, headerLine, c + 1, layout) +
-                      ": a second label column (the first is column " +
-                      std::to_string(layout.labelColumn + 1) + ")");
-    layout.labelColumn = c;
-  }
-  if (!options.groupColumn.empty()) {
-    const auto at = std::find(
-        layout.headers.begin(), layout.headers.end(), options.groupColumn);
-    if (at == layout.headers.end() ||
-        at - layout.headers.begin() == layout.labelColumn)
-      throw DataError(where + ": no column \"" + options.groupColumn +
-                      "\" for the groups");
-    layout.groupColumn = static_cast<int>(at - layout.headers.begin());
-  }
+  AssignRoles(layout, fileName, headerLine, options);
   if (layout.labelColumn < 0 && options.requireLabels)
-    throw DataError(where +
-                    ": no label column (a column headed \"label\" with +1 "
-                    "or -1 per row)");
+    throw DataError(
+        where +
+        ": no label column (a column headed \"label\" with +1 or -1 per "
+        "row)" +
+        (layout.fields == 1
+             ? "; the header is one field: if another character separates "
+               "the fields, name it with --delimiter"
+             : ""));
   if (layout.Features() == 0)
     throw DataError(where +
-                    ": no feature column (the header holds only the label)");
+                    ": no feature column (the header holds only the label" +
+                    (layout.groupColumn >= 0 ? ", the groups" : "") +
+                    " and columns left out)");
   return layout;
 }
 
@@ -400,7 +525,7 @@ struct Parsed {
   size_t capacity = 0;        // rows of room in all
   Values X;
   std::vector<double> labels;  // when there is a label column
-  std::vector<double> groups;  // when there is a group column
+  std::vector<int> groups;     // when there is a group column
 };
 
 // Room for the rows of every stretch, each stretch's part placed in turn.
@@ -433,7 +558,8 @@ Parsed MakeRoom(const std::vector<const char*>& cuts,
     Chunk& chunk = parsed.chunks[t];
     chunk.X = parsed.X.data() + row * cols;
     chunk.labels = parsed.labels.data() + (parsed.labels.empty() ? 0 : row);
-    chunk.groups = parsed.groups.data() + (parsed.groups.empty() ? 0 : row);
+    chunk.groups.rows =
+        parsed.groups.data() + (parsed.groups.empty() ? 0 : row);
   }
   return parsed;
 }
@@ -484,21 +610,31 @@ Dataset Assemble(Parsed parsed,
   data.cols = cols;
   data.hasLabels = layout.labelColumn >= 0;
   for (int c = 0; c < layout.fields; ++c)
-    if (c != layout.labelColumn && c != layout.groupColumn)
+    if (layout.roles[c] == Role::kFeature)
       data.names.push_back(layout.headers[c]);
   Values& X = parsed.X;
   std::vector<double>& labels = parsed.labels;
-  std::vector<double>& groups = parsed.groups;
+  std::vector<int>& groups = parsed.groups;
+  std::unordered_map<std::string, int> groupIndex;
   size_t total = 0;
-  for (const Chunk& c : parsed.chunks) {
+  for (Chunk& c : parsed.chunks) {
     if (c.X != X.data() + total * cols) {
       std::memmove(
           X.data() + total * cols, c.X, sizeof(double) * c.rows * cols);
       if (c.labels)
         std::memmove(&labels[total], c.labels, sizeof(double) * c.rows);
-      if (c.groups)
-        std::memmove(&groups[total], c.groups, sizeof(double) * c.rows);
     }
+    // The stretches' group names, in file order, become the set's.
+    std::vector<int> global;
+    for (const std::string& name : c.groups.names) {
+      const auto [at, added] =
+          groupIndex.emplace(name, static_cast<int>(data.groupNames.size()));
+      if (added) data.groupNames.push_back(name);
+      global.push_back(at->second);
+    }
+    if (!groups.empty())
+      for (int r = 0; r < c.rows; ++r)
+        groups[total + r] = global[c.groups.rows[r]];
     total += c.rows;
   }
   if (total == 0) throw DataError(fileName + ": no data rows after the header");
@@ -507,6 +643,8 @@ Dataset Assemble(Parsed parsed,
   groups.resize(layout.groupColumn >= 0 ? total : 0);
   data.labels = std::move(labels);
   data.groups = std::move(groups);
+  if (layout.groupColumn >= 0)
+    data.groupColumn = layout.headers[layout.groupColumn];
   if (total == parsed.capacity) {
     data.X = std::move(X);
   } else {
@@ -514,6 +652,26 @@ Dataset Assemble(Parsed parsed,
     std::memcpy(data.X.data(), X.data(), sizeof(double) * total * cols);
   }
   return data;
+}
+
+// Throws when the file's first column has no name and counts the rows from
+// 0 or 1: the row index a data frame library writes unless told not to,
+// which would train as a feature that follows the order of the rows.
+void RefuseRowIndex(const Dataset& data,
+                    const Layout& layout,
+                    const std::string& fileName) {
+  if (layout.roles[0] != Role::kFeature || !layout.headers[0].empty() ||
+      data.rows < 2)
+    return;
+  const double start = data.At(0, 0);
+  if (start != 0.0 && start != 1.0) return;
+  for (int r = 0; r < data.rows; ++r)
+    if (data.At(r, 0) != start + r) return;
+  throw DataError(fileName + ", column 1 has no name and counts " +
+                  (start == 0.0 ? "0, 1, 2, ..." : "1, 2, 3, ...") +
+                  ": a row index written with the data (pandas writes one "
+                  "unless to_csv is given index=False), not a feature; leave "
+                  "it out with --drop '#1'");
 }
 
 }  // namespace
@@ -533,7 +691,9 @@ Dataset ParseCsv(std::string_view text,
   Parsed parsed = MakeRoom(cuts, layout, fileName);
   ParseStretches(cuts, layout, parsed.chunks);
   ThrowFirstError(parsed, cuts, headerLine + 1, layout, fileName);
-  return Assemble(std::move(parsed), layout, fileName);
+  Dataset data = Assemble(std::move(parsed), layout, fileName);
+  RefuseRowIndex(data, layout, fileName);
+  return data;
 }
 
 Dataset ReadCsv(const std::string& file, const CsvOptions& options) {

@@ -14,18 +14,27 @@ namespace Korva::Data {
 struct CsvOptions {
   bool requireLabels = true;  // false: a file without a label column is fine
   int threads = 2;            // at most this many threads parse a large file
-  std::string groupColumn;    // a column of group numbers (not a feature)
-  ByteSink onBytes;           // ReadCsv: every byte read, in order
+  // The column of group names (any text; not a feature). Empty: a column
+  // headed "run" (any letter case), when there is one.
+  std::string groupColumn;
+  // Columns left out, by header or as "#N", the N-th column counted from 1.
+  std::vector<std::string> drop;
+  // The field separator; 0: a comma, unless the header has none but has
+  // semicolons or tabs.
+  char delimiter = 0;
+  ByteSink onBytes;  // ReadCsv: every byte read, in order
 };
 
 // Parses CSV text: a header row, then one row per example. The column whose
-// header is "label" (any letter case, at most one) holds the labels; every
-// other column is a feature named by its header (empty or repeated names are
-// allowed). Blank lines are skipped; header fields may be quoted. `fileName`
-// only names the input in messages. Throws DataError naming file, line and
-// column for: empty file, no data rows, no label column (when required), no
-// feature column, a second label column, a ragged row, an empty, non-numeric
-// or non-finite value.
+// header is "label" (any letter case, at most one) holds the labels, the
+// group column the rows' groups; every other column that is not dropped is a
+// feature named by its header (empty or repeated names are allowed). Blank
+// lines are skipped; header fields may be quoted. `fileName` only names the
+// input in messages. Throws DataError naming file, line and column for:
+// empty file, XML text, no data rows, no label column (when required), no
+// feature column, a second label column, a group or dropped column the
+// header lacks, a ragged row, an empty, non-numeric or non-finite value, and
+// a first column without a name that counts the rows (a written row index).
 Dataset ParseCsv(std::string_view text,
                  const std::string& fileName,
                  const CsvOptions& options = {});

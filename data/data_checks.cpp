@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <map>
+#include <set>
 #include <unordered_map>
 
 #include "data/csv_io.h"
@@ -44,26 +46,63 @@ LabelCounts CountLabels(const Dataset& data) {
   return counts;
 }
 
-std::vector<std::string> LabelWarnings(const Dataset& data,
-                                       const std::string& what) {
-  std::vector<std::string> warnings;
-  if (!data.hasLabels) return warnings;
-  const LabelCounts counts = CountLabels(data);
-  if (counts.other > 0) {
-    warnings.push_back(
-        what + ": " + std::to_string(counts.other) + " of " +
-        std::to_string(data.rows) +
-        " rows have a label other than +1 or -1; training regresses on them "
-        "but puts them in neither class");
+namespace {
+
+// "1 (700 rows) and 2 (140 rows)": the distinct labels with their counts,
+// at most six of them.
+std::string DescribeLabels(const std::map<double, int>& values) {
+  std::string text;
+  size_t i = 0;
+  for (const auto& [value, count] : values) {
+    if (i == 6)
+      return text + " and " + std::to_string(values.size() - 6) +
+             " more values";
+    text += (i == 0                   ? ""
+             : i + 1 == values.size() ? " and "
+                                      : ", ") +
+            FormatDouble(value) + " (" + std::to_string(count) +
+            (count == 1 ? " row)" : " rows)");
+    ++i;
   }
-  if (counts.positive == 0 || counts.negative == 0) {
-    warnings.push_back(what + ": only one class (" +
-                       std::to_string(counts.positive) + " rows labelled +1, " +
-                       std::to_string(counts.negative) +
-                       " labelled -1); the classifier cannot learn to tell "
-                       "two classes apart");
+  return text;
+}
+
+// The label most likely meant as the target: 1 of 0 and 1, else the rarest.
+double LikelyTarget(const std::map<double, int>& values) {
+  if (values.size() == 2 && values.count(0.0) && values.count(1.0)) return 1.0;
+  const auto rarest = std::min_element(
+      values.begin(), values.end(), [](const auto& a, const auto& b) {
+        return a.second < b.second;
+      });
+  return rarest->first;
+}
+
+}  // namespace
+
+void SetClasses(Dataset& data,
+                std::optional<double> target,
+                const std::string& what) {
+  if (!data.hasLabels) return;
+  std::map<double, int> values;
+  for (double label : data.labels) ++values[label];
+  if (target) {
+    if (!values.count(*target))
+      throw DataError(what + ": --target-label " + FormatDouble(*target) +
+                      " is not one of its labels, which are " +
+                      DescribeLabels(values));
+    for (double& label : data.labels) label = label == *target ? 1.0 : -1.0;
+    return;
   }
-  return warnings;
+  if (std::all_of(values.begin(), values.end(), [](const auto& v) {
+        return v.first == 1.0 || v.first == -1.0;
+      }))
+    return;
+  throw DataError(what + ": the labels are " + DescribeLabels(values) +
+                  "; this classifier takes +1 for the target and -1 for the "
+                  "rest: say which label is the target with --target-label "
+                  "(--target-label " +
+                  FormatDouble(LikelyTarget(values)) +
+                  " makes its rows +1 and all others -1)");
 }
 
 std::vector<UselessColumn> FindUselessColumns(const Dataset& data) {
@@ -165,17 +204,21 @@ std::vector<std::string> DescribeUselessColumns(
   return warnings;
 }
 
-void RecodeLabels(Dataset& data, double target) {
-  for (double& label : data.labels) label = label == target ? 1.0 : -1.0;
-}
-
-bool LabelsAreZeroOne(const Dataset& data) {
-  bool zero = false, one = false;
-  for (double label : data.labels) {
-    if (label != 0.0 && label != 1.0) return false;
-    (label == 0.0 ? zero : one) = true;
+std::vector<int> CodeColumns(const Dataset& data) {
+  constexpr double kLargestCode = 65535.0;
+  constexpr size_t kMostCodes = 32;
+  std::vector<int> found;
+  for (int c = 0; c < data.cols; ++c) {
+    std::set<double> codes;
+    bool codesOnly = data.rows > 0;
+    for (int r = 0; r < data.rows && codesOnly; ++r) {
+      const double v = data.At(r, c);
+      codesOnly = v == std::floor(v) && std::fabs(v) <= kLargestCode &&
+                  (codes.insert(v), codes.size() <= kMostCodes);
+    }
+    if (codesOnly && codes.size() > 1) found.push_back(c);
   }
-  return zero && one;
+  return found;
 }
 
 std::optional<std::vector<int>> MatchNames(

@@ -19,11 +19,15 @@ struct LabelCounts {
 // Counts the labels of `data` (all zero when it has none).
 LabelCounts CountLabels(const Dataset& data);
 
-// Warnings about the labels of a set that is about to train a classifier:
-// rows with labels other than +1/-1, and a set with only one class. `what`
-// names the set in the texts ("data.csv"). Empty when there is nothing to say.
-std::vector<std::string> LabelWarnings(const Dataset& data,
-                                       const std::string& what);
+// Makes the labels of `data` the classifier's two classes: with `target`,
+// rows labelled `target` become +1 and every other row -1; without, every
+// label must already be +1 or -1. DataError starting with `what` for a
+// `target` that no row has, or for other labels, naming the values found
+// with their counts and the option --target-label that says which is the
+// target. Nothing to do for a set without labels.
+void SetClasses(Dataset& data,
+                std::optional<double> target,
+                const std::string& what);
 
 // A feature column that cannot help a linear classifier.
 struct UselessColumn {
@@ -47,12 +51,10 @@ std::vector<std::string> DescribeUselessColumns(
     const std::vector<UselessColumn>& columns,
     size_t listed = 12);
 
-// Rows labelled `target` become +1 and every other row -1.
-void RecodeLabels(Dataset& data, double target);
-
-// True when the labels are 0 and 1 (and nothing else), the coding of many
-// other tools, which this classifier would read as no class at all.
-bool LabelsAreZeroOne(const Dataset& data);
+// The feature columns that hold codes rather than measurements: every value
+// a whole number of magnitude up to 65535, at most 32 distinct ones (a copy
+// of the labels, a stimulus or trigger channel, a group number).
+std::vector<int> CodeColumns(const Dataset& data);
 
 // For each of the `wanted` names, its position in `given`, when both hold the
 // same distinct names in any order; nothing when they differ or repeat.

@@ -60,21 +60,22 @@ TEST(UselessColumns, FindsAllZeroConstantAndDuplicateColumnsInOrder) {
                         "feature 3 (c) and 4 more"));
 }
 
-TEST(LabelWarnings, CountOtherLabelsAndNoticeASingleClass) {
+// Whole numbers of up to 32 values are codes; a fraction, a 33rd value, a
+// value beyond 65535 or a constant column is not.
+TEST(CodeColumns, FindsColumnsOfFewWholeNumbers) {
   Dataset data;
-  data.rows = 4;
-  data.cols = 1;
-  data.X = Values(4, 1, {1, 2, 3, 4});
-  data.hasLabels = true;
-  data.labels = {1, 0, 2, 1};
-  const std::vector<std::string> warnings = LabelWarnings(data, "s.csv");
-  ASSERT_EQ(warnings.size(), 2u);
-  EXPECT_THAT(warnings[0],
-              HasSubstr("s.csv: 2 of 4 rows have a label other than +1 or -1"));
-  EXPECT_THAT(warnings[1],
-              HasSubstr("only one class (2 rows labelled +1, 0 labelled -1)"));
-  data.labels = {1, -1, -1, 1};
-  EXPECT_TRUE(LabelWarnings(data, "s.csv").empty());
+  data.rows = 40;
+  data.cols = 5;
+  data.X = Values(40, 5, {});
+  for (int r = 0; r < 40; ++r) {
+    const double row[] = {double(r % 4),        // codes
+                          r % 4 + 0.5,          // a fraction
+                          double(r),            // 40 values
+                          r % 2 ? 70000.0 : 1,  // too large
+                          3.0};                 // constant
+    for (int c = 0; c < 5; ++c) data.X[r * 5 + c] = row[c];
+  }
+  EXPECT_EQ(CodeColumns(data), std::vector<int>{0});
 }
 
 // ---- stratified folds

@@ -18,7 +18,12 @@ struct Dataset {
   Values X;                        // rows x cols values, row-major
   std::vector<double> labels;      // one per row when hasLabels, else empty
   std::vector<std::string> names;  // one per feature column; may be empty
-  std::vector<double> groups;      // one per row when groups were read
+  // The groups (runs, sessions) of the rows when a group column was read:
+  // its header, the group names in order of first appearance, and each
+  // row's group as an index into them.
+  std::string groupColumn;
+  std::vector<std::string> groupNames;
+  std::vector<int> groups;
   bool hasLabels = false;
 
   double At(int row, int col) const {

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <map>
 #include <utility>
 
 #include "data/random.h"
@@ -38,25 +37,27 @@ std::vector<int> StratifiedFolds(const std::vector<double>& labels,
   return fold;
 }
 
-std::vector<int> GroupFolds(const std::vector<double>& groups, int folds) {
-  std::vector<double> order;  // the groups in order of first appearance
-  std::map<double, std::vector<int>> rows;
-  for (size_t i = 0; i < groups.size(); ++i) {
-    std::vector<int>& members = rows[groups[i]];
-    if (members.empty()) order.push_back(groups[i]);
-    members.push_back(static_cast<int>(i));
-  }
-  if (folds < 2 || static_cast<int>(order.size()) < folds) return {};
-  std::stable_sort(order.begin(), order.end(), [&](double a, double b) {
-    return rows[a].size() > rows[b].size();
+std::vector<int> GroupFolds(const std::vector<int>& groups,
+                            int count,
+                            int folds) {
+  if (folds < 2 || count < folds) return {};
+  if (folds == count) return groups;
+  std::vector<int> size(count, 0);
+  for (int group : groups) ++size[group];
+  std::vector<int> order(count);
+  for (int g = 0; g < count; ++g) order[g] = g;
+  std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+    return size[a] > size[b];
   });
-  std::vector<int> fold(groups.size()), filled(folds, 0);
-  for (double group : order) {
+  std::vector<int> foldOf(count), filled(folds, 0);
+  for (int group : order) {
     const int k = static_cast<int>(
         std::min_element(filled.begin(), filled.end()) - filled.begin());
-    for (int row : rows[group]) fold[row] = k;
-    filled[k] += static_cast<int>(rows[group].size());
+    foldOf[group] = k;
+    filled[k] += size[group];
   }
+  std::vector<int> fold(groups.size());
+  for (size_t r = 0; r < groups.size(); ++r) fold[r] = foldOf[groups[r]];
   return fold;
 }
 

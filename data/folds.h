@@ -18,11 +18,14 @@ std::vector<int> StratifiedFolds(const std::vector<double>& labels,
                                  std::uint64_t seed);
 
 // The fold of each row for group K-fold: every row of a group (rows with
-// equal `groups` values) in one fold, the groups dealt largest first to the
-// fold with the fewest rows so far. With as many folds as groups that is
-// leave-one-group-out. Empty when there are fewer groups than folds (or
-// fewer than two folds).
-std::vector<int> GroupFolds(const std::vector<double>& groups, int folds);
+// equal `groups` values, 0 .. count - 1 in order of first appearance) in one
+// fold. With as many folds as groups, leave-one-group-out, fold k is group
+// k; with fewer, the groups are dealt largest first to the fold with the
+// fewest rows so far. Empty when there are fewer groups than folds (or fewer
+// than two folds).
+std::vector<int> GroupFolds(const std::vector<int>& groups,
+                            int count,
+                            int folds);
 
 // The fold of each of `rows` rows for contiguous folds in file order: fold k
 // holds rows [k n / K, (k + 1) n / K). Empty when rows < folds or folds < 2.

@@ -140,6 +140,9 @@ std::vector<double> TrainedModel::Score(const MatrixView& X) const {
 
 const ClassScores& TrainedModel::NeedClassScores(const char* what) const {
   if (host_.classScores) return *host_.classScores;
+  if (run_)
+    throw ModelError(subject_ + " " + what +
+                     " but its training rows did not hold both classes");
   throw ModelError(subject_ + " " + what + " but does not carry them (no " +
                    kClassScoresElement +
                    " element: it was saved by a host that did not keep "

@@ -48,9 +48,13 @@ class Korva : public ::testing::Test {
   Result Run(const std::string& arguments, const std::string& prefix = "") {
     return Shell(dir_.Path(), prefix + Program(KORVA_BINARY) + " " + arguments);
   }
+
+ public:
   static std::string Shared(const std::string& name) {
     return ReadFile(*shared_ / name);
   }
+
+ protected:
   void Put(const std::string& name, const std::string& text) {
     WriteFile(dir_ / name, text);
   }
@@ -154,6 +158,32 @@ std::string OneFeatureModel(const std::string& configuration,
          "</KorvaClassifier>";
 }
 
+// The shared training set with each label replaced as `relabel` says.
+std::string Relabelled(const char* (*relabel)(const std::string&)) {
+  std::istringstream in(Korva::Shared("train.csv"));
+  std::string line, out;
+  std::getline(in, line);
+  out = line + "\n";
+  while (std::getline(in, line)) {
+    const size_t comma = line.find(',');
+    out += relabel(line.substr(0, comma)) + line.substr(comma) + "\n";
+  }
+  return out;
+}
+
+// The shared training set with a column `header` before its first, holding
+// value(r) in row r (from 0).
+std::string WithFirstColumn(const std::string& header,
+                            std::string (*value)(int)) {
+  std::istringstream in(Korva::Shared("train.csv"));
+  std::string line, out;
+  std::getline(in, line);
+  out = header + "," + line + "\n";
+  for (int r = 0; std::getline(in, line); ++r)
+    out += value(r) + "," + line + "\n";
+  return out;
+}
+
 // clang-format off
 const Failure kFailures[] = {
     {"unknown_option", nullptr, "train train.csv --model m.xml --modle x", kExitUsage, "unknown option --modle; did you mean --model?"},
@@ -213,6 +243,16 @@ const Failure kFailures[] = {
     {"model_class_scores_unreadable", [] { return OneFeatureModel("", "-1 3 1 x 3"); }, "info bad.xml", kExitModel, "the Negatives of element ClassScores is not a number of rows (\"x\")"},
     {"threshold_not_a_number", nullptr, "train train.csv --model m.xml --threshold half", kExitUsage, "--threshold: must be a finite number or 'balanced' (half)"},
     {"threshold_balanced_in_range_mode", nullptr, "train train.csv --model m.xml --threshold balanced --threshold-mode range", kExitUsage, "--threshold balanced chooses a score cut"},
+    {"labels_one_and_two", [] { return Relabelled([](const std::string& l) { return l == "1" ? "2" : "1"; }); }, "train bad.csv --model m.xml", kExitData, "bad.csv: the labels are 1 (300 rows) and 2 (60 rows); this classifier takes +1 for the target and -1 for the rest: say which label is the target with --target-label (--target-label 2 makes its rows +1"},
+    {"target_label_absent", nullptr, "train train.csv --model m.xml --target-label 2", kExitData, "train.csv: --target-label 2 is not one of its labels, which are -1 (300 rows) and 1 (60 rows)"},
+    {"one_class_after_target_label", [] { return Relabelled([](const std::string&) { return "7"; }); }, "train bad.csv --model m.xml --target-label 7", kExitData, "bad.csv: only one class (360 rows labelled +1, 0 labelled -1); training needs rows of both"},
+    {"one_class_to_evaluate", [] { return Relabelled([](const std::string&) { return "-1"; }); }, "evaluate bad.csv", kExitData, "only one class (0 rows labelled +1, 360 labelled -1)"},
+    {"written_row_index", [] { return WithFirstColumn("", [](int r) { return std::to_string(r); }); }, "train bad.csv --model m.xml", kExitData, "bad.csv, column 1 has no name and counts 0, 1, 2, ...: a row index written with the data"},
+    {"drop_unknown_column", nullptr, "score model.xml test.csv --drop Xx_01", kExitData, "test.csv, line 1: no column \"Xx_01\" to drop"},
+    {"groups_fewer_than_folds", [] { return WithFirstColumn("run", [](int r) { return "r" + std::to_string(r % 2); }); }, "evaluate bad.csv --folds 3", kExitData, "cannot split bad.csv into folds of whole groups: column run holds 2 groups, 3 folds asked (give --folds 2 or fewer)"},
+    {"model_given_as_data", nullptr, "train model.xml --model m.xml", kExitData, "model.xml is XML, not CSV data (a classifier document? it goes where a command takes MODEL"},
+    {"data_given_as_model", nullptr, "score test.csv model.xml", kExitModel, "model test.csv is not a classifier document but CSV text (its first line: \"label,Fz_01,"},
+    {"decimal_commas_in_semicolon_csv", [] { return std::string("label;a;b\n1;0,5;1\n-1;1,5;2\n"); }, "train bad.csv --model m.xml", kExitData, "bad.csv, line 2, column 2 (a): non-numeric value \"0,5\" (a decimal comma? the fields are separated by semicolons and numbers take a decimal point)"},
     {"display_unreachable", nullptr, "edit model.xml", kExitNoDisplay, "Qt could not open one", "DISPLAY=:99 "},
     {"platform_unknown", nullptr, "edit model.xml", kExitNoDisplay, "Qt could not open one", "QT_QPA_PLATFORM=nowhere "},
     {"platform_offscreen", nullptr, "edit model.xml", kExitNoDisplay, "draws nowhere a user can see", "QT_QPA_PLATFORM=offscreen "},
@@ -307,15 +347,14 @@ TEST_F(Korva, ThresholdModesDecideAboveTheirCut) {
 
 // A set that trains to nothing still saves its model, which cannot score.
 TEST_F(Korva, EmptySelectionSavesAModelThatCannotScore) {
-  Put("set.csv", FirstRows(Shared("test.csv"), 240, [](int) { return "1"; }));
-  const Result r = Run("train set.csv --model m.xml");
+  PutShared();
+  const Result r = Run("train train.csv --model m.xml --max-iter 0");
   EXPECT_EQ(r.status, kExitOk) << r.err;
-  EXPECT_THAT(r.err, HasSubstr("only one class (240 rows labelled +1"));
-  EXPECT_THAT(r.err, HasSubstr("no feature was selected"));
-  EXPECT_EQ(Run("score m.xml set.csv").status, kExitModel);
-  Put("train.csv", Shared("train.csv"));
-  EXPECT_THAT(Run("train train.csv --model m.xml --max-iter 0").err,
-              HasSubstr("--max-iter 0 allows no change of the selection"));
+  EXPECT_THAT(r.err,
+              HasSubstr("no feature was selected, so the model cannot "
+                        "classify; --max-iter 0 allows no change of the "
+                        "selection"));
+  EXPECT_EQ(Run("score m.xml test.csv").status, kExitModel);
 }
 
 // Too few rows: training fails (6), the log says why, earlier outputs stay.
@@ -804,24 +843,28 @@ TEST_F(Korva, FoldsKeepBlocksAndGroupsTogether) {
   ASSERT_EQ(s.rows, 72);
   for (int r = 0; r < 72; ++r) EXPECT_NEAR(s.At(r, 1), b.At(r, 2), 1e-5) << r;
 
-  std::istringstream in(Shared("train.csv"));  // row r is in run r % 4
-  std::string line, grouped;
-  std::getline(in, line);
-  grouped = "run," + line + "\n";
-  for (int r = 0; std::getline(in, line); ++r)
-    grouped += std::to_string(r % 4) + "," + line + "\n";
-  Put("grouped.csv", grouped);
+  // Row r is in run "s" + (3 - r % 4): a column named run is the groups,
+  // never a feature, and each group is a fold, in order of appearance.
+  Put("grouped.csv", WithFirstColumn("run", [](int r) {
+        return "s" + std::to_string(3 - r % 4);
+      }));
   const Result groups =
-      Run("evaluate grouped.csv --groups run --folds 4 --quiet --oof-scores "
-          "oof.csv "
-          "--summary -");
+      Run("evaluate grouped.csv --quiet --oof-scores oof.csv --summary -");
   ASSERT_EQ(groups.status, kExitOk) << groups.err;
   const Data::Dataset g = folds(Get("oof.csv"));
-  for (int r = 4; r < g.rows; ++r) EXPECT_EQ(g.At(r, 1), g.At(r % 4, 1)) << r;
+  for (int r = 0; r < g.rows; ++r) EXPECT_EQ(g.At(r, 1), 1 + r % 4) << r;
   const auto summary = nlohmann::json::parse(groups.out);
   EXPECT_EQ(summary["data"]["features"], 40);
+  EXPECT_EQ(summary["scheme"],
+            "4-fold cross-validation by the groups in column run (leave one "
+            "group out)");
+  for (int k = 0; k < 4; ++k)
+    EXPECT_EQ(summary["folds"][k]["groups"],
+              nlohmann::json::array({"s" + std::to_string(3 - k)}));
   // Folds trained in worker processes report their own training time.
   for (const auto& fold : summary["folds"]) EXPECT_GT(fold["seconds"], 0.0);
+  ASSERT_EQ(Run("train grouped.csv --model g.xml --quiet").status, kExitOk);
+  EXPECT_EQ(Run("score g.xml test.csv --quiet --output s.csv").status, kExitOk);
 }
 
 // Data from standard input, the summary to standard output, with the
