@@ -16,6 +16,7 @@
 
 #include "cli/commands.h"
 #include "cli/options.h"
+#include "cli/texts.h"
 #include "korva/hostkit/module_path.h"
 #include "korva/hostkit/trained_model.h"
 
@@ -138,6 +139,12 @@ int RunEdit(const EditOptions& o) {
     throw CliError(
         kExitModel,
         "the classifier in " + o.model + " offers no configuration dialog");
+  // The dialog's spinner holds whole percents from 0 to 100.
+  if (const double t = model.Settings().threshold; !(t >= 0.0 && t <= 1.0))
+    Warn("the threshold of " + o.model + ", " + General(t) +
+         ", is outside the dialog's 0 to 100 %: it shows the nearest end, "
+         "and OK stores that; set such a threshold with korva train "
+         "--threshold");
   if (!ShowDialog(classifier, o.program)) {
     if (!o.quiet)
       std::cout << "configuration not changed (dialog cancelled or not shown); "

@@ -66,6 +66,25 @@ HostKit::TrainedModel LoadScoringModel(const Module& module,
   return model;
 }
 
+// "; the model lacks its columns a, b: leave them out with --drop a,b" when
+// the data holds every feature of the model and more; "" otherwise.
+std::string ExtraColumns(const Dataset& data,
+                         const std::vector<std::string>& modelNames) {
+  std::vector<std::string> extra;
+  for (const std::string& name : data.names)
+    if (std::find(modelNames.begin(), modelNames.end(), name) ==
+        modelNames.end())
+      extra.push_back(name);
+  if (extra.empty() || data.names.size() - extra.size() != modelNames.size() ||
+      std::find(extra.begin(), extra.end(), "") != extra.end())
+    return "";
+  std::string list;
+  for (const std::string& name : extra)
+    list += (list.empty() ? "" : ",") + name;
+  return "; the model has no feature named " + list +
+         ": leave those columns out with --drop " + list;
+}
+
 // The data to score, its columns in the model's order.
 Dataset LoadScoringData(const ScoreOptions& o,
                         const HostKit::TrainedModel& model,
@@ -75,7 +94,8 @@ Dataset LoadScoringData(const ScoreOptions& o,
     throw CliError(kExitData,
                    o.data.path + " has " + std::to_string(data.cols) +
                        " feature columns but model " + o.model +
-                       " was trained on " + std::to_string(model.Features()));
+                       " was trained on " + std::to_string(model.Features()) +
+                       ExtraColumns(data, model.FeatureNames()));
   return MatchColumns(std::move(data),
                       model.FeatureNames(),
                       "model " + o.model,

@@ -590,13 +590,27 @@ void ThrowFirstError(const Parsed& parsed,
   size_t firstLineOfChunk = firstLine;
   for (size_t t = 0; t < parsed.chunks.size(); ++t) {
     const Chunk& c = parsed.chunks[t];
-    if (c.failed)
-      throw DataError(Where(fileName,
-                            firstLineOfChunk + c.errorLineInChunk,
-                            c.errorColumn,
-                            layout) +
-                      ": " + c.error);
-    firstLineOfChunk += CountLines(cuts[t], cuts[t + 1]);
+    if (!c.failed) {
+      firstLineOfChunk += CountLines(cuts[t], cuts[t + 1]);
+      continue;
+    }
+    // Text in the first row is most likely a column of names (subjects,
+    // conditions) rather than a mistyped number.
+    const std::string header = c.errorColumn <= layout.fields
+                                   ? layout.headers[c.errorColumn - 1]
+                                   : std::string();
+    const bool textColumn = t == 0 && c.rows == 0 && !header.empty() &&
+                            c.error.rfind("non-numeric", 0) == 0;
+    throw DataError(Where(fileName,
+                          firstLineOfChunk + c.errorLineInChunk,
+                          c.errorColumn,
+                          layout) +
+                    ": " + c.error +
+                    (textColumn
+                         ? "; a column that is not a feature can be left out "
+                           "with --drop " +
+                               header + " (or named with --groups)"
+                         : ""));
   }
 }
 

@@ -158,6 +158,16 @@ py::array_t<double> Score(Classifier& classifier, const Matrix& X) {
   return ToArray(std::move(scores), {rows});
 }
 
+// The decision (+1 true) for every score, at the model's cut.
+py::array_t<bool> Decisions(const Classifier& classifier,
+                            const Matrix& scores) {
+  if (scores.ndim() != 1) throw py::value_error("expected a 1-D array");
+  py::array_t<bool> decisions(scores.shape(0));
+  for (py::ssize_t i = 0; i < scores.shape(0); ++i)
+    decisions.mutable_at(i) = classifier.Model().Decide(scores.data()[i]);
+  return decisions;
+}
+
 // P(+1 | score) for every score, as the model's probability model gives it.
 py::array_t<double> Probabilities(const Classifier& classifier,
                                   const Matrix& scores) {
@@ -372,8 +382,11 @@ void BindClassifier(py::module_& m) {
           py::arg("module"))
       .def("score", &Score, py::arg("X").noconvert())
       .def("probability", &Probabilities, py::arg("scores").noconvert())
+      .def("decide", &Decisions, py::arg("scores").noconvert())
       .def("document",
-           [](Classifier& c) { return WithoutGil([&] { return c.Document(); }); })
+           [](Classifier& c) {
+             return WithoutGil([&] { return c.Document(); });
+           })
       .def("exact_document",
            [](Classifier& c) {
              return WithoutGil([&] { return c.ExactDocument(); });

@@ -245,7 +245,7 @@ class StepwiseLDA(ClassifierMixin, BaseEstimator):
     def predict(self, X):
         """classes_[1] where the score is above cut_, else classes_[0]."""
         scores = self.decision_function(X)
-        return self.classes_[(scores > self._classifier.cut).astype(int)]
+        return self.classes_[self._classifier.decide(scores).astype(int)]
 
     def predict_proba(self, X):
         """P(classes_[0]) and P(classes_[1]) of each row (see the class)."""
