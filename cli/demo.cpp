@@ -124,7 +124,7 @@ void PrintResult(std::ostream& out,
       << "training time:     " << Duration(d.model->Run()->seconds) << "\n"
       << "test set AUC:      "
       << Fixed(Report::Auc(d.testScores, d.test.labels), 3) << '\n'
-      << "test set decisions (" << DecisionText(*d.model)
+      << "test set decisions (score above " << General(d.model->Cut())
       << ": target): " << MetricsText(decisions) << '\n'
       << "written to " << o.output
       << ": model.xml, weights.txt, report.html, training-log.json, "

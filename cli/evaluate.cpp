@@ -359,16 +359,17 @@ std::string FoldDecisionText(const EvaluateOptions& o,
   const std::string cuts =
       low == high ? General(low) : General(low) + " to " + General(high);
   if (o.decisions.Balanced())
-    return "score above the cut that each model chose for balanced accuracy "
-           "in a " +
+    return "a score above the cut that each fold's model chose for balanced "
+           "accuracy in a " +
            std::to_string(kThresholdFolds) +
-           "-fold cross-validation of its own training rows (" + cuts + ")";
+           "-fold cross-validation of its training rows (" + cuts +
+           ") is the target";
   if (settings.thresholdMode == ClassifierBase::RangeMode)
-    return "score above the point " + General(settings.threshold * 100.0) +
-           " % of the way from each training set's mean -1 score to its mean "
-           "+1 score (" +
-           cuts + ")";
-  return "score above " + cuts;
+    return "a score above the point " + General(settings.threshold * 100.0) +
+           " % of the way from the mean -1 score to the mean +1 score of each "
+           "fold's training rows (" +
+           cuts + ") is the target";
+  return "a score above " + cuts + " is the target";
 }
 
 Report::ReportContent EvaluationReport(const EvaluateOptions& o,
@@ -609,7 +610,7 @@ int RunEvaluate(const EvaluateOptions& o) {
          << Duration(s.seconds) << " in all\n";
   const HostKit::StepwiseSettings shownSettings = HostKit::ReadSettings(*shown);
   if (o.decisions.Balanced() || !DefaultDecisions(shownSettings))
-    e.decisions = FoldDecisionText(o, shownSettings, e.results) + ": target";
+    e.decisions = FoldDecisionText(o, shownSettings, e.results);
   if (out && !e.decisions.empty()) *out << "decisions: " << e.decisions << '\n';
   WarnNearBaseline(s.pooled,
                    e.results.size() > 1 ? "out-of-fold scores" : "test set");

@@ -43,7 +43,7 @@ void PrintDecisions(const HostKit::TrainedModel& model) {
               << " labelled +1, pooled standard deviation "
               << General(std::sqrt(c->pooledVariance)) << '\n';
   try {
-    std::cout << "decisions: " << DecisionText(model) << ": target\n";
+    std::cout << "decisions: " << DecisionText(model) << '\n';
   } catch (const HostKit::Error& error) {
     std::cout << "decisions: none: " << error.what() << '\n';
   }

@@ -117,7 +117,7 @@ void PrintMetrics(std::ostream* info,
           << MetricsText(confusion) << " against the labels in " << o.data.path
           << '\n';
     if (!DefaultDecisions(model.Settings()))
-      *info << "decisions: " << DecisionText(model) << ": target\n";
+      *info << "decisions: " << DecisionText(model) << '\n';
   }
   WarnNearBaseline(confusion, o.data.path);
 }

@@ -56,12 +56,12 @@ std::string General(double value) {
 
 std::string DecisionText(const HostKit::TrainedModel& model) {
   const HostKit::StepwiseSettings& s = model.Settings();
-  std::string text = "score above " + General(model.Cut());
+  std::string text = "a score above " + General(model.Cut()) + " is the target";
   if (s.thresholdMode == ClassifierBase::RangeMode) {
     const HostKit::ClassScores& c = *model.Host().classScores;
-    text += " (Range " + General(s.threshold * 100.0) +
-            " %: between the training classes' mean scores " +
-            General(c.negativeMean) + " and " + General(c.positiveMean) + ")";
+    text += " (Range, threshold " + General(s.threshold * 100.0) +
+            " % of the way from the training classes' mean scores " +
+            General(c.negativeMean) + " to " + General(c.positiveMean) + ")";
   }
   return text;
 }

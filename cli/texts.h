@@ -30,9 +30,10 @@ void WarnNearBaseline(const Report::Confusion& c, const std::string& what);
 // `value` with six significant digits, as the classifier writes numbers.
 std::string General(double value);
 
-// The decision rule of `model` in words: "score above 0", and in Range mode
-// where that cut stands ("score above 0.12 (Range 50 %: between the training
-// classes' mean scores -1.02 and 1.27)"). Error(kModel) as Cut().
+// The decision rule of `model` in words: "a score above 0 is the target",
+// and in Range mode where that cut stands ("... (Range, threshold 50 % of
+// the way from the training classes' mean scores -1.02 to 1.27)").
+// Error(kModel) as Cut().
 std::string DecisionText(const HostKit::TrainedModel& model);
 
 // True for the rule of a fresh classifier, a score above 0.

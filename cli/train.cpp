@@ -94,7 +94,7 @@ Report::ReportContent TrainingReport(const TrainOptions& o,
   };
   if (!DefaultDecisions(model.Settings()))
     content.facts.insert(content.facts.begin() + 5,
-                         {"decisions", DecisionText(model) + ": target"});
+                         {"decisions", DecisionText(model)});
   for (const auto& fact : ProvenanceFacts(provenance))
     content.facts.push_back(fact);
   content.rocs = {{"training set", t.scores, data.labels}};
@@ -146,7 +146,7 @@ void PrintResult(std::ostream& out,
       << ", " << MetricsText(t.confusion)
       << " (scores of the training data itself)\n";
   if (!DefaultDecisions(t.model.Settings()))
-    out << "decisions: " << DecisionText(t.model) << ": target\n";
+    out << "decisions: " << DecisionText(t.model) << '\n';
   for (const auto& [what, path] : {std::pair{"model", o.model},
                                    {"weights", o.weights},
                                    {"weights by name", o.weightsCsv},
