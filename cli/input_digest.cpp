@@ -8,7 +8,7 @@
 #include <optional>
 #include <type_traits>
 
-#include "cli/common.h"
+#include "cli/texts.h"
 
 namespace Korva::Cli {
 namespace {

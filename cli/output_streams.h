@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/common.h"
+#include "cli/files.h"
 
 namespace Korva::Cli {
 
