@@ -38,7 +38,10 @@ FoldSummary SummarizeFolds(const std::vector<FoldData>& folds,
   const double m = static_cast<double>(aucs.size());
   s.meanAuc = std::accumulate(aucs.begin(), aucs.end(), 0.0) / m;
   for (double a : aucs) s.aucSpread += (a - s.meanAuc) * (a - s.meanAuc);
-  s.aucSpread = m > 1 ? std::sqrt(s.aucSpread / (m - 1)) : m == 1 ? 0.0 : NAN;
+  // One AUC has no spread; a single test set reports 0 all the same.
+  s.aucSpread = m > 1                ? std::sqrt(s.aucSpread / (m - 1))
+                : m == 1 && n == 1.0 ? 0.0
+                                     : NAN;
   s.meanAccuracy =
       std::accumulate(s.accuracies.begin(), s.accuracies.end(), 0.0) / n;
   s.pooledAuc = Report::Auc(s.pooledScores, s.pooledLabels);
