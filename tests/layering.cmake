@@ -10,14 +10,15 @@ set(allowed_persist  korva persist plugin)
 set(allowed_ui       korva ui plugin)
 set(allowed_plugin   korva plugin weighted)
 set(allowed_data     data)
+set(allowed_recording data recording)
 set(allowed_report   report)
-set(allowed_cli      korva data report cli)
-set(allowed_python   korva data python)
+set(allowed_cli      korva data recording report cli)
+set(allowed_python   korva data recording python)
 set(allowed_examples korva)
 
 set(failures "")
-foreach(part host hostkit weighted stepwise persist ui plugin data report cli
-             python examples)
+foreach(part host hostkit weighted stepwise persist ui plugin data recording
+             report cli python examples)
   file(GLOB_RECURSE sources
     "${SOURCE_DIR}/${part}/*.h" "${SOURCE_DIR}/${part}/*.cpp")
   if(part STREQUAL "host" OR part STREQUAL "hostkit")
