@@ -12,12 +12,12 @@
 //      the mean of the baseline samples when there is a baseline; note the
 //      window's peak-to-peak for the reject rule.
 //
-// Memory: one channel at a time. Channels are filtered two at a time (the
-// filter runs on both at once), and the average reference keeps the running
-// sum of the chosen channels, which it reads once before the pass above:
-// at most three channels' samples, plus the feature matrix. Rejected rows
-// are dropped at the end by copying the kept rows into a matrix of their own
-// size, after the channels are released.
+// Memory: the samples of two channels and the feature matrix. Channels are
+// filtered two at a time (the filter runs on both at once), except with the
+// average reference, which reads every chosen channel once before the pass
+// above to sum them into the mean, and then holds the mean and one channel.
+// Rejected rows are dropped at the end by copying the kept rows into a
+// matrix of their own size, after the samples are released.
 
 #include <map>
 #include <memory>
