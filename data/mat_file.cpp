@@ -1,11 +1,11 @@
 #include "data/mat_file.h"
 
 #include <dlfcn.h>
-#include <limits.h>
-#include <unistd.h>
 
 #include <cctype>
 #include <stdexcept>
+
+#include "data/reader_library.h"
 
 namespace Korva::Data {
 
@@ -17,41 +17,12 @@ bool IsMatFile(const std::string& path) {
   return end == ".mat";
 }
 
-namespace {
-
-// The reader library beside the program (the build tree), then in the
-// installed library folder (KORVA_MAT_FROM_PROGRAM, relative to the
-// program's), then by its bare name on the library path. Explicit paths:
-// a sanitizer's dlopen would not search the program's run path.
-void* OpenReader(std::string& reason) {
-  char self[PATH_MAX];
-  const ssize_t length = ::readlink("/proc/self/exe", self, sizeof(self) - 1);
-  std::string folder = ".";
-  if (length > 0) {
-    self[length] = '\0';
-    folder = self;
-    folder = folder.substr(0, folder.find_last_of('/'));
-  }
-  for (const std::string& path :
-       {folder + "/libkorva_mat.so",
-        folder + "/" KORVA_MAT_FROM_PROGRAM "/libkorva_mat.so",
-        std::string("libkorva_mat.so")}) {
-    if (void* library = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL))
-      return library;
-    const char* error = ::dlerror();
-    if (reason.empty() && error != nullptr) reason = error;
-  }
-  return nullptr;
-}
-
-}  // namespace
-
 Dataset LoadMat(const std::string& path,
                 const MatVariables& variables,
                 bool requireLabels) {
   // Opened once and kept: the reader's code may back objects it returned.
   static std::string reason;
-  static void* const library = OpenReader(reason);
+  static void* const library = OpenReaderLibrary("libkorva_mat.so", reason);
   static const auto read = library == nullptr
                                ? nullptr
                                : reinterpret_cast<decltype(&korva_read_mat)>(

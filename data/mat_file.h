@@ -21,8 +21,7 @@ bool IsMatFile(const std::string& path);
 // ReadMat (data/mat_io.h) through the MATLAB reader library, libkorva_mat.so,
 // opened on first use: libmatio, HDF5 and what they bring cost every process
 // that links them about 20 ms and 7 MB, and most runs read CSV files. The
-// library is looked for beside the program, in the installed library folder
-// and on the library path. DataError as ReadMat throws it, or when the
+// library is looked for as OpenReaderLibrary says. DataError as ReadMat throws it, or when the
 // library cannot be opened.
 Dataset LoadMat(const std::string& path,
                 const MatVariables& variables,

@@ -15,6 +15,7 @@
 #include "korva/hostkit/training.h"
 #include "korva/stepwise_settings.h"
 #include "python/classifier.h"
+#include "python/recording_bindings.h"
 
 namespace py = pybind11;
 
@@ -215,6 +216,7 @@ PYBIND11_MODULE(_korva, m) {
         "(X, labels, feature names) of the built-in simulated P300 set.");
   m.attr("GENERATOR_CHANNELS") = Data::GeneratorChannelNames();
   m.attr("EPOCH_LENGTH_MS") = Data::kEpochLengthMs;
+  BindRecording(m);
 
   py::class_<Classifier>(m, "Classifier")
       .def_static("train",

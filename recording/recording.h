@@ -36,11 +36,14 @@ class Recording {
  public:
   virtual ~Recording() = default;
   virtual const std::string& Path() const = 0;
-  virtual std::string Format() const = 0;  // "EDF+", "BDF", "GDF 2", ...
+  virtual std::string Format() const = 0;   // "EDF+", "BDF", "GDF 2", ...
   virtual double SamplingRate() const = 0;  // Hz, of every channel offered
   virtual long long Samples() const = 0;    // per channel
   virtual const std::vector<Channel>& Channels() const = 0;
   virtual const std::vector<Event>& Events() const = 0;  // by onset
+  // What the reader decided that the user should hear about, one sentence
+  // each: a sampling rate taken from a time column, channels left out.
+  virtual const std::vector<std::string>& Notes() const = 0;
   // Every sample of channel `c` (0 <= c < Channels().size()) into `out`,
   // which is resized to Samples(); voltages in microvolts.
   virtual void ReadChannel(int c, std::vector<double>& out) = 0;
@@ -48,8 +51,8 @@ class Recording {
 
 // What a file cannot say about itself (the plain CSV of headsets).
 struct OpenOptions {
-  std::string markerColumn;             // "" finds the one named Marker*
-  std::optional<double> samplingRate;   // else from the time column
+  std::string markerColumn;            // "" finds the one named Marker*
+  std::optional<double> samplingRate;  // else from the time column
 };
 
 // Opens `path` by its content, whatever its extension claims; a file of no

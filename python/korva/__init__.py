@@ -8,6 +8,7 @@ read each other's classifier documents.
 
 from ._estimator import INTERCEPT_NOTE, InterceptWarning, Step, StepwiseLDA, load_model
 from ._korva import KorvaError, TrainingError, default_module_path
+from ._recording import read_recording
 from ._simulate import EVENT_ID, simulate_p300, simulate_p300_epochs
 
 __all__ = [
@@ -20,6 +21,7 @@ __all__ = [
     "TrainingError",
     "default_module_path",
     "load_model",
+    "read_recording",
     "simulate_p300",
     "simulate_p300_epochs",
 ]

@@ -1,0 +1,81 @@
+// korva._korva.read_recording: a continuous recording read channel by
+// channel into one array (korva/_recording.py wraps it).
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <algorithm>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "data/dataset.h"
+#include "recording/recording.h"
+
+namespace py = pybind11;
+
+namespace Korva::Python {
+namespace {
+
+// (data, sfreq, ch_names, units, eeg, events, format, notes): data is
+// channels x samples in microvolts, events a list of (sample, code).
+py::tuple ReadRecording(const std::string& path,
+                        std::optional<std::string> markerColumn,
+                        std::optional<double> samplingRate) {
+  Recording::OpenOptions options;
+  options.markerColumn = markerColumn.value_or("");
+  options.samplingRate = samplingRate;
+  std::unique_ptr<Recording::Recording> recording;
+  try {
+    py::gil_scoped_release release;
+    recording = Recording::OpenRecording(path, options);
+  } catch (const Data::DataError& e) {
+    throw py::value_error(e.what());
+  }
+  const auto channels = static_cast<py::ssize_t>(recording->Channels().size());
+  const py::ssize_t samples = recording->Samples();
+  py::array_t<double> data({channels, samples});
+  double* to = data.mutable_data();
+  try {
+    py::gil_scoped_release release;
+    std::vector<double> values;
+    for (py::ssize_t c = 0; c < channels; ++c) {
+      recording->ReadChannel(static_cast<int>(c), values);
+      std::copy(values.begin(), values.end(), to + c * samples);
+    }
+  } catch (const Data::DataError& e) {
+    throw py::value_error(e.what());
+  }
+  std::vector<std::string> names, units;
+  std::vector<bool> eeg;
+  for (const Recording::Channel& channel : recording->Channels()) {
+    names.push_back(channel.name);
+    units.push_back(channel.unit);
+    eeg.push_back(channel.eeg);
+  }
+  py::list events;
+  for (const Recording::Event& event : recording->Events())
+    events.append(py::make_tuple(event.sample, event.code));
+  return py::make_tuple(data,
+                        recording->SamplingRate(),
+                        names,
+                        units,
+                        eeg,
+                        events,
+                        recording->Format(),
+                        recording->Notes());
+}
+
+}  // namespace
+
+void BindRecording(py::module_& m) {
+  m.def("read_recording",
+        &ReadRecording,
+        py::arg("path"),
+        py::arg("marker_column") = py::none(),
+        py::arg("sampling_rate") = py::none(),
+        "(data, sfreq, ch_names, units, eeg, events, format, notes) of a "
+        "continuous recording.");
+}
+
+}  // namespace Korva::Python

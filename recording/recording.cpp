@@ -1,0 +1,133 @@
+#include "recording/recording.h"
+
+#include <cmath>
+
+#include "recording/binary_file.h"
+#include "recording/readers.h"
+
+namespace Korva::Recording {
+namespace {
+
+// How much of a file is looked at to tell its format.
+constexpr std::size_t kHeadBytes = 64 << 10;
+
+enum class Kind { kEdf, kBdf, kGdf, kBrainVision, kCsv, kUnknown };
+
+const char* KindName(Kind kind) {
+  switch (kind) {
+    case Kind::kEdf:
+      return "EDF";
+    case Kind::kBdf:
+      return "BDF";
+    case Kind::kGdf:
+      return "GDF";
+    case Kind::kBrainVision:
+      return "a BrainVision header";
+    case Kind::kCsv:
+      return "CSV";
+    case Kind::kUnknown:
+      break;
+  }
+  return "unknown";
+}
+
+std::string Extension(const std::string& path) {
+  const size_t dot = path.find_last_of("./");
+  if (dot == std::string::npos || path[dot] != '.') return "";
+  std::string extension = path.substr(dot + 1);
+  for (char& c : extension)
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return extension;
+}
+
+Kind KindOfExtension(const std::string& extension) {
+  if (extension == "edf") return Kind::kEdf;
+  if (extension == "bdf") return Kind::kBdf;
+  if (extension == "gdf") return Kind::kGdf;
+  if (extension == "vhdr") return Kind::kBrainVision;
+  if (extension == "csv") return Kind::kCsv;
+  return Kind::kUnknown;
+}
+
+bool IsText(const std::string& head) {
+  return head.find('\0') == std::string::npos;
+}
+
+Kind KindOfContent(const std::string& head, const OpenOptions& options) {
+  if (head.rfind("0       ", 0) == 0) return Kind::kEdf;
+  if (head.rfind("\xff"
+                 "BIOSEMI",
+                 0) == 0)
+    return Kind::kBdf;
+  if (head.rfind("GDF ", 0) == 0) return Kind::kGdf;
+  if (!IsText(head)) return Kind::kUnknown;
+  if (StartsLikeBrainVision(head, "header")) return Kind::kBrainVision;
+  const CsvColumns columns = FindCsvColumns(head, options);
+  return columns.time || columns.marker ? Kind::kCsv : Kind::kUnknown;
+}
+
+std::string UnknownContent(const std::string& head) {
+  if (IsText(head) && StartsLikeBrainVision(head, "marker"))
+    return "a BrainVision marker file; open the header (.vhdr) that names it";
+  return "not a recording korva reads: it starts like none of EDF, BDF, GDF, "
+         "a BrainVision header (.vhdr) and a headset CSV (a header line with "
+         "a time column and a marker column)";
+}
+
+void CheckUsable(const Recording& r) {
+  if (r.Channels().empty()) Fail(r.Path(), "the recording offers no channels");
+  if (r.Samples() <= 0) Fail(r.Path(), "the recording holds no samples");
+  if (!std::isfinite(r.SamplingRate()) || r.SamplingRate() <= 0)
+    Fail(r.Path(), "the recording's sampling rate is not a positive number");
+}
+
+}  // namespace
+
+std::unique_ptr<Recording> OpenRecording(const std::string& path,
+                                         const OpenOptions& options) {
+  std::string head = BinaryFile(path).ReadUpTo(0, kHeadBytes);
+  const Kind kind = KindOfContent(head, options);
+  std::unique_ptr<RecordingBase> recording;
+  switch (kind) {
+    case Kind::kEdf:
+    case Kind::kBdf:
+      recording = OpenEdf(path);
+      break;
+    case Kind::kGdf:
+      recording = OpenGdf(path);
+      break;
+    case Kind::kBrainVision:
+      recording = OpenBrainVision(path);
+      break;
+    case Kind::kCsv:
+      recording = OpenHeadsetCsv(path, options);
+      break;
+    case Kind::kUnknown:
+      Fail(path, UnknownContent(head));
+  }
+  CheckUsable(*recording);
+  const std::string extension = Extension(path);
+  const Kind claimed = KindOfExtension(extension);
+  if (claimed != Kind::kUnknown && claimed != kind)
+    recording->AddNote("read as " + recording->Format() + ": the file is " +
+                       KindName(kind) + ", not " + KindName(claimed) +
+                       " as its extension ." + extension + " says");
+  return recording;
+}
+
+bool IsRecording(const std::string& path, const OpenOptions& options) {
+  const std::string extension = Extension(path);
+  if (extension == "edf" || extension == "bdf" || extension == "gdf" ||
+      extension == "vhdr")
+    return true;
+  try {
+    const std::string head = BinaryFile(path).ReadUpTo(0, kHeadBytes);
+    if (!IsText(head)) return false;
+    const CsvColumns columns = FindCsvColumns(head, options);
+    return columns.time && columns.marker;
+  } catch (const Data::DataError&) {
+    return false;
+  }
+}
+
+}  // namespace Korva::Recording

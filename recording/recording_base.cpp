@@ -1,0 +1,171 @@
+#include "recording/recording_base.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <map>
+
+#include "data/dataset.h"
+
+namespace Korva::Recording {
+
+void RecordingBase::CheckChannel(int c) const {
+  if (c < 0 || static_cast<size_t>(c) >= header_.channels.size())
+    Fail(header_.path,
+         "no channel " + std::to_string(c) + " (the recording has " +
+             std::to_string(header_.channels.size()) + ")");
+}
+
+std::string_view TrimBlanks(std::string_view text) {
+  constexpr std::string_view kBlanks(" \t\r\n\0", 5);
+  const size_t first = text.find_first_not_of(kBlanks);
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
+}
+
+std::string AsUtf8(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    // The length of a well-formed UTF-8 sequence starting here, or 0.
+    size_t length = byte < 0x80           ? 1
+                    : (byte >> 5) == 0x6  ? 2
+                    : (byte >> 4) == 0xe  ? 3
+                    : (byte >> 3) == 0x1e ? 4
+                                          : 0;
+    for (size_t k = 1; k < length; ++k)
+      if (i + k >= text.size() ||
+          (static_cast<unsigned char>(text[i + k]) & 0xc0) != 0x80)
+        length = 0;
+    if (length > 0) {
+      out.append(text.substr(i, length));
+      i += length;
+    } else {
+      out += static_cast<char>(0xc0 | byte >> 6);
+      out += static_cast<char>(0x80 | (byte & 0x3f));
+      ++i;
+    }
+  }
+  return out;
+}
+
+namespace {
+
+std::string Lower(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower)
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return lower;
+}
+
+bool StartsWith(std::string_view text, std::string_view prefix) {
+  return text.substr(0, prefix.size()) == prefix;
+}
+
+bool IsOtherSignalName(std::string_view name) {
+  static constexpr std::string_view kPrefixes[] = {"status",
+                                                   "trigger",
+                                                   "stim",
+                                                   "marker",
+                                                   "event",
+                                                   "annotation",
+                                                   "ecg",
+                                                   "ekg",
+                                                   "eog",
+                                                   "heog",
+                                                   "veog",
+                                                   "emg",
+                                                   "resp",
+                                                   "acc",
+                                                   "gyro"};
+  const std::string lower = Lower(name);
+  return std::any_of(std::begin(kPrefixes),
+                     std::end(kPrefixes),
+                     [&](std::string_view p) { return StartsWith(lower, p); });
+}
+
+}  // namespace
+
+double MicrovoltsPer(std::string_view unit) {
+  std::string lower = Lower(TrimBlanks(unit));
+  // The micro sign in UTF-8 (also the Greek mu) and in Latin-1 becomes 'u'.
+  for (std::string_view micro : {"\xc2\xb5", "\xce\xbc", "\xb5"})
+    if (StartsWith(lower, micro)) lower = "u" + lower.substr(micro.size());
+  if (lower == "v") return 1e6;
+  if (lower == "mv") return 1e3;
+  if (lower == "uv") return 1;
+  if (lower == "nv") return 1e-3;
+  return 0;
+}
+
+Channel MakeChannel(std::string_view name,
+                    std::string_view unit,
+                    double& factor) {
+  Channel channel;
+  channel.name = AsUtf8(TrimBlanks(name));
+  factor = MicrovoltsPer(unit);
+  channel.eeg = factor != 0 && !IsOtherSignalName(channel.name);
+  if (factor != 0) {
+    channel.unit = "uV";
+  } else {
+    channel.unit = AsUtf8(TrimBlanks(unit));
+    factor = 1;
+  }
+  return channel;
+}
+
+long long MostCommonCount(const std::vector<long long>& counts) {
+  std::map<long long, int> tally;
+  for (long long count : counts) ++tally[count];
+  long long best = 0;
+  int bestTally = 0;
+  for (const auto& [count, times] : tally)
+    if (times >= bestTally) {
+      best = count;
+      bestTally = times;
+    }
+  return best;
+}
+
+std::string LeftOutNote(const std::vector<std::string>& names, double rate) {
+  if (names.empty()) return "";
+  std::string list;
+  for (const std::string& name : names)
+    list += (list.empty() ? "" : ", ") + name;
+  char hz[32];
+  std::snprintf(hz, sizeof(hz), "%g", rate);
+  return std::to_string(names.size()) +
+         (names.size() == 1 ? " channel" : " channels") +
+         " at another sampling rate than " + hz + " Hz left out: " + list;
+}
+
+long long SampleAt(double seconds, double rate) {
+  return static_cast<long long>(std::nearbyint(seconds * rate));
+}
+
+void SettleEvents(Header& header) {
+  std::vector<Event>& events = header.events;
+  std::stable_sort(
+      events.begin(), events.end(), [](const Event& a, const Event& b) {
+        return a.sample < b.sample;
+      });
+  const auto inside =
+      std::stable_partition(events.begin(), events.end(), [&](const Event& e) {
+        return e.sample >= 0 && e.sample < header.samples;
+      });
+  const size_t outside = static_cast<size_t>(events.end() - inside);
+  if (outside == 0) return;
+  events.erase(inside, events.end());
+  header.notes.push_back(std::to_string(outside) +
+                         (outside == 1 ? " event lies" : " events lie") +
+                         " outside the recording and " +
+                         (outside == 1 ? "is" : "are") + " left out");
+}
+
+void Fail(const std::string& path, const std::string& what) {
+  throw Data::DataError(path + ": " + what);
+}
+
+}  // namespace Korva::Recording

@@ -1,0 +1,95 @@
+#ifndef KORVA_RECORDING_RECORDING_BASE_H_
+#define KORVA_RECORDING_RECORDING_BASE_H_
+
+// What every reader shares: the description a reader fills in when it opens
+// a file, and the rules for channels, units and events that make the formats
+// look alike.
+
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "recording/recording.h"
+
+namespace Korva::Recording {
+
+// What a reader knows once it has opened a file.
+struct Header {
+  std::string path;
+  std::string format;
+  double samplingRate = 0;
+  long long samples = 0;
+  std::vector<Channel> channels;
+  std::vector<Event> events;
+  std::vector<std::string> notes;
+};
+
+// A Recording whose description is a Header; readers add ReadChannel.
+class RecordingBase : public Recording {
+ public:
+  explicit RecordingBase(Header header) : header_(std::move(header)) {}
+  const std::string& Path() const override { return header_.path; }
+  std::string Format() const override { return header_.format; }
+  double SamplingRate() const override { return header_.samplingRate; }
+  long long Samples() const override { return header_.samples; }
+  const std::vector<Channel>& Channels() const override {
+    return header_.channels;
+  }
+  const std::vector<Event>& Events() const override { return header_.events; }
+  const std::vector<std::string>& Notes() const override {
+    return header_.notes;
+  }
+  void AddNote(std::string note) { header_.notes.push_back(std::move(note)); }
+
+ protected:
+  // DataError unless 0 <= c < Channels().size().
+  void CheckChannel(int c) const;
+
+  Header header_;
+};
+
+// `text` without blanks, tabs, line ends and NULs at either end.
+std::string_view TrimBlanks(std::string_view text);
+
+// `text` as UTF-8: valid UTF-8 is kept, any other byte is taken as Latin-1
+// (the encoding of older headers).
+std::string AsUtf8(std::string_view text);
+
+// The factor that turns values in `unit` into microvolts ("V", "mV", "uV",
+// "µV" in UTF-8 or Latin-1, "nV"; any letter case), or 0 when `unit` is no
+// voltage.
+double MicrovoltsPer(std::string_view unit);
+
+// A channel as readers offer it: the name trimmed, a voltage's unit "uV"
+// with `factor` its multiplier to microvolts; any other unit kept as the
+// file writes it, with `factor` 1. Not EEG: a unit that is no voltage, or a
+// name that starts like a status, trigger, marker or another body signal
+// (Status, Trigger, Stim, Marker, Event, Annotation, ECG, EKG, EOG, HEOG,
+// VEOG, EMG, Resp, Acc, Gyro; any letter case).
+Channel MakeChannel(std::string_view name,
+                    std::string_view unit,
+                    double& factor);
+
+// Of several channels' sample counts per block, the one most channels have
+// (the larger on a tie): the rate a recording offers.
+long long MostCommonCount(const std::vector<long long>& counts);
+
+// A note naming the channels left out because their rate differs from
+// `rate`, or "" when `names` is empty.
+std::string LeftOutNote(const std::vector<std::string>& names, double rate);
+
+// The sample nearest to `seconds` at `rate` (a tie goes to the even sample,
+// as MNE rounds).
+long long SampleAt(double seconds, double rate);
+
+// Sorts `header.events` by onset (stable) and drops those outside
+// [0, header.samples), with a note saying how many.
+void SettleEvents(Header& header);
+
+// A DataError "<path>: <what>".
+[[noreturn]] void Fail(const std::string& path, const std::string& what);
+
+}  // namespace Korva::Recording
+
+#endif  // KORVA_RECORDING_RECORDING_BASE_H_

@@ -1,0 +1,235 @@
+// Files a recording reader must refuse. Each row writes a small file, most
+// of them one of the well-formed files below with one fault, and expects a
+// DataError that names the file and says what is wrong. (Samples and events
+// of well-formed files are checked against MNE in
+// python/tests/test_recordings.py.)
+#include "recording/recording.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <functional>
+
+#include "data/dataset.h"
+#include "testing/files.h"
+
+namespace Korva::Recording {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+using Testing::TempDir;
+using Testing::WriteFile;
+
+std::string Field(std::string text, size_t size) {
+  text.resize(size, ' ');
+  return text;
+}
+
+// Plain EDF: `signals` channels of 4 samples in each of `records` records
+// of one second; the header may claim another number of signals.
+std::string Edf(int records = 2, int signals = 2, int claimed = 2) {
+  std::string head = Field("0", 168) + "01.01.2400.00.00" +
+                     Field(std::to_string(256 * (signals + 1)), 8) +
+                     Field("", 44) + Field(std::to_string(records), 8) +
+                     Field("1", 8) + Field(std::to_string(claimed), 4);
+  const std::pair<const char*, size_t> fields[] = {{"Fz", 16},
+                                                   {"", 80},
+                                                   {"uV", 8},
+                                                   {"-100", 8},
+                                                   {"100", 8},
+                                                   {"-32768", 8},
+                                                   {"32767", 8},
+                                                   {"", 80},
+                                                   {"4", 8},
+                                                   {"", 32}};
+  for (const auto& [text, size] : fields)
+    for (int s = 0; s < signals; ++s) head += Field(text, size);
+  return head + std::string(records * signals * 4 * 2, '\1');
+}
+
+// GDF 2: one int16 channel of 4 samples per record, then an event table of
+// `events` events that claims `claimed` of them.
+std::string Gdf(int records = 2,
+                int channels = 1,
+                int events = 1,
+                std::uint32_t claimed = 1) {
+  std::string fixed = "GDF 2.10" + std::string(248, '\0');
+  fixed[184] = static_cast<char>(1 + channels);
+  fixed[236] = static_cast<char>(records);
+  fixed[244] = fixed[248] = 1;
+  fixed[252] = static_cast<char>(channels);
+  std::string variable(256, '\0');
+  const double ranges[] = {-100, 100, -32768, 32767};
+  std::memcpy(&variable[104], ranges, sizeof(ranges));
+  variable[216] = 4;
+  variable[220] = 3;
+  std::string table = {1};
+  table += std::string(reinterpret_cast<const char*>(&claimed), 3) +
+           std::string("\0\0\x80\x43", 4);  // 256.0f: the events' rate
+  for (int e = 0; e < events; ++e) table += std::string("\1\0\0\0", 4);
+  for (int e = 0; e < events; ++e) table += std::string("\2\0", 2);
+  return fixed + variable + std::string(records * 4 * 2, '\0') + table;
+}
+
+// A BrainVision set: `listed` channels in a header that claims `claimed`,
+// `dataBytes` of INT_16 samples and a marker at `position`.
+std::string BrainVision(const TempDir& dir,
+                        int claimed = 2,
+                        int listed = 2,
+                        int dataBytes = 16,
+                        std::string position = "2") {
+  std::string channels;
+  for (int c = 1; c <= listed; ++c)
+    channels +=
+        "Ch" + std::to_string(c) + "=C" + std::to_string(c) + ",,0.1,µV\n";
+  WriteFile(dir / "a.vhdr",
+            "Brain Vision Data Exchange Header File Version 1.0\n"
+            "[Common Infos]\nDataFile=a.eeg\nMarkerFile=a.vmrk\n"
+            "DataFormat=BINARY\nDataOrientation=MULTIPLEXED\n"
+            "NumberOfChannels=" +
+                std::to_string(claimed) +
+                "\nSamplingInterval=1000\n[Binary Infos]\n"
+                "BinaryFormat=INT_16\n[Channel Infos]\n" +
+                channels);
+  WriteFile(dir / "a.vmrk",
+            "Brain Vision Data Exchange Marker File, Version 1.0\n"
+            "[Marker Infos]\nMk1=Stimulus,S  1," +
+                position + ",1,0\n");
+  WriteFile(dir / "a.eeg", std::string(dataBytes, '\0'));
+  return dir / "a.vhdr";
+}
+
+// A headset CSV file with the given header and rows of time steps `step`.
+std::string Csv(const TempDir& dir,
+                const std::string& header = "Time,Fz,Marker",
+                double step = 0.004,
+                const std::string& lastRow = "") {
+  std::string text = header + "\n";
+  for (int i = 0; i < 8; ++i)
+    text += std::to_string(i * step) + ",1.5," + (i == 3 ? "2" : "0") + "\n";
+  WriteFile(dir / "h.csv", text + lastRow);
+  return dir / "h.csv";
+}
+
+std::string Write(const TempDir& dir,
+                  const std::string& name,
+                  const std::string& bytes) {
+  WriteFile(dir / name, bytes);
+  return dir / name;
+}
+
+TEST(Recording, TheWellFormedFilesOpen) {
+  TempDir dir;
+  const struct {
+    std::string path;
+    const char* format;
+    long long samples;
+    size_t events;
+  } files[] = {{Write(dir, "a.edf", Edf()), "EDF", 8, 0},
+               {Write(dir, "a.gdf", Gdf()), "GDF 2", 8, 1},
+               {BrainVision(dir), "BrainVision", 4, 1},
+               {Csv(dir), "headset CSV", 8, 1}};
+  for (const auto& file : files) {
+    const auto recording = OpenRecording(file.path, {});
+    EXPECT_EQ(recording->Format(), file.format);
+    EXPECT_EQ(recording->Samples(), file.samples) << file.format;
+    EXPECT_EQ(recording->Events().size(), file.events) << file.format;
+    EXPECT_TRUE(IsRecording(file.path, {})) << file.path;
+  }
+  EXPECT_FALSE(IsRecording(Write(dir, "f.csv", "label,f1\n1,2\n"), {}));
+}
+
+struct Refusal {
+  const char* name;
+  std::function<std::string(const TempDir&)> write;
+  const char* says;
+  OpenOptions options = {};
+};
+
+const Refusal kRefusals[] = {
+    {"MatlabFileNamedEdf",
+     [](const TempDir& d) {
+       return Write(d, "m.edf", std::string("MATLAB 5.0\0\1", 12));
+     },
+     "not a recording korva reads"},
+    {"FeatureTableNamedBdf",
+     [](const TempDir& d) { return Write(d, "f.bdf", "label,f1\n1,2\n"); },
+     "not a recording korva reads"},
+    {"MarkerFileInsteadOfHeader",
+     [](const TempDir& d) {
+       BrainVision(d);
+       return d / "a.vmrk";
+     },
+     "open the header (.vhdr)"},
+    {"TruncatedEdf",
+     [](const TempDir& d) { return Write(d, "a.edf", Edf().substr(0, 780)); },
+     "after 768 header bytes, 800 bytes in all; the file has 780 (truncated?)"},
+    {"EdfSignalCountDoesNotAddUp",
+     [](const TempDir& d) { return Write(d, "a.edf", Edf(2, 2, 3)); },
+     "not a valid EDF or BDF file"},
+    {"TruncatedGdf",
+     [](const TempDir& d) { return Write(d, "a.gdf", Gdf().substr(0, 520)); },
+     "2 records of 8 bytes, more than the file's 520 bytes hold"},
+    {"GdfHeaderTooShortForItsChannels",
+     [](const TempDir& d) {
+       return Write(d, "a.gdf", Gdf(2, 1).replace(252, 1, "\3"));
+     },
+     "header's length (512 bytes) does not hold its 3 channels"},
+    {"GdfEventTableLongerThanTheFile",
+     [](const TempDir& d) { return Write(d, "a.gdf", Gdf(2, 1, 1, 1000)); },
+     "announces 1000 events, more than the rest of the file holds"},
+    {"BrainVisionChannelCountDoesNotAddUp",
+     [](const TempDir& d) { return BrainVision(d, 3, 2); },
+     "NumberOfChannels is 3 but [Channel Infos] lists 2"},
+    {"TruncatedBrainVisionData",
+     [](const TempDir& d) { return BrainVision(d, 2, 2, 15); },
+     "15 bytes are not a whole number of 2-channel samples"},
+    {"BrainVisionMarkerWithoutPosition",
+     [](const TempDir& d) { return BrainVision(d, 2, 2, 16, "x"); },
+     "Mk1: no marker position"},
+    {"UnknownMarkerColumn",
+     [](const TempDir& d) { return Csv(d); },
+     "no column is named \"Trigger\" (columns: Time, Fz, Marker)",
+     {"Trigger", std::nullopt}},
+    {"TwoMarkerColumns",
+     [](const TempDir& d) { return Csv(d, "Time,Marker,MarkerValue"); },
+     "several columns are named Marker...; name the marker column"},
+    {"TimeInMilliseconds",
+     [](const TempDir& d) { return Csv(d, "Time,Fz,Marker", 4); },
+     "is not within 0.5 % of a whole sampling rate"},
+    {"RaggedCsvRow",
+     [](const TempDir& d) {
+       return Csv(d, "Time,Fz,Marker", 0.004, "0.5,1\n");
+     },
+     "line 10 has 2 fields, the header 3"},
+    {"TextInAChannel",
+     [](const TempDir& d) {
+       return Csv(d, "Time,Fz,Marker", 0.004, "0.5,x,0\n");
+     },
+     "line 10, column \"Fz\": \"x\" is not a number"},
+};
+
+class Refused : public ::testing::TestWithParam<Refusal> {};
+
+TEST_P(Refused, NamingTheFileAndWhatIsWrong) {
+  TempDir dir;
+  const std::string path = GetParam().write(dir);
+  try {
+    OpenRecording(path, GetParam().options);
+    ADD_FAILURE() << "opened " << path;
+  } catch (const Data::DataError& e) {
+    EXPECT_THAT(e.what(), StartsWith(path + ": "));
+    EXPECT_THAT(e.what(), HasSubstr(GetParam().says));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Files,
+                         Refused,
+                         ::testing::ValuesIn(kRefusals),
+                         [](const auto& info) { return info.param.name; });
+
+}  // namespace
+}  // namespace Korva::Recording
