@@ -45,6 +45,7 @@ class GeneratedRecording : public Recording {
   long long Samples() const override { return samples_; }
   const std::vector<Channel>& Channels() const override { return channels_; }
   const std::vector<Event>& Events() const override { return events_; }
+  const std::vector<std::string>& Notes() const override { return notes_; }
   // A drifting sum of sines and pseudo-random noise, different per channel.
   void ReadChannel(int c, std::vector<double>& out) override {
     out.resize(samples_);
@@ -62,6 +63,7 @@ class GeneratedRecording : public Recording {
   long long samples_;
   std::vector<Channel> channels_;
   std::vector<Event> events_;
+  std::vector<std::string> notes_;
 };
 
 }  // namespace

@@ -33,6 +33,7 @@ class MemoryRecording : public Recording {
   long long Samples() const override { return samples_[0].size(); }
   const std::vector<Channel>& Channels() const override { return channels_; }
   const std::vector<Event>& Events() const override { return events_; }
+  const std::vector<std::string>& Notes() const override { return notes_; }
   void ReadChannel(int c, std::vector<double>& out) override {
     out = samples_.at(c);
   }
@@ -43,6 +44,7 @@ class MemoryRecording : public Recording {
   std::vector<Channel> channels_;
   std::vector<std::vector<double>> samples_;
   std::vector<Event> events_;
+  std::vector<std::string> notes_;
 };
 
 constexpr double kRate = 100;  // Hz: 10 ms per sample
@@ -262,7 +264,7 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"WindowLongerThanTheFile", [](Recipe& r, Runs_&) { r.windowEndMs = 20000; },
                 "no event has its whole window in its file"},
         Refusal{"BinsDoNotDivide", [](Recipe& r, Runs_&) { r.windowEndMs = 410; },
-                "the window 0-410 ms is 41 samples at 100 Hz, which do not divide into 4 bins; "
+                "the window 0 to 410 ms is 41 samples at 100 Hz, which do not divide into 4 bins; "
                 "bin counts that fit: 1, 41; or, for 4 bins, a window end of 400 ms (40 samples) "
                 "or 440 ms (44 samples)"},
         Refusal{"BandAboveHalfTheRate", [](Recipe& r, Runs_&) { r.band = Band{1, 50}; },

@@ -44,6 +44,11 @@ std::string Range(double low, double high) {
   return FormatDouble(low) + "-" + FormatDouble(high);
 }
 
+// "start to end": times may be negative.
+std::string Span(double start, double end) {
+  return FormatDouble(start) + " to " + FormatDouble(end);
+}
+
 std::string Join(const std::vector<std::string>& items, const char* glue) {
   std::string joined;
   for (const std::string& item : items)
@@ -81,7 +86,7 @@ std::string CheckNumbers(const Recipe& r) {
       (r.windowEndMs &&
        !(*r.windowEndMs > r.windowStartMs && std::isfinite(*r.windowEndMs))))
     return "window " +
-           Range(r.windowStartMs, r.windowEndMs.value_or(kDefaultWindowMs)) +
+           Span(r.windowStartMs, r.windowEndMs.value_or(kDefaultWindowMs)) +
            " ms: it needs START < END";
   if (!r.windowEndMs && !(r.windowStartMs < kDefaultWindowMs))
     return "window start " + FormatDouble(r.windowStartMs) +
@@ -92,7 +97,7 @@ std::string CheckNumbers(const Recipe& r) {
   if (r.baseline &&
       !(r.baseline->startMs < r.baseline->endMs &&
         std::isfinite(r.baseline->startMs) && std::isfinite(r.baseline->endMs)))
-    return "baseline " + Range(r.baseline->startMs, r.baseline->endMs) +
+    return "baseline " + Span(r.baseline->startMs, r.baseline->endMs) +
            " ms: it needs START < END";
   if (r.rejectMicrovolts &&
       !(*r.rejectMicrovolts > 0 && std::isfinite(*r.rejectMicrovolts)))
@@ -114,8 +119,8 @@ std::string BinsMessage(const Recipe& r,
   for (long long b = 1; b <= std::min<long long>(length, kMaxBins); ++b)
     if (length % b == 0) fit += (fit.empty() ? "" : ", ") + std::to_string(b);
   std::ostringstream message;
-  message << "the window " << Range(r.windowStartMs, *r.windowEndMs)
-          << " ms is " << length << " samples at " << FormatDouble(fs)
+  message << "the window " << Span(r.windowStartMs, *r.windowEndMs) << " ms is "
+          << length << " samples at " << FormatDouble(fs)
           << " Hz, which do not divide into " << r.bins
           << " bins; bin counts that fit: " << fit << "; or, for " << r.bins
           << " bins, a window end of";
@@ -151,7 +156,7 @@ Window EpochWindow(const Recipe& r, double fs) {
   if (r.windowEndMs) {
     w.length = Samples(*r.windowEndMs, fs) - w.start;
     if (w.length <= 0)
-      throw DataError("the window " + Range(r.windowStartMs, *r.windowEndMs) +
+      throw DataError("the window " + Span(r.windowStartMs, *r.windowEndMs) +
                       " ms holds no sample at " + FormatDouble(fs) + " Hz");
     if (w.length % r.bins != 0)
       throw DataError(BinsMessage(r, w.start, w.length, fs));
@@ -165,7 +170,7 @@ Window EpochWindow(const Recipe& r, double fs) {
     w.baselineLength = Samples(r.baseline->endMs, fs) - w.baselineStart;
     if (w.baselineLength <= 0)
       throw DataError("the baseline " +
-                      Range(r.baseline->startMs, r.baseline->endMs) +
+                      Span(r.baseline->startMs, r.baseline->endMs) +
                       " ms holds no sample at " + FormatDouble(fs) + " Hz");
   }
   return w;
@@ -231,17 +236,21 @@ std::string RecipeText(const Recipe& r) {
          << ", forward and backward\n";
   else
     text << "none\n";
-  text << "window: " << FormatDouble(r.windowStartMs) << "-"
-       << (r.windowEndMs ? FormatDouble(*r.windowEndMs) + " ms"
-                         : "about 800 ms (whole bins)")
-       << ", " << r.bins << " bins";
+  text << "window: ";
   if (r.samplingRate > 0) {
     const Window w = EpochWindow(r, r.samplingRate);
-    text << " of " << w.binWidth << " samples (" << w.length << " samples from "
-         << w.start << ")";
+    text << Span(w.start * 1000 / r.samplingRate,
+                 (w.start + w.length) * 1000 / r.samplingRate)
+         << " ms (" << w.length << " samples from " << w.start << "), "
+         << r.bins << " bins of " << w.binWidth << " samples";
+  } else {
+    text << FormatDouble(r.windowStartMs) << " to "
+         << (r.windowEndMs ? FormatDouble(*r.windowEndMs)
+                           : "about " + FormatDouble(kDefaultWindowMs))
+         << " ms, " << r.bins << " bins";
   }
   text << "; baseline "
-       << (r.baseline ? Range(r.baseline->startMs, r.baseline->endMs) + " ms"
+       << (r.baseline ? Span(r.baseline->startMs, r.baseline->endMs) + " ms"
                       : "none")
        << "; reject "
        << (r.rejectMicrovolts ? "above " + FormatDouble(*r.rejectMicrovolts) +

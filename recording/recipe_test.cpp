@@ -47,8 +47,10 @@ TEST(RecipeXml, WritesEveryAttributeAndTheLists) {
             "  <Channel Name=\"Fz\" />\n"
             "  <Channel Name=\"Cz\" />\n"
             "</Recipe>\n");
-  EXPECT_THAT(RecipeText(r),
-              HasSubstr("20 bins of 10 samples (200 samples from 0)"));
+  EXPECT_THAT(
+      RecipeText(r),
+      HasSubstr("window: 0 to 781.25 ms (200 samples from 0), 20 bins of "
+                "10 samples"));
 }
 
 TEST(RecipeXml, ReadsBackExactly) {
@@ -110,7 +112,7 @@ INSTANTIATE_TEST_SUITE_P(
         Damage{"FilterOrder=\"4\"", "FilterOrder=\"9\"", "recipe: filter order 9: it must be 1 to 8"},
         Damage{"Reference=\"none\"", "Reference=\"left\"", "attribute Reference=\"left\" is not none or average"},
         Damage{"Reject=\"none\"", "Reject=\"1e999\"", "attribute Reject=\"1e999\" is not a limit"},
-        Damage{"Baseline=\"none\"", "Baseline=\"0,-100\"", "recipe: baseline 0--100 ms: it needs START < END"},
+        Damage{"Baseline=\"none\"", "Baseline=\"0,-100\"", "recipe: baseline 0 to -100 ms: it needs START < END"},
         Damage{"SamplingRate=\"256\" ", "", "the attribute SamplingRate is missing"},
         Damage{"Event=\"S  2\"", "Code=\"S  2\"", "a Target element has no attribute Event"},
         Damage{"<Target[^>]*>", "", "the target event list is empty"},
