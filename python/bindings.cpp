@@ -15,6 +15,7 @@
 #include "korva/hostkit/training.h"
 #include "korva/stepwise_settings.h"
 #include "python/classifier.h"
+#include "python/epochs_bindings.h"
 #include "python/recording_bindings.h"
 
 namespace py = pybind11;
@@ -217,6 +218,7 @@ PYBIND11_MODULE(_korva, m) {
   m.attr("GENERATOR_CHANNELS") = Data::GeneratorChannelNames();
   m.attr("EPOCH_LENGTH_MS") = Data::kEpochLengthMs;
   BindRecording(m);
+  BindEpochs(m);
 
   py::class_<Classifier>(m, "Classifier")
       .def_static("train",
