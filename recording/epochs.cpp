@@ -89,6 +89,21 @@ std::vector<int> ChannelIndices(const Recording& run,
   return indices;
 }
 
+// x[0] + ... + x[n - 1], in four running sums: a single sum waits for
+// each addition to finish before the next.
+double Sum(const double* x, long long n) {
+  double s0 = 0, s1 = 0, s2 = 0, s3 = 0;
+  long long i = 0;
+  for (; i + 4 <= n; i += 4) {
+    s0 += x[i];
+    s1 += x[i + 1];
+    s2 += x[i + 2];
+    s3 += x[i + 3];
+  }
+  for (; i < n; ++i) s0 += x[i];
+  return (s0 + s1) + (s2 + s3);
+}
+
 // Where the epochs of one run go, and how they are cut.
 struct Cut {
   const Window& w;
@@ -107,20 +122,15 @@ void CutChannel(const Cut& cut,
                 size_t row) {
   const Window& w = cut.w;
   for (const Epoch& epoch : epochs) {
-    double baseline = 0;
-    if (w.baselineLength > 0) {
-      const double* b = x + epoch.onset + w.baselineStart;
-      double sum = 0;
-      for (long long i = 0; i < w.baselineLength; ++i) sum += b[i];
-      baseline = sum / w.baselineLength;
-    }
+    const double baseline =
+        w.baselineLength > 0
+            ? Sum(x + epoch.onset + w.baselineStart, w.baselineLength) /
+                  w.baselineLength
+            : 0.0;
     const double* s = x + epoch.onset + w.start;
     double* out = cut.data.X.data() + row * cut.data.cols + c * cut.bins;
-    for (int bin = 0; bin < cut.bins; ++bin, s += w.binWidth) {
-      double sum = 0;
-      for (long long i = 0; i < w.binWidth; ++i) sum += s[i];
-      out[bin] = sum / w.binWidth - baseline;
-    }
+    for (int bin = 0; bin < cut.bins; ++bin, s += w.binWidth)
+      out[bin] = Sum(s, w.binWidth) / w.binWidth - baseline;
     if (cut.reject) {
       const double* window = x + epoch.onset + w.start;
       const auto [low, high] = std::minmax_element(window, window + w.length);
