@@ -11,6 +11,7 @@
 
 #include "data/dataset.h"
 #include "recording/recording.h"
+#include "recording/recording_base.h"
 
 namespace py = pybind11;
 
@@ -30,7 +31,7 @@ py::tuple ReadRecording(const std::string& path,
     py::gil_scoped_release release;
     recording = Recording::OpenRecording(path, options);
   } catch (const Data::DataError& e) {
-    throw py::value_error(e.what());
+    throw py::value_error(Recording::AsUtf8(e.what()));
   }
   const auto channels = static_cast<py::ssize_t>(recording->Channels().size());
   const py::ssize_t samples = recording->Samples();
@@ -44,7 +45,7 @@ py::tuple ReadRecording(const std::string& path,
       std::copy(values.begin(), values.end(), to + c * samples);
     }
   } catch (const Data::DataError& e) {
-    throw py::value_error(e.what());
+    throw py::value_error(Recording::AsUtf8(e.what()));
   }
   std::vector<std::string> names, units;
   std::vector<bool> eeg;

@@ -151,7 +151,7 @@ int FindMarkerColumn(const std::vector<std::string>& names,
   }
   if (found.size() == 1) return found[0];
   if (!wanted.empty())
-    why = "no column is named \"" + wanted + "\"";
+    why = "no column is named \"" + AsUtf8(wanted) + "\"";
   else if (found.empty())
     why = "no column is named Marker...; name the marker column";
   else
@@ -180,11 +180,11 @@ Columns ReadColumns(LineReader& lines, const OpenOptions& options) {
   Columns columns;
   const std::string header(FindHeader(lines));
   columns.delimiter = Delimiter(header);
-  columns.names = SplitHeader(header);
+  for (const std::string& name : SplitHeader(header))
+    columns.names.push_back(AsUtf8(name));
   if (columns.names.size() < 2)
     Fail(lines.Path(),
-         "no CSV header line with a time, channel and marker "
-         "columns");
+         "no CSV header line with time, channel and marker columns");
   columns.time = FindTimeColumn(columns.names);
   if (columns.time < 0 && !options.samplingRate)
     Fail(lines.Path(),
@@ -264,7 +264,7 @@ Scan ScanRows(LineReader& lines,
       if (!time)
         Fail(lines.Path(),
              "line " + std::to_string(lines.Number()) +
-                 ": the time is not a number");
+                 ": the time is not a number; give the sampling rate");
       scan.times.push_back(*time);
     }
     const double marker = ParseValue(fields[columns.marker]).value_or(0);
@@ -326,17 +326,18 @@ class HeadsetCsvRecording : public RecordingBase {
     while (lines.Next(line)) {
       if (TrimBlanks(line).empty()) continue;
       SplitLine(line, columns_.delimiter, fields);
-      const auto value =
-          row < Samples() && fields.size() > static_cast<size_t>(column)
-              ? ParseValue(fields[column])
-              : std::nullopt;
+      if (row == Samples() || fields.size() != columns_.names.size())
+        Fail(Path(),
+             "changed since it was opened (line " +
+                 std::to_string(lines.Number()) + ")");
+      const auto value = ParseValue(fields[column]);
       if (!value && column != columns_.marker)
         Fail(Path(),
-             "line " + std::to_string(lines.Number()) +
-                 " changed since the file was opened");
+             "changed since it was opened (line " +
+                 std::to_string(lines.Number()) + ")");
       out[row++] = value.value_or(0);
     }
-    if (row != Samples()) Fail(Path(), "changed since the file was opened");
+    if (row != Samples()) Fail(Path(), "changed since it was opened");
   }
 
  private:

@@ -75,8 +75,8 @@ std::string UnknownContent(const std::string& head) {
 }
 
 void CheckUsable(const Recording& r) {
-  if (r.Channels().empty()) Fail(r.Path(), "the recording offers no channels");
   if (r.Samples() <= 0) Fail(r.Path(), "the recording holds no samples");
+  if (r.Channels().empty()) Fail(r.Path(), "the recording offers no channels");
   if (!std::isfinite(r.SamplingRate()) || r.SamplingRate() <= 0)
     Fail(r.Path(), "the recording's sampling rate is not a positive number");
 }

@@ -133,7 +133,7 @@ std::string LeftOutNote(const std::vector<std::string>& names, double rate) {
   if (names.empty()) return "";
   std::string list;
   for (const std::string& name : names)
-    list += (list.empty() ? "" : ", ") + name;
+    list += (list.empty() ? "" : ", ") + AsUtf8(name);
   char hz[32];
   std::snprintf(hz, sizeof(hz), "%g", rate);
   return std::to_string(names.size()) +

@@ -9,6 +9,7 @@ packages=(
   libopenblas-serial-dev
   qt6-base-dev
   libcli11-dev nlohmann-json3-dev libmatio-dev libssl-dev zlib1g-dev libhdf5-dev
+  libedf-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev valgrind
   pybind11-dev python3-dev python3-numpy python3-sklearn python3-mne

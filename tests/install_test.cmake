@@ -43,4 +43,20 @@ print(os.path.realpath(korva.StepwiseLDA().fit(X, y).module_path_))")
     message(FATAL_ERROR "the installed Python package loaded ${loaded}, "
       "not the installed module ${installed}")
   endif()
+  # ... and reads EDF files with the installed EDF reader library.
+  run(${PYTHON} -c "import korva, pathlib
+p = pathlib.Path('${WORK_DIR}/a.edf')
+h = '0'.ljust(168) + '01.01.2400.00.00512     ' + ' ' * 44 + '1       1       1   '
+for text, size in (('Fz', 16), ('', 80), ('uV', 8), ('-100', 8), ('100', 8),
+                   ('-32768', 8), ('32767', 8), ('', 80), ('4', 8), ('', 32)):
+    h += text.ljust(size)
+p.write_bytes(h.encode() + bytes(8))
+assert korva.read_recording(p).data.shape == (1, 4)
+print(next(l.split()[-1] for l in open('/proc/self/maps') if 'libkorva_edf' in l))")
+  string(STRIP "${out}" loaded)
+  file(REAL_PATH ${prefix}/${LIB_DIR}/libkorva_edf.so installed)
+  if(NOT loaded STREQUAL installed)
+    message(FATAL_ERROR "the installed Python package read EDF with "
+      "${loaded}, not the installed ${installed}")
+  endif()
 endif()
