@@ -124,9 +124,9 @@ void AddRecipeOptions(CLI::App* command, RecipeOptions& o) {
       "--window",
       o.window,
       "START,END: the epoch in ms after the event, END excluded, cut as "
-      "samples round(START*fs/1000) to round(END*fs/1000) (default 0,auto: "
-      "END is 800 ms moved to the nearest whole number of bins, 20 bins of "
-      "about 40 ms at any rate)");
+      "samples round(START*fs/1000) to round(END*fs/1000); END auto (or "
+      "left out) is 800 ms moved to the nearest whole number of bins "
+      "(default 0,auto: 20 bins of about 40 ms at any rate)");
   command
       ->add_option("--bins",
                    o.bins,

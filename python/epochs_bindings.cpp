@@ -199,17 +199,6 @@ void BindEpochs(py::module_& m) {
       py::arg("band"),
       py::arg("fs"),
       "The band-pass's second-order sections, rows of b0 b1 b2 1 a1 a2.");
-  m.def(
-      "recipe_defaults",
-      [] {
-        const Recording::Recipe r;
-        return py::dict(
-            py::arg("band") = py::make_tuple(r.band->low, r.band->high),
-            py::arg("filter_order") = r.filterOrder,
-            py::arg("window_start") = r.windowStartMs,
-            py::arg("bins") = r.bins);
-      },
-      "The recipe's defaults.");
 }
 
 }  // namespace Korva::Python

@@ -44,10 +44,12 @@ std::vector<Epoch> PlanRun(const Recording& run,
                            const Recipe& r,
                            const Window& w,
                            RunReport& report) {
+  const bool baseline = w.baselineLength > 0;
   const long long first =
-      std::min(w.start, w.baselineLength ? w.baselineStart : w.start);
-  const long long last =
-      std::max(w.start + w.length, w.baselineStart + w.baselineLength);
+      baseline ? std::min(w.start, w.baselineStart) : w.start;
+  const long long last = baseline ? std::max(w.start + w.length,
+                                             w.baselineStart + w.baselineLength)
+                                  : w.start + w.length;
   std::map<std::string, int> kind;  // by code: 0 neither, 1 target, 2 other
   auto matches = [](const std::vector<std::string>& list,
                     const std::string& code) {

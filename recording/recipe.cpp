@@ -140,9 +140,11 @@ std::string BinsMessage(const Recipe& r,
 std::string CheckRecipe(const Recipe& recipe) {
   if (std::string why = CheckEvents(recipe); !why.empty()) return why;
   std::set<std::string> names;
-  for (const std::string& name : recipe.channels)
+  for (const std::string& name : recipe.channels) {
+    if (Trim(name).empty()) return "a channel name is empty";
     if (!names.insert(name).second)
       return "channel " + name + " is named twice";
+  }
   return CheckNumbers(recipe);
 }
 
@@ -199,7 +201,7 @@ void CheckRecording(const Recipe& recipe, const Recording& recording) {
   if (recipe.channels.empty() && !eeg)
     throw DataError(file + ": no EEG channel (its channels: " +
                     Join(present, ", ") + "); name the channels to use");
-  std::map<std::string, int> codes;
+  std::map<std::string, long long> codes;
   for (const Event& event : recording.Events()) ++codes[event.code];
   for (const auto* list : {&recipe.targets, &recipe.nonTargets}) {
     const bool found = std::any_of(codes.begin(), codes.end(), [&](auto& c) {
@@ -209,9 +211,12 @@ void CheckRecording(const Recipe& recipe, const Recording& recording) {
     });
     if (found) continue;
     std::string seen;
+    int shown = 0;
     for (const auto& [code, count] : codes)
-      seen += (seen.empty() ? "" : ", ") + code + " (" + std::to_string(count) +
-              ")";
+      if (++shown <= 20)
+        seen += (seen.empty() ? "" : ", ") + code + " (" +
+                std::to_string(count) + ")";
+    if (shown > 20) seen += " and " + std::to_string(shown - 20) + " more";
     throw DataError(file + ": no event matches the " +
                     (list == &recipe.targets ? "target" : "non-target") +
                     " list (" + Join(*list, ", ") +

@@ -70,7 +70,7 @@ struct Window {
   long long start = 0;   // round(windowStartMs · fs / 1000)
   long long length = 0;  // samples, bins · binWidth
   long long binWidth = 0;
-  long long baselineStart = 0;   // relative to the window's first sample
+  long long baselineStart = 0;   // round(baseline startMs · fs / 1000)
   long long baselineLength = 0;  // 0: no baseline
 };
 
