@@ -46,14 +46,20 @@ class GeneratedRecording : public Recording {
   const std::vector<Channel>& Channels() const override { return channels_; }
   const std::vector<Event>& Events() const override { return events_; }
   const std::vector<std::string>& Notes() const override { return notes_; }
-  // A drifting sum of sines and pseudo-random noise, different per channel.
+  // A 10-ish Hz oscillation (a rotation, cheaper than a sine per sample),
+  // a drift and pseudo-random noise, different per channel.
   void ReadChannel(int c, std::vector<double>& out) override {
     out.resize(samples_);
     unsigned state = 2654435761u * (c + 1);
+    const double step = 2 * 3.14159265358979 * (9 + 0.05 * c) / fs_;
+    const double k = 2 * std::cos(step);
+    double previous = 0, current = 40 * std::sin(step);
     for (long long i = 0; i < samples_; ++i) {
       state = state * 1664525u + 1013904223u;
-      out[i] = 40 * std::sin(i * (0.01 + 0.001 * c)) + 0.002 * i / fs_ +
-               (state >> 16) / 65536.0 * 20 - 10;
+      out[i] = current + 0.002 * i / fs_ + (state >> 16) / 65536.0 * 20 - 10;
+      const double next = k * current - previous;
+      previous = current;
+      current = next;
     }
   }
 
