@@ -15,7 +15,8 @@ channels, a marker column). The recipe is korva's default: 0.5-30 Hz order
 `python3 epochs_bench.py --pipeline RUN1 ... RUN6 FILE.csv` (imports,
 reading, filtering, cutting and the CSV file) as fresh processes;
 "extraction" times, in one process, korva.extract_epochs (the same C++
-code) against the Python pipeline's reading, filtering and cutting. A last
+code) against the Python pipeline's reading, filtering and cutting, and
+korva.read_recording of every run, korva's reading alone. A last
 table times the band-pass alone on one long channel against sosfiltfilt.
 Each figure is the median of REPEATS runs (default 5) after one warm-up
 run; the tables are Markdown for docs/performance.md.
@@ -174,13 +175,15 @@ def row(work, build, kind, channels, fs, repeats):
     python_whole = median_seconds(lambda: subprocess.run(python_cmd, check=True), repeats)
     extract = lambda: korva.extract_epochs(paths, target=2, non_target=1)
     korva_in = median_seconds(extract, repeats)
+    reading = median_seconds(lambda: [korva.read_recording(p) for p in paths], repeats)
     python_in = median_seconds(lambda: pipeline(paths), repeats)
     got, (X, y, _) = extract(), pipeline(paths)
     assert np.array_equal(got.labels, y), "the two pipelines kept different epochs"
     difference = np.max(np.abs(got.X - X)) / np.ptp(X)
     return (f"| {channels} x {fs} Hz, {kind.upper()} | {megabytes:.0f} MB | {len(y)} x {X.shape[1]} "
             f"| {korva_whole:.2f} s | {python_whole:.2f} s | {python_whole / korva_whole:.1f}x "
-            f"| {korva_in:.3f} s | {python_in:.3f} s | {python_in / korva_in:.1f}x | {difference:.0e} |")
+            f"| {korva_in:.3f} s | {reading:.3f} s | {python_in:.3f} s | {python_in / korva_in:.1f}x "
+            f"| {difference:.0e} |")
 
 
 def filter_row(repeats):
@@ -190,14 +193,15 @@ def filter_row(repeats):
 
     from korva import _korva
 
-    x = np.cumsum(np.random.default_rng(1).normal(0, 1, 2 * 3600 * 2048))
+    x = np.cumsum(np.random.default_rng(1).normal(0, 1, (2, 2 * 3600 * 2048)), axis=1)
     sos = signal.butter(4, (0.5, 30), btype="bandpass", fs=2048, output="sos")
     y = x.copy()
-    # in place, in a buffer already in memory, as extraction filters a channel
-    ours = median_seconds(lambda: _korva.band_pass(y, 2048, (0.5, 30), 4), repeats)
-    scipy = median_seconds(lambda: signal.sosfiltfilt(sos, x), repeats)
-    return (f"| one channel, 2 h at 2048 Hz ({len(x) / 1e6:.1f} M samples), 0.5-30 Hz order 4 "
-            f"| {ours:.2f} s | {scipy:.2f} s | {scipy / ours:.1f}x |")
+    # in place, in buffers already in memory, as extraction filters channels
+    one = median_seconds(lambda: _korva.band_pass(y[0], 2048, (0.5, 30), 4), repeats)
+    two = median_seconds(lambda: _korva.band_pass(y, 2048, (0.5, 30), 4), repeats) / 2
+    scipy = median_seconds(lambda: signal.sosfiltfilt(sos, x[0]), repeats)
+    return (f"| 2 h at 2048 Hz ({x.shape[1] / 1e6:.1f} M samples), 0.5-30 Hz order 4 "
+            f"| {one:.2f} s | {two:.2f} s | {scipy:.2f} s | {scipy / one:.1f}x | {scipy / two:.1f}x |")
 
 
 def main():
@@ -207,15 +211,17 @@ def main():
           f"median of {repeats} runs")
     print()
     print("| session (6 runs of 2 min) | files | epochs x features | korva epochs | Python pipeline "
-          "| whole process | extract_epochs | Python read, filter, cut | extraction | largest difference / peak-to-peak |")
-    print("|---|---|---|---|---|---|---|---|---|---|")
+          "| whole process | extract_epochs | korva's reading alone | Python read, filter, cut | extraction "
+          "| largest difference / peak-to-peak |")
+    print("|---|---|---|---|---|---|---|---|---|---|---|")
     for channels, fs in HEADSETS:
         for kind in ("edf", "csv"):
             with tempfile.TemporaryDirectory() as work:
                 print(row(work, build, kind, channels, fs, repeats), flush=True)
     print()
-    print("| filter | korva (one channel at a time) | SciPy sosfiltfilt | ratio |")
-    print("|---|---|---|---|")
+    print("| one channel | korva, alone | korva, two at a time (per channel) | SciPy sosfiltfilt "
+          "| SciPy / alone | SciPy / two at a time |")
+    print("|---|---|---|---|---|---|")
     print(filter_row(repeats))
 
 

@@ -112,16 +112,26 @@ Recording::Recipe MakeRecipe(std::vector<std::string> target,
   return r;
 }
 
-// Filters x in place, as extraction filters a channel, and returns it.
+// Filters x (one signal, or one per row) in place, two rows at a time as
+// extraction filters channels, and returns it.
 py::array_t<double> BandPassed(py::array_t<double, py::array::c_style> x,
                                double fs,
                                std::pair<double, double> band,
                                int order) {
-  if (x.ndim() != 1) throw py::value_error("expected a 1-D array");
+  if (x.ndim() != 1 && x.ndim() != 2)
+    throw py::value_error("expected a 1-D or 2-D array");
+  const py::ssize_t rows = x.ndim() == 2 ? x.shape(0) : 1;
+  const long long n = x.shape(x.ndim() - 1);
   double* samples = x.mutable_data();
   Released([&] {
-    Recording::BandPass(order, band.first, band.second, fs)
-        .Apply(samples, static_cast<long long>(x.shape(0)));
+    const Recording::BandPass filter(order, band.first, band.second, fs);
+    for (py::ssize_t r = 0; r < rows; r += 2) {
+      double* row = samples + r * n;
+      if (r + 1 < rows)
+        filter.Apply(row, row + n, n);
+      else
+        filter.Apply(row, n);
+    }
     return 0;
   });
   return x;
@@ -182,8 +192,9 @@ void BindEpochs(py::module_& m) {
         py::arg("fs"),
         py::arg("band"),
         py::arg("order"),
-        "Filters x (float64, contiguous) in place forward and backward by "
-        "the Butterworth band-pass of korva epochs; returns x.");
+        "Filters x (float64, contiguous; one signal or one per row) in "
+        "place forward and backward by the Butterworth band-pass of korva "
+        "epochs, two rows at a time; returns x.");
   m.def(
       "band_pass_sections",
       [](int order, std::pair<double, double> band, double fs) {
