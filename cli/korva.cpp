@@ -31,6 +31,7 @@ int RunKorva(int argc, char** argv) {
       AddEditCommand(app, argc > 0 ? argv[0] : "korva"),
       AddGenerateCommand(app),
       AddDemoCommand(app),
+      AddEpochsCommand(app),
   };
   app.failure_message([](const CLI::App* korva, const CLI::Error& error) {
     return "korva: error: " + CLI::FailureMessage::simple(korva, error);
@@ -42,7 +43,7 @@ int RunKorva(int argc, char** argv) {
       })) {
     std::cerr << "korva: error: unknown command '" << argv[1]
               << "' (commands: train, score, evaluate, info, edit, generate, "
-                 "demo)\n";
+                 "demo, epochs)\n";
     return kExitUsage;
   }
   try {
