@@ -11,7 +11,9 @@
 #include <thread>
 
 #include "cli/commands.h"
-#include "cli/common.h"
+#include "cli/files.h"
+#include "cli/options.h"
+#include "cli/texts.h"
 #include "cli/recipe_options.h"
 #include "data/csv_io.h"
 #include "korva/hostkit/error.h"
