@@ -25,6 +25,7 @@ Command AddInfoCommand(CLI::App& korva);
 Command AddEditCommand(CLI::App& korva, const std::string& program);
 Command AddGenerateCommand(CLI::App& korva);
 Command AddDemoCommand(CLI::App& korva);
+Command AddEpochsCommand(CLI::App& korva);
 
 }  // namespace Korva::Cli
 

@@ -148,6 +148,7 @@ int RunKorva(int argc, char** argv) {
       AddEditCommand(app, argc > 0 ? argv[0] : "korva"),
       AddGenerateCommand(app),
       AddDemoCommand(app),
+      AddEpochsCommand(app),
   };
   std::string topic;
   const std::vector<Command> documented = commands;

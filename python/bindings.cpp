@@ -17,6 +17,7 @@
 #include "korva/hostkit/trained_model.h"
 #include "korva/stepwise_settings.h"
 #include "python/classifier.h"
+#include "python/epochs_bindings.h"
 #include "python/recording_bindings.h"
 
 namespace py = pybind11;
@@ -411,5 +412,6 @@ PYBIND11_MODULE(_korva, m) {
   BindFunctions(m);
   BindClassifier(m);
   BindRecording(m);
+  BindEpochs(m);
 }
 

@@ -13,7 +13,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev valgrind
   pybind11-dev python3-dev python3-numpy python3-sklearn python3-mne
-  python3-pytest python3-pandas python3-matplotlib
+  python3-pytest python3-pandas python3-matplotlib python3-scipy
 )
 
 missing=()

@@ -6,6 +6,7 @@ host korva loads it, so what Python trains is what korva trains, and the two
 read each other's classifier documents.
 """
 
+from ._epochs import Epochs, extract_epochs
 from ._estimator import INTERCEPT_NOTE, InterceptWarning, Step, StepwiseLDA, load_model
 from ._korva import KorvaError, TrainingError, default_module_path, set_memory_limit
 from ._recording import read_recording
@@ -13,6 +14,7 @@ from ._simulate import EVENT_ID, simulate_p300, simulate_p300_epochs
 
 __all__ = [
     "EVENT_ID",
+    "Epochs",
     "INTERCEPT_NOTE",
     "InterceptWarning",
     "KorvaError",
@@ -20,6 +22,7 @@ __all__ = [
     "StepwiseLDA",
     "TrainingError",
     "default_module_path",
+    "extract_epochs",
     "load_model",
     "read_recording",
     "set_memory_limit",

@@ -1,0 +1,169 @@
+// korva epochs: cuts continuous recordings into the feature table that
+// train, evaluate and score read.
+#include "recording/epochs.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <thread>
+
+#include "cli/commands.h"
+#include "cli/files.h"
+#include "cli/options.h"
+#include "cli/texts.h"
+#include "cli/recipe_options.h"
+#include "data/csv_io.h"
+#include "korva/hostkit/error.h"
+#include "korva/hostkit/output_file.h"
+
+namespace Korva::Cli {
+namespace {
+
+struct EpochsOptions {
+  std::vector<std::string> recordings;
+  std::string output;
+  RecipeOptions recipe;
+  Recording::OpenOptions open;
+  bool quiet = false;
+};
+
+void AddOptions(CLI::App* command, EpochsOptions& o) {
+  command
+      ->add_option("RECORDING",
+                   o.recordings,
+                   "recordings (EDF, BDF, GDF, BrainVision .vhdr, headset "
+                   "CSV), one run each, stacked in the order given")
+      ->required();
+  command
+      ->add_option("--output",
+                   o.output,
+                   "feature table to write (CSV: label, run, then one column "
+                   "per channel and bin; -: standard output)")
+      ->required();
+  AddRecipeOptions(command, o.recipe);
+  AddRecordingOptions(command, o.open);
+  AddQuietOption(command, o.quiet);
+}
+
+// Rows [first, last) of the feature table, each with its run (from 1) after
+// its label, into `text`.
+void FormatRows(const Data::Dataset& data,
+                int first,
+                int last,
+                std::string& text) {
+  text.clear();
+  char buffer[64];
+  auto put = [&](double v) {
+    text += ',';
+    text.append(buffer, std::to_chars(buffer, buffer + sizeof buffer, v).ptr);
+  };
+  for (int r = first; r < std::min(last, data.rows); ++r) {
+    text += data.labels[r] > 0 ? "1" : "-1";
+    put(data.groups[r]);
+    for (int c = 0; c < data.cols; ++c) put(data.At(r, c));
+    text += '\n';
+  }
+}
+
+// The header, then the rows in blocks, two blocks at a time on two threads:
+// turning doubles into text is most of the time of a large table.
+void WriteTable(std::ostream& out, const Data::Dataset& data) {
+  std::string text[2] = {"label,run", ""};
+  for (const std::string& name : data.names)
+    text[0] += "," + Data::CsvField(name);
+  out << text[0] << '\n';
+  constexpr int kBlock = 256;
+  for (int first = 0; first < data.rows; first += 2 * kBlock) {
+    std::thread other(
+        [&] { FormatRows(data, first + kBlock, first + 2 * kBlock, text[1]); });
+    FormatRows(data, first, first + kBlock, text[0]);
+    other.join();
+    out << text[0] << text[1];
+  }
+}
+
+void PrintReport(std::ostream& out,
+                 const std::vector<std::string>& notes,
+                 const Recording::ExtractReport& report,
+                 const Data::Dataset& data,
+                 const std::string& output) {
+  out << Recording::RecipeText(report.recipe);
+  for (const std::string& note : notes) out << "note: " << note << '\n';
+  std::map<std::string, long long> skipped;
+  for (size_t k = 0; k < report.runs.size(); ++k) {
+    const Recording::RunReport& run = report.runs[k];
+    long long others = 0;
+    for (const auto& [code, count] : run.skipped) {
+      skipped[code] += count;
+      others += count;
+    }
+    out << "run " << k + 1 << ", " << run.path << ": " << run.kept.target
+        << " target and " << run.kept.nonTarget << " non-target epochs";
+    if (run.outside.target + run.outside.nonTarget > 0)
+      out << "; outside the file " << run.outside.target << " target, "
+          << run.outside.nonTarget << " non-target";
+    if (run.rejected.target + run.rejected.nonTarget > 0)
+      out << "; rejected " << run.rejected.target << " target, "
+          << run.rejected.nonTarget << " non-target";
+    out << "; " << others << " events skipped\n";
+  }
+  if (!skipped.empty()) {
+    out << "skipped events (in neither list):";
+    for (const auto& [code, count] : skipped)
+      out << " \"" << code << "\" " << count;
+    out << '\n';
+  }
+  long long targets = 0;
+  for (double label : data.labels) targets += label > 0;
+  out << "wrote " << data.rows << " epochs (" << targets << " target, "
+      << data.rows - targets << " non-target) x " << data.cols
+      << " features to " << output << '\n';
+}
+
+int RunEpochs(const EpochsOptions& o) {
+  std::vector<CommandFile> files;
+  for (const std::string& path : o.recordings)
+    files.push_back({"RECORDING", path, false});
+  files.push_back({"--output", o.output, true});
+  CheckDistinctFiles(files);
+  HostKit::CheckWritable(o.output);
+  const Recording::Recipe recipe = o.recipe.Recipe();
+  std::vector<std::unique_ptr<Recording::Recording>> runs;
+  std::vector<std::string> notes;
+  for (const std::string& path : o.recordings) {
+    runs.push_back(Recording::OpenRecording(path, o.open));
+    for (const std::string& note : runs.back()->Notes())
+      notes.push_back(path + ": " + note);
+  }
+  Recording::ExtractReport report;
+  const Data::Dataset data = Recording::ExtractEpochs(runs, recipe, &report);
+  runs.clear();
+  HostKit::WriteAtomically(o.output, [&](const std::string& temp) {
+    std::ofstream out(temp, std::ios::binary);
+    WriteTable(out, data);
+    if (!out.flush())
+      throw HostKit::Error(
+          HostKit::ErrorKind::kOutput,
+          "cannot write " + o.output + ": " + std::strerror(errno));
+  });
+  if (std::ostream* out = MessageStream(o.quiet, {o.output}))
+    PrintReport(*out, notes, report, data, o.output);
+  return kExitOk;
+}
+
+}  // namespace
+
+Command AddEpochsCommand(CLI::App& korva) {
+  auto options = std::make_shared<EpochsOptions>();
+  CLI::App* command = korva.add_subcommand(
+      "epochs",
+      "cut recordings into epoch features by a recipe (filter, window, "
+      "bins) and write them as a feature table (CSV)");
+  AddOptions(command, *options);
+  return {command, [options] { return RunEpochs(*options); }};
+}
+
+}  // namespace Korva::Cli

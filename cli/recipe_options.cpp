@@ -1,0 +1,161 @@
+#include "cli/recipe_options.h"
+
+#include <charconv>
+#include <cmath>
+
+#include "cli/exit_status.h"
+
+namespace Korva::Cli {
+namespace {
+
+using Recording::Recipe;
+
+bool ParseNumber(const std::string& text, double& value) {
+  const char* end = text.data() + text.size();
+  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  return ec == std::errc() && ptr == end && !text.empty() &&
+         std::isfinite(value);
+}
+
+// "A,B" into a and b; `second` also takes "auto" (giving no value).
+bool ParsePair(const std::string& text,
+               double& a,
+               std::optional<double>& b,
+               bool autoAllowed) {
+  const size_t comma = text.find(',');
+  if (!ParseNumber(text.substr(0, comma), a)) return false;
+  if (comma == std::string::npos) return autoAllowed;
+  const std::string second = text.substr(comma + 1);
+  if (autoAllowed && second == "auto") return true;
+  double value = 0;
+  if (!ParseNumber(second, value)) return false;
+  b = value;
+  return true;
+}
+
+[[noreturn]] void Malformed(const char* option,
+                            const std::string& text,
+                            const char* expected) {
+  throw CliError(kExitUsage,
+                 std::string(option) + " " + text + ": expected " + expected);
+}
+
+}  // namespace
+
+Recipe RecipeOptions::Recipe() const {
+  Recording::Recipe r;
+  if (targets.empty())
+    throw CliError(kExitUsage,
+                   "give the events of the target class with --target (and "
+                   "the others with --non-target), e.g. --target 2");
+  if (nonTargets.empty())
+    throw CliError(kExitUsage,
+                   "give the events of the non-target class with "
+                   "--non-target, e.g. --non-target 1");
+  r.targets = targets;
+  r.nonTargets = nonTargets;
+  r.channels = channels;
+  r.reference = reference == "average" ? Recording::Reference::kAverage
+                                       : Recording::Reference::kNone;
+  std::optional<double> second;
+  if (band == "none") {
+    r.band.reset();
+  } else if (!ParsePair(band, r.band->low, second, false)) {
+    Malformed("--band", band, "LOW,HIGH in Hz, or none");
+  } else {
+    r.band->high = *second;
+  }
+  r.filterOrder = filterOrder;
+  if (!ParsePair(window, r.windowStartMs, r.windowEndMs, true))
+    Malformed("--window", window, "START,END in ms (END may be auto)");
+  r.bins = bins;
+  if (baseline != "none") {
+    r.baseline.emplace();
+    second.reset();
+    if (!ParsePair(baseline, r.baseline->startMs, second, false))
+      Malformed("--baseline", baseline, "START,END in ms, or none");
+    r.baseline->endMs = *second;
+  }
+  if (reject != "none" && !ParseNumber(reject, r.rejectMicrovolts.emplace()))
+    Malformed("--reject", reject, "a limit in microvolts, or none");
+  if (std::string why = Recording::CheckRecipe(r); !why.empty())
+    throw CliError(kExitUsage, why);
+  return r;
+}
+
+void AddRecipeOptions(CLI::App* command, RecipeOptions& o) {
+  command
+      ->add_option("--target",
+                   o.targets,
+                   "events of the target class (+1): codes or marker texts, "
+                   "comma-separated; a number N also matches the stimulus "
+                   "markers \"S N\", \"SN\" and \"Stimulus/S N\"")
+      ->delimiter(',');
+  command
+      ->add_option("--non-target",
+                   o.nonTargets,
+                   "events of the non-target class (-1), as --target; other "
+                   "events are skipped and counted")
+      ->delimiter(',');
+  command
+      ->add_option("--channels",
+                   o.channels,
+                   "channels to use, comma-separated (default: every EEG "
+                   "channel of the first recording)")
+      ->delimiter(',');
+  command
+      ->add_option("--reference",
+                   o.reference,
+                   "none (default): as recorded; average: subtract the mean "
+                   "of the chosen channels at each sample")
+      ->check(CLI::IsMember({"none", "average"}));
+  command->add_option("--band",
+                      o.band,
+                      "LOW,HIGH: zero-phase Butterworth band-pass in Hz, run "
+                      "forward and backward over each whole recording, or "
+                      "none (default 0.5,30)");
+  command
+      ->add_option("--filter-order",
+                   o.filterOrder,
+                   "order N of the Butterworth prototype, 1 to 8; the "
+                   "band-pass has 2N poles (default 4)")
+      ->check(CLI::Range(1, 8));
+  command->add_option(
+      "--window",
+      o.window,
+      "START,END: the epoch in ms after the event, END excluded, cut as "
+      "samples round(START*fs/1000) to round(END*fs/1000); END auto (or "
+      "left out) is 800 ms moved to the nearest whole number of bins "
+      "(default 0,auto: 20 bins of about 40 ms at any rate)");
+  command
+      ->add_option("--bins",
+                   o.bins,
+                   "features per channel: means of consecutive samples; the "
+                   "window must divide into them (default 20)")
+      ->check(CLI::Range(1, Recording::kMaxBins));
+  command->add_option("--baseline",
+                      o.baseline,
+                      "START,END in ms after the event: subtract each "
+                      "channel's mean over it from the epoch, or none "
+                      "(default none)");
+  command->add_option("--reject",
+                      o.reject,
+                      "UV: drop epochs whose peak-to-peak in the window "
+                      "exceeds UV microvolts on any chosen channel, or none "
+                      "(default none)");
+}
+
+void AddRecordingOptions(CLI::App* command, Recording::OpenOptions& o) {
+  command->add_option("--marker-column",
+                      o.markerColumn,
+                      "headset CSV: the column of event markers (default: "
+                      "the one whose name starts with Marker)");
+  command
+      ->add_option("--sampling-rate",
+                   o.samplingRate,
+                   "headset CSV: the sampling rate in Hz (default: from the "
+                   "time column)")
+      ->check(CLI::PositiveNumber);
+}
+
+}  // namespace Korva::Cli

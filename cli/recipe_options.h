@@ -1,0 +1,44 @@
+#ifndef KORVA_CLI_RECIPE_OPTIONS_H_
+#define KORVA_CLI_RECIPE_OPTIONS_H_
+
+// The options that say how recordings become epoch features (the recipe),
+// and how recordings that cannot describe themselves are read; every
+// command that reads recordings shares them.
+
+#include <CLI/CLI.hpp>
+#include <string>
+#include <vector>
+
+#include "recording/recipe.h"
+#include "recording/recording.h"
+
+namespace Korva::Cli {
+
+// The recipe options as given on the command line.
+struct RecipeOptions {
+  std::vector<std::string> targets, nonTargets, channels;
+  std::string reference = "none";
+  std::string band = "0.5,30";
+  int filterOrder = 4;
+  std::string window = "0,auto";
+  int bins = 20;
+  std::string baseline = "none";
+  std::string reject = "none";
+
+  // The recipe they give. CliError(kExitUsage) naming the option for a value
+  // that is malformed or out of range, or when no target or non-target
+  // events are given.
+  Recording::Recipe Recipe() const;
+};
+
+// --target, --non-target, --channels, --reference, --band, --filter-order,
+// --window, --bins, --baseline and --reject, each with its default in the
+// help.
+void AddRecipeOptions(CLI::App* command, RecipeOptions& options);
+
+// --marker-column and --sampling-rate, for headset CSV recordings.
+void AddRecordingOptions(CLI::App* command, Recording::OpenOptions& options);
+
+}  // namespace Korva::Cli
+
+#endif  // KORVA_CLI_RECIPE_OPTIONS_H_

@@ -1,0 +1,215 @@
+// korva._korva's epoch extraction: recordings cut into features by the same
+// code as korva epochs, and the band-pass filter on its own for comparison
+// with other implementations.
+#include "python/epochs_bindings.h"
+
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <climits>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "recording/band_pass.h"
+#include "recording/epochs.h"
+#include "recording/recipe.h"
+
+namespace py = pybind11;
+
+namespace Korva::Python {
+namespace {
+
+using Range = std::optional<std::pair<double, double>>;
+
+// Runs `work` without the interpreter's lock; the errors of bad input
+// become ValueError.
+template <typename Work>
+auto Released(Work&& work) {
+  try {
+    py::gil_scoped_release release;
+    return work();
+  } catch (const Data::DataError& error) {
+    throw py::value_error(error.what());
+  } catch (const std::invalid_argument& error) {
+    throw py::value_error(error.what());
+  }
+}
+
+template <typename Container>
+py::array_t<double> Own(Container&& values, std::vector<py::ssize_t> shape) {
+  auto* owned = new Container(std::move(values));
+  py::capsule owner(owned, [](void* p) { delete static_cast<Container*>(p); });
+  return py::array_t<double>(std::move(shape), owned->data(), owner);
+}
+
+py::dict RunDict(const Recording::RunReport& run) {
+  py::dict d;
+  d["path"] = run.path;
+  for (const auto& [name, counts] : {std::pair{"kept", &run.kept},
+                                     {"outside", &run.outside},
+                                     {"rejected", &run.rejected}})
+    d[name] = py::make_tuple(counts->target, counts->nonTarget);
+  d["skipped"] = run.skipped;
+  return d;
+}
+
+py::tuple Extract(const std::vector<std::string>& paths,
+                  const Recording::Recipe& recipe,
+                  const Recording::OpenOptions& open) {
+  if (std::string why = Recording::CheckRecipe(recipe); !why.empty())
+    throw py::value_error(why);
+  Recording::ExtractReport report;
+  Data::Dataset data = Released([&] {
+    std::vector<std::unique_ptr<Recording::Recording>> runs;
+    for (const std::string& path : paths)
+      runs.push_back(Recording::OpenRecording(path, open));
+    return Recording::ExtractEpochs(runs, recipe, &report);
+  });
+  const py::ssize_t rows = data.rows, cols = data.cols;
+  py::list runs;
+  for (const Recording::RunReport& run : report.runs) runs.append(RunDict(run));
+  return py::make_tuple(Own(std::move(data.X), {rows, cols}),
+                        Own(std::move(data.labels), {rows}),
+                        Own(std::move(data.groups), {rows}),
+                        data.names,
+                        runs,
+                        Recording::RecipeXml(report.recipe));
+}
+
+Recording::Recipe MakeRecipe(std::vector<std::string> target,
+                             std::vector<std::string> nonTarget,
+                             std::vector<std::string> channels,
+                             const std::string& reference,
+                             Range band,
+                             int filterOrder,
+                             double windowStart,
+                             std::optional<double> windowEnd,
+                             int bins,
+                             Range baseline,
+                             std::optional<double> reject) {
+  if (reference != "none" && reference != "average")
+    throw py::value_error("reference must be \"none\" or \"average\", not \"" +
+                          reference + "\"");
+  Recording::Recipe r;
+  r.targets = std::move(target);
+  r.nonTargets = std::move(nonTarget);
+  r.channels = std::move(channels);
+  r.reference = reference == "average" ? Recording::Reference::kAverage
+                                       : Recording::Reference::kNone;
+  r.band.reset();
+  if (band) r.band = Recording::Band{band->first, band->second};
+  r.filterOrder = filterOrder;
+  r.windowStartMs = windowStart;
+  r.windowEndMs = windowEnd;
+  r.bins = bins;
+  if (baseline)
+    r.baseline = Recording::Interval{baseline->first, baseline->second};
+  r.rejectMicrovolts = reject;
+  return r;
+}
+
+// Filters x (one signal, or one per row) in place, two rows at a time as
+// extraction filters channels, and returns it.
+py::array_t<double> BandPassed(py::array_t<double, py::array::c_style> x,
+                               double fs,
+                               std::pair<double, double> band,
+                               int order) {
+  if (x.ndim() != 1 && x.ndim() != 2)
+    throw py::value_error("expected a 1-D or 2-D array");
+  const py::ssize_t rows = x.ndim() == 2 ? x.shape(0) : 1;
+  const long long n = x.shape(x.ndim() - 1);
+  double* samples = x.mutable_data();
+  Released([&] {
+    const Recording::BandPass filter(order, band.first, band.second, fs);
+    for (py::ssize_t r = 0; r < rows; r += 2) {
+      double* row = samples + r * n;
+      if (r + 1 < rows)
+        filter.Apply(row, row + n, n);
+      else
+        filter.Apply(row, n);
+    }
+    return 0;
+  });
+  return x;
+}
+
+}  // namespace
+
+void BindEpochs(py::module_& m) {
+  m.def(
+      "extract_epochs",
+      [](const std::vector<std::string>& paths,
+         std::vector<std::string> target,
+         std::vector<std::string> nonTarget,
+         std::vector<std::string> channels,
+         const std::string& reference,
+         Range band,
+         int filterOrder,
+         double windowStart,
+         std::optional<double> windowEnd,
+         int bins,
+         Range baseline,
+         std::optional<double> reject,
+         const std::string& markerColumn,
+         std::optional<double> samplingRate) {
+        return Extract(paths,
+                       MakeRecipe(std::move(target),
+                                  std::move(nonTarget),
+                                  std::move(channels),
+                                  reference,
+                                  band,
+                                  filterOrder,
+                                  windowStart,
+                                  windowEnd,
+                                  bins,
+                                  baseline,
+                                  reject),
+                       {markerColumn, samplingRate});
+      },
+      py::arg("paths"),
+      py::arg("target"),
+      py::arg("non_target"),
+      py::arg("channels"),
+      py::arg("reference"),
+      py::arg("band"),
+      py::arg("filter_order"),
+      py::arg("window_start"),
+      py::arg("window_end"),
+      py::arg("bins"),
+      py::arg("baseline"),
+      py::arg("reject"),
+      py::arg("marker_column"),
+      py::arg("sampling_rate"),
+      "(X, labels, runs, feature names, run reports, recipe XML) of the "
+      "epochs of the recordings at `paths`.");
+  m.def("band_pass",
+        &BandPassed,
+        py::arg("x").noconvert(),
+        py::arg("fs"),
+        py::arg("band"),
+        py::arg("order"),
+        "Filters x (float64, contiguous; one signal or one per row) in "
+        "place forward and backward by the Butterworth band-pass of korva "
+        "epochs, two rows at a time; returns x.");
+  m.def(
+      "band_pass_sections",
+      [](int order, std::pair<double, double> band, double fs) {
+        const Recording::BandPass filter = Released([&] {
+          return Recording::BandPass(order, band.first, band.second, fs);
+        });
+        std::vector<std::vector<double>> sos;
+        for (const Recording::Biquad& q : filter.Sections())
+          sos.push_back({q.b0, q.b1, q.b2, 1.0, q.a1, q.a2});
+        return sos;
+      },
+      py::arg("order"),
+      py::arg("band"),
+      py::arg("fs"),
+      "The band-pass's second-order sections, rows of b0 b1 b2 1 a1 a2.");
+}
+
+}  // namespace Korva::Python

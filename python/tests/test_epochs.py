@@ -1,0 +1,121 @@
+"""Epoch extraction against SciPy and MNE: the band-pass against butter and
+sosfiltfilt, and korva.extract_epochs (and korva epochs, which runs the same
+code) against the same recipe written out with MNE's reader, SciPy and
+numpy."""
+
+import mne
+import numpy as np
+import pandas as pd
+import pytest
+from scipy import signal
+
+import korva
+from korva import _korva
+
+mne.set_log_level("ERROR")
+RNG = np.random.default_rng(3)
+
+
+def eeg_like(n, fs):
+    """Drift, alpha and noise in microvolts, on an offset of 300 uV."""
+    t = np.arange(n) / fs
+    return 300 + np.cumsum(RNG.normal(0, 2, n)) + 20 * np.sin(2 * np.pi * 10 * t) + RNG.normal(0, 10, n)
+
+
+@pytest.mark.parametrize("fs", [128, 250, 256, 500, 512, 1000, 1024, 2048])
+@pytest.mark.parametrize("band", [(0.1, 12), (0.5, 30), (1, 40), (8, 13)])
+def test_band_pass_is_butter_and_sosfiltfilt(fs, band):
+    for order in range(1, 9):
+        sos = signal.butter(order, band, btype="bandpass", fs=fs, output="sos")
+        np.testing.assert_allclose(_korva.band_pass_sections(order, band, fs), sos, rtol=1e-12, atol=1e-15)
+        padlen = 3 * (2 * order + 1)
+        for n in (padlen + 1, padlen + 7, 4 * fs):
+            x = np.array([eeg_like(n, fs) for _ in range(3)])  # a pair, then one alone
+            worst = np.max(np.abs(_korva.band_pass(x.copy(), fs, band, order) - signal.sosfiltfilt(sos, x)))
+            assert worst <= 1e-9 * np.ptp(x), (order, n, worst / np.ptp(x))
+
+
+def test_band_pass_refuses_a_signal_not_longer_than_its_padding():
+    sos = signal.butter(4, (0.5, 30), btype="bandpass", fs=256, output="sos")
+    with pytest.raises(ValueError, match="greater than padlen, which is 27"):
+        signal.sosfiltfilt(sos, np.ones(27))
+    with pytest.raises(ValueError, match="needs more than 27 samples .* and the signal has 27"):
+        _korva.band_pass(np.ones(27), 256, (0.5, 30), 4)
+
+
+FS, CHANNELS = 250, ["Fz", "Cz", "Pz", "Oz"]
+
+
+def write_brainvision(path, seconds, events):
+    """Float samples in microvolts, multiplexed; events as (sample, code)."""
+    data = np.array([eeg_like(seconds * FS, FS) for _ in CHANNELS])
+    data[1, 2000:2050] += 300  # a blink that reject must drop
+    path.with_suffix(".eeg").write_bytes(np.ascontiguousarray(data.T, "<f4").tobytes())
+    channels = "".join(f"Ch{i + 1}={c},,1,µV\n" for i, c in enumerate(CHANNELS))
+    path.write_text("Brain Vision Data Exchange Header File Version 1.0\n[Common Infos]\nCodepage=UTF-8\n"
+                    f"DataFile={path.stem}.eeg\nMarkerFile={path.stem}.vmrk\nDataFormat=BINARY\n"
+                    f"DataOrientation=MULTIPLEXED\nNumberOfChannels={len(CHANNELS)}\n"
+                    f"SamplingInterval={1e6 / FS}\n[Binary Infos]\nBinaryFormat=IEEE_FLOAT_32\n"
+                    f"[Channel Infos]\n{channels}", encoding="utf-8")
+    markers = "".join(f"Mk{i + 1}=Stimulus,{code},{s + 1},1,0\n" for i, (s, code) in enumerate(events))
+    path.with_suffix(".vmrk").write_text(
+        "Brain Vision Data Exchange Marker File, Version 1.0\n[Marker Infos]\n" + markers, encoding="utf-8")
+    return path
+
+
+def pipeline(paths, window, bins, baseline, reject):
+    """The recipe with MNE, SciPy and numpy: average reference, 0.5-30 Hz
+    order 4, the window and baseline in samples, bin means, peak-to-peak."""
+    sos = signal.butter(4, (0.5, 30), btype="bandpass", fs=FS, output="sos")
+    start, end = (round(ms * FS / 1000) for ms in window)
+    b0, b1 = (round(ms * FS / 1000) for ms in baseline)
+    X, y, runs = [], [], []
+    for run, path in enumerate(paths, 1):
+        raw = mne.io.read_raw_brainvision(path, preload=True)
+        x = raw.get_data() * 1e6
+        x = signal.sosfiltfilt(sos, x - x.mean(axis=0))
+        onsets, codes = mne.events_from_annotations(raw, event_id={"Stimulus/S  1": -1, "Stimulus/S  2": 1})
+        for onset, _, label in onsets:
+            if onset + min(start, b0) < 0 or onset + max(end, b1) > x.shape[1]:
+                continue
+            epoch = x[:, onset + start:onset + end]
+            if np.ptp(epoch, axis=1).max() > reject:
+                continue
+            base = x[:, onset + b0:onset + b1].mean(axis=1, keepdims=True)
+            X.append((epoch.reshape(len(CHANNELS), bins, -1).mean(axis=2) - base).ravel())
+            y.append(label)
+            runs.append(run)
+    return np.array(X), np.array(y), np.array(runs)
+
+
+def test_extract_epochs_is_the_scipy_pipeline_and_korva_epochs(tmp_path, run_korva):
+    events = [(s, f"S  {1 + (s // 100) % 3}") for s in range(20, 30 * FS, 100)]
+    paths = [write_brainvision(tmp_path / f"run{k}.vhdr", 30, events) for k in (1, 2)]
+    recipe = dict(reference="average", window=(-100, 700), bins=10, baseline=(-100, 0), reject=250)
+    got = korva.extract_epochs(paths, target="2", non_target=["S1"], **recipe)
+    X, y, runs = pipeline(paths, recipe["window"], 10, recipe["baseline"], recipe["reject"])
+    assert len(y) < 2 * 50, "the blink was not rejected"
+    np.testing.assert_array_equal(got.labels, y)
+    np.testing.assert_array_equal(got.runs, runs)
+    np.testing.assert_allclose(got.X, X, rtol=0, atol=1e-9 * np.ptp(X))
+    assert got.feature_names[:2] == ["Fz_01", "Fz_02"] and got.feature_names[-1] == "Oz_10"
+    assert [(r["kept"], r["outside"], r["rejected"], r["skipped"]) for r in got.reports] == [
+        ((24, 24), (0, 1), (1, 0), {"Stimulus/S  3": 25})] * 2
+    assert 'Window="-100,700"' in got.recipe and '<Channel Name="Oz" />' in got.recipe
+
+    run_korva("epochs", *paths, "--output", "epochs.csv", "--target", "S  2", "--non-target", "1",
+              "--reference", "average", "--window=-100,700", "--bins", 10, "--baseline=-100,0", "--reject", 250)
+    table = pd.read_csv(tmp_path / "epochs.csv", float_precision="round_trip")
+    assert list(table.columns[:3]) == ["label", "run", "Fz_01"]
+    np.testing.assert_array_equal(table.drop(columns=["label", "run"]), got.X)
+    np.testing.assert_array_equal(table["run"], got.runs)
+
+
+def test_extract_epochs_raises_value_error_with_korvas_message(tmp_path):
+    path = write_brainvision(tmp_path / "run.vhdr", 10, [(100, "S  1"), (300, "S  2")])
+    with pytest.raises(ValueError, match="which do not divide into 7 bins; bin counts that fit: 1, 2, 4, 5"):
+        korva.extract_epochs(path, target=2, non_target=1, window=(0, 80), bins=7)
+    with pytest.raises(ValueError, match=r"run.vhdr: no channel O1 \(its channels: Fz, Cz, Pz, Oz\)"):
+        korva.extract_epochs(path, target=2, non_target=1, channels=["Pz", "O1"])
+    with pytest.raises(FileNotFoundError):
+        korva.extract_epochs(tmp_path / "none.vhdr", target=2, non_target=1)

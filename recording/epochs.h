@@ -1,0 +1,69 @@
+#ifndef KORVA_RECORDING_EPOCHS_H_
+#define KORVA_RECORDING_EPOCHS_H_
+
+// Epoch features from continuous recordings, by a recipe.
+//
+// Per recording (a run), per chosen channel:
+//   1. Read the channel; with the average reference, subtract the mean of
+//      the chosen channels at each sample.
+//   2. Band-pass it forward and backward (recording/band_pass.h).
+//   3. For every kept event, cut the window [onset + start, onset + start +
+//      length): bin b is the mean of its samples b·w .. b·w + w - 1, less
+//      the mean of the baseline samples when there is a baseline; note the
+//      window's peak-to-peak for the reject rule.
+//
+// Memory: the samples of two channels and the feature matrix. Channels are
+// filtered two at a time (the filter runs on both at once), except with the
+// average reference, which reads every chosen channel once before the pass
+// above to sum them into the mean, and then holds the mean and one channel.
+// Rejected rows are dropped at the end by copying the kept rows into a
+// matrix of their own size, after the samples are released.
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "data/dataset.h"
+#include "recording/recipe.h"
+#include "recording/recording.h"
+
+namespace Korva::Recording {
+
+// Epochs by class, also indexed by `isTarget`.
+struct ClassCounts {
+  long long target = 0;
+  long long nonTarget = 0;
+  long long& operator[](bool isTarget) { return isTarget ? target : nonTarget; }
+};
+
+// What happened to the events of one recording.
+struct RunReport {
+  std::string path;
+  ClassCounts kept;
+  ClassCounts outside;   // the window (or baseline) not wholly in the file
+  ClassCounts rejected;  // peak-to-peak above the limit on some channel
+  std::map<std::string, long long> skipped;  // events of neither list, by code
+};
+
+struct ExtractReport {
+  Recipe recipe;  // as used: the channels and the sampling rate filled in
+  Window window;
+  std::vector<RunReport> runs;
+};
+
+// The features of every epoch of `runs`, stacked in the order given: one
+// row per kept epoch (labels +1 target, -1 non-target; groups the run's
+// index from 1), one column per channel and bin, channel-major, named
+// CHANNEL_BB (BB the bin from 01). `report` (may be null) says what was
+// kept, skipped and dropped. Throws Data::DataError for a recipe that
+// CheckRecipe refuses or that cannot cut a run (CheckRecording, EpochWindow,
+// a band not below half the sampling rate, a file no longer than the
+// filter's padding), and when no epoch is left.
+Data::Dataset ExtractEpochs(const std::vector<std::unique_ptr<Recording>>& runs,
+                            const Recipe& recipe,
+                            ExtractReport* report);
+
+}  // namespace Korva::Recording
+
+#endif  // KORVA_RECORDING_EPOCHS_H_

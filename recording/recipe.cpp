@@ -1,0 +1,268 @@
+#include "recording/recipe.h"
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "data/csv_io.h"
+#include "recording/band_pass.h"
+
+namespace Korva::Recording {
+namespace {
+
+using Data::DataError;
+using Data::FormatDouble;
+
+std::string Trim(const std::string& text) {
+  const size_t first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return "";
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+// What an event text means: "S<number>" for a stimulus number, else the
+// text itself.
+std::string EventKey(const std::string& text) {
+  std::string t = Trim(text);
+  size_t i = 0;
+  if (t.compare(0, 9, "Stimulus/") == 0) i = 9;
+  const bool marked = i < t.size() && t[i] == 'S';
+  if (marked)
+    i = t.find_first_not_of(' ', i + 1);
+  else if (i > 0)
+    return t;
+  if (i == std::string::npos || i == t.size() ||
+      t.find_first_not_of("0123456789", i) != std::string::npos)
+    return t;
+  const size_t digit = std::min(t.find_first_not_of('0', i), t.size() - 1);
+  return "S" + t.substr(digit);
+}
+
+// "low-high" with the shortest decimals.
+std::string Range(double low, double high) {
+  return FormatDouble(low) + "-" + FormatDouble(high);
+}
+
+// "start to end": times may be negative.
+std::string Span(double start, double end) {
+  return FormatDouble(start) + " to " + FormatDouble(end);
+}
+
+std::string Join(const std::vector<std::string>& items, const char* glue) {
+  std::string joined;
+  for (const std::string& item : items)
+    joined += (joined.empty() ? "" : glue) + item;
+  return joined;
+}
+
+std::string CheckEvents(const Recipe& r) {
+  if (r.targets.empty()) return "the target event list is empty";
+  if (r.nonTargets.empty()) return "the non-target event list is empty";
+  std::map<std::string, std::string> targets;
+  for (const std::string& entry : r.targets) {
+    if (Trim(entry).empty()) return "an event of the target list is empty";
+    targets.emplace(EventKey(entry), entry);
+  }
+  for (const std::string& entry : r.nonTargets) {
+    if (Trim(entry).empty()) return "an event of the non-target list is empty";
+    if (auto it = targets.find(EventKey(entry)); it != targets.end())
+      return "event " + it->second + " is in the target list and " +
+             (entry == it->second ? "" : "as " + entry + " ") +
+             "in the non-target list";
+  }
+  return "";
+}
+
+std::string CheckNumbers(const Recipe& r) {
+  if (r.band && !(r.band->low > 0 && r.band->low < r.band->high &&
+                  std::isfinite(r.band->high)))
+    return "band " + Range(r.band->low, r.band->high) +
+           " Hz: it needs 0 < LOW < HIGH";
+  if (r.filterOrder < 1 || r.filterOrder > kMaxFilterOrder)
+    return "filter order " + std::to_string(r.filterOrder) +
+           ": it must be 1 to " + std::to_string(kMaxFilterOrder);
+  if (!std::isfinite(r.windowStartMs) ||
+      (r.windowEndMs &&
+       !(*r.windowEndMs > r.windowStartMs && std::isfinite(*r.windowEndMs))))
+    return "window " +
+           Span(r.windowStartMs, r.windowEndMs.value_or(kDefaultWindowMs)) +
+           " ms: it needs START < END";
+  if (!r.windowEndMs && !(r.windowStartMs < kDefaultWindowMs))
+    return "window start " + FormatDouble(r.windowStartMs) +
+           " ms is not before the default end, 800 ms: give the end too";
+  if (r.bins < 1 || r.bins > kMaxBins)
+    return "bins " + std::to_string(r.bins) + ": there must be 1 to " +
+           std::to_string(kMaxBins);
+  if (r.baseline &&
+      !(r.baseline->startMs < r.baseline->endMs &&
+        std::isfinite(r.baseline->startMs) && std::isfinite(r.baseline->endMs)))
+    return "baseline " + Span(r.baseline->startMs, r.baseline->endMs) +
+           " ms: it needs START < END";
+  if (r.rejectMicrovolts &&
+      !(*r.rejectMicrovolts > 0 && std::isfinite(*r.rejectMicrovolts)))
+    return "reject " + FormatDouble(*r.rejectMicrovolts) +
+           " uV: the limit must be above 0";
+  if (!(r.samplingRate >= 0 && std::isfinite(r.samplingRate)))
+    return "sampling rate " + FormatDouble(r.samplingRate) + " Hz";
+  return "";
+}
+
+long long Samples(double ms, double fs) { return std::llround(ms * fs / 1000); }
+
+// Why `length` samples do not make `bins` bins: the counts and ends that fit.
+std::string BinsMessage(const Recipe& r,
+                        long long start,
+                        long long length,
+                        double fs) {
+  std::string fit;
+  for (long long b = 1; b <= std::min<long long>(length, kMaxBins); ++b)
+    if (length % b == 0) fit += (fit.empty() ? "" : ", ") + std::to_string(b);
+  std::ostringstream message;
+  message << "the window " << Span(r.windowStartMs, *r.windowEndMs) << " ms is "
+          << length << " samples at " << FormatDouble(fs)
+          << " Hz, which do not divide into " << r.bins
+          << " bins; bin counts that fit: " << fit << "; or, for " << r.bins
+          << " bins, a window end of";
+  const long long below = length / r.bins * r.bins;
+  const char* glue = " ";
+  for (long long fits : {below, below + r.bins}) {
+    if (fits == 0) continue;
+    message << glue << FormatDouble((start + fits) * 1000 / fs) << " ms ("
+            << fits << " samples)";
+    glue = " or ";
+  }
+  return message.str();
+}
+
+}  // namespace
+
+std::string CheckRecipe(const Recipe& recipe) {
+  if (std::string why = CheckEvents(recipe); !why.empty()) return why;
+  std::set<std::string> names;
+  for (const std::string& name : recipe.channels) {
+    if (Trim(name).empty()) return "a channel name is empty";
+    if (!names.insert(name).second)
+      return "channel " + name + " is named twice";
+  }
+  return CheckNumbers(recipe);
+}
+
+bool EventMatches(const std::string& entry, const std::string& code) {
+  return EventKey(entry) == EventKey(code);
+}
+
+Window EpochWindow(const Recipe& r, double fs) {
+  Window w;
+  w.start = Samples(r.windowStartMs, fs);
+  if (r.windowEndMs) {
+    w.length = Samples(*r.windowEndMs, fs) - w.start;
+    if (w.length <= 0)
+      throw DataError("the window " + Span(r.windowStartMs, *r.windowEndMs) +
+                      " ms holds no sample at " + FormatDouble(fs) + " Hz");
+    if (w.length % r.bins != 0)
+      throw DataError(BinsMessage(r, w.start, w.length, fs));
+  } else {
+    const long long free = Samples(kDefaultWindowMs, fs) - w.start;
+    w.length = r.bins * std::max(1LL, std::llround(double(free) / r.bins));
+  }
+  w.binWidth = w.length / r.bins;
+  if (r.baseline) {
+    w.baselineStart = Samples(r.baseline->startMs, fs);
+    w.baselineLength = Samples(r.baseline->endMs, fs) - w.baselineStart;
+    if (w.baselineLength <= 0)
+      throw DataError("the baseline " +
+                      Span(r.baseline->startMs, r.baseline->endMs) +
+                      " ms holds no sample at " + FormatDouble(fs) + " Hz");
+  }
+  return w;
+}
+
+void CheckRecording(const Recipe& recipe, const Recording& recording) {
+  const std::string& file = recording.Path();
+  const double fs = recording.SamplingRate();
+  if (recipe.samplingRate > 0 &&
+      std::abs(fs - recipe.samplingRate) > 1e-6 * recipe.samplingRate)
+    throw DataError(file + ": sampled at " + FormatDouble(fs) +
+                    " Hz, where the recipe was made at " +
+                    FormatDouble(recipe.samplingRate) + " Hz");
+  std::vector<std::string> missing, present;
+  bool eeg = false;
+  for (const Channel& channel : recording.Channels()) {
+    present.push_back(channel.name);
+    eeg = eeg || channel.eeg;
+  }
+  for (const std::string& name : recipe.channels)
+    if (std::find(present.begin(), present.end(), name) == present.end())
+      missing.push_back(name);
+  if (!missing.empty())
+    throw DataError(file + ": no channel " + Join(missing, ", ") +
+                    " (its channels: " + Join(present, ", ") + ")");
+  if (recipe.channels.empty() && !eeg)
+    throw DataError(file + ": no EEG channel (its channels: " +
+                    Join(present, ", ") + "); name the channels to use");
+  std::map<std::string, long long> codes;
+  for (const Event& event : recording.Events()) ++codes[event.code];
+  for (const auto* list : {&recipe.targets, &recipe.nonTargets}) {
+    const bool found = std::any_of(codes.begin(), codes.end(), [&](auto& c) {
+      return std::any_of(list->begin(), list->end(), [&](auto& entry) {
+        return EventMatches(entry, c.first);
+      });
+    });
+    if (found) continue;
+    std::string seen;
+    int shown = 0;
+    for (const auto& [code, count] : codes)
+      if (++shown <= 20)
+        seen += (seen.empty() ? "" : ", ") + code + " (" +
+                std::to_string(count) + ")";
+    if (shown > 20) seen += " and " + std::to_string(shown - 20) + " more";
+    throw DataError(file + ": no event matches the " +
+                    (list == &recipe.targets ? "target" : "non-target") +
+                    " list (" + Join(*list, ", ") +
+                    "); its events: " + (seen.empty() ? "none" : seen));
+  }
+}
+
+std::string RecipeText(const Recipe& r) {
+  std::ostringstream text;
+  text << "events: target " << Join(r.targets, ", ") << "; non-target "
+       << Join(r.nonTargets, ", ") << "\n";
+  text << "channels: "
+       << (r.channels.empty() ? "every EEG channel" : Join(r.channels, ", "))
+       << "; reference "
+       << (r.reference == Reference::kAverage ? "average" : "none");
+  if (r.samplingRate > 0)
+    text << "; at " << FormatDouble(r.samplingRate) << " Hz";
+  text << "\nfilter: ";
+  if (r.band)
+    text << Range(r.band->low, r.band->high)
+         << " Hz band-pass, Butterworth order " << r.filterOrder
+         << ", forward and backward\n";
+  else
+    text << "none\n";
+  text << "window: ";
+  if (r.samplingRate > 0) {
+    const Window w = EpochWindow(r, r.samplingRate);
+    text << Span(w.start * 1000 / r.samplingRate,
+                 (w.start + w.length) * 1000 / r.samplingRate)
+         << " ms (" << w.length << " samples from " << w.start << "), "
+         << r.bins << " bins of " << w.binWidth << " samples";
+  } else {
+    text << FormatDouble(r.windowStartMs) << " to "
+         << (r.windowEndMs ? FormatDouble(*r.windowEndMs)
+                           : "about " + FormatDouble(kDefaultWindowMs))
+         << " ms, " << r.bins << " bins";
+  }
+  text << "; baseline "
+       << (r.baseline ? Span(r.baseline->startMs, r.baseline->endMs) + " ms"
+                      : "none")
+       << "; reject "
+       << (r.rejectMicrovolts ? "above " + FormatDouble(*r.rejectMicrovolts) +
+                                    " uV peak-to-peak"
+                              : "none")
+       << "\n";
+  return text.str();
+}
+
+}  // namespace Korva::Recording

@@ -1,0 +1,107 @@
+#ifndef KORVA_RECORDING_RECIPE_H_
+#define KORVA_RECORDING_RECIPE_H_
+
+// The recipe that turns continuous recordings into epoch features: which
+// events, which channels, the filter, the window and its bins. A model keeps
+// the recipe it was trained with, so that new recordings are cut the same
+// way; docs/data-formats.md gives the arithmetic.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "recording/recording.h"
+
+namespace pugi {
+class xml_node;
+}
+
+namespace Korva::Recording {
+
+enum class Reference { kNone, kAverage };
+
+// An interval in milliseconds after the event, its end excluded.
+struct Interval {
+  double startMs = 0;
+  double endMs = 0;
+};
+
+struct Band {
+  double low = 0;  // Hz
+  double high = 0;
+};
+
+// The classic P300 defaults: 0.5-30 Hz, order 4, 20 bins over about 0-800
+// ms, no baseline, no rejection, the recording's own reference.
+struct Recipe {
+  std::vector<std::string> targets;     // events labelled +1 (EventMatches)
+  std::vector<std::string> nonTargets;  // events labelled -1
+  std::vector<std::string> channels;    // empty: every EEG channel
+  Reference reference = Reference::kNone;
+  std::optional<Band> band = Band{0.5, 30};  // none: no filter
+  int filterOrder = 4;
+  double windowStartMs = 0;
+  std::optional<double> windowEndMs;  // none: kDefaultWindowMs, in whole bins
+  int bins = 20;
+  std::optional<Interval> baseline;        // inside the window
+  std::optional<double> rejectMicrovolts;  // peak-to-peak limit per channel
+  double samplingRate = 0;  // Hz of the recordings it was made from; 0: any
+};
+
+constexpr double kDefaultWindowMs = 800;
+constexpr int kMaxBins = 1000;
+
+// Empty when the recipe's own values are usable (whatever the recording),
+// else why not, naming the option: event lists given and disjoint, channel
+// names distinct, 0 < low < high, order 1 .. kMaxFilterOrder, window start
+// before its end, 1 .. kMaxBins bins, baseline inside the window, a positive
+// reject limit, finite numbers.
+std::string CheckRecipe(const Recipe& recipe);
+
+// True when the event `code` of a file is what the list entry `entry` names.
+// Stimulus numbers match by number: "2", "S2", "S  2", "Stimulus/S  2" (any
+// blanks after the S, leading zeros ignored) are all stimulus 2, in the list
+// and in the file. Any other text matches the same text exactly (case
+// counts); blanks around either are ignored.
+bool EventMatches(const std::string& entry, const std::string& code);
+
+// The window of an epoch in samples at `fs` Hz, relative to the event.
+struct Window {
+  long long start = 0;   // round(windowStartMs · fs / 1000)
+  long long length = 0;  // samples, bins · binWidth
+  long long binWidth = 0;
+  long long baselineStart = 0;   // round(baseline startMs · fs / 1000)
+  long long baselineLength = 0;  // 0: no baseline
+};
+
+// The recipe's window at `fs` Hz (halves rounded away from zero). Without
+// an end, it holds bins · max(1, round((round(800 · fs / 1000) - start) /
+// bins)) samples. Throws Data::DataError when the window does not divide
+// into the bins (naming the bin counts and window ends that fit), is empty,
+// or the baseline is empty or outside it.
+Window EpochWindow(const Recipe& recipe, double fs);
+
+// Throws Data::DataError naming the file and what differs when `recording`
+// cannot be cut by `recipe`: another sampling rate (relative difference
+// above 1e-6) than the recipe's when it has one, a channel of the recipe
+// missing (the message lists the file's channels), an event list that
+// matches none of its events (the message lists its event codes).
+void CheckRecording(const Recipe& recipe, const Recording& recording);
+
+// The <Recipe> element: every number in the shortest text that reads back
+// to the same double; lists as child elements.
+std::string RecipeXml(const Recipe& recipe);
+void AppendRecipe(pugi::xml_node parent, const Recipe& recipe);
+
+// Reads what RecipeXml writes. Throws Data::DataError naming the attribute
+// or element that is missing or damaged, or the rule CheckRecipe finds
+// broken.
+Recipe ParseRecipeXml(const std::string& xml);
+Recipe ReadRecipe(const pugi::xml_node& recipe);
+
+// A few lines for people: events, channels and reference, filter, window.
+std::string RecipeText(const Recipe& recipe);
+
+}  // namespace Korva::Recording
+
+#endif  // KORVA_RECORDING_RECIPE_H_
