@@ -61,8 +61,8 @@ void FormatRows(const Data::Dataset& data,
     text.append(buffer, std::to_chars(buffer, buffer + sizeof buffer, v).ptr);
   };
   for (int r = first; r < std::min(last, data.rows); ++r) {
-    text += data.labels[r] > 0 ? "1" : "-1";
-    put(data.groups[r]);
+    text += data.labels[r] > 0 ? "1," : "-1,";
+    text += data.groupNames[data.groups[r]];
     for (int c = 0; c < data.cols; ++c) put(data.At(r, c));
     text += '\n';
   }

@@ -70,11 +70,13 @@ py::tuple Extract(const std::vector<std::string>& paths,
     return Recording::ExtractEpochs(runs, recipe, &report);
   });
   const py::ssize_t rows = data.rows, cols = data.cols;
+  std::vector<double> run(data.groups.size());  // from 1
+  for (size_t i = 0; i < run.size(); ++i) run[i] = data.groups[i] + 1.0;
   py::list runs;
   for (const Recording::RunReport& run : report.runs) runs.append(RunDict(run));
   return py::make_tuple(Own(std::move(data.X), {rows, cols}),
                         Own(std::move(data.labels), {rows}),
-                        Own(std::move(data.groups), {rows}),
+                        Own(std::move(run), {rows}),
                         data.names,
                         runs,
                         Recording::RecipeXml(report.recipe));

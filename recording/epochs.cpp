@@ -195,7 +195,8 @@ void DropRejected(Data::Dataset& data, const std::vector<char>& rejected) {
       static_cast<int>(std::count(rejected.begin(), rejected.end(), char{0}));
   if (kept == data.rows) return;
   Data::Values X(kept, data.cols);
-  std::vector<double> labels, groups;
+  std::vector<double> labels;
+  std::vector<int> groups;
   for (int row = 0, to = 0; row < data.rows; ++row) {
     if (rejected[row]) continue;
     std::memcpy(X.data() + static_cast<size_t>(to++) * data.cols,
@@ -249,6 +250,9 @@ Data::Dataset ExtractEpochs(const std::vector<std::unique_ptr<Recording>>& runs,
   data.X = Data::Values(data.rows, data.cols);
   data.names = FeatureNames(r.channels, r.bins);
   data.hasLabels = true;
+  data.groupColumn = "run";
+  for (size_t k = 0; k < runs.size(); ++k)
+    data.groupNames.push_back(std::to_string(k + 1));
   std::vector<char> rejected(rows, 0);
   const Cut cut{out.window, r.bins, r.rejectMicrovolts, data, rejected};
   size_t row = 0;
@@ -256,7 +260,7 @@ Data::Dataset ExtractEpochs(const std::vector<std::unique_ptr<Recording>>& runs,
     CutRun(*runs[k], r, filter, cut, plans[k], row);
     for (const Epoch& epoch : plans[k]) {
       data.labels.push_back(epoch.target ? 1.0 : -1.0);
-      data.groups.push_back(static_cast<double>(k + 1));
+      data.groups.push_back(static_cast<int>(k));
       if (rejected[row])
         ++out.runs[k].rejected[epoch.target];
       else

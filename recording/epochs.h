@@ -53,13 +53,13 @@ struct ExtractReport {
 };
 
 // The features of every epoch of `runs`, stacked in the order given: one
-// row per kept epoch (labels +1 target, -1 non-target; groups the run's
-// index from 1), one column per channel and bin, channel-major, named
-// CHANNEL_BB (BB the bin from 01). `report` (may be null) says what was
-// kept, skipped and dropped. Throws Data::DataError for a recipe that
-// CheckRecipe refuses or that cannot cut a run (CheckRecording, EpochWindow,
-// a band not below half the sampling rate, a file no longer than the
-// filter's padding), and when no epoch is left.
+// row per kept epoch (labels +1 target, -1 non-target; the groups, in
+// column "run", the runs named by their number from 1), one column per
+// channel and bin, channel-major, named CHANNEL_BB (BB the bin from 01).
+// `report` (may be null) says what was kept, skipped and dropped. Throws
+// Data::DataError for a recipe that CheckRecipe refuses or that cannot cut a
+// run (CheckRecording, EpochWindow, a band not below half the sampling rate, a
+// file no longer than the filter's padding), and when no epoch is left.
 Data::Dataset ExtractEpochs(const std::vector<std::unique_ptr<Recording>>& runs,
                             const Recipe& recipe,
                             ExtractReport* report);

@@ -181,7 +181,7 @@ TEST_P(ExtractEpochsCuts, AsComputedDirectlyWithCountsPerClass) {
       ++kept[target];
       ASSERT_LT(row, static_cast<size_t>(data.rows));
       EXPECT_EQ(data.labels[row], target ? 1 : -1);
-      EXPECT_EQ(data.groups[row], k + 1.0);
+      EXPECT_EQ(data.groupNames[data.groups[row]], std::to_string(k + 1));
       for (size_t f = 0; f < expected.features.size(); ++f)
         EXPECT_NEAR(data.At(row, f), expected.features[f], 1e-9)
             << "run " << k << ", onset " << event.sample << ", feature "
