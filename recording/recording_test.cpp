@@ -1,8 +1,9 @@
 // Files a recording reader must refuse. Each row writes a small file, most
 // of them one of the well-formed files below with one fault, and expects a
-// DataError that names the file and says what is wrong. (Samples and events
-// of well-formed files are checked against MNE in
-// python/tests/test_recordings.py.)
+// DataError that names the file and says what is wrong. Then the ways of
+// reading a channel out of a binary file. (Samples and events of
+// well-formed files are checked against MNE in
+// python/tests/test_recordings.py, EDF and BDF samples also against EDFlib.)
 #include "recording/recording.h"
 
 #include <gmock/gmock.h>
@@ -13,6 +14,7 @@
 #include <functional>
 
 #include "data/dataset.h"
+#include "recording/binary_file.h"
 #include "testing/files.h"
 
 namespace Korva::Recording {
@@ -229,6 +231,76 @@ TEST_P(Refused, NamingTheFileAndWhatIsWrong) {
 INSTANTIATE_TEST_SUITE_P(Files,
                          Refused,
                          ::testing::ValuesIn(kRefusals),
+                         [](const auto& info) { return info.param.name; });
+
+// Where a channel lies in a file of random bytes, and the read sizes that
+// make ForEachPiece take each of its ways.
+struct Layout {
+  const char* name;
+  ChannelLayout layout;
+  std::uint64_t chunkBytes = kChunkBytes;
+  std::uint64_t wholeBytes = kWholeBytes;
+};
+
+// clang-format off
+const Layout kLayouts[] = {
+    // start, block bytes, offset, run, blocks, type
+    {"AllBlocksAtOnce",       {16, 30, 6, 4, 9, SampleType::kInt24}},
+    {"BlocksAChunkAtATime",   {16, 30, 6, 4, 9, SampleType::kInt24}, 70, 0},
+    {"RunsOneByOne",          {16, 40000, 100, 30, 3, SampleType::kInt16}, kChunkBytes, 0},
+    {"RunsLongerThanAChunk",  {16, 40000, 100, 3000, 3, SampleType::kUInt16}, 1001, 0},
+    {"OneBlockInChunks",      {16, 8000, 0, 2000, 1, SampleType::kInt32}, 1000},
+};
+// clang-format on
+
+// The sample at `at` as ReadChannelSamples must read it.
+double Sample(SampleType type, const unsigned char* at) {
+  switch (type) {
+    case SampleType::kInt24:
+      return static_cast<std::int32_t>(
+                 static_cast<std::uint32_t>(at[0] | at[1] << 8 | at[2] << 16)
+                 << 8) >>
+             8;
+    case SampleType::kInt16:
+      return static_cast<std::int16_t>(at[0] | at[1] << 8);
+    case SampleType::kUInt16:
+      return at[0] | at[1] << 8;
+    default:
+      return static_cast<std::int32_t>(ReadU32(at));
+  }
+}
+
+class ChannelRead : public ::testing::TestWithParam<Layout> {};
+
+// Two files of the same layout read in turn: each channel must come from
+// its own file, whatever the reader kept of the other.
+TEST_P(ChannelRead, GivesEverySampleOfItsOwnFile) {
+  const Layout& c = GetParam();
+  const ChannelLayout& l = c.layout;
+  TempDir dir;
+  const size_t size = l.start + l.blocks * l.blockBytes;
+  const std::string bytes[] = {Testing::BinaryBytes(size),
+                               Testing::BinaryBytes(size + 1).substr(1)};
+  const BinaryFile files[] = {BinaryFile(Write(dir, "a", bytes[0])),
+                              BinaryFile(Write(dir, "b", bytes[1]))};
+  for (int f : {0, 1, 0}) {
+    std::vector<double> got;
+    ReadChannelSamples(files[f], l, 0.5, 3, got, c.chunkBytes, c.wholeBytes);
+    ASSERT_EQ(got.size(), l.blocks * l.run);
+    const auto* data = reinterpret_cast<const unsigned char*>(bytes[f].data());
+    for (std::uint64_t b = 0; b < l.blocks; ++b)
+      for (std::uint64_t i = 0; i < l.run; ++i) {
+        const unsigned char* at = data + l.start + b * l.blockBytes + l.offset +
+                                  i * SampleBytes(l.type);
+        ASSERT_EQ(got[b * l.run + i], Sample(l.type, at) * 0.5 + 3)
+            << "file " << f << ", block " << b << ", sample " << i;
+      }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts,
+                         ChannelRead,
+                         ::testing::ValuesIn(kLayouts),
                          [](const auto& info) { return info.param.name; });
 
 }  // namespace
