@@ -1,7 +1,8 @@
 // Files a recording reader must refuse. Each row writes a small file, most
 // of them one of the well-formed files below with one fault, and expects a
 // DataError that names the file and says what is wrong. Then the ways of
-// reading a channel out of a binary file. (Samples and events of
+// reading a channel out of a binary file, and the numbers of a headset CSV
+// file against the doubles their text says. (Samples and events of
 // well-formed files are checked against MNE in
 // python/tests/test_recordings.py, EDF and BDF samples also against EDFlib.)
 #include "recording/recording.h"
@@ -9,6 +10,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -212,6 +214,16 @@ const Refusal kRefusals[] = {
        return Csv(d, "Time,Fz,Marker", 0.004, "0.5,x,0\n");
      },
      "line 10, column \"Fz\": \"x\" is not a number"},
+    {"NumberFollowedByTextInAChannel",
+     [](const TempDir& d) {
+       return Csv(d, "Time,Fz,Marker", 0.004, "0.5,-1.5.2,0\n");
+     },
+     "line 10, column \"Fz\": \"-1.5.2\" is not a number"},
+    {"RaggedRowWithText",
+     [](const TempDir& d) {
+       return Csv(d, "Time,Fz,Marker", 0.004, "0.5,x\n");
+     },
+     "line 10 has 2 fields, the header 3"},
 };
 
 class Refused : public ::testing::TestWithParam<Refusal> {};
@@ -302,6 +314,48 @@ INSTANTIATE_TEST_SUITE_P(Layouts,
                          ChannelRead,
                          ::testing::ValuesIn(kLayouts),
                          [](const auto& info) { return info.param.name; });
+
+// Short decimals, which the reader parses itself, and everything else,
+// which it hands to from_chars: each must read back as the double
+// from_chars makes of its text. Enough rows that the file is read in
+// several pieces and the values fill several tiles.
+TEST(HeadsetCsv, NumbersReadBackAsTheDoublesTheirTextSays) {
+  const std::string texts[] = {"1.5",
+                               "-12.345",
+                               "-0",
+                               "0.0000001",
+                               "1234567.1234567",
+                               "12345678",
+                               "0.12345678",
+                               "4123.589743589744",
+                               "1e3",
+                               "-2.5E-3",
+                               " 3.25 ",
+                               "7.",
+                               ".5",
+                               "00012.50",
+                               "9007199254740993",
+                               "1.7976931348623157e308"};
+  const size_t n = std::size(texts);
+  const size_t rows = 200000;
+  std::string csv = "Time,Fz,Marker\n";
+  for (size_t r = 0; r < rows; ++r)
+    csv += std::to_string(r) + "e-3," + texts[r % n] + ",0\n";
+  TempDir dir;
+  const auto recording = OpenRecording(Write(dir, "h.csv", csv), {});
+  ASSERT_EQ(recording->Samples(), static_cast<long long>(rows));
+  std::vector<double> got;
+  recording->ReadChannel(0, got);
+  for (size_t r = 0; r < rows; ++r) {
+    std::string_view text = texts[r % n];
+    text.remove_prefix(text.find_first_not_of(' '));
+    text = text.substr(0, text.find(' '));
+    double want = 0;
+    std::from_chars(text.data(), text.data() + text.size(), want);
+    ASSERT_EQ(std::memcmp(&got[r], &want, sizeof(double)), 0)
+        << "row " << r << ": \"" << texts[r % n] << "\" read as " << got[r];
+  }
+}
 
 }  // namespace
 }  // namespace Korva::Recording
