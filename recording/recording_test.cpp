@@ -132,16 +132,27 @@ TEST(Recording, TheWellFormedFilesOpen) {
     const char* format;
     long long samples;
     size_t events;
-  } files[] = {{Write(dir, "a.edf", Edf()), "EDF", 8, 0},
-               {Write(dir, "a.gdf", Gdf()), "GDF 2", 8, 1},
-               {BrainVision(dir), "BrainVision", 4, 1},
-               {Csv(dir), "headset CSV", 8, 1}};
+    double sample;  // every sample of the first channel
+  } files[] = {
+      // digital 0x0101, scaled as EDFlib scales: (257 + 0.5) * 200 / 65535
+      {Write(dir, "a.edf", Edf()), "EDF", 8, 0, 51500.0 / 65535},
+      // digital 0 in -32768..32767, physical -100..100
+      {Write(dir, "a.gdf", Gdf()), "GDF 2", 8, 1, 100.0 / 65535},
+      {BrainVision(dir), "BrainVision", 4, 1, 0},
+      {Csv(dir), "headset CSV", 8, 1, 1.5}};
   for (const auto& file : files) {
     const auto recording = OpenRecording(file.path, {});
     EXPECT_EQ(recording->Format(), file.format);
     EXPECT_EQ(recording->Samples(), file.samples) << file.format;
     EXPECT_EQ(recording->Events().size(), file.events) << file.format;
     EXPECT_TRUE(IsRecording(file.path, {})) << file.path;
+    std::vector<double> samples;
+    recording->ReadChannel(0, samples);
+    EXPECT_THAT(samples,
+                ::testing::AllOf(
+                    ::testing::SizeIs(file.samples),
+                    ::testing::Each(::testing::DoubleNear(file.sample, 1e-12))))
+        << file.format;
   }
   EXPECT_FALSE(IsRecording(Write(dir, "f.csv", "label,f1\n1,2\n"), {}));
 }
