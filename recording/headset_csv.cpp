@@ -5,14 +5,20 @@
 // are left out. The file is read once, when it is opened: every value is
 // checked and kept, column by column, and the events are found; a channel
 // read is a copy of its column.
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <exception>
+#include <iterator>
 #include <memory>
 #include <numeric>
+#include <optional>
+#include <thread>
 
 #include "data/csv_io.h"
 #include "recording/readers.h"
@@ -34,13 +40,19 @@ std::string Lower(std::string_view text) {
   return lower;
 }
 
-// The lines of a text file, one at a time, without their line ends, read a
-// megabyte at a time; kReadAhead bytes after each line can be read.
+// The lines of a text file from byte `from`, one at a time, without their
+// line ends, read a megabyte at a time; kReadAhead bytes after each line
+// can be read.
 class LineReader {
  public:
-  explicit LineReader(const std::string& path) : path_(path), buffer_(kPiece) {
+  explicit LineReader(const std::string& path, std::uint64_t from = 0)
+      : path_(path), buffer_(kPiece), offset_(from) {
     file_ = std::fopen(path.c_str(), "rbe");
     if (file_ == nullptr) Fail(path, "cannot open");
+    if (from > 0 && ::fseeko(file_, static_cast<off_t>(from), SEEK_SET) != 0) {
+      std::fclose(file_);
+      Fail(path, "cannot be read");
+    }
   }
   ~LineReader() { std::fclose(file_); }
   LineReader(const LineReader&) = delete;
@@ -63,7 +75,23 @@ class LineReader {
       Refill();
     }
   }
+  // Lines given so far.
   long long Number() const { return number_; }
+  // Where the next line starts in the file.
+  std::uint64_t Offset() const { return offset_ + begin_; }
+  // Gives no line from `offset` on: the start of a line, not before
+  // Offset().
+  void StopAt(std::uint64_t offset) {
+    stop_ = offset;
+    if (offset_ + end_ > stop_) {
+      end_ = stop_ - offset_;
+      ended_ = true;
+    }
+  }
+  std::uint64_t FileSize() const {
+    struct stat info;
+    return ::fstat(::fileno(file_), &info) == 0 ? info.st_size : 0;
+  }
   const std::string& Path() const { return path_; }
 
  private:
@@ -72,12 +100,14 @@ class LineReader {
   // Moves the unfinished line to the front and reads more after it.
   void Refill() {
     std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
+    offset_ += begin_;
     end_ -= begin_;
     begin_ = 0;
     if (buffer_.size() - kReadAhead - end_ < kPiece / 2)
       buffer_.resize(buffer_.size() * 2);
-    const size_t got = std::fread(
-        buffer_.data() + end_, 1, buffer_.size() - kReadAhead - end_, file_);
+    const size_t room = std::min<std::uint64_t>(
+        buffer_.size() - kReadAhead - end_, stop_ - (offset_ + end_));
+    const size_t got = std::fread(buffer_.data() + end_, 1, room, file_);
     if (got == 0 && std::ferror(file_)) Fail(path_, "cannot be read");
     ended_ = got == 0;
     end_ += got;
@@ -86,7 +116,9 @@ class LineReader {
   std::string path_;
   std::FILE* file_ = nullptr;
   std::vector<char> buffer_;
+  std::uint64_t offset_;        // in the file, of buffer_[0]
   size_t begin_ = 0, end_ = 0;  // the part of buffer_ not yet given out
+  std::uint64_t stop_ = UINT64_MAX;
   bool ended_ = false;
   long long number_ = 0;
 };
@@ -339,42 +371,51 @@ void ChooseChannels(const std::string& path,
 // The values of the offered channels, in tiles of a few thousand rows that
 // hold each channel's values for those rows one after another: a row is
 // written in one tile, a channel is copied out a tile's run at a time, and
-// a tile of about 2 MiB fills a huge page. Nothing moves as the table grows.
+// a tile of at most 2 MiB fills a huge page. Nothing moves as the table
+// grows.
 class ChannelTable {
  public:
   explicit ChannelTable(size_t channels)
-      : channels_(channels),
-        tileRows_(std::max<size_t>(
-            kTileBytes / sizeof(double) / std::max<size_t>(channels, 1), 1024)),
-        used_(tileRows_) {}
+      : channels_(channels), tileRows_(TileRowsFor(channels)) {}
 
   // Where the next row goes: channel c's value at [c * TileRows()].
   double* NextRow() {
-    if (used_ == tileRows_) {
+    if (tiles_.empty() || rows_.back() == tileRows_) {
       tiles_.push_back(AllocateMemory(tileRows_ * channels_ * sizeof(double)));
-      used_ = 0;
+      rows_.push_back(0);
     }
-    return reinterpret_cast<double*>(tiles_.back().get()) + used_++;
+    return reinterpret_cast<double*>(tiles_.back().get()) + rows_.back()++;
   }
   size_t TileRows() const { return tileRows_; }
 
-  // The first `n` values of channel `c` (n at most the rows added).
-  void CopyChannel(size_t c, double* out, size_t n) const {
-    for (size_t t = 0; n > 0; ++t) {
-      const size_t k = std::min(n, tileRows_);
+  // The rows of `other`, a table of as many channels, after these.
+  void Append(ChannelTable&& other) {
+    std::move(other.tiles_.begin(), other.tiles_.end(), back_inserter(tiles_));
+    rows_.insert(rows_.end(), other.rows_.begin(), other.rows_.end());
+  }
+
+  // Every value of channel `c` into `out`, which has room for them.
+  void CopyChannel(size_t c, double* out) const {
+    for (size_t t = 0; t < tiles_.size(); out += rows_[t++]) {
       const auto* tile = reinterpret_cast<const double*>(tiles_[t].get());
-      std::memcpy(out, tile + c * tileRows_, k * sizeof(double));
-      out += k;
-      n -= k;
+      std::memcpy(out, tile + c * tileRows_, rows_[t] * sizeof(double));
     }
   }
 
  private:
-  static constexpr size_t kTileBytes = 2 << 20;
+  // Rows of a tile of at most 2 MiB: a multiple of 512 rows (4 KiB of a
+  // channel) and 8 more, so that the values of a row, a channel's run
+  // apart, fall in different cache sets.
+  static size_t TileRowsFor(size_t channels) {
+    const size_t rows =
+        (2 << 20) / sizeof(double) / std::max<size_t>(channels, 1);
+    return rows > 520 ? (rows - 8) / 512 * 512 + 8 : 520;
+  }
+
   size_t channels_;
   size_t tileRows_;
   std::vector<Memory> tiles_;
-  size_t used_;  // rows in the last tile
+  std::vector<size_t> rows_;  // in each tile
 };
 
 // What the pass over the samples finds.
@@ -398,8 +439,21 @@ std::vector<int> FieldRoles(const Columns& columns) {
   return roles;
 }
 
-// Reads one data row into `scan`: DataError for a row with another number
-// of fields than the header (that first), a channel's field that is no
+// A data row that is wrong: its line, counted by the LineReader that gave
+// it, and what is wrong, to follow "line N".
+struct RowError {
+  long long line;
+  std::string what;
+};
+
+[[noreturn]] void FailAt(const std::string& path,
+                         long long line,
+                         const std::string& what) {
+  Fail(path, "line " + std::to_string(line) + what);
+}
+
+// Reads data rows into `scan`: RowError for a row with another number of
+// fields than the header (that first), a channel's field that is no
 // number, then a time that is no number when the times are needed.
 class RowReader {
  public:
@@ -445,21 +499,23 @@ class RowReader {
     }
     if (k + 1 != count) Ragged(k + 1);
     if (!timeIsNumber)
-      Fail(lines_.Path(),
-           "line " + std::to_string(lines_.Number()) +
-               ": the time is not a number; give the sampling rate");
+      throw RowError{lines_.Number(),
+                     ": the time is not a number; give the sampling rate"};
     if (marker != 0 && marker != previous_)
       scan.events.push_back({scan.rows, CodeText(marker)});
+    if (scan.rows == 0) first_ = marker;
     previous_ = marker;
     ++scan.rows;
   }
+  // The marker values of the first and the last row read.
+  double FirstMarker() const { return first_; }
+  double LastMarker() const { return previous_; }
 
  private:
   [[noreturn]] void Ragged(size_t fields) const {
-    Fail(lines_.Path(),
-         "line " + std::to_string(lines_.Number()) + " has " +
-             std::to_string(fields) + " fields, the header " +
-             std::to_string(columns_.names.size()));
+    throw RowError{lines_.Number(),
+                   " has " + std::to_string(fields) + " fields, the header " +
+                       std::to_string(columns_.names.size())};
   }
 
   // A row with another number of fields than the header says so first.
@@ -469,17 +525,85 @@ class RowReader {
     const size_t fields =
         1 + std::count(line.begin(), line.end(), columns_.delimiter);
     if (fields != columns_.names.size()) Ragged(fields);
-    Fail(lines_.Path(),
-         "line " + std::to_string(lines_.Number()) + ", column \"" +
-             columns_.names[k] + "\": \"" + AsUtf8(field.substr(0, 40)) +
-             "\" is not a number");
+    throw RowError{lines_.Number(),
+                   ", column \"" + columns_.names[k] + "\": \"" +
+                       AsUtf8(field.substr(0, 40)) + "\" is not a number"};
   }
 
   const LineReader& lines_;
   const Columns& columns_;
   std::vector<int> roles_;
   bool needTimes_;
-  double previous_ = 0;
+  double first_ = 0, previous_ = 0;
+};
+
+// Reads every row `lines` gives that is not blank.
+void ReadRows(LineReader& lines, RowReader& rows, Scan& scan) {
+  std::string_view line;
+  while (lines.Next(line))
+    if (!TrimBlanks(line).empty()) rows.Read(line, scan);
+}
+
+// Files at least this long are read in two halves at once.
+constexpr std::uint64_t kSplitBytes = 1 << 20;
+
+// The second half of a large file: its rows from the first line that
+// starts after the middle, read on a thread of its own into a scan of their
+// own, while the first reader stops there.
+struct SecondHalf {
+  SecondHalf(LineReader& first, const Columns& columns, bool needTimes)
+      : lines(first.Path(), first.FileSize() / 2 - 1),
+        rows(lines, columns, needTimes) {
+    scan.values = std::make_unique<ChannelTable>(columns.channels.size());
+  }
+  ~SecondHalf() {
+    if (thread.joinable()) thread.join();
+  }
+
+  // Reads from the line after the one that holds the middle, unless the
+  // first reader is past it: false then.
+  bool Start(LineReader& first) {
+    std::string_view partial;
+    if (!lines.Next(partial) || lines.Offset() <= first.Offset()) return false;
+    first.StopAt(lines.Offset());
+    thread = std::thread([this] {
+      try {
+        ReadRows(lines, rows, scan);
+      } catch (const RowError& e) {
+        rowError = e;
+      } catch (...) {
+        error = std::current_exception();
+      }
+    });
+    return true;
+  }
+
+  // Adds the half's rows to `all`, the first half's, whose reader gave
+  // `firstLines` lines; throws the half's error, its line counted in the
+  // file.
+  void Finish(long long firstLines, double lastMarker, Scan& all) {
+    thread.join();
+    if (error) std::rethrow_exception(error);
+    // The partial line before the half's first is the first half's.
+    if (rowError)
+      FailAt(lines.Path(), firstLines + rowError->line - 1, rowError->what);
+    // A code held across the middle is one event, the first half's.
+    const bool held = !scan.events.empty() && scan.events[0].sample == 0 &&
+                      rows.FirstMarker() == lastMarker;
+    for (size_t e = held; e < scan.events.size(); ++e)
+      all.events.push_back(
+          {all.rows + scan.events[e].sample, std::move(scan.events[e].code)});
+    all.times.insert(all.times.end(), scan.times.begin(), scan.times.end());
+    all.values->Append(std::move(*scan.values));
+    all.rows += scan.rows;
+  }
+
+  LineReader lines;
+  RowReader rows;
+  Scan scan;
+  std::thread thread;
+  std::optional<RowError> rowError;
+  std::exception_ptr error;
 };
 
 Scan ScanRows(LineReader& lines,
@@ -487,21 +611,30 @@ Scan ScanRows(LineReader& lines,
               bool needTimes,
               Header& header) {
   Scan scan;
-  std::optional<RowReader> rows;
   std::string_view line;
-  while (lines.Next(line)) {
-    if (TrimBlanks(line).empty()) continue;
-    if (!rows) {
-      // The first row decides which columns are channels.
-      std::vector<std::string_view> fields;
-      SplitLine(line, columns.delimiter, fields);
-      if (fields.size() == columns.names.size())
-        ChooseChannels(lines.Path(), fields, columns, header.notes);
-      scan.values = std::make_unique<ChannelTable>(columns.channels.size());
-      rows.emplace(lines, columns, needTimes);
-    }
-    rows->Read(line, scan);
+  bool found = false;
+  while ((found = lines.Next(line)) && TrimBlanks(line).empty()) {
   }
+  if (!found) return scan;
+  // The first row decides which columns are channels.
+  std::vector<std::string_view> fields;
+  SplitLine(line, columns.delimiter, fields);
+  if (fields.size() == columns.names.size())
+    ChooseChannels(lines.Path(), fields, columns, header.notes);
+  scan.values = std::make_unique<ChannelTable>(columns.channels.size());
+  RowReader rows(lines, columns, needTimes);
+  std::unique_ptr<SecondHalf> second;
+  try {
+    rows.Read(line, scan);
+    if (lines.FileSize() >= kSplitBytes) {
+      second = std::make_unique<SecondHalf>(lines, columns, needTimes);
+      if (!second->Start(lines)) second.reset();
+    }
+    ReadRows(lines, rows, scan);
+  } catch (const RowError& e) {
+    FailAt(lines.Path(), e.line, e.what);
+  }
+  if (second) second->Finish(lines.Number(), rows.LastMarker(), scan);
   return scan;
 }
 
@@ -546,7 +679,7 @@ class HeadsetCsvRecording : public RecordingBase {
   void ReadChannel(int c, std::vector<double>& out) override {
     CheckChannel(c);
     out.resize(static_cast<size_t>(Samples()));
-    values_->CopyChannel(c, out.data(), out.size());
+    values_->CopyChannel(c, out.data());
   }
 
  private:

@@ -125,6 +125,15 @@ std::string Write(const TempDir& dir,
   return dir / name;
 }
 
+// A headset CSV file large enough to be read in two halves at once (1.5
+// MB): 100000 rows, row `bad` (from 0) replaced by `row`.
+std::string LargeCsv(const TempDir& dir, int bad, const std::string& row) {
+  std::string text = "Time,Fz,Marker\n";
+  for (int i = 0; i < 100000; ++i)
+    text += i == bad ? row : std::to_string(i * 0.004) + ",1.5,0\n";
+  return Write(dir, "h.csv", text);
+}
+
 TEST(Recording, TheWellFormedFilesOpen) {
   TempDir dir;
   const struct {
@@ -230,6 +239,15 @@ const Refusal kRefusals[] = {
        return Csv(d, "Time,Fz,Marker", 0.004, "0.5,-1.5.2,0\n");
      },
      "line 10, column \"Fz\": \"-1.5.2\" is not a number"},
+    {"TextInTheFirstHalfOfALargeFile",
+     [](const TempDir& d) { return LargeCsv(d, 10, "0.04,x,0\n"); },
+     "line 12, column \"Fz\": \"x\" is not a number"},
+    {"TextInTheSecondHalfOfALargeFile",
+     [](const TempDir& d) { return LargeCsv(d, 90000, "360,x,0\n"); },
+     "line 90002, column \"Fz\": \"x\" is not a number"},
+    {"RaggedRowInTheSecondHalfOfALargeFile",
+     [](const TempDir& d) { return LargeCsv(d, 90000, "360,1.5\n"); },
+     "line 90002 has 2 fields, the header 3"},
     {"RaggedRowWithText",
      [](const TempDir& d) {
        return Csv(d, "Time,Fz,Marker", 0.004, "0.5,x\n");
@@ -366,6 +384,32 @@ TEST(HeadsetCsv, NumbersReadBackAsTheDoublesTheirTextSays) {
     ASSERT_EQ(std::memcmp(&got[r], &want, sizeof(double)), 0)
         << "row " << r << ": \"" << texts[r % n] << "\" read as " << got[r];
   }
+}
+
+// A file read in two halves at once: its rows in order, its sampling rate
+// from both halves' times, and a code held across the middle one event.
+TEST(HeadsetCsv, TheHalvesOfALargeFileJoin) {
+  const int rows = 200000;
+  std::string csv = "Time,Fz,Marker\n";
+  for (int r = 0; r < rows; ++r)
+    csv += std::to_string(r * 0.004) + "," + std::to_string(r % 7) + "," +
+           (r == rows - 1              ? "3"
+            : r >= 50000 && r < 150000 ? "2"
+                                       : "0") +
+           "\n";
+  TempDir dir;
+  const auto recording = OpenRecording(Write(dir, "h.csv", csv), {});
+  EXPECT_EQ(recording->SamplingRate(), 250);
+  ASSERT_EQ(recording->Samples(), rows);
+  std::vector<double> got;
+  recording->ReadChannel(0, got);
+  for (int r = 0; r < rows; ++r) ASSERT_EQ(got[r], r % 7) << "row " << r;
+  const std::vector<Event>& events = recording->Events();
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[0].sample, 50000);
+  EXPECT_EQ(events[0].code, "2");
+  EXPECT_EQ(events[1].sample, rows - 1);
+  EXPECT_EQ(events[1].code, "3");
 }
 
 }  // namespace
