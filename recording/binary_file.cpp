@@ -25,8 +25,9 @@ constexpr std::uint64_t kSkipBytes = 16 << 10;
 
 // The blocks of the file whose channels are being read, when they are
 // small: kept from one channel to the next, given up when another file's
-// are read or the file is closed. One for the process, so that memory holds
-// at most one file's worth however many recordings are open.
+// are read or the file is closed. One for each library this code is linked
+// into (the program, the EDF reader library), so that memory holds at most
+// one file's worth there however many recordings are open.
 struct Whole {
   std::mutex lock;
   const BinaryFile* file = nullptr;

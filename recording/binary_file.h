@@ -86,12 +86,13 @@ struct Piece {
 
 // Calls `take` for the channel's samples in order, piece by piece: all
 // blocks in one piece when they take at most `wholeBytes` (read once for
-// every channel of the file read one after another: the process keeps the
-// blocks of one such file at a time, until another's are read or the file
-// is closed); else reading at most `chunkBytes` at a time, whole blocks
-// when the channel fills most of each, or the channel's run in each block.
-// A piece lives until `take` returns. The caller has checked that the
-// blocks lie inside the file; DataError when the file is shorter now.
+// every channel of the file read one after another: one such file's blocks
+// are kept at a time, in the program and in the EDF reader library each,
+// until another file's are read or the file is closed); else reading at most
+// `chunkBytes` at a time, whole blocks when the channel fills most of each, or
+// the channel's run in each block. A piece lives until `take` returns. The
+// caller has checked that the blocks lie inside the file; DataError when the
+// file is shorter now.
 void ForEachPiece(const BinaryFile& file,
                   const ChannelLayout& layout,
                   const std::function<void(const Piece&)>& take,
