@@ -7,6 +7,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
+#include <mutex>
+#include <type_traits>
 
 #include "recording/recording_base.h"
 
@@ -16,9 +19,57 @@ static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
 namespace Korva::Recording {
 namespace {
 
-// How much of a file one read takes: large enough that a read costs little
-// next to the copy, small beside a channel of a long recording.
-constexpr std::uint64_t kChunkBytes = 4 << 20;
+// A gap between a channel's runs that costs more to copy past than a read
+// of its own costs: above it, each run is read alone.
+constexpr std::uint64_t kSkipBytes = 16 << 10;
+
+// The blocks of the file whose channels are being read, when they are
+// small: kept from one channel to the next, given up when another file's
+// are read or the file is closed. One for each library this code is linked
+// into (the program, the EDF reader library), so that memory holds at most
+// one file's worth there however many recordings are open.
+struct Whole {
+  std::mutex lock;
+  const BinaryFile* file = nullptr;
+  std::uint64_t start = 0;
+  std::uint64_t size = 0;
+  std::uint64_t capacity = 0;
+  Memory bytes;
+
+  void Release() {
+    file = nullptr;
+    bytes.reset();
+    size = capacity = 0;
+  }
+};
+
+// Never destroyed: a recording may be closed during the program's exit.
+Whole& Held() {
+  static Whole* const held = new Whole;
+  return *held;
+}
+
+// The `size` bytes of `file` from `start`, read into `held` unless they are
+// there already. Called with held.lock held.
+const unsigned char* ReadWhole(const BinaryFile& file,
+                               std::uint64_t start,
+                               std::uint64_t size,
+                               Whole& held) {
+  if (held.file == &file && held.start == start && held.size == size)
+    return held.bytes.get();
+  // A buffer too small, or much larger than needed, is given back.
+  if (held.capacity < size || held.capacity / 2 > size) {
+    held.Release();
+    held.bytes = AllocateMemory(size);
+    held.capacity = size;
+  }
+  held.file = nullptr;
+  file.ReadAt(start, size, held.bytes.get());
+  held.file = &file;
+  held.start = start;
+  held.size = size;
+  return held.bytes.get();
+}
 
 template <typename T>
 T Load(const unsigned char* bytes) {
@@ -27,43 +78,54 @@ T Load(const unsigned char* bytes) {
   return value;
 }
 
+struct Int24 {};
+
 template <typename T>
-void DecodeAs(const unsigned char* in,
-              std::size_t count,
-              double gain,
-              double shift,
-              double* out) {
-  for (std::size_t i = 0; i < count; ++i)
-    out[i] = static_cast<double>(Load<T>(in + i * sizeof(T))) * gain + shift;
+double Value(const unsigned char* bytes) {
+  if constexpr (std::is_same_v<T, Int24>)
+    return LoadInt24(bytes);
+  else
+    return static_cast<double>(Load<T>(bytes));
+}
+
+template <typename T>
+void DecodeAs(const Piece& piece, double gain, double shift, double* out) {
+  constexpr std::size_t kBytes = std::is_same_v<T, Int24> ? 3 : sizeof(T);
+  for (std::uint64_t r = 0; r < piece.runs; ++r, out += piece.run) {
+    const unsigned char* in = piece.bytes + r * piece.stride;
+    for (std::uint64_t i = 0; i < piece.run; ++i)
+      out[i] = Value<T>(in + i * kBytes) * gain + shift;
+  }
 }
 
 void Decode(SampleType type,
-            const unsigned char* in,
-            std::size_t count,
+            const Piece& piece,
             double gain,
             double shift,
             double* out) {
   switch (type) {
     case SampleType::kInt8:
-      return DecodeAs<std::int8_t>(in, count, gain, shift, out);
+      return DecodeAs<std::int8_t>(piece, gain, shift, out);
     case SampleType::kUInt8:
-      return DecodeAs<std::uint8_t>(in, count, gain, shift, out);
+      return DecodeAs<std::uint8_t>(piece, gain, shift, out);
     case SampleType::kInt16:
-      return DecodeAs<std::int16_t>(in, count, gain, shift, out);
+      return DecodeAs<std::int16_t>(piece, gain, shift, out);
     case SampleType::kUInt16:
-      return DecodeAs<std::uint16_t>(in, count, gain, shift, out);
+      return DecodeAs<std::uint16_t>(piece, gain, shift, out);
+    case SampleType::kInt24:
+      return DecodeAs<Int24>(piece, gain, shift, out);
     case SampleType::kInt32:
-      return DecodeAs<std::int32_t>(in, count, gain, shift, out);
+      return DecodeAs<std::int32_t>(piece, gain, shift, out);
     case SampleType::kUInt32:
-      return DecodeAs<std::uint32_t>(in, count, gain, shift, out);
+      return DecodeAs<std::uint32_t>(piece, gain, shift, out);
     case SampleType::kInt64:
-      return DecodeAs<std::int64_t>(in, count, gain, shift, out);
+      return DecodeAs<std::int64_t>(piece, gain, shift, out);
     case SampleType::kUInt64:
-      return DecodeAs<std::uint64_t>(in, count, gain, shift, out);
+      return DecodeAs<std::uint64_t>(piece, gain, shift, out);
     case SampleType::kFloat32:
-      return DecodeAs<float>(in, count, gain, shift, out);
+      return DecodeAs<float>(piece, gain, shift, out);
     case SampleType::kFloat64:
-      return DecodeAs<double>(in, count, gain, shift, out);
+      return DecodeAs<double>(piece, gain, shift, out);
   }
 }
 
@@ -77,6 +139,8 @@ std::size_t SampleBytes(SampleType type) {
     case SampleType::kInt16:
     case SampleType::kUInt16:
       return 2;
+    case SampleType::kInt24:
+      return 3;
     case SampleType::kInt32:
     case SampleType::kUInt32:
     case SampleType::kFloat32:
@@ -100,7 +164,12 @@ BinaryFile::BinaryFile(const std::string& path) : path_(path) {
   size_ = static_cast<std::uint64_t>(info.st_size);
 }
 
-BinaryFile::~BinaryFile() { ::close(fd_); }
+BinaryFile::~BinaryFile() {
+  Whole& held = Held();
+  std::lock_guard<std::mutex> hold(held.lock);
+  if (held.file == this) held.Release();
+  ::close(fd_);
+}
 
 void BinaryFile::ReadAt(std::uint64_t offset,
                         std::size_t size,
@@ -130,36 +199,36 @@ std::string BinaryFile::ReadUpTo(std::uint64_t offset, std::size_t size) const {
   return bytes;
 }
 
-void ReadChannelSamples(const BinaryFile& file,
-                        const ChannelLayout& layout,
-                        double gain,
-                        double shift,
-                        std::vector<double>& out) {
+void ForEachPiece(const BinaryFile& file,
+                  const ChannelLayout& layout,
+                  const std::function<void(const Piece&)>& take,
+                  std::uint64_t chunkBytes,
+                  std::uint64_t wholeBytes) {
   const std::uint64_t bytes = SampleBytes(layout.type);
-  out.assign(layout.blocks * layout.run, 0.0);
-  double* to = out.data();
+  const std::uint64_t runBytes = layout.run * bytes;
+  if (layout.blocks > 1 && layout.blocks <= wholeBytes / layout.blockBytes) {
+    Whole& held = Held();
+    std::lock_guard<std::mutex> hold(held.lock);
+    const unsigned char* whole =
+        ReadWhole(file, layout.start, layout.blocks * layout.blockBytes, held);
+    take({whole + layout.offset, layout.blocks, layout.run, layout.blockBytes});
+    return;
+  }
   std::vector<unsigned char> buffer;
-  if (layout.blocks > 1 && layout.blockBytes <= kChunkBytes) {
-    // Short blocks: whole blocks a chunk at a time.
-    const std::uint64_t perChunk = kChunkBytes / layout.blockBytes;
+  if (layout.blocks > 1 && layout.blockBytes <= chunkBytes &&
+      layout.blockBytes - runBytes <= kSkipBytes) {
+    const std::uint64_t perChunk = chunkBytes / layout.blockBytes;
     buffer.resize(std::min(perChunk, layout.blocks) * layout.blockBytes);
     for (std::uint64_t b = 0; b < layout.blocks; b += perChunk) {
       const std::uint64_t n = std::min(perChunk, layout.blocks - b);
       const std::uint64_t span =
-          (n - 1) * layout.blockBytes + layout.offset + layout.run * bytes;
+          (n - 1) * layout.blockBytes + layout.offset + runBytes;
       file.ReadAt(layout.start + b * layout.blockBytes, span, buffer.data());
-      for (std::uint64_t i = 0; i < n; ++i, to += layout.run)
-        Decode(layout.type,
-               buffer.data() + i * layout.blockBytes + layout.offset,
-               layout.run,
-               gain,
-               shift,
-               to);
+      take({buffer.data() + layout.offset, n, layout.run, layout.blockBytes});
     }
     return;
   }
-  // Long blocks: the channel's run in each, a chunk at a time.
-  const std::uint64_t perChunk = kChunkBytes / bytes;
+  const std::uint64_t perChunk = std::max<std::uint64_t>(1, chunkBytes / bytes);
   buffer.resize(std::min(perChunk, layout.run) * bytes);
   for (std::uint64_t b = 0; b < layout.blocks; ++b)
     for (std::uint64_t s = 0; s < layout.run; s += perChunk) {
@@ -168,9 +237,29 @@ void ReadChannelSamples(const BinaryFile& file,
           layout.start + b * layout.blockBytes + layout.offset + s * bytes,
           n * bytes,
           buffer.data());
-      Decode(layout.type, buffer.data(), n, gain, shift, to);
-      to += n;
+      take({buffer.data(), 1, n, 0});
     }
+}
+
+void ReadChannelSamples(const BinaryFile& file,
+                        const ChannelLayout& layout,
+                        double gain,
+                        double shift,
+                        std::vector<double>& out,
+                        std::uint64_t chunkBytes,
+                        std::uint64_t wholeBytes) {
+  // Every sample is written below: no need to clear them first.
+  out.resize(layout.blocks * layout.run);
+  double* to = out.data();
+  ForEachPiece(
+      file,
+      layout,
+      [&](const Piece& piece) {
+        Decode(layout.type, piece, gain, shift, to);
+        to += piece.runs * piece.run;
+      },
+      chunkBytes,
+      wholeBytes);
 }
 
 std::uint16_t ReadU16(const unsigned char* bytes) {

@@ -1,7 +1,12 @@
-// EDF, EDF+, BDF and BDF+ through EDFlib, built into the reader library
-// libkorva_edf.so (see OpenEdf). EDFlib checks the header and the file's
-// size, reads the annotations of EDF+ and BDF+ files and one signal at a
-// time from its records. Its state is global, so every call holds one lock.
+// EDF, EDF+, BDF and BDF+ in the reader library libkorva_edf.so (see
+// OpenEdf). EDFlib checks the header and the file's size and reads the
+// annotations of EDF+ and BDF+ files when the file is opened, and is done
+// with it then. The samples of a channel are read here, many records at a
+// time (EDFlib seeks and reads once per record and channel, which makes
+// reading several times slower than the file's size asks), and turned into
+// physical values as EDFlib does: the digital value clipped to the digital
+// range, then bitvalue * (offset + value) with EDFlib's bitvalue and offset.
+// EDFlib's state is global, so every call to it holds one lock.
 #include <edflib.h>
 #include <strings.h>
 
@@ -13,6 +18,7 @@
 #include <mutex>
 
 #include "data/dataset.h"
+#include "recording/binary_file.h"
 #include "recording/readers.h"
 #include "recording/recording_base.h"
 
@@ -21,15 +27,12 @@ namespace {
 
 // EDFlib counts time in units of 100 ns.
 constexpr double kTicksPerSecond = EDFLIB_TIME_DIMENSION;
-// Samples of the Status channel read at a time when its events are found.
-constexpr int kStatusBlock = 1 << 16;
 // The bits of a BDF Status sample that hold the trigger code; the bits
 // above them report the amplifier's state.
 constexpr int kTriggerBits = 0xffff;
 
-// Recursive: a recording that fails while it is opened closes its file.
-std::recursive_mutex& EdfLock() {
-  static std::recursive_mutex lock;
+std::mutex& EdfLock() {
+  static std::mutex lock;
   return lock;
 }
 
@@ -63,79 +66,82 @@ std::string OpenError(const std::string& path, int code) {
   }
 }
 
-// One offered channel: EDFlib's signal and the factor to the output unit.
+// One offered channel: EDFlib's signal, where its samples lie in the
+// records and how they become physical values in the output unit.
 struct Source {
   int signal = 0;
   double factor = 1;
   bool status = false;  // a BDF Status channel: its trigger codes
+  ChannelLayout layout;
+  int digitalMin = 0, digitalMax = 0;
+  double bitvalue = 1, offset = 0;  // as EDFlib computes them
 };
+
+// Calls `take(value)` for every digital value of `s`, clipped to its
+// digital range as EDFlib clips them; `kBytes` is 2 (EDF) or 3 (BDF).
+template <int kBytes, typename Take>
+void ForEachDigital(const BinaryFile& file, const Source& s, Take& take) {
+  ForEachPiece(file, s.layout, [&](const Piece& piece) {
+    for (std::uint64_t r = 0; r < piece.runs; ++r) {
+      const unsigned char* at = piece.bytes + r * piece.stride;
+      for (std::uint64_t i = 0; i < piece.run; ++i, at += kBytes) {
+        const int value = kBytes == 3 ? LoadInt24(at) : LoadInt16(at);
+        take(std::clamp(value, s.digitalMin, s.digitalMax));
+      }
+    }
+  });
+}
+
+template <typename Take>
+void ForEachDigital(const BinaryFile& file, const Source& s, Take take) {
+  if (s.layout.type == SampleType::kInt24)
+    ForEachDigital<3>(file, s, take);
+  else
+    ForEachDigital<2>(file, s, take);
+}
 
 class EdfRecording : public RecordingBase {
  public:
-  EdfRecording(Header header, int handle, std::vector<Source> sources)
+  EdfRecording(Header header,
+               std::unique_ptr<BinaryFile> file,
+               std::vector<Source> sources)
       : RecordingBase(std::move(header)),
-        handle_(handle),
+        file_(std::move(file)),
         sources_(std::move(sources)) {}
-  ~EdfRecording() override {
-    std::lock_guard<std::recursive_mutex> hold(EdfLock());
-    edfclose_file(handle_);
-  }
 
   void ReadChannel(int c, std::vector<double>& out) override {
     CheckChannel(c);
-    std::lock_guard<std::recursive_mutex> hold(EdfLock());
-    out.assign(static_cast<size_t>(Samples()), 0.0);
     const Source& s = sources_[c];
-    if (edfseek(handle_, s.signal, 0, EDFSEEK_SET) != 0)
-      Fail(Path(), "cannot seek in channel " + Channels()[c].name);
+    out.resize(static_cast<size_t>(Samples()));
+    double* to = out.data();
     if (s.status) {
-      ReadStatus(s.signal, [&](long long at, int code) { out[at] = code; });
+      ForEachDigital(
+          *file_, s, [&](int value) { *to++ = value & kTriggerBits; });
       return;
     }
-    for (long long at = 0; at < Samples();) {
-      const int n =
-          static_cast<int>(std::min<long long>(Samples() - at, INT_MAX / 8));
-      if (edfread_physical_samples(handle_, s.signal, n, out.data() + at) != n)
-        Fail(Path(),
-             "cannot read channel " + Channels()[c].name +
-                 " (truncated since it was opened?)");
-      at += n;
-    }
+    ForEachDigital(
+        *file_, s, [&](int value) { *to++ = s.bitvalue * (s.offset + value); });
     if (s.factor != 1)
       for (double& value : out) value *= s.factor;
   }
 
-  // Calls `take(sample, code)` for every sample of a Status channel, from
-  // the current position, a block at a time.
-  template <typename Take>
-  void ReadStatus(int signal, Take take) {
-    std::vector<int> block(kStatusBlock);
-    for (long long at = 0; at < Samples();) {
-      const int n =
-          static_cast<int>(std::min<long long>(Samples() - at, kStatusBlock));
-      if (edfread_digital_samples(handle_, signal, n, block.data()) != n)
-        Fail(Path(), "cannot read the Status channel");
-      for (int i = 0; i < n; ++i) take(at + i, block[i] & kTriggerBits);
-      at += n;
-    }
-  }
-
   // The events of a BDF Status channel: a code's onset wherever the trigger
-  // bits change to a value other than zero. Called with the lock held.
-  void FindStatusEvents(int signal) {
-    if (edfseek(handle_, signal, 0, EDFSEEK_SET) != 0)
-      Fail(Path(), "cannot seek in the Status channel");
+  // bits change to a value other than zero.
+  void FindStatusEvents(const Source& s) {
+    long long at = 0;
     int previous = 0;
-    ReadStatus(signal, [&](long long at, int code) {
+    ForEachDigital(*file_, s, [&](int value) {
+      const int code = value & kTriggerBits;
       if (code != 0 && code != previous)
         header_.events.push_back({at, std::to_string(code)});
       previous = code;
+      ++at;
     });
     SettleEvents(header_);
   }
 
  private:
-  int handle_;
+  std::unique_ptr<BinaryFile> file_;
   std::vector<Source> sources_;
 };
 
@@ -198,7 +204,7 @@ void Describe(const std::string& path,
               const edf_hdr_struct& hdr,
               Header& header,
               std::vector<Source>& sources,
-              int& statusSignal) {
+              int& statusSource) {
   static const char* const kFormats[] = {"EDF", "EDF+", "BDF", "BDF+"};
   header.path = path;
   header.format = kFormats[hdr.filetype];
@@ -218,13 +224,15 @@ void Describe(const std::string& path,
       leftOut.emplace_back(TrimBlanks(p.label));
       continue;
     }
-    Source source{i, 1, false};
+    Source source;
+    source.signal = i;
     Channel channel = MakeChannel(p.label, p.physdimension, source.factor);
     if (hdr.filetype >= EDFLIB_FILETYPE_BDF && IsStatusName(channel.name)) {
-      source = {i, 1, true};
+      source.factor = 1;
+      source.status = true;
       channel.unit = "";
       channel.eeg = false;
-      statusSignal = i;
+      statusSource = static_cast<int>(sources.size());
     }
     header.channels.push_back(channel);
     sources.push_back(source);
@@ -244,25 +252,90 @@ void Describe(const std::string& path,
   SettleEvents(header);
 }
 
+// Where the samples of each of `sources` lie in the records, from the
+// file's own header (EDFlib does not say where a signal starts in a
+// record), and EDFlib's scale for each.
+void PlaceSources(const BinaryFile& file,
+                  const edf_hdr_struct& hdr,
+                  std::vector<Source>& sources) {
+  const auto disagree = [&] {
+    Fail(file.Path(),
+         "its header does not read the same as when EDFlib checked it "
+         "(changed since?)");
+  };
+  const std::string fixed = file.ReadUpTo(0, 256);
+  const long long signals =
+      fixed.size() == 256 ? HeaderNumber(fixed, 252, 4) : -1;
+  if (signals < 1 || signals > EDFLIB_MAXSIGNALS ||
+      HeaderNumber(fixed, 184, 8) != 256 * (signals + 1))
+    disagree();
+  const std::string head = file.ReadUpTo(256, 256 * signals);
+  if (head.size() != 256 * static_cast<size_t>(signals)) disagree();
+  const bool bdf = hdr.filetype == EDFLIB_FILETYPE_BDF ||
+                   hdr.filetype == EDFLIB_FILETYPE_BDFPLUS;
+  // EDFlib offers every signal but the annotation signals of EDF+ and BDF+.
+  const char* annotations =
+      hdr.filetype == EDFLIB_FILETYPE_EDFPLUS   ? "EDF Annotations "
+      : hdr.filetype == EDFLIB_FILETYPE_BDFPLUS ? "BDF Annotations "
+                                                : nullptr;
+  std::vector<std::uint64_t> offsets;  // by EDFlib's signal
+  std::uint64_t recordBytes = 0;
+  for (long long i = 0; i < signals; ++i) {
+    const long long count = HeaderNumber(head, 216 * signals + 8 * i, 8);
+    if (count < 1 || count > INT_MAX) disagree();
+    if (annotations == nullptr || head.compare(16 * i, 16, annotations) != 0) {
+      if (offsets.size() >= static_cast<size_t>(hdr.edfsignals) ||
+          count != hdr.signalparam[offsets.size()].smp_in_datarecord)
+        disagree();
+      offsets.push_back(recordBytes);
+    }
+    recordBytes += static_cast<std::uint64_t>(count) * (bdf ? 3 : 2);
+  }
+  const auto records = static_cast<std::uint64_t>(hdr.datarecords_in_file);
+  const std::uint64_t start = head.size() + 256;
+  if (offsets.size() != static_cast<size_t>(hdr.edfsignals) ||
+      file.Size() < start || records > (file.Size() - start) / recordBytes)
+    disagree();
+  for (Source& s : sources) {
+    const edf_param_struct& p = hdr.signalparam[s.signal];
+    s.layout = {start,
+                recordBytes,
+                offsets[s.signal],
+                static_cast<std::uint64_t>(p.smp_in_datarecord),
+                records,
+                bdf ? SampleType::kInt24 : SampleType::kInt16};
+    s.digitalMin = p.dig_min;
+    s.digitalMax = p.dig_max;
+    s.bitvalue = (p.phys_max - p.phys_min) / (p.dig_max - p.dig_min);
+    s.offset = p.phys_max / s.bitvalue - p.dig_max;
+  }
+}
+
 std::unique_ptr<Recording> OpenEdfFile(const std::string& path) {
-  std::lock_guard<std::recursive_mutex> hold(EdfLock());
   auto hdr = std::make_unique<edf_hdr_struct>();
-  if (edfopen_file_readonly(
-          path.c_str(), hdr.get(), EDFLIB_READ_ALL_ANNOTATIONS) != 0)
-    Fail(path, OpenError(path, hdr->filetype));
   Header header;
   std::vector<Source> sources;
-  int statusSignal = -1;
-  try {
-    Describe(path, *hdr, header, sources, statusSignal);
-  } catch (...) {
-    edfclose_file(hdr->handle);
-    throw;
+  int statusSource = -1;
+  {
+    std::lock_guard<std::mutex> hold(EdfLock());
+    if (edfopen_file_readonly(
+            path.c_str(), hdr.get(), EDFLIB_READ_ALL_ANNOTATIONS) != 0)
+      Fail(path, OpenError(path, hdr->filetype));
+    // EDFlib is done with the file once it has read the header and the
+    // annotations; closing it lets the same file be opened again.
+    struct Close {
+      int handle;
+      ~Close() { edfclose_file(handle); }
+    } close{hdr->handle};
+    Describe(path, *hdr, header, sources, statusSource);
   }
+  auto file = std::make_unique<BinaryFile>(path);
+  PlaceSources(*file, *hdr, sources);
+  const Source status = statusSource >= 0 ? sources[statusSource] : Source{};
   auto recording = std::make_unique<EdfRecording>(
-      std::move(header), hdr->handle, std::move(sources));
-  if (statusSignal >= 0 && recording->Events().empty())
-    recording->FindStatusEvents(statusSignal);
+      std::move(header), std::move(file), std::move(sources));
+  if (statusSource >= 0 && recording->Events().empty())
+    recording->FindStatusEvents(status);
   return recording;
 }
 

@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "data/csv_io.h"
+#include "platform/huge_pages.h"
 #include "recording/band_pass.h"
 
 namespace Korva::Recording {
@@ -142,16 +143,40 @@ void CutChannel(const Cut& cut,
   }
 }
 
+// The samples of up to two channels and the average reference, kept from
+// one run to the next: a buffer first written maps its pages then, which
+// on a virtual machine costs microseconds a page.
+struct Buffers {
+  std::vector<double> mean, x[2];
+
+  // Room for `n` samples in each channel's (and the mean's, `average`),
+  // its pages mapped in one call.
+  void Prepare(size_t n, bool average) {
+    for (std::vector<double>* buffer : {&x[0], &x[1], &mean}) {
+      if (buffer == &mean && !average) break;
+      if (buffer->capacity() >= n) continue;
+      std::vector<double>().swap(*buffer);
+      buffer->reserve(n);
+      AdviseHugePages(buffer->data(), n * sizeof(double));
+    }
+  }
+};
+
 // Steps 1 and 2 for every chosen channel of one run, then step 3.
 void CutRun(Recording& run,
             const Recipe& r,
             const std::optional<BandPass>& filter,
             const Cut& cut,
             const std::vector<Epoch>& epochs,
-            size_t row) {
+            size_t row,
+            Buffers& buffers) {
   const std::vector<int> channels = ChannelIndices(run, r.channels);
   const int C = static_cast<int>(channels.size());
-  std::vector<double> mean, x[2];
+  buffers.Prepare(static_cast<size_t>(run.Samples()),
+                  r.reference == Reference::kAverage);
+  std::vector<double>& mean = buffers.mean;
+  std::vector<double>* x = buffers.x;
+  mean.clear();
   if (r.reference == Reference::kAverage) {
     mean.assign(run.Samples(), 0.0);
     for (int c : channels) {
@@ -256,8 +281,9 @@ Data::Dataset ExtractEpochs(const std::vector<std::unique_ptr<Recording>>& runs,
   std::vector<char> rejected(rows, 0);
   const Cut cut{out.window, r.bins, r.rejectMicrovolts, data, rejected};
   size_t row = 0;
+  Buffers buffers;
   for (size_t k = 0; k < runs.size(); ++k) {
-    CutRun(*runs[k], r, filter, cut, plans[k], row);
+    CutRun(*runs[k], r, filter, cut, plans[k], row, buffers);
     for (const Epoch& epoch : plans[k]) {
       data.labels.push_back(epoch.target ? 1.0 : -1.0);
       data.groups.push_back(static_cast<int>(k));

@@ -2,14 +2,23 @@
 // with '%' or '#', a header line, then one line per sample: a time column in
 // seconds, one column per channel (microvolts) and a marker column whose
 // non-zero values are event codes. Columns whose first value is not a number
-// are left out. The file is read once when it is opened, to check every
-// value, count the samples and find the events, and once more for each
-// channel read.
+// are left out. The file is read once, when it is opened: every value is
+// checked and kept, column by column, and the events are found; a channel
+// read is a copy of its column.
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <exception>
+#include <iterator>
+#include <memory>
 #include <numeric>
+#include <optional>
+#include <thread>
 
 #include "data/csv_io.h"
 #include "recording/readers.h"
@@ -20,6 +29,9 @@ namespace {
 
 // How far the time column's median step may be from a whole rate's.
 constexpr double kRateTolerance = 0.005;
+// Bytes after a line that can be read: the parse of short numbers reads
+// ahead of where a number may end.
+constexpr size_t kReadAhead = 32;
 
 std::string Lower(std::string_view text) {
   std::string lower(text);
@@ -28,40 +40,86 @@ std::string Lower(std::string_view text) {
   return lower;
 }
 
-// The lines of a text file, one at a time, without their line ends.
+// The lines of a text file from byte `from`, one at a time, without their
+// line ends, read a megabyte at a time; kReadAhead bytes after each line
+// can be read.
 class LineReader {
  public:
-  explicit LineReader(const std::string& path) : path_(path) {
+  explicit LineReader(const std::string& path, std::uint64_t from = 0)
+      : path_(path), buffer_(kPiece), offset_(from) {
     file_ = std::fopen(path.c_str(), "rbe");
     if (file_ == nullptr) Fail(path, "cannot open");
+    if (from > 0 && ::fseeko(file_, static_cast<off_t>(from), SEEK_SET) != 0) {
+      std::fclose(file_);
+      Fail(path, "cannot be read");
+    }
   }
-  ~LineReader() {
-    std::free(buffer_);
-    std::fclose(file_);
-  }
+  ~LineReader() { std::fclose(file_); }
   LineReader(const LineReader&) = delete;
   LineReader& operator=(const LineReader&) = delete;
 
   bool Next(std::string_view& line) {
-    const ssize_t length = ::getline(&buffer_, &capacity_, file_);
-    if (length < 0) {
-      if (std::ferror(file_)) Fail(path_, "cannot be read");
-      return false;
+    while (true) {
+      const char* from = buffer_.data() + begin_;
+      const void* eol = std::memchr(from, '\n', end_ - begin_);
+      if (eol != nullptr || (ended_ && begin_ < end_)) {
+        const char* stop =
+            eol ? static_cast<const char*>(eol) : buffer_.data() + end_;
+        begin_ = stop - buffer_.data() + (eol ? 1 : 0);
+        line = std::string_view(from, stop - from);
+        while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        ++number_;
+        return true;
+      }
+      if (ended_) return false;
+      Refill();
     }
-    ++number_;
-    line = std::string_view(buffer_, static_cast<size_t>(length));
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
-      line.remove_suffix(1);
-    return true;
   }
+  // Lines given so far.
   long long Number() const { return number_; }
+  // Where the next line starts in the file.
+  std::uint64_t Offset() const { return offset_ + begin_; }
+  // Gives no line from `offset` on: the start of a line, not before
+  // Offset().
+  void StopAt(std::uint64_t offset) {
+    stop_ = offset;
+    if (offset_ + end_ > stop_) {
+      end_ = stop_ - offset_;
+      ended_ = true;
+    }
+  }
+  std::uint64_t FileSize() const {
+    struct stat info;
+    return ::fstat(::fileno(file_), &info) == 0 ? info.st_size : 0;
+  }
   const std::string& Path() const { return path_; }
 
  private:
+  static constexpr size_t kPiece = 1 << 20;
+
+  // Moves the unfinished line to the front and reads more after it.
+  void Refill() {
+    std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
+    offset_ += begin_;
+    end_ -= begin_;
+    begin_ = 0;
+    if (buffer_.size() - kReadAhead - end_ < kPiece / 2)
+      buffer_.resize(buffer_.size() * 2);
+    const size_t room = std::min<std::uint64_t>(
+        buffer_.size() - kReadAhead - end_, stop_ - (offset_ + end_));
+    const size_t got = std::fread(buffer_.data() + end_, 1, room, file_);
+    if (got == 0 && std::ferror(file_)) Fail(path_, "cannot be read");
+    ended_ = got == 0;
+    end_ += got;
+  }
+
   std::string path_;
   std::FILE* file_ = nullptr;
-  char* buffer_ = nullptr;
-  size_t capacity_ = 0;
+  std::vector<char> buffer_;
+  std::uint64_t offset_;        // in the file, of buffer_[0]
+  size_t begin_ = 0, end_ = 0;  // the part of buffer_ not yet given out
+  std::uint64_t stop_ = UINT64_MAX;
+  bool ended_ = false;
   long long number_ = 0;
 };
 
@@ -84,14 +142,103 @@ char Delimiter(std::string_view line) {
   return 0;
 }
 
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\0';
+}
+
+// The number `text` says, exactly (from_chars rounds correctly), blanks
+// around it allowed; false for anything else, infinity and NaN included.
+bool ParseNumber(std::string_view text, double& value) {
+  if (!text.empty() && (IsBlank(text.front()) || IsBlank(text.back())))
+    text = TrimBlanks(text);
+  const char* last = text.data() + text.size();
+  const auto [end, error] = std::from_chars(text.data(), last, value);
+  return !text.empty() && error == std::errc() && end == last &&
+         std::isfinite(value);
+}
+
+// The digits '0' to '9' among the 8 bytes at `at` as bytes 0 to 9, with
+// `count` set to how many bytes from the first are digits.
+std::uint64_t DigitBytes(const char* at, int& count) {
+  std::uint64_t chunk;
+  std::memcpy(&chunk, at, sizeof(chunk));
+  const std::uint64_t x = chunk ^ 0x3030303030303030u;
+  // A byte that is no digit has a bit in its high half here.
+  const std::uint64_t other =
+      (x | (x + 0x0606060606060606u)) & 0xf0f0f0f0f0f0f0f0u;
+  count = other ? __builtin_ctzll(other) >> 3 : 8;
+  return x;
+}
+
+// The number the first `count` (1 to 7) digits of `x` say, as DigitBytes
+// gave them: the digits moved to the top as the last of eight, then summed
+// in pairs, fours and eights by three multiplications.
+std::uint64_t DigitsValue(std::uint64_t x, int count) {
+  x <<= 8 * (8 - count);
+  x = x * 10 + (x >> 8);
+  return (((x & 0x000000ff000000ffu) * (100 + (1000000ull << 32))) +
+          (((x >> 16) & 0x000000ff000000ffu) * (1 + (10000ull << 32)))) >>
+         32;
+}
+
+// The value of the short decimal number ("-12.345", "7": at most 7 digits
+// before the point and 7 after it) that starts at `at` and ends at
+// `delimiter` or `end`, and where it ends; nullptr for any other text,
+// which ParseNumber then reads. Its digits and the power of ten are exact
+// doubles, so their quotient is the correctly rounded value from_chars
+// gives. Reads up to 17 bytes past `at` (see kReadAhead).
+const char* ParseShortDecimal(const char* at,
+                              const char* end,
+                              char delimiter,
+                              double& value) {
+  static constexpr double kPowers[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7};
+  static constexpr std::int64_t kTens[] = {
+      1, 10, 100, 1000, 10000, 100000, 1000000, 10000000};
+  const bool negative = *at == '-';
+  const char* p = at + negative;
+  int whole = 0, decimals = 0;
+  const std::uint64_t wholeBytes = DigitBytes(p, whole);
+  if (whole == 0 || whole == 8) return nullptr;
+  p += whole;
+  auto digits = static_cast<std::int64_t>(DigitsValue(wholeBytes, whole));
+  if (*p == '.') {
+    const std::uint64_t fraction = DigitBytes(p + 1, decimals);
+    if (decimals == 0 || decimals == 8) return nullptr;
+    digits = digits * kTens[decimals] +
+             static_cast<std::int64_t>(DigitsValue(fraction, decimals));
+    p += 1 + decimals;
+  }
+  if (p > end || (p < end && *p != delimiter)) return nullptr;
+  // The sign as a bit, not a branch: signs in a column come at random.
+  std::uint64_t bits;
+  const double magnitude = static_cast<double>(digits) / kPowers[decimals];
+  std::memcpy(&bits, &magnitude, sizeof(bits));
+  bits |= static_cast<std::uint64_t>(negative) << 63;
+  std::memcpy(&value, &bits, sizeof(value));
+  return p;
+}
+
+// Reads the field that starts at `at` as a number into `value`, `number`
+// saying whether it is one; returns where the field ends (at the next
+// delimiter or `end`).
+const char* ReadField(const char* at,
+                      const char* end,
+                      char delimiter,
+                      double& value,
+                      bool& number) {
+  if (const char* stop = ParseShortDecimal(at, end, delimiter, value)) {
+    number = true;
+    return stop;
+  }
+  const void* found = std::memchr(at, delimiter, end - at);
+  const char* stop = found ? static_cast<const char*>(found) : end;
+  number = ParseNumber(std::string_view(at, stop - at), value);
+  return stop;
+}
+
 std::optional<double> ParseValue(std::string_view text) {
-  text = TrimBlanks(text);
   double value = 0;
-  const auto [end, error] =
-      std::from_chars(text.data(), text.data() + text.size(), value);
-  if (text.empty() || error != std::errc() ||
-      end != text.data() + text.size() || !std::isfinite(value))
-    return std::nullopt;
+  if (!ParseNumber(text, value)) return std::nullopt;
   return value;
 }
 
@@ -221,58 +368,273 @@ void ChooseChannels(const std::string& path,
                     ColumnList(leftOut));
 }
 
-// What one pass over the samples finds.
+// The values of the offered channels, in tiles of a few thousand rows that
+// hold each channel's values for those rows one after another: a row is
+// written in one tile, a channel is copied out a tile's run at a time, and
+// a tile of at most 2 MiB fills a huge page. Nothing moves as the table
+// grows.
+class ChannelTable {
+ public:
+  explicit ChannelTable(size_t channels)
+      : channels_(channels), tileRows_(TileRowsFor(channels)) {}
+
+  // Where the next row goes: channel c's value at [c * TileRows()].
+  double* NextRow() {
+    if (tiles_.empty() || rows_.back() == tileRows_) {
+      tiles_.push_back(AllocateMemory(tileRows_ * channels_ * sizeof(double)));
+      rows_.push_back(0);
+    }
+    return reinterpret_cast<double*>(tiles_.back().get()) + rows_.back()++;
+  }
+  size_t TileRows() const { return tileRows_; }
+
+  // The rows of `other`, a table of as many channels, after these.
+  void Append(ChannelTable&& other) {
+    std::move(other.tiles_.begin(), other.tiles_.end(), back_inserter(tiles_));
+    rows_.insert(rows_.end(), other.rows_.begin(), other.rows_.end());
+  }
+
+  // Every value of channel `c` into `out`, which has room for them.
+  void CopyChannel(size_t c, double* out) const {
+    for (size_t t = 0; t < tiles_.size(); out += rows_[t++]) {
+      const auto* tile = reinterpret_cast<const double*>(tiles_[t].get());
+      std::memcpy(out, tile + c * tileRows_, rows_[t] * sizeof(double));
+    }
+  }
+
+ private:
+  // Rows of a tile of at most 2 MiB: a multiple of 512 rows (4 KiB of a
+  // channel) and 8 more, so that the values of a row, a channel's run
+  // apart, fall in different cache sets.
+  static size_t TileRowsFor(size_t channels) {
+    const size_t rows =
+        (2 << 20) / sizeof(double) / std::max<size_t>(channels, 1);
+    return rows > 520 ? (rows - 8) / 512 * 512 + 8 : 520;
+  }
+
+  size_t channels_;
+  size_t tileRows_;
+  std::vector<Memory> tiles_;
+  std::vector<size_t> rows_;  // in each tile
+};
+
+// What the pass over the samples finds.
 struct Scan {
   long long rows = 0;
   std::vector<double> times;
   std::vector<Event> events;
+  std::unique_ptr<ChannelTable> values;  // of the offered channels
 };
 
-void CheckRow(const LineReader& lines,
-              const Columns& columns,
-              const std::vector<std::string_view>& fields) {
-  if (fields.size() != columns.names.size())
-    Fail(lines.Path(),
-         "line " + std::to_string(lines.Number()) + " has " +
-             std::to_string(fields.size()) + " fields, the header " +
-             std::to_string(columns.names.size()));
-  for (int i : columns.channels)
-    if (!ParseValue(fields[i]) &&
-        !(i == columns.marker && TrimBlanks(fields[i]).empty()))
-      Fail(lines.Path(),
-           "line " + std::to_string(lines.Number()) + ", column \"" +
-               columns.names[i] + "\": \"" + AsUtf8(fields[i].substr(0, 40)) +
-               "\" is not a number");
+// What a field of a data row holds: the channel of that index in
+// Columns::channels, the time, or nothing that is kept.
+constexpr int kTimeField = -1;
+constexpr int kOtherField = -2;
+
+std::vector<int> FieldRoles(const Columns& columns) {
+  std::vector<int> roles(columns.names.size(), kOtherField);
+  if (columns.time >= 0) roles[columns.time] = kTimeField;
+  for (size_t k = 0; k < columns.channels.size(); ++k)
+    roles[columns.channels[k]] = static_cast<int>(k);
+  return roles;
 }
+
+// A data row that is wrong: its line, counted by the LineReader that gave
+// it, and what is wrong, to follow "line N".
+struct RowError {
+  long long line;
+  std::string what;
+};
+
+[[noreturn]] void FailAt(const std::string& path,
+                         long long line,
+                         const std::string& what) {
+  Fail(path, "line " + std::to_string(line) + what);
+}
+
+// Reads data rows into `scan`: RowError for a row with another number of
+// fields than the header (that first), a channel's field that is no
+// number, then a time that is no number when the times are needed.
+class RowReader {
+ public:
+  RowReader(const LineReader& lines, const Columns& columns, bool needTimes)
+      : lines_(lines),
+        columns_(columns),
+        roles_(FieldRoles(columns)),
+        needTimes_(needTimes) {}
+
+  void Read(std::string_view line, Scan& scan) {
+    const char* at = line.data();
+    const char* const end = at + line.size();
+    const size_t count = columns_.names.size();
+    bool timeIsNumber = true;
+    double marker = 0;
+    double* const row = scan.values->NextRow();
+    const size_t tileRows = scan.values->TileRows();
+    size_t k = 0;
+    for (;; ++k) {
+      const int role = k < count ? roles_[k] : kOtherField;
+      double value = 0;
+      bool number = false;
+      const char* next;
+      if (role == kOtherField) {
+        const void* found = std::memchr(at, columns_.delimiter, end - at);
+        next = found ? static_cast<const char*>(found) : end;
+      } else {
+        next = ReadField(at, end, columns_.delimiter, value, number);
+      }
+      const std::string_view field(at, next - at);
+      if (role >= 0) {
+        if (!number && !(static_cast<int>(k) == columns_.marker &&
+                         TrimBlanks(field).empty()))
+          NotANumber(line, k, field);
+        row[role * tileRows] = value;
+      } else if (role == kTimeField && needTimes_) {
+        timeIsNumber = number;
+        if (number) scan.times.push_back(value);
+      }
+      if (static_cast<int>(k) == columns_.marker) marker = number ? value : 0;
+      if (next == end) break;
+      at = next + 1;
+    }
+    if (k + 1 != count) Ragged(k + 1);
+    if (!timeIsNumber)
+      throw RowError{lines_.Number(),
+                     ": the time is not a number; give the sampling rate"};
+    if (marker != 0 && marker != previous_)
+      scan.events.push_back({scan.rows, CodeText(marker)});
+    if (scan.rows == 0) first_ = marker;
+    previous_ = marker;
+    ++scan.rows;
+  }
+  // The marker values of the first and the last row read.
+  double FirstMarker() const { return first_; }
+  double LastMarker() const { return previous_; }
+
+ private:
+  [[noreturn]] void Ragged(size_t fields) const {
+    throw RowError{lines_.Number(),
+                   " has " + std::to_string(fields) + " fields, the header " +
+                       std::to_string(columns_.names.size())};
+  }
+
+  // A row with another number of fields than the header says so first.
+  [[noreturn]] void NotANumber(std::string_view line,
+                               size_t k,
+                               std::string_view field) const {
+    const size_t fields =
+        1 + std::count(line.begin(), line.end(), columns_.delimiter);
+    if (fields != columns_.names.size()) Ragged(fields);
+    throw RowError{lines_.Number(),
+                   ", column \"" + columns_.names[k] + "\": \"" +
+                       AsUtf8(field.substr(0, 40)) + "\" is not a number"};
+  }
+
+  const LineReader& lines_;
+  const Columns& columns_;
+  std::vector<int> roles_;
+  bool needTimes_;
+  double first_ = 0, previous_ = 0;
+};
+
+// Reads every row `lines` gives that is not blank.
+void ReadRows(LineReader& lines, RowReader& rows, Scan& scan) {
+  std::string_view line;
+  while (lines.Next(line))
+    if (!TrimBlanks(line).empty()) rows.Read(line, scan);
+}
+
+// Files at least this long are read in two halves at once.
+constexpr std::uint64_t kSplitBytes = 1 << 20;
+
+// The second half of a large file: its rows from the first line that
+// starts after the middle, read on a thread of its own into a scan of their
+// own, while the first reader stops there.
+struct SecondHalf {
+  SecondHalf(LineReader& first, const Columns& columns, bool needTimes)
+      : lines(first.Path(), first.FileSize() / 2 - 1),
+        rows(lines, columns, needTimes) {
+    scan.values = std::make_unique<ChannelTable>(columns.channels.size());
+  }
+  ~SecondHalf() {
+    if (thread.joinable()) thread.join();
+  }
+
+  // Reads from the line after the one that holds the middle, unless the
+  // first reader is past it: false then.
+  bool Start(LineReader& first) {
+    std::string_view partial;
+    if (!lines.Next(partial) || lines.Offset() <= first.Offset()) return false;
+    first.StopAt(lines.Offset());
+    thread = std::thread([this] {
+      try {
+        ReadRows(lines, rows, scan);
+      } catch (const RowError& e) {
+        rowError = e;
+      } catch (...) {
+        error = std::current_exception();
+      }
+    });
+    return true;
+  }
+
+  // Adds the half's rows to `all`, the first half's, whose reader gave
+  // `firstLines` lines; throws the half's error, its line counted in the
+  // file.
+  void Finish(long long firstLines, double lastMarker, Scan& all) {
+    thread.join();
+    if (error) std::rethrow_exception(error);
+    // The partial line before the half's first is the first half's.
+    if (rowError)
+      FailAt(lines.Path(), firstLines + rowError->line - 1, rowError->what);
+    // A code held across the middle is one event, the first half's.
+    const bool held = !scan.events.empty() && scan.events[0].sample == 0 &&
+                      rows.FirstMarker() == lastMarker;
+    for (size_t e = held; e < scan.events.size(); ++e)
+      all.events.push_back(
+          {all.rows + scan.events[e].sample, std::move(scan.events[e].code)});
+    all.times.insert(all.times.end(), scan.times.begin(), scan.times.end());
+    all.values->Append(std::move(*scan.values));
+    all.rows += scan.rows;
+  }
+
+  LineReader lines;
+  RowReader rows;
+  Scan scan;
+  std::thread thread;
+  std::optional<RowError> rowError;
+  std::exception_ptr error;
+};
 
 Scan ScanRows(LineReader& lines,
               Columns& columns,
               bool needTimes,
               Header& header) {
   Scan scan;
-  std::vector<std::string_view> fields;
   std::string_view line;
-  double previous = 0;
-  while (lines.Next(line)) {
-    if (TrimBlanks(line).empty()) continue;
-    SplitLine(line, columns.delimiter, fields);
-    if (scan.rows == 0 && fields.size() == columns.names.size())
-      ChooseChannels(lines.Path(), fields, columns, header.notes);
-    CheckRow(lines, columns, fields);
-    if (needTimes) {
-      const auto time = ParseValue(fields[columns.time]);
-      if (!time)
-        Fail(lines.Path(),
-             "line " + std::to_string(lines.Number()) +
-                 ": the time is not a number; give the sampling rate");
-      scan.times.push_back(*time);
-    }
-    const double marker = ParseValue(fields[columns.marker]).value_or(0);
-    if (marker != 0 && marker != previous)
-      scan.events.push_back({scan.rows, CodeText(marker)});
-    previous = marker;
-    ++scan.rows;
+  bool found = false;
+  while ((found = lines.Next(line)) && TrimBlanks(line).empty()) {
   }
+  if (!found) return scan;
+  // The first row decides which columns are channels.
+  std::vector<std::string_view> fields;
+  SplitLine(line, columns.delimiter, fields);
+  if (fields.size() == columns.names.size())
+    ChooseChannels(lines.Path(), fields, columns, header.notes);
+  scan.values = std::make_unique<ChannelTable>(columns.channels.size());
+  RowReader rows(lines, columns, needTimes);
+  std::unique_ptr<SecondHalf> second;
+  try {
+    rows.Read(line, scan);
+    if (lines.FileSize() >= kSplitBytes) {
+      second = std::make_unique<SecondHalf>(lines, columns, needTimes);
+      if (!second->Start(lines)) second.reset();
+    }
+    ReadRows(lines, rows, scan);
+  } catch (const RowError& e) {
+    FailAt(lines.Path(), e.line, e.what);
+  }
+  if (second) second->Finish(lines.Number(), rows.LastMarker(), scan);
   return scan;
 }
 
@@ -311,37 +673,17 @@ double RateFromTimes(const std::string& path,
 
 class HeadsetCsvRecording : public RecordingBase {
  public:
-  HeadsetCsvRecording(Header header, Columns columns)
-      : RecordingBase(std::move(header)), columns_(std::move(columns)) {}
+  HeadsetCsvRecording(Header header, std::unique_ptr<ChannelTable> values)
+      : RecordingBase(std::move(header)), values_(std::move(values)) {}
 
   void ReadChannel(int c, std::vector<double>& out) override {
     CheckChannel(c);
-    const int column = columns_.channels[c];
-    LineReader lines(Path());
-    FindHeader(lines);
-    out.assign(static_cast<size_t>(Samples()), 0.0);
-    std::vector<std::string_view> fields;
-    std::string_view line;
-    long long row = 0;
-    while (lines.Next(line)) {
-      if (TrimBlanks(line).empty()) continue;
-      SplitLine(line, columns_.delimiter, fields);
-      if (row == Samples() || fields.size() != columns_.names.size())
-        Fail(Path(),
-             "changed since it was opened (line " +
-                 std::to_string(lines.Number()) + ")");
-      const auto value = ParseValue(fields[column]);
-      if (!value && column != columns_.marker)
-        Fail(Path(),
-             "changed since it was opened (line " +
-                 std::to_string(lines.Number()) + ")");
-      out[row++] = value.value_or(0);
-    }
-    if (row != Samples()) Fail(Path(), "changed since it was opened");
+    out.resize(static_cast<size_t>(Samples()));
+    values_->CopyChannel(c, out.data());
   }
 
  private:
-  Columns columns_;
+  std::unique_ptr<ChannelTable> values_;
 };
 
 }  // namespace
@@ -380,6 +722,7 @@ std::unique_ptr<RecordingBase> OpenHeadsetCsv(const std::string& path,
     header.samplingRate = RateFromTimes(path, scan.times, header.notes);
   }
   header.samples = scan.rows;
+  if (!scan.values) scan.values = std::make_unique<ChannelTable>(0);
   for (int column : columns.channels) {
     double factor = 1;
     header.channels.push_back(MakeChannel(columns.names[column], "uV", factor));
@@ -391,7 +734,7 @@ std::unique_ptr<RecordingBase> OpenHeadsetCsv(const std::string& path,
   header.events = std::move(scan.events);
   SettleEvents(header);
   return std::make_unique<HeadsetCsvRecording>(std::move(header),
-                                               std::move(columns));
+                                               std::move(scan.values));
 }
 
 }  // namespace Korva::Recording

@@ -4,9 +4,12 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
+#include <new>
 
 #include "data/dataset.h"
+#include "platform/huge_pages.h"
 
 namespace Korva::Recording {
 
@@ -162,6 +165,19 @@ void SettleEvents(Header& header) {
                          (outside == 1 ? " event lies" : " events lie") +
                          " outside the recording and " +
                          (outside == 1 ? "is" : "are") + " left out");
+}
+
+void FreeMemory::operator()(void* data) const { std::free(data); }
+
+Memory AllocateMemory(std::size_t bytes) {
+  constexpr std::size_t kHuge = std::size_t{1} << 21;
+  const std::size_t size =
+      (std::max<std::size_t>(bytes, 1) + kHuge - 1) & ~(kHuge - 1);
+  void* data = std::aligned_alloc(kHuge, size);
+  if (data == nullptr) throw std::bad_alloc();
+  // Filled as readers go: pages are mapped when first touched.
+  AdviseHugePages(data, size, Populate::kNo);
+  return Memory(static_cast<unsigned char*>(data));
 }
 
 void Fail(const std::string& path, const std::string& what) {

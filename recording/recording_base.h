@@ -5,6 +5,8 @@
 // a file, and the rules for channels, units and events that make the formats
 // look alike.
 
+#include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -86,6 +88,18 @@ long long SampleAt(double seconds, double rate);
 // Sorts `header.events` by onset (stable) and drops those outside
 // [0, header.samples), with a note saying how many.
 void SettleEvents(Header& header);
+
+// Memory that is not cleared, freed with the pointer.
+struct FreeMemory {
+  void operator()(void* data) const;
+};
+using Memory = std::unique_ptr<unsigned char[], FreeMemory>;
+
+// `bytes` of memory on huge pages where the system gives them: a large
+// block that readers fill as they go (on a virtual machine each first touch
+// of a small page costs a fault of some microseconds). Rounded up to whole
+// 2 MiB pages, which count toward resident memory as they are touched.
+Memory AllocateMemory(std::size_t bytes);
 
 // A DataError "<path>: <what>".
 [[noreturn]] void Fail(const std::string& path, const std::string& what);

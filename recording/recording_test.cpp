@@ -1,18 +1,22 @@
 // Files a recording reader must refuse. Each row writes a small file, most
 // of them one of the well-formed files below with one fault, and expects a
-// DataError that names the file and says what is wrong. (Samples and events
-// of well-formed files are checked against MNE in
-// python/tests/test_recordings.py.)
+// DataError that names the file and says what is wrong. Then the ways of
+// reading a channel out of a binary file, and the numbers of a headset CSV
+// file against the doubles their text says. (Samples and events of
+// well-formed files are checked against MNE in
+// python/tests/test_recordings.py, EDF and BDF samples also against EDFlib.)
 #include "recording/recording.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cstdint>
 #include <cstring>
 #include <functional>
 
 #include "data/dataset.h"
+#include "recording/binary_file.h"
 #include "testing/files.h"
 
 namespace Korva::Recording {
@@ -121,6 +125,15 @@ std::string Write(const TempDir& dir,
   return dir / name;
 }
 
+// A headset CSV file large enough to be read in two halves at once (1.5
+// MB): 100000 rows, row `bad` (from 0) replaced by `row`.
+std::string LargeCsv(const TempDir& dir, int bad, const std::string& row) {
+  std::string text = "Time,Fz,Marker\n";
+  for (int i = 0; i < 100000; ++i)
+    text += i == bad ? row : std::to_string(i * 0.004) + ",1.5,0\n";
+  return Write(dir, "h.csv", text);
+}
+
 TEST(Recording, TheWellFormedFilesOpen) {
   TempDir dir;
   const struct {
@@ -128,16 +141,27 @@ TEST(Recording, TheWellFormedFilesOpen) {
     const char* format;
     long long samples;
     size_t events;
-  } files[] = {{Write(dir, "a.edf", Edf()), "EDF", 8, 0},
-               {Write(dir, "a.gdf", Gdf()), "GDF 2", 8, 1},
-               {BrainVision(dir), "BrainVision", 4, 1},
-               {Csv(dir), "headset CSV", 8, 1}};
+    double sample;  // every sample of the first channel
+  } files[] = {
+      // digital 0x0101, scaled as EDFlib scales: (257 + 0.5) * 200 / 65535
+      {Write(dir, "a.edf", Edf()), "EDF", 8, 0, 51500.0 / 65535},
+      // digital 0 in -32768..32767, physical -100..100
+      {Write(dir, "a.gdf", Gdf()), "GDF 2", 8, 1, 100.0 / 65535},
+      {BrainVision(dir), "BrainVision", 4, 1, 0},
+      {Csv(dir), "headset CSV", 8, 1, 1.5}};
   for (const auto& file : files) {
     const auto recording = OpenRecording(file.path, {});
     EXPECT_EQ(recording->Format(), file.format);
     EXPECT_EQ(recording->Samples(), file.samples) << file.format;
     EXPECT_EQ(recording->Events().size(), file.events) << file.format;
     EXPECT_TRUE(IsRecording(file.path, {})) << file.path;
+    std::vector<double> samples;
+    recording->ReadChannel(0, samples);
+    EXPECT_THAT(samples,
+                ::testing::AllOf(
+                    ::testing::SizeIs(file.samples),
+                    ::testing::Each(::testing::DoubleNear(file.sample, 1e-12))))
+        << file.format;
   }
   EXPECT_FALSE(IsRecording(Write(dir, "f.csv", "label,f1\n1,2\n"), {}));
 }
@@ -210,6 +234,25 @@ const Refusal kRefusals[] = {
        return Csv(d, "Time,Fz,Marker", 0.004, "0.5,x,0\n");
      },
      "line 10, column \"Fz\": \"x\" is not a number"},
+    {"NumberFollowedByTextInAChannel",
+     [](const TempDir& d) {
+       return Csv(d, "Time,Fz,Marker", 0.004, "0.5,-1.5.2,0\n");
+     },
+     "line 10, column \"Fz\": \"-1.5.2\" is not a number"},
+    {"TextInTheFirstHalfOfALargeFile",
+     [](const TempDir& d) { return LargeCsv(d, 10, "0.04,x,0\n"); },
+     "line 12, column \"Fz\": \"x\" is not a number"},
+    {"TextInTheSecondHalfOfALargeFile",
+     [](const TempDir& d) { return LargeCsv(d, 90000, "360,x,0\n"); },
+     "line 90002, column \"Fz\": \"x\" is not a number"},
+    {"RaggedRowInTheSecondHalfOfALargeFile",
+     [](const TempDir& d) { return LargeCsv(d, 90000, "360,1.5\n"); },
+     "line 90002 has 2 fields, the header 3"},
+    {"RaggedRowWithText",
+     [](const TempDir& d) {
+       return Csv(d, "Time,Fz,Marker", 0.004, "0.5,x\n");
+     },
+     "line 10 has 2 fields, the header 3"},
 };
 
 class Refused : public ::testing::TestWithParam<Refusal> {};
@@ -230,6 +273,144 @@ INSTANTIATE_TEST_SUITE_P(Files,
                          Refused,
                          ::testing::ValuesIn(kRefusals),
                          [](const auto& info) { return info.param.name; });
+
+// Where a channel lies in a file of random bytes, and the read sizes that
+// make ForEachPiece take each of its ways.
+struct Layout {
+  const char* name;
+  ChannelLayout layout;
+  std::uint64_t chunkBytes = kChunkBytes;
+  std::uint64_t wholeBytes = kWholeBytes;
+};
+
+// clang-format off
+const Layout kLayouts[] = {
+    // start, block bytes, offset, run, blocks, type
+    {"AllBlocksAtOnce",       {16, 30, 6, 4, 9, SampleType::kInt24}},
+    {"BlocksAChunkAtATime",   {16, 30, 6, 4, 9, SampleType::kInt24}, 70, 0},
+    {"RunsOneByOne",          {16, 40000, 100, 30, 3, SampleType::kInt16}, kChunkBytes, 0},
+    {"RunsLongerThanAChunk",  {16, 40000, 100, 3000, 3, SampleType::kUInt16}, 1001, 0},
+    {"OneBlockInChunks",      {16, 8000, 0, 2000, 1, SampleType::kInt32}, 1000},
+};
+// clang-format on
+
+// The sample at `at` as ReadChannelSamples must read it.
+double Sample(SampleType type, const unsigned char* at) {
+  switch (type) {
+    case SampleType::kInt24:
+      return static_cast<std::int32_t>(
+                 static_cast<std::uint32_t>(at[0] | at[1] << 8 | at[2] << 16)
+                 << 8) >>
+             8;
+    case SampleType::kInt16:
+      return static_cast<std::int16_t>(at[0] | at[1] << 8);
+    case SampleType::kUInt16:
+      return at[0] | at[1] << 8;
+    default:
+      return static_cast<std::int32_t>(ReadU32(at));
+  }
+}
+
+class ChannelRead : public ::testing::TestWithParam<Layout> {};
+
+// Two files of the same layout read in turn: each channel must come from
+// its own file, whatever the reader kept of the other.
+TEST_P(ChannelRead, GivesEverySampleOfItsOwnFile) {
+  const Layout& c = GetParam();
+  const ChannelLayout& l = c.layout;
+  TempDir dir;
+  const size_t size = l.start + l.blocks * l.blockBytes;
+  const std::string bytes[] = {Testing::BinaryBytes(size),
+                               Testing::BinaryBytes(size + 1).substr(1)};
+  const BinaryFile files[] = {BinaryFile(Write(dir, "a", bytes[0])),
+                              BinaryFile(Write(dir, "b", bytes[1]))};
+  for (int f : {0, 1, 0}) {
+    std::vector<double> got;
+    ReadChannelSamples(files[f], l, 0.5, 3, got, c.chunkBytes, c.wholeBytes);
+    ASSERT_EQ(got.size(), l.blocks * l.run);
+    const auto* data = reinterpret_cast<const unsigned char*>(bytes[f].data());
+    for (std::uint64_t b = 0; b < l.blocks; ++b)
+      for (std::uint64_t i = 0; i < l.run; ++i) {
+        const unsigned char* at = data + l.start + b * l.blockBytes + l.offset +
+                                  i * SampleBytes(l.type);
+        ASSERT_EQ(got[b * l.run + i], Sample(l.type, at) * 0.5 + 3)
+            << "file " << f << ", block " << b << ", sample " << i;
+      }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts,
+                         ChannelRead,
+                         ::testing::ValuesIn(kLayouts),
+                         [](const auto& info) { return info.param.name; });
+
+// Short decimals, which the reader parses itself, and everything else,
+// which it hands to from_chars: each must read back as the double
+// from_chars makes of its text. Enough rows that the file is read in
+// several pieces and the values fill several tiles.
+TEST(HeadsetCsv, NumbersReadBackAsTheDoublesTheirTextSays) {
+  const std::string texts[] = {"1.5",
+                               "-12.345",
+                               "-0",
+                               "0.0000001",
+                               "1234567.1234567",
+                               "12345678",
+                               "0.12345678",
+                               "4123.589743589744",
+                               "1e3",
+                               "-2.5E-3",
+                               " 3.25 ",
+                               "7.",
+                               ".5",
+                               "00012.50",
+                               "9007199254740993",
+                               "1.7976931348623157e308"};
+  const size_t n = std::size(texts);
+  const size_t rows = 200000;
+  std::string csv = "Time,Fz,Marker\n";
+  for (size_t r = 0; r < rows; ++r)
+    csv += std::to_string(r) + "e-3," + texts[r % n] + ",0\n";
+  TempDir dir;
+  const auto recording = OpenRecording(Write(dir, "h.csv", csv), {});
+  ASSERT_EQ(recording->Samples(), static_cast<long long>(rows));
+  std::vector<double> got;
+  recording->ReadChannel(0, got);
+  for (size_t r = 0; r < rows; ++r) {
+    std::string_view text = texts[r % n];
+    text.remove_prefix(text.find_first_not_of(' '));
+    text = text.substr(0, text.find(' '));
+    double want = 0;
+    std::from_chars(text.data(), text.data() + text.size(), want);
+    ASSERT_EQ(std::memcmp(&got[r], &want, sizeof(double)), 0)
+        << "row " << r << ": \"" << texts[r % n] << "\" read as " << got[r];
+  }
+}
+
+// A file read in two halves at once: its rows in order, its sampling rate
+// from both halves' times, and a code held across the middle one event.
+TEST(HeadsetCsv, TheHalvesOfALargeFileJoin) {
+  const int rows = 200000;
+  std::string csv = "Time,Fz,Marker\n";
+  for (int r = 0; r < rows; ++r)
+    csv += std::to_string(r * 0.004) + "," + std::to_string(r % 7) + "," +
+           (r == rows - 1              ? "3"
+            : r >= 50000 && r < 150000 ? "2"
+                                       : "0") +
+           "\n";
+  TempDir dir;
+  const auto recording = OpenRecording(Write(dir, "h.csv", csv), {});
+  EXPECT_EQ(recording->SamplingRate(), 250);
+  ASSERT_EQ(recording->Samples(), rows);
+  std::vector<double> got;
+  recording->ReadChannel(0, got);
+  for (int r = 0; r < rows; ++r) ASSERT_EQ(got[r], r % 7) << "row " << r;
+  const std::vector<Event>& events = recording->Events();
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[0].sample, 50000);
+  EXPECT_EQ(events[0].code, "2");
+  EXPECT_EQ(events[1].sample, rows - 1);
+  EXPECT_EQ(events[1].code, "3");
+}
 
 }  // namespace
 }  // namespace Korva::Recording

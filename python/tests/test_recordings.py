@@ -1,7 +1,8 @@
 """korva.read_recording against MNE's readers on the same files. EDF+ and
 BDF+ files are written by EDFlib (through ctypes), the others by the small
 writers below; EDF+ and BDF+ files have a channel at another rate, the
-plain BDF file a Status channel."""
+plain BDF file a Status channel. EDF and BDF samples are also compared with
+EDFlib's own, to the bit."""
 
 import ctypes
 import struct
@@ -169,6 +170,44 @@ def test_samples_and_events_are_those_mne_reads(name, tmp_path):
     assert got.events == events_of(raw) and len(got.events) >= 4
     assert got.notes == (["1 channel at another sampling rate than 256 Hz left out: Slow"]
                          if name.endswith("+") else [])
+
+
+def clip_digital_range(path):
+    """The plain BDF file with a digital range of +-4000000 for the EEG
+    channels, narrower than their samples: EDFlib clips samples outside."""
+    head, n = bytearray(path.read_bytes()), len(CHANNELS) + 1
+    for c in range(len(CHANNELS)):
+        low, high = 256 + 120 * n + 8 * c, 256 + 128 * n + 8 * c
+        head[low:low + 8], head[high:high + 8] = b"-4000000", b"4000000 "
+    path.write_bytes(bytes(head))
+    return path
+
+
+def edflib_samples(path, channels):
+    """The first `channels` signals as EDFlib reads them record by record:
+    physical samples, and the low 16 bits of a Status signal's digital ones."""
+    lib = ctypes.CDLL("libedf.so.1")
+    hdr = ctypes.create_string_buffer(1 << 18)  # an edf_hdr_struct, the handle first
+    assert lib.edfopen_file_readonly(str(path).encode(), hdr, 2) == 0
+    handle, rows = struct.unpack_from("<i", hdr.raw)[0], []
+    for s, name in enumerate(channels):
+        status = name == "Status"
+        buf = (ctypes.c_int if status else ctypes.c_double) * N
+        values = buf()
+        read = lib.edfread_digital_samples if status else lib.edfread_physical_samples
+        assert read(handle, s, N, values) == N
+        rows.append(np.array(values, dtype=np.int64) & 0xFFFF if status else np.array(values))
+    assert lib.edfclose_file(handle) == 0
+    return np.array(rows, dtype=float)
+
+
+@pytest.mark.parametrize("name, edit", [("EDF+", None), ("BDF+", None), ("BDF", None), ("BDF", clip_digital_range)])
+def test_edf_samples_are_edflibs_to_the_bit(name, edit, tmp_path):
+    path = CASES[name][0](tmp_path)
+    if edit:
+        edit(path)
+    got = korva.read_recording(path)
+    np.testing.assert_array_equal(got.data, edflib_samples(path, got.ch_names))
 
 
 def test_content_decides_over_the_extension(tmp_path):
