@@ -17,6 +17,7 @@
 #include "cli/memory_option.h"
 #include "cli/options.h"
 #include "cli/output_streams.h"
+#include "cli/recording_input.h"
 #include "cli/summary.h"
 #include "cli/texts.h"
 #include "data/csv_io.h"
@@ -32,7 +33,8 @@ namespace {
 
 struct EvaluateOptions {
   DataSource data;
-  std::string test, report, summary, oofScores, module, memoryLimit;
+  std::vector<std::string> test;
+  std::string report, summary, oofScores, module, memoryLimit;
   int folds = 5;
   std::uint64_t seed = 1;
   int jobs = 2;
@@ -45,11 +47,21 @@ struct EvaluateOptions {
 
 void AddOptions(CLI::App* command, EvaluateOptions& o) {
   command
-      ->add_option(
-          "DATA", o.data.path, "data (.csv or .mat; - reads standard input)")
+      ->add_option("DATA",
+                   o.data.paths,
+                   "data: a feature table (.csv or .mat; - reads standard "
+                   "input), or recordings (EDF, BDF, GDF, .vhdr, headset "
+                   "CSV), the runs of a session, cut by the recipe options")
       ->required();
-  command->add_option(
-      "--test", o.test, "test data: train on DATA, test on this");
+  command
+      ->add_option("--test",
+                   o.test,
+                   "test data: train on DATA, test on this (a table, or "
+                   "recordings cut by DATA's recipe: repeat --test or "
+                   "separate them by commas)")
+      ->expected(1)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+      ->delimiter(',');
   o.foldsOption =
       command->add_option("--folds", o.folds, "number of folds (default 5)")
           ->check(CLI::Range(2, 1000));
@@ -85,6 +97,8 @@ void AddOptions(CLI::App* command, EvaluateOptions& o) {
                   "--folds each group is a fold of its own (default: a "
                   "column named run, unless --seed or --blocks is given)");
   AddMatOptions(command, o.data);
+  AddRecipeOptions(command, o.data.recipeOptions);
+  AddRecordingOptions(command, o.data.open);
   AddModuleOption(command, o.module);
   AddMemoryLimitOption(command, o.memoryLimit);
 }
@@ -97,7 +111,7 @@ struct Plan {
   std::vector<std::vector<std::string>> groups;  // the groups of each fold
   std::vector<Data::LabelCounts> trainClasses;   // of each fold's training rows
   std::string title;
-  std::string scheme;  // "5-fold stratified cross-validation, seed 1"
+  std::string scheme;     // "5-fold stratified cross-validation, seed 1"
   bool shuffled = false;  // the folds were dealt with the seed
   // "run 1, 4": fold k's groups; "" when the folds are not by groups.
   std::string GroupsText(size_t k) const {
@@ -114,26 +128,37 @@ struct Plan {
   }
 };
 
+// The test set: a table, or recordings cut by the recipe DATA was cut by.
 Plan TestSetPlan(const EvaluateOptions& o,
                  const Dataset& data,
+                 const std::optional<Recording::Recipe>& recipe,
                  std::ostream* out) {
   DataSource testSource = o.data;
-  testSource.path = o.test;
+  testSource.paths = o.test;
   testSource.groups.clear();
-  Dataset test = LoadData(testSource, true);
+  const std::string name = testSource.Name(), dataName = o.data.Name();
+  if (ReadsRecordings(testSource) != recipe.has_value())
+    throw CliError(kExitUsage,
+                   "--test " + name +
+                       (recipe ? " is a feature table" : " are recordings") +
+                       " and DATA " +
+                       (recipe ? "are recordings" : "is a feature table") +
+                       ": give both of one kind");
+  testSource.recipe = recipe;
+  Dataset test = LoadData(testSource, true, out);
   if (test.cols != data.cols)
     throw CliError(kExitData,
-                   o.test + " has " + std::to_string(test.cols) +
-                       " feature columns but " + o.data.path + " has " +
+                   name + " has " + std::to_string(test.cols) +
+                       " feature columns but " + dataName + " has " +
                        std::to_string(data.cols));
   test = MatchColumns(
-      std::move(test), data.names, o.data.path, o.test, o.ignoreNames, out);
+      std::move(test), data.names, dataName, name, o.ignoreNames, out);
   const Data::LabelCounts counts = Data::CountLabels(test);
   if (counts.positive == 0 || counts.negative == 0)
-    Warn(o.test + ": only one class, so its AUC is not defined");
+    Warn(name + ": only one class, so its AUC is not defined");
   if (out)
-    *out << "calibration: " << o.data.path << ": " << DescribeSet(data)
-         << "\ntest:        " << o.test << ": " << DescribeSet(test) << '\n';
+    *out << "calibration: " << dataName << ": " << DescribeSet(data)
+         << "\ntest:        " << name << ": " << DescribeSet(test) << '\n';
   Plan plan;
   std::vector<int> rows(test.rows);
   std::iota(rows.begin(), rows.end(), 0);
@@ -141,8 +166,8 @@ Plan TestSetPlan(const EvaluateOptions& o,
       {[&data] { return data; }, data.rows, std::move(test), std::move(rows)});
   plan.names.push_back("test set");
   plan.trainClasses.push_back(Data::CountLabels(data));
-  plan.title = "DOZOD: calibration on " + o.data.path + ", test on " + o.test;
-  plan.scheme = "calibration on " + o.data.path + ", test on " + o.test;
+  plan.title = "DOZOD: calibration on " + dataName + ", test on " + name;
+  plan.scheme = "calibration on " + dataName + ", test on " + name;
   return plan;
 }
 
@@ -150,10 +175,13 @@ Plan TestSetPlan(const EvaluateOptions& o,
 enum class Split { kStratified, kBlocks, kGroups };
 
 // The split the options choose: --blocks, --groups, or the groups of a
-// column named run unless --seed asks for shuffled folds.
+// column named run (or of several recordings) unless --seed asks for
+// shuffled folds.
 Split ChooseSplit(const EvaluateOptions& o, const Dataset& data) {
   if (o.blocks) return Split::kBlocks;
-  if (!data.groupColumn.empty() &&
+  const bool oneRecording =
+      data.groupColumn == kRecordingGroups && data.groupNames.size() < 2;
+  if (!data.groupColumn.empty() && !oneRecording &&
       (!o.data.groups.empty() || !o.seedOption->count()))
     return Split::kGroups;
   return Split::kStratified;
@@ -167,20 +195,25 @@ std::vector<int> AssignGroupFolds(const EvaluateOptions& o,
                                   std::string& scheme) {
   const int groups = static_cast<int>(data.groupNames.size());
   const std::string column = data.groupColumn;
+  const bool recordings = column == kRecordingGroups;
   std::vector<int> fold = Data::GroupFolds(data.groups, groups, folds);
+  const std::string count = std::to_string(groups) +
+                            (recordings ? " recording" : " group") +
+                            (groups == 1 ? "" : "s");
   if (fold.empty())
     throw CliError(
         kExitData,
-        "cannot split " + o.data.path + " into folds of whole groups: column " +
-            column + " holds " + std::to_string(groups) +
-            (groups == 1 ? " group" : " groups") + ", " +
-            std::to_string(folds) + " folds asked" +
+        "cannot split " + o.data.Name() + " into folds of whole groups: " +
+            (recordings ? count : "column " + column + " holds " + count) +
+            ", " + std::to_string(folds) + " folds asked" +
             (groups < 2
                  ? " (give --seed for shuffled folds)"
                  : " (give --folds " + std::to_string(groups) + " or fewer)"));
-  scheme = std::to_string(folds) +
-           "-fold cross-validation by the groups in column " + column +
-           (folds == groups ? " (leave one group out)" : "");
+  scheme = std::to_string(folds) + "-fold cross-validation by " +
+           (recordings ? "recording" : "the groups in column " + column) +
+           (folds < groups ? ""
+            : recordings   ? " (leave one recording out)"
+                           : " (leave one group out)");
   return fold;
 }
 
@@ -198,8 +231,9 @@ std::vector<int> AssignFolds(const EvaluateOptions& o,
     fold = Data::BlockFolds(data.rows, folds);
     scheme = k + " contiguous blocks in file order";
     if (fold.empty())
-      throw CliError(kExitData,
-                     "cannot split " + o.data.path + " into " + k + " blocks");
+      throw CliError(
+          kExitData,
+          "cannot split " + o.data.Name() + " into " + k + " blocks");
     return fold;
   }
   fold = Data::StratifiedFolds(data.labels, folds, o.seed);
@@ -208,7 +242,7 @@ std::vector<int> AssignFolds(const EvaluateOptions& o,
   if (fold.empty()) {
     const Data::LabelCounts counts = Data::CountLabels(data);
     throw CliError(kExitData,
-                   "cannot split " + o.data.path + " into " + k +
+                   "cannot split " + o.data.Name() + " into " + k +
                        " stratified folds: each fold needs a row of each "
                        "class, and the set has " +
                        std::to_string(counts.positive) +
@@ -262,9 +296,9 @@ Plan CrossValidationPlan(const EvaluateOptions& o,
       plan.groups.push_back(GroupsOfFold(data, fold, k));
   }
   if (out)
-    *out << o.data.path << ": " << DescribeSet(data) << '\n'
+    *out << o.data.Name() << ": " << DescribeSet(data) << '\n'
          << plan.scheme << '\n';
-  plan.title = "DOZOD: " + plan.scheme + " on " + o.data.path;
+  plan.title = "DOZOD: " + plan.scheme + " on " + o.data.Name();
   return plan;
 }
 
@@ -382,21 +416,22 @@ Report::ReportContent EvaluationReport(const EvaluateOptions& o,
                                        const Json& provenance) {
   Report::ReportContent content;
   content.title = plan.title;
-  content.facts.push_back({"data", o.data.path + ": " + DescribeSet(data)});
+  content.facts.push_back({"data", o.data.Name() + ": " + DescribeSet(data)});
   if (!o.test.empty())
     content.facts.push_back(
-        {"test data", o.test + ": " + DescribeSet(plan.folds[0].test)});
+        {"test data",
+         NameFiles(o.test) + ": " + DescribeSet(plan.folds[0].test)});
   content.facts.push_back({"scheme", plan.scheme});
   content.facts.push_back({"classifier", classifier});
   if (!decisions.empty()) content.facts.push_back({"decisions", decisions});
   for (size_t k = 0; k < results.size(); ++k) {
     const std::string remark = FoldRemark(plan, k);
-    content.facts.push_back(
-        {plan.names[k],
-         (remark.empty() ? "" : remark + ": ") + "AUC " + Fixed(s.aucs[k], 3) +
-             ", " + MetricsText(s.decisions[k]) + ", " +
-             std::to_string(results[k].SelectedCount()) + " features, " +
-             Fixed(results[k].seconds, 2) + " s"});
+    content.facts.push_back({plan.names[k],
+                             (remark.empty() ? "" : remark + ": ") + "AUC " +
+                                 Fixed(s.aucs[k], 3) + ", " +
+                                 MetricsText(s.decisions[k]) + ", " +
+                                 std::to_string(results[k].SelectedCount()) +
+                                 " features, " + Duration(results[k].seconds)});
     content.rocs.push_back(
         {plan.Label(k), results[k].scores, plan.folds[k].test.labels});
   }
@@ -476,7 +511,7 @@ Json Summary(const EvaluateOptions& o,
   Json summary = {{"command", "evaluate"},
                   {"provenance", provenance},
                   {"parameters", parameters},
-                  {"data", DataJson(o.data.path, data)},
+                  {"data", DataJson(o.data.Name(), data)},
                   {"scheme", plan.scheme},
                   {"group_column",
                    plan.groupColumn.empty() ? Json() : Json(plan.groupColumn)},
@@ -569,17 +604,24 @@ void WriteOutputs(const EvaluateOptions& o,
 int RunEvaluate(const EvaluateOptions& o) {
   ApplyMemoryLimit(o.memoryLimit);
   CheckSchemeOptions(o);
-  const std::vector<CommandFile> files = {{"DATA", o.data.path, false},
-                                          {"--test", o.test, false},
-                                          {"--report", o.report, true},
-                                          {"--summary", o.summary, true},
-                                          {"--oof-scores", o.oofScores, true}};
+  std::vector<CommandFile> files;
+  for (const std::string& path : o.data.paths)
+    files.push_back({"DATA", path, false});
+  for (const std::string& path : o.test)
+    files.push_back({"--test", path, false});
+  files.insert(files.end(),
+               {{"--report", o.report, true},
+                {"--summary", o.summary, true},
+                {"--oof-scores", o.oofScores, true}});
   CheckDistinctFiles(files);
   for (const CommandFile& file : files)
     if (file.output && !file.path.empty()) HostKit::CheckWritable(file.path);
   if (!o.report.empty() || !o.summary.empty()) RecordInputDigests();
-  const Dataset data = LoadData(o.data, true);
-  CheckTrainingSet(data, o.data.path);
+  std::ostream* out =
+      MessageStream(o.quiet, {o.report, o.summary, o.oofScores});
+  std::optional<Recording::Recipe> recipe;
+  const Dataset data = LoadData(o.data, true, out, &recipe);
+  CheckTrainingSet(data, o.data.Name());
   FoldSettings settings{o.parameters.Get(), o.decisions.Balanced()};
   o.decisions.AddTo(settings.parameters);
   const std::string modulePath = HostKit::ChooseModulePath(o.module);
@@ -589,11 +631,9 @@ int RunEvaluate(const EvaluateOptions& o) {
   ClassifierHandle shown = HostKit::NewClassifier(*module);
   HostKit::ApplySettings(*shown, settings.parameters);
 
-  std::ostream* out =
-      MessageStream(o.quiet, {o.report, o.summary, o.oofScores});
   Evaluation e;
   e.plan = o.test.empty() ? CrossValidationPlan(o, data, out)
-                          : TestSetPlan(o, data, out);
+                          : TestSetPlan(o, data, recipe, out);
   if (out) *out << HostKit::ShortInfo(*shown) << '\n' << std::flush;
   const int jobs = std::max(1, std::min<int>(o.jobs, e.plan.folds.size()));
   // The folds that train at the same time share the limit.

@@ -6,9 +6,9 @@
 #include "cli/data_input.h"
 #include "cli/files.h"
 #include "cli/fold_runner.h"
-#include "cli/options.h"
 #include "cli/input_digest.h"
 #include "cli/memory_option.h"
+#include "cli/options.h"
 #include "cli/output_streams.h"
 #include "cli/summary.h"
 #include "cli/texts.h"
@@ -33,8 +33,11 @@ struct TrainOptions {
 void AddOptions(CLI::App* command, TrainOptions& o) {
   command
       ->add_option("DATA",
-                   o.data.path,
-                   "training data (.csv or .mat; - reads standard input)")
+                   o.data.paths,
+                   "training data: a feature table (.csv or .mat; - reads "
+                   "standard input), or recordings (EDF, BDF, GDF, .vhdr, "
+                   "headset CSV), the runs of a session, cut into epochs by "
+                   "the recipe options")
       ->required();
   command->add_option("--model", o.model, "classifier document to write (XML)")
       ->required();
@@ -54,18 +57,24 @@ void AddOptions(CLI::App* command, TrainOptions& o) {
   o.decisions.Add(command);
   AddTableOptions(command, o.data, kGroupsHelp);
   AddMatOptions(command, o.data);
+  AddRecipeOptions(command, o.data.recipeOptions);
+  AddRecordingOptions(command, o.data.open);
   AddModuleOption(command, o.module);
   AddMemoryLimitOption(command, o.memoryLimit);
 }
 
 std::vector<CommandFile> Files(const TrainOptions& o) {
-  return {{"DATA", o.data.path, false},
-          {"--model", o.model, true},
-          {"--weights", o.weights, true},
-          {"--weights-csv", o.weightsCsv, true},
-          {"--log-json", o.logJson, true},
-          {"--report", o.report, true},
-          {"--summary", o.summary, true}};
+  std::vector<CommandFile> files;
+  for (const std::string& path : o.data.paths)
+    files.push_back({"DATA", path, false});
+  files.insert(files.end(),
+               {{"--model", o.model, true},
+                {"--weights", o.weights, true},
+                {"--weights-csv", o.weightsCsv, true},
+                {"--log-json", o.logJson, true},
+                {"--report", o.report, true},
+                {"--summary", o.summary, true}});
+  return files;
 }
 
 // What a training gave, for the outputs.
@@ -81,9 +90,9 @@ Report::ReportContent TrainingReport(const TrainOptions& o,
                                      const Json& provenance) {
   const HostKit::TrainedModel& model = t.model;
   Report::ReportContent content;
-  content.title = "DOZOD training on " + o.data.path;
+  content.title = "DOZOD training on " + o.data.Name();
   content.facts = {
-      {"data", o.data.path + ": " + DescribeSet(data)},
+      {"data", o.data.Name() + ": " + DescribeSet(data)},
       {"classifier", model.ShortInfo()},
       {"selected features",
        std::to_string(model.SelectedCount()) + " of " +
@@ -127,13 +136,15 @@ Json Summary(const TrainOptions& o,
   return {{"command", "train"},
           {"provenance", provenance},
           {"parameters", ParametersJson(model.Settings())},
-          {"data", DataJson(o.data.path, data)},
+          {"data", DataJson(o.data.Name(), data)},
           {"training_seconds", model.Run()->seconds},
           {"metrics",
            {{"training_set", MetricsJson(t.scores, data.labels, model.Cut())}}},
           {"intercept", model.Intercept()},
           {"selection", SelectionJson(model, data.names)},
-          {"steps", StepsJson(model.Steps(), data.names)}};
+          {"steps", StepsJson(model.Steps(), data.names)},
+          {"recipe",
+           model.Host().recipe.empty() ? Json() : Json(model.Host().recipe)}};
 }
 
 void PrintResult(std::ostream& out,
@@ -222,8 +233,12 @@ int RunTrain(const TrainOptions& o) {
   for (const CommandFile& file : files)
     if (file.output && !file.path.empty()) HostKit::CheckWritable(file.path);
   if (!o.report.empty() || !o.summary.empty()) RecordInputDigests();
-  Dataset data = LoadData(o.data, true);
-  CheckTrainingSet(data, o.data.path);
+  std::ostream* out = MessageStream(
+      o.quiet,
+      {o.model, o.weights, o.weightsCsv, o.logJson, o.report, o.summary});
+  std::optional<Recording::Recipe> recipe;
+  Dataset data = LoadData(o.data, true, out, &recipe);
+  CheckTrainingSet(data, o.data.Name());
   const std::string modulePath = HostKit::ChooseModulePath(o.module);
   auto module = HostKit::OpenModule(modulePath);
   ClassifierHandle classifier = HostKit::NewClassifier(*module);
@@ -231,15 +246,14 @@ int RunTrain(const TrainOptions& o) {
   o.decisions.AddTo(parameters);
   HostKit::ApplySettings(*classifier, parameters);
 
-  std::ostream* out = MessageStream(
-      o.quiet,
-      {o.model, o.weights, o.weightsCsv, o.logJson, o.report, o.summary});
   if (out)
-    *out << "training on " << o.data.path << ": " << DescribeSet(data) << '\n';
+    *out << "training on " << o.data.Name() << ": " << DescribeSet(data)
+         << '\n';
   if (o.decisions.Balanced())
     ChooseThreshold(*module, *classifier, parameters, data, out);
   if (out) *out << HostKit::ShortInfo(*classifier) << '\n';
   Trained t{TrainModel(std::move(classifier), data, o.logJson, out), {}, {}};
+  if (recipe) t.model.Host().recipe = Recording::RecipeXml(*recipe);
   WarnIfNothingSelected(t.model);
   t.scores = t.model.Score(View(data));
   t.confusion = Report::ConfusionAbove(t.scores, data.labels, t.model.Cut());
