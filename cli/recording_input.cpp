@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <map>
 #include <ostream>
 
@@ -75,6 +76,44 @@ std::optional<Recording::Recipe> ModelRecipe(const HostKit::TrainedModel& model,
   } catch (const Data::DataError& error) {
     throw CliError(kExitModel, what + ": its " + error.what());
   }
+}
+
+Report::EpochFeatures EpochFeaturesOf(const Data::Dataset& data,
+                                      const Recording::Recipe& recipe) {
+  Report::EpochFeatures e;
+  const double fs = recipe.samplingRate;
+  const Recording::Window w = Recording::EpochWindow(recipe, fs);
+  for (int b = 0; b < recipe.bins; ++b)
+    e.binMs.push_back((w.start + b * w.binWidth + (w.binWidth - 1) / 2.0) *
+                      1000.0 / fs);
+  // Two passes: the class sums, then the squares about the mean, which
+  // stay accurate on features with a large offset.
+  std::vector<double> sum1(data.cols), sum0(data.cols), squares(data.cols);
+  double n1 = 0, n0 = 0;
+  for (int r = 0; r < data.rows; ++r) {
+    const bool target = data.labels[r] > 0;
+    (target ? n1 : n0) += 1;
+    std::vector<double>& sum = target ? sum1 : sum0;
+    for (int c = 0; c < data.cols; ++c) sum[c] += data.At(r, c);
+  }
+  const double n = n1 + n0;
+  for (int r = 0; r < data.rows; ++r)
+    for (int c = 0; c < data.cols; ++c) {
+      const double d = data.At(r, c) - (sum1[c] + sum0[c]) / n;
+      squares[c] += d * d;
+    }
+  for (int c = 0; c < data.cols; ++c) {
+    const double m1 = sum1[c] / n1, m0 = sum0[c] / n0;
+    const double variance = squares[c] / n;
+    // The point-biserial correlation of the feature and the label.
+    const double r =
+        variance > 0 ? (m1 - m0) * std::sqrt(n1 * n0) / n / std::sqrt(variance)
+                     : 0.0;
+    e.targetMean.push_back(m1);
+    e.nonTargetMean.push_back(m0);
+    e.signedR2.push_back(r * std::abs(r));
+  }
+  return e;
 }
 
 }  // namespace Korva::Cli

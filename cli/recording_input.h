@@ -15,6 +15,7 @@
 #include "recording/epochs.h"
 #include "recording/recipe.h"
 #include "recording/recording.h"
+#include "report/html_report.h"
 
 namespace Korva::Cli {
 
@@ -52,6 +53,13 @@ void PrintCut(std::ostream& out, const CutRecordings& cut, bool withRecipe);
 // read.
 std::optional<Recording::Recipe> ModelRecipe(const HostKit::TrainedModel& model,
                                              const std::string& what);
+
+// What the report shows of epochs cut by `recipe` (as used, its sampling
+// rate known): the centre of each bin in ms after the event, and per feature
+// of `data` the class means and r² of feature and label, signed as the
+// target mean less the non-target one.
+Report::EpochFeatures EpochFeaturesOf(const Data::Dataset& data,
+                                      const Recording::Recipe& recipe);
 
 }  // namespace Korva::Cli
 

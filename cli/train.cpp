@@ -10,6 +10,7 @@
 #include "cli/memory_option.h"
 #include "cli/options.h"
 #include "cli/output_streams.h"
+#include "cli/recording_input.h"
 #include "cli/summary.h"
 #include "cli/texts.h"
 #include "cli/training_log.h"
@@ -113,6 +114,16 @@ Report::ReportContent TrainingReport(const TrainOptions& o,
       "Scores of the training set itself: they look better than scores of new "
       "data would.";
   FillWeights(content, data.names, model.SavedWeights(), model.Selected());
+  for (const HostKit::Step& step : model.Steps()) {
+    const size_t i = static_cast<size_t>(step.feature);
+    const std::string name = i < data.names.size() ? data.names[i] : "";
+    content.steps.push_back({step.step,
+                             step.added,
+                             name.empty() ? "#" + std::to_string(i + 1) : name,
+                             step.p});
+  }
+  if (const auto recipe = ModelRecipe(model, "model " + o.model))
+    content.epochs = EpochFeaturesOf(data, *recipe);
   return content;
 }
 
