@@ -137,13 +137,16 @@ Plan TestSetPlan(const EvaluateOptions& o,
   testSource.paths = o.test;
   testSource.groups.clear();
   const std::string name = testSource.Name(), dataName = o.data.Name();
-  if (ReadsRecordings(testSource) != recipe.has_value())
+  if (ReadsRecordings(testSource) != recipe.has_value()) {
+    const auto kind = [](const std::vector<std::string>& paths, bool cut) {
+      return cut ? (paths.size() == 1 ? " is a recording" : " are recordings")
+                 : " is a feature table";
+    };
     throw CliError(kExitUsage,
-                   "--test " + name +
-                       (recipe ? " is a feature table" : " are recordings") +
-                       " and DATA " +
-                       (recipe ? "are recordings" : "is a feature table") +
+                   "--test " + name + kind(o.test, !recipe) + " and DATA " +
+                       dataName + kind(o.data.paths, recipe.has_value()) +
                        ": give both of one kind");
+  }
   testSource.recipe = recipe;
   Dataset test = LoadData(testSource, true, out);
   if (test.cols != data.cols)
