@@ -566,6 +566,7 @@ struct Evaluation {
   std::vector<FoldResult> results;
   FoldSummary summary;
   std::string decisions;  // the rule in words; "" for a score above 0
+  std::optional<Recording::Recipe> recipe;  // DATA's, when it is recordings
 };
 
 void WriteOutputs(const EvaluateOptions& o,
@@ -591,15 +592,16 @@ void WriteOutputs(const EvaluateOptions& o,
         JsonText(
             Summary(o, shown, data, e.plan, e.results, e.summary, provenance)));
   if (o.report.empty()) return;
-  SaveReport(o.report,
-             EvaluationReport(o,
-                              data,
-                              HostKit::ShortInfo(shown),
-                              e.decisions,
-                              e.plan,
-                              e.results,
-                              e.summary,
-                              provenance));
+  Report::ReportContent content = EvaluationReport(o,
+                                                   data,
+                                                   HostKit::ShortInfo(shown),
+                                                   e.decisions,
+                                                   e.plan,
+                                                   e.results,
+                                                   e.summary,
+                                                   provenance);
+  if (e.recipe) content.epochs = EpochFeaturesOf(data, *e.recipe);
+  SaveReport(o.report, content);
   if (out && !WritesDescriptor(o.report))
     *out << "report written to " << o.report << '\n';
 }
@@ -622,8 +624,8 @@ int RunEvaluate(const EvaluateOptions& o) {
   if (!o.report.empty() || !o.summary.empty()) RecordInputDigests();
   std::ostream* out =
       MessageStream(o.quiet, {o.report, o.summary, o.oofScores});
-  std::optional<Recording::Recipe> recipe;
-  const Dataset data = LoadData(o.data, true, out, &recipe);
+  Evaluation e;
+  const Dataset data = LoadData(o.data, true, out, &e.recipe);
   CheckTrainingSet(data, o.data.Name());
   FoldSettings settings{o.parameters.Get(), o.decisions.Balanced()};
   o.decisions.AddTo(settings.parameters);
@@ -634,9 +636,8 @@ int RunEvaluate(const EvaluateOptions& o) {
   ClassifierHandle shown = HostKit::NewClassifier(*module);
   HostKit::ApplySettings(*shown, settings.parameters);
 
-  Evaluation e;
   e.plan = o.test.empty() ? CrossValidationPlan(o, data, out)
-                          : TestSetPlan(o, data, recipe, out);
+                          : TestSetPlan(o, data, e.recipe, out);
   if (out) *out << HostKit::ShortInfo(*shown) << '\n' << std::flush;
   const int jobs = std::max(1, std::min<int>(o.jobs, e.plan.folds.size()));
   // The folds that train at the same time share the limit.
