@@ -114,11 +114,13 @@ Dataset LoadRecordings(const DataSource& source,
                        std::ostream* info,
                        std::optional<Recording::Recipe>* used) {
   if (const auto given = TableOptionsGiven(source); !given.empty())
-    throw CliError(kExitUsage,
-                   Listed(given) + (given.size() > 1 ? " read" : " reads") +
-                       " feature tables, and " + source.Name() +
-                       " are recordings: their epochs are labelled by "
-                       "--target and --non-target and grouped by recording");
+    throw CliError(
+        kExitUsage,
+        Listed(given) + (given.size() > 1 ? " read" : " reads") +
+            " feature tables, and " + source.Name() +
+            (source.paths.size() == 1 ? " is a recording" : " are recordings") +
+            ": their epochs are labelled by the recipe's event lists "
+            "and grouped by recording");
   for (auto at = source.paths.begin(); at != source.paths.end(); ++at)
     if (std::find(at + 1, source.paths.end(), *at) != source.paths.end())
       throw CliError(kExitUsage, *at + " is given twice");
