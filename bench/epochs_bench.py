@@ -169,7 +169,7 @@ def row(work, build, kind, channels, fs, repeats):
         paths.append(path)
     megabytes = sum(os.path.getsize(p) for p in paths) / 1e6
     korva_cmd = [os.path.join(build, "korva"), "epochs", *paths, "--output",
-                 os.path.join(work, "korva.csv"), "--target", "2", "--non-target", "1", "--quiet"]
+                 os.path.join(work, "korva.csv"), "--target-events", "2", "--nontarget-events", "1", "--quiet"]
     python_cmd = [sys.executable, __file__, "--pipeline", *paths, os.path.join(work, "python.csv")]
     korva_whole = median_seconds(lambda: subprocess.run(korva_cmd, check=True), repeats)
     python_whole = median_seconds(lambda: subprocess.run(python_cmd, check=True), repeats)

@@ -45,13 +45,14 @@ bool ParsePair(const std::string& text,
 Recipe RecipeOptions::Recipe() const {
   Recording::Recipe r;
   if (targets.empty())
-    throw CliError(kExitUsage,
-                   "give the events of the target class with --target (and "
-                   "the others with --non-target), e.g. --target 2");
+    throw CliError(
+        kExitUsage,
+        "give the events of the target class with --target-events (and "
+        "the others with --nontarget-events), e.g. --target-events 2");
   if (nonTargets.empty())
     throw CliError(kExitUsage,
                    "give the events of the non-target class with "
-                   "--non-target, e.g. --non-target 1");
+                   "--nontarget-events, e.g. --nontarget-events 1");
   r.targets = targets;
   r.nonTargets = nonTargets;
   r.channels = channels;
@@ -86,8 +87,8 @@ Recipe RecipeOptions::Recipe() const {
 std::vector<std::string> RecipeOptions::Given() const {
   std::vector<std::string> given;
   if (command == nullptr) return given;
-  for (const char* name : {"--target",
-                           "--non-target",
+  for (const char* name : {"--target-events",
+                           "--nontarget-events",
                            "--channels",
                            "--reference",
                            "--band",
@@ -103,17 +104,18 @@ std::vector<std::string> RecipeOptions::Given() const {
 void AddRecipeOptions(CLI::App* command, RecipeOptions& o) {
   o.command = command;
   command
-      ->add_option("--target",
+      ->add_option("--target-events,--target",
                    o.targets,
                    "events of the target class (+1): codes or marker texts, "
                    "comma-separated; a number N also matches the stimulus "
                    "markers \"S N\", \"SN\" and \"Stimulus/S N\"")
       ->delimiter(',');
   command
-      ->add_option("--non-target",
-                   o.nonTargets,
-                   "events of the non-target class (-1), as --target; other "
-                   "events are skipped and counted")
+      ->add_option(
+          "--nontarget-events,--non-target",
+          o.nonTargets,
+          "events of the non-target class (-1), as --target-events; other "
+          "events are skipped and counted")
       ->delimiter(',');
   command
       ->add_option("--channels",

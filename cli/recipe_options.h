@@ -37,7 +37,8 @@ struct RecipeOptions {
   CLI::App* command = nullptr;  // where AddRecipeOptions declared them
 };
 
-// --target, --non-target, --channels, --reference, --band, --filter-order,
+// --target-events, --nontarget-events, --channels, --reference, --band,
+// --filter-order,
 // --window, --bins, --baseline and --reject, each with its default in the
 // help.
 void AddRecipeOptions(CLI::App* command, RecipeOptions& options);

@@ -46,7 +46,8 @@ class Korva : public ::testing::Test {
             " generate --seconds 20 --channels 4 --output run.vhdr --quiet "
             "&& " +
             k +
-            " train run.vhdr --target 2 --non-target 1 --model recipe.xml " +
+            " train run.vhdr --target-events 2 --nontarget-events 1 --model "
+            "recipe.xml " +
             "--quiet");
     ASSERT_EQ(made.status, kExitOk) << made.err;
   }

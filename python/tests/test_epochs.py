@@ -103,7 +103,7 @@ def test_extract_epochs_is_the_scipy_pipeline_and_korva_epochs(tmp_path, run_kor
         ((24, 24), (0, 1), (1, 0), {"Stimulus/S  3": 25})] * 2
     assert 'Window="-100,700"' in got.recipe and '<Channel Name="Oz" />' in got.recipe
 
-    run_korva("epochs", *paths, "--output", "epochs.csv", "--target", "S  2", "--non-target", "1",
+    run_korva("epochs", *paths, "--output", "epochs.csv", "--target-events", "S  2", "--nontarget-events", "1",
               "--reference", "average", "--window=-100,700", "--bins", 10, "--baseline=-100,0", "--reject", 250)
     table = pd.read_csv(tmp_path / "epochs.csv", float_precision="round_trip")
     assert list(table.columns[:3]) == ["label", "run", "Fz_01"]

@@ -297,7 +297,7 @@ def test_korva_epochs_are_the_scipy_recipe_on_mnes_samples(name, tmp_path, run_k
     target, non_target = codes[:1], codes[1:]
     X, y = epochs_by_scipy(x, RATE, events, target, non_target, (0, 250), 8)
     run_korva("epochs", path, "--output", "epochs.csv", "--channels", ",".join(CHANNELS),
-              "--target", *target, "--non-target", ",".join(non_target), "--window", "0,250", "--bins", 8)
+              "--target-events", *target, "--nontarget-events", ",".join(non_target), "--window", "0,250", "--bins", 8)
     got, labels = read_table(tmp_path / "epochs.csv")
     assert len(y) >= 3 and -1 in y
     np.testing.assert_array_equal(labels, y)
@@ -321,7 +321,7 @@ def test_a_model_trained_on_recordings_scores_them_as_one_trained_on_scipys_tabl
     table.insert(0, "label", np.concatenate(y))
     table.to_csv(tmp_path / "table.csv", index=False, float_format="%.17g")
 
-    recipe = ("--target", 2, "--non-target", 1)
+    recipe = ("--target-events", 2, "--nontarget-events", 1)
     run_korva("train", *runs, *recipe, "--model", "recordings.xml")
     run_korva("train", "table.csv", "--model", "table.xml")
     assert "recipe (korva score cuts" in run_korva("info", "recordings.xml")
