@@ -74,7 +74,12 @@ TEST(FoldResults, CrossTheWorkerPipeExactly) {
   FoldResult sent = Result(values, {true, false, true}, values);
   sent.failure = "fold failed";
   sent.threw = true;
-  const FoldResult got = DecodeFoldResult(EncodeFoldResult(sent));
+  FoldResult unset = sent;
+  unset.result.reset();
+  const std::vector<FoldResult> list =
+      DecodeFoldResults(EncodeFoldResults({sent, unset}));
+  ASSERT_EQ(list.size(), 2u);
+  const FoldResult& got = list[0];
   for (const auto& [a, b] : {std::pair{&sent.scores, &got.scores},
                              std::pair{&sent.weights, &got.weights}}) {
     ASSERT_EQ(a->size(), b->size());
@@ -87,9 +92,8 @@ TEST(FoldResults, CrossTheWorkerPipeExactly) {
   EXPECT_EQ(got.selected, sent.selected);
   EXPECT_EQ(got.failure, sent.failure);
   EXPECT_TRUE(got.threw);
-  sent.result.reset();
-  EXPECT_FALSE(DecodeFoldResult(EncodeFoldResult(sent)).result);
-  EXPECT_ANY_THROW(DecodeFoldResult({0x7b, 0x7d}));  // "{}" as JSON text
+  EXPECT_FALSE(list[1].result);
+  EXPECT_ANY_THROW(DecodeFoldResults({0x7b, 0x7d}));  // "{}" as JSON text
 }
 
 }  // namespace

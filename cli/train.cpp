@@ -1,4 +1,6 @@
 // korva train: trains a classifier and saves its model document.
+#include "cli/train.h"
+
 #include <iostream>
 #include <memory>
 
@@ -6,9 +8,9 @@
 #include "cli/data_input.h"
 #include "cli/files.h"
 #include "cli/fold_runner.h"
-#include "cli/options.h"
 #include "cli/input_digest.h"
 #include "cli/memory_option.h"
+#include "cli/options.h"
 #include "cli/output_streams.h"
 #include "cli/summary.h"
 #include "cli/texts.h"
@@ -215,6 +217,25 @@ void WriteOutputs(const TrainOptions& o,
                                  JsonText(Summary(o, data, t, provenance)));
 }
 
+}  // namespace
+
+HostKit::TrainedModel TrainConfigured(const Module& module,
+                                      ClassifierHandle classifier,
+                                      const HostKit::SettingsChange& parameters,
+                                      bool balanced,
+                                      Dataset& data,
+                                      const std::string& logJson,
+                                      std::ostream* out) {
+  if (balanced) ChooseThreshold(module, *classifier, parameters, data, out);
+  if (out) *out << HostKit::ShortInfo(*classifier) << '\n';
+  HostKit::TrainedModel model =
+      TrainModel(std::move(classifier), data, logJson, out);
+  WarnIfNothingSelected(model);
+  return model;
+}
+
+namespace {
+
 int RunTrain(const TrainOptions& o) {
   ApplyMemoryLimit(o.memoryLimit);
   const std::vector<CommandFile> files = Files(o);
@@ -236,11 +257,15 @@ int RunTrain(const TrainOptions& o) {
       {o.model, o.weights, o.weightsCsv, o.logJson, o.report, o.summary});
   if (out)
     *out << "training on " << o.data.path << ": " << DescribeSet(data) << '\n';
-  if (o.decisions.Balanced())
-    ChooseThreshold(*module, *classifier, parameters, data, out);
-  if (out) *out << HostKit::ShortInfo(*classifier) << '\n';
-  Trained t{TrainModel(std::move(classifier), data, o.logJson, out), {}, {}};
-  WarnIfNothingSelected(t.model);
+  Trained t{TrainConfigured(*module,
+                            std::move(classifier),
+                            parameters,
+                            o.decisions.Balanced(),
+                            data,
+                            o.logJson,
+                            out),
+            {},
+            {}};
   t.scores = t.model.Score(View(data));
   t.confusion = Report::ConfusionAbove(t.scores, data.labels, t.model.Cut());
   WarnNearBaseline(t.confusion, "training set");

@@ -15,6 +15,18 @@ struct RocSeries {
   std::vector<double> labels;  // one per row; only +1 and -1 rows count
 };
 
+// One value per cell of a grid of two settings (mean AUC over p-enter x
+// p-remove), with a note under each value (the mean number of features).
+struct HeatMap {
+  std::string title;                       // "max-iter 300"
+  std::string rowTitle, columnTitle;       // "p-enter", "p-remove"
+  std::vector<std::string> rows, columns;  // the settings' values as text
+  std::vector<double> values;      // rows x columns, row-major; NaN: no value
+  std::vector<std::string> notes;  // one per cell, or empty
+  std::vector<std::string> empty;  // per cell: why it has no value
+  int marked = -1;                 // the cell drawn with a frame, if any
+};
+
 // What a report shows.
 struct ReportContent {
   std::string title;
@@ -29,6 +41,8 @@ struct ReportContent {
   std::vector<std::string> weightNotes;  // per feature, shown after the name
   std::string weightsCaption;
   std::vector<std::string> notes;  // closing paragraphs
+  std::vector<HeatMap> heatMaps;   // shown first, when there are any
+  std::string heatMapsCaption;
 };
 
 // A channel x time layout of features named CHANNEL_SAMPLE ("Cz_07").
@@ -48,6 +62,10 @@ std::string RocSvg(const std::vector<RocSeries>& series);
 std::string DistributionSvg(const std::vector<double>& scores,
                             const std::vector<double>& labels);
 std::string WeightBarsSvg(const ReportContent& content);
+// Cells coloured from the lowest value (light) to the highest (dark), each
+// with its value and note; `range` gives the lowest and highest values of
+// the colour scale (several maps share one).
+std::string HeatMapSvg(const HeatMap& map, std::pair<double, double> range);
 std::string ChannelTimeSvg(const ChannelTimeGrid& grid,
                            const std::vector<double>& weights,
                            const std::vector<std::string>& names);
