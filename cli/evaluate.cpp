@@ -477,7 +477,9 @@ int RunEvaluate(const EvaluateOptions& o) {
   // Settings are checked on a throwaway object, so that a refused range is
   // reported before any work starts; the same object names the classifier.
   ClassifierHandle shown = HostKit::NewClassifier(*module);
-  HostKit::ApplySettings(*shown, settings.parameters);
+  HostKit::ApplySettings(*shown,
+                         e.grid ? GridSetting(*e.grid, settings, 0).parameters
+                                : settings.parameters);
 
   std::ostream* out =
       MessageStream(o.quiet, {o.report, o.summary, o.oofScores});

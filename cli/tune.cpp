@@ -312,9 +312,10 @@ int RunTune(const TuneOptions& o) {
   o.decisions.AddTo(decisions.parameters);
   const std::string modulePath = HostKit::ChooseModulePath(o.module);
   auto module = HostKit::OpenModule(modulePath);
-  // The decision settings are checked before any work starts.
+  // The decisions and a setting of the grid are checked before any work
+  // starts (a module whose classifier takes no p-values is refused here).
   ClassifierHandle shown = HostKit::NewClassifier(*module);
-  HostKit::ApplySettings(*shown, decisions.parameters);
+  HostKit::ApplySettings(*shown, GridSetting(grid, decisions, 0).parameters);
 
   std::ostream* out = MessageStream(o.quiet, {o.model, o.report, o.summary});
   const Plan plan =
