@@ -269,8 +269,8 @@ std::vector<FoldChoice> TuneInFolds(const EvaluateOptions& o,
       *out << plan.names[k] << ": chose "
            << SettingText(grid.settings[choices.back().setting])
            << " (mean AUC " << Fixed(choices.back().inner.meanAuc, 3) << " in "
-           << choices.back().scheme << " of its " << train.rows
-           << " training rows)\n"
+           << choices.back().inner.aucs.size() << " inner folds of its "
+           << train.rows << " training rows)\n"
            << std::flush;
   }
   return choices;
