@@ -11,7 +11,7 @@
 namespace Korva::Report {
 namespace {
 
-constexpr double kCellWidth = 84, kCellHeight = 40;
+constexpr double kCellWidth = 100, kCellHeight = 40;
 
 // Light yellow (t = 0) to dark blue (t = 1).
 std::string Sequential(double t) {
@@ -60,7 +60,8 @@ std::string Cell(const HeatMap& map,
                  map.columnTitle + " " + map.columns[i % map.columns.size()] +
                  ": " + Label(v, 4) + (note.empty() ? "" : ", " + note)) +
       "</title></rect>";
-  svg += Text(x + kCellWidth / 2, y + 17, Label(v, 3), "middle", ink);
+  // Three decimals, as korva tune's table prints the mean AUC.
+  svg += Text(x + kCellWidth / 2, y + 17, Num(v, 3), "middle", ink);
   if (!note.empty())
     svg += Text(x + kCellWidth / 2, y + 31, note, "middle", ink);
   return svg;
