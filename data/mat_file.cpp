@@ -116,15 +116,10 @@ Dataset LoadMat(const std::string& path,
   const std::string& file = copy.File().empty() ? path : copy.File();
   Dataset data;
   std::string error;
-  switch (read(
-      file.c_str(), path.c_str(), &variables, requireLabels, &data, &error)) {
-    case 0:
-      return data;
-    case 1:
-      throw DataError(error);
-    default:
-      throw std::runtime_error(error);
-  }
+  if (const int status = read(
+          file.c_str(), path.c_str(), &variables, requireLabels, &data, &error))
+    ThrowStatus(status, error);
+  return data;
 }
 
 }  // namespace Korva::Data

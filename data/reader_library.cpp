@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 
+#include <stdexcept>
 #include <vector>
 
 #include "platform/executable_folder.h"
@@ -24,6 +25,11 @@ void* OpenReaderLibrary(const std::string& fileName, std::string& reason) {
     if (reason.empty() && error != nullptr) reason = error;
   }
   return nullptr;
+}
+
+void ThrowStatus(int status, const std::string& error) {
+  if (status == 1) throw DataError(error);
+  throw std::runtime_error(error);
 }
 
 }  // namespace Korva::Data

@@ -8,12 +8,6 @@
 
 namespace Korva::HostKit {
 
-int Selection::Count() const {
-  int count = 0;
-  for (bool flag : selected) count += flag;
-  return count;
-}
-
 Selection ReadSelection(ClassifierBase& classifier) {
   pugi::xml_document document;
   if (int status = classifier.Write(document); status != kStatusOk)

@@ -13,7 +13,6 @@ struct Selection {
   int features = 0;
   std::vector<bool> selected;   // one per feature
   std::vector<double> weights;  // one per feature, 0 when not selected
-  int Count() const;            // number of selected features
 };
 
 // The classifier's selection, read from the info section it writes.

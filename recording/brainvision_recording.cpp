@@ -84,17 +84,6 @@ std::vector<std::string> SplitFields(std::string_view text) {
   return fields;
 }
 
-std::optional<double> Number(std::string_view text) {
-  text = TrimBlanks(text);
-  double value = 0;
-  const auto [end, error] =
-      std::from_chars(text.data(), text.data() + text.size(), value);
-  if (text.empty() || error != std::errc() ||
-      end != text.data() + text.size() || !std::isfinite(value))
-    return std::nullopt;
-  return value;
-}
-
 std::string Folder(const std::string& path) {
   const size_t slash = path.find_last_of('/');
   return slash == std::string::npos ? "" : path.substr(0, slash + 1);
@@ -155,12 +144,13 @@ Layout ReadLayout(const std::string& path, const IniText& ini) {
          "DataOrientation=" + orientation +
              " is not read (MULTIPLEXED or VECTORIZED)");
   layout.vectorized = orientation == "VECTORIZED";
-  const auto count = Number(Get(ini, "Common Infos", "NumberOfChannels", ""));
+  const auto count =
+      FiniteNumber(Get(ini, "Common Infos", "NumberOfChannels", ""));
   if (!count || *count < 1 || *count > 65535 || *count != std::floor(*count))
     Fail(path, "NumberOfChannels is missing or not a channel count");
   layout.channels = static_cast<int>(*count);
   const auto interval =
-      Number(Get(ini, "Common Infos", "SamplingInterval", ""));
+      FiniteNumber(Get(ini, "Common Infos", "SamplingInterval", ""));
   if (!interval || *interval <= 0)
     Fail(path, "SamplingInterval is missing or not a positive number");
   layout.rate = 1e6 / *interval;
@@ -192,7 +182,7 @@ std::vector<Channel> ReadChannels(const std::string& path,
     const std::vector<std::string> fields = SplitFields(entry->second);
     const std::string resolutionText = fields.size() > 2 ? fields[2] : "";
     const auto resolution =
-        TrimBlanks(resolutionText).empty() ? 1.0 : Number(resolutionText);
+        TrimBlanks(resolutionText).empty() ? 1.0 : FiniteNumber(resolutionText);
     if (!resolution)
       Fail(path, key + ": resolution \"" + resolutionText + "\" is no number");
     std::string unit = fields.size() > 3 ? fields[3] : "";
@@ -218,8 +208,8 @@ void ReadMarkers(const std::string& name, Header& header) {
     if (key.compare(0, 2, "Mk") != 0) continue;
     const std::vector<std::string> fields = SplitFields(value);
     const double position =
-        fields.size() > 2 ? Number(fields[2]).value_or(NAN) : NAN;
-    const double number = Number(key.substr(2)).value_or(NAN);
+        fields.size() > 2 ? FiniteNumber(fields[2]).value_or(NAN) : NAN;
+    const double number = FiniteNumber(key.substr(2)).value_or(NAN);
     if (!(position == std::floor(position) && std::fabs(position) < 1e15 &&
           number == std::floor(number) && std::fabs(number) < 1e15))
       Fail(path,

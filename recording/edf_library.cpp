@@ -37,11 +37,6 @@ const EdfLibrary& Library() {
   return library;
 }
 
-void Throw(int status, const std::string& error) {
-  if (status == 1) throw Data::DataError(error);
-  throw std::runtime_error(error);
-}
-
 Header CopyHeader(const Recording& r) {
   return {r.Path(),
           r.Format(),
@@ -61,7 +56,7 @@ class LibraryRecording : public RecordingBase {
   void ReadChannel(int c, std::vector<double>& out) override {
     std::string error;
     if (const int status = Library().read(inner_.get(), c, &out, &error))
-      Throw(status, error);
+      Data::ThrowStatus(status, error);
   }
 
  private:
@@ -80,7 +75,7 @@ std::unique_ptr<RecordingBase> OpenEdf(const std::string& path) {
   Recording* opened = nullptr;
   std::string error;
   if (const int status = library.open(path.c_str(), &opened, &error))
-    Throw(status, error);
+    Data::ThrowStatus(status, error);
   return std::make_unique<LibraryRecording>(std::unique_ptr<Recording>(opened));
 }
 

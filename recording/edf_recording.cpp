@@ -18,6 +18,7 @@
 #include <mutex>
 
 #include "data/dataset.h"
+#include "data/reader_library.h"
 #include "recording/binary_file.h"
 #include "recording/readers.h"
 #include "recording/recording_base.h"
@@ -344,16 +345,8 @@ std::unique_ptr<Recording> OpenEdfFile(const std::string& path) {
 
 extern "C" __attribute__((visibility("default"))) int korva_open_edf(
     const char* path, Korva::Recording::Recording** out, std::string* error) {
-  try {
-    *out = Korva::Recording::OpenEdfFile(path).release();
-    return 0;
-  } catch (const Korva::Data::DataError& e) {
-    *error = e.what();
-    return 1;
-  } catch (const std::exception& e) {
-    *error = e.what();
-    return 2;
-  }
+  return Korva::Data::StatusOf(
+      error, [&] { *out = Korva::Recording::OpenEdfFile(path).release(); });
 }
 
 extern "C" __attribute__((visibility("default"))) int korva_read_edf_channel(
@@ -361,14 +354,6 @@ extern "C" __attribute__((visibility("default"))) int korva_read_edf_channel(
     int channel,
     std::vector<double>* out,
     std::string* error) {
-  try {
-    recording->ReadChannel(channel, *out);
-    return 0;
-  } catch (const Korva::Data::DataError& e) {
-    *error = e.what();
-    return 1;
-  } catch (const std::exception& e) {
-    *error = e.what();
-    return 2;
-  }
+  return Korva::Data::StatusOf(error,
+                               [&] { recording->ReadChannel(channel, *out); });
 }

@@ -142,21 +142,6 @@ char Delimiter(std::string_view line) {
   return 0;
 }
 
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\0';
-}
-
-// The number `text` says, exactly (from_chars rounds correctly), blanks
-// around it allowed; false for anything else, infinity and NaN included.
-bool ParseNumber(std::string_view text, double& value) {
-  if (!text.empty() && (IsBlank(text.front()) || IsBlank(text.back())))
-    text = TrimBlanks(text);
-  const char* last = text.data() + text.size();
-  const auto [end, error] = std::from_chars(text.data(), last, value);
-  return !text.empty() && error == std::errc() && end == last &&
-         std::isfinite(value);
-}
-
 // The digits '0' to '9' among the 8 bytes at `at` as bytes 0 to 9, with
 // `count` set to how many bytes from the first are digits.
 std::uint64_t DigitBytes(const char* at, int& count) {
@@ -184,7 +169,7 @@ std::uint64_t DigitsValue(std::uint64_t x, int count) {
 // The value of the short decimal number ("-12.345", "7": at most 7 digits
 // before the point and 7 after it) that starts at `at` and ends at
 // `delimiter` or `end`, and where it ends; nullptr for any other text,
-// which ParseNumber then reads. Its digits and the power of ten are exact
+// which ParseFinite then reads. Its digits and the power of ten are exact
 // doubles, so their quotient is the correctly rounded value from_chars
 // gives. Reads up to 17 bytes past `at` (see kReadAhead).
 const char* ParseShortDecimal(const char* at,
@@ -232,14 +217,8 @@ const char* ReadField(const char* at,
   }
   const void* found = std::memchr(at, delimiter, end - at);
   const char* stop = found ? static_cast<const char*>(found) : end;
-  number = ParseNumber(std::string_view(at, stop - at), value);
+  number = ParseFinite(std::string_view(at, stop - at), value);
   return stop;
-}
-
-std::optional<double> ParseValue(std::string_view text) {
-  double value = 0;
-  if (!ParseNumber(text, value)) return std::nullopt;
-  return value;
 }
 
 // Splits a data line into `fields` (views into `line`).
@@ -352,7 +331,7 @@ void ChooseChannels(const std::string& path,
   std::vector<std::string> leftOut;
   for (int i = 0; i < static_cast<int>(first.size()); ++i) {
     if (i == columns.time) continue;
-    const bool number = ParseValue(first[i]).has_value() ||
+    const bool number = FiniteNumber(first[i]).has_value() ||
                         (i == columns.marker && TrimBlanks(first[i]).empty());
     if (number)
       columns.channels.push_back(i);

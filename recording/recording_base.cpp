@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +26,25 @@ std::string_view TrimBlanks(std::string_view text) {
   const size_t first = text.find_first_not_of(kBlanks);
   if (first == std::string_view::npos) return {};
   return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
+}
+
+bool ParseFinite(std::string_view text, double& value) {
+  const auto blank = [](char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\0';
+  };
+  // Most fields have no blanks: trim only when an end is one.
+  if (!text.empty() && (blank(text.front()) || blank(text.back())))
+    text = TrimBlanks(text);
+  const char* last = text.data() + text.size();
+  const auto [end, error] = std::from_chars(text.data(), last, value);
+  return !text.empty() && error == std::errc() && end == last &&
+         std::isfinite(value);
+}
+
+std::optional<double> FiniteNumber(std::string_view text) {
+  double value = 0;
+  if (!ParseFinite(text, value)) return std::nullopt;
+  return value;
 }
 
 std::string AsUtf8(std::string_view text) {

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -53,6 +54,13 @@ class RecordingBase : public Recording {
 
 // `text` without blanks, tabs, line ends and NULs at either end.
 std::string_view TrimBlanks(std::string_view text);
+
+// The number `text` says, exactly (from_chars rounds correctly), blanks
+// around it allowed; false for anything else, infinity and NaN included.
+bool ParseFinite(std::string_view text, double& value);
+
+// ParseFinite's number, or nothing.
+std::optional<double> FiniteNumber(std::string_view text);
 
 // `text` as UTF-8: valid UTF-8 is kept, any other byte is taken as Latin-1
 // (the encoding of older headers).
