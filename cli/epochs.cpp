@@ -7,14 +7,14 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
-#include <memory>
 #include <thread>
 
 #include "cli/commands.h"
 #include "cli/files.h"
 #include "cli/options.h"
-#include "cli/texts.h"
 #include "cli/recipe_options.h"
+#include "cli/recording_input.h"
+#include "cli/texts.h"
 #include "data/csv_io.h"
 #include "korva/hostkit/error.h"
 #include "korva/hostkit/output_file.h"
@@ -86,40 +86,13 @@ void WriteTable(std::ostream& out, const Data::Dataset& data) {
 }
 
 void PrintReport(std::ostream& out,
-                 const std::vector<std::string>& notes,
-                 const Recording::ExtractReport& report,
-                 const Data::Dataset& data,
+                 const CutRecordings& cut,
                  const std::string& output) {
-  out << Recording::RecipeText(report.recipe);
-  for (const std::string& note : notes) out << "note: " << note << '\n';
-  std::map<std::string, long long> skipped;
-  for (size_t k = 0; k < report.runs.size(); ++k) {
-    const Recording::RunReport& run = report.runs[k];
-    long long others = 0;
-    for (const auto& [code, count] : run.skipped) {
-      skipped[code] += count;
-      others += count;
-    }
-    out << "run " << k + 1 << ", " << run.path << ": " << run.kept.target
-        << " target and " << run.kept.nonTarget << " non-target epochs";
-    if (run.outside.target + run.outside.nonTarget > 0)
-      out << "; outside the file " << run.outside.target << " target, "
-          << run.outside.nonTarget << " non-target";
-    if (run.rejected.target + run.rejected.nonTarget > 0)
-      out << "; rejected " << run.rejected.target << " target, "
-          << run.rejected.nonTarget << " non-target";
-    out << "; " << others << " events skipped\n";
-  }
-  if (!skipped.empty()) {
-    out << "skipped events (in neither list):";
-    for (const auto& [code, count] : skipped)
-      out << " \"" << code << "\" " << count;
-    out << '\n';
-  }
+  PrintCut(out, cut, true);
   long long targets = 0;
-  for (double label : data.labels) targets += label > 0;
-  out << "wrote " << data.rows << " epochs (" << targets << " target, "
-      << data.rows - targets << " non-target) x " << data.cols
+  for (double label : cut.data.labels) targets += label > 0;
+  out << "wrote " << cut.data.rows << " epochs (" << targets << " target, "
+      << cut.data.rows - targets << " non-target) x " << cut.data.cols
       << " features to " << output << '\n';
 }
 
@@ -130,17 +103,8 @@ int RunEpochs(const EpochsOptions& o) {
   files.push_back({"--output", o.output, true});
   CheckDistinctFiles(files);
   HostKit::CheckWritable(o.output);
-  const Recording::Recipe recipe = o.recipe.Recipe();
-  std::vector<std::unique_ptr<Recording::Recording>> runs;
-  std::vector<std::string> notes;
-  for (const std::string& path : o.recordings) {
-    runs.push_back(Recording::OpenRecording(path, o.open));
-    for (const std::string& note : runs.back()->Notes())
-      notes.push_back(path + ": " + note);
-  }
-  Recording::ExtractReport report;
-  const Data::Dataset data = Recording::ExtractEpochs(runs, recipe, &report);
-  runs.clear();
+  const CutRecordings cut = Cut(o.recordings, o.recipe.Recipe(), o.open);
+  const Data::Dataset& data = cut.data;
   HostKit::WriteAtomically(o.output, [&](const std::string& temp) {
     std::ofstream out(temp, std::ios::binary);
     WriteTable(out, data);
@@ -150,7 +114,7 @@ int RunEpochs(const EpochsOptions& o) {
           "cannot write " + o.output + ": " + std::strerror(errno));
   });
   if (std::ostream* out = MessageStream(o.quiet, {o.output}))
-    PrintReport(*out, notes, report, data, o.output);
+    PrintReport(*out, cut, o.output);
   return kExitOk;
 }
 

@@ -18,6 +18,7 @@
 #include "cli/memory_option.h"
 #include "cli/options.h"
 #include "cli/output_streams.h"
+#include "cli/recording_input.h"
 #include "cli/summary.h"
 #include "cli/texts.h"
 #include "cli/tuning.h"
@@ -34,7 +35,8 @@ namespace {
 
 struct EvaluateOptions {
   DataSource data;
-  std::string test, report, summary, oofScores, module, memoryLimit;
+  std::vector<std::string> test;
+  std::string report, summary, oofScores, module, memoryLimit;
   FoldOptions folds;
   int jobs = 2;
   bool ignoreNames = false, quiet = false, tune = false, oneSe = false;
@@ -44,11 +46,21 @@ struct EvaluateOptions {
 
 void AddOptions(CLI::App* command, EvaluateOptions& o) {
   command
-      ->add_option(
-          "DATA", o.data.path, "data (.csv or .mat; - reads standard input)")
+      ->add_option("DATA",
+                   o.data.paths,
+                   "data: a feature table (.csv or .mat; - reads standard "
+                   "input), or recordings (EDF, BDF, GDF, .vhdr, headset "
+                   "CSV), the runs of a session, cut by the recipe options")
       ->required();
-  command->add_option(
-      "--test", o.test, "test data: train on DATA, test on this");
+  command
+      ->add_option("--test",
+                   o.test,
+                   "test data: train on DATA, test on this (a table, or "
+                   "recordings cut by DATA's recipe: repeat --test or "
+                   "separate them by commas)")
+      ->expected(1)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+      ->delimiter(',');
   command->add_flag(
       "--tune",
       o.tune,
@@ -79,30 +91,45 @@ void AddOptions(CLI::App* command, EvaluateOptions& o) {
   o.decisions.Add(command);
   AddFoldOptions(command, o.folds, o.data);
   AddMatOptions(command, o.data);
+  AddRecipeOptions(command, o.data.recipeOptions);
+  AddRecordingOptions(command, o.data.open);
   AddModuleOption(command, o.module);
   AddMemoryLimitOption(command, o.memoryLimit);
 }
 
 Plan TestSetPlan(const EvaluateOptions& o,
                  const Dataset& data,
+                 const std::optional<Recording::Recipe>& recipe,
                  std::ostream* out) {
   DataSource testSource = o.data;
-  testSource.path = o.test;
+  testSource.paths = o.test;
   testSource.groups.clear();
-  Dataset test = LoadData(testSource, true);
+  const std::string name = testSource.Name(), dataName = o.data.Name();
+  if (ReadsRecordings(testSource) != recipe.has_value()) {
+    const auto kind = [](const std::vector<std::string>& paths, bool cut) {
+      return cut ? (paths.size() == 1 ? " is a recording" : " are recordings")
+                 : " is a feature table";
+    };
+    throw CliError(kExitUsage,
+                   "--test " + name + kind(o.test, !recipe) + " and DATA " +
+                       dataName + kind(o.data.paths, recipe.has_value()) +
+                       ": give both of one kind");
+  }
+  testSource.recipe = recipe;
+  Dataset test = LoadData(testSource, true, out);
   if (test.cols != data.cols)
     throw CliError(kExitData,
-                   o.test + " has " + std::to_string(test.cols) +
-                       " feature columns but " + o.data.path + " has " +
+                   name + " has " + std::to_string(test.cols) +
+                       " feature columns but " + dataName + " has " +
                        std::to_string(data.cols));
   test = MatchColumns(
-      std::move(test), data.names, o.data.path, o.test, o.ignoreNames, out);
+      std::move(test), data.names, dataName, name, o.ignoreNames, out);
   const Data::LabelCounts counts = Data::CountLabels(test);
   if (counts.positive == 0 || counts.negative == 0)
-    Warn(o.test + ": only one class, so its AUC is not defined");
+    Warn(name + ": only one class, so its AUC is not defined");
   if (out)
-    *out << "calibration: " << o.data.path << ": " << DescribeSet(data)
-         << "\ntest:        " << o.test << ": " << DescribeSet(test) << '\n';
+    *out << "calibration: " << dataName << ": " << DescribeSet(data)
+         << "\ntest:        " << name << ": " << DescribeSet(test) << '\n';
   Plan plan;
   std::vector<int> rows(test.rows);
   std::iota(rows.begin(), rows.end(), 0);
@@ -110,8 +137,8 @@ Plan TestSetPlan(const EvaluateOptions& o,
       {[&data] { return data; }, data.rows, std::move(test), std::move(rows)});
   plan.names.push_back("test set");
   plan.trainClasses.push_back(Data::CountLabels(data));
-  plan.title = "DOZOD: calibration on " + o.data.path + ", test on " + o.test;
-  plan.scheme = "calibration on " + o.data.path + ", test on " + o.test;
+  plan.title = "DOZOD: calibration on " + dataName + ", test on " + name;
+  plan.scheme = "calibration on " + dataName + ", test on " + name;
   return plan;
 }
 
@@ -130,6 +157,7 @@ struct Evaluation {
   std::string decisions;            // the rule in words; "" for a score above 0
   std::optional<Grid> grid;         // with --tune
   std::vector<FoldChoice> choices;  // with --tune, one per fold
+  std::optional<Recording::Recipe> recipe;  // DATA's, when it is recordings
 };
 
 void PrintFoldTable(std::ostream& out,
@@ -253,8 +281,9 @@ std::vector<FoldChoice> TuneInFolds(const EvaluateOptions& o,
   std::vector<FoldChoice> choices;
   for (size_t k = 0; k < plan.folds.size(); ++k) {
     const Dataset train = plan.folds[k].makeTrain();
-    const std::string what =
-        o.test.empty() ? "the training rows of " + plan.Label(k) : o.data.path;
+    const std::string what = o.test.empty()
+                                 ? "the training rows of " + plan.Label(k)
+                                 : o.data.Name();
     try {
       const Plan inner =
           CrossValidationPlan(o.folds, !o.data.groups.empty(), train, what);
@@ -285,10 +314,11 @@ Report::ReportContent EvaluationReport(const EvaluateOptions& o,
   const FoldSummary& s = e.summary;
   Report::ReportContent content;
   content.title = plan.title;
-  content.facts.push_back({"data", o.data.path + ": " + DescribeSet(data)});
+  content.facts.push_back({"data", o.data.Name() + ": " + DescribeSet(data)});
   if (!o.test.empty())
     content.facts.push_back(
-        {"test data", o.test + ": " + DescribeSet(plan.folds[0].test)});
+        {"test data",
+         NameFiles(o.test) + ": " + DescribeSet(plan.folds[0].test)});
   content.facts.push_back({"scheme", plan.scheme});
   if (e.grid)
     content.facts.push_back({"tuning", TuningText(o, *e.grid, e.choices)});
@@ -303,7 +333,7 @@ Report::ReportContent EvaluationReport(const EvaluateOptions& o,
              (e.grid ? "chose " + ChoiceText(e, k) + "; " : "") + "AUC " +
              Fixed(s.aucs[k], 3) + ", " + MetricsText(s.decisions[k]) + ", " +
              std::to_string(e.results[k].SelectedCount()) + " features, " +
-             Fixed(e.results[k].seconds, 2) + " s"});
+             Duration(e.results[k].seconds)});
   }
   if (e.results.size() > 1)
     content.facts.push_back({"overall", OverallText(s)});
@@ -360,7 +390,7 @@ Json Summary(const EvaluateOptions& o,
       {"command", "evaluate"},
       {"provenance", provenance},
       {"parameters", parameters},
-      {"data", DataJson(o.data.path, data)},
+      {"data", DataJson(o.data.Name(), data)},
       {"scheme", e.plan.scheme},
       {"group_column",
        e.plan.groupColumn.empty() ? Json() : Json(e.plan.groupColumn)}};
@@ -421,9 +451,10 @@ void WriteOutputs(const EvaluateOptions& o,
     HostKit::WriteTextAtomically(
         o.summary, JsonText(Summary(o, shown, data, e, provenance)));
   if (o.report.empty()) return;
-  SaveReport(
-      o.report,
-      EvaluationReport(o, data, HostKit::ShortInfo(shown), e, provenance));
+  Report::ReportContent content =
+      EvaluationReport(o, data, HostKit::ShortInfo(shown), e, provenance);
+  if (e.recipe) content.epochs = EpochFeaturesOf(data, *e.recipe);
+  SaveReport(o.report, content);
   if (out && !WritesDescriptor(o.report))
     *out << "report written to " << o.report << '\n';
 }
@@ -455,11 +486,15 @@ void RunEvaluation(const EvaluateOptions& o,
 int RunEvaluate(const EvaluateOptions& o) {
   ApplyMemoryLimit(o.memoryLimit);
   CheckSchemeOptions(o);
-  const std::vector<CommandFile> files = {{"DATA", o.data.path, false},
-                                          {"--test", o.test, false},
-                                          {"--report", o.report, true},
-                                          {"--summary", o.summary, true},
-                                          {"--oof-scores", o.oofScores, true}};
+  std::vector<CommandFile> files;
+  for (const std::string& path : o.data.paths)
+    files.push_back({"DATA", path, false});
+  for (const std::string& path : o.test)
+    files.push_back({"--test", path, false});
+  files.insert(files.end(),
+               {{"--report", o.report, true},
+                {"--summary", o.summary, true},
+                {"--oof-scores", o.oofScores, true}});
   CheckDistinctFiles(files);
   for (const CommandFile& file : files)
     if (file.output && !file.path.empty()) HostKit::CheckWritable(file.path);
@@ -470,8 +505,10 @@ int RunEvaluate(const EvaluateOptions& o) {
       o.decisions.Balanced()};
   o.decisions.AddTo(settings.parameters);
   if (!o.report.empty() || !o.summary.empty()) RecordInputDigests();
-  const Dataset data = LoadData(o.data, true);
-  CheckTrainingSet(data, o.data.path);
+  std::ostream* out =
+      MessageStream(o.quiet, {o.report, o.summary, o.oofScores});
+  const Dataset data = LoadData(o.data, true, out, &e.recipe);
+  CheckTrainingSet(data, o.data.Name());
   const std::string modulePath = HostKit::ChooseModulePath(o.module);
   auto module = HostKit::OpenModule(modulePath);
   // Settings are checked on a throwaway object, so that a refused range is
@@ -481,16 +518,14 @@ int RunEvaluate(const EvaluateOptions& o) {
                          e.grid ? GridSetting(*e.grid, settings, 0).parameters
                                 : settings.parameters);
 
-  std::ostream* out =
-      MessageStream(o.quiet, {o.report, o.summary, o.oofScores});
   if (o.test.empty()) {
-    e.plan =
-        CrossValidationPlan(o.folds, !o.data.groups.empty(), data, o.data.path);
+    e.plan = CrossValidationPlan(
+        o.folds, !o.data.groups.empty(), data, o.data.Name());
     if (out)
-      *out << o.data.path << ": " << DescribeSet(data) << '\n'
+      *out << o.data.Name() << ": " << DescribeSet(data) << '\n'
            << e.plan.scheme << '\n';
   } else {
-    e.plan = TestSetPlan(o, data, out);
+    e.plan = TestSetPlan(o, data, e.recipe, out);
   }
   if (out)
     *out << (e.grid ? "tuning in each fold: " + e.grid->Text()

@@ -8,6 +8,7 @@
 
 #include "cli/exit_status.h"
 #include "cli/output_streams.h"
+#include "cli/recording_input.h"
 #include "data/csv_io.h"
 #include "korva/hostkit/output_file.h"
 
@@ -60,9 +61,13 @@ std::ostream* MessageStream(bool quiet,
 
 std::string ScoresCsv(const Data::Dataset& data,
                       const std::vector<double>& scores) {
-  std::string csv = data.hasLabels ? "row,label,score\n" : "row,score\n";
+  const bool recordings = data.groupColumn == kRecordingGroups;
+  std::string csv = std::string("row,") + (recordings ? "recording," : "") +
+                    (data.hasLabels ? "label,score\n" : "score\n");
   for (size_t r = 0; r < scores.size(); ++r)
     csv += std::to_string(r + 1) + "," +
+           (recordings ? Data::CsvField(data.groupNames[data.groups[r]]) + ","
+                       : "") +
            (data.hasLabels ? Data::FormatDouble(data.labels[r]) + "," : "") +
            Data::FormatDouble(scores[r]) + "\n";
   return csv;

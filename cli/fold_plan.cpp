@@ -6,6 +6,7 @@
 #include "cli/exit_status.h"
 #include "cli/files.h"
 #include "cli/options.h"
+#include "cli/recording_input.h"
 #include "data/folds.h"
 
 namespace Korva::Cli {
@@ -15,10 +16,14 @@ namespace {
 enum class Split { kStratified, kBlocks, kGroups };
 
 // The split the options choose: --blocks, --groups, or the groups of a
-// column named run unless --seed asks for shuffled folds.
+// column named run (or of several recordings) unless --seed asks for
+// shuffled folds.
 Split ChooseSplit(const FoldOptions& o, bool groupsGiven, const Dataset& data) {
   if (o.blocks) return Split::kBlocks;
-  if (!data.groupColumn.empty() && (groupsGiven || !o.SeedGiven()))
+  const bool oneRecording =
+      data.groupColumn == kRecordingGroups && data.groupNames.size() < 2;
+  if (!data.groupColumn.empty() && !oneRecording &&
+      (groupsGiven || !o.SeedGiven()))
     return Split::kGroups;
   return Split::kStratified;
 }
@@ -31,20 +36,25 @@ std::vector<int> AssignGroupFolds(const Dataset& data,
                                   std::string& scheme) {
   const int groups = static_cast<int>(data.groupNames.size());
   const std::string column = data.groupColumn;
+  const bool recordings = column == kRecordingGroups;
   std::vector<int> fold = Data::GroupFolds(data.groups, groups, folds);
+  const std::string count = std::to_string(groups) +
+                            (recordings ? " recording" : " group") +
+                            (groups == 1 ? "" : "s");
   if (fold.empty())
     throw CliError(
         kExitData,
-        "cannot split " + what + " into folds of whole groups: column " +
-            column + " holds " + std::to_string(groups) +
-            (groups == 1 ? " group" : " groups") + ", " +
-            std::to_string(folds) + " folds asked" +
+        "cannot split " + what + " into folds of whole groups: " +
+            (recordings ? count : "column " + column + " holds " + count) +
+            ", " + std::to_string(folds) + " folds asked" +
             (groups < 2
                  ? " (give --seed for shuffled folds)"
                  : " (give --folds " + std::to_string(groups) + " or fewer)"));
-  scheme = std::to_string(folds) +
-           "-fold cross-validation by the groups in column " + column +
-           (folds == groups ? " (leave one group out)" : "");
+  scheme = std::to_string(folds) + "-fold cross-validation by " +
+           (recordings ? "recording" : "the groups in column " + column) +
+           (folds < groups ? ""
+            : recordings   ? " (leave one recording out)"
+                           : " (leave one group out)");
   return fold;
 }
 

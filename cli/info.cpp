@@ -2,9 +2,11 @@
 #include <cmath>
 #include <iostream>
 #include <memory>
+#include <sstream>
 
 #include "cli/commands.h"
 #include "cli/options.h"
+#include "cli/recording_input.h"
 #include "cli/texts.h"
 #include "data/csv_io.h"
 #include "korva/hostkit/error.h"
@@ -49,6 +51,16 @@ void PrintDecisions(const HostKit::TrainedModel& model) {
   }
 }
 
+// The recipe that cuts recordings into the model's features, when it has one.
+void PrintRecipe(const HostKit::TrainedModel& model, const std::string& path) {
+  const auto recipe = ModelRecipe(model, "model " + path);
+  if (!recipe) return;
+  std::cout << "recipe (korva score cuts recordings into the features so):\n";
+  std::istringstream lines(Recording::RecipeText(*recipe));
+  for (std::string line; std::getline(lines, line);)
+    std::cout << "  " << line << '\n';
+}
+
 int RunInfo(const InfoOptions& o) {
   auto module = HostKit::OpenModule(HostKit::ChooseModulePath(o.module));
   std::vector<std::string> warnings;
@@ -68,6 +80,7 @@ int RunInfo(const InfoOptions& o) {
   else
     std::cout << "note: " << HostKit::kMissingInterceptNote << '\n';
   PrintDecisions(model);
+  PrintRecipe(model, o.model);
   return kExitOk;
 }
 

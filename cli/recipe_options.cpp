@@ -83,7 +83,25 @@ Recipe RecipeOptions::Recipe() const {
   return r;
 }
 
+std::vector<std::string> RecipeOptions::Given() const {
+  std::vector<std::string> given;
+  if (command == nullptr) return given;
+  for (const char* name : {"--target",
+                           "--non-target",
+                           "--channels",
+                           "--reference",
+                           "--band",
+                           "--filter-order",
+                           "--window",
+                           "--bins",
+                           "--baseline",
+                           "--reject"})
+    if (command->count(name) > 0) given.emplace_back(name);
+  return given;
+}
+
 void AddRecipeOptions(CLI::App* command, RecipeOptions& o) {
+  o.command = command;
   command
       ->add_option("--target",
                    o.targets,

@@ -29,6 +29,12 @@ struct RecipeOptions {
   // that is malformed or out of range, or when no target or non-target
   // events are given.
   Recording::Recipe Recipe() const;
+
+  // The recipe options given on the command line, by name ("--band"); none
+  // before AddRecipeOptions.
+  std::vector<std::string> Given() const;
+
+  CLI::App* command = nullptr;  // where AddRecipeOptions declared them
 };
 
 // --target, --non-target, --channels, --reference, --band, --filter-order,

@@ -7,9 +7,10 @@
 #include "cli/commands.h"
 #include "cli/data_input.h"
 #include "cli/files.h"
-#include "cli/options.h"
 #include "cli/input_digest.h"
+#include "cli/options.h"
 #include "cli/output_streams.h"
+#include "cli/recording_input.h"
 #include "cli/summary.h"
 #include "cli/texts.h"
 #include "data/csv_io.h"
@@ -31,8 +32,10 @@ void AddOptions(CLI::App* command, ScoreOptions& o) {
       ->required();
   command
       ->add_option("DATA",
-                   o.data.path,
-                   "data to score (.csv or .mat; - reads standard input)")
+                   o.data.paths,
+                   "data to score: a feature table (.csv or .mat; - reads "
+                   "standard input), or recordings (EDF, BDF, GDF, .vhdr, "
+                   "headset CSV) cut by the model's recipe")
       ->required();
   command->add_option(
       "--output",
@@ -47,6 +50,7 @@ void AddOptions(CLI::App* command, ScoreOptions& o) {
   AddQuietOption(command, o.quiet);
   AddTableOptions(command, o.data, kGroupsHelp);
   AddMatOptions(command, o.data);
+  AddRecordingOptions(command, o.data.open);
   AddModuleOption(command, o.module);
 }
 
@@ -85,21 +89,51 @@ std::string ExtraColumns(const Dataset& data,
          ": leave those columns out with --drop " + list;
 }
 
+// The source of the data to score: recordings are cut by the model's
+// recipe, and only a model trained on recordings has one.
+DataSource ScoringSource(const ScoreOptions& o,
+                         const HostKit::TrainedModel& model,
+                         std::ostream* info) {
+  DataSource source = o.data;
+  const std::string what = "model " + o.model;
+  source.recipe = ModelRecipe(model, what);
+  const bool recordings = ReadsRecordings(source);
+  if (recordings && !source.recipe)
+    throw CliError(kExitData,
+                   what +
+                       " was trained on a feature table and has no recipe "
+                       "to cut the recordings " +
+                       source.Name() +
+                       " with: score a table of their epochs (korva epochs "
+                       "writes one, cut as the training table was)");
+  if (!recordings && source.recipe)
+    throw CliError(kExitData,
+                   what +
+                       " was trained on recordings and cuts its features "
+                       "from recordings by its recipe (korva info shows "
+                       "it): give it recordings, not the feature table " +
+                       source.Name());
+  if (recordings && info)
+    *info << "cut by the recipe of " << what << ":\n"
+          << Recording::RecipeText(*source.recipe);
+  return source;
+}
+
 // The data to score, its columns in the model's order.
 Dataset LoadScoringData(const ScoreOptions& o,
                         const HostKit::TrainedModel& model,
                         std::ostream* info) {
-  Dataset data = LoadData(o.data, false);
+  Dataset data = LoadData(ScoringSource(o, model, info), false, info);
   if (data.cols != model.Features())
     throw CliError(kExitData,
-                   o.data.path + " has " + std::to_string(data.cols) +
+                   o.data.Name() + " has " + std::to_string(data.cols) +
                        " feature columns but model " + o.model +
                        " was trained on " + std::to_string(model.Features()) +
                        ExtraColumns(data, model.FeatureNames()));
   return MatchColumns(std::move(data),
                       model.FeatureNames(),
                       "model " + o.model,
-                      o.data.path,
+                      o.data.Name(),
                       o.ignoreNames,
                       info);
 }
@@ -114,12 +148,12 @@ void PrintMetrics(std::ostream* info,
       Report::ConfusionAbove(scores, data.labels, model.Cut());
   if (info) {
     *info << "AUC " << Fixed(Report::Auc(scores, data.labels), 3) << ", "
-          << MetricsText(confusion) << " against the labels in " << o.data.path
-          << '\n';
+          << MetricsText(confusion) << " against the labels in "
+          << o.data.Name() << '\n';
     if (!DefaultDecisions(model.Settings()))
       *info << "decisions: " << DecisionText(model) << '\n';
   }
-  WarnNearBaseline(confusion, o.data.path);
+  WarnNearBaseline(confusion, o.data.Name());
 }
 
 Json Summary(const std::vector<CommandFile>& files,
@@ -132,7 +166,7 @@ Json Summary(const std::vector<CommandFile>& files,
       {"command", "score"},
       {"provenance",
        Provenance(files, modulePath, model.Classifier(), std::nullopt)},
-      {"data", DataJson(o.data.path, data)},
+      {"data", DataJson(o.data.Name(), data)},
       {"parameters", ParametersJson(model.Settings())},
       {"intercept", model.InterceptKnown() ? Json(model.Intercept()) : Json()}};
   if (data.hasLabels)
@@ -142,10 +176,11 @@ Json Summary(const std::vector<CommandFile>& files,
 
 int RunScore(const ScoreOptions& o) {
   const std::string output = o.output.empty() ? "-" : o.output;
-  const std::vector<CommandFile> files = {{"MODEL", o.model, false},
-                                          {"DATA", o.data.path, false},
-                                          {"--output", output, true},
-                                          {"--summary", o.summary, true}};
+  std::vector<CommandFile> files = {{"MODEL", o.model, false}};
+  for (const std::string& path : o.data.paths)
+    files.push_back({"DATA", path, false});
+  files.insert(files.end(),
+               {{"--output", output, true}, {"--summary", o.summary, true}});
   CheckDistinctFiles(files);
   if (!o.summary.empty()) RecordInputDigests();
   const std::string modulePath = HostKit::ChooseModulePath(o.module);
@@ -168,7 +203,7 @@ int RunScore(const ScoreOptions& o) {
          " scores are not finite: the weights or the data are too large");
   HostKit::WriteTextAtomically(output, ScoresCsv(data, scores));
   if (info && !WritesDescriptor(output))
-    *info << "scored " << data.rows << " rows of " << o.data.path
+    *info << "scored " << data.rows << " rows of " << o.data.Name()
           << "; scores written to " << output << '\n';
   PrintMetrics(info, o, model, data, scores);
   if (info && !model.InterceptKnown())

@@ -12,6 +12,7 @@
 #include "cli/memory_option.h"
 #include "cli/options.h"
 #include "cli/output_streams.h"
+#include "cli/recording_input.h"
 #include "cli/summary.h"
 #include "cli/texts.h"
 #include "cli/training_log.h"
@@ -35,8 +36,11 @@ struct TrainOptions {
 void AddOptions(CLI::App* command, TrainOptions& o) {
   command
       ->add_option("DATA",
-                   o.data.path,
-                   "training data (.csv or .mat; - reads standard input)")
+                   o.data.paths,
+                   "training data: a feature table (.csv or .mat; - reads "
+                   "standard input), or recordings (EDF, BDF, GDF, .vhdr, "
+                   "headset CSV), the runs of a session, cut into epochs by "
+                   "the recipe options")
       ->required();
   command->add_option("--model", o.model, "classifier document to write (XML)")
       ->required();
@@ -56,18 +60,24 @@ void AddOptions(CLI::App* command, TrainOptions& o) {
   o.decisions.Add(command);
   AddTableOptions(command, o.data, kGroupsHelp);
   AddMatOptions(command, o.data);
+  AddRecipeOptions(command, o.data.recipeOptions);
+  AddRecordingOptions(command, o.data.open);
   AddModuleOption(command, o.module);
   AddMemoryLimitOption(command, o.memoryLimit);
 }
 
 std::vector<CommandFile> Files(const TrainOptions& o) {
-  return {{"DATA", o.data.path, false},
-          {"--model", o.model, true},
-          {"--weights", o.weights, true},
-          {"--weights-csv", o.weightsCsv, true},
-          {"--log-json", o.logJson, true},
-          {"--report", o.report, true},
-          {"--summary", o.summary, true}};
+  std::vector<CommandFile> files;
+  for (const std::string& path : o.data.paths)
+    files.push_back({"DATA", path, false});
+  files.insert(files.end(),
+               {{"--model", o.model, true},
+                {"--weights", o.weights, true},
+                {"--weights-csv", o.weightsCsv, true},
+                {"--log-json", o.logJson, true},
+                {"--report", o.report, true},
+                {"--summary", o.summary, true}});
+  return files;
 }
 
 // What a training gave, for the outputs.
@@ -83,9 +93,9 @@ Report::ReportContent TrainingReport(const TrainOptions& o,
                                      const Json& provenance) {
   const HostKit::TrainedModel& model = t.model;
   Report::ReportContent content;
-  content.title = "DOZOD training on " + o.data.path;
+  content.title = "DOZOD training on " + o.data.Name();
   content.facts = {
-      {"data", o.data.path + ": " + DescribeSet(data)},
+      {"data", o.data.Name() + ": " + DescribeSet(data)},
       {"classifier", model.ShortInfo()},
       {"selected features",
        std::to_string(model.SelectedCount()) + " of " +
@@ -106,6 +116,16 @@ Report::ReportContent TrainingReport(const TrainOptions& o,
       "Scores of the training set itself: they look better than scores of new "
       "data would.";
   FillWeights(content, data.names, model.SavedWeights(), model.Selected());
+  for (const HostKit::Step& step : model.Steps()) {
+    const size_t i = static_cast<size_t>(step.feature);
+    const std::string name = i < data.names.size() ? data.names[i] : "";
+    content.steps.push_back({step.step,
+                             step.added,
+                             name.empty() ? "#" + std::to_string(i + 1) : name,
+                             step.p});
+  }
+  if (const auto recipe = ModelRecipe(model, "model " + o.model))
+    content.epochs = EpochFeaturesOf(data, *recipe);
   return content;
 }
 
@@ -129,13 +149,15 @@ Json Summary(const TrainOptions& o,
   return {{"command", "train"},
           {"provenance", provenance},
           {"parameters", ParametersJson(model.Settings())},
-          {"data", DataJson(o.data.path, data)},
+          {"data", DataJson(o.data.Name(), data)},
           {"training_seconds", model.Run()->seconds},
           {"metrics",
            {{"training_set", MetricsJson(t.scores, data.labels, model.Cut())}}},
           {"intercept", model.Intercept()},
           {"selection", SelectionJson(model, data.names)},
-          {"steps", StepsJson(model.Steps(), data.names)}};
+          {"steps", StepsJson(model.Steps(), data.names)},
+          {"recipe",
+           model.Host().recipe.empty() ? Json() : Json(model.Host().recipe)}};
 }
 
 void PrintResult(std::ostream& out,
@@ -219,17 +241,20 @@ void WriteOutputs(const TrainOptions& o,
 
 }  // namespace
 
-HostKit::TrainedModel TrainConfigured(const Module& module,
-                                      ClassifierHandle classifier,
-                                      const HostKit::SettingsChange& parameters,
-                                      bool balanced,
-                                      Dataset& data,
-                                      const std::string& logJson,
-                                      std::ostream* out) {
+HostKit::TrainedModel TrainConfigured(
+    const Module& module,
+    ClassifierHandle classifier,
+    const HostKit::SettingsChange& parameters,
+    bool balanced,
+    const std::optional<Recording::Recipe>& recipe,
+    Dataset& data,
+    const std::string& logJson,
+    std::ostream* out) {
   if (balanced) ChooseThreshold(module, *classifier, parameters, data, out);
   if (out) *out << HostKit::ShortInfo(*classifier) << '\n';
   HostKit::TrainedModel model =
       TrainModel(std::move(classifier), data, logJson, out);
+  if (recipe) model.Host().recipe = Recording::RecipeXml(*recipe);
   WarnIfNothingSelected(model);
   return model;
 }
@@ -243,8 +268,12 @@ int RunTrain(const TrainOptions& o) {
   for (const CommandFile& file : files)
     if (file.output && !file.path.empty()) HostKit::CheckWritable(file.path);
   if (!o.report.empty() || !o.summary.empty()) RecordInputDigests();
-  Dataset data = LoadData(o.data, true);
-  CheckTrainingSet(data, o.data.path);
+  std::ostream* out = MessageStream(
+      o.quiet,
+      {o.model, o.weights, o.weightsCsv, o.logJson, o.report, o.summary});
+  std::optional<Recording::Recipe> recipe;
+  Dataset data = LoadData(o.data, true, out, &recipe);
+  CheckTrainingSet(data, o.data.Name());
   const std::string modulePath = HostKit::ChooseModulePath(o.module);
   auto module = HostKit::OpenModule(modulePath);
   ClassifierHandle classifier = HostKit::NewClassifier(*module);
@@ -252,15 +281,14 @@ int RunTrain(const TrainOptions& o) {
   o.decisions.AddTo(parameters);
   HostKit::ApplySettings(*classifier, parameters);
 
-  std::ostream* out = MessageStream(
-      o.quiet,
-      {o.model, o.weights, o.weightsCsv, o.logJson, o.report, o.summary});
   if (out)
-    *out << "training on " << o.data.path << ": " << DescribeSet(data) << '\n';
+    *out << "training on " << o.data.Name() << ": " << DescribeSet(data)
+         << '\n';
   Trained t{TrainConfigured(*module,
                             std::move(classifier),
                             parameters,
                             o.decisions.Balanced(),
+                            recipe,
                             data,
                             o.logJson,
                             out),

@@ -12,6 +12,8 @@
 #include "cli/memory_option.h"
 #include "cli/options.h"
 #include "cli/output_streams.h"
+#include "cli/recipe_options.h"
+#include "cli/recording_input.h"
 #include "cli/summary.h"
 #include "cli/texts.h"
 #include "cli/train.h"
@@ -36,7 +38,11 @@ struct TuneOptions {
 void AddOptions(CLI::App* command, TuneOptions& o) {
   command
       ->add_option(
-          "DATA", o.data.path, "data (.csv or .mat; - reads standard input)")
+          "DATA",
+          o.data.paths,
+          "data: a feature table (.csv or .mat; - reads standard input), or "
+          "recordings (EDF, BDF, GDF, .vhdr, headset CSV), the runs of a "
+          "session, cut by the recipe options")
       ->required();
   command->add_option(
       "--model",
@@ -62,6 +68,8 @@ void AddOptions(CLI::App* command, TuneOptions& o) {
   o.decisions.Add(command);
   AddFoldOptions(command, o.folds, o.data);
   AddMatOptions(command, o.data);
+  AddRecipeOptions(command, o.data.recipeOptions);
+  AddRecordingOptions(command, o.data.open);
   AddModuleOption(command, o.module);
   AddMemoryLimitOption(command, o.memoryLimit);
 }
@@ -160,9 +168,9 @@ Report::ReportContent TuningReport(const TuneOptions& o,
   const SettingRun& chosen = t.runs[t.chosen];
   Report::ReportContent content;
   content.title =
-      "DOZOD: settings chosen by " + plan.scheme + " on " + o.data.path;
+      "DOZOD: settings chosen by " + plan.scheme + " on " + o.data.Name();
   content.facts = {
-      {"data", o.data.path + ": " + DescribeSet(data)},
+      {"data", o.data.Name() + ": " + DescribeSet(data)},
       {"scheme", plan.scheme},
       {"grid", grid.Text()},
       {"chosen",
@@ -227,7 +235,7 @@ Json Summary(const TuneOptions& o,
   return {{"command", "tune"},
           {"provenance", provenance},
           {"parameters", parameters},
-          {"data", DataJson(o.data.path, data)},
+          {"data", DataJson(o.data.Name(), data)},
           {"scheme", plan.scheme},
           {"group_column",
            plan.groupColumn.empty() ? Json() : Json(plan.groupColumn)},
@@ -244,16 +252,18 @@ Json Summary(const TuneOptions& o,
 void WriteModel(const TuneOptions& o,
                 const Module& module,
                 const HostKit::SettingsChange& chosen,
+                const std::optional<Recording::Recipe>& recipe,
                 Dataset& data,
                 std::ostream* out) {
   ClassifierHandle classifier = HostKit::NewClassifier(module);
   HostKit::ApplySettings(*classifier, chosen);
   if (out)
-    *out << "training the chosen setting on all of " << o.data.path << '\n';
+    *out << "training the chosen setting on all of " << o.data.Name() << '\n';
   const HostKit::TrainedModel model = TrainConfigured(module,
                                                       std::move(classifier),
                                                       chosen,
                                                       o.decisions.Balanced(),
+                                                      recipe,
                                                       data,
                                                       "",
                                                       nullptr);
@@ -274,6 +284,7 @@ void WriteOutputs(const TuneOptions& o,
                   const Grid& grid,
                   const Plan& plan,
                   const Tuning& t,
+                  const std::optional<Recording::Recipe>& recipe,
                   std::ostream* out) {
   const Json provenance =
       o.report.empty() && o.summary.empty()
@@ -289,25 +300,39 @@ void WriteOutputs(const TuneOptions& o,
         o.summary,
         JsonText(Summary(o, shown, data, grid, plan, t, provenance)));
   if (o.report.empty()) return;
-  SaveReport(o.report, TuningReport(o, data, grid, plan, t, provenance));
+  Report::ReportContent content =
+      TuningReport(o, data, grid, plan, t, provenance);
+  if (recipe) content.epochs = EpochFeaturesOf(data, *recipe);
+  SaveReport(o.report, content);
   if (out && !WritesDescriptor(o.report))
     *out << "report written to " << o.report << '\n';
+}
+
+// The files the command reads and writes, checked before any work.
+std::vector<CommandFile> Files(const TuneOptions& o) {
+  std::vector<CommandFile> files;
+  for (const std::string& path : o.data.paths)
+    files.push_back({"DATA", path, false});
+  files.insert(files.end(),
+               {{"--model", o.model, true},
+                {"--report", o.report, true},
+                {"--summary", o.summary, true}});
+  CheckDistinctFiles(files);
+  for (const CommandFile& file : files)
+    if (file.output && !file.path.empty()) HostKit::CheckWritable(file.path);
+  return files;
 }
 
 int RunTune(const TuneOptions& o) {
   ApplyMemoryLimit(o.memoryLimit);
   CheckFoldOptions(o.folds, o.data);
-  const std::vector<CommandFile> files = {{"DATA", o.data.path, false},
-                                          {"--model", o.model, true},
-                                          {"--report", o.report, true},
-                                          {"--summary", o.summary, true}};
-  CheckDistinctFiles(files);
-  for (const CommandFile& file : files)
-    if (file.output && !file.path.empty()) HostKit::CheckWritable(file.path);
+  const std::vector<CommandFile> files = Files(o);
   const Grid grid = MakeGrid(o.grid);
   if (!o.report.empty() || !o.summary.empty()) RecordInputDigests();
-  Dataset data = LoadData(o.data, true);
-  CheckTrainingSet(data, o.data.path);
+  std::ostream* out = MessageStream(o.quiet, {o.model, o.report, o.summary});
+  std::optional<Recording::Recipe> recipe;
+  Dataset data = LoadData(o.data, true, out, &recipe);
+  CheckTrainingSet(data, o.data.Name());
   FoldSettings decisions{{}, o.decisions.Balanced()};
   o.decisions.AddTo(decisions.parameters);
   const std::string modulePath = HostKit::ChooseModulePath(o.module);
@@ -317,11 +342,10 @@ int RunTune(const TuneOptions& o) {
   ClassifierHandle shown = HostKit::NewClassifier(*module);
   HostKit::ApplySettings(*shown, GridSetting(grid, decisions, 0).parameters);
 
-  std::ostream* out = MessageStream(o.quiet, {o.model, o.report, o.summary});
   const Plan plan =
-      CrossValidationPlan(o.folds, !o.data.groups.empty(), data, o.data.path);
+      CrossValidationPlan(o.folds, !o.data.groups.empty(), data, o.data.Name());
   if (out)
-    *out << o.data.path << ": " << DescribeSet(data) << '\n'
+    *out << o.data.Name() << ": " << DescribeSet(data) << '\n'
          << plan.scheme << '\n'
          << grid.Text() << '\n'
          << std::flush;
@@ -338,14 +362,14 @@ int RunTune(const TuneOptions& o) {
     *out << "chosen: " << SettingText(grid.settings[t.chosen]) << ", by "
          << t.ChoiceText(grid) << '\n';
   }
-  if (!o.model.empty()) {
+  if (!o.model.empty())
     WriteModel(o,
                *module,
                GridSetting(grid, decisions, t.chosen).parameters,
+               recipe,
                data,
                out);
-  }
-  WriteOutputs(o, files, modulePath, *shown, data, grid, plan, t, out);
+  WriteOutputs(o, files, modulePath, *shown, data, grid, plan, t, recipe, out);
   return kExitOk;
 }
 

@@ -69,10 +69,23 @@ constexpr double kAmplifierMicrovolts = 0.5;
 constexpr double kOffsetMicrovolts = 2.0;
 constexpr double kDriftMicrovolts = 1.5;
 constexpr double kNoiseTimeConstantMs = 60.0;
+constexpr double kSessionDriftMicrovolts = 10.0;
+constexpr double kSessionDriftTimeConstantMs = 2000.0;
 
 double Bump(double t, double centre, double width) {
   const double d = (t - centre) / width;
   return std::exp(-0.5 * d * d);
+}
+
+// Steps 1 and 2 at t ms after a flash: the visual response, and for a
+// target the N2 and the P300 of amplitude a and latency jitter j.
+double Response(const Channel& ch, double t, bool target, double a, double j) {
+  double v = ch.occipital * (1.5 * Bump(t, 110, 20) - 2.0 * Bump(t, 170, 30));
+  if (target) {
+    v += -2.5 * a * ch.occipital * Bump(t, 240 + j / 2, 35);
+    v += 6.0 * a * ch.parietal * Bump(t, 380 + j, 75);
+  }
+  return v;
 }
 
 // Lower Cholesky factor L (n x n, row-major) of the spatial correlation of the
@@ -153,14 +166,19 @@ struct Epoch {
   std::vector<double> z;
 };
 
+// The amplitude a and latency jitter j of one response (step 2).
+void DrawAmplitudeAndJitter(Random& random, double& a, double& j) {
+  a = std::clamp(1.0 + 0.25 * random.Normal(), 0.3, 2.0);
+  j = std::clamp(30.0 * random.Normal(), -90.0, 90.0);
+}
+
 // Draws a, j and the sources of the next epoch.
 void DrawEpoch(const Shape& shape, bool target, Random& random, Epoch& epoch) {
   const int C = shape.C, S = shape.S;
   const double rho = std::exp(-shape.dt / kNoiseTimeConstantMs);
   const double innovation = std::sqrt(1.0 - rho * rho);
   epoch.target = target;
-  epoch.a = std::clamp(1.0 + 0.25 * random.Normal(), 0.3, 2.0);
-  epoch.j = std::clamp(30.0 * random.Normal(), -90.0, 90.0);
+  DrawAmplitudeAndJitter(random, epoch.a, epoch.j);
   epoch.z.resize(static_cast<size_t>(C) * S);
   for (int src = 0; src < C; ++src) {
     double previous = random.Normal();
@@ -185,11 +203,7 @@ void ChannelSamples(const Shape& shape,
   const double slope = kDriftMicrovolts * random.Normal();
   for (int k = 0; k < S; ++k) {
     const double t = (k + 0.5) * shape.dt;
-    double v = ch.occipital * (1.5 * Bump(t, 110, 20) - 2.0 * Bump(t, 170, 30));
-    if (epoch.target) {
-      v += -2.5 * epoch.a * ch.occipital * Bump(t, 240 + epoch.j / 2, 35);
-      v += 6.0 * epoch.a * ch.parietal * Bump(t, 380 + epoch.j, 75);
-    }
+    double v = Response(ch, t, epoch.target, epoch.a, epoch.j);
     double background = 0.0;
     for (int src = 0; src <= c; ++src)
       background += shape.L[c * C + src] * epoch.z[src * S + k];
@@ -265,6 +279,104 @@ Dataset GenerateP300(const GeneratorOptions& options) {
       ChannelSamples(shape, epoch, c, random, row + c * S);
   }
   return data;
+}
+
+namespace {
+
+// A session's flashes: one every kFlashIntervalMs from 1 s on, the last 1 s
+// before the end, their labels drawn as GenerateP300 draws an epoch's.
+void PlaceFlashes(const SessionOptions& o, Random& random, Session& s) {
+  for (long long e = 0;; ++e) {
+    const long long onset =
+        std::llround(o.rate * (1.0 + e * kFlashIntervalMs / 1000.0));
+    if (onset + std::llround(o.rate) > s.samples) break;
+    s.onsets.push_back(onset);
+  }
+  s.labels =
+      DrawLabels(static_cast<int>(s.onsets.size()), o.targetRatio, random);
+}
+
+// The responses of every flash added into v (samples x C), each over the
+// second after its onset.
+void AddResponses(const Session& s, int C, Random& random, double* v) {
+  const long long length = std::llround(s.rate);
+  for (size_t e = 0; e < s.onsets.size(); ++e) {
+    double a = 1.0, j = 0.0;
+    DrawAmplitudeAndJitter(random, a, j);
+    for (long long k = 0; k < length && s.onsets[e] + k < s.samples; ++k) {
+      const double t = k * 1000.0 / s.rate;
+      double* at = v + (s.onsets[e] + k) * C;
+      for (int c = 0; c < C; ++c)
+        at[c] += Response(kChannels[c], t, s.labels[e] > 0, a, j);
+    }
+  }
+}
+
+// Background sources, drift and amplifier noise added into v, sample after
+// sample (step 3 of GenerateP300 running on; the drift an AR(1) of its own).
+void AddBackground(const Session& s, int C, Random& random, double* v) {
+  const double dt = 1000.0 / s.rate;
+  const double rho = std::exp(-dt / kNoiseTimeConstantMs);
+  const double drho = std::exp(-dt / kSessionDriftTimeConstantMs);
+  const std::vector<double> L = SpatialMixing(C);
+  std::vector<double> z(C), drift(C);
+  for (int c = 0; c < C; ++c) {
+    z[c] = random.Normal();
+    drift[c] = kSessionDriftMicrovolts * random.Normal();
+  }
+  for (long long i = 0; i < s.samples; ++i) {
+    for (int c = 0; c < C && i > 0; ++c) {
+      z[c] = rho * z[c] + std::sqrt(1 - rho * rho) * random.Normal();
+      drift[c] = drho * drift[c] + std::sqrt(1 - drho * drho) *
+                                       kSessionDriftMicrovolts *
+                                       random.Normal();
+    }
+    for (int c = 0; c < C; ++c) {
+      double background = 0.0;
+      for (int src = 0; src <= c; ++src) background += L[c * C + src] * z[src];
+      v[i * C + c] += kBackgroundMicrovolts * background + drift[c] +
+                      kAmplifierMicrovolts * random.Normal();
+    }
+  }
+}
+
+}  // namespace
+
+std::string CheckSessionOptions(const SessionOptions& o) {
+  if (!(o.seconds >= kMinSessionSeconds && o.seconds <= 86400))
+    return "a session lasts " + FormatDouble(kMinSessionSeconds) +
+           " seconds to a day";
+  if (!(o.rate >= 64 && o.rate <= 4096))
+    return "the sampling rate must be 64 to 4096 Hz";
+  if (o.channels < 1 || o.channels > kMaxGeneratorChannels)
+    return "the number of channels must be between 1 and " +
+           std::to_string(kMaxGeneratorChannels);
+  if (!(o.targetRatio > 0.0 && o.targetRatio < 1.0))
+    return "the target ratio must be above 0 and below 1";
+  const double values = o.seconds * o.rate * o.channels;
+  const double memory =
+      static_cast<double>(::sysconf(_SC_PHYS_PAGES)) * ::sysconf(_SC_PAGESIZE);
+  if (values * sizeof(double) > memory / 2)
+    return "the session would take " + FormatDouble(values * 8e-9) +
+           " GB, more than half of this machine's memory";
+  return {};
+}
+
+Session GenerateP300Session(const SessionOptions& o) {
+  if (std::string why = CheckSessionOptions(o); !why.empty())
+    throw std::invalid_argument(why);
+  const int C = o.channels;
+  Session s;
+  s.rate = o.rate;
+  s.samples = std::llround(o.seconds * o.rate);
+  for (int c = 0; c < C; ++c) s.channels.emplace_back(kChannels[c].name);
+  Random random(o.seed);
+  PlaceFlashes(o, random, s);
+  std::vector<double> v(static_cast<size_t>(s.samples) * C, 0.0);
+  AddResponses(s, C, random, v.data());
+  AddBackground(s, C, random, v.data());
+  s.values.assign(v.begin(), v.end());
+  return s;
 }
 
 }  // namespace Korva::Data

@@ -35,6 +35,42 @@ std::string CheckGeneratorOptions(const GeneratorOptions& options);
 // CheckGeneratorOptions refuses.
 Dataset GenerateP300(const GeneratorOptions& options);
 
+// Settings of a simulated continuous recording of a P300 session: flashes
+// at a fixed pace, each followed by the responses of GenerateP300.
+struct SessionOptions {
+  double seconds = 120;            // length, at least kMinSessionSeconds
+  double rate = 256;               // samples per second, 64 .. 4096
+  int channels = 8;                // 1 .. kMaxGeneratorChannels
+  std::uint64_t seed = 1;          // the same seed gives the same values
+  double targetRatio = 1.0 / 6.0;  // share of target flashes, in (0, 1)
+};
+
+constexpr double kMinSessionSeconds = 5.0;
+constexpr double kFlashIntervalMs = 250.0;
+
+// A simulated recording: every channel at one rate, samples multiplexed.
+struct Session {
+  double rate = 0;
+  std::vector<std::string> channels;
+  long long samples = 0;          // per channel
+  std::vector<float> values;      // samples x channels, microvolts
+  std::vector<long long> onsets;  // of the flashes, sample from 0
+  std::vector<double> labels;     // per flash: +1 target, -1 non-target
+};
+
+// Empty when the options are usable, else why not.
+std::string CheckSessionOptions(const SessionOptions& options);
+
+// A deterministic session: a flash every kFlashIntervalMs from 1 s until
+// 1 s before the end, round(flashes * targetRatio) of them targets. Every
+// flash adds the responses of GenerateP300's model (the visual response,
+// and for targets the N2 and the P300) from its onset on, overlapping the
+// next flashes', to continuous background EEG (the sources of GenerateP300,
+// sample after sample), a slow drift of each channel (time constant 2 s,
+// 10 uV) and amplifier noise. Throws std::invalid_argument for options that
+// CheckSessionOptions refuses.
+Session GenerateP300Session(const SessionOptions& options);
+
 }  // namespace Korva::Data
 
 #endif  // KORVA_DATA_P300_GENERATOR_H_

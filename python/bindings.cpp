@@ -12,15 +12,17 @@
 #include <utility>
 #include <vector>
 
+#include "data/dataset.h"
 #include "data/folds.h"
 #include "data/p300_generator.h"
-#include "korva/hostkit/training.h"
 #include "korva/hostkit/memory_budget.h"
 #include "korva/hostkit/trained_model.h"
+#include "korva/hostkit/training.h"
 #include "korva/stepwise_settings.h"
 #include "python/classifier.h"
 #include "python/epochs_bindings.h"
 #include "python/recording_bindings.h"
+#include "recording/recipe.h"
 
 namespace py = pybind11;
 
@@ -31,8 +33,7 @@ namespace {
 // noconvert, so numpy never makes a copy on the way in).
 using Matrix = py::array_t<double, py::array::c_style>;
 
-constexpr const char* kMemoryHint =
-    "korva.set_memory_limit(bytes) raises it";
+constexpr const char* kMemoryHint = "korva.set_memory_limit(bytes) raises it";
 
 PyObject* korvaError = nullptr;
 PyObject* trainingError = nullptr;
@@ -240,12 +241,12 @@ void BindConstants(py::module_& m) {
   m.attr("CUSTOMARY_P_ENTER") = kCustomaryPEnter;
   m.attr("CUSTOMARY_P_REMOVE") = kCustomaryPRemove;
   m.attr("INTERCEPT_NOTE") = HostKit::kMissingInterceptNote;
-  m.attr("TUNING_P_ENTER") = std::vector<double>(std::begin(kTuningPEnter),
-                                                 std::end(kTuningPEnter));
-  m.attr("TUNING_P_REMOVE") = std::vector<double>(std::begin(kTuningPRemove),
-                                                  std::end(kTuningPRemove));
-  m.attr("TUNING_MAX_ITER") = std::vector<int>(std::begin(kTuningMaxIter),
-                                               std::end(kTuningMaxIter));
+  m.attr("TUNING_P_ENTER") =
+      std::vector<double>(std::begin(kTuningPEnter), std::end(kTuningPEnter));
+  m.attr("TUNING_P_REMOVE") =
+      std::vector<double>(std::begin(kTuningPRemove), std::end(kTuningPRemove));
+  m.attr("TUNING_MAX_ITER") =
+      std::vector<int>(std::begin(kTuningMaxIter), std::end(kTuningMaxIter));
 }
 
 // korva's fold assignments, so that a cross-validation in Python deals the
@@ -313,6 +314,16 @@ py::list Steps(const HostKit::TrainedModel& model) {
   return steps;
 }
 
+// The recipe `xml` as RecipeXml writes it, whatever its layout; ValueError
+// naming `whose` recipe when it does not read back.
+std::string Recipe(const std::string& xml, const std::string& whose) {
+  try {
+    return Recording::RecipeXml(Recording::ParseRecipeXml(xml));
+  } catch (const Data::DataError& error) {
+    throw py::value_error(whose + " " + error.what());
+  }
+}
+
 // What the model learned, read-only.
 void BindModelProperties(py::class_<Classifier>& c) {
   using Model = const HostKit::TrainedModel&;
@@ -321,61 +332,85 @@ void BindModelProperties(py::class_<Classifier>& c) {
   };
   c.def_property_readonly("module_path", &Classifier::ModulePath)
       .def_property_readonly("selected", model([](Model m) {
-        return py::array_t<bool>(py::cast(m.Selected()));
-      }))
-      .def_property_readonly("weights", model([](Model m) {
-        return py::array_t<double>(py::cast(m.Weights()));
-      }))
-      .def_property_readonly("intercept", model([](Model m) {
-        return m.Intercept();
-      }))
-      .def_property_readonly("intercept_known", model([](Model m) {
-        return m.InterceptKnown();
-      }))
-      .def_property_readonly("p_enter", model([](Model m) {
-        return m.Settings().pEnter;
-      }))
-      .def_property_readonly("p_remove", model([](Model m) {
-        return m.Settings().pRemove;
-      }))
-      .def_property_readonly("max_iter", model([](Model m) {
-        return m.Settings().maxIter;
-      }))
-      .def_property_readonly("threshold", model([](Model m) {
-        return m.Settings().threshold;
-      }))
+                               return py::array_t<bool>(py::cast(m.Selected()));
+                             }))
+      .def_property_readonly(
+          "weights", model([](Model m) {
+            return py::array_t<double>(py::cast(m.Weights()));
+          }))
+      .def_property_readonly("intercept",
+                             model([](Model m) { return m.Intercept(); }))
+      .def_property_readonly("intercept_known",
+                             model([](Model m) { return m.InterceptKnown(); }))
+      .def_property_readonly("p_enter",
+                             model([](Model m) { return m.Settings().pEnter; }))
+      .def_property_readonly(
+          "p_remove", model([](Model m) { return m.Settings().pRemove; }))
+      .def_property_readonly(
+          "max_iter", model([](Model m) { return m.Settings().maxIter; }))
+      .def_property_readonly(
+          "threshold", model([](Model m) { return m.Settings().threshold; }))
       .def_property_readonly("threshold_mode", model([](Model m) {
-        return m.Settings().thresholdMode == ClassifierBase::RangeMode
-                   ? "range"
-                   : "max";
-      }))
+                               return m.Settings().thresholdMode ==
+                                              ClassifierBase::RangeMode
+                                          ? "range"
+                                          : "max";
+                             }))
       .def_property_readonly("cut", model([](Model m) { return m.Cut(); }))
-      .def_property_readonly("class_scores", model([](Model m) {
-        const auto& c = m.Host().classScores;
-        return c ? py::object(py::make_tuple(c->negativeMean,
-                                             c->positiveMean,
-                                             c->pooledVariance,
-                                             c->negatives,
-                                             c->positives))
-                 : py::object(py::none());
-      }))
-      .def_property_readonly("feature_names", model([](Model m) {
-        return m.FeatureNames();
-      }))
-      .def_property_readonly("short_info", model([](Model m) {
-        return m.ShortInfo();
-      }))
-      .def_property_readonly("training_info", model([](Model m) {
-        return m.TrainingInfo();
-      }))
+      .def_property_readonly(
+          "class_scores", model([](Model m) {
+            const auto& c = m.Host().classScores;
+            return c ? py::object(py::make_tuple(c->negativeMean,
+                                                 c->positiveMean,
+                                                 c->pooledVariance,
+                                                 c->negatives,
+                                                 c->positives))
+                     : py::object(py::none());
+          }))
+      .def_property_readonly("feature_names",
+                             model([](Model m) { return m.FeatureNames(); }))
+      .def_property_readonly("short_info",
+                             model([](Model m) { return m.ShortInfo(); }))
+      .def_property_readonly("training_info",
+                             model([](Model m) { return m.TrainingInfo(); }))
       .def_property_readonly("steps", model([](Model m) { return Steps(m); }))
-      .def_property_readonly("training_seconds", model([](Model m) {
-        return m.Run() ? py::object(py::float_(m.Run()->seconds)) : py::none();
-      }))
-      .def_property_readonly("training_messages", model([](Model m) {
-        return m.Run() ? py::cast(TerminalTexts(m.Run()->progress))
-                       : py::object(py::none());
-      }));
+      .def_property_readonly(
+          "training_seconds", model([](Model m) {
+            return m.Run() ? py::object(py::float_(m.Run()->seconds))
+                           : py::none();
+          }))
+      .def_property_readonly(
+          "recipe", model([](Model m) {
+            return m.Host().recipe.empty()
+                       ? py::object(py::none())
+                       : py::object(
+                             py::str(Recipe(m.Host().recipe, "the model's")));
+          }))
+      .def_property_readonly(
+          "training_messages", model([](Model m) {
+            return m.Run() ? py::cast(TerminalTexts(m.Run()->progress))
+                           : py::object(py::none());
+          }));
+}
+
+// Keeps the recipe `xml` in the model of `c` once it is known to read back
+// and to give the model's features: one per channel and bin.
+void SetRecipe(Classifier& c, const std::string& xml) {
+  const Recording::Recipe recipe =
+      Recording::ParseRecipeXml(Recipe(xml, "the given"));
+  const long long features =
+      static_cast<long long>(recipe.channels.size()) * recipe.bins;
+  if (recipe.channels.empty() || recipe.samplingRate <= 0)
+    throw py::value_error(
+        "recipe: give the recipe as used (extract_epochs(...).recipe), with "
+        "its channels and sampling rate");
+  if (features != c.Model().Features())
+    throw py::value_error(
+        "recipe: its " + std::to_string(recipe.channels.size()) +
+        " channels x " + std::to_string(recipe.bins) + " bins give " +
+        std::to_string(features) + " features, and X has " +
+        std::to_string(c.Model().Features()));
+  c.SetRecipe(Recording::RecipeXml(recipe));
 }
 
 void BindClassifier(py::module_& m) {
@@ -409,6 +444,7 @@ void BindClassifier(py::module_& m) {
           },
           py::arg("text"),
           py::arg("module"))
+      .def("set_recipe", &SetRecipe, py::arg("xml"))
       .def("score", &Score, py::arg("X").noconvert())
       .def("probability", &Probabilities, py::arg("scores").noconvert())
       .def("decide", &Decisions, py::arg("scores").noconvert())
@@ -443,4 +479,3 @@ PYBIND11_MODULE(_korva, m) {
   BindRecording(m);
   BindEpochs(m);
 }
-

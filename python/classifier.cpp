@@ -127,6 +127,11 @@ void Classifier::Save(const std::string& path) {
   model_->Save(path);
 }
 
+void Classifier::SetRecipe(const std::string& xml) {
+  std::lock_guard<std::mutex> lock(ModuleLock());
+  model_->Host().recipe = xml;
+}
+
 std::optional<std::pair<long, long>> FirstNonFinite(const double* X,
                                                     long rows,
                                                     long cols) {

@@ -70,6 +70,10 @@ class Classifier {
   std::string ExactDocument();
   void Save(const std::string& path);
 
+  // Keeps `xml`, a <Recipe> element, as the recipe that cuts recordings into
+  // the model's features; the documents carry it from then on.
+  void SetRecipe(const std::string& xml);
+
   const std::string& ModulePath() const { return modulePath_; }
   // What the model learned; read-only, so no lock is needed.
   const HostKit::TrainedModel& Model() const { return *model_; }

@@ -1,5 +1,6 @@
 // The channel x time map: features named CHANNEL_SAMPLE laid out as a grid,
-// each cell coloured by its weight, with a colour scale beside it.
+// each cell coloured by its value (a weight, a signed r²), with a colour
+// scale beside it.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -88,8 +89,10 @@ std::optional<ChannelTimeGrid> ParseChannelTime(
 }
 
 std::string ChannelTimeSvg(const ChannelTimeGrid& grid,
-                           const std::vector<double>& weights,
-                           const std::vector<std::string>& names) {
+                           const std::vector<double>& values,
+                           const std::vector<std::string>& names,
+                           const std::string& title,
+                           const std::vector<double>& columnMs) {
   const size_t S = grid.samples.size();
   const size_t C = grid.channels.size();
   const double cellW = std::clamp(620.0 / static_cast<double>(S), 6.0, 26.0);
@@ -97,27 +100,36 @@ std::string ChannelTimeSvg(const ChannelTimeGrid& grid,
   const double left = 70, top = 12;
   const double width = left + cellW * S + 110;
   const double height = top + cellH * C + 50;
-  std::string svg = SvgOpen(width, height, "Channel x time map of the weights");
-  const double maxAbs = ScaleOf(weights);
-  for (size_t i = 0; i < grid.cell.size() && i < weights.size(); ++i) {
+  std::string svg = SvgOpen(width, height, title);
+  const double maxAbs = ScaleOf(values);
+  for (size_t i = 0; i < grid.cell.size() && i < values.size(); ++i) {
     const auto [c, s] = grid.cell[i];
     const double x = left + cellW * s;
     const double y = top + cellH * c;
     svg += "<rect class=\"cell\" x=\"" + Num(x) + "\" y=\"" + Num(y) +
            "\" width=\"" + Num(cellW) + "\" height=\"" + Num(cellH) +
-           "\" fill=\"" + Diverging(weights[i] / maxAbs) + "\"><title>" +
-           EscapeHtml(FeatureName(names, i) + ": " + Label(weights[i])) +
+           "\" fill=\"" + Diverging(values[i] / maxAbs) + "\"><title>" +
+           EscapeHtml(FeatureName(names, i) + ": " + Label(values[i])) +
            "</title></rect>";
   }
   for (size_t c = 0; c < C; ++c)
     svg += Text(left - 6, top + cellH * c + 14, grid.channels[c], "end");
-  const size_t every =
-      std::max<size_t>(1, static_cast<size_t>(std::ceil(24.0 / cellW)));
+  const bool ms = !grid.samples.empty() && grid.samples.front() >= 1 &&
+                  grid.samples.back() <= static_cast<int>(columnMs.size());
+  std::vector<std::string> labels;
+  size_t longest = 1;
+  for (int sample : grid.samples) {
+    labels.push_back(ms ? Label(columnMs[sample - 1]) : std::to_string(sample));
+    longest = std::max(longest, labels.back().size());
+  }
+  // About 6.5 pixels a character and a gap, so that labels never touch.
+  const size_t every = std::max<size_t>(
+      1, static_cast<size_t>(std::ceil((6.5 * longest + 6) / cellW)));
   for (size_t s = 0; s < S; s += every)
-    svg += Text(left + cellW * (s + 0.5),
-                top + cellH * C + 14,
-                std::to_string(grid.samples[s]));
-  svg += Text(left + cellW * S / 2, top + cellH * C + 34, "sample");
+    svg += Text(left + cellW * (s + 0.5), top + cellH * C + 14, labels[s]);
+  svg += Text(left + cellW * S / 2,
+              top + cellH * C + 34,
+              ms ? "ms after the event (bin centre)" : "sample");
   svg += ColourScale(
       left + cellW * S + 30, top, std::max(cellH * C, 60.0), maxAbs);
   return svg + "</svg>";

@@ -1,5 +1,7 @@
 // The score distributions: a histogram of each class's scores, as densities
 // so that classes of different sizes compare, with a legend above the plot.
+// The score axis covers the central range of the scores; how many fall
+// outside it, on each side, is written at that edge.
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
@@ -14,6 +16,7 @@ namespace {
 struct ClassHistogram {
   double lo = INFINITY, hi = -INFINITY;  // the binned range
   int nPos = 0, nNeg = 0;                // scores of each class
+  int below = 0, above = 0;              // scores outside [lo, hi]
   std::vector<double> pos, neg;          // density per bin, one per class
   double top = 1.0;                      // the largest density, or 1
 };
@@ -43,17 +46,31 @@ void WidenNarrowRange(double& lo, double& hi) {
   hi = std::min(middle + half, DBL_MAX);
 }
 
-// The range and counts of the labelled scores, then their densities in
-// 10 to 40 bins; no bins when no score is labelled.
+// The quartiles of `sorted` (not empty) widened by three times their
+// distance on each side, within the scores (about 4.7 standard deviations
+// of normal scores either side): a few scores far out would otherwise
+// squeeze the classes into a few bins.
+void CentralRange(const std::vector<double>& sorted, double& lo, double& hi) {
+  const size_t last = sorted.size() - 1;
+  const double q1 = sorted[last / 4], q3 = sorted[last - last / 4];
+  const double spread = 6 * HalfDifference(q3, q1);
+  lo = std::max(sorted.front(), q1 - spread);
+  hi = std::min(sorted.back(), q3 + spread);
+}
+
+// The central range and counts of the labelled scores, then their densities
+// in 10 to 40 bins; no bins when no score is labelled.
 ClassHistogram Histogram(const std::vector<double>& scores,
                          const std::vector<double>& labels) {
   ClassHistogram h;
-  ForEachLabelled(scores, labels, [&h](double score, bool target) {
-    h.lo = std::min(h.lo, score);
-    h.hi = std::max(h.hi, score);
+  std::vector<double> sorted;
+  ForEachLabelled(scores, labels, [&](double score, bool target) {
+    sorted.push_back(score);
     (target ? h.nPos : h.nNeg) += 1;
   });
-  if (h.nPos + h.nNeg == 0) return h;
+  if (sorted.empty()) return h;
+  std::sort(sorted.begin(), sorted.end());
+  CentralRange(sorted, h.lo, h.hi);
   WidenNarrowRange(h.lo, h.hi);
   const double halfRange = HalfDifference(h.hi, h.lo);
   const int bins = std::clamp(
@@ -63,6 +80,10 @@ ClassHistogram Histogram(const std::vector<double>& scores,
   h.pos.assign(bins, 0.0);
   h.neg.assign(bins, 0.0);
   ForEachLabelled(scores, labels, [&](double score, bool target) {
+    if (score < h.lo || score > h.hi) {
+      ++(score < h.lo ? h.below : h.above);
+      return;
+    }
     // The bin from the score's share of the range; whatever rounding does to
     // that share, the index stays within the bins.
     const double at = HalfDifference(score, h.lo) / halfRange * bins;
@@ -133,6 +154,16 @@ std::string DistributionSvg(const std::vector<double>& scores,
            Num(f.top) + "\" x2=\"" + Num(f.X(0)) + "\" y2=\"" +
            Num(f.top + f.height) + "\"/>";
   }
+  if (h.below)
+    svg += Text(f.left + 4,
+                f.top + 12,
+                "\xE2\x97\x80 " + std::to_string(h.below) + " below",
+                "start");
+  if (h.above)
+    svg += Text(f.left + f.width - 4,
+                f.top + 12,
+                std::to_string(h.above) + " above \xE2\x96\xB6",
+                "end");
   return svg + Legend(f.left, h.nPos, h.nNeg) + "</svg>";
 }
 

@@ -63,6 +63,44 @@ void WriteHeatMaps(std::ostream& html, const ReportContent& content) {
   WriteCaption(html, content.heatMapsCaption);
 }
 
+// The features as channel x time: the map of the weights, and for epochs
+// of recordings the class means of the chosen channels and the map of the
+// signed r², on the window's time axis.
+void WriteChannelTime(std::ostream& html, const ReportContent& content) {
+  const auto grid = ParseChannelTime(content.names);
+  const size_t n = content.names.size();
+  if (!grid || content.weights.size() != n) return;
+  const EpochFeatures* e = content.epochs ? &*content.epochs : nullptr;
+  if (e && (e->targetMean.size() != n || e->nonTargetMean.size() != n ||
+            e->signedR2.size() != n))
+    e = nullptr;
+  const std::vector<double> noTimes;
+  const std::vector<double>& ms = e ? e->binMs : noTimes;
+  html << "<h2>Channel &#215; time map of the weights</h2>\n"
+       << ChannelTimeSvg(*grid,
+                         content.weights,
+                         content.names,
+                         "Channel x time map of the weights",
+                         ms)
+       << "\n<p class=\"caption\">Rows are channels, columns the "
+       << (e ? "bins of the epoch window"
+             : "samples of the CHANNEL_SAMPLE "
+               "feature names")
+       << "; white cells are features that are not selected.</p>\n";
+  if (!e) return;
+  html << "<h2>Class means of the chosen channels</h2>\n"
+       << WaveformsSvg(*grid, *e, content.selected) << "\n"
+       << "<h2>Signed r&#178; of each feature</h2>\n"
+       << ChannelTimeSvg(*grid,
+                         e->signedR2,
+                         content.names,
+                         "Signed r2 of each feature and the label",
+                         ms)
+       << "\n<p class=\"caption\">r&#178; of each bin and the label, red "
+          "where the target mean is the higher, blue where it is the "
+          "lower.</p>\n";
+}
+
 }  // namespace
 
 std::string RenderReport(const ReportContent& content) {
@@ -76,14 +114,9 @@ std::string RenderReport(const ReportContent& content) {
   html << "<h2>Weights of the selected features</h2>\n"
        << WeightBarsSvg(content) << "\n";
   WriteCaption(html, content.weightsCaption);
-  if (auto grid = ParseChannelTime(content.names);
-      grid && content.weights.size() == content.names.size()) {
-    html << "<h2>Channel &#215; time map of the weights</h2>\n"
-         << ChannelTimeSvg(*grid, content.weights, content.names) << "\n"
-         << "<p class=\"caption\">Rows are channels, columns the samples of "
-            "the CHANNEL_SAMPLE feature names; white cells are features that "
-            "are not selected.</p>\n";
-  }
+  WriteChannelTime(html, content);
+  if (!content.steps.empty())
+    html << "<h2>Order of entry</h2>\n" << StepsTable(content.steps);
   for (const std::string& note : content.notes)
     html << "<p class=\"caption\">" << EscapeHtml(note) << "</p>\n";
   html << "</body>\n</html>\n";

@@ -27,6 +27,23 @@ struct HeatMap {
   int marked = -1;                 // the cell drawn with a frame, if any
 };
 
+// Features cut from recordings (CHANNEL_BB names, one per channel and bin
+// of the epoch window), as their charts read them.
+struct EpochFeatures {
+  std::vector<double> binMs;  // centre of bin BB (from 1), ms after the event
+  // Per feature: the class means, and r² of feature and label with the sign
+  // of the target mean less the non-target mean.
+  std::vector<double> targetMean, nonTargetMean, signedR2;
+};
+
+// One change of the selection, in the order of the training.
+struct StepRow {
+  int step = 0;
+  bool added = true;  // else removed
+  std::string feature;
+  double p = 0.0;
+};
+
 // What a report shows.
 struct ReportContent {
   std::string title;
@@ -40,8 +57,10 @@ struct ReportContent {
   std::vector<bool> selected;            // one per feature
   std::vector<std::string> weightNotes;  // per feature, shown after the name
   std::string weightsCaption;
-  std::vector<std::string> notes;  // closing paragraphs
-  std::vector<HeatMap> heatMaps;   // shown first, when there are any
+  std::vector<StepRow> steps;           // in order; none: no table
+  std::optional<EpochFeatures> epochs;  // when cut from recordings
+  std::vector<std::string> notes;       // closing paragraphs
+  std::vector<HeatMap> heatMaps;        // shown first, when there are any
   std::string heatMapsCaption;
 };
 
@@ -66,9 +85,20 @@ std::string WeightBarsSvg(const ReportContent& content);
 // with its value and note; `range` gives the lowest and highest values of
 // the colour scale (several maps share one).
 std::string HeatMapSvg(const HeatMap& map, std::pair<double, double> range);
+// Each feature's value in its cell; the columns labelled by `columnMs`
+// (ms of sample number s at s - 1) when it covers them, else by number.
 std::string ChannelTimeSvg(const ChannelTimeGrid& grid,
-                           const std::vector<double>& weights,
-                           const std::vector<std::string>& names);
+                           const std::vector<double>& values,
+                           const std::vector<std::string>& names,
+                           const std::string& title,
+                           const std::vector<double>& columnMs = {});
+// The target and non-target means over the window, one small chart per
+// channel that has a selected feature.
+std::string WaveformsSvg(const ChannelTimeGrid& grid,
+                         const EpochFeatures& epochs,
+                         const std::vector<bool>& selected);
+// The changes of the selection as an HTML table.
+std::string StepsTable(const std::vector<StepRow>& steps);
 
 // The whole report: one HTML page with inline styles and inline SVG plots
 // that needs nothing else to be viewed.

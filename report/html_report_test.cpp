@@ -84,5 +84,39 @@ TEST(Report, EmptySelectionAndSingleClassStillRender) {
   EXPECT_EQ(Count(html, "<svg "), 3);
 }
 
+TEST(Report, EpochsOfRecordingsAddClassMeansAndSignedR2InMilliseconds) {
+  ReportContent content = Content({"Cz_01", "Cz_02", "Pz_01", "Pz_02"});
+  content.epochs = EpochFeatures{
+      {125, 375}, {1, 2, 3, 4}, {0, 0, 0, 0}, {0.5, -0.25, 0.1, 0}};
+  content.steps = {{1, true, "Pz_01", 1e-5}, {2, true, "Cz_01", 0.02}};
+  content.selected = {true, false, false, false};
+  const std::string html = RenderReport(content);
+  EXPECT_EQ(Count(html, "<svg "), 6) << "and class means, signed r2 map";
+  EXPECT_EQ(Count(html, ">ms after the event (bin centre)<"), 2);
+  EXPECT_EQ(Count(html, ">375<"), 2) << "bin 2 labelled by its time";
+  const std::string means = WaveformsSvg(
+      *ParseChannelTime(content.names), *content.epochs, content.selected);
+  EXPECT_EQ(Count(means, "<polyline"), 2) << "only Cz has a selected feature";
+  EXPECT_THAT(means, HasSubstr(">Cz (µV)<"));
+  EXPECT_LT(html.find("<td>Pz_01</td>"), html.find("<td>Cz_01</td>"));
+  EXPECT_THAT(html, HasSubstr("<td>1e-05</td>"));
+  content.epochs->signedR2.pop_back();  // does not fit the features
+  EXPECT_EQ(Count(RenderReport(content), "<svg "), 4);
+}
+
+TEST(Report, ScoreAxisCoversTheCentralScoresAndCountsTheRest) {
+  std::vector<double> scores, labels;
+  for (int i = 0; i < 200; ++i) {
+    scores.push_back(i % 2 ? 1 + i / 400.0 : -1 - i / 400.0);
+    labels.push_back(i % 2 ? 1 : -1);
+  }
+  scores[0] = -1e6;
+  scores[1] = scores[3] = 1e9;
+  const std::string svg = DistributionSvg(scores, labels);
+  EXPECT_THAT(svg, HasSubstr(">\xE2\x97\x80 1 below<"));
+  EXPECT_THAT(svg, HasSubstr(">2 above \xE2\x96\xB6<"));
+  EXPECT_THAT(svg, Not(HasSubstr("e+0"))) << "no tick out at the outliers";
+}
+
 }  // namespace
 }  // namespace Korva::Report

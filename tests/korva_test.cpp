@@ -29,7 +29,8 @@ using ::testing::StartsWith;
 
 // Every test gets its own folder; the suite shares a training set of 360
 // epochs and a test set of 240 (4 channels x 10 samples, 40 features) and a
-// model and weight file trained on the training set.
+// model and weight file trained on the training set, and a recording of 20 s
+// (4 channels at 256 Hz) with the model trained on its epochs.
 class Korva : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -41,7 +42,13 @@ class Korva : public ::testing::Test {
             "--output train.csv && " + k +
             " generate --epochs 240 --channels 4 --samples 10 --seed 12 " +
             "--output test.csv && " + k +
-            " train train.csv --model model.xml --weights weights.txt --quiet");
+            " train train.csv --model model.xml --weights weights.txt --quiet" +
+            " && " + k +
+            " generate --seconds 20 --channels 4 --output run.vhdr --quiet "
+            "&& " +
+            k +
+            " train run.vhdr --target 2 --non-target 1 --model recipe.xml " +
+            "--quiet");
     ASSERT_EQ(made.status, kExitOk) << made.err;
   }
   static void TearDownTestSuite() { shared_.reset(); }
@@ -66,6 +73,11 @@ class Korva : public ::testing::Test {
   // The shared data and model in the test's folder.
   void PutShared() {
     for (const char* name : {"train.csv", "test.csv", "model.xml"})
+      Put(name, Shared(name));
+  }
+  // The shared recording and its model in the test's folder.
+  void PutSharedRecording() {
+    for (const char* name : {"run.vhdr", "run.vmrk", "run.eeg", "recipe.xml"})
       Put(name, Shared(name));
   }
 
@@ -107,6 +119,11 @@ std::string FirstRows(const std::string& csv,
 }
 
 // ---- one row per kind of failure --------------------------------------
+
+// The shared recording's model with `from` in its recipe made `to`.
+std::string RecipeModel(const char* from, const char* to) {
+  return Replace(Korva::Shared("recipe.xml"), from, to);
+}
 
 // 229 KB of CSV whose training would need about 2 GB.
 std::string FourRowsOf16000Columns() {
@@ -275,6 +292,11 @@ const Failure kFailures[] = {
     {"seed_above_64_bits", nullptr, "evaluate train.csv --seed 18446744073709551616", kExitUsage, "--seed: must be at most 18446744073709551615"},
     {"memory_limit_malformed", nullptr, "train train.csv --model m.xml --memory-limit lots", kExitUsage, "--memory-limit: is a size such as 512M"},
     {"training_above_memory_limit", nullptr, "evaluate train.csv --memory-limit 1M", kExitData, "more than the 1 MiB allowed for training; --memory-limit raises the limit"},
+    {"recipe_model_given_a_table", nullptr, "score recipe.xml test.csv", kExitData, "model recipe.xml was trained on recordings and cuts its features from recordings by its recipe (korva info shows it): give it recordings, not the feature table test.csv"},
+    {"table_model_given_a_recording", nullptr, "score model.xml run.vhdr", kExitData, "model model.xml was trained on a feature table and has no recipe to cut the recordings run.vhdr with"},
+    {"recording_at_another_rate", [] { return RecipeModel("SamplingRate=\"256\"", "SamplingRate=\"250\""); }, "score bad.xml run.vhdr", kExitData, "run.vhdr: sampled at 256 Hz, where the recipe was made at 250 Hz"},
+    {"recording_without_a_channel", [] { return RecipeModel("Name=\"Oz\"", "Name=\"O1\""); }, "score bad.xml run.vhdr", kExitData, "run.vhdr: no channel O1 (its channels: Fz, Cz, Pz, Oz)"},
+    {"recording_without_the_targets", [] { return RecipeModel("<Target Event=\"2\"", "<Target Event=\"9\""); }, "score bad.xml run.vhdr", kExitData, "run.vhdr: no event matches the target list (9); its events: Stimulus/S  1 (61), Stimulus/S  2 (12)"},
     {"data_few_rows_many_columns", FourRowsOf16000Columns, "train bad.csv --model m.xml", kExitData, "1.9 GiB of it for the 16001 x 16001 cross-product of the features"},
 };
 // clang-format on
@@ -287,6 +309,7 @@ class KorvaFailure : public Korva,
 TEST_P(KorvaFailure, EndsWithItsStatusAndWritesNothing) {
   const Failure& f = GetParam();
   PutShared();
+  PutSharedRecording();
   const std::string command = f.command;
   const size_t bad = command.find("bad.");
   if (f.file) Put(command.substr(bad, command.find(' ', bad) - bad), f.file());

@@ -101,6 +101,9 @@ class StepwiseLDA(ClassifierMixin, BaseEstimator):
     training_seconds_ : the module's own training time (one Train call).
     module_path_ : the module file that was loaded.
     cut_ : the score above which ``predict`` answers ``classes_[1]``.
+    recipe_ : the recipe that cuts recordings into the features, as the
+        XML element a saved model keeps (``korva score`` cuts recordings by
+        it), or None for a model of features from elsewhere.
 
     ``predict_proba`` gives the probability model of linear discriminant
     analysis fitted to the training scores: a normal density of the scores
@@ -168,8 +171,14 @@ class StepwiseLDA(ClassifierMixin, BaseEstimator):
             f"X holds {X[row, col]} at {where}): NaN and inf cannot be classified"
         )
 
-    def fit(self, X, y):
-        """Trains the module on X (n_samples x n_features) and two-class y."""
+    def fit(self, X, y, recipe=None):
+        """Trains the module on X (n_samples x n_features) and two-class y.
+
+        ``recipe`` says how X was cut from recordings: the ``Epochs`` that
+        ``extract_epochs`` returns, or its ``recipe`` text. The model keeps
+        it, so that a saved model scores recordings (``korva score MODEL
+        RECORDING...``). ValueError when it does not give X's columns, one
+        per channel and bin."""
         self._check_params()
         if y is not None:
             try:
@@ -207,6 +216,8 @@ class StepwiseLDA(ClassifierMixin, BaseEstimator):
             float(self.threshold),
             self.threshold_mode == "range",
         )
+        if recipe is not None:
+            classifier.set_recipe(getattr(recipe, "recipe", recipe))
         self.classes_ = classes
         self._set_classifier(classifier)
         self.training_seconds_ = classifier.training_seconds
@@ -222,6 +233,7 @@ class StepwiseLDA(ClassifierMixin, BaseEstimator):
         self.support_ = classifier.selected
         self.coef_ = np.where(self.support_, classifier.weights, 0.0)[np.newaxis, :]
         self.intercept_ = np.array([classifier.intercept])
+        self.recipe_ = classifier.recipe
         try:
             self.cut_ = classifier.cut
         except _korva.KorvaError:

@@ -119,3 +119,20 @@ def test_extract_epochs_raises_value_error_with_korvas_message(tmp_path):
         korva.extract_epochs(path, target=2, non_target=1, channels=["Pz", "O1"])
     with pytest.raises(FileNotFoundError):
         korva.extract_epochs(tmp_path / "none.vhdr", target=2, non_target=1)
+
+
+def test_a_model_fitted_with_its_recipe_scores_recordings_in_korva(tmp_path, run_korva):
+    paths = [f"run{seed}.vhdr" for seed in (1, 2)]
+    for seed, path in enumerate(paths, 1):
+        run_korva("generate", "--output", path, "--seconds", 30, "--seed", seed)
+    epochs = korva.extract_epochs([tmp_path / p for p in paths], target=2, non_target=1)
+    model = korva.StepwiseLDA().fit(epochs.X, epochs.labels, recipe=epochs)
+    model.save_model(tmp_path / "model.xml")
+    loaded = korva.load_model(tmp_path / "model.xml")  # weights of six digits, as korva reads them
+    assert model.support_.any() and loaded.recipe_ == epochs.recipe
+    run_korva("score", "model.xml", *paths, "--output", "scores.csv")
+    scores = pd.read_csv(tmp_path / "scores.csv", float_precision="round_trip")["score"]
+    np.testing.assert_allclose(scores, loaded.decision_function(epochs.X), rtol=1e-12)
+    assert korva.StepwiseLDA().fit(epochs.X, epochs.labels).recipe_ is None
+    with pytest.raises(ValueError, match="its 8 channels x 20 bins give 160 features, and X has 40"):
+        korva.StepwiseLDA().fit(epochs.X[:, :40], epochs.labels, recipe=epochs.recipe)

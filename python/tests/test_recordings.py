@@ -2,14 +2,17 @@
 BDF+ files are written by EDFlib (through ctypes), the others by the small
 writers below; EDF+ and BDF+ files have a channel at another rate, the
 plain BDF file a Status channel. EDF and BDF samples are also compared with
-EDFlib's own, to the bit."""
+EDFlib's own, to the bit. korva epochs, train and score on recordings are
+compared with the same recipe written out with MNE's readers and SciPy."""
 
 import ctypes
 import struct
 
 import mne
 import numpy as np
+import pandas as pd
 import pytest
+from scipy import signal
 
 import korva
 
@@ -248,3 +251,84 @@ def test_bad_files_raise_value_error_and_missing_ones_file_not_found(tmp_path):
     path = write_csv(tmp_path / "h.csv", ["Time", "Fz", "Marker"], [[0, 1, 0], [0.004, 2, 1]])
     with pytest.raises(ValueError, match="h.csv: no column is named \"Trig\""):
         korva.read_recording(path, marker_column="Trig")
+
+
+def epochs_by_scipy(x, fs, events, target, non_target, window, bins):
+    """The recipe with SciPy and numpy: 0.5-30 Hz Butterworth of order 4
+    forward and backward, the window (ms) cut at each listed event, the means
+    of its bins; rows in event order, channel-major columns."""
+    x = signal.sosfiltfilt(signal.butter(4, (0.5, 30), btype="bandpass", fs=fs, output="sos"), x)
+    start, end = (round(ms * fs / 1000) for ms in window)
+    X, y = [], []
+    for onset, code in events:
+        if code in target + non_target:
+            X.append(x[:, onset + start:onset + end].reshape(len(x), bins, -1).mean(axis=2).ravel())
+            y.append(1 if code in target else -1)
+    return np.array(X), np.array(y)
+
+
+def read_table(path):
+    table = pd.read_csv(path, float_precision="round_trip")
+    return table.drop(columns=["label", "run"]).to_numpy(), table["label"].to_numpy()
+
+
+def headset_csv(tmp_path):
+    """A headset CSV recording at 256 Hz, and its samples and marker onsets."""
+    values = RNG.normal(0, 20, (N, len(CHANNELS))).round(3)
+    markers = np.zeros(N, dtype=int)
+    markers[[5, 6, 300, 301, 700]] = [2, 2, 1, 3, 1]
+    rows = [[f"{k / RATE:.6f}", *v, m] for k, (v, m) in enumerate(zip(values, markers))]
+    path = write_csv(tmp_path / "h.csv", ["Time", *CHANNELS, "Marker"], rows)
+    onsets = [k for k in range(N) if markers[k] and markers[k] != markers[k - 1]]
+    return path, values.T, [(k, str(markers[k])) for k in onsets]
+
+
+@pytest.mark.parametrize("name", [*CASES, "headset CSV"])
+def test_korva_epochs_are_the_scipy_recipe_on_mnes_samples(name, tmp_path, run_korva):
+    if name == "headset CSV":
+        path, x, events = headset_csv(tmp_path)
+    else:
+        write, read_mne, events_of = CASES[name][:3]
+        path = write(tmp_path)
+        raw = read_mne(path, preload=True)
+        x, events = raw.get_data(picks=CHANNELS) * 1e6, events_of(raw)
+    # the options' lists are separated by commas, so a code with one is left out
+    codes = list(dict.fromkeys(code for _, code in events if "," not in code))
+    target, non_target = codes[:1], codes[1:]
+    X, y = epochs_by_scipy(x, RATE, events, target, non_target, (0, 250), 8)
+    run_korva("epochs", path, "--output", "epochs.csv", "--channels", ",".join(CHANNELS),
+              "--target", *target, "--non-target", ",".join(non_target), "--window", "0,250", "--bins", 8)
+    got, labels = read_table(tmp_path / "epochs.csv")
+    assert len(y) >= 3 and -1 in y
+    np.testing.assert_array_equal(labels, y)
+    np.testing.assert_allclose(got, X, rtol=1e-6, atol=1e-6 * np.abs(X).max())
+
+
+def test_a_model_trained_on_recordings_scores_them_as_one_trained_on_scipys_table(tmp_path, run_korva):
+    runs = []
+    for seed in (1, 2):
+        runs.append(f"run{seed}.vhdr")
+        run_korva("generate", "--output", runs[-1], "--seconds", 40, "--seed", seed)
+    X, y = [], []
+    for path in runs:
+        raw = mne.io.read_raw_brainvision(tmp_path / path, preload=True)
+        Xr, yr = epochs_by_scipy(raw.get_data() * 1e6, RATE, mne_events(raw),
+                                 ["Stimulus/S  2"], ["Stimulus/S  1"], (0, 781.25), 20)
+        X.append(Xr)
+        y.append(yr)
+    names = [f"{c}_{b:02d}" for c in raw.ch_names for b in range(1, 21)]
+    table = pd.DataFrame(np.vstack(X), columns=names)
+    table.insert(0, "label", np.concatenate(y))
+    table.to_csv(tmp_path / "table.csv", index=False, float_format="%.17g")
+
+    recipe = ("--target", 2, "--non-target", 1)
+    run_korva("train", *runs, *recipe, "--model", "recordings.xml")
+    run_korva("train", "table.csv", "--model", "table.xml")
+    assert "recipe (korva score cuts" in run_korva("info", "recordings.xml")
+    run_korva("score", "recordings.xml", *runs, "--output", "a.csv")
+    run_korva("score", "table.xml", "table.csv", "--output", "b.csv")
+    a, b = pd.read_csv(tmp_path / "a.csv"), pd.read_csv(tmp_path / "b.csv")
+    assert list(a["recording"].unique()) == runs
+    np.testing.assert_array_equal(a["label"], b["label"])
+    np.testing.assert_allclose(a["score"], b["score"], rtol=1e-6, atol=1e-9)
+    assert "(leave one recording out)" in run_korva("evaluate", *runs, *recipe, "--quiet", "--summary", "-")

@@ -1,0 +1,119 @@
+#include "cli/recording_input.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <map>
+#include <ostream>
+
+#include "cli/exit_status.h"
+
+namespace Korva::Cli {
+
+bool IsRecordingPath(const std::string& path,
+                     const Recording::OpenOptions& options) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode))
+    return Recording::IsRecording(path, options);
+  const size_t dot = path.find_last_of("./");
+  if (dot == std::string::npos || path[dot] != '.') return false;
+  std::string extension = path.substr(dot + 1);
+  for (char& c : extension)
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return extension == "edf" || extension == "bdf" || extension == "gdf" ||
+         extension == "vhdr";
+}
+
+CutRecordings Cut(const std::vector<std::string>& paths,
+                  const Recording::Recipe& recipe,
+                  const Recording::OpenOptions& options) {
+  CutRecordings cut;
+  std::vector<std::unique_ptr<Recording::Recording>> runs;
+  for (const std::string& path : paths) {
+    runs.push_back(Recording::OpenRecording(path, options));
+    for (const std::string& note : runs.back()->Notes())
+      cut.notes.push_back(path + ": " + note);
+  }
+  cut.data = Recording::ExtractEpochs(runs, recipe, &cut.report);
+  return cut;
+}
+
+void PrintCut(std::ostream& out, const CutRecordings& cut, bool withRecipe) {
+  if (withRecipe) out << Recording::RecipeText(cut.report.recipe);
+  for (const std::string& note : cut.notes) out << "note: " << note << '\n';
+  std::map<std::string, long long> skipped;
+  for (size_t k = 0; k < cut.report.runs.size(); ++k) {
+    const Recording::RunReport& run = cut.report.runs[k];
+    long long others = 0;
+    for (const auto& [code, count] : run.skipped) {
+      skipped[code] += count;
+      others += count;
+    }
+    out << "run " << k + 1 << ", " << run.path << ": " << run.kept.target
+        << " target and " << run.kept.nonTarget << " non-target epochs";
+    if (run.outside.target + run.outside.nonTarget > 0)
+      out << "; outside the file " << run.outside.target << " target, "
+          << run.outside.nonTarget << " non-target";
+    if (run.rejected.target + run.rejected.nonTarget > 0)
+      out << "; rejected " << run.rejected.target << " target, "
+          << run.rejected.nonTarget << " non-target";
+    out << "; " << others << " events skipped\n";
+  }
+  if (skipped.empty()) return;
+  out << "skipped events (in neither list):";
+  for (const auto& [code, count] : skipped)
+    out << " \"" << code << "\" " << count;
+  out << '\n';
+}
+
+std::optional<Recording::Recipe> ModelRecipe(const HostKit::TrainedModel& model,
+                                             const std::string& what) {
+  if (model.Host().recipe.empty()) return std::nullopt;
+  try {
+    return Recording::ParseRecipeXml(model.Host().recipe);
+  } catch (const Data::DataError& error) {
+    throw CliError(kExitModel, what + ": its " + error.what());
+  }
+}
+
+Report::EpochFeatures EpochFeaturesOf(const Data::Dataset& data,
+                                      const Recording::Recipe& recipe) {
+  Report::EpochFeatures e;
+  const double fs = recipe.samplingRate;
+  const Recording::Window w = Recording::EpochWindow(recipe, fs);
+  for (int b = 0; b < recipe.bins; ++b)
+    e.binMs.push_back((w.start + b * w.binWidth + (w.binWidth - 1) / 2.0) *
+                      1000.0 / fs);
+  // Two passes: the class sums, then the squares about the mean, which
+  // stay accurate on features with a large offset.
+  std::vector<double> sum1(data.cols), sum0(data.cols), squares(data.cols);
+  double n1 = 0, n0 = 0;
+  for (int r = 0; r < data.rows; ++r) {
+    const bool target = data.labels[r] > 0;
+    (target ? n1 : n0) += 1;
+    std::vector<double>& sum = target ? sum1 : sum0;
+    for (int c = 0; c < data.cols; ++c) sum[c] += data.At(r, c);
+  }
+  const double n = n1 + n0;
+  for (int r = 0; r < data.rows; ++r)
+    for (int c = 0; c < data.cols; ++c) {
+      const double d = data.At(r, c) - (sum1[c] + sum0[c]) / n;
+      squares[c] += d * d;
+    }
+  for (int c = 0; c < data.cols; ++c) {
+    const double m1 = sum1[c] / n1, m0 = sum0[c] / n0;
+    const double variance = squares[c] / n;
+    // The point-biserial correlation of the feature and the label.
+    const double r =
+        variance > 0 ? (m1 - m0) * std::sqrt(n1 * n0) / n / std::sqrt(variance)
+                     : 0.0;
+    e.targetMean.push_back(m1);
+    e.nonTargetMean.push_back(m0);
+    e.signedR2.push_back(r * std::abs(r));
+  }
+  return e;
+}
+
+}  // namespace Korva::Cli
