@@ -948,6 +948,13 @@ TEST_F(Korva, TuneEqualsEvaluateSettingBySetting) {
   // A map per max-iter, of 3 settings and the skipped pair each.
   EXPECT_EQ(Count(Get("r.html"), "<title>p-enter "), 6);
   EXPECT_EQ(Count(Get("r.html"), ">skipped<"), 2);
+  // From a recording, --model keeps the recipe as train's model does.
+  PutSharedRecording();
+  const Result recording = Run(
+      "tune run.vhdr --target 2 --non-target 1 --p-enter 0.05 --p-remove 0.1 "
+      "--model r.xml --quiet");
+  ASSERT_EQ(recording.status, kExitOk) << recording.err;
+  EXPECT_EQ(Get("r.xml"), Get("recipe.xml"));
 
   // --one-se: the fewest features within a standard error of the best.
   const Result sparse =
