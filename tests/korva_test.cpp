@@ -955,6 +955,7 @@ TEST_F(Korva, TuneEqualsEvaluateSettingBySetting) {
       "--model r.xml --quiet");
   ASSERT_EQ(recording.status, kExitOk) << recording.err;
   EXPECT_EQ(Get("r.xml"), Get("recipe.xml"));
+  EXPECT_EQ(Run("score r.xml run.vhdr --output s.csv --quiet").status, kExitOk);
 
   // --one-se: the fewest features within a standard error of the best.
   const Result sparse =
