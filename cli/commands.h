@@ -20,6 +20,7 @@ struct Command {
 Command AddTrainCommand(CLI::App& korva);
 Command AddScoreCommand(CLI::App& korva);
 Command AddEvaluateCommand(CLI::App& korva);
+Command AddTuneCommand(CLI::App& korva);
 Command AddInfoCommand(CLI::App& korva);
 // `program` is argv[0], the name the GUI application gets.
 Command AddEditCommand(CLI::App& korva, const std::string& program);

@@ -11,6 +11,7 @@
 #include "cli/commands.h"
 #include "cli/data_input.h"
 #include "cli/files.h"
+#include "cli/fold_plan.h"
 #include "cli/fold_runner.h"
 #include "cli/fold_summary.h"
 #include "cli/input_digest.h"
@@ -20,6 +21,7 @@
 #include "cli/recording_input.h"
 #include "cli/summary.h"
 #include "cli/texts.h"
+#include "cli/tuning.h"
 #include "data/csv_io.h"
 #include "data/data_checks.h"
 #include "data/folds.h"
@@ -35,14 +37,11 @@ struct EvaluateOptions {
   DataSource data;
   std::vector<std::string> test;
   std::string report, summary, oofScores, module, memoryLimit;
-  int folds = 5;
-  std::uint64_t seed = 1;
+  FoldOptions folds;
   int jobs = 2;
-  bool blocks = false, ignoreNames = false, quiet = false;
-  ParameterOptions parameters;
+  bool ignoreNames = false, quiet = false, tune = false, oneSe = false;
+  GridOptions parameters;
   DecisionOptions decisions;
-  CLI::Option* foldsOption = nullptr;
-  CLI::Option* seedOption = nullptr;
 };
 
 void AddOptions(CLI::App* command, EvaluateOptions& o) {
@@ -62,17 +61,17 @@ void AddOptions(CLI::App* command, EvaluateOptions& o) {
       ->expected(1)
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
       ->delimiter(',');
-  o.foldsOption =
-      command->add_option("--folds", o.folds, "number of folds (default 5)")
-          ->check(CLI::Range(2, 1000));
-  o.seedOption =
-      command
-          ->add_option(
-              "--seed", o.seed, "seed of the stratified fold split (default 1)")
-          ->transform(kWholeNumber);
-  command->add_flag("--blocks",
-                    o.blocks,
-                    "contiguous folds in file order instead of shuffled ones");
+  command->add_flag(
+      "--tune",
+      o.tune,
+      "choose p-enter, p-remove and max-iter in each fold by a "
+      "cross-validation of its training rows (the same scheme), from the "
+      "lists that --p-enter, --p-remove and --max-iter then take, as in korva "
+      "tune");
+  command->add_flag("--one-se",
+                    o.oneSe,
+                    "with --tune: choose by the one-standard-error rule, as "
+                    "korva tune --one-se");
   command
       ->add_option(
           "--jobs", o.jobs, "folds trained at the same time (default 2)")
@@ -90,12 +89,7 @@ void AddOptions(CLI::App* command, EvaluateOptions& o) {
   AddQuietOption(command, o.quiet);
   o.parameters.Add(command, false);
   o.decisions.Add(command);
-  AddTableOptions(command,
-                  o.data,
-                  "CSV column of group names (runs, sessions), not a "
-                  "feature: each group stays in one fold, and without "
-                  "--folds each group is a fold of its own (default: a "
-                  "column named run, unless --seed or --blocks is given)");
+  AddFoldOptions(command, o.folds, o.data);
   AddMatOptions(command, o.data);
   AddRecipeOptions(command, o.data.recipeOptions);
   AddRecordingOptions(command, o.data.open);
@@ -103,32 +97,6 @@ void AddOptions(CLI::App* command, EvaluateOptions& o) {
   AddMemoryLimitOption(command, o.memoryLimit);
 }
 
-// The train/test pairs of an evaluation and how the report names them.
-struct Plan {
-  std::vector<FoldData> folds;
-  std::vector<std::string> names;  // "fold 2"
-  std::string groupColumn;         // "" when the folds are not by groups
-  std::vector<std::vector<std::string>> groups;  // the groups of each fold
-  std::vector<Data::LabelCounts> trainClasses;   // of each fold's training rows
-  std::string title;
-  std::string scheme;     // "5-fold stratified cross-validation, seed 1"
-  bool shuffled = false;  // the folds were dealt with the seed
-  // "run 1, 4": fold k's groups; "" when the folds are not by groups.
-  std::string GroupsText(size_t k) const {
-    if (groupColumn.empty()) return "";
-    std::string text = groupColumn + " ";
-    for (size_t g = 0; g < groups[k].size(); ++g)
-      text += (g ? ", " : "") + groups[k][g];
-    return text;
-  }
-  // "fold 2 (run 6)": the name with the fold's groups.
-  std::string Label(size_t k) const {
-    return groupColumn.empty() ? names[k]
-                               : names[k] + " (" + GroupsText(k) + ")";
-  }
-};
-
-// The test set: a table, or recordings cut by the recipe DATA was cut by.
 Plan TestSetPlan(const EvaluateOptions& o,
                  const Dataset& data,
                  const std::optional<Recording::Recipe>& recipe,
@@ -174,152 +142,23 @@ Plan TestSetPlan(const EvaluateOptions& o,
   return plan;
 }
 
-// How the rows are dealt to folds.
-enum class Split { kStratified, kBlocks, kGroups };
+// What the tuning inside one fold chose.
+struct FoldChoice {
+  size_t setting = 0;  // in the grid
+  FoldSummary inner;   // the chosen setting over the fold's inner folds
+  std::string scheme;  // the inner folds
+};
 
-// The split the options choose: --blocks, --groups, or the groups of a
-// column named run (or of several recordings) unless --seed asks for
-// shuffled folds.
-Split ChooseSplit(const EvaluateOptions& o, const Dataset& data) {
-  if (o.blocks) return Split::kBlocks;
-  const bool oneRecording =
-      data.groupColumn == kRecordingGroups && data.groupNames.size() < 2;
-  if (!data.groupColumn.empty() && !oneRecording &&
-      (!o.data.groups.empty() || !o.seedOption->count()))
-    return Split::kGroups;
-  return Split::kStratified;
-}
-
-// Each row's fold by whole groups; refused with the counts when there are
-// too few groups.
-std::vector<int> AssignGroupFolds(const EvaluateOptions& o,
-                                  const Dataset& data,
-                                  int folds,
-                                  std::string& scheme) {
-  const int groups = static_cast<int>(data.groupNames.size());
-  const std::string column = data.groupColumn;
-  const bool recordings = column == kRecordingGroups;
-  std::vector<int> fold = Data::GroupFolds(data.groups, groups, folds);
-  const std::string count = std::to_string(groups) +
-                            (recordings ? " recording" : " group") +
-                            (groups == 1 ? "" : "s");
-  if (fold.empty())
-    throw CliError(
-        kExitData,
-        "cannot split " + o.data.Name() + " into folds of whole groups: " +
-            (recordings ? count : "column " + column + " holds " + count) +
-            ", " + std::to_string(folds) + " folds asked" +
-            (groups < 2
-                 ? " (give --seed for shuffled folds)"
-                 : " (give --folds " + std::to_string(groups) + " or fewer)"));
-  scheme = std::to_string(folds) + "-fold cross-validation by " +
-           (recordings ? "recording" : "the groups in column " + column) +
-           (folds < groups ? ""
-            : recordings   ? " (leave one recording out)"
-                           : " (leave one group out)");
-  return fold;
-}
-
-// Each row's fold by the split the options choose; refused when the data
-// cannot be split so.
-std::vector<int> AssignFolds(const EvaluateOptions& o,
-                             const Dataset& data,
-                             Split split,
-                             int folds,
-                             std::string& scheme) {
-  if (split == Split::kGroups) return AssignGroupFolds(o, data, folds, scheme);
-  const std::string k = std::to_string(folds);
-  std::vector<int> fold;
-  if (split == Split::kBlocks) {
-    fold = Data::BlockFolds(data.rows, folds);
-    scheme = k + " contiguous blocks in file order";
-    if (fold.empty())
-      throw CliError(
-          kExitData,
-          "cannot split " + o.data.Name() + " into " + k + " blocks");
-    return fold;
-  }
-  fold = Data::StratifiedFolds(data.labels, folds, o.seed);
-  scheme =
-      k + "-fold stratified cross-validation, seed " + std::to_string(o.seed);
-  if (fold.empty()) {
-    const Data::LabelCounts counts = Data::CountLabels(data);
-    throw CliError(kExitData,
-                   "cannot split " + o.data.Name() + " into " + k +
-                       " stratified folds: each fold needs a row of each "
-                       "class, and the set has " +
-                       std::to_string(counts.positive) +
-                       " rows labelled +1 and " +
-                       std::to_string(counts.negative) + " labelled -1");
-  }
-  return fold;
-}
-
-// The names of the groups whose rows are in fold k, in file order.
-std::vector<std::string> GroupsOfFold(const Dataset& data,
-                                      const std::vector<int>& fold,
-                                      int k) {
-  std::vector<bool> in(data.groupNames.size(), false);
-  for (int r = 0; r < data.rows; ++r)
-    if (fold[r] == k) in[data.groups[r]] = true;
-  std::vector<std::string> names;
-  for (size_t g = 0; g < in.size(); ++g)
-    if (in[g]) names.push_back(data.groupNames[g]);
-  return names;
-}
-
-Plan CrossValidationPlan(const EvaluateOptions& o,
-                         const Dataset& data,
-                         std::ostream* out) {
+// What an evaluation gave, for its outputs.
+struct Evaluation {
   Plan plan;
-  const Split split = ChooseSplit(o, data);
-  const int folds = o.foldsOption->count() || split != Split::kGroups
-                        ? o.folds
-                        : static_cast<int>(data.groupNames.size());
-  const std::vector<int> fold = AssignFolds(o, data, split, folds, plan.scheme);
-  plan.shuffled = split == Split::kStratified;
-  if (split == Split::kGroups) plan.groupColumn = data.groupColumn;
-  for (int k = 0; k < folds; ++k) {
-    std::vector<int> rows;
-    for (int r = 0; r < data.rows; ++r)
-      if (fold[r] == k) rows.push_back(r);
-    const int trainRows = data.rows - static_cast<int>(rows.size());
-    plan.folds.push_back(
-        {[&data, fold, k] { return Data::SubsetByFold(data, fold, k, false); },
-         trainRows,
-         Data::SubsetByFold(data, fold, k, true),
-         std::move(rows)});
-    plan.names.push_back("fold " + std::to_string(k + 1));
-    Data::LabelCounts train = Data::CountLabels(data);
-    const Data::LabelCounts test = Data::CountLabels(plan.folds.back().test);
-    train.positive -= test.positive;
-    train.negative -= test.negative;
-    plan.trainClasses.push_back(train);
-    if (split == Split::kGroups)
-      plan.groups.push_back(GroupsOfFold(data, fold, k));
-  }
-  if (out)
-    *out << o.data.Name() << ": " << DescribeSet(data) << '\n'
-         << plan.scheme << '\n';
-  plan.title = "DOZOD: " + plan.scheme + " on " + o.data.Name();
-  return plan;
-}
-
-// What the table adds after a fold's numbers: its groups, and a class its
-// test rows lack (the fold then has no AUC) or its training rows lack (its
-// model learned nothing).
-std::string FoldRemark(const Plan& plan, size_t k) {
-  std::string remark = plan.GroupsText(k);
-  const Data::LabelCounts test = Data::CountLabels(plan.folds[k].test);
-  const Data::LabelCounts& train = plan.trainClasses[k];
-  for (const auto& [count, what] :
-       {std::pair{test.positive, "no test rows labelled +1"},
-        std::pair{test.negative, "no test rows labelled -1"},
-        std::pair{train.positive, "no training rows labelled +1"},
-        std::pair{train.negative, "no training rows labelled -1"}})
-    if (count == 0) remark += (remark.empty() ? "" : "; ") + std::string(what);
-  return remark;
-}
+  std::vector<FoldResult> results;
+  FoldSummary summary;
+  std::string decisions;            // the rule in words; "" for a score above 0
+  std::optional<Grid> grid;         // with --tune
+  std::vector<FoldChoice> choices;  // with --tune, one per fold
+  std::optional<Recording::Recipe> recipe;  // DATA's, when it is recordings
+};
 
 void PrintFoldTable(std::ostream& out,
                     const Plan& plan,
@@ -409,14 +248,70 @@ std::string FoldDecisionText(const EvaluateOptions& o,
   return "a score above " + cuts + " is the target";
 }
 
+// "p-enter 0.05, p-remove 0.1, max-iter 300 (mean AUC 0.912 in its inner
+// folds)": the setting fold k chose.
+std::string ChoiceText(const Evaluation& e, size_t k) {
+  const FoldChoice& c = e.choices[k];
+  return SettingText(e.grid->settings[c.setting]) + " (mean AUC " +
+         Fixed(c.inner.meanAuc, 3) + " in its inner folds)";
+}
+
+// How each fold chose its setting, in words.
+std::string TuningText(const EvaluateOptions& o,
+                       const Grid& grid,
+                       const std::vector<FoldChoice>& choices) {
+  return "in each fold, the setting of the grid (" + grid.Text() + ") with " +
+         (o.oneSe ? "the fewest features within one standard error of the "
+                    "best mean AUC"
+                  : "the best mean AUC") +
+         " in a cross-validation of the fold's training rows only (" +
+         choices[0].scheme + " in the first)";
+}
+
+// Chooses a setting inside each fold of the plan from its training rows
+// only: their own folds by the same scheme, every setting of the grid
+// trained on each. Says each fold's choice on `out`.
+std::vector<FoldChoice> TuneInFolds(const EvaluateOptions& o,
+                                    const Module& module,
+                                    const Grid& grid,
+                                    const FoldSettings& decisions,
+                                    const Plan& plan,
+                                    int features,
+                                    std::ostream* out) {
+  std::vector<FoldChoice> choices;
+  for (size_t k = 0; k < plan.folds.size(); ++k) {
+    const Dataset train = plan.folds[k].makeTrain();
+    const std::string what = o.test.empty()
+                                 ? "the training rows of " + plan.Label(k)
+                                 : o.data.Name();
+    try {
+      const Plan inner =
+          CrossValidationPlan(o.folds, !o.data.groups.empty(), train, what);
+      const Tuning t =
+          Tune(module, grid, decisions, inner, o.jobs, o.oneSe, features);
+      choices.push_back({t.chosen, t.runs[t.chosen].summary, inner.scheme});
+    } catch (const CliError& error) {
+      throw CliError(error.Code(),
+                     "tuning in " + plan.Label(k) + ": " + error.what());
+    }
+    if (out)
+      *out << plan.names[k] << ": chose "
+           << SettingText(grid.settings[choices.back().setting])
+           << " (mean AUC " << Fixed(choices.back().inner.meanAuc, 3) << " in "
+           << choices.back().inner.aucs.size() << " inner folds of its "
+           << train.rows << " training rows)\n"
+           << std::flush;
+  }
+  return choices;
+}
+
 Report::ReportContent EvaluationReport(const EvaluateOptions& o,
                                        const Dataset& data,
                                        const std::string& classifier,
-                                       const std::string& decisions,
-                                       const Plan& plan,
-                                       const std::vector<FoldResult>& results,
-                                       const FoldSummary& s,
+                                       const Evaluation& e,
                                        const Json& provenance) {
+  const Plan& plan = e.plan;
+  const FoldSummary& s = e.summary;
   Report::ReportContent content;
   content.title = plan.title;
   content.facts.push_back({"data", o.data.Name() + ": " + DescribeSet(data)});
@@ -425,38 +320,26 @@ Report::ReportContent EvaluationReport(const EvaluateOptions& o,
         {"test data",
          NameFiles(o.test) + ": " + DescribeSet(plan.folds[0].test)});
   content.facts.push_back({"scheme", plan.scheme});
-  content.facts.push_back({"classifier", classifier});
-  if (!decisions.empty()) content.facts.push_back({"decisions", decisions});
-  for (size_t k = 0; k < results.size(); ++k) {
+  if (e.grid)
+    content.facts.push_back({"tuning", TuningText(o, *e.grid, e.choices)});
+  else
+    content.facts.push_back({"classifier", classifier});
+  if (!e.decisions.empty()) content.facts.push_back({"decisions", e.decisions});
+  for (size_t k = 0; k < e.results.size(); ++k) {
     const std::string remark = FoldRemark(plan, k);
-    content.facts.push_back({plan.names[k],
-                             (remark.empty() ? "" : remark + ": ") + "AUC " +
-                                 Fixed(s.aucs[k], 3) + ", " +
-                                 MetricsText(s.decisions[k]) + ", " +
-                                 std::to_string(results[k].SelectedCount()) +
-                                 " features, " + Duration(results[k].seconds)});
-    content.rocs.push_back(
-        {plan.Label(k), results[k].scores, plan.folds[k].test.labels});
+    content.facts.push_back(
+        {plan.names[k],
+         (remark.empty() ? "" : remark + ": ") +
+             (e.grid ? "chose " + ChoiceText(e, k) + "; " : "") + "AUC " +
+             Fixed(s.aucs[k], 3) + ", " + MetricsText(s.decisions[k]) + ", " +
+             std::to_string(e.results[k].SelectedCount()) + " features, " +
+             Duration(e.results[k].seconds)});
   }
-  const bool several = results.size() > 1;
-  if (several) content.facts.push_back({"overall", OverallText(s)});
+  if (e.results.size() > 1)
+    content.facts.push_back({"overall", OverallText(s)});
   for (const auto& fact : ProvenanceFacts(provenance))
     content.facts.push_back(fact);
-  content.scores = s.pooledScores;
-  content.labels = s.pooledLabels;
-  content.scoresCaption = several ? "Out-of-fold scores of every fold together."
-                                  : "Scores of the test set.";
-  FillWeights(content, data.names, s.meanWeights, s.selected);
-  if (several) {
-    content.weightNotes.resize(data.cols);
-    for (int i = 0; i < data.cols; ++i)
-      if (s.timesSelected[i])
-        content.weightNotes[i] = "(" + std::to_string(s.timesSelected[i]) +
-                                 "/" + std::to_string(results.size()) + ")";
-    content.weightsCaption =
-        "Mean weight over the folds; in brackets, in how many folds the "
-        "feature was selected.";
-  }
+  FillFoldCharts(content, plan, e.results, s, data.names);
   return content;
 }
 
@@ -478,76 +361,62 @@ std::string OutOfFoldCsv(const Plan& plan,
   return csv;
 }
 
-// The names of the groups in fold k; null without groups.
-Json FoldGroupsJson(const Plan& plan, size_t k) {
-  return plan.groupColumn.empty() ? Json() : Json(plan.groups[k]);
-}
-
-// The cut of every fold when they all decide at the same one.
-std::optional<double> CommonCut(const std::vector<FoldResult>& results) {
-  for (const FoldResult& r : results)
-    if (r.cut != results[0].cut) return std::nullopt;
-  return results[0].cut;
+// With --tune: the setting fold k chose, and how it did in its inner folds.
+Json ChoiceJson(const Evaluation& e, size_t k) {
+  const FoldChoice& c = e.choices[k];
+  Json chosen = SettingJson(e.grid->settings[c.setting]);
+  chosen["inner_mean_auc"] = c.inner.meanAuc;
+  chosen["inner_auc_spread"] = c.inner.aucSpread;
+  chosen["inner_mean_selected"] = c.inner.meanSelected;
+  return chosen;
 }
 
 Json Summary(const EvaluateOptions& o,
              ClassifierBase& classifier,
              const Dataset& data,
-             const Plan& plan,
-             const std::vector<FoldResult>& results,
-             const FoldSummary& s,
+             const Evaluation& e,
              const Json& provenance) {
   Json folds = Json::array();
-  for (size_t k = 0; k < results.size(); ++k)
-    folds.push_back(
-        {{"name", plan.names[k]},
-         {"groups", FoldGroupsJson(plan, k)},
-         {"train_rows", plan.folds[k].trainRows},
-         {"test_rows", plan.folds[k].test.rows},
-         {"selected", results[k].SelectedCount()},
-         {"seconds", results[k].seconds},
-         {"metrics",
-          MetricsJson(
-              results[k].scores, plan.folds[k].test.labels, results[k].cut)}});
+  for (size_t k = 0; k < e.results.size(); ++k) {
+    folds.push_back(FoldJson(e.plan, k, e.results[k], data.names));
+    if (e.grid) folds.back()["chosen"] = ChoiceJson(e, k);
+  }
   Json parameters = ParametersJson(HostKit::ReadSettings(classifier));
   if (o.decisions.Balanced()) parameters["threshold"] = "balanced";
-  Json summary = {{"command", "evaluate"},
-                  {"provenance", provenance},
-                  {"parameters", parameters},
-                  {"data", DataJson(o.data.Name(), data)},
-                  {"scheme", plan.scheme},
-                  {"group_column",
-                   plan.groupColumn.empty() ? Json() : Json(plan.groupColumn)},
-                  {"folds", folds},
-                  {"overall",
-                   {{"mean_auc", s.meanAuc},
-                    {"auc_spread", s.aucSpread},
-                    {"mean_accuracy", s.meanAccuracy},
-                    {"auc_folds", s.aucFolds},
-                    {"pooled",
-                     MetricsJson(s.pooledScores.size(),
-                                 s.pooledAuc,
-                                 s.pooled,
-                                 CommonCut(results))}}}};
+  if (e.grid)
+    for (const char* setting : {"p_enter", "p_remove", "max_iter"})
+      parameters.erase(setting);
+  Json summary = {
+      {"command", "evaluate"},
+      {"provenance", provenance},
+      {"parameters", parameters},
+      {"data", DataJson(o.data.Name(), data)},
+      {"scheme", e.plan.scheme},
+      {"group_column",
+       e.plan.groupColumn.empty() ? Json() : Json(e.plan.groupColumn)}};
+  if (e.grid)
+    summary["tuning"] = {{"grid", e.grid->ToJson()},
+                         {"rule", o.oneSe ? "one-se" : "best"},
+                         {"inner_scheme", e.choices[0].scheme}};
+  summary["folds"] = folds;
+  summary["overall"] = OverallJson(e.summary, e.results);
   return summary;
 }
 
-int LargestTrainingSet(const Plan& plan) {
-  int rows = 0;
-  for (const FoldData& fold : plan.folds) rows = std::max(rows, fold.trainRows);
-  return rows;
-}
-
 void CheckSchemeOptions(const EvaluateOptions& o) {
-  if (!o.test.empty() && (o.foldsOption->count() || o.seedOption->count() ||
-                          o.blocks || !o.data.groups.empty()))
+  if (!o.test.empty() && !o.tune &&
+      (o.folds.FoldsGiven() || o.folds.SeedGiven() || o.folds.blocks ||
+       !o.data.groups.empty()))
     throw CliError(kExitUsage,
                    "--folds, --seed, --groups and --blocks split DATA for "
-                   "cross-validation; with --test the model is "
-                   "trained on all of DATA");
-  if (o.blocks && !o.data.groups.empty())
+                   "cross-validation; with --test the model is trained on all "
+                   "of DATA (with --tune they set the cross-validation of DATA "
+                   "that chooses the setting)");
+  if (o.oneSe && !o.tune)
     throw CliError(kExitUsage,
-                   "--blocks and --groups are two fold schemes: give one");
+                   "--one-se is a rule of --tune: give --tune and the lists of "
+                   "settings to choose from");
+  CheckFoldOptions(o.folds, o.data);
 }
 
 // The first fold that failed ends the command with its status.
@@ -559,15 +428,6 @@ void RefuseFailedFolds(const Plan& plan,
           results[k].threw ? kExitTrainingException : kExitTrainingFailed,
           plan.Label(k) + ": " + results[k].failure);
 }
-
-// What an evaluation gave, for its outputs.
-struct Evaluation {
-  Plan plan;
-  std::vector<FoldResult> results;
-  FoldSummary summary;
-  std::string decisions;  // the rule in words; "" for a score above 0
-  std::optional<Recording::Recipe> recipe;  // DATA's, when it is recordings
-};
 
 void WriteOutputs(const EvaluateOptions& o,
                   const std::vector<CommandFile>& files,
@@ -582,28 +442,45 @@ void WriteOutputs(const EvaluateOptions& o,
           : Provenance(files,
                        modulePath,
                        shown,
-                       e.plan.shuffled ? std::optional<std::uint64_t>(o.seed)
-                                       : std::nullopt);
+                       e.plan.shuffled
+                           ? std::optional<std::uint64_t>(o.folds.seed)
+                           : std::nullopt);
   if (!o.oofScores.empty())
     HostKit::WriteTextAtomically(o.oofScores, OutOfFoldCsv(e.plan, e.results));
   if (!o.summary.empty())
     HostKit::WriteTextAtomically(
-        o.summary,
-        JsonText(
-            Summary(o, shown, data, e.plan, e.results, e.summary, provenance)));
+        o.summary, JsonText(Summary(o, shown, data, e, provenance)));
   if (o.report.empty()) return;
-  Report::ReportContent content = EvaluationReport(o,
-                                                   data,
-                                                   HostKit::ShortInfo(shown),
-                                                   e.decisions,
-                                                   e.plan,
-                                                   e.results,
-                                                   e.summary,
-                                                   provenance);
+  Report::ReportContent content =
+      EvaluationReport(o, data, HostKit::ShortInfo(shown), e, provenance);
   if (e.recipe) content.epochs = EpochFeaturesOf(data, *e.recipe);
   SaveReport(o.report, content);
   if (out && !WritesDescriptor(o.report))
     *out << "report written to " << o.report << '\n';
+}
+
+// The folds' results: each trained with the one setting given, or with
+// --tune with the setting its own tuning chose.
+void RunEvaluation(const EvaluateOptions& o,
+                   const Module& module,
+                   const FoldSettings& settings,
+                   int features,
+                   Evaluation& e,
+                   std::ostream* out) {
+  const int jobs = std::max(1, std::min<int>(o.jobs, e.plan.folds.size()));
+  if (!e.grid) {
+    e.results = RunFolds(module, settings, e.plan.folds, jobs);
+    return;
+  }
+  e.choices = TuneInFolds(o, module, *e.grid, settings, e.plan, features, out);
+  std::vector<FoldSettings> grid;
+  for (size_t s = 0; s < e.grid->settings.size(); ++s)
+    grid.push_back(GridSetting(*e.grid, settings, s));
+  std::vector<FoldTask> tasks;
+  for (size_t k = 0; k < e.plan.folds.size(); ++k)
+    tasks.push_back({k, {e.choices[k].setting}});
+  for (auto& done : RunTasks(module, grid, e.plan.folds, tasks, jobs))
+    e.results.push_back(std::move(done[0]));
 }
 
 int RunEvaluate(const EvaluateOptions& o) {
@@ -621,29 +498,47 @@ int RunEvaluate(const EvaluateOptions& o) {
   CheckDistinctFiles(files);
   for (const CommandFile& file : files)
     if (file.output && !file.path.empty()) HostKit::CheckWritable(file.path);
+  Evaluation e;
+  if (o.tune) e.grid = MakeGrid(o.parameters);
+  FoldSettings settings{
+      o.tune ? HostKit::SettingsChange{} : o.parameters.Single(),
+      o.decisions.Balanced()};
+  o.decisions.AddTo(settings.parameters);
   if (!o.report.empty() || !o.summary.empty()) RecordInputDigests();
   std::ostream* out =
       MessageStream(o.quiet, {o.report, o.summary, o.oofScores});
-  Evaluation e;
   const Dataset data = LoadData(o.data, true, out, &e.recipe);
   CheckTrainingSet(data, o.data.Name());
-  FoldSettings settings{o.parameters.Get(), o.decisions.Balanced()};
-  o.decisions.AddTo(settings.parameters);
   const std::string modulePath = HostKit::ChooseModulePath(o.module);
   auto module = HostKit::OpenModule(modulePath);
   // Settings are checked on a throwaway object, so that a refused range is
   // reported before any work starts; the same object names the classifier.
   ClassifierHandle shown = HostKit::NewClassifier(*module);
-  HostKit::ApplySettings(*shown, settings.parameters);
+  HostKit::ApplySettings(*shown,
+                         e.grid ? GridSetting(*e.grid, settings, 0).parameters
+                                : settings.parameters);
 
-  e.plan = o.test.empty() ? CrossValidationPlan(o, data, out)
-                          : TestSetPlan(o, data, e.recipe, out);
-  if (out) *out << HostKit::ShortInfo(*shown) << '\n' << std::flush;
-  const int jobs = std::max(1, std::min<int>(o.jobs, e.plan.folds.size()));
+  if (o.test.empty()) {
+    e.plan = CrossValidationPlan(
+        o.folds, !o.data.groups.empty(), data, o.data.Name());
+    if (out)
+      *out << o.data.Name() << ": " << DescribeSet(data) << '\n'
+           << e.plan.scheme << '\n';
+  } else {
+    e.plan = TestSetPlan(o, data, e.recipe, out);
+  }
+  if (out)
+    *out << (e.grid ? "tuning in each fold: " + e.grid->Text()
+                    : HostKit::ShortInfo(*shown))
+         << '\n'
+         << std::flush;
   // The folds that train at the same time share the limit.
   HostKit::CheckTrainingMemory(
-      LargestTrainingSet(e.plan), data.cols, false, jobs);
-  e.results = RunFolds(*module, settings, e.plan.folds, jobs);
+      LargestTrainingSet(e.plan),
+      data.cols,
+      false,
+      std::max(1, std::min<int>(o.jobs, e.plan.folds.size())));
+  RunEvaluation(o, *module, settings, data.cols, e, out);
   if (out) PrintFoldTable(*out, e.plan, e.results);
   RefuseFailedFolds(e.plan, e.results);
   e.summary = SummarizeFolds(e.plan.folds, e.results, data.cols);

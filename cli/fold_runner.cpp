@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -21,9 +22,9 @@ namespace Korva::Cli {
 
 using Json = nlohmann::json;
 
-// CBOR rather than JSON text: it carries every double as its bits, the
-// infinities and NaN included, which JSON text cannot spell.
-std::vector<std::uint8_t> EncodeFoldResult(const FoldResult& fold) {
+namespace {
+
+Json ResultJson(const FoldResult& fold) {
   Json json;
   json["result"] = fold.result ? Json(*fold.result) : Json(nullptr);
   json["failure"] = fold.failure;
@@ -33,11 +34,10 @@ std::vector<std::uint8_t> EncodeFoldResult(const FoldResult& fold) {
   json["selected"] = fold.selected;
   json["weights"] = fold.weights;
   json["cut"] = fold.cut;
-  return Json::to_cbor(json);
+  return json;
 }
 
-FoldResult DecodeFoldResult(const std::vector<std::uint8_t>& bytes) {
-  const Json json = Json::from_cbor(bytes);
+FoldResult ResultOf(const Json& json) {
   FoldResult fold;
   if (!json.at("result").is_null()) fold.result = json.at("result").get<int>();
   fold.failure = json.at("failure").get<std::string>();
@@ -48,6 +48,26 @@ FoldResult DecodeFoldResult(const std::vector<std::uint8_t>& bytes) {
   fold.weights = json.at("weights").get<std::vector<double>>();
   fold.cut = json.at("cut").get<double>();
   return fold;
+}
+
+}  // namespace
+
+// CBOR rather than JSON text: it carries every double as its bits, the
+// infinities and NaN included, which JSON text cannot spell.
+std::vector<std::uint8_t> EncodeFoldResults(
+    const std::vector<FoldResult>& results) {
+  Json json = Json::array();
+  for (const FoldResult& fold : results) json.push_back(ResultJson(fold));
+  return Json::to_cbor(json);
+}
+
+std::vector<FoldResult> DecodeFoldResults(
+    const std::vector<std::uint8_t>& bytes) {
+  const Json json = Json::from_cbor(bytes);
+  if (!json.is_array()) throw std::runtime_error("not a list of fold results");
+  std::vector<FoldResult> results;
+  for (const Json& fold : json) results.push_back(ResultOf(fold));
+  return results;
 }
 
 namespace {
@@ -71,7 +91,7 @@ void WriteAll(int fd, const std::vector<std::uint8_t>& text) {
 struct Worker {
   pid_t pid;
   int fd;
-  size_t fold;
+  size_t task;
   std::vector<std::uint8_t> output;
 };
 
@@ -92,14 +112,14 @@ int FoldResult::SelectedCount() const {
   return count;
 }
 
-FoldResult RunFold(const Module& module,
-                   const FoldSettings& settings,
-                   const FoldData& data) {
+FoldResult TrainAndScore(const Module& module,
+                         const FoldSettings& settings,
+                         Data::Dataset& train,
+                         const Data::Dataset& test) {
   FoldResult fold;
   try {
     ClassifierHandle classifier = HostKit::NewClassifier(module);
     HostKit::ApplySettings(*classifier, settings.parameters);
-    Data::Dataset train = data.makeTrain();
     if (settings.balancedThreshold) {
       HostKit::SettingsChange chosen;
       chosen.threshold =
@@ -120,7 +140,7 @@ FoldResult RunFold(const Module& module,
                                       train.labels.data());
     fold.selected = model.Selected();
     fold.weights = model.SavedWeights();
-    fold.scores = model.Score(View(data.test));
+    fold.scores = model.Score(View(test));
     fold.cut = model.Cut();
   } catch (const std::exception& error) {
     fold.failure = error.what();
@@ -130,30 +150,48 @@ FoldResult RunFold(const Module& module,
 
 namespace {
 
-// Starts a worker process that runs fold k and writes its result
-// (EncodeFoldResult) to a pipe. Records the failure in `result` when no worker
-// can start.
-std::optional<Worker> StartWorker(const Module& module,
-                                  const FoldSettings& settings,
-                                  const std::vector<FoldData>& folds,
-                                  size_t k,
-                                  FoldResult& result) {
-  int fds[2];
-  if (::pipe2(fds, O_CLOEXEC) != 0) {
-    result =
-        Failed(std::string("cannot start a worker: ") + std::strerror(errno));
-    return std::nullopt;
+// Runs the task in this process: its fold's calibration set made once, then
+// trained with each of the task's settings.
+std::vector<FoldResult> RunTask(const Module& module,
+                                const std::vector<FoldSettings>& settings,
+                                const FoldData& fold,
+                                const FoldTask& task) {
+  std::vector<FoldResult> results;
+  try {
+    Data::Dataset train = fold.makeTrain();
+    for (size_t s : task.settings)
+      results.push_back(TrainAndScore(module, settings[s], train, fold.test));
+  } catch (const std::exception& error) {
+    results.assign(task.settings.size(), Failed(error.what()));
   }
+  return results;
+}
+
+// Starts a worker process that runs the task and writes its results
+// (EncodeFoldResults) to a pipe. Records the failure in `results` when no
+// worker can start.
+std::optional<Worker> StartWorker(const Module& module,
+                                  const std::vector<FoldSettings>& settings,
+                                  const std::vector<FoldData>& folds,
+                                  const std::vector<FoldTask>& tasks,
+                                  size_t t,
+                                  std::vector<FoldResult>& results) {
+  const auto refused = [&] {
+    results.assign(
+        tasks[t].settings.size(),
+        Failed(std::string("cannot start a worker: ") + std::strerror(errno)));
+    return std::nullopt;
+  };
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0) return refused();
   std::cout.flush();
   std::cerr.flush();
   const pid_t parent = ::getpid();
   const pid_t pid = ::fork();
   if (pid < 0) {
-    result =
-        Failed(std::string("cannot start a worker: ") + std::strerror(errno));
     ::close(fds[0]);
     ::close(fds[1]);
-    return std::nullopt;
+    return refused();
   }
   if (pid == 0) {
     // The worker ends with korva, also when korva is killed; the parent may
@@ -163,9 +201,10 @@ std::optional<Worker> StartWorker(const Module& module,
     ::close(fds[0]);
     std::vector<std::uint8_t> text;
     try {
-      text = EncodeFoldResult(RunFold(module, settings, folds[k]));
+      text = EncodeFoldResults(
+          RunTask(module, settings, folds[tasks[t].fold], tasks[t]));
     } catch (const std::exception& error) {
-      text = EncodeFoldResult(Failed(error.what()));
+      text = EncodeFoldResults({Failed(error.what())});
     }
     WriteAll(fds[1], text);
     ::close(fds[1]);
@@ -173,11 +212,14 @@ std::optional<Worker> StartWorker(const Module& module,
     ::_exit(0);
   }
   ::close(fds[1]);
-  return Worker{pid, fds[0], k, {}};
+  return Worker{pid, fds[0], t, {}};
 }
 
-// Reads what the worker wrote; true once it has finished, with its result.
-bool ReadWorker(Worker& worker, FoldResult& result) {
+// Reads what the worker wrote; true once it has finished, with the results
+// of its `count` settings.
+bool ReadWorker(Worker& worker,
+                size_t count,
+                std::vector<FoldResult>& results) {
   char buffer[1 << 16];
   const ssize_t n = ::read(worker.fd, buffer, sizeof(buffer));
   if (n < 0 && errno == EINTR) return false;
@@ -190,31 +232,37 @@ bool ReadWorker(Worker& worker, FoldResult& result) {
   while (::waitpid(worker.pid, &status, 0) < 0 && errno == EINTR) {
   }
   try {
-    result = DecodeFoldResult(worker.output);
+    results = DecodeFoldResults(worker.output);
   } catch (const std::exception&) {
-    result = Failed("the fold gave no result: " + ExitDescription(status));
+    results.clear();
   }
+  if (results.size() != count)
+    results.assign(
+        count, Failed("the fold gave no result: " + ExitDescription(status)));
   return true;
 }
 
 }  // namespace
 
-std::vector<FoldResult> RunFolds(const Module& module,
-                                 const FoldSettings& settings,
-                                 const std::vector<FoldData>& folds,
-                                 int jobs) {
-  std::vector<FoldResult> results(folds.size());
-  if (jobs <= 1 || folds.size() <= 1) {
-    for (size_t k = 0; k < folds.size(); ++k)
-      results[k] = RunFold(module, settings, folds[k]);
+std::vector<std::vector<FoldResult>> RunTasks(
+    const Module& module,
+    const std::vector<FoldSettings>& settings,
+    const std::vector<FoldData>& folds,
+    const std::vector<FoldTask>& tasks,
+    int jobs) {
+  std::vector<std::vector<FoldResult>> results(tasks.size());
+  if (jobs <= 1 || tasks.size() <= 1) {
+    for (size_t t = 0; t < tasks.size(); ++t)
+      results[t] = RunTask(module, settings, folds[tasks[t].fold], tasks[t]);
     return results;
   }
   std::vector<Worker> active;
   size_t next = 0;
-  while (next < folds.size() || !active.empty()) {
-    while (active.size() < static_cast<size_t>(jobs) && next < folds.size()) {
-      const size_t k = next++;
-      if (auto worker = StartWorker(module, settings, folds, k, results[k]))
+  while (next < tasks.size() || !active.empty()) {
+    while (active.size() < static_cast<size_t>(jobs) && next < tasks.size()) {
+      const size_t t = next++;
+      if (auto worker =
+              StartWorker(module, settings, folds, tasks, t, results[t]))
         active.push_back(std::move(*worker));
     }
     if (active.empty()) continue;
@@ -225,12 +273,60 @@ std::vector<FoldResult> RunFolds(const Module& module,
       if (errno == EINTR) continue;
       break;
     }
-    for (size_t i = wanted.size(); i-- > 0;)
+    for (size_t i = wanted.size(); i-- > 0;) {
+      const size_t t = active[i].task;
       if (wanted[i].revents != 0 &&
-          ReadWorker(active[i], results[active[i].fold]))
+          ReadWorker(active[i], tasks[t].settings.size(), results[t]))
         active.erase(active.begin() + static_cast<long>(i));
+    }
   }
   return results;
+}
+
+std::vector<FoldTask> GridTasks(size_t folds, size_t settings, int jobs) {
+  // The fewest shares per fold that give every job the same number of
+  // tasks; one when the folds alone do, and at most one per setting.
+  const size_t J = static_cast<size_t>(std::max(jobs, 1));
+  size_t shares = std::min(std::max<size_t>((J + folds - 1) / folds, 1),
+                           std::max<size_t>(settings, 1));
+  for (size_t p = shares; p <= std::min(J, settings); ++p)
+    if ((folds * p) % J == 0) {
+      shares = p;
+      break;
+    }
+  std::vector<FoldTask> tasks;
+  for (size_t k = 0; k < folds; ++k)
+    for (size_t share = 0; share < shares; ++share) {
+      FoldTask task{k, {}};
+      for (size_t s = share; s < settings; s += shares)
+        task.settings.push_back(s);
+      tasks.push_back(std::move(task));
+    }
+  return tasks;
+}
+
+std::vector<std::vector<FoldResult>> RunGrid(
+    const Module& module,
+    const std::vector<FoldSettings>& settings,
+    const std::vector<FoldData>& folds,
+    int jobs) {
+  const std::vector<FoldTask> tasks =
+      GridTasks(folds.size(), settings.size(), jobs);
+  const std::vector<std::vector<FoldResult>> done =
+      RunTasks(module, settings, folds, tasks, jobs);
+  std::vector<std::vector<FoldResult>> results(
+      settings.size(), std::vector<FoldResult>(folds.size()));
+  for (size_t t = 0; t < tasks.size(); ++t)
+    for (size_t i = 0; i < tasks[t].settings.size(); ++i)
+      results[tasks[t].settings[i]][tasks[t].fold] = done[t][i];
+  return results;
+}
+
+std::vector<FoldResult> RunFolds(const Module& module,
+                                 const FoldSettings& settings,
+                                 const std::vector<FoldData>& folds,
+                                 int jobs) {
+  return RunGrid(module, {settings}, folds, jobs)[0];
 }
 
 }  // namespace Korva::Cli

@@ -46,23 +46,56 @@ struct FoldSettings {
   bool balancedThreshold = false;
 };
 
-// Trains a new classifier of `module` with `settings` on the fold's
-// calibration set and scores its test set with it. Training failures are
-// recorded, not thrown.
-FoldResult RunFold(const Module& module,
-                   const FoldSettings& settings,
-                   const FoldData& fold);
+// Trains a new classifier of `module` with `settings` on a fold's
+// calibration set and scores its test set with it. `train` is read in place
+// (left as it is), so that one set serves every setting of a grid. Training
+// failures are recorded, not thrown.
+FoldResult TrainAndScore(const Module& module,
+                         const FoldSettings& settings,
+                         Data::Dataset& train,
+                         const Data::Dataset& test);
 
-// A fold's result as a worker process sends it, every double exactly (the
-// infinities and NaN too), and read back; DecodeFoldResult throws
-// std::exception on bytes that EncodeFoldResult did not write.
-std::vector<std::uint8_t> EncodeFoldResult(const FoldResult& fold);
-FoldResult DecodeFoldResult(const std::vector<std::uint8_t>& bytes);
+// The results of a worker process as it sends them, every double exactly
+// (the infinities and NaN too), and read back; DecodeFoldResults throws
+// std::exception on bytes that EncodeFoldResults did not write.
+std::vector<std::uint8_t> EncodeFoldResults(
+    const std::vector<FoldResult>& results);
+std::vector<FoldResult> DecodeFoldResults(
+    const std::vector<std::uint8_t>& bytes);
 
-// Runs every fold, at most `jobs` at the same time. With more than one job
-// each fold runs in a worker process of its own: the matrix library keeps
-// global state (its trace of calls and its error text) that two trainings in
-// one process would share. Results come back in fold order.
+// One worker's share of an evaluation: a fold trained with some of the
+// settings, one after another, on its calibration set made once.
+struct FoldTask {
+  size_t fold = 0;
+  std::vector<size_t> settings;  // indices into the settings
+};
+
+// Runs every task, at most `jobs` at the same time; results[t][i] belongs to
+// task t's i-th setting. With more than one job each task runs in a worker
+// process of its own: the matrix library keeps global state (its trace of
+// calls and its error text) that two trainings in one process would share.
+std::vector<std::vector<FoldResult>> RunTasks(
+    const Module& module,
+    const std::vector<FoldSettings>& settings,
+    const std::vector<FoldData>& folds,
+    const std::vector<FoldTask>& tasks,
+    int jobs);
+
+// The tasks that run every setting on every fold: one per fold, or, when
+// the folds alone would leave jobs idle (fewer folds than jobs, or a last
+// round that runs fewer folds than jobs), each fold's settings shared among
+// a few tasks (every share-th setting), so that every job has as much to do.
+std::vector<FoldTask> GridTasks(size_t folds, size_t settings, int jobs);
+
+// Every setting on every fold (GridTasks): results[s][k] is setting s on
+// fold k.
+std::vector<std::vector<FoldResult>> RunGrid(
+    const Module& module,
+    const std::vector<FoldSettings>& settings,
+    const std::vector<FoldData>& folds,
+    int jobs);
+
+// Every fold with one setting; results in fold order.
 std::vector<FoldResult> RunFolds(const Module& module,
                                  const FoldSettings& settings,
                                  const std::vector<FoldData>& folds,

@@ -1,5 +1,6 @@
 #include "cli/fold_summary.h"
 
+#include <algorithm>
 #include <cmath>
 #include <numeric>
 
@@ -60,6 +61,44 @@ FoldSummary SummarizeFolds(const std::vector<FoldData>& folds,
     }
   }
   return s;
+}
+
+double AucStandardError(const FoldSummary& s) {
+  if (s.aucFolds <= 1) return 0.0;
+  return s.aucSpread / std::sqrt(static_cast<double>(s.aucFolds));
+}
+
+namespace {
+
+bool HasAuc(const FoldSummary* s) { return s && !std::isnan(s->meanAuc); }
+
+}  // namespace
+
+std::vector<size_t> RankSettings(const std::vector<const FoldSummary*>& s) {
+  std::vector<size_t> order(s.size());
+  std::iota(order.begin(), order.end(), size_t{0});
+  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+    if (HasAuc(s[a]) != HasAuc(s[b])) return HasAuc(s[a]);
+    return HasAuc(s[a]) && s[a]->meanAuc > s[b]->meanAuc;
+  });
+  return order;
+}
+
+std::optional<size_t> ChooseSetting(const std::vector<const FoldSummary*>& s,
+                                    bool oneSe) {
+  const std::vector<size_t> order = RankSettings(s);
+  if (order.empty() || !HasAuc(s[order[0]])) return std::nullopt;
+  const size_t best = order[0];
+  if (!oneSe) return best;
+  const double floor = s[best]->meanAuc - AucStandardError(*s[best]);
+  size_t chosen = best;
+  // In ranking order, so that among equal counts the higher mean AUC, then
+  // the earlier setting, stays chosen.
+  for (size_t i : order)
+    if (HasAuc(s[i]) && s[i]->meanAuc >= floor &&
+        s[i]->meanSelected < s[chosen]->meanSelected)
+      chosen = i;
+  return chosen;
 }
 
 }  // namespace Korva::Cli

@@ -1,6 +1,7 @@
 #ifndef KORVA_CLI_FOLD_SUMMARY_H_
 #define KORVA_CLI_FOLD_SUMMARY_H_
 
+#include <optional>
 #include <vector>
 
 #include "cli/fold_runner.h"
@@ -37,6 +38,25 @@ struct FoldSummary {
 FoldSummary SummarizeFolds(const std::vector<FoldData>& folds,
                            const std::vector<FoldResult>& results,
                            int features);
+
+// The standard error of the mean AUC: the spread over the square root of
+// the number of folds with both classes; 0 for a single such fold, whose
+// AUC has no spread.
+double AucStandardError(const FoldSummary& s);
+
+// The settings of a grid (their summaries in grid order; null for a setting
+// whose trainings failed) from the best mean AUC down, equal ones in grid
+// order; those without a mean AUC (failed, or no fold with both classes)
+// last.
+std::vector<size_t> RankSettings(const std::vector<const FoldSummary*>& s);
+
+// The setting a tuning chooses: the best mean AUC (the first in grid order
+// among equals), or with `oneSe` the one with the fewest mean selected
+// features among those whose mean AUC is at least the best's less its
+// standard error, equal counts decided by the higher mean AUC, then by grid
+// order. Nothing when no setting has a mean AUC.
+std::optional<size_t> ChooseSetting(const std::vector<const FoldSummary*>& s,
+                                    bool oneSe);
 
 }  // namespace Korva::Cli
 

@@ -144,6 +144,7 @@ int RunKorva(int argc, char** argv) {
       AddTrainCommand(app),
       AddScoreCommand(app),
       AddEvaluateCommand(app),
+      AddTuneCommand(app),
       AddInfoCommand(app),
       AddEditCommand(app, argc > 0 ? argv[0] : "korva"),
       AddGenerateCommand(app),

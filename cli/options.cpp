@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <iterator>
+#include <limits>
+#include <sstream>
 
 #include "cli/exit_status.h"
 #include "korva/stepwise_settings.h"
@@ -116,6 +119,110 @@ HostKit::SettingsChange ParameterOptions::Get() const {
   if (pRemoveOption_->count()) change.pRemove = pRemove_;
   if (maxIterOption_->count()) change.maxIter = maxIter_;
   return change;
+}
+
+namespace {
+
+// "0.01,0.05,0.1": a list as the options take it.
+template <typename T, size_t N>
+std::string ListText(const T (&values)[N]) {
+  std::string text;
+  for (T value : values) {
+    std::ostringstream number;
+    number << value;
+    text += (text.empty() ? "" : ",") + number.str();
+  }
+  return text;
+}
+
+template <typename T>
+void RefuseList(const char* option, const std::vector<T>& values) {
+  if (values.size() <= 1) return;
+  std::ostringstream given;
+  for (size_t i = 0; i < values.size(); ++i)
+    given << (i ? "," : "") << values[i];
+  throw CliError(kExitUsage,
+                 std::string(option) + " takes one value here, and " +
+                     given.str() +
+                     " is a list: a grid of settings, which --tune (or korva "
+                     "tune) chooses from by cross-validation");
+}
+
+}  // namespace
+
+void GridOptions::Add(CLI::App* command, bool grid) {
+  const std::string list = grid ? "" : "; with --tune a list, default ";
+  const auto help = [&](const std::string& one,
+                        const std::string& many,
+                        const std::string& defaults) {
+    return grid ? many + ", a list (default " + defaults + ")"
+                : one + list + defaults;
+  };
+  command
+      ->add_option("--p-enter",
+                   pEnter_,
+                   help("a feature enters below this p-value (module default " +
+                            TwoDecimals(kDefaultPEnter) + ")",
+                        "the p-values below which a feature enters",
+                        ListText(kTuningPEnter)))
+      ->delimiter(',')
+      ->allow_extra_args(false)
+      ->type_name(grid ? "P,..." : "P");
+  command
+      ->add_option("--p-remove",
+                   pRemove_,
+                   help("a feature leaves above this p-value (module default " +
+                            TwoDecimals(kDefaultPRemove) + ")",
+                        "the p-values above which a feature leaves",
+                        ListText(kTuningPRemove)))
+      ->delimiter(',')
+      ->allow_extra_args(false)
+      ->type_name(grid ? "P,..." : "P");
+  command
+      ->add_option("--max-iter",
+                   maxIter_,
+                   help("most changes of the selection, 0 or more (module "
+                        "default " +
+                            std::to_string(kDefaultMaxIter) + ")",
+                        "the most changes of the selection, 0 or more",
+                        ListText(kTuningMaxIter)))
+      ->delimiter(',')
+      ->allow_extra_args(false)
+      ->check(CLI::Range(0, std::numeric_limits<int>::max()))
+      ->type_name(grid ? "N,..." : "N");
+}
+
+bool GridOptions::AnyList() const {
+  return pEnter_.size() > 1 || pRemove_.size() > 1 || maxIter_.size() > 1;
+}
+
+HostKit::SettingsChange GridOptions::Single() const {
+  RefuseList("--p-enter", pEnter_);
+  RefuseList("--p-remove", pRemove_);
+  RefuseList("--max-iter", maxIter_);
+  HostKit::SettingsChange change;
+  if (!pEnter_.empty()) change.pEnter = pEnter_[0];
+  if (!pRemove_.empty()) change.pRemove = pRemove_[0];
+  if (!maxIter_.empty()) change.maxIter = maxIter_[0];
+  return change;
+}
+
+std::vector<double> GridOptions::PEnter() const {
+  return pEnter_.empty() ? std::vector<double>(std::begin(kTuningPEnter),
+                                               std::end(kTuningPEnter))
+                         : pEnter_;
+}
+
+std::vector<double> GridOptions::PRemove() const {
+  return pRemove_.empty() ? std::vector<double>(std::begin(kTuningPRemove),
+                                                std::end(kTuningPRemove))
+                          : pRemove_;
+}
+
+std::vector<int> GridOptions::MaxIter() const {
+  return maxIter_.empty() ? std::vector<int>(std::begin(kTuningMaxIter),
+                                             std::end(kTuningMaxIter))
+                          : maxIter_;
 }
 
 void DecisionOptions::Add(CLI::App* command) {

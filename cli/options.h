@@ -6,6 +6,7 @@
 #include <CLI/CLI.hpp>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "cli/data_input.h"
 #include "korva/hostkit/settings.h"
@@ -53,6 +54,29 @@ class ParameterOptions {
   CLI::Option* pEnterOption_ = nullptr;
   CLI::Option* pRemoveOption_ = nullptr;
   CLI::Option* maxIterOption_ = nullptr;
+};
+
+// --p-enter, --p-remove and --max-iter as lists (0.01,0.05,0.1 or the
+// option repeated): a grid of settings for tune and evaluate --tune.
+class GridOptions {
+ public:
+  // `grid`: the options are always lists (tune); otherwise one value each
+  // unless --tune is given (evaluate).
+  void Add(CLI::App* command, bool grid);
+  // Each option given more than one value.
+  bool AnyList() const;
+  // The one setting given (those not given keep the module's values);
+  // CliError(kExitUsage) when an option holds a list.
+  HostKit::SettingsChange Single() const;
+  // The lists given, the default grid's for those not given
+  // (kTuningPEnter, ...).
+  std::vector<double> PEnter() const;
+  std::vector<double> PRemove() const;
+  std::vector<int> MaxIter() const;
+
+ private:
+  std::vector<double> pEnter_, pRemove_;
+  std::vector<int> maxIter_;
 };
 
 // --threshold and --threshold-mode: how scores become decisions (see

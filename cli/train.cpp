@@ -1,4 +1,6 @@
 // korva train: trains a classifier and saves its model document.
+#include "cli/train.h"
+
 #include <iostream>
 #include <memory>
 
@@ -237,6 +239,28 @@ void WriteOutputs(const TrainOptions& o,
                                  JsonText(Summary(o, data, t, provenance)));
 }
 
+}  // namespace
+
+HostKit::TrainedModel TrainConfigured(
+    const Module& module,
+    ClassifierHandle classifier,
+    const HostKit::SettingsChange& parameters,
+    bool balanced,
+    const std::optional<Recording::Recipe>& recipe,
+    Dataset& data,
+    const std::string& logJson,
+    std::ostream* out) {
+  if (balanced) ChooseThreshold(module, *classifier, parameters, data, out);
+  if (out) *out << HostKit::ShortInfo(*classifier) << '\n';
+  HostKit::TrainedModel model =
+      TrainModel(std::move(classifier), data, logJson, out);
+  if (recipe) model.Host().recipe = Recording::RecipeXml(*recipe);
+  WarnIfNothingSelected(model);
+  return model;
+}
+
+namespace {
+
 int RunTrain(const TrainOptions& o) {
   ApplyMemoryLimit(o.memoryLimit);
   const std::vector<CommandFile> files = Files(o);
@@ -260,12 +284,16 @@ int RunTrain(const TrainOptions& o) {
   if (out)
     *out << "training on " << o.data.Name() << ": " << DescribeSet(data)
          << '\n';
-  if (o.decisions.Balanced())
-    ChooseThreshold(*module, *classifier, parameters, data, out);
-  if (out) *out << HostKit::ShortInfo(*classifier) << '\n';
-  Trained t{TrainModel(std::move(classifier), data, o.logJson, out), {}, {}};
-  if (recipe) t.model.Host().recipe = Recording::RecipeXml(*recipe);
-  WarnIfNothingSelected(t.model);
+  Trained t{TrainConfigured(*module,
+                            std::move(classifier),
+                            parameters,
+                            o.decisions.Balanced(),
+                            recipe,
+                            data,
+                            o.logJson,
+                            out),
+            {},
+            {}};
   t.scores = t.model.Score(View(data));
   t.confusion = Report::ConfusionAbove(t.scores, data.labels, t.model.Cut());
   WarnNearBaseline(t.confusion, "training set");

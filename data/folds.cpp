@@ -87,6 +87,20 @@ Dataset SubsetByFold(const Dataset& data,
     to += width;
     if (data.hasLabels) subset.labels.push_back(data.labels[r]);
   }
+  if (data.groupColumn.empty()) return subset;
+  // The subset's groups numbered again in their order of first appearance,
+  // as a reader numbers them, so that its folds are dealt as a file's are.
+  subset.groupColumn = data.groupColumn;
+  std::vector<int> renumbered(data.groupNames.size(), -1);
+  for (int r = 0; r < data.rows; ++r) {
+    if ((fold[r] == k) != inFold) continue;
+    int& group = renumbered[data.groups[r]];
+    if (group < 0) {
+      group = static_cast<int>(subset.groupNames.size());
+      subset.groupNames.push_back(data.groupNames[data.groups[r]]);
+    }
+    subset.groups.push_back(group);
+  }
   return subset;
 }
 

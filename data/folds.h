@@ -32,7 +32,8 @@ std::vector<int> GroupFolds(const std::vector<int>& groups,
 std::vector<int> BlockFolds(int rows, int folds);
 
 // The rows of `data` whose entry in `fold` equals (`inFold` true) or differs
-// from (`inFold` false) `k`, in row order.
+// from (`inFold` false) `k`, in row order, with their groups (numbered in
+// their order of first appearance in the subset).
 Dataset SubsetByFold(const Dataset& data,
                      const std::vector<int>& fold,
                      int k,

@@ -7,11 +7,13 @@
 #include <pybind11/stl.h>
 
 #include <climits>
+#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "data/dataset.h"
+#include "data/folds.h"
 #include "data/p300_generator.h"
 #include "korva/hostkit/memory_budget.h"
 #include "korva/hostkit/trained_model.h"
@@ -239,6 +241,32 @@ void BindConstants(py::module_& m) {
   m.attr("CUSTOMARY_P_ENTER") = kCustomaryPEnter;
   m.attr("CUSTOMARY_P_REMOVE") = kCustomaryPRemove;
   m.attr("INTERCEPT_NOTE") = HostKit::kMissingInterceptNote;
+  m.attr("TUNING_P_ENTER") =
+      std::vector<double>(std::begin(kTuningPEnter), std::end(kTuningPEnter));
+  m.attr("TUNING_P_REMOVE") =
+      std::vector<double>(std::begin(kTuningPRemove), std::end(kTuningPRemove));
+  m.attr("TUNING_MAX_ITER") =
+      std::vector<int>(std::begin(kTuningMaxIter), std::end(kTuningMaxIter));
+}
+
+// korva's fold assignments, so that a cross-validation in Python deals the
+// rows to the same folds as korva evaluate and korva tune.
+void BindFolds(py::module_& m) {
+  m.def("stratified_folds",
+        &Data::StratifiedFolds,
+        py::arg("labels"),
+        py::arg("folds"),
+        py::arg("seed"),
+        "The fold of each row (labels +1 and -1) in korva's stratified "
+        "split; [] when a class has fewer rows than folds.");
+  m.def("group_folds",
+        &Data::GroupFolds,
+        py::arg("groups"),
+        py::arg("count"),
+        py::arg("folds"),
+        "The fold of each row by whole groups (0 .. count - 1 in order of "
+        "first appearance) in korva's split; [] with fewer groups than "
+        "folds.");
 }
 
 // The most memory a training may take, in bytes (None: no limit), checked
@@ -446,6 +474,7 @@ PYBIND11_MODULE(_korva, m) {
   BindErrors(m);
   BindConstants(m);
   BindFunctions(m);
+  BindFolds(m);
   BindClassifier(m);
   BindRecording(m);
   BindEpochs(m);

@@ -1,5 +1,7 @@
 #include "report/html_report.h"
 
+#include <algorithm>
+#include <cmath>
 #include <sstream>
 
 #include "report/html_escape.h"
@@ -45,6 +47,22 @@ void WriteCaption(std::ostream& html, const std::string& caption) {
     html << "<p class=\"caption\">" << EscapeHtml(caption) << "</p>\n";
 }
 
+// The heat maps under one heading, on one colour scale.
+void WriteHeatMaps(std::ostream& html, const ReportContent& content) {
+  if (content.heatMaps.empty()) return;
+  double low = INFINITY, high = -INFINITY;
+  for (const HeatMap& map : content.heatMaps)
+    for (double v : map.values)
+      if (std::isfinite(v)) {
+        low = std::min(low, v);
+        high = std::max(high, v);
+      }
+  html << "<h2>Mean AUC over the grid</h2>\n";
+  for (const HeatMap& map : content.heatMaps)
+    html << HeatMapSvg(map, {low, high}) << "\n";
+  WriteCaption(html, content.heatMapsCaption);
+}
+
 // The features as channel x time: the map of the weights, and for epochs
 // of recordings the class means of the chosen channels and the map of the
 // signed r², on the window's time axis.
@@ -88,6 +106,7 @@ void WriteChannelTime(std::ostream& html, const ReportContent& content) {
 std::string RenderReport(const ReportContent& content) {
   std::ostringstream html;
   WriteHeading(html, content);
+  WriteHeatMaps(html, content);
   html << "<h2>ROC curve</h2>\n" << RocSvg(content.rocs) << "\n";
   html << "<h2>Score distributions</h2>\n"
        << DistributionSvg(content.scores, content.labels) << "\n";

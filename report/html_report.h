@@ -15,6 +15,18 @@ struct RocSeries {
   std::vector<double> labels;  // one per row; only +1 and -1 rows count
 };
 
+// One value per cell of a grid of two settings (mean AUC over p-enter x
+// p-remove), with a note under each value (the mean number of features).
+struct HeatMap {
+  std::string title;                       // "max-iter 300"
+  std::string rowTitle, columnTitle;       // "p-enter", "p-remove"
+  std::vector<std::string> rows, columns;  // the settings' values as text
+  std::vector<double> values;      // rows x columns, row-major; NaN: no value
+  std::vector<std::string> notes;  // one per cell, or empty
+  std::vector<std::string> empty;  // per cell: why it has no value
+  int marked = -1;                 // the cell drawn with a frame, if any
+};
+
 // Features cut from recordings (CHANNEL_BB names, one per channel and bin
 // of the epoch window), as their charts read them.
 struct EpochFeatures {
@@ -48,6 +60,8 @@ struct ReportContent {
   std::vector<StepRow> steps;           // in order; none: no table
   std::optional<EpochFeatures> epochs;  // when cut from recordings
   std::vector<std::string> notes;       // closing paragraphs
+  std::vector<HeatMap> heatMaps;        // shown first, when there are any
+  std::string heatMapsCaption;
 };
 
 // A channel x time layout of features named CHANNEL_SAMPLE ("Cz_07").
@@ -67,6 +81,10 @@ std::string RocSvg(const std::vector<RocSeries>& series);
 std::string DistributionSvg(const std::vector<double>& scores,
                             const std::vector<double>& labels);
 std::string WeightBarsSvg(const ReportContent& content);
+// Cells coloured from the lowest value (light) to the highest (dark), each
+// with its value and note; `range` gives the lowest and highest values of
+// the colour scale (several maps share one).
+std::string HeatMapSvg(const HeatMap& map, std::pair<double, double> range);
 // Each feature's value in its cell; the columns labelled by `columnMs`
 // (ms of sample number s at s - 1) when it covers them, else by number.
 std::string ChannelTimeSvg(const ChannelTimeGrid& grid,

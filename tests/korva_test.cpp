@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <matio.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <nlohmann/json.hpp>
@@ -237,7 +238,13 @@ const Failure kFailures[] = {
     // Hostile input: each of these crashed, hung, lost a file or misled.
     {"unknown_command", nullptr, "trian train.csv", kExitUsage, "unknown command 'trian'; did you mean 'train'?"},
     {"seed_negative", nullptr, "evaluate train.csv --seed -1", kExitUsage, "--seed: must be a whole number, 0 or more (-1)"},
-    {"folds_with_test", nullptr, "evaluate train.csv --test test.csv --folds 3", kExitUsage, "with --test the model is trained on all of DATA"},
+    {"folds_with_test", nullptr, "evaluate train.csv --test test.csv --folds 3", kExitUsage, "with --test the model is trained on all of DATA (with --tune they set the cross-validation of DATA that chooses the setting)"},
+    {"grid_without_tune", nullptr, "evaluate train.csv --p-enter 0.01,0.05", kExitUsage, "--p-enter takes one value here, and 0.01,0.05 is a list: a grid of settings, which --tune (or korva tune) chooses from"},
+    {"grid_without_a_pair", nullptr, "tune train.csv --p-enter 0.1,0.2 --p-remove 0.1", kExitUsage, "the grid holds no setting: in every pair of --p-enter 0.1, 0.2 and --p-remove 0.1 p-enter is not below p-remove"},
+    {"grid_p_value_twice", nullptr, "tune train.csv --p-remove 0.1,0.2,0.1", kExitUsage, "--p-remove lists 0.1 twice"},
+    {"grid_p_value_in_percent", nullptr, "tune train.csv --p-enter 5 --model m.xml", kExitUsage, "--p-enter 5 is refused: a p-value of the grid must be above 0 and at most 1 (p-values are fractions here"},
+    {"tune_model_overwrites_data", nullptr, "tune train.csv --model train.csv", kExitUsage, "DATA and --model name the same file (train.csv)"},
+    {"tune_module_without_p_values", nullptr, "tune train.csv --model m.xml --module " KORVA_THROWING_MODULE, kExitModule, "the classifier's configuration has no p_Enter attribute; it takes no stepwise parameters"},
     {"mat_variables_for_csv", nullptr, "train train.csv --model m.xml --x X", kExitUsage, "train.csv is not one"},
     {"model_overwrites_data", nullptr, "train train.csv --model train.csv", kExitUsage, "DATA and --model name the same file (train.csv)"},
     {"output_overwrites_model", nullptr, "score model.xml test.csv --output model.xml", kExitUsage, "MODEL and --output name the same file"},
@@ -889,6 +896,119 @@ TEST_F(Korva, FoldsKeepBlocksAndGroupsTogether) {
   for (const auto& fold : summary["folds"]) EXPECT_GT(fold["seconds"], 0.0);
   ASSERT_EQ(Run("train grouped.csv --model g.xml --quiet").status, kExitOk);
   EXPECT_EQ(Run("score g.xml test.csv --quiet --output s.csv").status, kExitOk);
+}
+
+// The command line of one setting of a tune summary:
+// "--p-enter 0.02 --p-remove 0.05 --max-iter 300".
+std::string SettingOptions(const nlohmann::json& setting) {
+  return "--p-enter " + setting["p_enter"].dump() + " --p-remove " +
+         setting["p_remove"].dump() + " --max-iter " +
+         setting["max_iter"].dump();
+}
+
+// tune trains each setting of its grid as evaluate trains that one setting
+// on the same folds; it skips and counts the reversed pair, ranks the rows
+// best first, and --model is the chosen setting trained as train trains it.
+TEST_F(Korva, TuneEqualsEvaluateSettingBySetting) {
+  PutShared();
+  const std::string folds = " --folds 4 --seed 3 --quiet";
+  const Result tune =
+      Run("tune train.csv --p-enter 0.02,0.1 --p-remove 0.05,0.15 --max-iter "
+          "2,300 --summary s.json --model m.xml --report r.html" +
+          folds);
+  ASSERT_EQ(tune.status, kExitOk) << tune.err;
+  const auto summary = nlohmann::json::parse(Get("s.json"));
+  EXPECT_EQ(summary["grid"]["skipped"], 1);
+  const auto& settings = summary["settings"];
+  ASSERT_EQ(settings.size(), 6u);
+  std::vector<double> byRank(settings.size());
+  for (const auto& setting : settings) {
+    const Result one = Run("evaluate train.csv --summary - " +
+                           SettingOptions(setting) + folds);
+    ASSERT_EQ(one.status, kExitOk) << one.err;
+    const auto alone = nlohmann::json::parse(one.out);
+    for (size_t k = 0; k < 4; ++k) {
+      EXPECT_EQ(setting["folds"][k]["metrics"], alone["folds"][k]["metrics"]);
+      EXPECT_EQ(setting["folds"][k]["selection"],
+                alone["folds"][k]["selection"]);
+    }
+    EXPECT_EQ(setting["overall"], alone["overall"]);
+    byRank.at(setting["rank"].get<size_t>() - 1) =
+        setting["overall"]["mean_auc"];
+  }
+  EXPECT_TRUE(std::is_sorted(byRank.rbegin(), byRank.rend()));
+  const auto& chosen = settings[summary["chosen"].get<size_t>()];
+  EXPECT_EQ(chosen["rank"], 1);
+  EXPECT_NE(settings[0]["overall"]["mean_auc"],
+            settings[5]["overall"]["mean_auc"]);
+  ASSERT_EQ(Run("train train.csv --model t.xml " + SettingOptions(chosen) +
+                " --quiet")
+                .status,
+            kExitOk);
+  EXPECT_EQ(Get("m.xml"), Get("t.xml"));
+  // A map per max-iter, of 3 settings and the skipped pair each.
+  EXPECT_EQ(Count(Get("r.html"), "<title>p-enter "), 6);
+  EXPECT_EQ(Count(Get("r.html"), ">skipped<"), 2);
+  // From a recording, --model keeps the recipe as train's model does.
+  PutSharedRecording();
+  const Result recording = Run(
+      "tune run.vhdr --target 2 --non-target 1 --p-enter 0.05 --p-remove 0.1 "
+      "--model r.xml --quiet");
+  ASSERT_EQ(recording.status, kExitOk) << recording.err;
+  EXPECT_EQ(Get("r.xml"), Get("recipe.xml"));
+  EXPECT_EQ(Run("score r.xml run.vhdr --output s.csv --quiet").status, kExitOk);
+
+  // --one-se: the fewest features within a standard error of the best.
+  const Result sparse =
+      Run("tune train.csv --p-enter 0.02,0.1 --p-remove 0.05,0.15 --max-iter "
+          "2,300 --one-se --summary -" +
+          folds);
+  ASSERT_EQ(sparse.status, kExitOk) << sparse.err;
+  const auto one = nlohmann::json::parse(sparse.out);
+  const auto& best = one["settings"][one["best"].get<size_t>()];
+  const auto& rule = one["settings"][one["chosen"].get<size_t>()];
+  EXPECT_EQ(best["overall"], chosen["overall"]);
+  EXPECT_GE(rule["overall"]["mean_auc"].get<double>(),
+            best["overall"]["mean_auc"].get<double>() -
+                best["auc_standard_error"].get<double>());
+  for (const auto& setting : one["settings"])
+    if (setting["overall"]["mean_auc"].get<double>() >=
+        best["overall"]["mean_auc"].get<double>() -
+            best["auc_standard_error"].get<double>())
+      EXPECT_GE(setting["overall"]["mean_selected"],
+                rule["overall"]["mean_selected"]);
+}
+
+// Nested evaluation tunes on an outer fold's training rows only. Planted:
+// feature x gives the label in runs s1 to s3 and the opposite label in run
+// s0. Fold 1 (s0 out) tunes on s1 to s3 alone and must see a perfect inner
+// AUC; had it trained on any row of s0, an inner fold would rank its rows
+// backwards. The folds that hold s0 among their training rows must see it.
+TEST_F(Korva, NestedEvaluationNeverTrainsOnTheOuterTestFold) {
+  std::string csv = "run,label,x,n1,n2\n";
+  for (int r = 0; r < 160; ++r) {
+    const int run = r / 40;
+    const int label = (r * 7 + r / 3) % 5 == 0 ? 1 : -1;
+    const int sign = run == 0 ? -1 : 1;
+    csv += "s" + std::to_string(run) + "," + std::to_string(label) + "," +
+           Data::FormatDouble(sign * label * 2.0 + (r * 37 % 11 - 5) * 0.1) +
+           "," + Data::FormatDouble((r * 53 % 17 - 8) * 0.3) + "," +
+           Data::FormatDouble((r * 29 % 13 - 6) * 0.2) + "\n";
+  }
+  Put("planted.csv", csv);
+  const Result r =
+      Run("evaluate planted.csv --tune --p-enter 0.01,0.1 --p-remove 0.15 "
+          "--summary - --quiet");
+  ASSERT_EQ(r.status, kExitOk) << r.err;
+  const auto summary = nlohmann::json::parse(r.out);
+  ASSERT_EQ(summary["folds"].size(), 4u);
+  EXPECT_EQ(summary["folds"][0]["groups"], nlohmann::json::array({"s0"}));
+  EXPECT_EQ(summary["folds"][0]["chosen"]["inner_mean_auc"], 1.0);
+  EXPECT_LT(summary["folds"][0]["metrics"]["auc"], 0.1);
+  for (size_t k = 1; k < 4; ++k)
+    EXPECT_LT(summary["folds"][k]["chosen"]["inner_mean_auc"], 0.9) << k;
+  EXPECT_THAT(summary["tuning"]["inner_scheme"].get<std::string>(),
+              HasSubstr("by the groups in column run"));
 }
 
 // Data from standard input, the summary to standard output, with the

@@ -16,6 +16,12 @@ constexpr int kDefaultMaxIter = 300;
 constexpr double kCustomaryPEnter = 0.10;
 constexpr double kCustomaryPRemove = 0.15;
 
+// The grid that korva tune and the Python package's StepwiseLDACV search
+// unless told otherwise; the pairs with p-enter >= p-remove are left out.
+inline constexpr double kTuningPEnter[] = {0.01, 0.05, 0.1};
+inline constexpr double kTuningPRemove[] = {0.05, 0.1, 0.15, 0.2};
+inline constexpr int kTuningMaxIter[] = {kDefaultMaxIter};
+
 constexpr const char* kPEnterAttribute = "p_Enter";
 constexpr const char* kPRemoveAttribute = "p_Remove";
 constexpr const char* kMaxIterAttribute = "MaxIter";

@@ -10,6 +10,7 @@ from ._epochs import Epochs, extract_epochs
 from ._estimator import INTERCEPT_NOTE, InterceptWarning, Step, StepwiseLDA, load_model
 from ._korva import KorvaError, TrainingError, default_module_path, set_memory_limit
 from ._recording import read_recording
+from ._search import StepwiseLDACV
 from ._simulate import EVENT_ID, simulate_p300, simulate_p300_epochs
 
 __all__ = [
@@ -20,6 +21,7 @@ __all__ = [
     "KorvaError",
     "Step",
     "StepwiseLDA",
+    "StepwiseLDACV",
     "TrainingError",
     "default_module_path",
     "extract_epochs",

@@ -1,3 +1,4 @@
+import json
 import re
 
 import numpy as np
@@ -51,3 +52,26 @@ def test_korva_and_python_make_read_and_score_the_same_models(p300, run_korva, t
         bare = korva.load_model(tmp_path / "bare.xml")
     np.testing.assert_allclose(bare.decision_function(X) + trained.intercept_, scores, rtol=1e-12, atol=1e-12)
     assert roc_auc_score(y, bare.decision_function(X)) == roc_auc_score(y, scores)
+
+
+@pytest.mark.parametrize("grouped", [False, True], ids=["stratified", "runs, one-se"])
+def test_cv_chooses_what_korva_tune_chooses_on_the_demo_data(run_korva, tmp_path, grouped):
+    run_korva("demo", "--output", "demo")
+    frame = read_csv(tmp_path / "demo" / "calibration.csv")
+    X, y = frame.drop(columns="label"), frame["label"]
+    runs = np.arange(len(y)) * 4 // len(y)  # four runs in file order
+    if grouped:
+        frame.insert(0, "run", [f"run{r}" for r in runs])
+        frame.to_csv(tmp_path / "runs.csv", index=False, float_format="%.17g")
+    run_korva("tune", "runs.csv" if grouped else "demo/calibration.csv", "--summary", "tune.json",
+              "--quiet", *(["--one-se"] if grouped else []))
+    tune = json.loads((tmp_path / "tune.json").read_text())
+    tuned = korva.StepwiseLDACV(one_se=grouped).fit(X, y, groups=runs if grouped else None)
+    chosen = tune["settings"][tune["chosen"]]
+    assert tuned.best_params_ == {key: chosen[key] for key in ("max_iter", "p_enter", "p_remove")}
+    assert tuned.n_skipped_ == tune["grid"]["skipped"]
+    for s, setting in enumerate(tune["settings"]):
+        aucs = [fold["metrics"]["auc"] for fold in setting["folds"]]
+        scores = [tuned.cv_results_[f"split{k}_test_score"][s] for k in range(len(aucs))]
+        np.testing.assert_allclose(scores, aucs, rtol=1e-12)
+        assert tuned.cv_results_["mean_n_features"][s] == setting["overall"]["mean_selected"]

@@ -6,16 +6,40 @@ import numpy as np
 import pandas as pd
 import pytest
 from sklearn.base import clone
-from sklearn.model_selection import cross_val_score
+from sklearn.model_selection import GridSearchCV, GroupKFold, StratifiedKFold, cross_val_score
 from sklearn.utils.estimator_checks import check_estimator
 
 import korva
 from korva import StepwiseLDA
 
 
-def test_passes_scikit_learn_estimator_checks():
+@pytest.mark.parametrize("estimator", [StepwiseLDA(), korva.StepwiseLDACV()], ids=type)
+def test_passes_scikit_learn_estimator_checks(estimator):
     # Among them: a pickled and unpickled estimator predicts the same.
-    check_estimator(StepwiseLDA())
+    check_estimator(estimator)
+
+
+@pytest.mark.parametrize("cv, groups", [(StratifiedKFold(4, shuffle=True, random_state=0), None),
+                                        (GroupKFold(3), np.arange(360) % 6)])
+def test_cv_equals_grid_search_over_the_valid_pairs(p300, cv, groups):
+    # GridSearchCV needs the valid pairs listed one by one, in the same order.
+    enter, remove, most = [0.01, 0.05, 0.1, 0.2], [0.05, 0.1, 0.15], [3, 300]
+    valid = [{"max_iter": [m], "p_enter": [e], "p_remove": [r]}
+             for m in most for e in enter for r in remove if e < r]
+    search = GridSearchCV(StepwiseLDA(), valid, scoring="roc_auc", cv=cv)
+    search.fit(p300.data, p300.target, groups=groups)
+    tuned = korva.StepwiseLDACV(p_enter=enter, p_remove=remove, max_iter=most, cv=cv)
+    tuned.fit(p300.data, p300.target, groups=groups)
+    assert tuned.n_skipped_ == 12 - len(valid) // 2
+    assert tuned.cv_results_["params"] == search.cv_results_["params"]
+    assert set(search.cv_results_) <= set(tuned.cv_results_)
+    for key, expected in search.cv_results_.items():
+        if "time" not in key and key != "params":
+            np.testing.assert_array_equal(tuned.cv_results_[key], expected, err_msg=key)
+    assert tuned.best_params_ == search.best_params_
+    assert tuned.best_score_ == search.best_score_
+    np.testing.assert_array_equal(tuned.coef_, search.best_estimator_.coef_)
+    np.testing.assert_array_equal(tuned.predict_proba(p300.data), search.predict_proba(p300.data))
 
 
 @pytest.mark.parametrize(
@@ -64,6 +88,12 @@ BAD_INPUTS = {
                                 r"save_model writes a file"),
     "classes not two labels": ({}, None, lambda fitted, X, y: korva.load_model(__file__, classes=[1, 1]),
                                r"classes must name two different labels"),
+    "grid without a pair": ({}, None, lambda fitted, X, y: korva.StepwiseLDACV(
+        p_enter=[0.2, 0.3], p_remove=0.2).fit(X, y), r"the grid holds no setting"),
+    "grid value twice": ({}, None, lambda fitted, X, y: korva.StepwiseLDACV(
+        max_iter=[3, 3]).fit(X, y), r"max_iter lists a value twice"),
+    "fewer groups than folds": ({}, None, lambda fitted, X, y: korva.StepwiseLDACV(cv=3).fit(
+        X, y, groups=np.arange(len(y)) % 2), r"groups holds 2 groups, 3 folds asked"),
 }
 
 
