@@ -951,9 +951,10 @@ TEST_F(Korva, TuneEqualsEvaluateSettingBySetting) {
   EXPECT_EQ(Count(Get("r.html"), ">skipped<"), 2);
   // From a recording, --model keeps the recipe as train's model does.
   PutSharedRecording();
-  const Result recording = Run(
-      "tune run.vhdr --target 2 --non-target 1 --p-enter 0.05 --p-remove 0.1 "
-      "--model r.xml --quiet");
+  const Result recording =
+      Run("tune run.vhdr --target-events 2 --nontarget-events 1 --p-enter 0.05 "
+          "--p-remove 0.1 "
+          "--model r.xml --quiet");
   ASSERT_EQ(recording.status, kExitOk) << recording.err;
   EXPECT_EQ(Get("r.xml"), Get("recipe.xml"));
   EXPECT_EQ(Run("score r.xml run.vhdr --output s.csv --quiet").status, kExitOk);
