@@ -483,9 +483,9 @@ void RunEvaluation(const EvaluateOptions& o,
     e.results.push_back(std::move(done[0]));
 }
 
-int RunEvaluate(const EvaluateOptions& o) {
-  ApplyMemoryLimit(o.memoryLimit);
-  CheckSchemeOptions(o);
+// The command's files, each input and output named once, the outputs
+// writable before any work starts.
+std::vector<CommandFile> CheckedFiles(const EvaluateOptions& o) {
   std::vector<CommandFile> files;
   for (const std::string& path : o.data.paths)
     files.push_back({"DATA", path, false});
@@ -498,6 +498,19 @@ int RunEvaluate(const EvaluateOptions& o) {
   CheckDistinctFiles(files);
   for (const CommandFile& file : files)
     if (file.output && !file.path.empty()) HostKit::CheckWritable(file.path);
+  return files;
+}
+
+void PrintOverall(std::ostream& out, const FoldSummary& s) {
+  out << "overall: " << OverallText(s) << ", " << Fixed(s.meanSelected, 1)
+      << " features selected on average, training time " << Duration(s.seconds)
+      << " in all\n";
+}
+
+int RunEvaluate(const EvaluateOptions& o) {
+  ApplyMemoryLimit(o.memoryLimit);
+  CheckSchemeOptions(o);
+  const std::vector<CommandFile> files = CheckedFiles(o);
   Evaluation e;
   if (o.tune) e.grid = MakeGrid(o.parameters);
   FoldSettings settings{
@@ -542,16 +555,12 @@ int RunEvaluate(const EvaluateOptions& o) {
   if (out) PrintFoldTable(*out, e.plan, e.results);
   RefuseFailedFolds(e.plan, e.results);
   e.summary = SummarizeFolds(e.plan.folds, e.results, data.cols);
-  const FoldSummary& s = e.summary;
-  if (out && e.results.size() > 1)
-    *out << "overall: " << OverallText(s) << ", " << Fixed(s.meanSelected, 1)
-         << " features selected on average, training time "
-         << Duration(s.seconds) << " in all\n";
+  if (out && e.results.size() > 1) PrintOverall(*out, e.summary);
   const HostKit::StepwiseSettings shownSettings = HostKit::ReadSettings(*shown);
   if (o.decisions.Balanced() || !DefaultDecisions(shownSettings))
     e.decisions = FoldDecisionText(o, shownSettings, e.results);
   if (out && !e.decisions.empty()) *out << "decisions: " << e.decisions << '\n';
-  WarnNearBaseline(s.pooled,
+  WarnNearBaseline(e.summary.pooled,
                    e.results.size() > 1 ? "out-of-fold scores" : "test set");
   WriteOutputs(o, files, modulePath, *shown, data, e, out);
   return kExitOk;

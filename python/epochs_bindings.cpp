@@ -82,17 +82,19 @@ py::tuple Extract(const std::vector<std::string>& paths,
                         Recording::RecipeXml(report.recipe));
 }
 
-Recording::Recipe MakeRecipe(std::vector<std::string> target,
-                             std::vector<std::string> nonTarget,
-                             std::vector<std::string> channels,
-                             const std::string& reference,
-                             Range band,
-                             int filterOrder,
-                             double windowStart,
-                             std::optional<double> windowEnd,
-                             int bins,
-                             Range baseline,
-                             std::optional<double> reject) {
+// The recipe of extract_epochs's settings, as the XML that extraction and
+// model documents read: one text carries it from Python to the C++ code.
+std::string RecipeXmlOf(std::vector<std::string> target,
+                        std::vector<std::string> nonTarget,
+                        std::vector<std::string> channels,
+                        const std::string& reference,
+                        Range band,
+                        int filterOrder,
+                        double windowStart,
+                        std::optional<double> windowEnd,
+                        int bins,
+                        Range baseline,
+                        std::optional<double> reject) {
   if (reference != "none" && reference != "average")
     throw py::value_error("reference must be \"none\" or \"average\", not \"" +
                           reference + "\"");
@@ -111,7 +113,7 @@ Recording::Recipe MakeRecipe(std::vector<std::string> target,
   if (baseline)
     r.baseline = Recording::Interval{baseline->first, baseline->second};
   r.rejectMicrovolts = reject;
-  return r;
+  return Recording::RecipeXml(r);
 }
 
 // Filters x (one signal, or one per row) in place, two rows at a time as
@@ -142,52 +144,36 @@ py::array_t<double> BandPassed(py::array_t<double, py::array::c_style> x,
 }  // namespace
 
 void BindEpochs(py::module_& m) {
+  m.def("recipe_xml",
+        &RecipeXmlOf,
+        py::arg("target"),
+        py::arg("non_target"),
+        py::arg("channels"),
+        py::arg("reference"),
+        py::arg("band"),
+        py::arg("filter_order"),
+        py::arg("window_start"),
+        py::arg("window_end"),
+        py::arg("bins"),
+        py::arg("baseline"),
+        py::arg("reject"),
+        "The recipe of these settings as the XML a model document keeps.");
   m.def(
       "extract_epochs",
       [](const std::vector<std::string>& paths,
-         std::vector<std::string> target,
-         std::vector<std::string> nonTarget,
-         std::vector<std::string> channels,
-         const std::string& reference,
-         Range band,
-         int filterOrder,
-         double windowStart,
-         std::optional<double> windowEnd,
-         int bins,
-         Range baseline,
-         std::optional<double> reject,
+         const std::string& recipeXml,
          const std::string& markerColumn,
          std::optional<double> samplingRate) {
         return Extract(paths,
-                       MakeRecipe(std::move(target),
-                                  std::move(nonTarget),
-                                  std::move(channels),
-                                  reference,
-                                  band,
-                                  filterOrder,
-                                  windowStart,
-                                  windowEnd,
-                                  bins,
-                                  baseline,
-                                  reject),
+                       Recording::ParseRecipeXml(recipeXml),
                        {markerColumn, samplingRate});
       },
       py::arg("paths"),
-      py::arg("target"),
-      py::arg("non_target"),
-      py::arg("channels"),
-      py::arg("reference"),
-      py::arg("band"),
-      py::arg("filter_order"),
-      py::arg("window_start"),
-      py::arg("window_end"),
-      py::arg("bins"),
-      py::arg("baseline"),
-      py::arg("reject"),
+      py::arg("recipe_xml"),
       py::arg("marker_column"),
       py::arg("sampling_rate"),
       "(X, labels, runs, feature names, run reports, recipe XML) of the "
-      "epochs of the recordings at `paths`.");
+      "epochs of the recordings at `paths`, cut by the recipe `recipe_xml`.");
   m.def("band_pass",
         &BandPassed,
         py::arg("x").noconvert(),

@@ -76,8 +76,7 @@ def extract_epochs(
         if not os.path.exists(path):
             raise FileNotFoundError(f"{path}: no such file")
     start, end = window
-    X, labels, runs, names, reports, recipe = _korva.extract_epochs(
-        paths,
+    recipe = _korva.recipe_xml(
         _codes(target, "target"),
         _codes(non_target, "non_target"),
         list(channels or []),
@@ -89,6 +88,10 @@ def extract_epochs(
         int(bins),
         _pair(baseline),
         None if reject is None else float(reject),
+    )
+    X, labels, runs, names, reports, recipe = _korva.extract_epochs(
+        paths,
+        recipe,
         marker_column or "",
         None if sampling_rate is None else float(sampling_rate),
     )
