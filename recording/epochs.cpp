@@ -149,11 +149,11 @@ void CutChannel(const Cut& cut,
 struct Buffers {
   std::vector<double> mean, x[2];
 
-  // Room for `n` samples in each channel's (and the mean's, `average`),
-  // its pages mapped in one call.
+  // Room for `n` samples in the buffers used: two channels, or with the
+  // average reference one channel and the mean; each buffer's pages mapped
+  // in one call.
   void Prepare(size_t n, bool average) {
-    for (std::vector<double>* buffer : {&x[0], &x[1], &mean}) {
-      if (buffer == &mean && !average) break;
+    for (std::vector<double>* buffer : {&x[0], average ? &mean : &x[1]}) {
       if (buffer->capacity() >= n) continue;
       std::vector<double>().swap(*buffer);
       buffer->reserve(n);
