@@ -83,7 +83,7 @@ std::string ShellQuoted(const std::string& text) {
   return out;
 }
 
-// A description inside the brackets of a zsh _arguments spec.
+// A description inside the brackets of one option of zsh's _arguments.
 std::string ZshDescription(const std::string& text) {
   std::string out;
   for (char c : text) {

@@ -101,8 +101,7 @@ int RunEpochs(const EpochsOptions& o) {
   for (const std::string& path : o.recordings)
     files.push_back({"RECORDING", path, false});
   files.push_back({"--output", o.output, true});
-  CheckDistinctFiles(files);
-  HostKit::CheckWritable(o.output);
+  CheckCommandFiles(files);
   const CutRecordings cut = Cut(o.recordings, o.recipe.Recipe(), o.open);
   const Data::Dataset& data = cut.data;
   HostKit::WriteAtomically(o.output, [&](const std::string& temp) {

@@ -495,9 +495,7 @@ std::vector<CommandFile> CheckedFiles(const EvaluateOptions& o) {
                {{"--report", o.report, true},
                 {"--summary", o.summary, true},
                 {"--oof-scores", o.oofScores, true}});
-  CheckDistinctFiles(files);
-  for (const CommandFile& file : files)
-    if (file.output && !file.path.empty()) HostKit::CheckWritable(file.path);
+  CheckCommandFiles(files);
   return files;
 }
 

@@ -51,6 +51,12 @@ void CheckDistinctFiles(const std::vector<CommandFile>& files) {
   }
 }
 
+void CheckCommandFiles(const std::vector<CommandFile>& files) {
+  CheckDistinctFiles(files);
+  for (const CommandFile& file : files)
+    if (file.output && !file.path.empty()) HostKit::CheckWritable(file.path);
+}
+
 std::ostream* MessageStream(bool quiet,
                             const std::vector<std::string>& outputs) {
   if (quiet) return nullptr;

@@ -27,6 +27,10 @@ struct CommandFile {
 // the same resolved path otherwise.
 void CheckDistinctFiles(const std::vector<CommandFile>& files);
 
+// CheckDistinctFiles, then HostKit::CheckWritable for every output given:
+// a command refuses its files before any work starts.
+void CheckCommandFiles(const std::vector<CommandFile>& files);
+
 // Where a command's messages go: nowhere when quiet, standard error when an
 // output is written to standard output ("-", /dev/stdout, ...), else
 // standard output.

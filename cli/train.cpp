@@ -264,9 +264,7 @@ namespace {
 int RunTrain(const TrainOptions& o) {
   ApplyMemoryLimit(o.memoryLimit);
   const std::vector<CommandFile> files = Files(o);
-  CheckDistinctFiles(files);
-  for (const CommandFile& file : files)
-    if (file.output && !file.path.empty()) HostKit::CheckWritable(file.path);
+  CheckCommandFiles(files);
   if (!o.report.empty() || !o.summary.empty()) RecordInputDigests();
   std::ostream* out = MessageStream(
       o.quiet,

@@ -317,9 +317,7 @@ std::vector<CommandFile> Files(const TuneOptions& o) {
                {{"--model", o.model, true},
                 {"--report", o.report, true},
                 {"--summary", o.summary, true}});
-  CheckDistinctFiles(files);
-  for (const CommandFile& file : files)
-    if (file.output && !file.path.empty()) HostKit::CheckWritable(file.path);
+  CheckCommandFiles(files);
   return files;
 }
 
