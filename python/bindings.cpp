@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "data/dataset.h"
-#include "data/folds.h"
 #include "data/p300_generator.h"
 #include "korva/hostkit/memory_budget.h"
 #include "korva/hostkit/trained_model.h"
@@ -23,6 +22,7 @@
 #include "python/epochs_bindings.h"
 #include "python/recording_bindings.h"
 #include "recording/recipe.h"
+#include "validation/folds.h"
 
 namespace py = pybind11;
 
@@ -253,14 +253,14 @@ void BindConstants(py::module_& m) {
 // rows to the same folds as korva evaluate and korva tune.
 void BindFolds(py::module_& m) {
   m.def("stratified_folds",
-        &Data::StratifiedFolds,
+        &Validation::StratifiedFolds,
         py::arg("labels"),
         py::arg("folds"),
         py::arg("seed"),
         "The fold of each row (labels +1 and -1) in korva's stratified "
         "split; [] when a class has fewer rows than folds.");
   m.def("group_folds",
-        &Data::GroupFolds,
+        &Validation::GroupFolds,
         py::arg("groups"),
         py::arg("count"),
         py::arg("folds"),
