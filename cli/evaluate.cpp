@@ -9,11 +9,10 @@
 #include <set>
 
 #include "cli/commands.h"
+#include "cli/cross_validation_options.h"
+#include "cli/cross_validation_outputs.h"
 #include "cli/data_input.h"
 #include "cli/files.h"
-#include "cli/fold_plan.h"
-#include "cli/fold_runner.h"
-#include "cli/fold_summary.h"
 #include "cli/input_digest.h"
 #include "cli/memory_option.h"
 #include "cli/options.h"
@@ -21,10 +20,8 @@
 #include "cli/recording_input.h"
 #include "cli/summary.h"
 #include "cli/texts.h"
-#include "cli/tuning.h"
 #include "data/csv_io.h"
 #include "data/data_checks.h"
-#include "data/folds.h"
 #include "korva/hostkit/memory_budget.h"
 #include "korva/hostkit/module_path.h"
 #include "korva/hostkit/output_file.h"
@@ -137,7 +134,6 @@ Plan TestSetPlan(const EvaluateOptions& o,
       {[&data] { return data; }, data.rows, std::move(test), std::move(rows)});
   plan.names.push_back("test set");
   plan.trainClasses.push_back(Data::CountLabels(data));
-  plan.title = "DOZOD: calibration on " + dataName + ", test on " + name;
   plan.scheme = "calibration on " + dataName + ", test on " + name;
   return plan;
 }
@@ -260,7 +256,8 @@ std::string ChoiceText(const Evaluation& e, size_t k) {
 std::string TuningText(const EvaluateOptions& o,
                        const Grid& grid,
                        const std::vector<FoldChoice>& choices) {
-  return "in each fold, the setting of the grid (" + grid.Text() + ") with " +
+  return "in each fold, the setting of the grid (" + GridText(grid) +
+         ") with " +
          (o.oneSe ? "the fewest features within one standard error of the "
                     "best mean AUC"
                   : "the best mean AUC") +
@@ -286,13 +283,15 @@ std::vector<FoldChoice> TuneInFolds(const EvaluateOptions& o,
                                  : o.data.Name();
     try {
       const Plan inner =
-          CrossValidationPlan(o.folds, !o.data.groups.empty(), train, what);
+          MakePlan(FoldScheme(o.folds, o.data, train), train, what);
       const Tuning t =
           Tune(module, grid, decisions, inner, o.jobs, o.oneSe, features);
       choices.push_back({t.chosen, t.runs[t.chosen].summary, inner.scheme});
-    } catch (const CliError& error) {
-      throw CliError(error.Code(),
-                     "tuning in " + plan.Label(k) + ": " + error.what());
+    } catch (const Validation::Error& error) {
+      throw Validation::Error(
+          error.Kind(),
+          "tuning in " + plan.Label(k) + ": " + error.what(),
+          error.Status());
     }
     if (out)
       *out << plan.names[k] << ": chose "
@@ -313,7 +312,8 @@ Report::ReportContent EvaluationReport(const EvaluateOptions& o,
   const Plan& plan = e.plan;
   const FoldSummary& s = e.summary;
   Report::ReportContent content;
-  content.title = plan.title;
+  content.title =
+      "DOZOD: " + plan.scheme + (o.test.empty() ? " on " + o.data.Name() : "");
   content.facts.push_back({"data", o.data.Name() + ": " + DescribeSet(data)});
   if (!o.test.empty())
     content.facts.push_back(
@@ -395,7 +395,7 @@ Json Summary(const EvaluateOptions& o,
       {"group_column",
        e.plan.groupColumn.empty() ? Json() : Json(e.plan.groupColumn)}};
   if (e.grid)
-    summary["tuning"] = {{"grid", e.grid->ToJson()},
+    summary["tuning"] = {{"grid", GridJson(*e.grid)},
                          {"rule", o.oneSe ? "one-se" : "best"},
                          {"inner_scheme", e.choices[0].scheme}};
   summary["folds"] = folds;
@@ -530,8 +530,7 @@ int RunEvaluate(const EvaluateOptions& o) {
                                 : settings.parameters);
 
   if (o.test.empty()) {
-    e.plan = CrossValidationPlan(
-        o.folds, !o.data.groups.empty(), data, o.data.Name());
+    e.plan = MakePlan(FoldScheme(o.folds, o.data, data), data, o.data.Name());
     if (out)
       *out << o.data.Name() << ": " << DescribeSet(data) << '\n'
            << e.plan.scheme << '\n';
@@ -539,7 +538,7 @@ int RunEvaluate(const EvaluateOptions& o) {
     e.plan = TestSetPlan(o, data, e.recipe, out);
   }
   if (out)
-    *out << (e.grid ? "tuning in each fold: " + e.grid->Text()
+    *out << (e.grid ? "tuning in each fold: " + GridText(*e.grid)
                     : HostKit::ShortInfo(*shown))
          << '\n'
          << std::flush;

@@ -11,6 +11,7 @@
 #include "data/dataset.h"
 #include "korva/hostkit/error.h"
 #include "korva/text.h"
+#include "validation/error.h"
 
 namespace Korva::Cli {
 namespace {
@@ -31,6 +32,20 @@ int StatusOf(HostKit::ErrorKind kind) {
       return kExitTrainingException;
     case HostKit::ErrorKind::kOutput:
       return kExitOutput;
+  }
+  return 1;
+}
+
+int StatusOf(Validation::ErrorKind kind) {
+  switch (kind) {
+    case Validation::ErrorKind::kScheme:
+      return kExitUsage;
+    case Validation::ErrorKind::kData:
+      return kExitData;
+    case Validation::ErrorKind::kTrainingFailed:
+      return kExitTrainingFailed;
+    case Validation::ErrorKind::kTrainingException:
+      return kExitTrainingException;
   }
   return 1;
 }
@@ -68,6 +83,8 @@ int RunCommand(const std::function<int()>& command) {
   } catch (const CliError& error) {
     return Fail(error, error.Code());
   } catch (const HostKit::Error& error) {
+    return Fail(error, StatusOf(error.Kind()));
+  } catch (const Validation::Error& error) {
     return Fail(error, StatusOf(error.Kind()));
   } catch (const Data::DataError& error) {
     return Fail(error, kExitData);

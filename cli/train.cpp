@@ -7,7 +7,6 @@
 #include "cli/commands.h"
 #include "cli/data_input.h"
 #include "cli/files.h"
-#include "cli/fold_runner.h"
 #include "cli/input_digest.h"
 #include "cli/memory_option.h"
 #include "cli/options.h"
@@ -20,6 +19,7 @@
 #include "korva/hostkit/module_path.h"
 #include "korva/hostkit/output_file.h"
 #include "korva/hostkit/trained_model.h"
+#include "validation/balanced_threshold.h"
 
 namespace Korva::Cli {
 namespace {
@@ -204,12 +204,13 @@ void ChooseThreshold(const Module& module,
                      const Dataset& data,
                      std::ostream* out) {
   if (out)
-    *out << "choosing the threshold for balanced accuracy: " << kThresholdFolds
+    *out << "choosing the threshold for balanced accuracy: "
+         << Validation::kThresholdFolds
          << "-fold stratified cross-validation of the training set, seed "
-         << kThresholdSeed << '\n'
+         << Validation::kThresholdSeed << '\n'
          << std::flush;
   HostKit::SettingsChange chosen;
-  chosen.threshold = ChooseBalancedCut(module, parameters, data, 2);
+  chosen.threshold = Validation::ChooseBalancedCut(module, parameters, data, 2);
   HostKit::ApplySettings(classifier, chosen);
   if (out)
     *out << "threshold: score above " << General(*chosen.threshold)

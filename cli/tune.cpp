@@ -5,9 +5,10 @@
 #include <memory>
 
 #include "cli/commands.h"
+#include "cli/cross_validation_options.h"
+#include "cli/cross_validation_outputs.h"
 #include "cli/data_input.h"
 #include "cli/files.h"
-#include "cli/fold_plan.h"
 #include "cli/input_digest.h"
 #include "cli/memory_option.h"
 #include "cli/options.h"
@@ -17,7 +18,6 @@
 #include "cli/summary.h"
 #include "cli/texts.h"
 #include "cli/train.h"
-#include "cli/tuning.h"
 #include "korva/hostkit/memory_budget.h"
 #include "korva/hostkit/module_path.h"
 #include "korva/hostkit/output_file.h"
@@ -172,9 +172,10 @@ Report::ReportContent TuningReport(const TuneOptions& o,
   content.facts = {
       {"data", o.data.Name() + ": " + DescribeSet(data)},
       {"scheme", plan.scheme},
-      {"grid", grid.Text()},
+      {"grid", GridText(grid)},
       {"chosen",
-       SettingText(grid.settings[t.chosen]) + ", by " + t.ChoiceText(grid)},
+       SettingText(grid.settings[t.chosen]) + ", by " +
+           ChoiceRuleText(t, grid)},
       {"chosen setting's folds",
        "AUC " + Fixed(chosen.summary.meanAuc, 3) + " +/- " +
            Fixed(chosen.summary.aucSpread, 3) + " (pooled " +
@@ -239,7 +240,7 @@ Json Summary(const TuneOptions& o,
           {"scheme", plan.scheme},
           {"group_column",
            plan.groupColumn.empty() ? Json() : Json(plan.groupColumn)},
-          {"grid", grid.ToJson()},
+          {"grid", GridJson(grid)},
           {"rule", t.oneSe ? "one-se" : "best"},
           {"chosen", t.chosen},
           {"best", t.ranking[0]},
@@ -341,11 +342,11 @@ int RunTune(const TuneOptions& o) {
   HostKit::ApplySettings(*shown, GridSetting(grid, decisions, 0).parameters);
 
   const Plan plan =
-      CrossValidationPlan(o.folds, !o.data.groups.empty(), data, o.data.Name());
+      MakePlan(FoldScheme(o.folds, o.data, data), data, o.data.Name());
   if (out)
     *out << o.data.Name() << ": " << DescribeSet(data) << '\n'
          << plan.scheme << '\n'
-         << grid.Text() << '\n'
+         << GridText(grid) << '\n'
          << std::flush;
   const int jobs = std::max(1, o.jobs);
   HostKit::CheckTrainingMemory(
@@ -358,7 +359,7 @@ int RunTune(const TuneOptions& o) {
   if (out) {
     PrintTable(*out, grid, plan, t);
     *out << "chosen: " << SettingText(grid.settings[t.chosen]) << ", by "
-         << t.ChoiceText(grid) << '\n';
+         << ChoiceRuleText(t, grid) << '\n';
   }
   if (!o.model.empty())
     WriteModel(o,

@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "data/dataset.h"
-#include "data/folds.h"
 #include "data/p300_generator.h"
 #include "korva/hostkit/memory_budget.h"
 #include "korva/hostkit/trained_model.h"
@@ -22,6 +21,7 @@
 #include "python/classifier.h"
 #include "python/epochs_bindings.h"
 #include "python/recording_bindings.h"
+#include "python/validation_bindings.h"
 #include "recording/recipe.h"
 
 namespace py = pybind11;
@@ -249,26 +249,6 @@ void BindConstants(py::module_& m) {
       std::vector<int>(std::begin(kTuningMaxIter), std::end(kTuningMaxIter));
 }
 
-// korva's fold assignments, so that a cross-validation in Python deals the
-// rows to the same folds as korva evaluate and korva tune.
-void BindFolds(py::module_& m) {
-  m.def("stratified_folds",
-        &Data::StratifiedFolds,
-        py::arg("labels"),
-        py::arg("folds"),
-        py::arg("seed"),
-        "The fold of each row (labels +1 and -1) in korva's stratified "
-        "split; [] when a class has fewer rows than folds.");
-  m.def("group_folds",
-        &Data::GroupFolds,
-        py::arg("groups"),
-        py::arg("count"),
-        py::arg("folds"),
-        "The fold of each row by whole groups (0 .. count - 1 in order of "
-        "first appearance) in korva's split; [] with fewer groups than "
-        "folds.");
-}
-
 // The most memory a training may take, in bytes (None: no limit), checked
 // from the data's shape before anything is allocated.
 void SetMemoryLimit(std::optional<std::uint64_t> bytes) {
@@ -324,41 +304,47 @@ std::string Recipe(const std::string& xml, const std::string& whose) {
   }
 }
 
-// What the model learned, read-only.
+using Model = const HostKit::TrainedModel&;
+
+// A property of a classifier that `read` reads from its model.
+template <typename Read>
+auto FromModel(Read read) {
+  return [read](const Classifier& c) { return read(c.Model()); };
+}
+
+// What the model learned and the settings it learned with, read-only.
 void BindModelProperties(py::class_<Classifier>& c) {
-  using Model = const HostKit::TrainedModel&;
-  const auto model = [](auto read) {
-    return [read](const Classifier& c) { return read(c.Model()); };
-  };
   c.def_property_readonly("module_path", &Classifier::ModulePath)
-      .def_property_readonly("selected", model([](Model m) {
+      .def_property_readonly("selected", FromModel([](Model m) {
                                return py::array_t<bool>(py::cast(m.Selected()));
                              }))
       .def_property_readonly(
-          "weights", model([](Model m) {
+          "weights", FromModel([](Model m) {
             return py::array_t<double>(py::cast(m.Weights()));
           }))
       .def_property_readonly("intercept",
-                             model([](Model m) { return m.Intercept(); }))
-      .def_property_readonly("intercept_known",
-                             model([](Model m) { return m.InterceptKnown(); }))
-      .def_property_readonly("p_enter",
-                             model([](Model m) { return m.Settings().pEnter; }))
+                             FromModel([](Model m) { return m.Intercept(); }))
+      .def_property_readonly("intercept_known", FromModel([](Model m) {
+                               return m.InterceptKnown();
+                             }))
       .def_property_readonly(
-          "p_remove", model([](Model m) { return m.Settings().pRemove; }))
+          "p_enter", FromModel([](Model m) { return m.Settings().pEnter; }))
       .def_property_readonly(
-          "max_iter", model([](Model m) { return m.Settings().maxIter; }))
+          "p_remove", FromModel([](Model m) { return m.Settings().pRemove; }))
       .def_property_readonly(
-          "threshold", model([](Model m) { return m.Settings().threshold; }))
-      .def_property_readonly("threshold_mode", model([](Model m) {
+          "max_iter", FromModel([](Model m) { return m.Settings().maxIter; }))
+      .def_property_readonly("threshold", FromModel([](Model m) {
+                               return m.Settings().threshold;
+                             }))
+      .def_property_readonly("threshold_mode", FromModel([](Model m) {
                                return m.Settings().thresholdMode ==
                                               ClassifierBase::RangeMode
                                           ? "range"
                                           : "max";
                              }))
-      .def_property_readonly("cut", model([](Model m) { return m.Cut(); }))
+      .def_property_readonly("cut", FromModel([](Model m) { return m.Cut(); }))
       .def_property_readonly(
-          "class_scores", model([](Model m) {
+          "class_scores", FromModel([](Model m) {
             const auto& c = m.Host().classScores;
             return c ? py::object(py::make_tuple(c->negativeMean,
                                                  c->positiveMean,
@@ -366,28 +352,33 @@ void BindModelProperties(py::class_<Classifier>& c) {
                                                  c->negatives,
                                                  c->positives))
                      : py::object(py::none());
-          }))
-      .def_property_readonly("feature_names",
-                             model([](Model m) { return m.FeatureNames(); }))
+          }));
+}
+
+// The names, descriptions and record of the training, read-only.
+void BindTrainingProperties(py::class_<Classifier>& c) {
+  c.def_property_readonly("feature_names",
+                          FromModel([](Model m) { return m.FeatureNames(); }))
       .def_property_readonly("short_info",
-                             model([](Model m) { return m.ShortInfo(); }))
-      .def_property_readonly("training_info",
-                             model([](Model m) { return m.TrainingInfo(); }))
-      .def_property_readonly("steps", model([](Model m) { return Steps(m); }))
+                             FromModel([](Model m) { return m.ShortInfo(); }))
       .def_property_readonly(
-          "training_seconds", model([](Model m) {
+          "training_info", FromModel([](Model m) { return m.TrainingInfo(); }))
+      .def_property_readonly("steps",
+                             FromModel([](Model m) { return Steps(m); }))
+      .def_property_readonly(
+          "training_seconds", FromModel([](Model m) {
             return m.Run() ? py::object(py::float_(m.Run()->seconds))
                            : py::none();
           }))
       .def_property_readonly(
-          "recipe", model([](Model m) {
+          "recipe", FromModel([](Model m) {
             return m.Host().recipe.empty()
                        ? py::object(py::none())
                        : py::object(
                              py::str(Recipe(m.Host().recipe, "the model's")));
           }))
       .def_property_readonly(
-          "training_messages", model([](Model m) {
+          "training_messages", FromModel([](Model m) {
             return m.Run() ? py::cast(TerminalTexts(m.Run()->progress))
                            : py::object(py::none());
           }));
@@ -463,6 +454,7 @@ void BindClassifier(py::module_& m) {
           },
           py::arg("path"));
   BindModelProperties(c);
+  BindTrainingProperties(c);
 }
 
 }  // namespace
@@ -474,7 +466,7 @@ PYBIND11_MODULE(_korva, m) {
   BindErrors(m);
   BindConstants(m);
   BindFunctions(m);
-  BindFolds(m);
+  BindValidation(m);
   BindClassifier(m);
   BindRecording(m);
   BindEpochs(m);

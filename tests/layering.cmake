@@ -2,7 +2,8 @@
 # both in what it includes and in what its CMake targets link:
 # - every `#include "folder/..."` in a part's sources must name a part on its
 #   list; the public headers `korva/hostkit...` are the host kit's, the other
-#   `korva/...` headers the host's;
+#   `korva/...` headers the host's; where a part may use only some headers
+#   of another (only_<part>_<other>), the header must be one of them;
 # - every library a part's target links must be one of our libraries of a
 #   part on its list, or an external library; an external library that is
 #   the job of some parts (Qt: the dialog) only those parts may link.
@@ -21,12 +22,16 @@ set(allowed_plugin   host plugin weighted)
 set(allowed_data     data platform)
 set(allowed_recording recording data platform)
 set(allowed_report   report)
-set(allowed_cli      host hostkit data recording report cli)
-set(allowed_python   host hostkit data recording python)
+set(allowed_validation host hostkit data report validation)
+set(allowed_cli      host hostkit data recording report validation cli)
+set(allowed_python   host hostkit data recording validation python)
 set(allowed_examples host hostkit)
 # Beyond what it includes, the plugin part links the subsystems it assembles
 # the module from.
 set(assembled_plugin stepwise persist ui)
+# The cross-validation engine scores folds with the report's metrics, and
+# has nothing to do with the report itself.
+set(only_validation_report report/metrics.h)
 
 # External libraries that belong to some parts' job. Qt: the configuration
 # dialog, and `korva edit`, which creates the application object the dialog
@@ -42,12 +47,18 @@ set(pybind11_pattern "^pybind11::")
 set(pybind11_parts python)
 
 set(parts platform host hostkit weighted stepwise persist ui plugin data
-          recording report cli python examples)
+          recording report validation cli python examples)
 set(failures "")
+
+# The header named in an #include.
+function(included_path line out)
+  string(REGEX REPLACE "^#include \"([^\"]+)\".*" "\\1" path "${line}")
+  set(${out} "${path}" PARENT_SCOPE)
+endfunction()
 
 # The part a header named in an #include belongs to.
 function(included_part line out)
-  string(REGEX REPLACE "^#include \"([^\"]+)\".*" "\\1" path "${line}")
+  included_path("${line}" path)
   if(path MATCHES "^korva/hostkit[./]")
     set(${out} hostkit PARENT_SCOPE)
   elseif(path MATCHES "^korva/")
@@ -76,7 +87,10 @@ foreach(part ${parts})
     file(STRINGS "${source}" lines REGEX "^#include \"[^/\"]+/")
     foreach(line ${lines})
       included_part("${line}" used)
-      if(NOT used IN_LIST allowed_${part})
+      included_path("${line}" path)
+      if(NOT used IN_LIST allowed_${part} OR
+         (DEFINED only_${part}_${used} AND
+          NOT path IN_LIST only_${part}_${used}))
         string(APPEND failures "\n  ${source}: ${line}")
       endif()
     endforeach()

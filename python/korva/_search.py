@@ -16,97 +16,23 @@ from sklearn.utils.validation import check_is_fitted
 from . import _korva
 from ._estimator import StepwiseLDA
 
-_DEFAULT_FOLDS = 5
-
 
 def _grid_list(name, values, whole):
     """The values of one grid parameter as a list; ValueError for a value of
-    the wrong kind or one given twice."""
+    the wrong kind (korva's grid refuses the rest)."""
     values = [values] if isinstance(values, (numbers.Number, str)) else list(values)
-    if not values:
-        raise ValueError(f"{name} lists no value")
     for value in values:
         kind = numbers.Integral if whole else numbers.Real
         if not isinstance(value, kind) or isinstance(value, bool):
             what = "whole numbers" if whole else "numbers"
             raise ValueError(f"{name} must list {what}, got {value!r}")
-        if not whole and not 0 < value <= 1:
-            raise ValueError(
-                f"{name} lists {value!r}: a p-value of the grid must be above 0 and at most 1"
-            )
-        if whole and value < 0:
-            raise ValueError(f"{name} lists {value!r}: max_iter is 0 or more")
-    if len(set(values)) != len(values):
-        raise ValueError(f"{name} lists a value twice: {values!r}")
-    return values
+    return [int(v) for v in values] if whole else [float(v) for v in values]
 
 
 def _fold_indices(fold, count):
     """(train, test) row indices of each of `count` folds of a fold vector."""
     fold = np.asarray(fold)
     return [(np.flatnonzero(fold != k), np.flatnonzero(fold == k)) for k in range(count)]
-
-
-def _korva_splits(cv, plus, groups):
-    """korva's folds: stratified with the seed, or with groups by whole
-    groups (each group a fold unless cv gives the number)."""
-    cv_folds, seed = cv
-    if groups is not None:
-        # korva numbers the groups in their order of first appearance.
-        first = {}
-        order = [first.setdefault(g, len(first)) for g in np.asarray(groups).tolist()]
-        count = len(first)
-        folds = count if cv_folds is None else cv_folds
-        fold = _korva.group_folds(order, count, folds)
-        if not fold:
-            raise ValueError(
-                f"cannot split X into folds of whole groups: groups holds {count} "
-                f"group{'s' if count != 1 else ''}, {folds} folds asked"
-            )
-        return _fold_indices(fold, folds)
-    folds = _DEFAULT_FOLDS if cv_folds is None else cv_folds
-    fold = _korva.stratified_folds(plus.tolist(), folds, seed)
-    if not fold:
-        raise ValueError(
-            f"cannot split X into {folds} stratified folds: each fold needs a row of each "
-            f"class, and y has {int((plus > 0).sum())} rows of classes_[1] and "
-            f"{int((plus < 0).sum())} of classes_[0]"
-        )
-    return _fold_indices(fold, folds)
-
-
-def _rank(means):
-    """GridSearchCV's rank_test_score: 1 for the best, equal means equal
-    ranks, settings without a mean after all others."""
-    from scipy.stats import rankdata
-
-    if np.isnan(means).all():
-        return np.ones_like(means, dtype=np.int32)
-    filled = np.nan_to_num(means, nan=np.nanmin(means) - 1)
-    return rankdata(-filled, method="min").astype(np.int32)
-
-
-def _choose(means, spreads, counts, features, one_se):
-    """korva tune's choice: the best mean score (the first in the grid among
-    equals), or with one_se the fewest mean features among the settings whose
-    mean is at least the best's less its standard error (sample spread over
-    the square root of its number of scored folds), equal counts decided by
-    the higher mean, then the grid order."""
-    order = sorted(
-        range(len(means)), key=lambda i: (np.isnan(means[i]), -np.nan_to_num(means[i]))
-    )
-    best = order[0]
-    if np.isnan(means[best]):
-        return None
-    if not one_se:
-        return best
-    se = spreads[best] / np.sqrt(counts[best]) if counts[best] > 1 else 0.0
-    chosen = best
-    for i in order:
-        within = not np.isnan(means[i]) and means[i] >= means[best] - se
-        if within and features[i] < features[chosen]:
-            chosen = i
-    return chosen
 
 
 class StepwiseLDACV(ClassifierMixin, BaseEstimator):
@@ -128,18 +54,20 @@ class StepwiseLDACV(ClassifierMixin, BaseEstimator):
         The most changes of the selection (default {max_iter}).
     cv : None, int, a scikit-learn splitter or an iterable of (train, test)
         None or an int: korva's own folds, the rows dealt as ``korva tune``
-        deals them (``random_state`` its ``--seed``): 5 (or cv) stratified
-        folds, or with ``groups`` given to fit, folds of whole groups (each
-        group a fold unless cv gives their number). Anything else is passed
-        to scikit-learn's ``check_cv``.
+        deals them (``random_state`` its ``--seed``): {folds} (or cv)
+        stratified folds, or with ``groups`` given to fit, folds of whole
+        groups (each group a fold unless cv gives their number). Anything
+        else is passed to scikit-learn's ``check_cv``.
     scoring : str or callable
         The score of a fold's test rows (default "roc_auc"); the mean over
         the folds that have a score chooses.
     one_se : bool
         Choose the setting with the fewest mean selected features among those
-        whose mean score is at least the best's less its standard error.
+        whose mean score is at least the best's less its standard error (the
+        sample standard deviation of its fold scores over the square root of
+        their number).
     random_state : int
-        The seed of korva's stratified folds (default 1, korva's).
+        The seed of korva's stratified folds (default {seed}, korva's).
     threshold, threshold_mode, module :
         As StepwiseLDA's, for every fit.
 
@@ -149,7 +77,9 @@ class StepwiseLDACV(ClassifierMixin, BaseEstimator):
         cv_results_ and its mean score.
     best_estimator_ : the StepwiseLDA of the chosen setting fitted on all of X.
     cv_results_ : the keys of GridSearchCV's cv_results_, one entry per
-        fitted setting, and ``mean_n_features`` and ``split<k>_n_features``,
+        fitted setting (``mean_test_score`` the mean over the folds with a
+        score, ``std_test_score`` their population standard deviation, as
+        GridSearchCV's), and ``mean_n_features`` and ``split<k>_n_features``,
         the number of selected features.
     n_splits_, n_skipped_, refit_time_, classes_, n_features_in_,
     feature_names_in_ : as their names say; coef_, intercept_ and support_
@@ -164,7 +94,7 @@ class StepwiseLDACV(ClassifierMixin, BaseEstimator):
         cv=None,
         scoring="roc_auc",
         one_se=False,
-        random_state=1,
+        random_state=_korva.DEFAULT_SEED,
         threshold=0.0,
         threshold_mode="max",
         module=None,
@@ -181,23 +111,14 @@ class StepwiseLDACV(ClassifierMixin, BaseEstimator):
         self.module = module
 
     def _settings(self):
-        """The grid in korva's order (max_iter, p_enter, p_remove, the last
-        changing fastest) without the pairs that the module refuses."""
-        enter = _grid_list("p_enter", self.p_enter, False)
-        remove = _grid_list("p_remove", self.p_remove, False)
-        most = _grid_list("max_iter", self.max_iter, True)
-        settings = [
-            {"max_iter": m, "p_enter": e, "p_remove": r}
-            for m in most for e in enter for r in remove
-            if _korva.valid_p_range(e, r)
-        ]
-        skipped = len(enter) * len(remove) - len(settings) // len(most)
-        if not settings:
-            raise ValueError(
-                f"the grid holds no setting: in every pair of p_enter {enter} and "
-                f"p_remove {remove} p_enter is not below p_remove"
-            )
-        return settings, skipped
+        """korva's grid: its settings in korva's order (max_iter, p_enter,
+        p_remove, the last changing fastest) without the pairs that the
+        module refuses, and the number of pairs skipped."""
+        return _korva.make_grid(
+            _grid_list("p_enter", self.p_enter, False),
+            _grid_list("p_remove", self.p_remove, False),
+            _grid_list("max_iter", self.max_iter, True),
+        )
 
     def _estimator(self, setting):
         return StepwiseLDA(
@@ -218,7 +139,13 @@ class StepwiseLDACV(ClassifierMixin, BaseEstimator):
                     f"random_state must be a whole number, 0 or more (the seed of "
                     f"korva's folds), got {seed!r}"
                 )
-            return _korva_splits((self.cv, int(seed)), plus, groups)
+            fold, count = _korva.deal_folds(
+                plus.tolist(),
+                None if groups is None else np.asarray(groups).tolist(),
+                0 if self.cv is None else int(self.cv),
+                int(seed),
+            )
+            return _fold_indices(fold, count)
         return list(check_cv(self.cv, y, classifier=True).split(X, y, groups))
 
     def _validate(self, X, y):
@@ -265,12 +192,18 @@ class StepwiseLDACV(ClassifierMixin, BaseEstimator):
         return out, failures
 
     def _results(self, settings, out, failures):
-        """cv_results_ in GridSearchCV's keys, the sample spread of each
-        setting's scores and its number of scored folds. A setting that
-        failed in any fold has no scores, as in korva tune."""
+        """cv_results_ in GridSearchCV's keys, and the setting korva's rule
+        chooses (None: no setting has a score). A setting that failed in any
+        fold has no scores, as in korva tune."""
         failed = sorted({s for s, _, _ in failures})
         out["test_score"][failed] = np.nan
         out["n_features"][failed] = np.nan
+        choice = _korva.choose_setting(
+            out["test_score"].tolist(),
+            out["n_features"].tolist(),
+            [s in failed for s in range(len(settings))],
+            bool(self.one_se),
+        )
         results = {}
         with warnings.catch_warnings():
             warnings.simplefilter("ignore", RuntimeWarning)  # rows without a number
@@ -285,12 +218,13 @@ class StepwiseLDACV(ClassifierMixin, BaseEstimator):
             for name in ("test_score", "n_features"):
                 for k in range(out[name].shape[1]):
                     results[f"split{k}_{name}"] = out[name][:, k]
-                results[f"mean_{name}"] = np.nanmean(out[name], axis=1)
+            results["mean_test_score"] = np.array(choice["mean"])
+            results["mean_n_features"] = np.array(choice["mean_n_features"])
+            # GridSearchCV's key: the population standard deviation (ddof 0);
+            # the choice took korva's sample spread.
             results["std_test_score"] = np.nanstd(out["test_score"], axis=1)
-            results["rank_test_score"] = _rank(results["mean_test_score"])
-            spread = np.nanstd(out["test_score"], axis=1, ddof=1)
-        counts = (~np.isnan(out["test_score"])).sum(axis=1)
-        return results, np.nan_to_num(spread), counts
+            results["rank_test_score"] = np.array(choice["rank"], dtype=np.int32)
+        return results, choice["chosen"]
 
     def fit(self, X, y, groups=None):
         """Cross-validates every setting of the grid on X (n_samples x
@@ -301,16 +235,9 @@ class StepwiseLDACV(ClassifierMixin, BaseEstimator):
         X, y, plus = self._validate(X, y)
         splits = self._splits(X, y, plus, groups)
         out, failures = self._run(settings, splits, X, y)
-        results, spread, counts = self._results(settings, out, failures)
+        results, chosen = self._results(settings, out, failures)
         if len({s for s, _, _ in failures}) == len(settings):
             raise failures[0][2]
-        chosen = _choose(
-            results["mean_test_score"],
-            spread,
-            counts,
-            results["mean_n_features"],
-            bool(self.one_se),
-        )
         if chosen is None:
             raise ValueError(
                 f"no setting has a score to choose by: no fold's test rows gave one "
@@ -378,6 +305,8 @@ class StepwiseLDACV(ClassifierMixin, BaseEstimator):
 
 
 StepwiseLDACV.__doc__ = StepwiseLDACV.__doc__.format(
+    folds=_korva.DEFAULT_FOLDS,
+    seed=_korva.DEFAULT_SEED,
     p_enter=list(_korva.TUNING_P_ENTER),
     p_remove=list(_korva.TUNING_P_REMOVE),
     max_iter=list(_korva.TUNING_MAX_ITER),

@@ -54,24 +54,52 @@ def test_korva_and_python_make_read_and_score_the_same_models(p300, run_korva, t
     assert roc_auc_score(y, bare.decision_function(X)) == roc_auc_score(y, scores)
 
 
-@pytest.mark.parametrize("grouped", [False, True], ids=["stratified", "runs, one-se"])
-def test_cv_chooses_what_korva_tune_chooses_on_the_demo_data(run_korva, tmp_path, grouped):
-    run_korva("demo", "--output", "demo")
-    frame = read_csv(tmp_path / "demo" / "calibration.csv")
+# Tunings run by korva tune and by StepwiseLDACV: (data: the demo's
+# calibration set or the p300 fixture's set, its rows' runs (a run column
+# for korva, groups for Python; 0: none), korva's options, StepwiseLDACV's
+# parameters).
+TUNINGS = {
+    "demo, default grid": ("demo", 0, [], {}),
+    "demo, 4 runs, one-se": ("demo", 4, ["--one-se"], {"one_se": True}),
+    "p300, grid, 3 folds, seed 5, one-se": (
+        "p300", 0,
+        ["--p-enter", "0.01,0.1,0.3", "--p-remove", "0.05,0.2,0.4", "--max-iter", "3,300",
+         "--folds", 3, "--seed", 5, "--one-se"],
+        {"p_enter": [0.01, 0.1, 0.3], "p_remove": [0.05, 0.2, 0.4], "max_iter": [3, 300],
+         "cv": 3, "random_state": 5, "one_se": True}),
+    "p300, 6 runs in 4 folds": (
+        "p300", 6, ["--folds", 4, "--p-enter", "0.05,0.1", "--p-remove", "0.1,0.2"],
+        {"cv": 4, "p_enter": [0.05, 0.1], "p_remove": [0.1, 0.2]}),
+}
+
+
+@pytest.mark.parametrize("data, runs, options, params", TUNINGS.values(), ids=TUNINGS)
+def test_cv_chooses_and_ranks_as_korva_tune(run_korva, tmp_path, data, runs, options, params):
+    if data == "demo":
+        run_korva("demo", "--output", "demo")
+        frame = read_csv(tmp_path / "demo" / "calibration.csv")
+    else:
+        run_korva(*GENERATE, "--output", "p300.csv")
+        frame = read_csv(tmp_path / "p300.csv")
     X, y = frame.drop(columns="label"), frame["label"]
-    runs = np.arange(len(y)) * 4 // len(y)  # four runs in file order
-    if grouped:
-        frame.insert(0, "run", [f"run{r}" for r in runs])
-        frame.to_csv(tmp_path / "runs.csv", index=False, float_format="%.17g")
-    run_korva("tune", "runs.csv" if grouped else "demo/calibration.csv", "--summary", "tune.json",
-              "--quiet", *(["--one-se"] if grouped else []))
+    groups = np.arange(len(y)) * runs // len(y) if runs else None  # runs in file order
+    if runs:
+        frame.insert(0, "run", [f"run{r}" for r in groups])
+    frame.to_csv(tmp_path / "data.csv", index=False, float_format="%.17g")
+    run_korva("tune", "data.csv", "--summary", "tune.json", "--quiet", *options)
     tune = json.loads((tmp_path / "tune.json").read_text())
-    tuned = korva.StepwiseLDACV(one_se=grouped).fit(X, y, groups=runs if grouped else None)
+    tuned = korva.StepwiseLDACV(**params).fit(X, y, groups=groups)
+
     chosen = tune["settings"][tune["chosen"]]
     assert tuned.best_params_ == {key: chosen[key] for key in ("max_iter", "p_enter", "p_remove")}
     assert tuned.n_skipped_ == tune["grid"]["skipped"]
+    ranking = sorted(range(len(tune["settings"])), key=lambda s: tune["settings"][s]["rank"])
+    assert list(np.argsort(tuned.cv_results_["rank_test_score"], kind="stable")) == ranking
     for s, setting in enumerate(tune["settings"]):
         aucs = [fold["metrics"]["auc"] for fold in setting["folds"]]
+        assert tuned.n_splits_ == len(aucs)
         scores = [tuned.cv_results_[f"split{k}_test_score"][s] for k in range(len(aucs))]
         np.testing.assert_allclose(scores, aucs, rtol=1e-12)
+        np.testing.assert_allclose(tuned.cv_results_["mean_test_score"][s],
+                                   setting["overall"]["mean_auc"], rtol=1e-12)
         assert tuned.cv_results_["mean_n_features"][s] == setting["overall"]["mean_selected"]

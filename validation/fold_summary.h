@@ -1,13 +1,16 @@
-#ifndef KORVA_CLI_FOLD_SUMMARY_H_
-#define KORVA_CLI_FOLD_SUMMARY_H_
+#ifndef KORVA_VALIDATION_FOLD_SUMMARY_H_
+#define KORVA_VALIDATION_FOLD_SUMMARY_H_
+
+// What the folds of a cross-validation give together, and the choice among
+// the settings of a grid by their folds.
 
 #include <optional>
 #include <vector>
 
-#include "cli/fold_runner.h"
 #include "report/metrics.h"
+#include "validation/fold_runner.h"
 
-namespace Korva::Cli {
+namespace Korva::Validation {
 
 // What the folds of an evaluation give together.
 struct FoldSummary {
@@ -39,6 +42,13 @@ FoldSummary SummarizeFolds(const std::vector<FoldData>& folds,
                            const std::vector<FoldResult>& results,
                            int features);
 
+// What a tuning chooses by, of folds scored elsewhere: `aucs` (any score,
+// NaN for a fold without one) become aucs, aucFolds, meanAuc and aucSpread
+// as SummarizeFolds makes them, and the mean of `selected` (the folds'
+// numbers of selected features, as many) meanSelected.
+FoldSummary SummarizeScores(const std::vector<double>& aucs,
+                            const std::vector<double>& selected);
+
 // The standard error of the mean AUC: the spread over the square root of
 // the number of folds with both classes; 0 for a single such fold, whose
 // AUC has no spread.
@@ -50,6 +60,11 @@ double AucStandardError(const FoldSummary& s);
 // last.
 std::vector<size_t> RankSettings(const std::vector<const FoldSummary*>& s);
 
+// Each setting's rank as scikit-learn's searches number them: 1 for the
+// best mean AUC, equal means the same rank (the first of their places in
+// RankSettings), the settings without a mean all the rank after the others.
+std::vector<int> RankNumbers(const std::vector<const FoldSummary*>& s);
+
 // The setting a tuning chooses: the best mean AUC (the first in grid order
 // among equals), or with `oneSe` the one with the fewest mean selected
 // features among those whose mean AUC is at least the best's less its
@@ -58,6 +73,6 @@ std::vector<size_t> RankSettings(const std::vector<const FoldSummary*>& s);
 std::optional<size_t> ChooseSetting(const std::vector<const FoldSummary*>& s,
                                     bool oneSe);
 
-}  // namespace Korva::Cli
+}  // namespace Korva::Validation
 
-#endif  // KORVA_CLI_FOLD_SUMMARY_H_
+#endif  // KORVA_VALIDATION_FOLD_SUMMARY_H_

@@ -1,5 +1,9 @@
-#ifndef KORVA_CLI_FOLD_RUNNER_H_
-#define KORVA_CLI_FOLD_RUNNER_H_
+#ifndef KORVA_VALIDATION_FOLD_RUNNER_H_
+#define KORVA_VALIDATION_FOLD_RUNNER_H_
+
+// Trainings of a cross-validation: each fold's classifier trained on its
+// calibration set and scored on its test set, folds and settings shared
+// among worker processes.
 
 #include <cstdint>
 #include <functional>
@@ -10,8 +14,9 @@
 #include "data/dataset.h"
 #include "korva/hostkit/settings.h"
 #include "korva/module_loader.h"
+#include "validation/error.h"
 
-namespace Korva::Cli {
+namespace Korva::Validation {
 
 // One calibration/test run: a new classifier trained on one set and scored on
 // another.
@@ -27,6 +32,11 @@ struct FoldResult {
   bool Succeeded() const { return result && *result == 0 && failure.empty(); }
   int SelectedCount() const;
 };
+
+// The error of a fold that did not succeed: "WHERE: FAILURE", of kind
+// kTrainingException when its training threw, else kTrainingFailed with the
+// training's status.
+Error FoldError(const FoldResult& result, const std::string& where);
 
 // One train/test pair of an evaluation. The calibration set is made only
 // when its fold runs (in the fold's worker), so that the folds' copies of the
@@ -101,20 +111,6 @@ std::vector<FoldResult> RunFolds(const Module& module,
                                  const std::vector<FoldData>& folds,
                                  int jobs);
 
-// The inner cross-validation that chooses a threshold: kThresholdFolds
-// stratified folds of `data` dealt with kThresholdSeed, each trained with
-// `parameters` (at most `jobs` at a time), and the score cut with the
-// highest balanced accuracy over all their out-of-fold scores
-// (Report::BalancedAccuracyCut). CliError(kExitData) when `data` has fewer
-// rows of a class than folds; the failure of a fold's training as its
-// status.
-constexpr int kThresholdFolds = 5;
-constexpr std::uint64_t kThresholdSeed = 1;
-double ChooseBalancedCut(const Module& module,
-                         const HostKit::SettingsChange& parameters,
-                         const Data::Dataset& data,
-                         int jobs);
+}  // namespace Korva::Validation
 
-}  // namespace Korva::Cli
-
-#endif  // KORVA_CLI_FOLD_RUNNER_H_
+#endif  // KORVA_VALIDATION_FOLD_RUNNER_H_

@@ -1,12 +1,30 @@
-#include "cli/fold_summary.h"
+#include "validation/fold_summary.h"
 
 #include <algorithm>
 #include <cmath>
 #include <numeric>
 
-#include "report/metrics.h"
+namespace Korva::Validation {
+namespace {
 
-namespace Korva::Cli {
+// aucFolds, meanAuc and aucSpread of s.aucs, the folds' AUCs.
+void SummarizeAucs(FoldSummary& s) {
+  const double n = static_cast<double>(s.aucs.size());
+  std::vector<double> aucs;
+  for (double a : s.aucs)
+    if (!std::isnan(a)) aucs.push_back(a);
+  s.aucFolds = static_cast<int>(aucs.size());
+  const double m = static_cast<double>(aucs.size());
+  s.meanAuc = std::accumulate(aucs.begin(), aucs.end(), 0.0) / m;
+  s.aucSpread = 0.0;
+  for (double a : aucs) s.aucSpread += (a - s.meanAuc) * (a - s.meanAuc);
+  // One AUC has no spread; a single test set reports 0 all the same.
+  s.aucSpread = m > 1                ? std::sqrt(s.aucSpread / (m - 1))
+                : m == 1 && n == 1.0 ? 0.0
+                                     : NAN;
+}
+
+}  // namespace
 
 FoldSummary SummarizeFolds(const std::vector<FoldData>& folds,
                            const std::vector<FoldResult>& results,
@@ -32,17 +50,7 @@ FoldSummary SummarizeFolds(const std::vector<FoldData>& folds,
     selected += results[k].SelectedCount();
   }
   const double n = static_cast<double>(results.size());
-  std::vector<double> aucs;
-  for (double a : s.aucs)
-    if (!std::isnan(a)) aucs.push_back(a);
-  s.aucFolds = static_cast<int>(aucs.size());
-  const double m = static_cast<double>(aucs.size());
-  s.meanAuc = std::accumulate(aucs.begin(), aucs.end(), 0.0) / m;
-  for (double a : aucs) s.aucSpread += (a - s.meanAuc) * (a - s.meanAuc);
-  // One AUC has no spread; a single test set reports 0 all the same.
-  s.aucSpread = m > 1                ? std::sqrt(s.aucSpread / (m - 1))
-                : m == 1 && n == 1.0 ? 0.0
-                                     : NAN;
+  SummarizeAucs(s);
   s.meanAccuracy =
       std::accumulate(s.accuracies.begin(), s.accuracies.end(), 0.0) / n;
   s.pooledAuc = Report::Auc(s.pooledScores, s.pooledLabels);
@@ -60,6 +68,16 @@ FoldSummary SummarizeFolds(const std::vector<FoldData>& folds,
       ++s.timesSelected[i];
     }
   }
+  return s;
+}
+
+FoldSummary SummarizeScores(const std::vector<double>& aucs,
+                            const std::vector<double>& selected) {
+  FoldSummary s;
+  s.aucs = aucs;
+  SummarizeAucs(s);
+  s.meanSelected = std::accumulate(selected.begin(), selected.end(), 0.0) /
+                   static_cast<double>(selected.size());
   return s;
 }
 
@@ -84,6 +102,19 @@ std::vector<size_t> RankSettings(const std::vector<const FoldSummary*>& s) {
   return order;
 }
 
+std::vector<int> RankNumbers(const std::vector<const FoldSummary*>& s) {
+  const std::vector<size_t> order = RankSettings(s);
+  std::vector<int> rank(s.size());
+  for (size_t i = 0; i < order.size(); ++i) {
+    const FoldSummary* a = s[order[i]];
+    const FoldSummary* b = i ? s[order[i - 1]] : nullptr;
+    const bool tied = i > 0 && HasAuc(a) == HasAuc(b) &&
+                      (!HasAuc(a) || a->meanAuc == b->meanAuc);
+    rank[order[i]] = tied ? rank[order[i - 1]] : static_cast<int>(i) + 1;
+  }
+  return rank;
+}
+
 std::optional<size_t> ChooseSetting(const std::vector<const FoldSummary*>& s,
                                     bool oneSe) {
   const std::vector<size_t> order = RankSettings(s);
@@ -101,4 +132,4 @@ std::optional<size_t> ChooseSetting(const std::vector<const FoldSummary*>& s,
   return chosen;
 }
 
-}  // namespace Korva::Cli
+}  // namespace Korva::Validation

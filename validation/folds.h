@@ -1,12 +1,14 @@
-#ifndef KORVA_DATA_FOLDS_H_
-#define KORVA_DATA_FOLDS_H_
+#ifndef KORVA_VALIDATION_FOLDS_H_
+#define KORVA_VALIDATION_FOLDS_H_
+
+// How rows are dealt to folds, and the rows of a fold.
 
 #include <cstdint>
 #include <vector>
 
 #include "data/dataset.h"
 
-namespace Korva::Data {
+namespace Korva::Validation {
 
 // The fold (0 .. folds-1) of each row for stratified K-fold cross-validation:
 // the rows of each label value (+1, -1, other) are shuffled with `seed` and
@@ -34,11 +36,11 @@ std::vector<int> BlockFolds(int rows, int folds);
 // The rows of `data` whose entry in `fold` equals (`inFold` true) or differs
 // from (`inFold` false) `k`, in row order, with their groups (numbered in
 // their order of first appearance in the subset).
-Dataset SubsetByFold(const Dataset& data,
-                     const std::vector<int>& fold,
-                     int k,
-                     bool inFold);
+Data::Dataset SubsetByFold(const Data::Dataset& data,
+                           const std::vector<int>& fold,
+                           int k,
+                           bool inFold);
 
-}  // namespace Korva::Data
+}  // namespace Korva::Validation
 
-#endif  // KORVA_DATA_FOLDS_H_
+#endif  // KORVA_VALIDATION_FOLDS_H_

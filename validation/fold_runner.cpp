@@ -1,4 +1,4 @@
-#include "cli/fold_runner.h"
+#include "validation/fold_runner.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -11,64 +11,14 @@
 #include <csignal>
 #include <cstring>
 #include <iostream>
-#include <nlohmann/json.hpp>
 #include <optional>
 
-#include "cli/data_input.h"
 #include "korva/hostkit/module_path.h"
 #include "korva/hostkit/trained_model.h"
+#include "korva/hostkit/training.h"
+#include "validation/balanced_threshold.h"
 
-namespace Korva::Cli {
-
-using Json = nlohmann::json;
-
-namespace {
-
-Json ResultJson(const FoldResult& fold) {
-  Json json;
-  json["result"] = fold.result ? Json(*fold.result) : Json(nullptr);
-  json["failure"] = fold.failure;
-  json["threw"] = fold.threw;
-  json["seconds"] = fold.seconds;
-  json["scores"] = fold.scores;
-  json["selected"] = fold.selected;
-  json["weights"] = fold.weights;
-  json["cut"] = fold.cut;
-  return json;
-}
-
-FoldResult ResultOf(const Json& json) {
-  FoldResult fold;
-  if (!json.at("result").is_null()) fold.result = json.at("result").get<int>();
-  fold.failure = json.at("failure").get<std::string>();
-  fold.threw = json.at("threw").get<bool>();
-  fold.seconds = json.at("seconds").get<double>();
-  fold.scores = json.at("scores").get<std::vector<double>>();
-  fold.selected = json.at("selected").get<std::vector<bool>>();
-  fold.weights = json.at("weights").get<std::vector<double>>();
-  fold.cut = json.at("cut").get<double>();
-  return fold;
-}
-
-}  // namespace
-
-// CBOR rather than JSON text: it carries every double as its bits, the
-// infinities and NaN included, which JSON text cannot spell.
-std::vector<std::uint8_t> EncodeFoldResults(
-    const std::vector<FoldResult>& results) {
-  Json json = Json::array();
-  for (const FoldResult& fold : results) json.push_back(ResultJson(fold));
-  return Json::to_cbor(json);
-}
-
-std::vector<FoldResult> DecodeFoldResults(
-    const std::vector<std::uint8_t>& bytes) {
-  const Json json = Json::from_cbor(bytes);
-  if (!json.is_array()) throw std::runtime_error("not a list of fold results");
-  std::vector<FoldResult> results;
-  for (const Json& fold : json) results.push_back(ResultOf(fold));
-  return results;
-}
+namespace Korva::Validation {
 
 namespace {
 
@@ -104,12 +54,23 @@ std::string ExitDescription(int status) {
          std::to_string(WEXITSTATUS(status));
 }
 
+HostKit::MatrixView View(const Data::Dataset& data) {
+  return {data.X.data(), data.rows, data.cols};
+}
+
 }  // namespace
 
 int FoldResult::SelectedCount() const {
   int count = 0;
   for (bool flag : selected) count += flag;
   return count;
+}
+
+Error FoldError(const FoldResult& r, const std::string& where) {
+  return Error(
+      r.threw ? ErrorKind::kTrainingException : ErrorKind::kTrainingFailed,
+      where + ": " + r.failure,
+      r.threw ? std::nullopt : r.result);
 }
 
 FoldResult TrainAndScore(const Module& module,
@@ -126,7 +87,11 @@ FoldResult TrainAndScore(const Module& module,
           ChooseBalancedCut(module, settings.parameters, train, 1);
       HostKit::ApplySettings(*classifier, chosen);
     }
-    HostKit::TrainingRun run = TrainOn(*classifier, train, nullptr);
+    HostKit::TrainingRun run = HostKit::Train(*classifier,
+                                              train.X.Matrix(),
+                                              train.labels.data(),
+                                              train.names,
+                                              nullptr);
     fold.result = run.result;
     fold.seconds = run.seconds;
     if (!run.Succeeded()) {
@@ -329,4 +294,4 @@ std::vector<FoldResult> RunFolds(const Module& module,
   return RunGrid(module, {settings}, folds, jobs)[0];
 }
 
-}  // namespace Korva::Cli
+}  // namespace Korva::Validation

@@ -1,4 +1,4 @@
-#include "data/folds.h"
+#include "validation/folds.h"
 
 #include <algorithm>
 #include <cstring>
@@ -6,7 +6,7 @@
 
 #include "data/random.h"
 
-namespace Korva::Data {
+namespace Korva::Validation {
 
 std::vector<int> StratifiedFolds(const std::vector<double>& labels,
                                  int folds,
@@ -24,7 +24,7 @@ std::vector<int> StratifiedFolds(const std::vector<double>& labels,
   if (folds < 2 || static_cast<int>(positive.size()) < folds ||
       static_cast<int>(negative.size()) < folds)
     return {};
-  Random random(seed);
+  Data::Random random(seed);
   std::vector<int> fold(labels.size(), 0);
   // One running position over all groups, so that each fold's size differs
   // from the others' by at most one row overall.
@@ -69,16 +69,16 @@ std::vector<int> BlockFolds(int rows, int folds) {
   return fold;
 }
 
-Dataset SubsetByFold(const Dataset& data,
-                     const std::vector<int>& fold,
-                     int k,
-                     bool inFold) {
-  Dataset subset;
+Data::Dataset SubsetByFold(const Data::Dataset& data,
+                           const std::vector<int>& fold,
+                           int k,
+                           bool inFold) {
+  Data::Dataset subset;
   subset.cols = data.cols;
   subset.names = data.names;
   subset.hasLabels = data.hasLabels;
   for (int r = 0; r < data.rows; ++r) subset.rows += (fold[r] == k) == inFold;
-  subset.X = Values(subset.rows, data.cols);
+  subset.X = Data::Values(subset.rows, data.cols);
   const size_t width = data.cols;
   double* to = subset.X.data();
   for (int r = 0; r < data.rows; ++r) {
@@ -104,4 +104,4 @@ Dataset SubsetByFold(const Dataset& data,
   return subset;
 }
 
-}  // namespace Korva::Data
+}  // namespace Korva::Validation
