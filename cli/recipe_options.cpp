@@ -1,9 +1,7 @@
 #include "cli/recipe_options.h"
 
-#include <charconv>
-#include <cmath>
-
 #include "cli/exit_status.h"
+#include "text/number_text.h"
 
 namespace Korva::Cli {
 namespace {
@@ -11,10 +9,7 @@ namespace {
 using Recording::Recipe;
 
 bool ParseNumber(const std::string& text, double& value) {
-  const char* end = text.data() + text.size();
-  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-  return ec == std::errc() && ptr == end && !text.empty() &&
-         std::isfinite(value);
+  return Text::ParseDouble(text, value) == Text::NumberStatus::kOk;
 }
 
 // "A,B" into a and b; `second` also takes "auto" (giving no value).
