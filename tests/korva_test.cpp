@@ -120,6 +120,21 @@ std::string FirstRows(const std::string& csv,
   return out;
 }
 
+// The commands `korva --help` lists under "Subcommands:", but help itself.
+std::vector<std::string> ListedCommands(const std::string& help) {
+  std::vector<std::string> commands;
+  const size_t at = help.find("Subcommands:");
+  if (at == std::string::npos) return commands;
+  std::istringstream lines(help.substr(at));
+  std::string line;
+  std::getline(lines, line);
+  while (std::getline(lines, line) && line.rfind("  ", 0) == 0) {
+    const std::string name = line.substr(2, line.find(' ', 2) - 2);
+    if (name != "help") commands.push_back(name);
+  }
+  return commands;
+}
+
 // ---- one row per kind of failure --------------------------------------
 
 // The shared recording's model with `from` in its recipe made `to`.
@@ -710,18 +725,21 @@ TEST_F(Korva, InfoDemoAndHelp) {
   EXPECT_THAT(demo.out, HasSubstr("P(0.1, 0.15)"));
   EXPECT_NE(Get("demo/sub/test.csv"), Get("demo/sub/calibration.csv"));
   EXPECT_GT(PrintedAuc(demo.out, "test set AUC:      "), kMinAuc) << demo.out;
-  for (const char* command :
-       {"train", "score", "evaluate", "info", "edit", "generate", "demo"}) {
-    EXPECT_THAT(Run(std::string(command) + " --help").out, HasSubstr("Usage"))
+  // Every command korva lists, as its own table gives them; the list an
+  // unknown command gets names the same.
+  const std::vector<std::string> commands = ListedCommands(Run("help").out);
+  std::string list;
+  for (const std::string& command : commands)
+    list += (list.empty() ? "" : ", ") + command;
+  EXPECT_THAT(Run("help nosuch").err, HasSubstr("(commands: " + list + ";"));
+  for (const std::string& command : commands) {
+    EXPECT_THAT(Run(command + " --help").out, HasSubstr("Usage")) << command;
+    EXPECT_THAT(Run("help " + command).out,
+                HasSubstr("Usage: korva " + command))
         << command;
-    EXPECT_THAT(Run(std::string("help ") + command).out,
-                HasSubstr(std::string("Usage: korva ") + command))
-        << command;
-    EXPECT_THAT(Run("--generate man").out,
-                HasSubstr(std::string(".SS \"korva ") + command))
+    EXPECT_THAT(Run("--generate man").out, HasSubstr(".SS \"korva " + command))
         << command;
   }
-  EXPECT_THAT(Run("help").out, HasSubstr("Subcommands:"));
   // The generated completion offers a command's options.
   const Result completed =
       Shell(dir_.Path(),
