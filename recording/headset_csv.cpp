@@ -163,8 +163,8 @@ std::uint64_t DigitsValue(std::uint64_t x, int count) {
 // The value of the short decimal number ("-12.345", "7": at most 7 digits
 // before the point and 7 after it) that starts at `at` and ends at
 // `delimiter` or `end`, and where it ends; nullptr for any other text,
-// which FiniteNumber then reads. Its digits and the power of ten are exact
-// doubles, so their quotient is the correctly rounded value FiniteNumber
+// which ParseFinite then reads. Its digits and the power of ten are exact
+// doubles, so their quotient is the correctly rounded value ParseFinite
 // gives: a shortcut for the commonest texts, not other rules. Reads up to 17
 // bytes past `at` (see kReadAhead).
 const char* ParseShortDecimal(const char* at,
@@ -212,10 +212,7 @@ const char* ReadField(const char* at,
   }
   const void* found = std::memchr(at, delimiter, end - at);
   const char* stop = found ? static_cast<const char*>(found) : end;
-  const std::optional<double> parsed =
-      FiniteNumber(std::string_view(at, stop - at));
-  number = parsed.has_value();
-  if (number) value = *parsed;
+  number = ParseFinite(std::string_view(at, stop - at), value);
   return stop;
 }
 

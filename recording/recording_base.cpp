@@ -29,14 +29,20 @@ std::string_view TrimBlanks(std::string_view text) {
   return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
 }
 
-std::optional<double> FiniteNumber(std::string_view text) {
+bool ParseFinite(std::string_view text, double& value) {
   const auto blank = [](char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\0';
   };
   // Most fields have no blanks: trim only when an end is one.
   if (!text.empty() && (blank(text.front()) || blank(text.back())))
     text = TrimBlanks(text);
-  return Text::FiniteNumber(text);
+  return Text::ParseDouble(text, value) == Text::NumberStatus::kOk;
+}
+
+std::optional<double> FiniteNumber(std::string_view text) {
+  double value = 0;
+  if (!ParseFinite(text, value)) return std::nullopt;
+  return value;
 }
 
 std::string AsUtf8(std::string_view text) {

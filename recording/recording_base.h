@@ -55,9 +55,12 @@ class RecordingBase : public Recording {
 // `text` without blanks, tabs, line ends and NULs at either end.
 std::string_view TrimBlanks(std::string_view text);
 
-// The finite number `text` says, by the rules of text/number_text.h, with
-// blanks around it allowed (fields and header values are trimmed, see
-// TrimBlanks), or nothing.
+// The finite number `text` says into `value`, by the rules of
+// text/number_text.h with blanks around it allowed (fields and header values
+// are trimmed, see TrimBlanks); false for anything else.
+bool ParseFinite(std::string_view text, double& value);
+
+// ParseFinite's number, or nothing.
 std::optional<double> FiniteNumber(std::string_view text);
 
 // `text` as UTF-8: well-formed UTF-8 is kept, any other byte is taken as
