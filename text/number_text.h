@@ -23,9 +23,10 @@
 //     subnormal, or 0 with the text's sign ("1e-400" is 0, "-1e-400" -0),
 //     exactly as the value is rounded everywhere else.
 // Every accepted text reads as the double nearest to its decimal value (ties
-// to even), the value strtod gives in the C locale. These are also the rules
-// by which the module reads the numbers of its document from a stream in the
-// classic locale, so a document the kit accepts the module reads the same.
+// to even), the value strtod gives in the C locale. The module reads the
+// flags and weights of its document from a stream in the classic locale, by
+// these same rules, and its attributes with strtod, which takes more: every
+// number the kit accepts in a document, the module reads as the same value.
 //
 // A whole number is [+|-] digits, with the same refusals; leading zeros are
 // decimal, never octal.
