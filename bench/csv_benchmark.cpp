@@ -9,6 +9,7 @@
 #include <string>
 
 #include "data/csv_io.h"
+#include "data/csv_write.h"
 #include "data/p300_generator.h"
 
 namespace {

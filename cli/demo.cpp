@@ -13,7 +13,7 @@
 #include "cli/summary.h"
 #include "cli/texts.h"
 #include "cli/training_log.h"
-#include "data/csv_io.h"
+#include "data/csv_write.h"
 #include "data/p300_generator.h"
 #include "korva/hostkit/module_path.h"
 #include "korva/hostkit/output_file.h"

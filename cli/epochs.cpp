@@ -3,7 +3,6 @@
 #include "recording/epochs.h"
 
 #include <cerrno>
-#include <charconv>
 #include <cstring>
 #include <fstream>
 #include <iostream>
@@ -15,9 +14,10 @@
 #include "cli/recipe_options.h"
 #include "cli/recording_input.h"
 #include "cli/texts.h"
-#include "data/csv_io.h"
+#include "data/csv_write.h"
 #include "korva/hostkit/error.h"
 #include "korva/hostkit/output_file.h"
+#include "text/number_text.h"
 
 namespace Korva::Cli {
 namespace {
@@ -55,10 +55,9 @@ void FormatRows(const Data::Dataset& data,
                 int last,
                 std::string& text) {
   text.clear();
-  char buffer[64];
   auto put = [&](double v) {
     text += ',';
-    text.append(buffer, std::to_chars(buffer, buffer + sizeof buffer, v).ptr);
+    Text::AppendDouble(text, v);
   };
   for (int r = first; r < std::min(last, data.rows); ++r) {
     text += data.labels[r] > 0 ? "1," : "-1,";

@@ -20,12 +20,12 @@
 #include "cli/recording_input.h"
 #include "cli/summary.h"
 #include "cli/texts.h"
-#include "data/csv_io.h"
 #include "data/data_checks.h"
 #include "korva/hostkit/memory_budget.h"
 #include "korva/hostkit/module_path.h"
 #include "korva/hostkit/output_file.h"
 #include "report/metrics.h"
+#include "text/number_text.h"
 
 namespace Korva::Cli {
 namespace {
@@ -352,8 +352,8 @@ std::string OutOfFoldCsv(const Plan& plan,
       const int row = plan.folds[k].testRows[i];
       if (lines.size() <= static_cast<size_t>(row)) lines.resize(row + 1);
       lines[row] = std::to_string(row + 1) + "," + std::to_string(k + 1) + "," +
-                   Data::FormatDouble(plan.folds[k].test.labels[i]) + "," +
-                   Data::FormatDouble(results[k].scores[i]);
+                   Text::FormatDouble(plan.folds[k].test.labels[i]) + "," +
+                   Text::FormatDouble(results[k].scores[i]);
     }
   std::string csv = "row,fold,label,score\n";
   for (const std::string& line : lines)

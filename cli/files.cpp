@@ -9,8 +9,9 @@
 #include "cli/exit_status.h"
 #include "cli/output_streams.h"
 #include "cli/recording_input.h"
-#include "data/csv_io.h"
+#include "data/csv_write.h"
 #include "korva/hostkit/output_file.h"
+#include "text/number_text.h"
 
 namespace Korva::Cli {
 namespace {
@@ -74,8 +75,8 @@ std::string ScoresCsv(const Data::Dataset& data,
     csv += std::to_string(r + 1) + "," +
            (recordings ? Data::CsvField(data.groupNames[data.groups[r]]) + ","
                        : "") +
-           (data.hasLabels ? Data::FormatDouble(data.labels[r]) + "," : "") +
-           Data::FormatDouble(scores[r]) + "\n";
+           (data.hasLabels ? Text::FormatDouble(data.labels[r]) + "," : "") +
+           Text::FormatDouble(scores[r]) + "\n";
   return csv;
 }
 

@@ -11,11 +11,12 @@
 #include "cli/commands.h"
 #include "cli/options.h"
 #include "cli/output_streams.h"
-#include "data/csv_io.h"
+#include "data/csv_write.h"
 #include "data/data_checks.h"
 #include "data/p300_generator.h"
 #include "korva/hostkit/error.h"
 #include "korva/hostkit/output_file.h"
+#include "text/number_text.h"
 
 namespace Korva::Cli {
 namespace {
@@ -99,7 +100,7 @@ void WriteBrainVision(const std::string& header, const Data::Session& s) {
        << ".eeg\nMarkerFile=" << base
        << ".vmrk\nDataFormat=BINARY\nDataOrientation=MULTIPLEXED\n"
        << "NumberOfChannels=" << s.channels.size()
-       << "\nSamplingInterval=" << Data::FormatDouble(1e6 / s.rate)
+       << "\nSamplingInterval=" << Text::FormatDouble(1e6 / s.rate)
        << "\n[Binary Infos]\nBinaryFormat=IEEE_FLOAT_32\n[Channel Infos]\n"
        << channels;
   static_assert(sizeof(float) == 4);
@@ -127,9 +128,9 @@ int RunSession(GenerateOptions o) {
   if (o.quiet) return kExitOk;
   long long targets = 0;
   for (double label : s.labels) targets += label > 0;
-  std::cout << "wrote " << Data::FormatDouble(o.session.seconds) << " s of "
+  std::cout << "wrote " << Text::FormatDouble(o.session.seconds) << " s of "
             << s.channels.size() << " channels at "
-            << Data::FormatDouble(s.rate) << " Hz with " << s.onsets.size()
+            << Text::FormatDouble(s.rate) << " Hz with " << s.onsets.size()
             << " flashes (" << targets
             << " targets, marked S  2; the others S  1) to " << o.output
             << '\n';

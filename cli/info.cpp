@@ -8,11 +8,11 @@
 #include "cli/options.h"
 #include "cli/recording_input.h"
 #include "cli/texts.h"
-#include "data/csv_io.h"
 #include "korva/hostkit/error.h"
 #include "korva/hostkit/module_path.h"
 #include "korva/hostkit/trained_model.h"
 #include "korva/text.h"
+#include "text/number_text.h"
 
 namespace Korva::Cli {
 namespace {
@@ -32,7 +32,7 @@ void PrintSelectionByName(const HostKit::TrainedModel& model) {
         i < static_cast<int>(names.size()) ? names[i] : std::string();
     if (name.empty()) name = "#" + std::to_string(i + 1);
     std::cout << "  " << CleanText(name) << "  "
-              << Data::FormatDouble(model.Weights()[i]) << '\n';
+              << Text::FormatDouble(model.Weights()[i]) << '\n';
   }
 }
 
@@ -75,7 +75,7 @@ int RunInfo(const InfoOptions& o) {
   if (!trainingInfo.empty() && trainingInfo.back() != '\n') std::cout << '\n';
   PrintSelectionByName(model);
   if (model.InterceptKnown())
-    std::cout << "intercept: " << Data::FormatDouble(model.Intercept())
+    std::cout << "intercept: " << Text::FormatDouble(model.Intercept())
               << " (kept by korva in the document; scores add it)\n";
   else
     std::cout << "note: " << HostKit::kMissingInterceptNote << '\n';

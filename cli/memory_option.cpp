@@ -2,19 +2,22 @@
 
 #include <cctype>
 #include <cmath>
-#include <cstdlib>
+#include <string_view>
 
 #include "korva/hostkit/memory_budget.h"
+#include "text/number_text.h"
 
 namespace Korva::Cli {
 
 std::optional<std::uint64_t> ParseMemorySize(const std::string& text) {
   if (text == "none") return HostKit::kNoMemoryLimit;
-  if (text.empty() || !std::isdigit(static_cast<unsigned char>(text[0])))
-    return std::nullopt;
-  char* end = nullptr;
-  const double number = std::strtod(text.c_str(), &end);
-  std::string unit(end);  // K, KB or KiB
+  // The number, then its unit: the letters at the end.
+  const size_t letters = text.find_last_not_of(
+      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ");
+  std::string unit = text.substr(letters + 1);  // K, KB or KiB
+  const std::optional<double> number =
+      Text::FiniteNumber(std::string_view(text).substr(0, letters + 1));
+  if (!number) return std::nullopt;
   if ((unit.size() == 3 && unit.compare(1, 2, "iB") == 0) ||
       (unit.size() == 2 && unit[1] == 'B'))
     unit.resize(1);
@@ -26,7 +29,7 @@ std::optional<std::uint64_t> ParseMemorySize(const std::string& text) {
     if (unit.size() != 1 || at == std::string::npos) return std::nullopt;
     scale = std::ldexp(1.0, 10 * static_cast<int>(at + 1));
   }
-  const double bytes = std::floor(number * scale);
+  const double bytes = std::floor(*number * scale);
   if (!(bytes >= 1) || bytes >= 1.8e19) return std::nullopt;
   return static_cast<std::uint64_t>(bytes);
 }

@@ -9,6 +9,7 @@
 
 #include "cli/exit_status.h"
 #include "korva/stepwise_settings.h"
+#include "text/number_text.h"
 
 namespace Korva::Cli {
 
@@ -33,18 +34,15 @@ void AddMatOptions(CLI::App* command, DataSource& source) {
 
 const CLI::Validator kWholeNumber(
     [](std::string& text) {
-      if (text.empty() ||
-          text.find_first_not_of("0123456789") != std::string::npos)
+      std::uint64_t value = 0;
+      const Text::NumberStatus status = Text::ParseWhole(text, value);
+      if (status == Text::NumberStatus::kOutOfRange && text[0] != '-')
+        return "must be at most 18446744073709551615 (" + text + ")";
+      if (status != Text::NumberStatus::kOk)
         return "must be a whole number, 0 or more (" + text + ")";
-      // Read as decimal (a leading 0 would make it octal), and never clamped
-      // to the largest value: two seeds would give the same folds.
-      const size_t first =
-          std::min(text.find_first_not_of('0'), text.size() - 1);
-      text.erase(0, first);
-      const std::string largest = "18446744073709551615";  // 2^64 - 1
-      if (text.size() > largest.size() ||
-          (text.size() == largest.size() && text > largest))
-        return "must be at most " + largest + " (" + text + ")";
+      // Plain digits: the option would read a leading 0 as octal, and never
+      // clamps to the largest value (two seeds would give the same folds).
+      text = std::to_string(value);
       return std::string();
     },
     "NUMBER");
@@ -230,7 +228,7 @@ void DecisionOptions::Add(CLI::App* command) {
       "--threshold",
       [this](const std::string& text) {
         balanced_ = text == "balanced";
-        if (!balanced_) threshold_ = std::stod(text);
+        if (!balanced_) threshold_ = Text::FiniteNumber(text);
       },
       "the decision threshold: in mode max a score cut (a score above it is "
       "the target; default 0); in mode range a fraction of the way from the "
@@ -240,13 +238,7 @@ void DecisionOptions::Add(CLI::App* command) {
   threshold->type_name("T|balanced")
       ->check(CLI::Validator(
           [](std::string& text) -> std::string {
-            if (text == "balanced") return "";
-            size_t end = 0;
-            try {
-              if (std::isfinite(std::stod(text, &end)) && end == text.size())
-                return "";
-            } catch (const std::exception&) {
-            }
+            if (text == "balanced" || Text::FiniteNumber(text)) return "";
             return "must be a finite number or 'balanced' (" + text + ")";
           },
           ""));

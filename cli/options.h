@@ -16,9 +16,9 @@ namespace Korva::Cli {
 // --x, --y and --names, the variables of a MATLAB data file.
 void AddMatOptions(CLI::App* command, DataSource& source);
 
-// Accepts whole numbers from 0 to 2^64 - 1 (a seed), written with decimal
-// digits only, and drops leading zeros; add it with transform(), so that the
-// option reads the number in decimal.
+// Accepts whole numbers from 0 to 2^64 - 1 (a seed) by the rules of
+// text/number_text.h and writes them back as plain decimal digits; add it
+// with transform(), so that the option reads the number in decimal.
 extern const CLI::Validator kWholeNumber;
 
 // The options of a command that reads a table: --target-label (the label

@@ -1,9 +1,7 @@
 #include "cli/recipe_options.h"
 
-#include <charconv>
-#include <cmath>
-
 #include "cli/exit_status.h"
+#include "text/number_text.h"
 
 namespace Korva::Cli {
 namespace {
@@ -11,10 +9,7 @@ namespace {
 using Recording::Recipe;
 
 bool ParseNumber(const std::string& text, double& value) {
-  const char* end = text.data() + text.size();
-  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-  return ec == std::errc() && ptr == end && !text.empty() &&
-         std::isfinite(value);
+  return Text::ParseDouble(text, value) == Text::NumberStatus::kOk;
 }
 
 // "A,B" into a and b; `second` also takes "auto" (giving no value).
@@ -101,6 +96,14 @@ std::vector<std::string> RecipeOptions::Given() const {
   return given;
 }
 
+namespace {
+
+// The options of the filter, the window, the bins, the baseline and the
+// rejection.
+void AddCutOptions(CLI::App* command, RecipeOptions& o);
+
+}  // namespace
+
 void AddRecipeOptions(CLI::App* command, RecipeOptions& o) {
   o.command = command;
   command
@@ -129,6 +132,12 @@ void AddRecipeOptions(CLI::App* command, RecipeOptions& o) {
                    "none (default): as recorded; average: subtract the mean "
                    "of the chosen channels at each sample")
       ->check(CLI::IsMember({"none", "average"}));
+  AddCutOptions(command, o);
+}
+
+namespace {
+
+void AddCutOptions(CLI::App* command, RecipeOptions& o) {
   command->add_option("--band",
                       o.band,
                       "LOW,HIGH: zero-phase Butterworth band-pass in Hz, run "
@@ -164,6 +173,8 @@ void AddRecipeOptions(CLI::App* command, RecipeOptions& o) {
                       "exceeds UV microvolts on any chosen channel, or none "
                       "(default none)");
 }
+
+}  // namespace
 
 void AddRecordingOptions(CLI::App* command, Recording::OpenOptions& o) {
   command->add_option("--marker-column",

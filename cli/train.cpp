@@ -15,10 +15,11 @@
 #include "cli/summary.h"
 #include "cli/texts.h"
 #include "cli/training_log.h"
-#include "data/csv_io.h"
+#include "data/csv_write.h"
 #include "korva/hostkit/module_path.h"
 #include "korva/hostkit/output_file.h"
 #include "korva/hostkit/trained_model.h"
+#include "text/number_text.h"
 #include "validation/balanced_threshold.h"
 
 namespace Korva::Cli {
@@ -136,9 +137,9 @@ std::string WeightsCsv(const Dataset& data, const HostKit::TrainedModel& m) {
     const std::string name =
         i < static_cast<int>(data.names.size()) ? data.names[i] : "";
     csv += Data::CsvField(name.empty() ? "#" + std::to_string(i + 1) : name) +
-           "," + Data::FormatDouble(m.SavedWeights()[i]) + "\n";
+           "," + Text::FormatDouble(m.SavedWeights()[i]) + "\n";
   }
-  return csv + "(intercept)," + Data::FormatDouble(m.Intercept()) + "\n";
+  return csv + "(intercept)," + Text::FormatDouble(m.Intercept()) + "\n";
 }
 
 Json Summary(const TrainOptions& o,

@@ -6,9 +6,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
-#include <cmath>
-#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -17,6 +14,8 @@
 
 #include "data/values.h"
 #include "platform/huge_pages.h"
+#include "text/delimiter.h"
+#include "text/number_text.h"
 
 namespace Korva::Data {
 namespace {
@@ -37,15 +36,6 @@ std::string_view Trim(std::string_view s) {
   while (!s.empty() && (IsBlank(s.back()) || s.back() == '\r'))
     s.remove_suffix(1);
   return s;
-}
-
-bool IsLabelHeader(std::string_view name) {
-  constexpr std::string_view kLabel = "label";
-  if (name.size() != kLabel.size()) return false;
-  for (size_t i = 0; i < name.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(name[i])) != kLabel[i])
-      return false;
-  return true;
 }
 
 // A short, printable rendering of a bad field for messages.
@@ -143,26 +133,10 @@ struct Chunk {
   std::string error;
 };
 
-enum class FieldStatus { kOk, kEmpty, kNonNumeric, kNonFinite };
-
-FieldStatus ParseNumber(std::string_view field, double& value) {
-  field = Trim(field);
-  if (field.empty()) return FieldStatus::kEmpty;
-  const char* first = field.data();
-  const char* last = first + field.size();
-  // from_chars takes no leading '+', which label columns commonly carry.
-  if (*first == '+' && last - first > 1 && first[1] != '-' && first[1] != '+')
-    ++first;
-  auto [end, ec] = std::from_chars(first, last, value);
-  if (ec == std::errc::invalid_argument || end != last)
-    return FieldStatus::kNonNumeric;
-  if (ec == std::errc::result_out_of_range) {
-    // Too small to represent reads as (almost) zero; too large is not finite.
-    std::string copy(first, last);
-    value = std::strtod(copy.c_str(), nullptr);
-  }
-  if (!std::isfinite(value)) return FieldStatus::kNonFinite;
-  return FieldStatus::kOk;
+// A field's value by the rules of text/number_text.h; blanks and tabs
+// around it are the CSV's, not the number's.
+Text::NumberStatus ParseNumber(std::string_view field, double& value) {
+  return Text::ParseDouble(Trim(field), value);
 }
 
 bool Fail(Chunk& chunk, size_t line, int column, std::string what) {
@@ -189,21 +163,23 @@ std::string RaggedRow(size_t fields, const Layout& layout) {
 }
 
 // What is wrong with a field that did not read as a number.
-std::string FieldProblem(FieldStatus status,
+std::string FieldProblem(Text::NumberStatus status,
                          std::string_view field,
                          char delimiter) {
   switch (status) {
-    case FieldStatus::kEmpty:
+    case Text::NumberStatus::kEmpty:
       return "empty value";
-    case FieldStatus::kNonNumeric:
+    case Text::NumberStatus::kMalformed:
       if (delimiter != ',' && field.find(',') != std::string_view::npos)
         return "non-numeric value " + Quote(field) +
                " (a decimal comma? the fields are separated by " +
                DelimiterName(delimiter) + " and numbers take a decimal point)";
       return "non-numeric value " + Quote(field);
-    case FieldStatus::kNonFinite:
+    // A value beyond the largest double would be infinite.
+    case Text::NumberStatus::kNotFinite:
+    case Text::NumberStatus::kOutOfRange:
       return "non-finite value " + Quote(Trim(field));
-    case FieldStatus::kOk:
+    case Text::NumberStatus::kOk:
       break;
   }
   return {};
@@ -249,8 +225,8 @@ bool ParseRow(std::string_view text,
       chunk.groups.rows[chunk.rows] = group;
     } else if (role != Role::kDropped) {
       double value = 0.0;
-      const FieldStatus status = ParseNumber(token, value);
-      if (status != FieldStatus::kOk)
+      const Text::NumberStatus status = ParseNumber(token, value);
+      if (status != Text::NumberStatus::kOk)
         return Fail(chunk,
                     line,
                     field + 1,
@@ -407,14 +383,12 @@ bool SameLetters(std::string_view a, std::string_view b) {
          });
 }
 
-// The delimiter of a file with `header`: the one given, else a comma unless
-// the header has none and has semicolons or tabs.
+// The delimiter of a file with `header`: the one given, else the one the
+// header shows, else a comma.
 char ChooseDelimiter(std::string_view header, char given) {
   if (given != 0) return given;
-  if (header.find(',') != std::string_view::npos) return ',';
-  if (header.find(';') != std::string_view::npos) return ';';
-  if (header.find('\t') != std::string_view::npos) return '\t';
-  return ',';
+  const char found = Text::DetectDelimiter(header);
+  return found != 0 ? found : ',';
 }
 
 // The column `name` stands for: its header, or "#N" the N-th column. -1 when
@@ -760,65 +734,6 @@ Dataset ReadCsv(const std::string& file, const CsvOptions& options) {
   }
   ::close(fd);
   return ParseCsv(std::string_view(text.get(), size), path, options);
-}
-
-std::string FormatDouble(double value) {
-  if (std::isnan(value)) return "nan";
-  if (std::isinf(value)) return value > 0 ? "inf" : "-inf";
-  char buffer[64];
-  const auto [end, ec] = std::to_chars(buffer, buffer + sizeof(buffer), value);
-  return std::string(buffer, ec == std::errc() ? end : buffer);
-}
-
-std::string CsvField(const std::string& name) {
-  const bool plain =
-      name.find_first_of(",\"\r\n") == std::string::npos &&
-      (name.empty() || (!IsBlank(name.front()) && !IsBlank(name.back())));
-  if (plain) return name;
-  std::string quoted = "\"";
-  for (char c : name) {
-    if (c == '"') quoted += '"';
-    quoted += c;
-  }
-  return quoted + "\"";
-}
-
-void WriteCsv(std::ostream& out, const Dataset& data) {
-  std::string line;
-  bool first = true;
-  auto separate = [&] {
-    if (!first) line += ',';
-    first = false;
-  };
-  if (data.hasLabels) {
-    separate();
-    line += "label";
-  }
-  for (int c = 0; c < data.cols; ++c) {
-    separate();
-    line += CsvField(c < static_cast<int>(data.names.size()) ? data.names[c]
-                                                             : std::string());
-  }
-  line += '\n';
-  out << line;
-  char buffer[64];
-  for (int r = 0; r < data.rows; ++r) {
-    line.clear();
-    first = true;
-    auto put = [&](double v) {
-      separate();
-      if (std::isfinite(v)) {
-        const auto result = std::to_chars(buffer, buffer + sizeof(buffer), v);
-        line.append(buffer, result.ptr);
-      } else {
-        line += FormatDouble(v);
-      }
-    };
-    if (data.hasLabels) put(data.labels[r]);
-    for (int c = 0; c < data.cols; ++c) put(data.At(r, c));
-    line += '\n';
-    out << line;
-  }
 }
 
 }  // namespace Korva::Data

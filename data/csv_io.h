@@ -1,7 +1,6 @@
 #ifndef KORVA_DATA_CSV_IO_H_
 #define KORVA_DATA_CSV_IO_H_
 
-#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,8 +18,8 @@ struct CsvOptions {
   std::string groupColumn;
   // Columns left out, by header or as "#N", the N-th column counted from 1.
   std::vector<std::string> drop;
-  // The field separator; 0: a comma, unless the header has none but has
-  // semicolons or tabs.
+  // The field separator; 0: the one Text::DetectDelimiter finds in the
+  // header, or a comma when it finds none.
   char delimiter = 0;
   ByteSink onBytes;  // ReadCsv: every byte read, in order
 };
@@ -42,19 +41,6 @@ Dataset ParseCsv(std::string_view text,
 // Reads the whole file at `path` ("-": standard input) and parses it with
 // ParseCsv. Throws DataError when the file cannot be read or parsed.
 Dataset ReadCsv(const std::string& path, const CsvOptions& options = {});
-
-// Writes `data` as CSV: a header ("label" first when the set has labels, then
-// the feature names) and one line per row, every number in the shortest form
-// that reads back to the same double.
-void WriteCsv(std::ostream& out, const Dataset& data);
-
-// `name` as a CSV field: quoted when it holds a comma, a quote, a line end
-// or blanks at its ends.
-std::string CsvField(const std::string& name);
-
-// The shortest decimal text that reads back to exactly `value` ("nan", "inf"
-// and "-inf" for the non-finite values).
-std::string FormatDouble(double value);
 
 }  // namespace Korva::Data
 

@@ -9,9 +9,12 @@
 #include <set>
 #include <unordered_map>
 
-#include "data/csv_io.h"
+#include "text/number_text.h"
 
 namespace Korva::Data {
+
+using Text::FormatDouble;
+
 namespace {
 
 // One step of a column's hash over the bits of one value, with -0 read as 0

@@ -29,10 +29,13 @@
 #include <limits>
 #include <stdexcept>
 
-#include "data/csv_io.h"
 #include "data/random.h"
+#include "text/number_text.h"
 
 namespace Korva::Data {
+
+using Text::FormatDouble;
+
 namespace {
 
 struct Channel {
@@ -226,6 +229,21 @@ const std::vector<std::string>& GeneratorChannelNames() {
   return names;
 }
 
+namespace {
+
+// Why `what` ("the set"), `values` doubles held in memory, cannot be made:
+// they would take more than half of this machine's memory, which leaves too
+// little for the training that follows. "" when they fit.
+std::string MoreThanHalfOfMemory(double values, const char* what) {
+  const double memory =
+      static_cast<double>(::sysconf(_SC_PHYS_PAGES)) * ::sysconf(_SC_PAGESIZE);
+  if (values * sizeof(double) <= memory / 2) return {};
+  return std::string(what) + " would take " + FormatDouble(values * 8e-9) +
+         " GB, more than half of this machine's memory";
+}
+
+}  // namespace
+
 std::string CheckGeneratorOptions(const GeneratorOptions& options) {
   if (options.epochs < 1) return "the number of epochs must be at least 1";
   if (options.channels < 1 || options.channels > kMaxGeneratorChannels)
@@ -245,12 +263,7 @@ std::string CheckGeneratorOptions(const GeneratorOptions& options) {
            std::to_string(options.channels * options.samples) +
            " features are " + FormatDouble(values) +
            " values, more than the 2147483647 a data set may hold";
-  const double memory =
-      static_cast<double>(::sysconf(_SC_PHYS_PAGES)) * ::sysconf(_SC_PAGESIZE);
-  if (values * sizeof(double) > memory / 2)
-    return "the set would take " + FormatDouble(values * 8e-9) +
-           " GB, more than half of this machine's memory";
-  return {};
+  return MoreThanHalfOfMemory(values, "the set");
 }
 
 Dataset GenerateP300(const GeneratorOptions& options) {
@@ -354,12 +367,7 @@ std::string CheckSessionOptions(const SessionOptions& o) {
   if (!(o.targetRatio > 0.0 && o.targetRatio < 1.0))
     return "the target ratio must be above 0 and below 1";
   const double values = o.seconds * o.rate * o.channels;
-  const double memory =
-      static_cast<double>(::sysconf(_SC_PHYS_PAGES)) * ::sysconf(_SC_PAGESIZE);
-  if (values * sizeof(double) > memory / 2)
-    return "the session would take " + FormatDouble(values * 8e-9) +
-           " GB, more than half of this machine's memory";
-  return {};
+  return MoreThanHalfOfMemory(values, "the session");
 }
 
 Session GenerateP300Session(const SessionOptions& o) {

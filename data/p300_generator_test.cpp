@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "data/csv_io.h"
+#include "data/csv_write.h"
 
 namespace Korva::Data {
 namespace {

@@ -3,6 +3,7 @@
 #include <boost/math/special_functions/beta.hpp>
 #include <cmath>
 #include <limits>
+#include <optional>
 
 namespace {
 
@@ -18,14 +19,11 @@ using QuietPolicy = boost::math::policies::policy<
 }  // namespace
 
 double betai(double a, double b, double x) {
-  constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-  if (!(a > 0.0) || !(b > 0.0) || !(x >= 0.0) || !(x <= 1.0)) return kNaN;
-  if (std::isinf(a) || std::isinf(b)) return kNaN;
-  if (x == 0.0) return 0.0;
-  if (x == 1.0) return 1.0;
+  if (const std::optional<double> value = Korva::BetaiGuard(a, b, x))
+    return *value;
   try {
     return boost::math::ibeta(a, b, x, QuietPolicy());
   } catch (...) {
-    return kNaN;
+    return std::numeric_limits<double>::quiet_NaN();
   }
 }

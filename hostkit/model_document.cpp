@@ -1,15 +1,17 @@
 #include "hostkit/model_document.h"
 
 #include <algorithm>
-#include <cctype>
 #include <climits>
-#include <locale>
+#include <cstdint>
+#include <optional>
 #include <sstream>
+#include <string_view>
 
-#include "hostkit/number_text.h"
 #include "korva/hostkit/error.h"
 #include "korva/info_section.h"
 #include "korva/stepwise_settings.h"
+#include "text/delimiter.h"
+#include "text/number_text.h"
 
 namespace Korva::HostKit {
 namespace {
@@ -38,36 +40,47 @@ struct NumberList {
   const char* kind;     // "whole number", "finite number"
 };
 
-// The values of `list` in `text`, read as the classifier reads them: one
-// after another from a stream in the classic locale. `read` takes the next
-// value from the stream and returns false when it cannot; a token must also
-// end where the value read ends. Returns how many of `count` values the text
-// holds (fewer when it runs short).
+// What separates the values of a list: what a stream skips before a number
+// in the classic locale.
+constexpr std::string_view kSpaces = " \t\n\v\f\r";
+
+// `text` as a whole number from `low` to `high`, or nothing.
+std::optional<long long> WholeNumber(std::string_view text,
+                                     long long low,
+                                     long long high) {
+  std::int64_t value = 0;
+  if (Text::ParseWhole(text, value) != Text::NumberStatus::kOk || value < low ||
+      value > high)
+    return std::nullopt;
+  return value;
+}
+
+// The values of `list` in `text`, token after token, as the classifier reads
+// them from a stream in the classic locale (the stream's rules for a number
+// are those of text/number_text.h). `read(token, i)` takes the i-th value
+// and returns false when the token is none. Returns how many of `count`
+// values the text holds (fewer when it runs short).
 template <typename Read>
-long long ReadList(const char* text,
+long long ReadList(std::string_view text,
                    long long count,
                    const NumberList& list,
                    const std::string& subject,
                    const Read& read) {
-  std::istringstream in(text);
-  in.imbue(std::locale::classic());
   long long given = 0;
-  for (; (in >> std::ws, !in.eof()); ++given) {
-    const std::streampos start = in.tellg();
-    const bool ok = given < count && read(in);
-    const int next = in.peek();
-    if (ok && (next == EOF || std::isspace(next))) continue;
+  for (size_t at = text.find_first_not_of(kSpaces);
+       at != std::string_view::npos;
+       at = text.find_first_not_of(kSpaces, at), ++given) {
+    const size_t end = std::min(text.find_first_of(kSpaces, at), text.size());
+    const std::string_view token = text.substr(at, end - at);
+    at = end;
     if (given >= count)
       throw ModelError(subject + ": element " + list.element +
                        " holds more than its " + std::to_string(count) +
                        " values (one per feature)");
-    std::string token;
-    in.clear();
-    in.seekg(start);
-    in >> token;
-    throw ModelError(subject + ": the " + list.value + " of feature " +
-                     std::to_string(given + 1) + " is not a " + list.kind +
-                     " (" + Quoted(token) + ")");
+    if (!read(token, given))
+      throw ModelError(subject + ": the " + list.value + " of feature " +
+                       std::to_string(given + 1) + " is not a " + list.kind +
+                       " (" + Quoted(std::string(token)) + ")");
   }
   return given;
 }
@@ -78,16 +91,21 @@ long long FeatureCount(const pugi::xml_node& info, const std::string& subject) {
   const pugi::xml_attribute count = info.attribute(kCountAttribute);
   if (!count) return 0;
   const std::string text = count.value();
-  if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos)
-    throw ModelError(subject + ": the " + kCountAttribute + " of element " +
-                     kInfoSection + " is not a number of features (" +
-                     Quoted(text) + ")");
-  const auto value = WholeNumber(text, 0, kMaxFeatureCount);
-  if (!value)
+  std::int64_t value = -1;
+  const Text::NumberStatus status = Text::ParseWhole(text, value);
+  const bool tooMany =
+      status == Text::NumberStatus::kOk
+          ? value > kMaxFeatureCount
+          : status == Text::NumberStatus::kOutOfRange && text[0] != '-';
+  if (tooMany)
     throw ModelError(
         subject + " declares " + text + " features, more than the " +
         std::to_string(kMaxFeatureCount) + " a classifier document may hold");
-  return *value;
+  if (status != Text::NumberStatus::kOk || value < 0)
+    throw ModelError(subject + ": the " + kCountAttribute + " of element " +
+                     kInfoSection + " is not a number of features (" +
+                     Quoted(text) + ")");
+  return value;
 }
 
 // The flags and weights of the info section; the weights as they will be
@@ -103,18 +121,18 @@ void CheckInfo(const pugi::xml_node& info,
            count,
            {kFlagsElement, "flag", "whole number"},
            subject,
-           [](std::istream& in) {
-             int flag = 0;
-             return static_cast<bool>(in >> flag);
+           [](std::string_view token, long long) {
+             return WholeNumber(token, INT_MIN, INT_MAX).has_value();
            });
   weights.assign(static_cast<size_t>(count), 0.0);
-  size_t i = 0;
   const long long given = ReadList(
       info.child(kWeightsElement).text().get(),
       count,
       {kWeightsElement, "weight", "finite number"},
       subject,
-      [&](std::istream& in) { return static_cast<bool>(in >> weights[i++]); });
+      [&](std::string_view token, long long i) {
+        return Text::ParseDouble(token, weights[i]) == Text::NumberStatus::kOk;
+      });
   if (given < count && warnings != nullptr)
     warnings->push_back(subject + " holds " + std::to_string(given) +
                         " weights for its " + std::to_string(count) +
@@ -127,7 +145,7 @@ void CheckNumbers(const pugi::xml_node& node,
                   const std::string& subject) {
   for (const char* name : names) {
     const pugi::xml_attribute attribute = node.attribute(name);
-    if (attribute && !DecimalNumber(attribute.value()))
+    if (attribute && !Text::FiniteNumber(attribute.value()))
       throw ModelError(subject + ": the " + name + " of element " +
                        node.name() + " is not one finite number (" +
                        Quoted(attribute.value()) + ")");
@@ -158,7 +176,7 @@ ClassScores ReadClassScores(const pugi::xml_node& node,
                             const std::string& subject) {
   const auto number = [&](const char* name) {
     const std::string text = node.attribute(name).value();
-    if (const auto value = DecimalNumber(text)) return *value;
+    if (const auto value = Text::FiniteNumber(text)) return *value;
     throw ModelError(subject + ": the " + name + " of element " +
                      kClassScoresElement + " is not one finite number (" +
                      Quoted(text) + ")");
@@ -199,7 +217,7 @@ HostContent ReadHostContent(const pugi::xml_node& root,
   RefuseRepeated(root, kClassScoresElement, subject);
   if (const pugi::xml_node intercept = root.child(kInterceptElement)) {
     const std::string text = intercept.attribute("Value").value();
-    host.intercept = DecimalNumber(text);
+    host.intercept = Text::FiniteNumber(text);
     if (!host.intercept)
       throw ModelError(subject + ": the Value of element " + kInterceptElement +
                        " is not one finite number (" + Quoted(text) + ")");
@@ -224,7 +242,7 @@ std::string CsvFirstLine(const std::string& text) {
     return static_cast<unsigned char>(c) >= 0x20 || c == '\t';
   });
   if (!printable || line.find('<') != std::string::npos ||
-      line.find_first_of(",;\t") == std::string::npos)
+      Text::DetectDelimiter(line) == 0)
     return "";
   constexpr size_t kShown = 60;
   return line.size() > kShown ? line.substr(0, kShown) + "..." : line;
@@ -285,7 +303,7 @@ std::string DocumentText(ClassifierBase& classifier,
   pugi::xml_node root = document.document_element();
   if (weights != nullptr) {
     std::string text;
-    for (double weight : *weights) text += Shortest(weight) + '\t';
+    for (double weight : *weights) text += Text::FormatDouble(weight) + '\t';
     root.child(kInfoSection).child(kWeightsElement).text().set(text.c_str());
   }
   if (host.intercept)

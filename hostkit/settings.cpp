@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "hostkit/number_text.h"
 #include "korva/hostkit/error.h"
 #include "korva/stepwise_settings.h"
+#include "text/number_text.h"
 
 namespace Korva::HostKit {
 namespace {
@@ -27,7 +27,8 @@ pugi::xml_node WriteConfiguration(ClassifierBase& classifier,
 
 // "0.10" for 10: a p-value given in percent, as the dialog shows it.
 std::string AsFraction(double percent) {
-  if (percent != std::floor(percent)) return Shortest(percent / 100.0);
+  if (percent != std::floor(percent))
+    return Text::FormatDouble(percent / 100.0);
   char text[32];
   std::snprintf(text, sizeof(text), "%.2f", percent / 100.0);
   return text;
@@ -39,8 +40,9 @@ std::string AsFraction(double percent) {
 std::string PRangeRefusal(const SettingsChange& change,
                           double pEnter,
                           double pRemove) {
-  std::string text = "p-enter " + Shortest(pEnter) + " and p-remove " +
-                     Shortest(pRemove) + " are refused: " + kPRangeRule;
+  std::string text = "p-enter " + Text::FormatDouble(pEnter) +
+                     " and p-remove " + Text::FormatDouble(pRemove) +
+                     " are refused: " + kPRangeRule;
   const struct {
     const char* name;
     const std::optional<double>& given;
@@ -52,7 +54,7 @@ std::string PRangeRefusal(const SettingsChange& change,
     if (!v.given)
       text += std::string("; ") + v.name + " was not given, so it is the " +
               (v.value == v.fresh ? "default, " : "classifier's ") +
-              Shortest(v.value);
+              Text::FormatDouble(v.value);
     else if (*v.given > 1.0 && *v.given <= 100.0)
       fractions.push_back(AsFraction(*v.given));
   }
@@ -126,7 +128,7 @@ void ApplySettings(ClassifierBase& classifier, const SettingsChange& change) {
     throw Error(ErrorKind::kSettings, "--max-iter must be 0 or more");
   if (!std::isfinite(threshold))
     throw Error(ErrorKind::kSettings,
-                "the threshold " + Shortest(threshold) +
+                "the threshold " + Text::FormatDouble(threshold) +
                     " is refused: it must be a finite number");
 
   pugi::xml_document document;

@@ -22,6 +22,7 @@
 #include "recording/binary_file.h"
 #include "recording/readers.h"
 #include "recording/recording_base.h"
+#include "text/number_text.h"
 
 namespace Korva::Recording {
 namespace {
@@ -151,10 +152,10 @@ bool IsStatusName(const std::string& name) {
 }
 
 long long HeaderNumber(const std::string& header, size_t at, size_t size) {
-  const std::string text(TrimBlanks(std::string_view(header).substr(at, size)));
-  char* end = nullptr;
-  const long long value = std::strtoll(text.c_str(), &end, 10);
-  return text.empty() || *end != '\0' ? -1 : value;
+  std::int64_t value = -1;
+  const std::string_view text =
+      TrimBlanks(std::string_view(header).substr(at, size));
+  return Text::ParseWhole(text, value) == Text::NumberStatus::kOk ? value : -1;
 }
 
 std::string SizeMismatch(const std::string& path) {

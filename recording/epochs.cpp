@@ -6,9 +6,10 @@
 #include <optional>
 #include <stdexcept>
 
-#include "data/csv_io.h"
+#include "data/dataset.h"
 #include "platform/huge_pages.h"
 #include "recording/band_pass.h"
+#include "text/number_text.h"
 
 namespace Korva::Recording {
 namespace {
@@ -34,8 +35,8 @@ std::optional<BandPass> MakeFilter(const Recipe& r, const std::string& file) {
   if (!r.band) return std::nullopt;
   if (!(r.band->high < r.samplingRate / 2))
     throw DataError(
-        file + ": sampled at " + Data::FormatDouble(r.samplingRate) +
-        " Hz, too slow for a band up to " + Data::FormatDouble(r.band->high) +
+        file + ": sampled at " + Text::FormatDouble(r.samplingRate) +
+        " Hz, too slow for a band up to " + Text::FormatDouble(r.band->high) +
         " Hz (it must stay below half the sampling rate)");
   return BandPass(r.filterOrder, r.band->low, r.band->high, r.samplingRate);
 }
@@ -297,7 +298,7 @@ Data::Dataset ExtractEpochs(const std::vector<std::unique_ptr<Recording>>& runs,
   DropRejected(data, rejected);
   if (data.rows == 0)
     throw DataError("every epoch was rejected: none has a peak-to-peak of " +
-                    Data::FormatDouble(*r.rejectMicrovolts) +
+                    Text::FormatDouble(*r.rejectMicrovolts) +
                     " uV or less on all its channels");
   return data;
 }

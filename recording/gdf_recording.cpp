@@ -103,10 +103,9 @@ GdfLayout ReadFixedHeader(const BinaryFile& file) {
   if (fixed.size() < kFixedBytes || fixed.compare(0, 4, "GDF ") != 0)
     Fail(file.Path(), "not a GDF file (no 256-byte GDF header)");
   const std::string number = fixed.substr(4, 4);
-  char* end = nullptr;
   GdfLayout layout;
-  layout.version = std::strtod(number.c_str(), &end);
-  if (end == number.c_str() || layout.version < 1 || layout.version >= 3)
+  layout.version = FiniteNumber(number).value_or(0.0);
+  if (layout.version < 1 || layout.version >= 3)
     Fail(file.Path(), "unknown GDF version \"" + number + "\"");
   layout.version2 = layout.version >= 1.9;
   const auto* bytes = reinterpret_cast<const unsigned char*>(fixed.data());

@@ -8,7 +8,6 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -20,9 +19,10 @@
 #include <optional>
 #include <thread>
 
-#include "data/csv_io.h"
 #include "recording/readers.h"
 #include "recording/recording_base.h"
+#include "text/delimiter.h"
+#include "text/number_text.h"
 
 namespace Korva::Recording {
 namespace {
@@ -136,12 +136,6 @@ std::string_view FindHeader(LineReader& lines) {
   return {};
 }
 
-char Delimiter(std::string_view line) {
-  for (char d : {',', ';', '\t'})
-    if (line.find(d) != std::string_view::npos) return d;
-  return 0;
-}
-
 // The digits '0' to '9' among the 8 bytes at `at` as bytes 0 to 9, with
 // `count` set to how many bytes from the first are digits.
 std::uint64_t DigitBytes(const char* at, int& count) {
@@ -170,8 +164,9 @@ std::uint64_t DigitsValue(std::uint64_t x, int count) {
 // before the point and 7 after it) that starts at `at` and ends at
 // `delimiter` or `end`, and where it ends; nullptr for any other text,
 // which ParseFinite then reads. Its digits and the power of ten are exact
-// doubles, so their quotient is the correctly rounded value from_chars
-// gives. Reads up to 17 bytes past `at` (see kReadAhead).
+// doubles, so their quotient is the correctly rounded value ParseFinite
+// gives: a shortcut for the commonest texts, not other rules. Reads up to 17
+// bytes past `at` (see kReadAhead).
 const char* ParseShortDecimal(const char* at,
                               const char* end,
                               char delimiter,
@@ -236,7 +231,7 @@ void SplitLine(std::string_view line,
 
 // The fields of a header line; a field may be quoted.
 std::vector<std::string> SplitHeader(std::string_view line) {
-  const char delimiter = Delimiter(line);
+  const char delimiter = Text::DetectDelimiter(line);
   if (delimiter == 0) return {};
   std::vector<std::string> names;
   std::vector<std::string_view> fields;
@@ -290,7 +285,7 @@ int FindMarkerColumn(const std::vector<std::string>& names,
 std::string CodeText(double value) {
   if (value == std::floor(value) && std::fabs(value) < 1e15)
     return std::to_string(static_cast<long long>(value));
-  return Data::FormatDouble(value);
+  return Text::FormatDouble(value);
 }
 
 // Which columns are what.
@@ -305,7 +300,7 @@ struct Columns {
 Columns ReadColumns(LineReader& lines, const OpenOptions& options) {
   Columns columns;
   const std::string header(FindHeader(lines));
-  columns.delimiter = Delimiter(header);
+  columns.delimiter = Text::DetectDelimiter(header);
   for (const std::string& name : SplitHeader(header))
     columns.names.push_back(AsUtf8(name));
   if (columns.names.size() < 2)

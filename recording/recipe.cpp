@@ -6,14 +6,15 @@
 #include <set>
 #include <sstream>
 
-#include "data/csv_io.h"
+#include "data/dataset.h"
 #include "recording/band_pass.h"
+#include "text/number_text.h"
 
 namespace Korva::Recording {
 namespace {
 
 using Data::DataError;
-using Data::FormatDouble;
+using Text::FormatDouble;
 
 std::string Trim(const std::string& text) {
   const size_t first = text.find_first_not_of(" \t");

@@ -4,19 +4,20 @@
 //     <Target Event="S  2"/> <NonTarget Event="S  1"/> <Channel Name="Fz"/>
 //   </Recipe>
 // Every attribute is written, pairs as the command line gives them.
-#include <charconv>
+#include <climits>
 #include <cmath>
 #include <pugixml.hpp>
 #include <sstream>
 
-#include "data/csv_io.h"
+#include "data/dataset.h"
 #include "recording/recipe.h"
+#include "text/number_text.h"
 
 namespace Korva::Recording {
 namespace {
 
 using Data::DataError;
-using Data::FormatDouble;
+using Text::FormatDouble;
 
 std::string Pair(double a, double b) {
   return FormatDouble(a) + "," + FormatDouble(b);
@@ -38,13 +39,17 @@ std::string Text(const pugi::xml_node& node, const char* name) {
   return attribute.value();
 }
 
-template <typename T>
-bool Parse(const std::string& text, T& value) {
-  const char* end = text.data() + text.size();
-  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-  if constexpr (std::is_floating_point_v<T>)
-    if (!std::isfinite(value)) return false;
-  return ec == std::errc() && ptr == end && !text.empty();
+bool Parse(const std::string& text, double& value) {
+  return Text::ParseDouble(text, value) == Text::NumberStatus::kOk;
+}
+
+bool Parse(const std::string& text, int& value) {
+  std::int64_t whole = 0;
+  if (Text::ParseWhole(text, whole) != Text::NumberStatus::kOk ||
+      whole < INT_MIN || whole > INT_MAX)
+    return false;
+  value = static_cast<int>(whole);
+  return true;
 }
 
 template <typename T>

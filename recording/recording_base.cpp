@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +10,8 @@
 
 #include "data/dataset.h"
 #include "platform/huge_pages.h"
+#include "text/number_text.h"
+#include "text/utf8.h"
 
 namespace Korva::Recording {
 
@@ -35,10 +36,7 @@ bool ParseFinite(std::string_view text, double& value) {
   // Most fields have no blanks: trim only when an end is one.
   if (!text.empty() && (blank(text.front()) || blank(text.back())))
     text = TrimBlanks(text);
-  const char* last = text.data() + text.size();
-  const auto [end, error] = std::from_chars(text.data(), last, value);
-  return !text.empty() && error == std::errc() && end == last &&
-         std::isfinite(value);
+  return Text::ParseDouble(text, value) == Text::NumberStatus::kOk;
 }
 
 std::optional<double> FiniteNumber(std::string_view text) {
@@ -51,24 +49,14 @@ std::string AsUtf8(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   for (size_t i = 0; i < text.size();) {
-    const auto byte = static_cast<unsigned char>(text[i]);
-    // The length of a well-formed UTF-8 sequence starting here, or 0.
-    size_t length = byte < 0x80           ? 1
-                    : (byte >> 5) == 0x6  ? 2
-                    : (byte >> 4) == 0xe  ? 3
-                    : (byte >> 3) == 0x1e ? 4
-                                          : 0;
-    for (size_t k = 1; k < length; ++k)
-      if (i + k >= text.size() ||
-          (static_cast<unsigned char>(text[i + k]) & 0xc0) != 0x80)
-        length = 0;
-    if (length > 0) {
-      out.append(text.substr(i, length));
-      i += length;
+    const Text::Utf8Char c = Text::DecodeUtf8(text.substr(i));
+    if (c.valid) {
+      out.append(text.substr(i, c.length));
+      i += c.length;
     } else {
+      const auto byte = static_cast<unsigned char>(text[i++]);
       out += static_cast<char>(0xc0 | byte >> 6);
       out += static_cast<char>(0x80 | (byte & 0x3f));
-      ++i;
     }
   }
   return out;

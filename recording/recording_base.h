@@ -55,15 +55,16 @@ class RecordingBase : public Recording {
 // `text` without blanks, tabs, line ends and NULs at either end.
 std::string_view TrimBlanks(std::string_view text);
 
-// The number `text` says, exactly (from_chars rounds correctly), blanks
-// around it allowed; false for anything else, infinity and NaN included.
+// The finite number `text` says into `value`, by the rules of
+// text/number_text.h with blanks around it allowed (fields and header values
+// are trimmed, see TrimBlanks); false for anything else.
 bool ParseFinite(std::string_view text, double& value);
 
 // ParseFinite's number, or nothing.
 std::optional<double> FiniteNumber(std::string_view text);
 
-// `text` as UTF-8: valid UTF-8 is kept, any other byte is taken as Latin-1
-// (the encoding of older headers).
+// `text` as UTF-8: well-formed UTF-8 is kept, any other byte is taken as
+// Latin-1 (the encoding of older headers), so the result is well-formed.
 std::string AsUtf8(std::string_view text);
 
 // The factor that turns values in `unit` into microvolts ("V", "mV", "uV",

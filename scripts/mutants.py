@@ -116,7 +116,7 @@ def write_table(out, mutants, rows):
                 table.write("\t".join(rows[m["id"]]) + "\n")
 
 
-def main():
+def parse_args():
     here = Path(__file__).resolve().parent
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("checkout", type=Path, help="source checkout")
@@ -129,16 +129,15 @@ def main():
                         help="build and test output (default BUILD/mutants.log)")
     parser.add_argument("--no-baseline", action="store_true",
                         help="skip the check that the unmutated tree passes")
-    args = parser.parse_args()
-    checkout, build_dir = args.checkout.resolve(), args.build.resolve()
-    # A SIGTERM or SIGHUP unwinds like Ctrl-C, through the restoring finally.
-    for s in (signal.SIGTERM, signal.SIGHUP):
-        signal.signal(s, signal.default_int_handler)
+    return parser.parse_args()
 
-    mutants = read_mutants(args.mutants)
+
+def choose(mutants, only, checkout):
+    """The mutants --only names (all without it); exits on an unknown id or
+    a chosen file with local changes, which the restore would lose."""
     chosen = mutants
-    if args.only:
-        wanted = args.only.split(",")
+    if only:
+        wanted = only.split(",")
         unknown = set(wanted) - {m["id"] for m in mutants}
         if unknown:
             sys.exit(f"unknown mutant ids: {', '.join(sorted(unknown))}")
@@ -148,35 +147,41 @@ def main():
                     and not is_clean(checkout, m["file"])})
     if dirty:
         sys.exit("local changes in " + ", ".join(dirty) + "; commit or stash")
+    return chosen
 
+
+def earlier_rows(out, only):
+    """The rows of an earlier results table that a run of some mutants keeps."""
     rows = {}
-    if args.out and args.only and args.out.exists():
-        for line in args.out.read_text(encoding="utf-8").splitlines()[1:]:
+    if out and only and out.exists():
+        for line in out.read_text(encoding="utf-8").splitlines()[1:]:
             fields = line.split("\t")
             rows[fields[0]] = fields
-    log_path = args.log or build_dir / "mutants.log"
-    with open(log_path, "w", encoding="utf-8") as log:
-        if not args.no_baseline:
-            print("baseline: building and testing the unmutated tree", flush=True)
-            if not build(build_dir, log) or not test(build_dir, log)[0]:
-                sys.exit(f"the unmutated tree does not build or pass; see {log_path}")
-        try:
-            for number, m in enumerate(chosen, 1):
-                log.write(f"\n===== {m['id']}: {m['file']}: {m['why']}\n")
-                start = time.monotonic()
-                status, failed = try_mutant(m, checkout, build_dir, log)
-                seconds = f"{time.monotonic() - start:.0f}"
-                rows[m["id"]] = [m["id"], m["file"], status, seconds, failed]
-                print(f"[{number}/{len(chosen)}] {m['id']:28} {status:9} "
-                      f"{seconds:>4} s  {failed}", flush=True)
-                if args.out:
-                    write_table(args.out, mutants, rows)
-        finally:
-            log.write("\n===== rebuilding the restored tree\n")
-            print("rebuilding the restored tree", flush=True)
-            if not build(build_dir, log):
-                print(f"warning: the restored tree does not build; see {log_path}")
+    return rows
 
+
+def run_mutants(chosen, mutants, rows, checkout, build_dir, log, out):
+    """Tries each chosen mutant in turn into rows (and the table at out), then
+    rebuilds the restored tree, also when interrupted."""
+    try:
+        for number, m in enumerate(chosen, 1):
+            log.write(f"\n===== {m['id']}: {m['file']}: {m['why']}\n")
+            start = time.monotonic()
+            status, failed = try_mutant(m, checkout, build_dir, log)
+            seconds = f"{time.monotonic() - start:.0f}"
+            rows[m["id"]] = [m["id"], m["file"], status, seconds, failed]
+            print(f"[{number}/{len(chosen)}] {m['id']:28} {status:9} "
+                  f"{seconds:>4} s  {failed}", flush=True)
+            if out:
+                write_table(out, mutants, rows)
+    finally:
+        log.write("\n===== rebuilding the restored tree\n")
+        print("rebuilding the restored tree", flush=True)
+        if not build(build_dir, log):
+            print(f"warning: the restored tree does not build; see {log.name}")
+
+
+def print_summary(mutants, rows):
     by_id = {m["id"]: m for m in mutants}
     counts = {}
     for row in rows.values():
@@ -186,6 +191,25 @@ def main():
     for row in rows.values():
         if row[2] != "killed" and row[0] in by_id:
             print(f"  {row[2]:9} {row[0]:28} {row[1]}: {by_id[row[0]]['why']}")
+
+
+def main():
+    args = parse_args()
+    checkout, build_dir = args.checkout.resolve(), args.build.resolve()
+    # A SIGTERM or SIGHUP unwinds like Ctrl-C, through the restoring finally.
+    for s in (signal.SIGTERM, signal.SIGHUP):
+        signal.signal(s, signal.default_int_handler)
+    mutants = read_mutants(args.mutants)
+    chosen = choose(mutants, args.only, checkout)
+    rows = earlier_rows(args.out, args.only)
+    log_path = args.log or build_dir / "mutants.log"
+    with open(log_path, "w", encoding="utf-8") as log:
+        if not args.no_baseline:
+            print("baseline: building and testing the unmutated tree", flush=True)
+            if not build(build_dir, log) or not test(build_dir, log)[0]:
+                sys.exit(f"the unmutated tree does not build or pass; see {log_path}")
+        run_mutants(chosen, mutants, rows, checkout, build_dir, log, args.out)
+    print_summary(mutants, rows)
 
 
 if __name__ == "__main__":

@@ -19,6 +19,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <optional>
 
 #include "korva/betai.h"
 #include "korva/classifier_base.h"
@@ -81,11 +82,7 @@ double TwoSidedP(double dfe, double t2) {
 }  // namespace
 
 double BetaiDouble(double a, double b, double x) {
-  constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-  if (!(a > 0.0) || !(b > 0.0) || !(x >= 0.0) || !(x <= 1.0)) return kNaN;
-  if (std::isinf(a) || std::isinf(b)) return kNaN;
-  if (x == 0.0) return 0.0;
-  if (x == 1.0) return 1.0;
+  if (const std::optional<double> value = BetaiGuard(a, b, x)) return *value;
   return boost::math::ibeta(a, b, x);
 }
 
@@ -118,6 +115,15 @@ void StepwiseEngine::Start(const NEWMAT::Matrix& X,
   n_ = X.Nrows();
   p_ = p;
   if (p < 0 || p > X.Ncols() || y.Nrows() != n_ || n_ < 1) return;
+  Allocate(p);
+  const std::vector<double> shift = FirstRowsMean(X, y);
+  Accumulate(X, y, shift);
+  if (!Centre(shift)) return;
+  RecomputeResiduals();
+  usable_ = true;
+}
+
+void StepwiseEngine::Allocate(int p) {
   const int q = p + 1;
   q_ = q;
   capacity_ = std::max(0, std::min(p, n_ - 3));
@@ -135,24 +141,40 @@ void StepwiseEngine::Start(const NEWMAT::Matrix& X,
   pValue_ = std::vector<double>(p, 0.0);
   t2_ = std::vector<double>(p, 0.0);
   order_ = std::vector<int>(capacity_, -1);
+}
 
+// Step 1: the shift is the mean of the first block of rows, so that the
+// exact centring at the end subtracts only a small correction.
+std::vector<double> StepwiseEngine::FirstRowsMean(
+    const NEWMAT::Matrix& X, const NEWMAT::ColumnVector& y) const {
+  const int p = p_;
   const int ld = X.Ncols();
   const double* x = X.Store();
   const double* yv = y.Store();
   const int blockRows = std::min(n_, kBlockRows);
-  const Block Z = Uninitialised(static_cast<std::size_t>(blockRows) * q);
-
-  // 1. Shift by the mean of the first block, so that the exact centring at
-  // the end subtracts only a small correction.
-  std::vector<double> shift(q, 0.0);
+  std::vector<double> shift(q_, 0.0);
   for (int i = 0; i < blockRows; ++i) {
     const double* row = x + static_cast<std::size_t>(i) * ld;
     for (int c = 0; c < p; ++c) shift[c] += row[c];
     shift[p] += yv[i];
   }
   for (double& v : shift) v /= blockRows;
+  return shift;
+}
 
-  std::vector<double>& u = work_;  // column sums of the shifted values
+// Step 1: G = ZᵀZ into A_ and the column sums u of Z into work_, with Z the
+// rows of [X y] less `shift`, copied one block of kBlockRows at a time.
+void StepwiseEngine::Accumulate(const NEWMAT::Matrix& X,
+                                const NEWMAT::ColumnVector& y,
+                                const std::vector<double>& shift) {
+  const int p = p_;
+  const int q = q_;
+  const int ld = X.Ncols();
+  const double* x = X.Store();
+  const double* yv = y.Store();
+  const int blockRows = std::min(n_, kBlockRows);
+  const Block Z = Uninitialised(static_cast<std::size_t>(blockRows) * q);
+  std::vector<double>& u = work_;
   double* G = A_.get();
   for (int first = 0; first < n_; first += blockRows) {
     const int rows = std::min(blockRows, n_ - first);
@@ -178,9 +200,15 @@ void StepwiseEngine::Start(const NEWMAT::Matrix& X,
                 G,
                 q);
   }
+}
 
-  // Σ x² = Σ z² + 2 s Σ z + n s²; A = G - u uᵀ / n, mirrored into the lower
-  // triangle so that every row of A is contiguous.
+// Step 1, the exact centring: Σ x² = Σ z² + 2 s Σ z + n s²; A = G - u uᵀ / n,
+// mirrored into the lower triangle so that every row of A is contiguous.
+// False for data the engine cannot use (see Start).
+bool StepwiseEngine::Centre(const std::vector<double>& shift) {
+  const int q = q_;
+  const std::vector<double>& u = work_;
+  double* G = A_.get();
   const double n = n_;
   bool usable = true;
   for (int c = 0; c < q; ++c) {
@@ -198,9 +226,7 @@ void StepwiseEngine::Start(const NEWMAT::Matrix& X,
       usable = usable && std::isfinite(a);
     }
   }
-  if (!usable) return;
-  RecomputeResiduals();
-  usable_ = true;
+  return usable;
 }
 
 void StepwiseEngine::RecomputeResiduals() {
@@ -395,15 +421,8 @@ int StepwiseEngine::Step(const FeatureFlags& in,
 int StepwiseEngine::Compute(double pEnter, double pRemove) {
   const int q = q_;
   const int y = p_;
-  const int k = k_;
-  const int ldt = capacity_;
-  const double* A = A_.get();
-  const double* W = W_.get();
-  const double* T = T_.get();
-  const double dfe = n_ - (k + 1);
-  const double nan = std::numeric_limits<double>::quiet_NaN();
-
-  const double Ayy = A[static_cast<std::size_t>(y) * q + y];
+  const double dfe = n_ - (k_ + 1);
+  const double Ayy = A_[static_cast<std::size_t>(y) * q + y];
   if (!(rss_ > kMinRetained * Ayy)) {
     ++refits_.lostDigits;
     return kStepNeedsRefit;
@@ -414,13 +433,32 @@ int StepwiseEngine::Compute(double pEnter, double pRemove) {
     ++refits_.nearThreshold;
     return kStepNeedsRefit;
   }
-  const double s2 = rss_ / dfe;
+  double F = 0.0;
+  if (!ComputeModel(dfe, F) || !ComputeCandidates(dfe, F))
+    return kStepNeedsRefit;
+  if (StepIsAmbiguous(dfe, pEnter, pRemove)) {
+    ++refits_.ambiguousStep;
+    return kStepNeedsRefit;
+  }
+  return kStatusOk;
+}
 
-  // In-model features: b = T W_·y, (A_MM)⁻¹_mm = ‖row m of T‖². RSS is the
-  // difference of terms as large as F² = (√A_yy + Σ |b_m| √A_mm)², so its
-  // error is about ε F², not ε A_yy.
+// Step 4 for the features in the model: b = T W_·y, (A_MM)⁻¹_mm = ‖row m of
+// T‖², s² = RSS / dfe, and the intercept. RSS is the difference of terms as
+// large as F² = (√A_yy + Σ |b_m| √A_mm)², so its error is about ε F², not
+// ε A_yy; F goes to `F` for the candidates. False, with the refusal counted,
+// when a value lost more than six digits.
+bool StepwiseEngine::ComputeModel(double dfe, double& F) {
+  const int q = q_;
+  const int y = p_;
+  const int k = k_;
+  const int ldt = capacity_;
+  const double* A = A_.get();
+  const double* W = W_.get();
+  const double* T = T_.get();
+  const double s2 = rss_ / dfe;
   double b0 = mean_[y];
-  double F = std::sqrt(Ayy);
+  F = std::sqrt(A[static_cast<std::size_t>(y) * q + y]);
   for (int m = 0; m < k; ++m) {
     const double* t = T + static_cast<std::size_t>(m) * ldt;
     double b = 0.0;
@@ -433,7 +471,7 @@ int StepwiseEngine::Compute(double pEnter, double pRemove) {
     const double Amm = A[static_cast<std::size_t>(feature) * q + feature];
     if (!(Amm * inverseDiagonal * kMinRetained <= 1.0)) {
       ++refits_.lostDigits;
-      return kStepNeedsRefit;
+      return false;
     }
     const double t2 = b * b / (s2 * inverseDiagonal);
     b_[feature] = b;
@@ -445,11 +483,19 @@ int StepwiseEngine::Compute(double pEnter, double pRemove) {
   b0_ = b0;
   if (!(rss_ >= kMinRetained * F * F)) {
     ++refits_.lostDigits;
-    return kStepNeedsRefit;
+    return false;
   }
+  return true;
+}
 
-  // Candidates: the fit with c alone added. Its residual sum of squares
-  // Σe² = RSS - g_c β_c cancels terms as large as (F + |β_c| √A_cc)².
+// Step 4 for the candidates: the fit with c alone added. Its residual sum of
+// squares Σe² = RSS - g_c β_c cancels terms as large as (F + |β_c| √A_cc)².
+// False, with the refusal counted, when a value lost more than six digits or
+// an explained-column decision lies near its bound.
+bool StepwiseEngine::ComputeCandidates(double dfe, double F) {
+  const int q = q_;
+  const double* A = A_.get();
+  const double nan = std::numeric_limits<double>::quiet_NaN();
   for (int c = 0; c < p_; ++c) {
     if (position_[c] >= 0) continue;
     const double d = d_[c];
@@ -462,7 +508,7 @@ int StepwiseEngine::Compute(double pEnter, double pRemove) {
     }
     if (d < bound * kThresholdBand) {
       ++refits_.nearThreshold;
-      return kStepNeedsRefit;
+      return false;
     }
     const double Acc = A[static_cast<std::size_t>(c) * q + c];
     const double beta = g_[c] / d;
@@ -470,19 +516,14 @@ int StepwiseEngine::Compute(double pEnter, double pRemove) {
     const double Fc = F + std::fabs(beta) * std::sqrt(Acc);
     if (!(d >= kMinRetained * Acc) || !(e2 >= kMinRetained * Fc * Fc)) {
       ++refits_.lostDigits;
-      return kStepNeedsRefit;
+      return false;
     }
     const double t2 = beta * beta * d * (dfe - 1.0) / e2;
     b_[c] = beta;
     pValue_[c] = TwoSidedP(dfe, t2);
     t2_[c] = t2;
   }
-
-  if (StepIsAmbiguous(dfe, pEnter, pRemove)) {
-    ++refits_.ambiguousStep;
-    return kStepNeedsRefit;
-  }
-  return kStatusOk;
+  return true;
 }
 
 // The step the choice makes from these p-values (ChooseStep) is ambiguous

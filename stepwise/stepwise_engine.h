@@ -105,7 +105,7 @@ constexpr int kStepNeedsRefit = 1;
 // I_x(a, b), the regularized incomplete beta function, evaluated in double
 // precision throughout (the host's betai works in extended precision and is
 // ten times slower). Agrees with betai to about 1e-13 relative; the same
-// domain handling: NaN outside a > 0, b > 0, 0 <= x <= 1, I_0 = 0, I_1 = 1.
+// domain handling, betai's guard (BetaiGuard in korva/betai.h).
 double BetaiDouble(double a, double b, double x);
 
 // Why Step returned kStepNeedsRefit, counted over a training.
@@ -161,7 +161,18 @@ class StepwiseEngine {
   void RecomputeResiduals();
   void Refactor();
   bool SyncModel(const FeatureFlags& in);
+  // Start, step 1: buffers, the shifted cross-product and its centring.
+  void Allocate(int p);
+  std::vector<double> FirstRowsMean(const NEWMAT::Matrix& X,
+                                    const NEWMAT::ColumnVector& y) const;
+  void Accumulate(const NEWMAT::Matrix& X,
+                  const NEWMAT::ColumnVector& y,
+                  const std::vector<double>& shift);
+  bool Centre(const std::vector<double>& shift);
+  // Step, step 4: the model's features, then the candidates.
   int Compute(double pEnter, double pRemove);
+  bool ComputeModel(double dfe, double& F);
+  bool ComputeCandidates(double dfe, double F);
   bool StepIsAmbiguous(double dfe, double pEnter, double pRemove) const;
   bool EntryIsAmbiguous(int pick, double dfe) const;
 

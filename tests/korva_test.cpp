@@ -17,6 +17,7 @@
 #include "cli/exit_status.h"
 #include "data/csv_io.h"
 #include "testing/korva_runner.h"
+#include "text/number_text.h"
 
 namespace Korva::Testing {
 namespace {
@@ -117,6 +118,21 @@ std::string FirstRows(const std::string& csv,
   for (int r = 0; r < rows && std::getline(in, line); ++r)
     out += std::string(label(r)) + line.substr(line.find(',')) + "\n";
   return out;
+}
+
+// The commands `korva --help` lists under "Subcommands:", but help itself.
+std::vector<std::string> ListedCommands(const std::string& help) {
+  std::vector<std::string> commands;
+  const size_t at = help.find("Subcommands:");
+  if (at == std::string::npos) return commands;
+  std::istringstream lines(help.substr(at));
+  std::string line;
+  std::getline(lines, line);
+  while (std::getline(lines, line) && line.rfind("  ", 0) == 0) {
+    const std::string name = line.substr(2, line.find(' ', 2) - 2);
+    if (name != "help") commands.push_back(name);
+  }
+  return commands;
 }
 
 // ---- one row per kind of failure --------------------------------------
@@ -267,6 +283,7 @@ const Failure kFailures[] = {
     {"model_threshold_mode_unknown", [] { return OneFeatureModel("ThresholdMode=\"2\""); }, "info bad.xml", kExitModel, "the ThresholdMode of element Configuration is neither 0 (Max) nor 1 (Range) (\"2\")"},
     {"model_class_scores_unreadable", [] { return OneFeatureModel("", "-1 3 1 x 3"); }, "info bad.xml", kExitModel, "the Negatives of element ClassScores is not a number of rows (\"x\")"},
     {"threshold_not_a_number", nullptr, "train train.csv --model m.xml --threshold half", kExitUsage, "--threshold: must be a finite number or 'balanced' (half)"},
+    {"threshold_hexadecimal", nullptr, "train train.csv --model m.xml --threshold 0x10", kExitUsage, "--threshold: must be a finite number or 'balanced' (0x10)"},
     {"threshold_balanced_in_range_mode", nullptr, "train train.csv --model m.xml --threshold balanced --threshold-mode range", kExitUsage, "--threshold balanced chooses a score cut"},
     {"labels_one_and_two", [] { return Relabelled([](const std::string& l) { return l == "1" ? "2" : "1"; }); }, "train bad.csv --model m.xml", kExitData, "bad.csv: the labels are 1 (300 rows) and 2 (60 rows); this classifier takes +1 for the target and -1 for the rest: say which label is the target with --target-label (--target-label 2 makes its rows +1"},
     {"target_label_absent", nullptr, "train train.csv --model m.xml --target-label 2", kExitData, "train.csv: --target-label 2 is not one of its labels, which are -1 (300 rows) and 1 (60 rows)"},
@@ -292,6 +309,7 @@ const Failure kFailures[] = {
     {"version_to_closed_standard_output", nullptr, "--version >&-", kExitOutput, "cannot write standard output: it is closed or not open for writing"},
     {"seed_above_64_bits", nullptr, "evaluate train.csv --seed 18446744073709551616", kExitUsage, "--seed: must be at most 18446744073709551615"},
     {"memory_limit_malformed", nullptr, "train train.csv --model m.xml --memory-limit lots", kExitUsage, "--memory-limit: is a size such as 512M"},
+    {"memory_limit_hexadecimal", nullptr, "train train.csv --model m.xml --memory-limit 0x10", kExitUsage, "--memory-limit: is a size such as 512M"},
     {"training_above_memory_limit", nullptr, "evaluate train.csv --memory-limit 1M", kExitData, "more than the 1 MiB allowed for training; --memory-limit raises the limit"},
     {"recipe_model_given_a_table", nullptr, "score recipe.xml test.csv", kExitData, "model recipe.xml was trained on recordings and cuts its features from recordings by its recipe (korva info shows it): give it recordings, not the feature table test.csv"},
     {"table_model_given_a_recording", nullptr, "score model.xml run.vhdr", kExitData, "model model.xml was trained on a feature table and has no recipe to cut the recordings run.vhdr with"},
@@ -663,9 +681,9 @@ TEST_F(Korva, EvaluateGivesTheSameFoldsInOneOrTwoProcesses) {
   std::string csv = "label,a,b\n1,1e306,0.001\n-1,1e306,1e306\n";
   for (int r = 2; r < 40; ++r) {
     const double label = r % 2 ? 1 : -1;
-    csv += Data::FormatDouble(label) + "," +
-           Data::FormatDouble(label * 1e-3 + (r * 37 % 11 - 5) * 1e-4) + "," +
-           Data::FormatDouble(-label * 1e-3 + (r * 53 % 7 - 3) * 1e-4) + "\n";
+    csv += Text::FormatDouble(label) + "," +
+           Text::FormatDouble(label * 1e-3 + (r * 37 % 11 - 5) * 1e-4) + "," +
+           Text::FormatDouble(-label * 1e-3 + (r * 53 % 7 - 3) * 1e-4) + "\n";
   }
   Put("special.csv", csv);
   for (const char* jobs : {"1", "2"})
@@ -707,18 +725,21 @@ TEST_F(Korva, InfoDemoAndHelp) {
   EXPECT_THAT(demo.out, HasSubstr("P(0.1, 0.15)"));
   EXPECT_NE(Get("demo/sub/test.csv"), Get("demo/sub/calibration.csv"));
   EXPECT_GT(PrintedAuc(demo.out, "test set AUC:      "), kMinAuc) << demo.out;
-  for (const char* command :
-       {"train", "score", "evaluate", "info", "edit", "generate", "demo"}) {
-    EXPECT_THAT(Run(std::string(command) + " --help").out, HasSubstr("Usage"))
+  // Every command korva lists, as its own table gives them; the list an
+  // unknown command gets names the same.
+  const std::vector<std::string> commands = ListedCommands(Run("help").out);
+  std::string list;
+  for (const std::string& command : commands)
+    list += (list.empty() ? "" : ", ") + command;
+  EXPECT_THAT(Run("help nosuch").err, HasSubstr("(commands: " + list + ";"));
+  for (const std::string& command : commands) {
+    EXPECT_THAT(Run(command + " --help").out, HasSubstr("Usage")) << command;
+    EXPECT_THAT(Run("help " + command).out,
+                HasSubstr("Usage: korva " + command))
         << command;
-    EXPECT_THAT(Run(std::string("help ") + command).out,
-                HasSubstr(std::string("Usage: korva ") + command))
-        << command;
-    EXPECT_THAT(Run("--generate man").out,
-                HasSubstr(std::string(".SS \"korva ") + command))
+    EXPECT_THAT(Run("--generate man").out, HasSubstr(".SS \"korva " + command))
         << command;
   }
-  EXPECT_THAT(Run("help").out, HasSubstr("Subcommands:"));
   // The generated completion offers a command's options.
   const Result completed =
       Shell(dir_.Path(),
@@ -972,12 +993,13 @@ TEST_F(Korva, TuneEqualsEvaluateSettingBySetting) {
   EXPECT_GE(rule["overall"]["mean_auc"].get<double>(),
             best["overall"]["mean_auc"].get<double>() -
                 best["auc_standard_error"].get<double>());
-  for (const auto& setting : one["settings"])
+  for (const auto& setting : one["settings"]) {
     if (setting["overall"]["mean_auc"].get<double>() >=
         best["overall"]["mean_auc"].get<double>() -
             best["auc_standard_error"].get<double>())
       EXPECT_GE(setting["overall"]["mean_selected"],
                 rule["overall"]["mean_selected"]);
+  }
 }
 
 // Nested evaluation tunes on an outer fold's training rows only. Planted:
@@ -992,9 +1014,9 @@ TEST_F(Korva, NestedEvaluationNeverTrainsOnTheOuterTestFold) {
     const int label = (r * 7 + r / 3) % 5 == 0 ? 1 : -1;
     const int sign = run == 0 ? -1 : 1;
     csv += "s" + std::to_string(run) + "," + std::to_string(label) + "," +
-           Data::FormatDouble(sign * label * 2.0 + (r * 37 % 11 - 5) * 0.1) +
-           "," + Data::FormatDouble((r * 53 % 17 - 8) * 0.3) + "," +
-           Data::FormatDouble((r * 29 % 13 - 6) * 0.2) + "\n";
+           Text::FormatDouble(sign * label * 2.0 + (r * 37 % 11 - 5) * 0.1) +
+           "," + Text::FormatDouble((r * 53 % 17 - 8) * 0.3) + "," +
+           Text::FormatDouble((r * 29 % 13 - 6) * 0.2) + "\n";
   }
   Put("planted.csv", csv);
   const Result r =

@@ -12,19 +12,20 @@
 # their libraries that tests/CMakeLists.txt writes> for the links.
 cmake_minimum_required(VERSION 3.25)
 set(allowed_platform platform)
-set(allowed_host     host)
-set(allowed_hostkit  host hostkit platform)
+set(allowed_text     text)
+set(allowed_host     host text)
+set(allowed_hostkit  host hostkit platform text)
 set(allowed_weighted host weighted platform)
 set(allowed_stepwise host stepwise weighted plugin platform)
 set(allowed_persist  host persist plugin)
 set(allowed_ui       host ui plugin)
 set(allowed_plugin   host plugin weighted)
-set(allowed_data     data platform)
-set(allowed_recording recording data platform)
-set(allowed_report   report)
+set(allowed_data     data platform text)
+set(allowed_recording recording data platform text)
+set(allowed_report   report text)
 set(allowed_validation host hostkit data report validation)
-set(allowed_cli      host hostkit data recording report validation cli)
-set(allowed_python   host hostkit data recording validation python)
+set(allowed_cli      host hostkit data recording report validation cli text)
+set(allowed_python   host hostkit data recording validation python text)
 set(allowed_examples host hostkit)
 # Beyond what it includes, the plugin part links the subsystems it assembles
 # the module from.
@@ -46,7 +47,7 @@ set(matlab_parts data)
 set(pybind11_pattern "^pybind11::")
 set(pybind11_parts python)
 
-set(parts platform host hostkit weighted stepwise persist ui plugin data
+set(parts platform text host hostkit weighted stepwise persist ui plugin data
           recording report validation cli python examples)
 set(failures "")
 

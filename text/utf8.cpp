@@ -1,0 +1,34 @@
+#include "text/utf8.h"
+
+namespace Korva::Text {
+
+Utf8Char DecodeUtf8(std::string_view text) {
+  const auto lead = static_cast<unsigned char>(text[0]);
+  if (lead < 0x80) return {lead, 1, true};
+  int length = 0;
+  unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;   // no overlong form
+    if (lead == 0xED) high = 0x9F;  // no surrogates
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;   // no overlong form
+    if (lead == 0xF4) high = 0x8F;  // nothing above U+10FFFF
+  } else {
+    return {};
+  }
+  char32_t code = lead & (0x7F >> length);
+  for (int k = 1; k < length; ++k) {
+    if (static_cast<size_t>(k) >= text.size()) return {0, k, false};
+    const auto next = static_cast<unsigned char>(text[k]);
+    if (next < (k == 1 ? low : 0x80) || next > (k == 1 ? high : 0xBF))
+      return {0, k, false};
+    code = (code << 6) | (next & 0x3F);
+  }
+  return {code, length, true};
+}
+
+}  // namespace Korva::Text
