@@ -996,9 +996,10 @@ TEST_F(Korva, TuneEqualsEvaluateSettingBySetting) {
   for (const auto& setting : one["settings"]) {
     if (setting["overall"]["mean_auc"].get<double>() >=
         best["overall"]["mean_auc"].get<double>() -
-            best["auc_standard_error"].get<double>())
+            best["auc_standard_error"].get<double>()) {
       EXPECT_GE(setting["overall"]["mean_selected"],
                 rule["overall"]["mean_selected"]);
+    }
   }
 }
 
