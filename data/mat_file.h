@@ -18,7 +18,7 @@ struct MatVariables {
 // True when `path` ends in ".mat" (any letter case).
 bool IsMatFile(const std::string& path);
 
-// ReadMat (data/mat_io.h) through the MATLAB reader library, libkorva_mat.so,
+// ReadMat (data/mat/mat_io.h) through the MATLAB reader library, libkorva_mat.so,
 // opened on first use: libmatio, HDF5 and what they bring cost every process
 // that links them about 20 ms and 7 MB, and most runs read CSV files. The
 // library is looked for as OpenReaderLibrary (data/reader_library.h) says.
