@@ -112,7 +112,7 @@ void HashRecording(const std::string& path) {
 // Recordings cut into epochs, each grouped by its recording.
 Dataset LoadRecordings(const DataSource& source,
                        std::ostream* info,
-                       std::optional<Recording::Recipe>* used) {
+                       std::optional<Epoching::Recipe>* used) {
   if (const auto given = TableOptionsGiven(source); !given.empty())
     throw CliError(
         kExitUsage,
@@ -125,7 +125,7 @@ Dataset LoadRecordings(const DataSource& source,
     if (std::find(at + 1, source.paths.end(), *at) != source.paths.end())
       throw CliError(kExitUsage, *at + " is given twice");
   for (const std::string& path : source.paths) HashRecording(path);
-  const Recording::Recipe recipe =
+  const Epoching::Recipe recipe =
       source.recipe ? *source.recipe : source.recipeOptions.Recipe();
   CutRecordings cut = Cut(source.paths, recipe, source.open);
   if (info) PrintCut(*info, cut, !source.recipe);
@@ -172,7 +172,7 @@ bool ReadsRecordings(const DataSource& source) {
 Dataset LoadData(const DataSource& source,
                  bool requireLabels,
                  std::ostream* info,
-                 std::optional<Recording::Recipe>* used) {
+                 std::optional<Epoching::Recipe>* used) {
   if (ReadsRecordings(source)) return LoadRecordings(source, info, used);
   RefuseRecordingOptions(source);
   if (source.paths.size() != 1)

@@ -14,7 +14,7 @@
 #include "data/mat_file.h"
 #include "korva/classifier_base.h"
 #include "korva/hostkit/training.h"
-#include "recording/recipe.h"
+#include "epoching/recipe.h"
 #include "recording/recording.h"
 
 namespace Korva::Cli {
@@ -34,7 +34,7 @@ struct DataSource {
   char delimiter = 0;                 // CSV field separator; 0: from the header
   Recording::OpenOptions open;        // how headset CSV recordings are read
   RecipeOptions recipeOptions;        // the recipe as the options give it
-  std::optional<Recording::Recipe>
+  std::optional<Epoching::Recipe>
       recipe;  // a recipe given instead (a model's)
 
   // The files as messages name them (NameFiles).
@@ -62,12 +62,12 @@ bool ReadsRecordings(const DataSource& source);
 // recording. What happened to their events goes to `info` (may be null), the
 // recipe too when it came from the options; `used` (may be null) receives
 // the recipe as used, its channels and sampling rate filled in. DataError as
-// Recording::ExtractEpochs; CliError(kExitUsage) for options of tables, a
+// Epoching::ExtractEpochs; CliError(kExitUsage) for options of tables, a
 // recording given twice, or a recipe the options cannot give.
 Dataset LoadData(const DataSource& source,
                  bool requireLabels,
                  std::ostream* info = nullptr,
-                 std::optional<Recording::Recipe>* used = nullptr);
+                 std::optional<Epoching::Recipe>* used = nullptr);
 
 // A set that is about to train: DataError without rows of both classes;
 // warnings about useless columns and about columns of codes that alone

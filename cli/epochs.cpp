@@ -1,6 +1,6 @@
 // korva epochs: cuts continuous recordings into the feature table that
 // train, evaluate and score read.
-#include "recording/epochs.h"
+#include "epoching/epochs.h"
 
 #include <cerrno>
 #include <charconv>

@@ -99,7 +99,7 @@ void AddOptions(CLI::App* command, EvaluateOptions& o) {
 
 Plan TestSetPlan(const EvaluateOptions& o,
                  const Dataset& data,
-                 const std::optional<Recording::Recipe>& recipe,
+                 const std::optional<Epoching::Recipe>& recipe,
                  std::ostream* out) {
   DataSource testSource = o.data;
   testSource.paths = o.test;
@@ -157,7 +157,7 @@ struct Evaluation {
   std::string decisions;            // the rule in words; "" for a score above 0
   std::optional<Grid> grid;         // with --tune
   std::vector<FoldChoice> choices;  // with --tune, one per fold
-  std::optional<Recording::Recipe> recipe;  // DATA's, when it is recordings
+  std::optional<Epoching::Recipe> recipe;  // DATA's, when it is recordings
 };
 
 void PrintFoldTable(std::ostream& out,

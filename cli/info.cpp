@@ -56,7 +56,7 @@ void PrintRecipe(const HostKit::TrainedModel& model, const std::string& path) {
   const auto recipe = ModelRecipe(model, "model " + path);
   if (!recipe) return;
   std::cout << "recipe (korva score cuts recordings into the features so):\n";
-  std::istringstream lines(Recording::RecipeText(*recipe));
+  std::istringstream lines(Epoching::RecipeText(*recipe));
   for (std::string line; std::getline(lines, line);)
     std::cout << "  " << line << '\n';
 }

@@ -8,7 +8,7 @@
 namespace Korva::Cli {
 namespace {
 
-using Recording::Recipe;
+using Epoching::Recipe;
 
 bool ParseNumber(const std::string& text, double& value) {
   const char* end = text.data() + text.size();
@@ -43,7 +43,7 @@ bool ParsePair(const std::string& text,
 }  // namespace
 
 Recipe RecipeOptions::Recipe() const {
-  Recording::Recipe r;
+  Epoching::Recipe r;
   if (targets.empty())
     throw CliError(
         kExitUsage,
@@ -56,8 +56,8 @@ Recipe RecipeOptions::Recipe() const {
   r.targets = targets;
   r.nonTargets = nonTargets;
   r.channels = channels;
-  r.reference = reference == "average" ? Recording::Reference::kAverage
-                                       : Recording::Reference::kNone;
+  r.reference = reference == "average" ? Epoching::Reference::kAverage
+                                       : Epoching::Reference::kNone;
   std::optional<double> second;
   if (band == "none") {
     r.band.reset();
@@ -79,7 +79,7 @@ Recipe RecipeOptions::Recipe() const {
   }
   if (reject != "none" && !ParseNumber(reject, r.rejectMicrovolts.emplace()))
     Malformed("--reject", reject, "a limit in microvolts, or none");
-  if (std::string why = Recording::CheckRecipe(r); !why.empty())
+  if (std::string why = Epoching::CheckRecipe(r); !why.empty())
     throw CliError(kExitUsage, why);
   return r;
 }
@@ -152,7 +152,7 @@ void AddRecipeOptions(CLI::App* command, RecipeOptions& o) {
                    o.bins,
                    "features per channel: means of consecutive samples; the "
                    "window must divide into them (default 20)")
-      ->check(CLI::Range(1, Recording::kMaxBins));
+      ->check(CLI::Range(1, Epoching::kMaxBins));
   command->add_option("--baseline",
                       o.baseline,
                       "START,END in ms after the event: subtract each "

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "recording/recipe.h"
+#include "epoching/recipe.h"
 #include "recording/recording.h"
 
 namespace Korva::Cli {
@@ -28,7 +28,7 @@ struct RecipeOptions {
   // The recipe they give. CliError(kExitUsage) naming the option for a value
   // that is malformed or out of range, or when no target or non-target
   // events are given.
-  Recording::Recipe Recipe() const;
+  Epoching::Recipe Recipe() const;
 
   // The recipe options given on the command line, by name ("--band"); none
   // before AddRecipeOptions.

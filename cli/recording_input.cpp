@@ -27,7 +27,7 @@ bool IsRecordingPath(const std::string& path,
 }
 
 CutRecordings Cut(const std::vector<std::string>& paths,
-                  const Recording::Recipe& recipe,
+                  const Epoching::Recipe& recipe,
                   const Recording::OpenOptions& options) {
   CutRecordings cut;
   std::vector<std::unique_ptr<Recording::Recording>> runs;
@@ -36,16 +36,16 @@ CutRecordings Cut(const std::vector<std::string>& paths,
     for (const std::string& note : runs.back()->Notes())
       cut.notes.push_back(path + ": " + note);
   }
-  cut.data = Recording::ExtractEpochs(runs, recipe, &cut.report);
+  cut.data = Epoching::ExtractEpochs(runs, recipe, &cut.report);
   return cut;
 }
 
 void PrintCut(std::ostream& out, const CutRecordings& cut, bool withRecipe) {
-  if (withRecipe) out << Recording::RecipeText(cut.report.recipe);
+  if (withRecipe) out << Epoching::RecipeText(cut.report.recipe);
   for (const std::string& note : cut.notes) out << "note: " << note << '\n';
   std::map<std::string, long long> skipped;
   for (size_t k = 0; k < cut.report.runs.size(); ++k) {
-    const Recording::RunReport& run = cut.report.runs[k];
+    const Epoching::RunReport& run = cut.report.runs[k];
     long long others = 0;
     for (const auto& [code, count] : run.skipped) {
       skipped[code] += count;
@@ -68,21 +68,21 @@ void PrintCut(std::ostream& out, const CutRecordings& cut, bool withRecipe) {
   out << '\n';
 }
 
-std::optional<Recording::Recipe> ModelRecipe(const HostKit::TrainedModel& model,
+std::optional<Epoching::Recipe> ModelRecipe(const HostKit::TrainedModel& model,
                                              const std::string& what) {
   if (model.Host().recipe.empty()) return std::nullopt;
   try {
-    return Recording::ParseRecipeXml(model.Host().recipe);
+    return Epoching::ParseRecipeXml(model.Host().recipe);
   } catch (const Data::DataError& error) {
     throw CliError(kExitModel, what + ": its " + error.what());
   }
 }
 
 Report::EpochFeatures EpochFeaturesOf(const Data::Dataset& data,
-                                      const Recording::Recipe& recipe) {
+                                      const Epoching::Recipe& recipe) {
   Report::EpochFeatures e;
   const double fs = recipe.samplingRate;
-  const Recording::Window w = Recording::EpochWindow(recipe, fs);
+  const Epoching::Window w = Epoching::EpochWindow(recipe, fs);
   for (int b = 0; b < recipe.bins; ++b)
     e.binMs.push_back((w.start + b * w.binWidth + (w.binWidth - 1) / 2.0) *
                       1000.0 / fs);

@@ -12,8 +12,8 @@
 
 #include "data/dataset.h"
 #include "korva/hostkit/trained_model.h"
-#include "recording/epochs.h"
-#include "recording/recipe.h"
+#include "epoching/epochs.h"
+#include "epoching/recipe.h"
 #include "recording/recording.h"
 #include "report/html_report.h"
 
@@ -32,15 +32,15 @@ bool IsRecordingPath(const std::string& path,
 // Epochs cut from recordings, and what happened to their events.
 struct CutRecordings {
   Data::Dataset data;
-  Recording::ExtractReport report;  // the recipe as used, per recording
+  Epoching::ExtractReport report;  // the recipe as used, per recording
   std::vector<std::string> notes;   // the readers' notes, after the path
 };
 
 // Opens every recording of `paths` and cuts it by `recipe`
-// (Recording::ExtractEpochs): Data::DataError naming the file when one
+// (Epoching::ExtractEpochs): Data::DataError naming the file when one
 // cannot be read or cut so.
 CutRecordings Cut(const std::vector<std::string>& paths,
-                  const Recording::Recipe& recipe,
+                  const Epoching::Recipe& recipe,
                   const Recording::OpenOptions& options);
 
 // The recipe as used (when `withRecipe`), the readers' notes, one line per
@@ -51,7 +51,7 @@ void PrintCut(std::ostream& out, const CutRecordings& cut, bool withRecipe);
 // The recipe `model` (named `what`, "model m.xml") keeps, nothing for a
 // model trained on a feature table; CliError(kExitModel) when it cannot be
 // read.
-std::optional<Recording::Recipe> ModelRecipe(const HostKit::TrainedModel& model,
+std::optional<Epoching::Recipe> ModelRecipe(const HostKit::TrainedModel& model,
                                              const std::string& what);
 
 // What the report shows of epochs cut by `recipe` (as used, its sampling
@@ -59,7 +59,7 @@ std::optional<Recording::Recipe> ModelRecipe(const HostKit::TrainedModel& model,
 // of `data` the class means and r² of feature and label, signed as the
 // target mean less the non-target one.
 Report::EpochFeatures EpochFeaturesOf(const Data::Dataset& data,
-                                      const Recording::Recipe& recipe);
+                                      const Epoching::Recipe& recipe);
 
 }  // namespace Korva::Cli
 

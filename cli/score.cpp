@@ -115,7 +115,7 @@ DataSource ScoringSource(const ScoreOptions& o,
                        source.Name());
   if (recordings && info)
     *info << "cut by the recipe of " << what << ":\n"
-          << Recording::RecipeText(*source.recipe);
+          << Epoching::RecipeText(*source.recipe);
   return source;
 }
 

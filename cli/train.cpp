@@ -246,7 +246,7 @@ HostKit::TrainedModel TrainConfigured(
     ClassifierHandle classifier,
     const HostKit::SettingsChange& parameters,
     bool balanced,
-    const std::optional<Recording::Recipe>& recipe,
+    const std::optional<Epoching::Recipe>& recipe,
     Dataset& data,
     const std::string& logJson,
     std::ostream* out) {
@@ -254,7 +254,7 @@ HostKit::TrainedModel TrainConfigured(
   if (out) *out << HostKit::ShortInfo(*classifier) << '\n';
   HostKit::TrainedModel model =
       TrainModel(std::move(classifier), data, logJson, out);
-  if (recipe) model.Host().recipe = Recording::RecipeXml(*recipe);
+  if (recipe) model.Host().recipe = Epoching::RecipeXml(*recipe);
   WarnIfNothingSelected(model);
   return model;
 }
@@ -269,7 +269,7 @@ int RunTrain(const TrainOptions& o) {
   std::ostream* out = MessageStream(
       o.quiet,
       {o.model, o.weights, o.weightsCsv, o.logJson, o.report, o.summary});
-  std::optional<Recording::Recipe> recipe;
+  std::optional<Epoching::Recipe> recipe;
   Dataset data = LoadData(o.data, true, out, &recipe);
   CheckTrainingSet(data, o.data.Name());
   const std::string modulePath = HostKit::ChooseModulePath(o.module);

@@ -252,7 +252,7 @@ Json Summary(const TuneOptions& o,
 void WriteModel(const TuneOptions& o,
                 const Module& module,
                 const HostKit::SettingsChange& chosen,
-                const std::optional<Recording::Recipe>& recipe,
+                const std::optional<Epoching::Recipe>& recipe,
                 Dataset& data,
                 std::ostream* out) {
   ClassifierHandle classifier = HostKit::NewClassifier(module);
@@ -284,7 +284,7 @@ void WriteOutputs(const TuneOptions& o,
                   const Grid& grid,
                   const Plan& plan,
                   const Tuning& t,
-                  const std::optional<Recording::Recipe>& recipe,
+                  const std::optional<Epoching::Recipe>& recipe,
                   std::ostream* out) {
   const Json provenance =
       o.report.empty() && o.summary.empty()
@@ -328,7 +328,7 @@ int RunTune(const TuneOptions& o) {
   const Grid grid = MakeGrid(o.grid);
   if (!o.report.empty() || !o.summary.empty()) RecordInputDigests();
   std::ostream* out = MessageStream(o.quiet, {o.model, o.report, o.summary});
-  std::optional<Recording::Recipe> recipe;
+  std::optional<Epoching::Recipe> recipe;
   Dataset data = LoadData(o.data, true, out, &recipe);
   CheckTrainingSet(data, o.data.Name());
   FoldSettings decisions{{}, o.decisions.Balanced()};

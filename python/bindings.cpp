@@ -22,7 +22,7 @@
 #include "python/classifier.h"
 #include "python/epochs_bindings.h"
 #include "python/recording_bindings.h"
-#include "recording/recipe.h"
+#include "epoching/recipe.h"
 
 namespace py = pybind11;
 
@@ -318,7 +318,7 @@ py::list Steps(const HostKit::TrainedModel& model) {
 // naming `whose` recipe when it does not read back.
 std::string Recipe(const std::string& xml, const std::string& whose) {
   try {
-    return Recording::RecipeXml(Recording::ParseRecipeXml(xml));
+    return Epoching::RecipeXml(Epoching::ParseRecipeXml(xml));
   } catch (const Data::DataError& error) {
     throw py::value_error(whose + " " + error.what());
   }
@@ -396,8 +396,8 @@ void BindModelProperties(py::class_<Classifier>& c) {
 // Keeps the recipe `xml` in the model of `c` once it is known to read back
 // and to give the model's features: one per channel and bin.
 void SetRecipe(Classifier& c, const std::string& xml) {
-  const Recording::Recipe recipe =
-      Recording::ParseRecipeXml(Recipe(xml, "the given"));
+  const Epoching::Recipe recipe =
+      Epoching::ParseRecipeXml(Recipe(xml, "the given"));
   const long long features =
       static_cast<long long>(recipe.channels.size()) * recipe.bins;
   if (recipe.channels.empty() || recipe.samplingRate <= 0)
@@ -410,7 +410,7 @@ void SetRecipe(Classifier& c, const std::string& xml) {
         " channels x " + std::to_string(recipe.bins) + " bins give " +
         std::to_string(features) + " features, and X has " +
         std::to_string(c.Model().Features()));
-  c.SetRecipe(Recording::RecipeXml(recipe));
+  c.SetRecipe(Epoching::RecipeXml(recipe));
 }
 
 void BindClassifier(py::module_& m) {

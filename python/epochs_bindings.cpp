@@ -14,9 +14,9 @@
 #include <utility>
 #include <vector>
 
-#include "recording/band_pass.h"
-#include "recording/epochs.h"
-#include "recording/recipe.h"
+#include "epoching/band_pass.h"
+#include "epoching/epochs.h"
+#include "epoching/recipe.h"
 
 namespace py = pybind11;
 
@@ -46,7 +46,7 @@ py::array_t<double> Own(Container&& values, std::vector<py::ssize_t> shape) {
   return py::array_t<double>(std::move(shape), owned->data(), owner);
 }
 
-py::dict RunDict(const Recording::RunReport& run) {
+py::dict RunDict(const Epoching::RunReport& run) {
   py::dict d;
   d["path"] = run.path;
   for (const auto& [name, counts] : {std::pair{"kept", &run.kept},
@@ -58,28 +58,28 @@ py::dict RunDict(const Recording::RunReport& run) {
 }
 
 py::tuple Extract(const std::vector<std::string>& paths,
-                  const Recording::Recipe& recipe,
+                  const Epoching::Recipe& recipe,
                   const Recording::OpenOptions& open) {
-  if (std::string why = Recording::CheckRecipe(recipe); !why.empty())
+  if (std::string why = Epoching::CheckRecipe(recipe); !why.empty())
     throw py::value_error(why);
-  Recording::ExtractReport report;
+  Epoching::ExtractReport report;
   Data::Dataset data = Released([&] {
     std::vector<std::unique_ptr<Recording::Recording>> runs;
     for (const std::string& path : paths)
       runs.push_back(Recording::OpenRecording(path, open));
-    return Recording::ExtractEpochs(runs, recipe, &report);
+    return Epoching::ExtractEpochs(runs, recipe, &report);
   });
   const py::ssize_t rows = data.rows, cols = data.cols;
   std::vector<double> run(data.groups.size());  // from 1
   for (size_t i = 0; i < run.size(); ++i) run[i] = data.groups[i] + 1.0;
   py::list runs;
-  for (const Recording::RunReport& run : report.runs) runs.append(RunDict(run));
+  for (const Epoching::RunReport& run : report.runs) runs.append(RunDict(run));
   return py::make_tuple(Own(std::move(data.X), {rows, cols}),
                         Own(std::move(data.labels), {rows}),
                         Own(std::move(run), {rows}),
                         data.names,
                         runs,
-                        Recording::RecipeXml(report.recipe));
+                        Epoching::RecipeXml(report.recipe));
 }
 
 // The recipe of extract_epochs's settings, as the XML that extraction and
@@ -98,22 +98,22 @@ std::string RecipeXmlOf(std::vector<std::string> target,
   if (reference != "none" && reference != "average")
     throw py::value_error("reference must be \"none\" or \"average\", not \"" +
                           reference + "\"");
-  Recording::Recipe r;
+  Epoching::Recipe r;
   r.targets = std::move(target);
   r.nonTargets = std::move(nonTarget);
   r.channels = std::move(channels);
-  r.reference = reference == "average" ? Recording::Reference::kAverage
-                                       : Recording::Reference::kNone;
+  r.reference = reference == "average" ? Epoching::Reference::kAverage
+                                       : Epoching::Reference::kNone;
   r.band.reset();
-  if (band) r.band = Recording::Band{band->first, band->second};
+  if (band) r.band = Epoching::Band{band->first, band->second};
   r.filterOrder = filterOrder;
   r.windowStartMs = windowStart;
   r.windowEndMs = windowEnd;
   r.bins = bins;
   if (baseline)
-    r.baseline = Recording::Interval{baseline->first, baseline->second};
+    r.baseline = Epoching::Interval{baseline->first, baseline->second};
   r.rejectMicrovolts = reject;
-  return Recording::RecipeXml(r);
+  return Epoching::RecipeXml(r);
 }
 
 // Filters x (one signal, or one per row) in place, two rows at a time as
@@ -128,7 +128,7 @@ py::array_t<double> BandPassed(py::array_t<double, py::array::c_style> x,
   const long long n = x.shape(x.ndim() - 1);
   double* samples = x.mutable_data();
   Released([&] {
-    const Recording::BandPass filter(order, band.first, band.second, fs);
+    const Epoching::BandPass filter(order, band.first, band.second, fs);
     for (py::ssize_t r = 0; r < rows; r += 2) {
       double* row = samples + r * n;
       if (r + 1 < rows)
@@ -165,7 +165,7 @@ void BindEpochs(py::module_& m) {
          const std::string& markerColumn,
          std::optional<double> samplingRate) {
         return Extract(paths,
-                       Recording::ParseRecipeXml(recipeXml),
+                       Epoching::ParseRecipeXml(recipeXml),
                        {markerColumn, samplingRate});
       },
       py::arg("paths"),
@@ -186,11 +186,11 @@ void BindEpochs(py::module_& m) {
   m.def(
       "band_pass_sections",
       [](int order, std::pair<double, double> band, double fs) {
-        const Recording::BandPass filter = Released([&] {
-          return Recording::BandPass(order, band.first, band.second, fs);
+        const Epoching::BandPass filter = Released([&] {
+          return Epoching::BandPass(order, band.first, band.second, fs);
         });
         std::vector<std::vector<double>> sos;
-        for (const Recording::Biquad& q : filter.Sections())
+        for (const Epoching::Biquad& q : filter.Sections())
           sos.push_back({q.b0, q.b1, q.b2, 1.0, q.a1, q.a2});
         return sos;
       },

@@ -20,9 +20,10 @@ set(allowed_ui       host ui plugin)
 set(allowed_plugin   host plugin weighted)
 set(allowed_data     data platform)
 set(allowed_recording recording data platform)
+set(allowed_epoching epoching recording data platform)
 set(allowed_report   report)
-set(allowed_cli      host hostkit data recording report cli)
-set(allowed_python   host hostkit data recording python)
+set(allowed_cli      host hostkit data recording epoching report cli)
+set(allowed_python   host hostkit data recording epoching python)
 set(allowed_examples host hostkit)
 # Beyond what it includes, the plugin part links the subsystems it assembles
 # the module from.
@@ -42,7 +43,7 @@ set(pybind11_pattern "^pybind11::")
 set(pybind11_parts python)
 
 set(parts platform host hostkit weighted stepwise persist ui plugin data
-          recording report cli python examples)
+          recording epoching report cli python examples)
 set(failures "")
 
 # The part a header named in an #include belongs to.

@@ -1,5 +1,5 @@
-#ifndef KORVA_RECORDING_RECIPE_H_
-#define KORVA_RECORDING_RECIPE_H_
+#ifndef KORVA_EPOCHING_RECIPE_H_
+#define KORVA_EPOCHING_RECIPE_H_
 
 // The recipe that turns continuous recordings into epoch features: which
 // events, which channels, the filter, the window and its bins. A model keeps
@@ -16,7 +16,7 @@ namespace pugi {
 class xml_node;
 }
 
-namespace Korva::Recording {
+namespace Korva::Epoching {
 
 enum class Reference { kNone, kAverage };
 
@@ -86,7 +86,7 @@ Window EpochWindow(const Recipe& recipe, double fs);
 // above 1e-6) than the recipe's when it has one, a channel of the recipe
 // missing (the message lists the file's channels), an event list that
 // matches none of its events (the message lists its event codes).
-void CheckRecording(const Recipe& recipe, const Recording& recording);
+void CheckRecording(const Recipe& recipe, const Recording::Recording& recording);
 
 // The <Recipe> element: every number in the shortest text that reads back
 // to the same double; lists as child elements.
@@ -102,6 +102,6 @@ Recipe ReadRecipe(const pugi::xml_node& recipe);
 // A few lines for people: events, channels and reference, filter, window.
 std::string RecipeText(const Recipe& recipe);
 
-}  // namespace Korva::Recording
+}  // namespace Korva::Epoching
 
-#endif  // KORVA_RECORDING_RECIPE_H_
+#endif  // KORVA_EPOCHING_RECIPE_H_

@@ -1,4 +1,4 @@
-#include "recording/band_pass.h"
+#include "epoching/band_pass.h"
 
 #include <algorithm>
 #include <cmath>
@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <string>
 
-namespace Korva::Recording {
+namespace Korva::Epoching {
 namespace {
 
 using Complex = std::complex<double>;
@@ -297,4 +297,4 @@ void BandPass::Apply(double* x, double* y, long long n) const {
   ZeroPhase<2>(sections_, zi_, padLength_, Lanes<2>{{x, y}}, n);
 }
 
-}  // namespace Korva::Recording
+}  // namespace Korva::Epoching

@@ -1,4 +1,4 @@
-#include "recording/recipe.h"
+#include "epoching/recipe.h"
 
 #include <algorithm>
 #include <cmath>
@@ -7,9 +7,9 @@
 #include <sstream>
 
 #include "data/csv_io.h"
-#include "recording/band_pass.h"
+#include "epoching/band_pass.h"
 
-namespace Korva::Recording {
+namespace Korva::Epoching {
 namespace {
 
 using Data::DataError;
@@ -178,7 +178,7 @@ Window EpochWindow(const Recipe& r, double fs) {
   return w;
 }
 
-void CheckRecording(const Recipe& recipe, const Recording& recording) {
+void CheckRecording(const Recipe& recipe, const Recording::Recording& recording) {
   const std::string& file = recording.Path();
   const double fs = recording.SamplingRate();
   if (recipe.samplingRate > 0 &&
@@ -188,7 +188,7 @@ void CheckRecording(const Recipe& recipe, const Recording& recording) {
                     FormatDouble(recipe.samplingRate) + " Hz");
   std::vector<std::string> missing, present;
   bool eeg = false;
-  for (const Channel& channel : recording.Channels()) {
+  for (const Recording::Channel& channel : recording.Channels()) {
     present.push_back(channel.name);
     eeg = eeg || channel.eeg;
   }
@@ -202,7 +202,7 @@ void CheckRecording(const Recipe& recipe, const Recording& recording) {
     throw DataError(file + ": no EEG channel (its channels: " +
                     Join(present, ", ") + "); name the channels to use");
   std::map<std::string, long long> codes;
-  for (const Event& event : recording.Events()) ++codes[event.code];
+  for (const Recording::Event& event : recording.Events()) ++codes[event.code];
   for (const auto* list : {&recipe.targets, &recipe.nonTargets}) {
     const bool found = std::any_of(codes.begin(), codes.end(), [&](auto& c) {
       return std::any_of(list->begin(), list->end(), [&](auto& entry) {
@@ -265,4 +265,4 @@ std::string RecipeText(const Recipe& r) {
   return text.str();
 }
 
-}  // namespace Korva::Recording
+}  // namespace Korva::Epoching

@@ -1,5 +1,5 @@
-#ifndef KORVA_RECORDING_BAND_PASS_H_
-#define KORVA_RECORDING_BAND_PASS_H_
+#ifndef KORVA_EPOCHING_BAND_PASS_H_
+#define KORVA_EPOCHING_BAND_PASS_H_
 
 // A zero-phase Butterworth band-pass filter for continuous EEG, designed and
 // applied with the arithmetic of the customary scientific Python pipeline
@@ -47,7 +47,7 @@
 
 #include <vector>
 
-namespace Korva::Recording {
+namespace Korva::Epoching {
 
 // One second-order section: (b0 + b1 z⁻¹ + b2 z⁻²) / (1 + a1 z⁻¹ + a2 z⁻²).
 struct Biquad {
@@ -80,6 +80,6 @@ class BandPass {
   long long padLength_ = 0;
 };
 
-}  // namespace Korva::Recording
+}  // namespace Korva::Epoching
 
-#endif  // KORVA_RECORDING_BAND_PASS_H_
+#endif  // KORVA_EPOCHING_BAND_PASS_H_

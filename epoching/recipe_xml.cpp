@@ -10,9 +10,9 @@
 #include <sstream>
 
 #include "data/csv_io.h"
-#include "recording/recipe.h"
+#include "epoching/recipe.h"
 
-namespace Korva::Recording {
+namespace Korva::Epoching {
 namespace {
 
 using Data::DataError;
@@ -170,4 +170,4 @@ Recipe ParseRecipeXml(const std::string& xml) {
   return ReadRecipe(node);
 }
 
-}  // namespace Korva::Recording
+}  // namespace Korva::Epoching
