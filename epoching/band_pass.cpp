@@ -7,6 +7,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "epoching/recipe.h"
+
 namespace Korva::Epoching {
 namespace {
 
@@ -263,8 +265,9 @@ void CheckLength(long long n, long long E) {
 }  // namespace
 
 BandPass::BandPass(int order, double low, double high, double fs) {
-  if (order < 1 || order > kMaxFilterOrder)
-    throw std::invalid_argument("the filter order must be 1 to " +
+  if (order < kMinFilterOrder || order > kMaxFilterOrder)
+    throw std::invalid_argument("the filter order must be " +
+                                std::to_string(kMinFilterOrder) + " to " +
                                 std::to_string(kMaxFilterOrder));
   const double W1 = 2 * low / fs, W2 = 2 * high / fs;
   if (!(W1 > 0 && W1 < W2 && W2 < 1))

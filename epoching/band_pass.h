@@ -54,13 +54,11 @@ struct Biquad {
   double b0 = 0, b1 = 0, b2 = 0, a1 = 0, a2 = 0;
 };
 
-constexpr int kMaxFilterOrder = 8;
-
 class BandPass {
  public:
-  // Designs the filter of `order` (1 .. kMaxFilterOrder) passing `low` to
-  // `high` Hz at `fs` Hz. Throws std::invalid_argument unless 0 < low < high
-  // < fs / 2.
+  // Designs the filter of `order` (kMinFilterOrder .. kMaxFilterOrder of
+  // recipe.h) passing `low` to `high` Hz at `fs` Hz. Throws
+  // std::invalid_argument unless 0 < low < high < fs / 2.
   BandPass(int order, double low, double high, double fs);
 
   const std::vector<Biquad>& Sections() const { return sections_; }

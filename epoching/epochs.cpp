@@ -7,8 +7,8 @@
 #include <stdexcept>
 
 #include "data/csv_io.h"
-#include "platform/huge_pages.h"
 #include "epoching/band_pass.h"
+#include "platform/huge_pages.h"
 
 namespace Korva::Epoching {
 namespace {
@@ -83,8 +83,8 @@ std::vector<int> ChannelIndices(const Recording::Recording& run,
   std::vector<int> indices;
   const std::vector<Recording::Channel>& channels = run.Channels();
   for (const std::string& name : names) {
-    const auto it =
-        std::find_if(channels.begin(), channels.end(), [&](const Recording::Channel& c) {
+    const auto it = std::find_if(
+        channels.begin(), channels.end(), [&](const Recording::Channel& c) {
           return c.name == name;
         });
     indices.push_back(static_cast<int>(it - channels.begin()));
@@ -238,9 +238,10 @@ void DropRejected(Data::Dataset& data, const std::vector<char>& rejected) {
 
 }  // namespace
 
-Data::Dataset ExtractEpochs(const std::vector<std::unique_ptr<Recording::Recording>>& runs,
-                            const Recipe& recipe,
-                            ExtractReport* report) {
+Data::Dataset ExtractEpochs(
+    const std::vector<std::unique_ptr<Recording::Recording>>& runs,
+    const Recipe& recipe,
+    ExtractReport* report) {
   if (std::string why = CheckRecipe(recipe); !why.empty())
     throw DataError("recipe: " + why);
   if (runs.empty()) throw DataError("no recording to cut epochs from");

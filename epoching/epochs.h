@@ -60,9 +60,10 @@ struct ExtractReport {
 // Data::DataError for a recipe that CheckRecipe refuses or that cannot cut a
 // run (CheckRecording, EpochWindow, a band not below half the sampling rate, a
 // file no longer than the filter's padding), and when no epoch is left.
-Data::Dataset ExtractEpochs(const std::vector<std::unique_ptr<Recording::Recording>>& runs,
-                            const Recipe& recipe,
-                            ExtractReport* report);
+Data::Dataset ExtractEpochs(
+    const std::vector<std::unique_ptr<Recording::Recording>>& runs,
+    const Recipe& recipe,
+    ExtractReport* report);
 
 }  // namespace Korva::Epoching
 

@@ -12,9 +12,9 @@
 namespace Korva::Epoching {
 namespace {
 
-using ::testing::HasSubstr;
 using Recording::Channel;
 using Recording::Event;
+using ::testing::HasSubstr;
 
 // A recording held in memory.
 class MemoryRecording : public Recording::Recording {
@@ -57,8 +57,8 @@ constexpr long long kSamples = 1000;
 // and near the ends, where windows of 100 ms before and 400 ms after the
 // event just fit or just cross them.
 std::unique_ptr<Recording::Recording> Run(const std::string& path,
-                               unsigned seed,
-                               long long n = kSamples) {
+                                          unsigned seed,
+                                          long long n = kSamples) {
   std::vector<std::vector<double>> samples(3, std::vector<double>(n));
   for (auto& channel : samples)
     for (double& v : channel) {
@@ -103,7 +103,9 @@ struct DirectEpoch {
   double peakToPeak = 0;
 };
 
-DirectEpoch Direct(Recording::Recording& run, const Recipe& r, long long onset) {
+DirectEpoch Direct(Recording::Recording& run,
+                   const Recipe& r,
+                   long long onset) {
   const Window w = EpochWindow(r, kRate);
   std::vector<std::vector<double>> x(r.channels.size());
   for (size_t c = 0; c < x.size(); ++c) run.ReadChannel(c, x[c]);

@@ -141,9 +141,25 @@ py::array_t<double> BandPassed(py::array_t<double, py::array::c_style> x,
   return x;
 }
 
+// The default recipe's settings, the defaults of korva.extract_epochs.
+void BindRecipeDefaults(py::module_& m) {
+  const Epoching::Recipe d;
+  Range band, baseline;
+  if (d.band) band = std::pair(d.band->low, d.band->high);
+  if (d.baseline) baseline = std::pair(d.baseline->startMs, d.baseline->endMs);
+  m.attr("DEFAULT_REFERENCE") = Epoching::ReferenceText(d.reference);
+  m.attr("DEFAULT_BAND") = py::cast(band);
+  m.attr("DEFAULT_FILTER_ORDER") = d.filterOrder;
+  m.attr("DEFAULT_WINDOW") = py::make_tuple(d.windowStartMs, d.windowEndMs);
+  m.attr("DEFAULT_BINS") = d.bins;
+  m.attr("DEFAULT_BASELINE") = py::cast(baseline);
+  m.attr("DEFAULT_REJECT") = py::cast(d.rejectMicrovolts);
+}
+
 }  // namespace
 
 void BindEpochs(py::module_& m) {
+  BindRecipeDefaults(m);
   m.def("recipe_xml",
         &RecipeXmlOf,
         py::arg("target"),
