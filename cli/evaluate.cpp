@@ -14,11 +14,10 @@
 #include "cli/fold_plan.h"
 #include "cli/fold_runner.h"
 #include "cli/fold_summary.h"
-#include "cli/input_digest.h"
 #include "cli/memory_option.h"
 #include "cli/options.h"
 #include "cli/output_streams.h"
-#include "cli/recording_input.h"
+#include "cli/recording_report.h"
 #include "cli/summary.h"
 #include "cli/texts.h"
 #include "cli/tuning.h"
@@ -29,6 +28,7 @@
 #include "korva/hostkit/module_path.h"
 #include "korva/hostkit/output_file.h"
 #include "report/metrics.h"
+#include "sources/input_digest.h"
 
 namespace Korva::Cli {
 namespace {
@@ -515,7 +515,8 @@ int RunEvaluate(const EvaluateOptions& o) {
       o.tune ? HostKit::SettingsChange{} : o.parameters.Single(),
       o.decisions.Balanced()};
   o.decisions.AddTo(settings.parameters);
-  if (!o.report.empty() || !o.summary.empty()) RecordInputDigests();
+  if (!o.report.empty() || !o.summary.empty())
+    Sources::RecordInputDigests(Warn);
   std::ostream* out =
       MessageStream(o.quiet, {o.report, o.summary, o.oofScores});
   const Dataset data = LoadData(o.data, true, out, &e.recipe);

@@ -11,6 +11,7 @@
 #include "data/dataset.h"
 #include "korva/hostkit/error.h"
 #include "korva/text.h"
+#include "sources/source_error.h"
 
 namespace Korva::Cli {
 namespace {
@@ -31,6 +32,16 @@ int StatusOf(HostKit::ErrorKind kind) {
       return kExitTrainingException;
     case HostKit::ErrorKind::kOutput:
       return kExitOutput;
+  }
+  return 1;
+}
+
+int StatusOf(Sources::ErrorKind kind) {
+  switch (kind) {
+    case Sources::ErrorKind::kUsage:
+      return kExitUsage;
+    case Sources::ErrorKind::kModel:
+      return kExitModel;
   }
   return 1;
 }
@@ -68,6 +79,8 @@ int RunCommand(const std::function<int()>& command) {
   } catch (const CliError& error) {
     return Fail(error, error.Code());
   } catch (const HostKit::Error& error) {
+    return Fail(error, StatusOf(error.Kind()));
+  } catch (const Sources::Error& error) {
     return Fail(error, StatusOf(error.Kind()));
   } catch (const Data::DataError& error) {
     return Fail(error, kExitData);

@@ -6,8 +6,8 @@
 #include "cli/exit_status.h"
 #include "cli/files.h"
 #include "cli/options.h"
-#include "cli/recording_input.h"
 #include "data/folds.h"
+#include "sources/recordings.h"
 
 namespace Korva::Cli {
 namespace {
@@ -20,8 +20,8 @@ enum class Split { kStratified, kBlocks, kGroups };
 // shuffled folds.
 Split ChooseSplit(const FoldOptions& o, bool groupsGiven, const Dataset& data) {
   if (o.blocks) return Split::kBlocks;
-  const bool oneRecording =
-      data.groupColumn == kRecordingGroups && data.groupNames.size() < 2;
+  const bool oneRecording = data.groupColumn == Sources::kRecordingGroups &&
+                            data.groupNames.size() < 2;
   if (!data.groupColumn.empty() && !oneRecording &&
       (groupsGiven || !o.SeedGiven()))
     return Split::kGroups;
@@ -36,7 +36,7 @@ std::vector<int> AssignGroupFolds(const Dataset& data,
                                   std::string& scheme) {
   const int groups = static_cast<int>(data.groupNames.size());
   const std::string column = data.groupColumn;
-  const bool recordings = column == kRecordingGroups;
+  const bool recordings = column == Sources::kRecordingGroups;
   std::vector<int> fold = Data::GroupFolds(data.groups, groups, folds);
   const std::string count = std::to_string(groups) +
                             (recordings ? " recording" : " group") +

@@ -8,11 +8,10 @@
 #include "cli/data_input.h"
 #include "cli/files.h"
 #include "cli/fold_runner.h"
-#include "cli/input_digest.h"
 #include "cli/memory_option.h"
 #include "cli/options.h"
 #include "cli/output_streams.h"
-#include "cli/recording_input.h"
+#include "cli/recording_report.h"
 #include "cli/summary.h"
 #include "cli/texts.h"
 #include "cli/training_log.h"
@@ -20,6 +19,7 @@
 #include "korva/hostkit/module_path.h"
 #include "korva/hostkit/output_file.h"
 #include "korva/hostkit/trained_model.h"
+#include "sources/input_digest.h"
 
 namespace Korva::Cli {
 namespace {
@@ -124,7 +124,7 @@ Report::ReportContent TrainingReport(const TrainOptions& o,
                              name.empty() ? "#" + std::to_string(i + 1) : name,
                              step.p});
   }
-  if (const auto recipe = ModelRecipe(model, "model " + o.model))
+  if (const auto recipe = Sources::ModelRecipe(model, "model " + o.model))
     content.epochs = EpochFeaturesOf(data, *recipe);
   return content;
 }
@@ -265,7 +265,8 @@ int RunTrain(const TrainOptions& o) {
   ApplyMemoryLimit(o.memoryLimit);
   const std::vector<CommandFile> files = Files(o);
   CheckCommandFiles(files);
-  if (!o.report.empty() || !o.summary.empty()) RecordInputDigests();
+  if (!o.report.empty() || !o.summary.empty())
+    Sources::RecordInputDigests(Warn);
   std::ostream* out = MessageStream(
       o.quiet,
       {o.model, o.weights, o.weightsCsv, o.logJson, o.report, o.summary});

@@ -9,10 +9,10 @@
 #include <string>
 
 #include "cli/data_input.h"
+#include "epoching/recipe.h"
 #include "korva/hostkit/settings.h"
 #include "korva/hostkit/trained_model.h"
 #include "korva/module_loader.h"
-#include "epoching/recipe.h"
 
 namespace Korva::Cli {
 

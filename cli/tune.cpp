@@ -8,12 +8,11 @@
 #include "cli/data_input.h"
 #include "cli/files.h"
 #include "cli/fold_plan.h"
-#include "cli/input_digest.h"
 #include "cli/memory_option.h"
 #include "cli/options.h"
 #include "cli/output_streams.h"
 #include "cli/recipe_options.h"
-#include "cli/recording_input.h"
+#include "cli/recording_report.h"
 #include "cli/summary.h"
 #include "cli/texts.h"
 #include "cli/train.h"
@@ -21,6 +20,7 @@
 #include "korva/hostkit/memory_budget.h"
 #include "korva/hostkit/module_path.h"
 #include "korva/hostkit/output_file.h"
+#include "sources/input_digest.h"
 
 namespace Korva::Cli {
 namespace {
@@ -326,7 +326,8 @@ int RunTune(const TuneOptions& o) {
   CheckFoldOptions(o.folds, o.data);
   const std::vector<CommandFile> files = Files(o);
   const Grid grid = MakeGrid(o.grid);
-  if (!o.report.empty() || !o.summary.empty()) RecordInputDigests();
+  if (!o.report.empty() || !o.summary.empty())
+    Sources::RecordInputDigests(Warn);
   std::ostream* out = MessageStream(o.quiet, {o.model, o.report, o.summary});
   std::optional<Epoching::Recipe> recipe;
   Dataset data = LoadData(o.data, true, out, &recipe);

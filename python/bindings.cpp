@@ -15,6 +15,7 @@
 #include "data/dataset.h"
 #include "data/folds.h"
 #include "data/p300_generator.h"
+#include "epoching/recipe.h"
 #include "korva/hostkit/memory_budget.h"
 #include "korva/hostkit/trained_model.h"
 #include "korva/hostkit/training.h"
@@ -22,7 +23,6 @@
 #include "python/classifier.h"
 #include "python/epochs_bindings.h"
 #include "python/recording_bindings.h"
-#include "epoching/recipe.h"
 
 namespace py = pybind11;
 

@@ -1,6 +1,6 @@
-// korva._korva's epoch extraction: recordings cut into features by the same
-// code as korva epochs, and the band-pass filter on its own for comparison
-// with other implementations.
+// korva._korva's epoch extraction: recordings cut into features through the
+// data-source layer, as korva epochs cuts them, the default recipe, and the
+// band-pass filter on its own for comparison with other implementations.
 #include "python/epochs_bindings.h"
 
 #include <pybind11/numpy.h>
@@ -17,6 +17,8 @@
 #include "epoching/band_pass.h"
 #include "epoching/epochs.h"
 #include "epoching/recipe.h"
+#include "sources/recordings.h"
+#include "sources/source_error.h"
 
 namespace py = pybind11;
 
@@ -33,6 +35,8 @@ auto Released(Work&& work) {
     py::gil_scoped_release release;
     return work();
   } catch (const Data::DataError& error) {
+    throw py::value_error(error.what());
+  } catch (const Sources::Error& error) {
     throw py::value_error(error.what());
   } catch (const std::invalid_argument& error) {
     throw py::value_error(error.what());
@@ -57,63 +61,62 @@ py::dict RunDict(const Epoching::RunReport& run) {
   return d;
 }
 
-py::tuple Extract(const std::vector<std::string>& paths,
-                  const Epoching::Recipe& recipe,
-                  const Recording::OpenOptions& open) {
-  if (std::string why = Epoching::CheckRecipe(recipe); !why.empty())
-    throw py::value_error(why);
-  Epoching::ExtractReport report;
-  Data::Dataset data = Released([&] {
-    std::vector<std::unique_ptr<Recording::Recording>> runs;
-    for (const std::string& path : paths)
-      runs.push_back(Recording::OpenRecording(path, open));
-    return Epoching::ExtractEpochs(runs, recipe, &report);
-  });
-  const py::ssize_t rows = data.rows, cols = data.cols;
-  std::vector<double> run(data.groups.size());  // from 1
-  for (size_t i = 0; i < run.size(); ++i) run[i] = data.groups[i] + 1.0;
-  py::list runs;
-  for (const Epoching::RunReport& run : report.runs) runs.append(RunDict(run));
-  return py::make_tuple(Own(std::move(data.X), {rows, cols}),
-                        Own(std::move(data.labels), {rows}),
-                        Own(std::move(run), {rows}),
-                        data.names,
-                        runs,
-                        Epoching::RecipeXml(report.recipe));
-}
-
-// The recipe of extract_epochs's settings, as the XML that extraction and
-// model documents read: one text carries it from Python to the C++ code.
-std::string RecipeXmlOf(std::vector<std::string> target,
-                        std::vector<std::string> nonTarget,
-                        std::vector<std::string> channels,
-                        const std::string& reference,
-                        Range band,
-                        int filterOrder,
-                        double windowStart,
-                        std::optional<double> windowEnd,
-                        int bins,
-                        Range baseline,
-                        std::optional<double> reject) {
-  if (reference != "none" && reference != "average")
+// The recipe of extract_epochs's settings; ValueError for a reference
+// other than none or average (korva's --reference refuses it too).
+Epoching::Recipe RecipeOf(std::vector<std::string> target,
+                          std::vector<std::string> nonTarget,
+                          std::vector<std::string> channels,
+                          const std::string& reference,
+                          Range band,
+                          int filterOrder,
+                          std::pair<double, std::optional<double>> window,
+                          int bins,
+                          Range baseline,
+                          std::optional<double> reject) {
+  using Epoching::Reference;
+  if (reference != Epoching::ReferenceText(Reference::kNone) &&
+      reference != Epoching::ReferenceText(Reference::kAverage))
     throw py::value_error("reference must be \"none\" or \"average\", not \"" +
                           reference + "\"");
   Epoching::Recipe r;
   r.targets = std::move(target);
   r.nonTargets = std::move(nonTarget);
   r.channels = std::move(channels);
-  r.reference = reference == "average" ? Epoching::Reference::kAverage
-                                       : Epoching::Reference::kNone;
+  r.reference = reference == Epoching::ReferenceText(Reference::kAverage)
+                    ? Reference::kAverage
+                    : Reference::kNone;
   r.band.reset();
   if (band) r.band = Epoching::Band{band->first, band->second};
   r.filterOrder = filterOrder;
-  r.windowStartMs = windowStart;
-  r.windowEndMs = windowEnd;
+  r.windowStartMs = window.first;
+  r.windowEndMs = window.second;
   r.bins = bins;
   if (baseline)
     r.baseline = Epoching::Interval{baseline->first, baseline->second};
   r.rejectMicrovolts = reject;
-  return Epoching::RecipeXml(r);
+  return r;
+}
+
+// (X, labels, runs, feature names, run reports, recipe XML) of the epochs
+// cut from `paths` by `recipe` (Sources::Cut, as korva epochs cuts them).
+py::tuple Extract(const std::vector<std::string>& paths,
+                  const Epoching::Recipe& recipe,
+                  const Recording::OpenOptions& open) {
+  Sources::LoadedData cut =
+      Released([&] { return Sources::Cut(paths, recipe, open); });
+  Data::Dataset& data = cut.data;
+  const py::ssize_t rows = data.rows, cols = data.cols;
+  std::vector<double> run(data.groups.size());  // from 1
+  for (size_t i = 0; i < run.size(); ++i) run[i] = data.groups[i] + 1.0;
+  py::list runs;
+  for (const Epoching::RunReport& run : cut.cut->runs)
+    runs.append(RunDict(run));
+  return py::make_tuple(Own(std::move(data.X), {rows, cols}),
+                        Own(std::move(data.labels), {rows}),
+                        Own(std::move(run), {rows}),
+                        data.names,
+                        runs,
+                        Epoching::RecipeXml(cut.cut->recipe));
 }
 
 // Filters x (one signal, or one per row) in place, two rows at a time as
@@ -160,36 +163,50 @@ void BindRecipeDefaults(py::module_& m) {
 
 void BindEpochs(py::module_& m) {
   BindRecipeDefaults(m);
-  m.def("recipe_xml",
-        &RecipeXmlOf,
-        py::arg("target"),
-        py::arg("non_target"),
-        py::arg("channels"),
-        py::arg("reference"),
-        py::arg("band"),
-        py::arg("filter_order"),
-        py::arg("window_start"),
-        py::arg("window_end"),
-        py::arg("bins"),
-        py::arg("baseline"),
-        py::arg("reject"),
-        "The recipe of these settings as the XML a model document keeps.");
   m.def(
       "extract_epochs",
       [](const std::vector<std::string>& paths,
-         const std::string& recipeXml,
+         std::vector<std::string> target,
+         std::vector<std::string> nonTarget,
+         std::vector<std::string> channels,
+         const std::string& reference,
+         Range band,
+         int filterOrder,
+         std::pair<double, std::optional<double>> window,
+         int bins,
+         Range baseline,
+         std::optional<double> reject,
          const std::string& markerColumn,
          std::optional<double> samplingRate) {
         return Extract(paths,
-                       Epoching::ParseRecipeXml(recipeXml),
+                       RecipeOf(std::move(target),
+                                std::move(nonTarget),
+                                std::move(channels),
+                                reference,
+                                band,
+                                filterOrder,
+                                window,
+                                bins,
+                                baseline,
+                                reject),
                        {markerColumn, samplingRate});
       },
       py::arg("paths"),
-      py::arg("recipe_xml"),
+      py::arg("target"),
+      py::arg("non_target"),
+      py::arg("channels"),
+      py::arg("reference"),
+      py::arg("band"),
+      py::arg("filter_order"),
+      py::arg("window"),
+      py::arg("bins"),
+      py::arg("baseline"),
+      py::arg("reject"),
       py::arg("marker_column"),
       py::arg("sampling_rate"),
       "(X, labels, runs, feature names, run reports, recipe XML) of the "
-      "epochs of the recordings at `paths`, cut by the recipe `recipe_xml`.");
+      "epochs of the recordings at `paths`, cut by the recipe of these "
+      "settings.");
   m.def("band_pass",
         &BandPassed,
         py::arg("x").noconvert(),

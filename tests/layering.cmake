@@ -22,8 +22,9 @@ set(allowed_data     data platform)
 set(allowed_recording recording data platform)
 set(allowed_epoching epoching recording data platform)
 set(allowed_report   report)
-set(allowed_cli      host hostkit data recording epoching report cli)
-set(allowed_python   host hostkit data recording epoching python)
+set(allowed_sources  sources epoching recording data hostkit)
+set(allowed_cli      host hostkit data recording epoching sources report cli)
+set(allowed_python   host hostkit data recording epoching sources python)
 set(allowed_examples host hostkit)
 # Beyond what it includes, the plugin part links the subsystems it assembles
 # the module from.
@@ -43,7 +44,7 @@ set(pybind11_pattern "^pybind11::")
 set(pybind11_parts python)
 
 set(parts platform host hostkit weighted stepwise persist ui plugin data
-          recording epoching report cli python examples)
+          recording epoching report sources cli python examples)
 set(failures "")
 
 # The part a header named in an #include belongs to.
