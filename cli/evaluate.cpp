@@ -17,6 +17,7 @@
 #include "cli/memory_option.h"
 #include "cli/options.h"
 #include "cli/output_streams.h"
+#include "cli/preamble.h"
 #include "cli/recording_report.h"
 #include "cli/summary.h"
 #include "cli/texts.h"
@@ -24,11 +25,8 @@
 #include "data/csv_io.h"
 #include "data/data_checks.h"
 #include "data/folds.h"
-#include "korva/hostkit/memory_budget.h"
-#include "korva/hostkit/module_path.h"
 #include "korva/hostkit/output_file.h"
 #include "report/metrics.h"
-#include "sources/input_digest.h"
 
 namespace Korva::Cli {
 namespace {
@@ -483,9 +481,8 @@ void RunEvaluation(const EvaluateOptions& o,
     e.results.push_back(std::move(done[0]));
 }
 
-// The command's files, each input and output named once, the outputs
-// writable before any work starts.
-std::vector<CommandFile> CheckedFiles(const EvaluateOptions& o) {
+// The command's files, each input and output named once.
+std::vector<CommandFile> Files(const EvaluateOptions& o) {
   std::vector<CommandFile> files;
   for (const std::string& path : o.data.paths)
     files.push_back({"DATA", path, false});
@@ -495,7 +492,6 @@ std::vector<CommandFile> CheckedFiles(const EvaluateOptions& o) {
                {{"--report", o.report, true},
                 {"--summary", o.summary, true},
                 {"--oof-scores", o.oofScores, true}});
-  CheckCommandFiles(files);
   return files;
 }
 
@@ -505,63 +501,68 @@ void PrintOverall(std::ostream& out, const FoldSummary& s) {
       << " in all\n";
 }
 
-int RunEvaluate(const EvaluateOptions& o) {
-  ApplyMemoryLimit(o.memoryLimit);
-  CheckSchemeOptions(o);
-  const std::vector<CommandFile> files = CheckedFiles(o);
-  Evaluation e;
-  if (o.tune) e.grid = MakeGrid(o.parameters);
-  FoldSettings settings{
-      o.tune ? HostKit::SettingsChange{} : o.parameters.Single(),
-      o.decisions.Balanced()};
-  o.decisions.AddTo(settings.parameters);
-  if (!o.report.empty() || !o.summary.empty())
-    Sources::RecordInputDigests(Warn);
-  std::ostream* out =
-      MessageStream(o.quiet, {o.report, o.summary, o.oofScores});
-  const Dataset data = LoadData(o.data, true, out, &e.recipe);
-  CheckTrainingSet(data, o.data.Name());
-  const std::string modulePath = HostKit::ChooseModulePath(o.module);
-  auto module = HostKit::OpenModule(modulePath);
-  // Settings are checked on a throwaway object, so that a refused range is
-  // reported before any work starts; the same object names the classifier.
-  ClassifierHandle shown = HostKit::NewClassifier(*module);
-  HostKit::ApplySettings(*shown,
-                         e.grid ? GridSetting(*e.grid, settings, 0).parameters
-                                : settings.parameters);
-
-  if (o.test.empty()) {
-    e.plan = CrossValidationPlan(
-        o.folds, !o.data.groups.empty(), data, o.data.Name());
-    if (out)
-      *out << o.data.Name() << ": " << DescribeSet(data) << '\n'
-           << e.plan.scheme << '\n';
-  } else {
-    e.plan = TestSetPlan(o, data, e.recipe, out);
-  }
-  if (out)
-    *out << (e.grid ? "tuning in each fold: " + e.grid->Text()
-                    : HostKit::ShortInfo(*shown))
-         << '\n'
-         << std::flush;
+// What evaluate brings to the preamble; the grid and the settings are made
+// into `e` and `settings` once the files are checked.
+PreambleRequest Request(const EvaluateOptions& o,
+                        Evaluation& e,
+                        FoldSettings& settings) {
+  PreambleRequest request;
+  request.data = &o.data;
+  request.folds = &o.folds;
+  request.memoryLimit = o.memoryLimit;
+  request.module = o.module;
+  request.quiet = o.quiet;
+  request.files = Files(o);
+  request.digests = !o.report.empty() || !o.summary.empty();
+  request.checkOptions = [&o] { CheckSchemeOptions(o); };
+  request.settings = [&o, &e, &settings] {
+    if (o.tune) e.grid = MakeGrid(o.parameters);
+    settings = {o.tune ? HostKit::SettingsChange{} : o.parameters.Single(),
+                o.decisions.Balanced()};
+    o.decisions.AddTo(settings.parameters);
+    return e.grid ? GridSetting(*e.grid, settings, 0).parameters
+                  : settings.parameters;
+  };
+  if (!o.test.empty())
+    request.plan = [&o](const Dataset& data,
+                        const std::optional<Epoching::Recipe>& recipe,
+                        std::ostream* out) {
+      return TestSetPlan(o, data, recipe, out);
+    };
+  request.heading = [&e](ClassifierBase& shown) {
+    return e.grid ? "tuning in each fold: " + e.grid->Text()
+                  : HostKit::ShortInfo(shown);
+  };
   // The folds that train at the same time share the limit.
-  HostKit::CheckTrainingMemory(
-      LargestTrainingSet(e.plan),
-      data.cols,
-      false,
-      std::max(1, std::min<int>(o.jobs, e.plan.folds.size())));
-  RunEvaluation(o, *module, settings, data.cols, e, out);
+  request.atOnce = [&o](const Plan& plan) {
+    return std::max(1, std::min<int>(o.jobs, plan.folds.size()));
+  };
+  return request;
+}
+
+int RunEvaluate(const EvaluateOptions& o) {
+  Evaluation e;
+  FoldSettings settings;
+  const PreambleRequest request = Request(o, e, settings);
+  Preamble p;
+  RunPreamble(request, p);
+  e.plan = std::move(p.plan);
+  e.recipe = p.recipe;
+  const Dataset& data = p.data;
+  std::ostream* out = p.out;
+  RunEvaluation(o, *p.module, settings, data.cols, e, out);
   if (out) PrintFoldTable(*out, e.plan, e.results);
   RefuseFailedFolds(e.plan, e.results);
   e.summary = SummarizeFolds(e.plan.folds, e.results, data.cols);
   if (out && e.results.size() > 1) PrintOverall(*out, e.summary);
-  const HostKit::StepwiseSettings shownSettings = HostKit::ReadSettings(*shown);
+  const HostKit::StepwiseSettings shownSettings =
+      HostKit::ReadSettings(*p.shown);
   if (o.decisions.Balanced() || !DefaultDecisions(shownSettings))
     e.decisions = FoldDecisionText(o, shownSettings, e.results);
   if (out && !e.decisions.empty()) *out << "decisions: " << e.decisions << '\n';
   WarnNearBaseline(e.summary.pooled,
                    e.results.size() > 1 ? "out-of-fold scores" : "test set");
-  WriteOutputs(o, files, modulePath, *shown, data, e, out);
+  WriteOutputs(o, request.files, p.modulePath, *p.shown, data, e, out);
   return kExitOk;
 }
 
