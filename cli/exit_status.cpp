@@ -37,13 +37,7 @@ int StatusOf(HostKit::ErrorKind kind) {
 }
 
 int StatusOf(Sources::ErrorKind kind) {
-  switch (kind) {
-    case Sources::ErrorKind::kUsage:
-      return kExitUsage;
-    case Sources::ErrorKind::kModel:
-      return kExitModel;
-  }
-  return 1;
+  return kind == Sources::ErrorKind::kModel ? kExitModel : kExitUsage;
 }
 
 int Fail(const std::exception& error, int status) {

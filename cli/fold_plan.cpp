@@ -12,6 +12,8 @@
 namespace Korva::Cli {
 namespace {
 
+using Sources::kRecordingGroups;
+
 // How the rows are dealt to folds.
 enum class Split { kStratified, kBlocks, kGroups };
 
@@ -20,8 +22,8 @@ enum class Split { kStratified, kBlocks, kGroups };
 // shuffled folds.
 Split ChooseSplit(const FoldOptions& o, bool groupsGiven, const Dataset& data) {
   if (o.blocks) return Split::kBlocks;
-  const bool oneRecording = data.groupColumn == Sources::kRecordingGroups &&
-                            data.groupNames.size() < 2;
+  const bool oneRecording =
+      data.groupColumn == kRecordingGroups && data.groupNames.size() < 2;
   if (!data.groupColumn.empty() && !oneRecording &&
       (groupsGiven || !o.SeedGiven()))
     return Split::kGroups;
@@ -36,7 +38,7 @@ std::vector<int> AssignGroupFolds(const Dataset& data,
                                   std::string& scheme) {
   const int groups = static_cast<int>(data.groupNames.size());
   const std::string column = data.groupColumn;
-  const bool recordings = column == Sources::kRecordingGroups;
+  const bool recordings = column == kRecordingGroups;
   std::vector<int> fold = Data::GroupFolds(data.groups, groups, folds);
   const std::string count = std::to_string(groups) +
                             (recordings ? " recording" : " group") +

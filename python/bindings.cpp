@@ -324,41 +324,50 @@ std::string Recipe(const std::string& xml, const std::string& whose) {
   }
 }
 
-// What the model learned, read-only.
-void BindModelProperties(py::class_<Classifier>& c) {
-  using Model = const HostKit::TrainedModel&;
-  const auto model = [](auto read) {
-    return [read](const Classifier& c) { return read(c.Model()); };
-  };
+using Model = const HostKit::TrainedModel&;
+
+// A read-only property that `read` gives of a classifier's model.
+template <typename Read>
+auto OfModel(Read read) {
+  return [read](const Classifier& c) { return read(c.Model()); };
+}
+
+// What the model learned, read-only: the selection, weights and intercept.
+void BindLearnedProperties(py::class_<Classifier>& c) {
   c.def_property_readonly("module_path", &Classifier::ModulePath)
-      .def_property_readonly("selected", model([](Model m) {
+      .def_property_readonly("selected", OfModel([](Model m) {
                                return py::array_t<bool>(py::cast(m.Selected()));
                              }))
       .def_property_readonly(
-          "weights", model([](Model m) {
+          "weights", OfModel([](Model m) {
             return py::array_t<double>(py::cast(m.Weights()));
           }))
       .def_property_readonly("intercept",
-                             model([](Model m) { return m.Intercept(); }))
-      .def_property_readonly("intercept_known",
-                             model([](Model m) { return m.InterceptKnown(); }))
-      .def_property_readonly("p_enter",
-                             model([](Model m) { return m.Settings().pEnter; }))
+                             OfModel([](Model m) { return m.Intercept(); }))
+      .def_property_readonly("intercept_known", OfModel([](Model m) {
+                               return m.InterceptKnown();
+                             }));
+}
+
+// The settings of the model and its decisions, read-only.
+void BindSettingProperties(py::class_<Classifier>& c) {
+  c.def_property_readonly("p_enter",
+                          OfModel([](Model m) { return m.Settings().pEnter; }))
       .def_property_readonly(
-          "p_remove", model([](Model m) { return m.Settings().pRemove; }))
+          "p_remove", OfModel([](Model m) { return m.Settings().pRemove; }))
       .def_property_readonly(
-          "max_iter", model([](Model m) { return m.Settings().maxIter; }))
+          "max_iter", OfModel([](Model m) { return m.Settings().maxIter; }))
       .def_property_readonly(
-          "threshold", model([](Model m) { return m.Settings().threshold; }))
-      .def_property_readonly("threshold_mode", model([](Model m) {
+          "threshold", OfModel([](Model m) { return m.Settings().threshold; }))
+      .def_property_readonly("threshold_mode", OfModel([](Model m) {
                                return m.Settings().thresholdMode ==
                                               ClassifierBase::RangeMode
                                           ? "range"
                                           : "max";
                              }))
-      .def_property_readonly("cut", model([](Model m) { return m.Cut(); }))
+      .def_property_readonly("cut", OfModel([](Model m) { return m.Cut(); }))
       .def_property_readonly(
-          "class_scores", model([](Model m) {
+          "class_scores", OfModel([](Model m) {
             const auto& c = m.Host().classScores;
             return c ? py::object(py::make_tuple(c->negativeMean,
                                                  c->positiveMean,
@@ -366,28 +375,32 @@ void BindModelProperties(py::class_<Classifier>& c) {
                                                  c->negatives,
                                                  c->positives))
                      : py::object(py::none());
-          }))
-      .def_property_readonly("feature_names",
-                             model([](Model m) { return m.FeatureNames(); }))
+          }));
+}
+
+// How the model was trained, read-only: features, steps, time, recipe.
+void BindTrainingProperties(py::class_<Classifier>& c) {
+  c.def_property_readonly("feature_names",
+                          OfModel([](Model m) { return m.FeatureNames(); }))
       .def_property_readonly("short_info",
-                             model([](Model m) { return m.ShortInfo(); }))
+                             OfModel([](Model m) { return m.ShortInfo(); }))
       .def_property_readonly("training_info",
-                             model([](Model m) { return m.TrainingInfo(); }))
-      .def_property_readonly("steps", model([](Model m) { return Steps(m); }))
+                             OfModel([](Model m) { return m.TrainingInfo(); }))
+      .def_property_readonly("steps", OfModel([](Model m) { return Steps(m); }))
       .def_property_readonly(
-          "training_seconds", model([](Model m) {
+          "training_seconds", OfModel([](Model m) {
             return m.Run() ? py::object(py::float_(m.Run()->seconds))
                            : py::none();
           }))
       .def_property_readonly(
-          "recipe", model([](Model m) {
+          "recipe", OfModel([](Model m) {
             return m.Host().recipe.empty()
                        ? py::object(py::none())
                        : py::object(
                              py::str(Recipe(m.Host().recipe, "the model's")));
           }))
       .def_property_readonly(
-          "training_messages", model([](Model m) {
+          "training_messages", OfModel([](Model m) {
             return m.Run() ? py::cast(TerminalTexts(m.Run()->progress))
                            : py::object(py::none());
           }));
@@ -462,7 +475,9 @@ void BindClassifier(py::module_& m) {
             WithoutGil([&] { c.Save(path); });
           },
           py::arg("path"));
-  BindModelProperties(c);
+  BindLearnedProperties(c);
+  BindSettingProperties(c);
+  BindTrainingProperties(c);
 }
 
 }  // namespace

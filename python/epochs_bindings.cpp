@@ -159,10 +159,8 @@ void BindRecipeDefaults(py::module_& m) {
   m.attr("DEFAULT_REJECT") = py::cast(d.rejectMicrovolts);
 }
 
-}  // namespace
-
-void BindEpochs(py::module_& m) {
-  BindRecipeDefaults(m);
+// extract_epochs: recordings cut by the recipe of its settings.
+void BindExtraction(py::module_& m) {
   m.def(
       "extract_epochs",
       [](const std::vector<std::string>& paths,
@@ -207,6 +205,10 @@ void BindEpochs(py::module_& m) {
       "(X, labels, runs, feature names, run reports, recipe XML) of the "
       "epochs of the recordings at `paths`, cut by the recipe of these "
       "settings.");
+}
+
+// The band-pass on its own, and its sections.
+void BindBandPass(py::module_& m) {
   m.def("band_pass",
         &BandPassed,
         py::arg("x").noconvert(),
@@ -231,6 +233,14 @@ void BindEpochs(py::module_& m) {
       py::arg("band"),
       py::arg("fs"),
       "The band-pass's second-order sections, rows of b0 b1 b2 1 a1 a2.");
+}
+
+}  // namespace
+
+void BindEpochs(py::module_& m) {
+  BindRecipeDefaults(m);
+  BindExtraction(m);
+  BindBandPass(m);
 }
 
 }  // namespace Korva::Python
