@@ -104,8 +104,6 @@ std::vector<std::string> RecipeOptions::Given() const {
 
 namespace {
 
-const Recipe kDefaults;
-
 // " (default X)" where X is the default recipe's setting.
 std::string Default(const std::string& setting) {
   return " (default " + setting + ")";
@@ -135,7 +133,7 @@ void AddEventOptions(CLI::App* command, RecipeOptions& o) {
       ->delimiter(',');
   const auto reference = [](Epoching::Reference r) {
     return Epoching::ReferenceText(r) +
-           (r == kDefaults.reference ? " (default)" : "");
+           (r == Recipe().reference ? " (default)" : "");
   };
   command
       ->add_option("--reference",
@@ -151,12 +149,13 @@ void AddEventOptions(CLI::App* command, RecipeOptions& o) {
 
 // The band-pass.
 void AddFilterOptions(CLI::App* command, RecipeOptions& o) {
+  const Recipe defaults;
   command->add_option("--band",
                       o.band,
                       "LOW,HIGH: zero-phase Butterworth band-pass in Hz, run "
                       "forward and backward over each whole recording, or "
                       "none" +
-                          Default(Epoching::BandText(kDefaults)));
+                          Default(Epoching::BandText(defaults)));
   command
       ->add_option("--filter-order",
                    o.filterOrder,
@@ -164,12 +163,13 @@ void AddFilterOptions(CLI::App* command, RecipeOptions& o) {
                        std::to_string(Epoching::kMinFilterOrder) + " to " +
                        std::to_string(Epoching::kMaxFilterOrder) +
                        "; the band-pass has 2N poles" +
-                       Default(std::to_string(kDefaults.filterOrder)))
+                       Default(std::to_string(defaults.filterOrder)))
       ->check(CLI::Range(Epoching::kMinFilterOrder, Epoching::kMaxFilterOrder));
 }
 
 // The window, its bins, the baseline and the rejection of epochs.
 void AddWindowOptions(CLI::App* command, RecipeOptions& o) {
+  const Recipe defaults;
   const std::string end = Data::FormatDouble(Epoching::kDefaultWindowMs);
   command->add_option(
       "--window",
@@ -178,29 +178,29 @@ void AddWindowOptions(CLI::App* command, RecipeOptions& o) {
       "samples round(START*fs/1000) to round(END*fs/1000); END auto (or "
       "left out) is " +
           end + " ms moved to the nearest whole number of bins" +
-          Default(Epoching::WindowText(kDefaults) + ": " +
-                  std::to_string(kDefaults.bins) + " bins of about " +
+          Default(Epoching::WindowText(defaults) + ": " +
+                  std::to_string(defaults.bins) + " bins of about " +
                   Data::FormatDouble(
-                      (Epoching::kDefaultWindowMs - kDefaults.windowStartMs) /
-                      kDefaults.bins) +
+                      (Epoching::kDefaultWindowMs - defaults.windowStartMs) /
+                      defaults.bins) +
                   " ms at any rate"));
   command
       ->add_option("--bins",
                    o.bins,
                    "features per channel: means of consecutive samples; the "
                    "window must divide into them" +
-                       Default(std::to_string(kDefaults.bins)))
+                       Default(std::to_string(defaults.bins)))
       ->check(CLI::Range(Epoching::kMinBins, Epoching::kMaxBins));
   command->add_option("--baseline",
                       o.baseline,
                       "START,END in ms after the event: subtract each "
                       "channel's mean over it from the epoch, or none" +
-                          Default(Epoching::BaselineText(kDefaults)));
+                          Default(Epoching::BaselineText(defaults)));
   command->add_option("--reject",
                       o.reject,
                       "UV: drop epochs whose peak-to-peak in the window "
                       "exceeds UV microvolts on any chosen channel, or none" +
-                          Default(Epoching::RejectText(kDefaults)));
+                          Default(Epoching::RejectText(defaults)));
 }
 
 }  // namespace
