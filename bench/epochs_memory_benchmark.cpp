@@ -16,11 +16,12 @@
 #include <iostream>
 #include <string>
 
-#include "recording/epochs.h"
+#include "epoching/epochs.h"
 
 namespace {
 
 using namespace Korva::Recording;
+using namespace Korva::Epoching;
 
 long long HighWaterKb() {
   std::ifstream status("/proc/self/status");

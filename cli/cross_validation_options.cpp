@@ -3,7 +3,7 @@
 #include <string>
 
 #include "cli/exit_status.h"
-#include "cli/recording_input.h"
+#include "sources/recordings.h"
 
 namespace Korva::Cli {
 
@@ -48,7 +48,7 @@ Validation::Scheme FoldScheme(const FoldOptions& o,
   scheme.shuffle = o.SeedGiven();
   scheme.blocks = o.blocks;
   scheme.groupsGiven = !source.groups.empty();
-  scheme.recordings = data.groupColumn == kRecordingGroups;
+  scheme.recordings = data.groupColumn == Sources::kRecordingGroups;
   return scheme;
 }
 

@@ -1,7 +1,5 @@
 // korva epochs: cuts continuous recordings into the feature table that
 // train, evaluate and score read.
-#include "recording/epochs.h"
-
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -12,7 +10,7 @@
 #include "cli/files.h"
 #include "cli/options.h"
 #include "cli/recipe_options.h"
-#include "cli/recording_input.h"
+#include "cli/recording_report.h"
 #include "cli/texts.h"
 #include "data/csv_write.h"
 #include "korva/hostkit/error.h"
@@ -85,7 +83,7 @@ void WriteTable(std::ostream& out, const Data::Dataset& data) {
 }
 
 void PrintReport(std::ostream& out,
-                 const CutRecordings& cut,
+                 const Sources::LoadedData& cut,
                  const std::string& output) {
   PrintCut(out, cut, true);
   long long targets = 0;
@@ -101,7 +99,8 @@ int RunEpochs(const EpochsOptions& o) {
     files.push_back({"RECORDING", path, false});
   files.push_back({"--output", o.output, true});
   CheckCommandFiles(files);
-  const CutRecordings cut = Cut(o.recordings, o.recipe.Recipe(), o.open);
+  const Sources::LoadedData cut =
+      Sources::Cut(o.recordings, o.recipe.Recipe(), o.open);
   const Data::Dataset& data = cut.data;
   HostKit::WriteAtomically(o.output, [&](const std::string& temp) {
     std::ofstream out(temp, std::ios::binary);

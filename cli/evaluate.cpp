@@ -13,16 +13,14 @@
 #include "cli/cross_validation_outputs.h"
 #include "cli/data_input.h"
 #include "cli/files.h"
-#include "cli/input_digest.h"
 #include "cli/memory_option.h"
 #include "cli/options.h"
 #include "cli/output_streams.h"
-#include "cli/recording_input.h"
+#include "cli/preamble.h"
+#include "cli/recording_report.h"
 #include "cli/summary.h"
 #include "cli/texts.h"
 #include "data/data_checks.h"
-#include "korva/hostkit/memory_budget.h"
-#include "korva/hostkit/module_path.h"
 #include "korva/hostkit/output_file.h"
 #include "report/metrics.h"
 #include "text/number_text.h"
@@ -96,7 +94,7 @@ void AddOptions(CLI::App* command, EvaluateOptions& o) {
 
 Plan TestSetPlan(const EvaluateOptions& o,
                  const Dataset& data,
-                 const std::optional<Recording::Recipe>& recipe,
+                 const std::optional<Epoching::Recipe>& recipe,
                  std::ostream* out) {
   DataSource testSource = o.data;
   testSource.paths = o.test;
@@ -153,7 +151,7 @@ struct Evaluation {
   std::string decisions;            // the rule in words; "" for a score above 0
   std::optional<Grid> grid;         // with --tune
   std::vector<FoldChoice> choices;  // with --tune, one per fold
-  std::optional<Recording::Recipe> recipe;  // DATA's, when it is recordings
+  std::optional<Epoching::Recipe> recipe;  // DATA's, when it is recordings
 };
 
 void PrintFoldTable(std::ostream& out,
@@ -483,9 +481,8 @@ void RunEvaluation(const EvaluateOptions& o,
     e.results.push_back(std::move(done[0]));
 }
 
-// The command's files, each input and output named once, the outputs
-// writable before any work starts.
-std::vector<CommandFile> CheckedFiles(const EvaluateOptions& o) {
+// The command's files, each input and output named once.
+std::vector<CommandFile> Files(const EvaluateOptions& o) {
   std::vector<CommandFile> files;
   for (const std::string& path : o.data.paths)
     files.push_back({"DATA", path, false});
@@ -495,7 +492,6 @@ std::vector<CommandFile> CheckedFiles(const EvaluateOptions& o) {
                {{"--report", o.report, true},
                 {"--summary", o.summary, true},
                 {"--oof-scores", o.oofScores, true}});
-  CheckCommandFiles(files);
   return files;
 }
 
@@ -505,61 +501,68 @@ void PrintOverall(std::ostream& out, const FoldSummary& s) {
       << " in all\n";
 }
 
-int RunEvaluate(const EvaluateOptions& o) {
-  ApplyMemoryLimit(o.memoryLimit);
-  CheckSchemeOptions(o);
-  const std::vector<CommandFile> files = CheckedFiles(o);
-  Evaluation e;
-  if (o.tune) e.grid = MakeGrid(o.parameters);
-  FoldSettings settings{
-      o.tune ? HostKit::SettingsChange{} : o.parameters.Single(),
-      o.decisions.Balanced()};
-  o.decisions.AddTo(settings.parameters);
-  if (!o.report.empty() || !o.summary.empty()) RecordInputDigests();
-  std::ostream* out =
-      MessageStream(o.quiet, {o.report, o.summary, o.oofScores});
-  const Dataset data = LoadData(o.data, true, out, &e.recipe);
-  CheckTrainingSet(data, o.data.Name());
-  const std::string modulePath = HostKit::ChooseModulePath(o.module);
-  auto module = HostKit::OpenModule(modulePath);
-  // Settings are checked on a throwaway object, so that a refused range is
-  // reported before any work starts; the same object names the classifier.
-  ClassifierHandle shown = HostKit::NewClassifier(*module);
-  HostKit::ApplySettings(*shown,
-                         e.grid ? GridSetting(*e.grid, settings, 0).parameters
-                                : settings.parameters);
-
-  if (o.test.empty()) {
-    e.plan = MakePlan(FoldScheme(o.folds, o.data, data), data, o.data.Name());
-    if (out)
-      *out << o.data.Name() << ": " << DescribeSet(data) << '\n'
-           << e.plan.scheme << '\n';
-  } else {
-    e.plan = TestSetPlan(o, data, e.recipe, out);
-  }
-  if (out)
-    *out << (e.grid ? "tuning in each fold: " + GridText(*e.grid)
-                    : HostKit::ShortInfo(*shown))
-         << '\n'
-         << std::flush;
+// What evaluate brings to the preamble; the grid and the settings are made
+// into `e` and `settings` once the files are checked.
+PreambleRequest Request(const EvaluateOptions& o,
+                        Evaluation& e,
+                        FoldSettings& settings) {
+  PreambleRequest request;
+  request.data = &o.data;
+  request.folds = &o.folds;
+  request.memoryLimit = o.memoryLimit;
+  request.module = o.module;
+  request.quiet = o.quiet;
+  request.files = Files(o);
+  request.digests = !o.report.empty() || !o.summary.empty();
+  request.checkOptions = [&o] { CheckSchemeOptions(o); };
+  request.settings = [&o, &e, &settings] {
+    if (o.tune) e.grid = MakeGrid(o.parameters);
+    settings = {o.tune ? HostKit::SettingsChange{} : o.parameters.Single(),
+                o.decisions.Balanced()};
+    o.decisions.AddTo(settings.parameters);
+    return e.grid ? GridSetting(*e.grid, settings, 0).parameters
+                  : settings.parameters;
+  };
+  if (!o.test.empty())
+    request.plan = [&o](const Dataset& data,
+                        const std::optional<Epoching::Recipe>& recipe,
+                        std::ostream* out) {
+      return TestSetPlan(o, data, recipe, out);
+    };
+  request.heading = [&e](ClassifierBase& shown) {
+    return e.grid ? "tuning in each fold: " + GridText(*e.grid)
+                  : HostKit::ShortInfo(shown);
+  };
   // The folds that train at the same time share the limit.
-  HostKit::CheckTrainingMemory(
-      LargestTrainingSet(e.plan),
-      data.cols,
-      false,
-      std::max(1, std::min<int>(o.jobs, e.plan.folds.size())));
-  RunEvaluation(o, *module, settings, data.cols, e, out);
+  request.atOnce = [&o](const Plan& plan) {
+    return std::max(1, std::min<int>(o.jobs, plan.folds.size()));
+  };
+  return request;
+}
+
+int RunEvaluate(const EvaluateOptions& o) {
+  Evaluation e;
+  FoldSettings settings;
+  const PreambleRequest request = Request(o, e, settings);
+  Preamble p;
+  RunPreamble(request, p);
+  e.plan = std::move(p.plan);
+  e.recipe = p.recipe;
+  const Dataset& data = p.data;
+  std::ostream* out = p.out;
+  RunEvaluation(o, *p.module, settings, data.cols, e, out);
   if (out) PrintFoldTable(*out, e.plan, e.results);
   RefuseFailedFolds(e.plan, e.results);
   e.summary = SummarizeFolds(e.plan.folds, e.results, data.cols);
   if (out && e.results.size() > 1) PrintOverall(*out, e.summary);
-  const HostKit::StepwiseSettings shownSettings = HostKit::ReadSettings(*shown);
+  const HostKit::StepwiseSettings shownSettings =
+      HostKit::ReadSettings(*p.shown);
   if (o.decisions.Balanced() || !DefaultDecisions(shownSettings))
     e.decisions = FoldDecisionText(o, shownSettings, e.results);
   if (out && !e.decisions.empty()) *out << "decisions: " << e.decisions << '\n';
   WarnNearBaseline(e.summary.pooled,
                    e.results.size() > 1 ? "out-of-fold scores" : "test set");
-  WriteOutputs(o, files, modulePath, *shown, data, e, out);
+  WriteOutputs(o, request.files, p.modulePath, *p.shown, data, e, out);
   return kExitOk;
 }
 

@@ -11,6 +11,7 @@
 #include "data/dataset.h"
 #include "korva/hostkit/error.h"
 #include "korva/text.h"
+#include "sources/source_error.h"
 #include "validation/error.h"
 
 namespace Korva::Cli {
@@ -50,6 +51,10 @@ int StatusOf(Validation::ErrorKind kind) {
   return 1;
 }
 
+int StatusOf(Sources::ErrorKind kind) {
+  return kind == Sources::ErrorKind::kModel ? kExitModel : kExitUsage;
+}
+
 int Fail(const std::exception& error, int status) {
   std::cerr << "korva: error: " << CleanText(error.what()) << '\n';
   return status;
@@ -85,6 +90,8 @@ int RunCommand(const std::function<int()>& command) {
   } catch (const HostKit::Error& error) {
     return Fail(error, StatusOf(error.Kind()));
   } catch (const Validation::Error& error) {
+    return Fail(error, StatusOf(error.Kind()));
+  } catch (const Sources::Error& error) {
     return Fail(error, StatusOf(error.Kind()));
   } catch (const Data::DataError& error) {
     return Fail(error, kExitData);

@@ -32,10 +32,11 @@ class CliError : public std::runtime_error {
 };
 
 // Runs a command and returns its exit status: its own result, or for an
-// exception the status of its kind (host kit errors, data errors,
-// cross-validation errors, CliError; 1 for anything else) after printing "korva: error: MESSAGE" on standard
-// error. Output that never reached standard output (a full disk behind a
-// redirection) turns success into kExitOutput.
+// exception the status of its kind (host kit errors, the data-source layer's
+// errors, cross-validation errors, data errors, CliError; 1 for anything
+// else) after printing "korva: error: MESSAGE" on standard error. Output that
+// never reached standard output (a full disk behind a redirection) turns
+// success into kExitOutput.
 int RunCommand(const std::function<int()>& command);
 
 }  // namespace Korva::Cli

@@ -8,9 +8,9 @@
 
 #include "cli/exit_status.h"
 #include "cli/output_streams.h"
-#include "cli/recording_input.h"
 #include "data/csv_write.h"
 #include "korva/hostkit/output_file.h"
+#include "sources/recordings.h"
 #include "text/number_text.h"
 
 namespace Korva::Cli {
@@ -68,7 +68,7 @@ std::ostream* MessageStream(bool quiet,
 
 std::string ScoresCsv(const Data::Dataset& data,
                       const std::vector<double>& scores) {
-  const bool recordings = data.groupColumn == kRecordingGroups;
+  const bool recordings = data.groupColumn == Sources::kRecordingGroups;
   std::string csv = std::string("row,") + (recordings ? "recording," : "") +
                     (data.hasLabels ? "label,score\n" : "score\n");
   for (size_t r = 0; r < scores.size(); ++r)

@@ -6,12 +6,12 @@
 
 #include "cli/commands.h"
 #include "cli/options.h"
-#include "cli/recording_input.h"
 #include "cli/texts.h"
 #include "korva/hostkit/error.h"
 #include "korva/hostkit/module_path.h"
 #include "korva/hostkit/trained_model.h"
 #include "korva/text.h"
+#include "sources/recordings.h"
 #include "text/number_text.h"
 
 namespace Korva::Cli {
@@ -53,10 +53,10 @@ void PrintDecisions(const HostKit::TrainedModel& model) {
 
 // The recipe that cuts recordings into the model's features, when it has one.
 void PrintRecipe(const HostKit::TrainedModel& model, const std::string& path) {
-  const auto recipe = ModelRecipe(model, "model " + path);
+  const auto recipe = Sources::ModelRecipe(model, "model " + path);
   if (!recipe) return;
   std::cout << "recipe (korva score cuts recordings into the features so):\n";
-  std::istringstream lines(Recording::RecipeText(*recipe));
+  std::istringstream lines(Epoching::RecipeText(*recipe));
   for (std::string line; std::getline(lines, line);)
     std::cout << "  " << line << '\n';
 }

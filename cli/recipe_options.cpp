@@ -6,7 +6,7 @@
 namespace Korva::Cli {
 namespace {
 
-using Recording::Recipe;
+using Epoching::Recipe;
 
 bool ParseNumber(const std::string& text, double& value) {
   return Text::ParseDouble(text, value) == Text::NumberStatus::kOk;
@@ -38,7 +38,7 @@ bool ParsePair(const std::string& text,
 }  // namespace
 
 Recipe RecipeOptions::Recipe() const {
-  Recording::Recipe r;
+  Epoching::Recipe r;
   if (targets.empty())
     throw CliError(
         kExitUsage,
@@ -51,8 +51,8 @@ Recipe RecipeOptions::Recipe() const {
   r.targets = targets;
   r.nonTargets = nonTargets;
   r.channels = channels;
-  r.reference = reference == "average" ? Recording::Reference::kAverage
-                                       : Recording::Reference::kNone;
+  r.reference = reference == "average" ? Epoching::Reference::kAverage
+                                       : Epoching::Reference::kNone;
   std::optional<double> second;
   if (band == "none") {
     r.band.reset();
@@ -74,7 +74,7 @@ Recipe RecipeOptions::Recipe() const {
   }
   if (reject != "none" && !ParseNumber(reject, r.rejectMicrovolts.emplace()))
     Malformed("--reject", reject, "a limit in microvolts, or none");
-  if (std::string why = Recording::CheckRecipe(r); !why.empty())
+  if (std::string why = Epoching::CheckRecipe(r); !why.empty())
     throw CliError(kExitUsage, why);
   return r;
 }
@@ -98,14 +98,13 @@ std::vector<std::string> RecipeOptions::Given() const {
 
 namespace {
 
-// The options of the filter, the window, the bins, the baseline and the
-// rejection.
-void AddCutOptions(CLI::App* command, RecipeOptions& o);
+// " (default X)" where X is the default recipe's setting.
+std::string Default(const std::string& setting) {
+  return " (default " + setting + ")";
+}
 
-}  // namespace
-
-void AddRecipeOptions(CLI::App* command, RecipeOptions& o) {
-  o.command = command;
+// The events of each class, the channels and the reference.
+void AddEventOptions(CLI::App* command, RecipeOptions& o) {
   command
       ->add_option("--target-events,--target",
                    o.targets,
@@ -126,55 +125,86 @@ void AddRecipeOptions(CLI::App* command, RecipeOptions& o) {
                    "channels to use, comma-separated (default: every EEG "
                    "channel of the first recording)")
       ->delimiter(',');
+  const auto reference = [](Epoching::Reference r) {
+    return Epoching::ReferenceText(r) +
+           (r == Recipe().reference ? " (default)" : "");
+  };
   command
       ->add_option("--reference",
                    o.reference,
-                   "none (default): as recorded; average: subtract the mean "
-                   "of the chosen channels at each sample")
-      ->check(CLI::IsMember({"none", "average"}));
-  AddCutOptions(command, o);
+                   reference(Epoching::Reference::kNone) + ": as recorded; " +
+                       reference(Epoching::Reference::kAverage) +
+                       ": subtract the mean of the chosen channels at each "
+                       "sample")
+      ->check(CLI::IsMember(
+          {Epoching::ReferenceText(Epoching::Reference::kNone),
+           Epoching::ReferenceText(Epoching::Reference::kAverage)}));
 }
 
-namespace {
-
-void AddCutOptions(CLI::App* command, RecipeOptions& o) {
+// The band-pass.
+void AddFilterOptions(CLI::App* command, RecipeOptions& o) {
+  const Recipe defaults;
   command->add_option("--band",
                       o.band,
                       "LOW,HIGH: zero-phase Butterworth band-pass in Hz, run "
                       "forward and backward over each whole recording, or "
-                      "none (default 0.5,30)");
+                      "none" +
+                          Default(Epoching::BandText(defaults)));
   command
       ->add_option("--filter-order",
                    o.filterOrder,
-                   "order N of the Butterworth prototype, 1 to 8; the "
-                   "band-pass has 2N poles (default 4)")
-      ->check(CLI::Range(1, 8));
+                   "order N of the Butterworth prototype, " +
+                       std::to_string(Epoching::kMinFilterOrder) + " to " +
+                       std::to_string(Epoching::kMaxFilterOrder) +
+                       "; the band-pass has 2N poles" +
+                       Default(std::to_string(defaults.filterOrder)))
+      ->check(CLI::Range(Epoching::kMinFilterOrder, Epoching::kMaxFilterOrder));
+}
+
+// The window, its bins, the baseline and the rejection of epochs.
+void AddWindowOptions(CLI::App* command, RecipeOptions& o) {
+  const Recipe defaults;
+  const std::string end = Text::FormatDouble(Epoching::kDefaultWindowMs);
   command->add_option(
       "--window",
       o.window,
       "START,END: the epoch in ms after the event, END excluded, cut as "
       "samples round(START*fs/1000) to round(END*fs/1000); END auto (or "
-      "left out) is 800 ms moved to the nearest whole number of bins "
-      "(default 0,auto: 20 bins of about 40 ms at any rate)");
+      "left out) is " +
+          end + " ms moved to the nearest whole number of bins" +
+          Default(Epoching::WindowText(defaults) + ": " +
+                  std::to_string(defaults.bins) + " bins of about " +
+                  Text::FormatDouble(
+                      (Epoching::kDefaultWindowMs - defaults.windowStartMs) /
+                      defaults.bins) +
+                  " ms at any rate"));
   command
       ->add_option("--bins",
                    o.bins,
                    "features per channel: means of consecutive samples; the "
-                   "window must divide into them (default 20)")
-      ->check(CLI::Range(1, Recording::kMaxBins));
+                   "window must divide into them" +
+                       Default(std::to_string(defaults.bins)))
+      ->check(CLI::Range(Epoching::kMinBins, Epoching::kMaxBins));
   command->add_option("--baseline",
                       o.baseline,
                       "START,END in ms after the event: subtract each "
-                      "channel's mean over it from the epoch, or none "
-                      "(default none)");
+                      "channel's mean over it from the epoch, or none" +
+                          Default(Epoching::BaselineText(defaults)));
   command->add_option("--reject",
                       o.reject,
                       "UV: drop epochs whose peak-to-peak in the window "
-                      "exceeds UV microvolts on any chosen channel, or none "
-                      "(default none)");
+                      "exceeds UV microvolts on any chosen channel, or none" +
+                          Default(Epoching::RejectText(defaults)));
 }
 
 }  // namespace
+
+void AddRecipeOptions(CLI::App* command, RecipeOptions& o) {
+  o.command = command;
+  AddEventOptions(command, o);
+  AddFilterOptions(command, o);
+  AddWindowOptions(command, o);
+}
 
 void AddRecordingOptions(CLI::App* command, Recording::OpenOptions& o) {
   command->add_option("--marker-column",

@@ -9,26 +9,27 @@
 #include <string>
 #include <vector>
 
-#include "recording/recipe.h"
+#include "epoching/recipe.h"
 #include "recording/recording.h"
 
 namespace Korva::Cli {
 
-// The recipe options as given on the command line.
+// The recipe options as given on the command line; those not given hold the
+// settings of the default recipe (epoching/recipe.h).
 struct RecipeOptions {
   std::vector<std::string> targets, nonTargets, channels;
-  std::string reference = "none";
-  std::string band = "0.5,30";
-  int filterOrder = 4;
-  std::string window = "0,auto";
-  int bins = 20;
-  std::string baseline = "none";
-  std::string reject = "none";
+  std::string reference = Epoching::ReferenceText(Epoching::Recipe().reference);
+  std::string band = Epoching::BandText(Epoching::Recipe());
+  int filterOrder = Epoching::Recipe().filterOrder;
+  std::string window = Epoching::WindowText(Epoching::Recipe());
+  int bins = Epoching::Recipe().bins;
+  std::string baseline = Epoching::BaselineText(Epoching::Recipe());
+  std::string reject = Epoching::RejectText(Epoching::Recipe());
 
   // The recipe they give. CliError(kExitUsage) naming the option for a value
   // that is malformed or out of range, or when no target or non-target
   // events are given.
-  Recording::Recipe Recipe() const;
+  Epoching::Recipe Recipe() const;
 
   // The recipe options given on the command line, by name ("--band"); none
   // before AddRecipeOptions.
@@ -38,9 +39,8 @@ struct RecipeOptions {
 };
 
 // --target-events, --nontarget-events, --channels, --reference, --band,
-// --filter-order,
-// --window, --bins, --baseline and --reject, each with its default in the
-// help.
+// --filter-order, --window, --bins, --baseline and --reject, each with the
+// default recipe's setting and its limits in the help.
 void AddRecipeOptions(CLI::App* command, RecipeOptions& options);
 
 // --marker-column and --sampling-rate, for headset CSV recordings.

@@ -7,16 +7,16 @@
 #include "cli/commands.h"
 #include "cli/data_input.h"
 #include "cli/files.h"
-#include "cli/input_digest.h"
 #include "cli/options.h"
 #include "cli/output_streams.h"
-#include "cli/recording_input.h"
 #include "cli/summary.h"
 #include "cli/texts.h"
 #include "data/csv_io.h"
 #include "korva/hostkit/module_path.h"
 #include "korva/hostkit/output_file.h"
 #include "korva/hostkit/trained_model.h"
+#include "sources/input_digest.h"
+#include "sources/recordings.h"
 
 namespace Korva::Cli {
 namespace {
@@ -59,7 +59,7 @@ HostKit::TrainedModel LoadScoringModel(const Module& module,
                                        const ScoreOptions& o) {
   std::vector<std::string> warnings;
   const std::string document = HostKit::ReadModelFile(o.model);
-  InputDigest::Record(o.model, document);
+  Sources::InputDigest::Record(o.model, document);
   HostKit::TrainedModel model = HostKit::TrainedModel::Parse(
       module, document, "model " + o.model, &warnings);
   for (const std::string& warning : warnings) Warn(warning);
@@ -96,7 +96,7 @@ DataSource ScoringSource(const ScoreOptions& o,
                          std::ostream* info) {
   DataSource source = o.data;
   const std::string what = "model " + o.model;
-  source.recipe = ModelRecipe(model, what);
+  source.recipe = Sources::ModelRecipe(model, what);
   const bool recordings = ReadsRecordings(source);
   if (recordings && !source.recipe)
     throw CliError(kExitData,
@@ -115,7 +115,7 @@ DataSource ScoringSource(const ScoreOptions& o,
                        source.Name());
   if (recordings && info)
     *info << "cut by the recipe of " << what << ":\n"
-          << Recording::RecipeText(*source.recipe);
+          << Epoching::RecipeText(*source.recipe);
   return source;
 }
 
@@ -182,7 +182,7 @@ int RunScore(const ScoreOptions& o) {
   files.insert(files.end(),
                {{"--output", output, true}, {"--summary", o.summary, true}});
   CheckDistinctFiles(files);
-  if (!o.summary.empty()) RecordInputDigests();
+  if (!o.summary.empty()) Sources::RecordInputDigests(Warn);
   const std::string modulePath = HostKit::ChooseModulePath(o.module);
   auto module = HostKit::OpenModule(modulePath);
   const HostKit::TrainedModel model = LoadScoringModel(*module, o);

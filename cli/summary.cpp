@@ -4,10 +4,10 @@
 #include <cmath>
 #include <optional>
 
-#include "cli/input_digest.h"
 #include "cli/texts.h"
 #include "data/data_checks.h"
 #include "korva/hostkit/settings.h"
+#include "sources/input_digest.h"
 
 namespace Korva::Cli {
 namespace {
@@ -60,9 +60,10 @@ Json Provenance(const std::vector<CommandFile>& files,
   json["inputs"] = Json::array();
   for (const CommandFile& file : files)
     if (!file.output && !file.path.empty())
-      json["inputs"].push_back({{"role", file.role},
-                                {"file", file.path},
-                                {"sha256", RecordedDigest(file.path)}});
+      json["inputs"].push_back(
+          {{"role", file.role},
+           {"file", file.path},
+           {"sha256", Sources::RecordedDigest(file.path)}});
   return json;
 }
 

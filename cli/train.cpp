@@ -7,11 +7,10 @@
 #include "cli/commands.h"
 #include "cli/data_input.h"
 #include "cli/files.h"
-#include "cli/input_digest.h"
 #include "cli/memory_option.h"
 #include "cli/options.h"
 #include "cli/output_streams.h"
-#include "cli/recording_input.h"
+#include "cli/recording_report.h"
 #include "cli/summary.h"
 #include "cli/texts.h"
 #include "cli/training_log.h"
@@ -21,6 +20,7 @@
 #include "korva/hostkit/trained_model.h"
 #include "text/number_text.h"
 #include "validation/balanced_threshold.h"
+#include "sources/input_digest.h"
 
 namespace Korva::Cli {
 namespace {
@@ -125,7 +125,7 @@ Report::ReportContent TrainingReport(const TrainOptions& o,
                              name.empty() ? "#" + std::to_string(i + 1) : name,
                              step.p});
   }
-  if (const auto recipe = ModelRecipe(model, "model " + o.model))
+  if (const auto recipe = Sources::ModelRecipe(model, "model " + o.model))
     content.epochs = EpochFeaturesOf(data, *recipe);
   return content;
 }
@@ -248,7 +248,7 @@ HostKit::TrainedModel TrainConfigured(
     ClassifierHandle classifier,
     const HostKit::SettingsChange& parameters,
     bool balanced,
-    const std::optional<Recording::Recipe>& recipe,
+    const std::optional<Epoching::Recipe>& recipe,
     Dataset& data,
     const std::string& logJson,
     std::ostream* out) {
@@ -256,7 +256,7 @@ HostKit::TrainedModel TrainConfigured(
   if (out) *out << HostKit::ShortInfo(*classifier) << '\n';
   HostKit::TrainedModel model =
       TrainModel(std::move(classifier), data, logJson, out);
-  if (recipe) model.Host().recipe = Recording::RecipeXml(*recipe);
+  if (recipe) model.Host().recipe = Epoching::RecipeXml(*recipe);
   WarnIfNothingSelected(model);
   return model;
 }
@@ -267,11 +267,12 @@ int RunTrain(const TrainOptions& o) {
   ApplyMemoryLimit(o.memoryLimit);
   const std::vector<CommandFile> files = Files(o);
   CheckCommandFiles(files);
-  if (!o.report.empty() || !o.summary.empty()) RecordInputDigests();
+  if (!o.report.empty() || !o.summary.empty())
+    Sources::RecordInputDigests(Warn);
   std::ostream* out = MessageStream(
       o.quiet,
       {o.model, o.weights, o.weightsCsv, o.logJson, o.report, o.summary});
-  std::optional<Recording::Recipe> recipe;
+  std::optional<Epoching::Recipe> recipe;
   Dataset data = LoadData(o.data, true, out, &recipe);
   CheckTrainingSet(data, o.data.Name());
   const std::string modulePath = HostKit::ChooseModulePath(o.module);

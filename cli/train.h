@@ -9,10 +9,10 @@
 #include <string>
 
 #include "cli/data_input.h"
+#include "epoching/recipe.h"
 #include "korva/hostkit/settings.h"
 #include "korva/hostkit/trained_model.h"
 #include "korva/module_loader.h"
-#include "recording/recipe.h"
 
 namespace Korva::Cli {
 
@@ -28,7 +28,7 @@ HostKit::TrainedModel TrainConfigured(
     ClassifierHandle classifier,
     const HostKit::SettingsChange& parameters,
     bool balanced,
-    const std::optional<Recording::Recipe>& recipe,
+    const std::optional<Epoching::Recipe>& recipe,
     Dataset& data,
     const std::string& logJson,
     std::ostream* out);

@@ -9,12 +9,12 @@
 #include "cli/cross_validation_outputs.h"
 #include "cli/data_input.h"
 #include "cli/files.h"
-#include "cli/input_digest.h"
 #include "cli/memory_option.h"
 #include "cli/options.h"
 #include "cli/output_streams.h"
+#include "cli/preamble.h"
 #include "cli/recipe_options.h"
-#include "cli/recording_input.h"
+#include "cli/recording_report.h"
 #include "cli/summary.h"
 #include "cli/texts.h"
 #include "cli/train.h"
@@ -253,7 +253,7 @@ Json Summary(const TuneOptions& o,
 void WriteModel(const TuneOptions& o,
                 const Module& module,
                 const HostKit::SettingsChange& chosen,
-                const std::optional<Recording::Recipe>& recipe,
+                const std::optional<Epoching::Recipe>& recipe,
                 Dataset& data,
                 std::ostream* out) {
   ClassifierHandle classifier = HostKit::NewClassifier(module);
@@ -285,7 +285,7 @@ void WriteOutputs(const TuneOptions& o,
                   const Grid& grid,
                   const Plan& plan,
                   const Tuning& t,
-                  const std::optional<Recording::Recipe>& recipe,
+                  const std::optional<Epoching::Recipe>& recipe,
                   std::ostream* out) {
   const Json provenance =
       o.report.empty() && o.summary.empty()
@@ -309,7 +309,7 @@ void WriteOutputs(const TuneOptions& o,
     *out << "report written to " << o.report << '\n';
 }
 
-// The files the command reads and writes, checked before any work.
+// The files the command reads and writes.
 std::vector<CommandFile> Files(const TuneOptions& o) {
   std::vector<CommandFile> files;
   for (const std::string& path : o.data.paths)
@@ -318,44 +318,50 @@ std::vector<CommandFile> Files(const TuneOptions& o) {
                {{"--model", o.model, true},
                 {"--report", o.report, true},
                 {"--summary", o.summary, true}});
-  CheckCommandFiles(files);
   return files;
 }
 
-int RunTune(const TuneOptions& o) {
-  ApplyMemoryLimit(o.memoryLimit);
-  CheckFoldOptions(o.folds, o.data);
-  const std::vector<CommandFile> files = Files(o);
-  const Grid grid = MakeGrid(o.grid);
-  if (!o.report.empty() || !o.summary.empty()) RecordInputDigests();
-  std::ostream* out = MessageStream(o.quiet, {o.model, o.report, o.summary});
-  std::optional<Recording::Recipe> recipe;
-  Dataset data = LoadData(o.data, true, out, &recipe);
-  CheckTrainingSet(data, o.data.Name());
-  FoldSettings decisions{{}, o.decisions.Balanced()};
-  o.decisions.AddTo(decisions.parameters);
-  const std::string modulePath = HostKit::ChooseModulePath(o.module);
-  auto module = HostKit::OpenModule(modulePath);
+// What tune brings to the preamble; the grid is made into `grid` once the
+// files are checked.
+PreambleRequest Request(const TuneOptions& o,
+                        const FoldSettings& decisions,
+                        Grid& grid) {
+  PreambleRequest request;
+  request.data = &o.data;
+  request.folds = &o.folds;
+  request.memoryLimit = o.memoryLimit;
+  request.module = o.module;
+  request.quiet = o.quiet;
+  request.files = Files(o);
+  request.digests = !o.report.empty() || !o.summary.empty();
+  request.checkOptions = [&o] { CheckFoldOptions(o.folds, o.data); };
   // The decisions and a setting of the grid are checked before any work
   // starts (a module whose classifier takes no p-values is refused here).
-  ClassifierHandle shown = HostKit::NewClassifier(*module);
-  HostKit::ApplySettings(*shown, GridSetting(grid, decisions, 0).parameters);
+  request.settings = [&o, &decisions, &grid] {
+    grid = MakeGrid(o.grid);
+    return GridSetting(grid, decisions, 0).parameters;
+  };
+  request.heading = [&grid](ClassifierBase&) { return GridText(grid); };
+  request.atOnce = [&o, &grid](const Plan& plan) {
+    return std::min<int>(std::max(1, o.jobs),
+                         grid.settings.size() * plan.folds.size());
+  };
+  return request;
+}
 
-  const Plan plan =
-      MakePlan(FoldScheme(o.folds, o.data, data), data, o.data.Name());
-  if (out)
-    *out << o.data.Name() << ": " << DescribeSet(data) << '\n'
-         << plan.scheme << '\n'
-         << GridText(grid) << '\n'
-         << std::flush;
+int RunTune(const TuneOptions& o) {
+  FoldSettings decisions{{}, o.decisions.Balanced()};
+  o.decisions.AddTo(decisions.parameters);
+  Grid grid;
+  const PreambleRequest request = Request(o, decisions, grid);
+  Preamble p;
+  RunPreamble(request, p);
+  const Plan& plan = p.plan;
+  Dataset& data = p.data;
+  std::ostream* out = p.out;
   const int jobs = std::max(1, o.jobs);
-  HostKit::CheckTrainingMemory(
-      LargestTrainingSet(plan),
-      data.cols,
-      false,
-      std::min<int>(jobs, grid.settings.size() * plan.folds.size()));
   const Tuning t =
-      Tune(*module, grid, decisions, plan, jobs, o.oneSe, data.cols);
+      Tune(*p.module, grid, decisions, plan, jobs, o.oneSe, data.cols);
   if (out) {
     PrintTable(*out, grid, plan, t);
     *out << "chosen: " << SettingText(grid.settings[t.chosen]) << ", by "
@@ -363,12 +369,21 @@ int RunTune(const TuneOptions& o) {
   }
   if (!o.model.empty())
     WriteModel(o,
-               *module,
+               *p.module,
                GridSetting(grid, decisions, t.chosen).parameters,
-               recipe,
+               p.recipe,
                data,
                out);
-  WriteOutputs(o, files, modulePath, *shown, data, grid, plan, t, recipe, out);
+  WriteOutputs(o,
+               request.files,
+               p.modulePath,
+               *p.shown,
+               data,
+               grid,
+               plan,
+               t,
+               p.recipe,
+               out);
   return kExitOk;
 }
 

@@ -18,11 +18,11 @@ struct MatVariables {
 // True when `path` ends in ".mat" (any letter case).
 bool IsMatFile(const std::string& path);
 
-// ReadMat (data/mat_io.h) through the MATLAB reader library, libkorva_mat.so,
-// opened on first use: libmatio, HDF5 and what they bring cost every process
-// that links them about 20 ms and 7 MB, and most runs read CSV files. The
-// library is looked for as OpenReaderLibrary (data/reader_library.h) says.
-// The reader reads a file more than once, so a file that cannot be read
+// ReadMat (data/mat/mat_io.h) through the MATLAB reader library,
+// libkorva_mat.so, opened on first use: libmatio, HDF5 and what they bring cost
+// every process that links them about 20 ms and 7 MB, and most runs read CSV
+// files. The library is looked for as OpenReaderLibrary (data/reader_library.h)
+// says. The reader reads a file more than once, so a file that cannot be read
 // twice (a FIFO, a device) is first copied, in one reading, into a private
 // temporary folder, and so is any file when `onBytes` is given, which then
 // sees exactly the bytes the reader reads. DataError as ReadMat throws it, or

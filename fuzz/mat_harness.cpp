@@ -1,7 +1,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include "data/mat_io.h"
+#include "data/mat/mat_io.h"
 #include "fuzz/checks.h"
 #include "fuzz/harnesses.h"
 

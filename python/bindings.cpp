@@ -14,6 +14,7 @@
 
 #include "data/dataset.h"
 #include "data/p300_generator.h"
+#include "epoching/recipe.h"
 #include "korva/hostkit/memory_budget.h"
 #include "korva/hostkit/trained_model.h"
 #include "korva/hostkit/training.h"
@@ -22,7 +23,6 @@
 #include "python/epochs_bindings.h"
 #include "python/recording_bindings.h"
 #include "python/validation_bindings.h"
-#include "recording/recipe.h"
 
 namespace py = pybind11;
 
@@ -298,7 +298,7 @@ py::list Steps(const HostKit::TrainedModel& model) {
 // naming `whose` recipe when it does not read back.
 std::string Recipe(const std::string& xml, const std::string& whose) {
   try {
-    return Recording::RecipeXml(Recording::ParseRecipeXml(xml));
+    return Epoching::RecipeXml(Epoching::ParseRecipeXml(xml));
   } catch (const Data::DataError& error) {
     throw py::value_error(whose + " " + error.what());
   }
@@ -306,45 +306,48 @@ std::string Recipe(const std::string& xml, const std::string& whose) {
 
 using Model = const HostKit::TrainedModel&;
 
-// A property of a classifier that `read` reads from its model.
+// A read-only property that `read` gives of a classifier's model.
 template <typename Read>
-auto FromModel(Read read) {
+auto OfModel(Read read) {
   return [read](const Classifier& c) { return read(c.Model()); };
 }
 
-// What the model learned and the settings it learned with, read-only.
-void BindModelProperties(py::class_<Classifier>& c) {
+// What the model learned, read-only: the selection, weights and intercept.
+void BindLearnedProperties(py::class_<Classifier>& c) {
   c.def_property_readonly("module_path", &Classifier::ModulePath)
-      .def_property_readonly("selected", FromModel([](Model m) {
+      .def_property_readonly("selected", OfModel([](Model m) {
                                return py::array_t<bool>(py::cast(m.Selected()));
                              }))
       .def_property_readonly(
-          "weights", FromModel([](Model m) {
+          "weights", OfModel([](Model m) {
             return py::array_t<double>(py::cast(m.Weights()));
           }))
       .def_property_readonly("intercept",
-                             FromModel([](Model m) { return m.Intercept(); }))
-      .def_property_readonly("intercept_known", FromModel([](Model m) {
+                             OfModel([](Model m) { return m.Intercept(); }))
+      .def_property_readonly("intercept_known", OfModel([](Model m) {
                                return m.InterceptKnown();
-                             }))
+                             }));
+}
+
+// The settings of the model and its decisions, read-only.
+void BindSettingProperties(py::class_<Classifier>& c) {
+  c.def_property_readonly("p_enter",
+                          OfModel([](Model m) { return m.Settings().pEnter; }))
       .def_property_readonly(
-          "p_enter", FromModel([](Model m) { return m.Settings().pEnter; }))
+          "p_remove", OfModel([](Model m) { return m.Settings().pRemove; }))
       .def_property_readonly(
-          "p_remove", FromModel([](Model m) { return m.Settings().pRemove; }))
+          "max_iter", OfModel([](Model m) { return m.Settings().maxIter; }))
       .def_property_readonly(
-          "max_iter", FromModel([](Model m) { return m.Settings().maxIter; }))
-      .def_property_readonly("threshold", FromModel([](Model m) {
-                               return m.Settings().threshold;
-                             }))
-      .def_property_readonly("threshold_mode", FromModel([](Model m) {
+          "threshold", OfModel([](Model m) { return m.Settings().threshold; }))
+      .def_property_readonly("threshold_mode", OfModel([](Model m) {
                                return m.Settings().thresholdMode ==
                                               ClassifierBase::RangeMode
                                           ? "range"
                                           : "max";
                              }))
-      .def_property_readonly("cut", FromModel([](Model m) { return m.Cut(); }))
+      .def_property_readonly("cut", OfModel([](Model m) { return m.Cut(); }))
       .def_property_readonly(
-          "class_scores", FromModel([](Model m) {
+          "class_scores", OfModel([](Model m) {
             const auto& c = m.Host().classScores;
             return c ? py::object(py::make_tuple(c->negativeMean,
                                                  c->positiveMean,
@@ -355,30 +358,29 @@ void BindModelProperties(py::class_<Classifier>& c) {
           }));
 }
 
-// The names, descriptions and record of the training, read-only.
+// How the model was trained, read-only: features, steps, time, recipe.
 void BindTrainingProperties(py::class_<Classifier>& c) {
   c.def_property_readonly("feature_names",
-                          FromModel([](Model m) { return m.FeatureNames(); }))
+                          OfModel([](Model m) { return m.FeatureNames(); }))
       .def_property_readonly("short_info",
-                             FromModel([](Model m) { return m.ShortInfo(); }))
+                             OfModel([](Model m) { return m.ShortInfo(); }))
+      .def_property_readonly("training_info",
+                             OfModel([](Model m) { return m.TrainingInfo(); }))
+      .def_property_readonly("steps", OfModel([](Model m) { return Steps(m); }))
       .def_property_readonly(
-          "training_info", FromModel([](Model m) { return m.TrainingInfo(); }))
-      .def_property_readonly("steps",
-                             FromModel([](Model m) { return Steps(m); }))
-      .def_property_readonly(
-          "training_seconds", FromModel([](Model m) {
+          "training_seconds", OfModel([](Model m) {
             return m.Run() ? py::object(py::float_(m.Run()->seconds))
                            : py::none();
           }))
       .def_property_readonly(
-          "recipe", FromModel([](Model m) {
+          "recipe", OfModel([](Model m) {
             return m.Host().recipe.empty()
                        ? py::object(py::none())
                        : py::object(
                              py::str(Recipe(m.Host().recipe, "the model's")));
           }))
       .def_property_readonly(
-          "training_messages", FromModel([](Model m) {
+          "training_messages", OfModel([](Model m) {
             return m.Run() ? py::cast(TerminalTexts(m.Run()->progress))
                            : py::object(py::none());
           }));
@@ -387,8 +389,8 @@ void BindTrainingProperties(py::class_<Classifier>& c) {
 // Keeps the recipe `xml` in the model of `c` once it is known to read back
 // and to give the model's features: one per channel and bin.
 void SetRecipe(Classifier& c, const std::string& xml) {
-  const Recording::Recipe recipe =
-      Recording::ParseRecipeXml(Recipe(xml, "the given"));
+  const Epoching::Recipe recipe =
+      Epoching::ParseRecipeXml(Recipe(xml, "the given"));
   const long long features =
       static_cast<long long>(recipe.channels.size()) * recipe.bins;
   if (recipe.channels.empty() || recipe.samplingRate <= 0)
@@ -401,7 +403,7 @@ void SetRecipe(Classifier& c, const std::string& xml) {
         " channels x " + std::to_string(recipe.bins) + " bins give " +
         std::to_string(features) + " features, and X has " +
         std::to_string(c.Model().Features()));
-  c.SetRecipe(Recording::RecipeXml(recipe));
+  c.SetRecipe(Epoching::RecipeXml(recipe));
 }
 
 void BindClassifier(py::module_& m) {
@@ -453,7 +455,8 @@ void BindClassifier(py::module_& m) {
             WithoutGil([&] { c.Save(path); });
           },
           py::arg("path"));
-  BindModelProperties(c);
+  BindLearnedProperties(c);
+  BindSettingProperties(c);
   BindTrainingProperties(c);
 }
 

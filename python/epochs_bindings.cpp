@@ -1,6 +1,6 @@
-// korva._korva's epoch extraction: recordings cut into features by the same
-// code as korva epochs, and the band-pass filter on its own for comparison
-// with other implementations.
+// korva._korva's epoch extraction: recordings cut into features through the
+// data-source layer, as korva epochs cuts them, the default recipe, and the
+// band-pass filter on its own for comparison with other implementations.
 #include "python/epochs_bindings.h"
 
 #include <pybind11/numpy.h>
@@ -14,9 +14,11 @@
 #include <utility>
 #include <vector>
 
-#include "recording/band_pass.h"
-#include "recording/epochs.h"
-#include "recording/recipe.h"
+#include "epoching/band_pass.h"
+#include "epoching/epochs.h"
+#include "epoching/recipe.h"
+#include "sources/recordings.h"
+#include "sources/source_error.h"
 
 namespace py = pybind11;
 
@@ -34,6 +36,8 @@ auto Released(Work&& work) {
     return work();
   } catch (const Data::DataError& error) {
     throw py::value_error(error.what());
+  } catch (const Sources::Error& error) {
+    throw py::value_error(error.what());
   } catch (const std::invalid_argument& error) {
     throw py::value_error(error.what());
   }
@@ -46,7 +50,7 @@ py::array_t<double> Own(Container&& values, std::vector<py::ssize_t> shape) {
   return py::array_t<double>(std::move(shape), owned->data(), owner);
 }
 
-py::dict RunDict(const Recording::RunReport& run) {
+py::dict RunDict(const Epoching::RunReport& run) {
   py::dict d;
   d["path"] = run.path;
   for (const auto& [name, counts] : {std::pair{"kept", &run.kept},
@@ -57,63 +61,62 @@ py::dict RunDict(const Recording::RunReport& run) {
   return d;
 }
 
+// The recipe of extract_epochs's settings; ValueError for a reference
+// other than none or average (korva's --reference refuses it too).
+Epoching::Recipe RecipeOf(std::vector<std::string> target,
+                          std::vector<std::string> nonTarget,
+                          std::vector<std::string> channels,
+                          const std::string& reference,
+                          Range band,
+                          int filterOrder,
+                          std::pair<double, std::optional<double>> window,
+                          int bins,
+                          Range baseline,
+                          std::optional<double> reject) {
+  using Epoching::Reference;
+  if (reference != Epoching::ReferenceText(Reference::kNone) &&
+      reference != Epoching::ReferenceText(Reference::kAverage))
+    throw py::value_error("reference must be \"none\" or \"average\", not \"" +
+                          reference + "\"");
+  Epoching::Recipe r;
+  r.targets = std::move(target);
+  r.nonTargets = std::move(nonTarget);
+  r.channels = std::move(channels);
+  r.reference = reference == Epoching::ReferenceText(Reference::kAverage)
+                    ? Reference::kAverage
+                    : Reference::kNone;
+  r.band.reset();
+  if (band) r.band = Epoching::Band{band->first, band->second};
+  r.filterOrder = filterOrder;
+  r.windowStartMs = window.first;
+  r.windowEndMs = window.second;
+  r.bins = bins;
+  if (baseline)
+    r.baseline = Epoching::Interval{baseline->first, baseline->second};
+  r.rejectMicrovolts = reject;
+  return r;
+}
+
+// (X, labels, runs, feature names, run reports, recipe XML) of the epochs
+// cut from `paths` by `recipe` (Sources::Cut, as korva epochs cuts them).
 py::tuple Extract(const std::vector<std::string>& paths,
-                  const Recording::Recipe& recipe,
+                  const Epoching::Recipe& recipe,
                   const Recording::OpenOptions& open) {
-  if (std::string why = Recording::CheckRecipe(recipe); !why.empty())
-    throw py::value_error(why);
-  Recording::ExtractReport report;
-  Data::Dataset data = Released([&] {
-    std::vector<std::unique_ptr<Recording::Recording>> runs;
-    for (const std::string& path : paths)
-      runs.push_back(Recording::OpenRecording(path, open));
-    return Recording::ExtractEpochs(runs, recipe, &report);
-  });
+  Sources::LoadedData cut =
+      Released([&] { return Sources::Cut(paths, recipe, open); });
+  Data::Dataset& data = cut.data;
   const py::ssize_t rows = data.rows, cols = data.cols;
   std::vector<double> run(data.groups.size());  // from 1
   for (size_t i = 0; i < run.size(); ++i) run[i] = data.groups[i] + 1.0;
   py::list runs;
-  for (const Recording::RunReport& run : report.runs) runs.append(RunDict(run));
+  for (const Epoching::RunReport& run : cut.cut->runs)
+    runs.append(RunDict(run));
   return py::make_tuple(Own(std::move(data.X), {rows, cols}),
                         Own(std::move(data.labels), {rows}),
                         Own(std::move(run), {rows}),
                         data.names,
                         runs,
-                        Recording::RecipeXml(report.recipe));
-}
-
-// The recipe of extract_epochs's settings, as the XML that extraction and
-// model documents read: one text carries it from Python to the C++ code.
-std::string RecipeXmlOf(std::vector<std::string> target,
-                        std::vector<std::string> nonTarget,
-                        std::vector<std::string> channels,
-                        const std::string& reference,
-                        Range band,
-                        int filterOrder,
-                        double windowStart,
-                        std::optional<double> windowEnd,
-                        int bins,
-                        Range baseline,
-                        std::optional<double> reject) {
-  if (reference != "none" && reference != "average")
-    throw py::value_error("reference must be \"none\" or \"average\", not \"" +
-                          reference + "\"");
-  Recording::Recipe r;
-  r.targets = std::move(target);
-  r.nonTargets = std::move(nonTarget);
-  r.channels = std::move(channels);
-  r.reference = reference == "average" ? Recording::Reference::kAverage
-                                       : Recording::Reference::kNone;
-  r.band.reset();
-  if (band) r.band = Recording::Band{band->first, band->second};
-  r.filterOrder = filterOrder;
-  r.windowStartMs = windowStart;
-  r.windowEndMs = windowEnd;
-  r.bins = bins;
-  if (baseline)
-    r.baseline = Recording::Interval{baseline->first, baseline->second};
-  r.rejectMicrovolts = reject;
-  return Recording::RecipeXml(r);
+                        Epoching::RecipeXml(cut.cut->recipe));
 }
 
 // Filters x (one signal, or one per row) in place, two rows at a time as
@@ -128,7 +131,7 @@ py::array_t<double> BandPassed(py::array_t<double, py::array::c_style> x,
   const long long n = x.shape(x.ndim() - 1);
   double* samples = x.mutable_data();
   Released([&] {
-    const Recording::BandPass filter(order, band.first, band.second, fs);
+    const Epoching::BandPass filter(order, band.first, band.second, fs);
     for (py::ssize_t r = 0; r < rows; r += 2) {
       double* row = samples + r * n;
       if (r + 1 < rows)
@@ -141,39 +144,71 @@ py::array_t<double> BandPassed(py::array_t<double, py::array::c_style> x,
   return x;
 }
 
-}  // namespace
+// The default recipe's settings, the defaults of korva.extract_epochs.
+void BindRecipeDefaults(py::module_& m) {
+  const Epoching::Recipe d;
+  Range band, baseline;
+  if (d.band) band = std::pair(d.band->low, d.band->high);
+  if (d.baseline) baseline = std::pair(d.baseline->startMs, d.baseline->endMs);
+  m.attr("DEFAULT_REFERENCE") = Epoching::ReferenceText(d.reference);
+  m.attr("DEFAULT_BAND") = py::cast(band);
+  m.attr("DEFAULT_FILTER_ORDER") = d.filterOrder;
+  m.attr("DEFAULT_WINDOW") = py::make_tuple(d.windowStartMs, d.windowEndMs);
+  m.attr("DEFAULT_BINS") = d.bins;
+  m.attr("DEFAULT_BASELINE") = py::cast(baseline);
+  m.attr("DEFAULT_REJECT") = py::cast(d.rejectMicrovolts);
+}
 
-void BindEpochs(py::module_& m) {
-  m.def("recipe_xml",
-        &RecipeXmlOf,
-        py::arg("target"),
-        py::arg("non_target"),
-        py::arg("channels"),
-        py::arg("reference"),
-        py::arg("band"),
-        py::arg("filter_order"),
-        py::arg("window_start"),
-        py::arg("window_end"),
-        py::arg("bins"),
-        py::arg("baseline"),
-        py::arg("reject"),
-        "The recipe of these settings as the XML a model document keeps.");
+// extract_epochs: recordings cut by the recipe of its settings.
+void BindExtraction(py::module_& m) {
   m.def(
       "extract_epochs",
       [](const std::vector<std::string>& paths,
-         const std::string& recipeXml,
+         std::vector<std::string> target,
+         std::vector<std::string> nonTarget,
+         std::vector<std::string> channels,
+         const std::string& reference,
+         Range band,
+         int filterOrder,
+         std::pair<double, std::optional<double>> window,
+         int bins,
+         Range baseline,
+         std::optional<double> reject,
          const std::string& markerColumn,
          std::optional<double> samplingRate) {
         return Extract(paths,
-                       Recording::ParseRecipeXml(recipeXml),
+                       RecipeOf(std::move(target),
+                                std::move(nonTarget),
+                                std::move(channels),
+                                reference,
+                                band,
+                                filterOrder,
+                                window,
+                                bins,
+                                baseline,
+                                reject),
                        {markerColumn, samplingRate});
       },
       py::arg("paths"),
-      py::arg("recipe_xml"),
+      py::arg("target"),
+      py::arg("non_target"),
+      py::arg("channels"),
+      py::arg("reference"),
+      py::arg("band"),
+      py::arg("filter_order"),
+      py::arg("window"),
+      py::arg("bins"),
+      py::arg("baseline"),
+      py::arg("reject"),
       py::arg("marker_column"),
       py::arg("sampling_rate"),
       "(X, labels, runs, feature names, run reports, recipe XML) of the "
-      "epochs of the recordings at `paths`, cut by the recipe `recipe_xml`.");
+      "epochs of the recordings at `paths`, cut by the recipe of these "
+      "settings.");
+}
+
+// The band-pass on its own, and its sections.
+void BindBandPass(py::module_& m) {
   m.def("band_pass",
         &BandPassed,
         py::arg("x").noconvert(),
@@ -186,11 +221,11 @@ void BindEpochs(py::module_& m) {
   m.def(
       "band_pass_sections",
       [](int order, std::pair<double, double> band, double fs) {
-        const Recording::BandPass filter = Released([&] {
-          return Recording::BandPass(order, band.first, band.second, fs);
+        const Epoching::BandPass filter = Released([&] {
+          return Epoching::BandPass(order, band.first, band.second, fs);
         });
         std::vector<std::vector<double>> sos;
-        for (const Recording::Biquad& q : filter.Sections())
+        for (const Epoching::Biquad& q : filter.Sections())
           sos.push_back({q.b0, q.b1, q.b2, 1.0, q.a1, q.a2});
         return sos;
       },
@@ -198,6 +233,14 @@ void BindEpochs(py::module_& m) {
       py::arg("band"),
       py::arg("fs"),
       "The band-pass's second-order sections, rows of b0 b1 b2 1 a1 a2.");
+}
+
+}  // namespace
+
+void BindEpochs(py::module_& m) {
+  BindRecipeDefaults(m);
+  BindExtraction(m);
+  BindBandPass(m);
 }
 
 }  // namespace Korva::Python

@@ -1,5 +1,6 @@
-// korva._korva.read_recording: a continuous recording read channel by
-// channel into one array (korva/_recording.py wraps it).
+// korva._korva.read_recording: a continuous recording, opened through the
+// data-source layer as korva opens it, read channel by channel into one
+// array (korva/_recording.py wraps it).
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
@@ -12,6 +13,7 @@
 #include "data/dataset.h"
 #include "recording/recording.h"
 #include "recording/recording_base.h"
+#include "sources/recordings.h"
 
 namespace py = pybind11;
 
@@ -29,7 +31,8 @@ py::tuple ReadRecording(const std::string& path,
   std::unique_ptr<Recording::Recording> recording;
   try {
     py::gil_scoped_release release;
-    recording = Recording::OpenRecording(path, options);
+    recording =
+        std::move(Sources::OpenRecordings({path}, options).runs.front());
   } catch (const Data::DataError& e) {
     throw py::value_error(Recording::AsUtf8(e.what()));
   }

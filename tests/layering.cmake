@@ -22,10 +22,14 @@ set(allowed_ui       host ui plugin)
 set(allowed_plugin   host plugin weighted)
 set(allowed_data     data platform text)
 set(allowed_recording recording data platform text)
+set(allowed_epoching epoching recording data platform text)
 set(allowed_report   report text)
 set(allowed_validation host hostkit data report validation)
-set(allowed_cli      host hostkit data recording report validation cli text)
-set(allowed_python   host hostkit data recording validation python text)
+set(allowed_sources  sources epoching recording data hostkit)
+set(allowed_cli      host hostkit data recording epoching sources report
+                     validation cli text)
+set(allowed_python   host hostkit data recording epoching sources validation
+                     python text)
 set(allowed_examples host hostkit)
 # Beyond what it includes, the plugin part links the subsystems it assembles
 # the module from.
@@ -48,7 +52,7 @@ set(pybind11_pattern "^pybind11::")
 set(pybind11_parts python)
 
 set(parts platform text host hostkit weighted stepwise persist ui plugin data
-          recording report validation cli python examples)
+          recording epoching report validation sources cli python examples)
 set(failures "")
 
 # The header named in an #include.

@@ -34,24 +34,38 @@ def _pair(value):
     return float(low), float(high)
 
 
+def _existing(paths):
+    if isinstance(paths, (str, os.PathLike)):
+        paths = [paths]
+    paths = [os.fspath(p) for p in paths]
+    for path in paths:
+        if not os.path.exists(path):
+            raise FileNotFoundError(f"{path}: no such file")
+    return paths
+
+
+def _number(value, kind=float):
+    return None if value is None else kind(value)
+
+
 def extract_epochs(
     paths,
     *,
     target,
     non_target,
     channels=None,
-    reference="none",
-    band=(0.5, 30.0),
-    filter_order=4,
-    window=(0.0, None),
-    bins=20,
-    baseline=None,
-    reject=None,
+    reference=_korva.DEFAULT_REFERENCE,
+    band=_korva.DEFAULT_BAND,
+    filter_order=_korva.DEFAULT_FILTER_ORDER,
+    window=_korva.DEFAULT_WINDOW,
+    bins=_korva.DEFAULT_BINS,
+    baseline=_korva.DEFAULT_BASELINE,
+    reject=_korva.DEFAULT_REJECT,
     marker_column=None,
     sampling_rate=None,
 ):
     """Cuts recordings (EDF, BDF, GDF, BrainVision .vhdr, headset CSV) into
-    epoch features, as ``korva epochs`` does.
+    epoch features, as ``korva epochs`` does; the defaults are its own.
 
     target, non_target: event codes or marker texts (a number N also matches
     the stimulus markers "S N", "SN" and "Stimulus/S N"); other events are
@@ -59,41 +73,32 @@ def extract_epochs(
     recording). reference: "none" or "average" (the mean of the chosen
     channels). band: (low, high) Hz of the zero-phase Butterworth band-pass
     of order ``filter_order``, or None. window: (start, end) ms after the
-    event, end excluded; end None moves 800 ms to the nearest whole number of
-    bins. bins: means of consecutive samples per channel. baseline: (start,
-    end) ms whose mean each channel loses, or None. reject: drop epochs whose
-    peak-to-peak exceeds this many microvolts on any channel, or None.
-    marker_column, sampling_rate: for headset CSV files.
+    event, end excluded; end None is the default end moved to the nearest
+    whole number of bins. bins: means of consecutive samples per channel.
+    baseline: (start, end) ms whose mean each channel loses, or None.
+    reject: drop epochs whose peak-to-peak exceeds this many microvolts on
+    any channel, or None. marker_column, sampling_rate: for headset CSV
+    files.
 
     Returns an ``Epochs`` named tuple. Raises FileNotFoundError for a
     missing file and ValueError, with korva's message, for a recipe or
     recording that cannot be used.
     """
-    if isinstance(paths, (str, os.PathLike)):
-        paths = [paths]
-    paths = [os.fspath(p) for p in paths]
-    for path in paths:
-        if not os.path.exists(path):
-            raise FileNotFoundError(f"{path}: no such file")
     start, end = window
-    recipe = _korva.recipe_xml(
-        _codes(target, "target"),
-        _codes(non_target, "non_target"),
-        list(channels or []),
-        reference,
-        _pair(band),
-        int(filter_order),
-        float(start),
-        None if end is None else float(end),
-        int(bins),
-        _pair(baseline),
-        None if reject is None else float(reject),
-    )
     X, labels, runs, names, reports, recipe = _korva.extract_epochs(
-        paths,
-        recipe,
-        marker_column or "",
-        None if sampling_rate is None else float(sampling_rate),
+        _existing(paths),
+        target=_codes(target, "target"),
+        non_target=_codes(non_target, "non_target"),
+        channels=list(channels or []),
+        reference=reference,
+        band=_pair(band),
+        filter_order=int(filter_order),
+        window=(float(start), _number(end)),
+        bins=int(bins),
+        baseline=_pair(baseline),
+        reject=_number(reject),
+        marker_column=marker_column or "",
+        sampling_rate=_number(sampling_rate),
     )
     return Epochs(
         X, labels.astype(np.int64), runs.astype(np.int64), names, reports, recipe

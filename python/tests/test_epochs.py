@@ -117,6 +117,8 @@ def test_extract_epochs_raises_value_error_with_korvas_message(tmp_path):
         korva.extract_epochs(path, target=2, non_target=1, window=(0, 80), bins=7)
     with pytest.raises(ValueError, match=r"run.vhdr: no channel O1 \(its channels: Fz, Cz, Pz, Oz\)"):
         korva.extract_epochs(path, target=2, non_target=1, channels=["Pz", "O1"])
+    with pytest.raises(ValueError, match="^filter order 9: it must be 1 to 8$"):
+        korva.extract_epochs(path, target=2, non_target=1, filter_order=9)
     with pytest.raises(FileNotFoundError):
         korva.extract_epochs(tmp_path / "none.vhdr", target=2, non_target=1)
 

@@ -1,5 +1,5 @@
-#ifndef KORVA_RECORDING_BAND_PASS_H_
-#define KORVA_RECORDING_BAND_PASS_H_
+#ifndef KORVA_EPOCHING_BAND_PASS_H_
+#define KORVA_EPOCHING_BAND_PASS_H_
 
 // A zero-phase Butterworth band-pass filter for continuous EEG, designed and
 // applied with the arithmetic of the customary scientific Python pipeline
@@ -47,20 +47,18 @@
 
 #include <vector>
 
-namespace Korva::Recording {
+namespace Korva::Epoching {
 
 // One second-order section: (b0 + b1 z⁻¹ + b2 z⁻²) / (1 + a1 z⁻¹ + a2 z⁻²).
 struct Biquad {
   double b0 = 0, b1 = 0, b2 = 0, a1 = 0, a2 = 0;
 };
 
-constexpr int kMaxFilterOrder = 8;
-
 class BandPass {
  public:
-  // Designs the filter of `order` (1 .. kMaxFilterOrder) passing `low` to
-  // `high` Hz at `fs` Hz. Throws std::invalid_argument unless 0 < low < high
-  // < fs / 2.
+  // Designs the filter of `order` (kMinFilterOrder .. kMaxFilterOrder of
+  // recipe.h) passing `low` to `high` Hz at `fs` Hz. Throws
+  // std::invalid_argument unless 0 < low < high < fs / 2.
   BandPass(int order, double low, double high, double fs);
 
   const std::vector<Biquad>& Sections() const { return sections_; }
@@ -80,6 +78,6 @@ class BandPass {
   long long padLength_ = 0;
 };
 
-}  // namespace Korva::Recording
+}  // namespace Korva::Epoching
 
-#endif  // KORVA_RECORDING_BAND_PASS_H_
+#endif  // KORVA_EPOCHING_BAND_PASS_H_

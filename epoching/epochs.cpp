@@ -1,4 +1,4 @@
-#include "recording/epochs.h"
+#include "epoching/epochs.h"
 
 #include <algorithm>
 #include <climits>
@@ -7,11 +7,11 @@
 #include <stdexcept>
 
 #include "data/dataset.h"
+#include "epoching/band_pass.h"
 #include "platform/huge_pages.h"
-#include "recording/band_pass.h"
 #include "text/number_text.h"
 
-namespace Korva::Recording {
+namespace Korva::Epoching {
 namespace {
 
 using Data::DataError;
@@ -22,10 +22,10 @@ struct Epoch {
   bool target;
 };
 
-Recipe Resolve(const Recipe& recipe, const Recording& first) {
+Recipe Resolve(const Recipe& recipe, const Recording::Recording& first) {
   Recipe used = recipe;
   if (used.channels.empty())
-    for (const Channel& channel : first.Channels())
+    for (const Recording::Channel& channel : first.Channels())
       if (channel.eeg) used.channels.push_back(channel.name);
   if (used.samplingRate == 0) used.samplingRate = first.SamplingRate();
   return used;
@@ -42,7 +42,7 @@ std::optional<BandPass> MakeFilter(const Recipe& r, const std::string& file) {
 }
 
 // The events of `run` that make epochs, in onset order; counts the others.
-std::vector<Epoch> PlanRun(const Recording& run,
+std::vector<Epoch> PlanRun(const Recording::Recording& run,
                            const Recipe& r,
                            const Window& w,
                            RunReport& report) {
@@ -60,7 +60,7 @@ std::vector<Epoch> PlanRun(const Recording& run,
     });
   };
   std::vector<Epoch> epochs;
-  for (const Event& event : run.Events()) {
+  for (const Recording::Event& event : run.Events()) {
     auto [it, added] = kind.emplace(event.code, 0);
     if (added)
       it->second = matches(r.targets, event.code)      ? 1
@@ -79,13 +79,13 @@ std::vector<Epoch> PlanRun(const Recording& run,
   return epochs;
 }
 
-std::vector<int> ChannelIndices(const Recording& run,
+std::vector<int> ChannelIndices(const Recording::Recording& run,
                                 const std::vector<std::string>& names) {
   std::vector<int> indices;
-  const std::vector<Channel>& channels = run.Channels();
+  const std::vector<Recording::Channel>& channels = run.Channels();
   for (const std::string& name : names) {
-    const auto it =
-        std::find_if(channels.begin(), channels.end(), [&](const Channel& c) {
+    const auto it = std::find_if(
+        channels.begin(), channels.end(), [&](const Recording::Channel& c) {
           return c.name == name;
         });
     indices.push_back(static_cast<int>(it - channels.begin()));
@@ -164,7 +164,7 @@ struct Buffers {
 };
 
 // Steps 1 and 2 for every chosen channel of one run, then step 3.
-void CutRun(Recording& run,
+void CutRun(Recording::Recording& run,
             const Recipe& r,
             const std::optional<BandPass>& filter,
             const Cut& cut,
@@ -239,9 +239,10 @@ void DropRejected(Data::Dataset& data, const std::vector<char>& rejected) {
 
 }  // namespace
 
-Data::Dataset ExtractEpochs(const std::vector<std::unique_ptr<Recording>>& runs,
-                            const Recipe& recipe,
-                            ExtractReport* report) {
+Data::Dataset ExtractEpochs(
+    const std::vector<std::unique_ptr<Recording::Recording>>& runs,
+    const Recipe& recipe,
+    ExtractReport* report) {
   if (std::string why = CheckRecipe(recipe); !why.empty())
     throw DataError("recipe: " + why);
   if (runs.empty()) throw DataError("no recording to cut epochs from");
@@ -303,4 +304,4 @@ Data::Dataset ExtractEpochs(const std::vector<std::unique_ptr<Recording>>& runs,
   return data;
 }
 
-}  // namespace Korva::Recording
+}  // namespace Korva::Epoching

@@ -1,4 +1,4 @@
-#include "recording/recipe.h"
+#include "epoching/recipe.h"
 
 #include <algorithm>
 #include <cmath>
@@ -7,10 +7,10 @@
 #include <sstream>
 
 #include "data/dataset.h"
-#include "recording/band_pass.h"
+#include "epoching/band_pass.h"
 #include "text/number_text.h"
 
-namespace Korva::Recording {
+namespace Korva::Epoching {
 namespace {
 
 using Data::DataError;
@@ -80,9 +80,10 @@ std::string CheckNumbers(const Recipe& r) {
                   std::isfinite(r.band->high)))
     return "band " + Range(r.band->low, r.band->high) +
            " Hz: it needs 0 < LOW < HIGH";
-  if (r.filterOrder < 1 || r.filterOrder > kMaxFilterOrder)
-    return "filter order " + std::to_string(r.filterOrder) +
-           ": it must be 1 to " + std::to_string(kMaxFilterOrder);
+  if (r.filterOrder < kMinFilterOrder || r.filterOrder > kMaxFilterOrder)
+    return "filter order " + std::to_string(r.filterOrder) + ": it must be " +
+           std::to_string(kMinFilterOrder) + " to " +
+           std::to_string(kMaxFilterOrder);
   if (!std::isfinite(r.windowStartMs) ||
       (r.windowEndMs &&
        !(*r.windowEndMs > r.windowStartMs && std::isfinite(*r.windowEndMs))))
@@ -91,10 +92,11 @@ std::string CheckNumbers(const Recipe& r) {
            " ms: it needs START < END";
   if (!r.windowEndMs && !(r.windowStartMs < kDefaultWindowMs))
     return "window start " + FormatDouble(r.windowStartMs) +
-           " ms is not before the default end, 800 ms: give the end too";
-  if (r.bins < 1 || r.bins > kMaxBins)
-    return "bins " + std::to_string(r.bins) + ": there must be 1 to " +
-           std::to_string(kMaxBins);
+           " ms is not before the default end, " +
+           FormatDouble(kDefaultWindowMs) + " ms: give the end too";
+  if (r.bins < kMinBins || r.bins > kMaxBins)
+    return "bins " + std::to_string(r.bins) + ": there must be " +
+           std::to_string(kMinBins) + " to " + std::to_string(kMaxBins);
   if (r.baseline &&
       !(r.baseline->startMs < r.baseline->endMs &&
         std::isfinite(r.baseline->startMs) && std::isfinite(r.baseline->endMs)))
@@ -117,7 +119,7 @@ std::string BinsMessage(const Recipe& r,
                         long long length,
                         double fs) {
   std::string fit;
-  for (long long b = 1; b <= std::min<long long>(length, kMaxBins); ++b)
+  for (long long b = kMinBins; b <= std::min<long long>(length, kMaxBins); ++b)
     if (length % b == 0) fit += (fit.empty() ? "" : ", ") + std::to_string(b);
   std::ostringstream message;
   message << "the window " << Span(r.windowStartMs, *r.windowEndMs) << " ms is "
@@ -179,7 +181,8 @@ Window EpochWindow(const Recipe& r, double fs) {
   return w;
 }
 
-void CheckRecording(const Recipe& recipe, const Recording& recording) {
+void CheckRecording(const Recipe& recipe,
+                    const Recording::Recording& recording) {
   const std::string& file = recording.Path();
   const double fs = recording.SamplingRate();
   if (recipe.samplingRate > 0 &&
@@ -189,7 +192,7 @@ void CheckRecording(const Recipe& recipe, const Recording& recording) {
                     FormatDouble(recipe.samplingRate) + " Hz");
   std::vector<std::string> missing, present;
   bool eeg = false;
-  for (const Channel& channel : recording.Channels()) {
+  for (const Recording::Channel& channel : recording.Channels()) {
     present.push_back(channel.name);
     eeg = eeg || channel.eeg;
   }
@@ -203,7 +206,7 @@ void CheckRecording(const Recipe& recipe, const Recording& recording) {
     throw DataError(file + ": no EEG channel (its channels: " +
                     Join(present, ", ") + "); name the channels to use");
   std::map<std::string, long long> codes;
-  for (const Event& event : recording.Events()) ++codes[event.code];
+  for (const Recording::Event& event : recording.Events()) ++codes[event.code];
   for (const auto* list : {&recipe.targets, &recipe.nonTargets}) {
     const bool found = std::any_of(codes.begin(), codes.end(), [&](auto& c) {
       return std::any_of(list->begin(), list->end(), [&](auto& entry) {
@@ -231,8 +234,7 @@ std::string RecipeText(const Recipe& r) {
        << Join(r.nonTargets, ", ") << "\n";
   text << "channels: "
        << (r.channels.empty() ? "every EEG channel" : Join(r.channels, ", "))
-       << "; reference "
-       << (r.reference == Reference::kAverage ? "average" : "none");
+       << "; reference " << ReferenceText(r.reference);
   if (r.samplingRate > 0)
     text << "; at " << FormatDouble(r.samplingRate) << " Hz";
   text << "\nfilter: ";
@@ -266,4 +268,4 @@ std::string RecipeText(const Recipe& r) {
   return text.str();
 }
 
-}  // namespace Korva::Recording
+}  // namespace Korva::Epoching

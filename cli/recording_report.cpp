@@ -1,51 +1,20 @@
-#include "cli/recording_input.h"
+#include "cli/recording_report.h"
 
-#include <sys/stat.h>
-
-#include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <map>
 #include <ostream>
 
-#include "cli/exit_status.h"
-
 namespace Korva::Cli {
 
-bool IsRecordingPath(const std::string& path,
-                     const Recording::OpenOptions& options) {
-  struct stat info {};
-  if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode))
-    return Recording::IsRecording(path, options);
-  const size_t dot = path.find_last_of("./");
-  if (dot == std::string::npos || path[dot] != '.') return false;
-  std::string extension = path.substr(dot + 1);
-  for (char& c : extension)
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return extension == "edf" || extension == "bdf" || extension == "gdf" ||
-         extension == "vhdr";
-}
-
-CutRecordings Cut(const std::vector<std::string>& paths,
-                  const Recording::Recipe& recipe,
-                  const Recording::OpenOptions& options) {
-  CutRecordings cut;
-  std::vector<std::unique_ptr<Recording::Recording>> runs;
-  for (const std::string& path : paths) {
-    runs.push_back(Recording::OpenRecording(path, options));
-    for (const std::string& note : runs.back()->Notes())
-      cut.notes.push_back(path + ": " + note);
-  }
-  cut.data = Recording::ExtractEpochs(runs, recipe, &cut.report);
-  return cut;
-}
-
-void PrintCut(std::ostream& out, const CutRecordings& cut, bool withRecipe) {
-  if (withRecipe) out << Recording::RecipeText(cut.report.recipe);
+void PrintCut(std::ostream& out,
+              const Sources::LoadedData& cut,
+              bool withRecipe) {
+  const Epoching::ExtractReport& report = *cut.cut;
+  if (withRecipe) out << Epoching::RecipeText(report.recipe);
   for (const std::string& note : cut.notes) out << "note: " << note << '\n';
   std::map<std::string, long long> skipped;
-  for (size_t k = 0; k < cut.report.runs.size(); ++k) {
-    const Recording::RunReport& run = cut.report.runs[k];
+  for (size_t k = 0; k < report.runs.size(); ++k) {
+    const Epoching::RunReport& run = report.runs[k];
     long long others = 0;
     for (const auto& [code, count] : run.skipped) {
       skipped[code] += count;
@@ -68,21 +37,11 @@ void PrintCut(std::ostream& out, const CutRecordings& cut, bool withRecipe) {
   out << '\n';
 }
 
-std::optional<Recording::Recipe> ModelRecipe(const HostKit::TrainedModel& model,
-                                             const std::string& what) {
-  if (model.Host().recipe.empty()) return std::nullopt;
-  try {
-    return Recording::ParseRecipeXml(model.Host().recipe);
-  } catch (const Data::DataError& error) {
-    throw CliError(kExitModel, what + ": its " + error.what());
-  }
-}
-
 Report::EpochFeatures EpochFeaturesOf(const Data::Dataset& data,
-                                      const Recording::Recipe& recipe) {
+                                      const Epoching::Recipe& recipe) {
   Report::EpochFeatures e;
   const double fs = recipe.samplingRate;
-  const Recording::Window w = Recording::EpochWindow(recipe, fs);
+  const Epoching::Window w = Epoching::EpochWindow(recipe, fs);
   for (int b = 0; b < recipe.bins; ++b)
     e.binMs.push_back((w.start + b * w.binWidth + (w.binWidth - 1) / 2.0) *
                       1000.0 / fs);

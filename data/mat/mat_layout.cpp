@@ -1,4 +1,4 @@
-#include "data/mat_layout.h"
+#include "data/mat/mat_layout.h"
 
 #include <zlib.h>
 

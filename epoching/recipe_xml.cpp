@@ -10,10 +10,10 @@
 #include <sstream>
 
 #include "data/dataset.h"
-#include "recording/recipe.h"
+#include "epoching/recipe.h"
 #include "text/number_text.h"
 
-namespace Korva::Recording {
+namespace Korva::Epoching {
 namespace {
 
 using Data::DataError;
@@ -93,23 +93,40 @@ std::vector<std::string> List(const pugi::xml_node& node,
 
 }  // namespace
 
+std::string ReferenceText(Reference reference) {
+  return reference == Reference::kAverage ? "average" : "none";
+}
+
+std::string BandText(const Recipe& r) {
+  return r.band ? Pair(r.band->low, r.band->high) : "none";
+}
+
+std::string WindowText(const Recipe& r) {
+  return FormatDouble(r.windowStartMs) + "," +
+         (r.windowEndMs ? FormatDouble(*r.windowEndMs) : "auto");
+}
+
+std::string BaselineText(const Recipe& r) {
+  return r.baseline ? Pair(r.baseline->startMs, r.baseline->endMs) : "none";
+}
+
+std::string RejectText(const Recipe& r) {
+  return r.rejectMicrovolts ? FormatDouble(*r.rejectMicrovolts) : "none";
+}
+
 void AppendRecipe(pugi::xml_node parent, const Recipe& r) {
   pugi::xml_node node = parent.append_child("Recipe");
   auto set = [&](const char* name, const std::string& value) {
     node.append_attribute(name).set_value(value.c_str());
   };
   set("SamplingRate", FormatDouble(r.samplingRate));
-  set("Reference", r.reference == Reference::kAverage ? "average" : "none");
-  set("Band", r.band ? Pair(r.band->low, r.band->high) : "none");
+  set("Reference", ReferenceText(r.reference));
+  set("Band", BandText(r));
   set("FilterOrder", std::to_string(r.filterOrder));
-  set("Window",
-      FormatDouble(r.windowStartMs) + "," +
-          (r.windowEndMs ? FormatDouble(*r.windowEndMs) : "auto"));
+  set("Window", WindowText(r));
   set("Bins", std::to_string(r.bins));
-  set("Baseline",
-      r.baseline ? Pair(r.baseline->startMs, r.baseline->endMs) : "none");
-  set("Reject",
-      r.rejectMicrovolts ? FormatDouble(*r.rejectMicrovolts) : "none");
+  set("Baseline", BaselineText(r));
+  set("Reject", RejectText(r));
   for (const auto& [element, list] :
        {std::pair{"Target", &r.targets}, {"NonTarget", &r.nonTargets}})
     for (const std::string& code : *list)
@@ -175,4 +192,4 @@ Recipe ParseRecipeXml(const std::string& xml) {
   return ReadRecipe(node);
 }
 
-}  // namespace Korva::Recording
+}  // namespace Korva::Epoching

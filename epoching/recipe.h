@@ -1,5 +1,5 @@
-#ifndef KORVA_RECORDING_RECIPE_H_
-#define KORVA_RECORDING_RECIPE_H_
+#ifndef KORVA_EPOCHING_RECIPE_H_
+#define KORVA_EPOCHING_RECIPE_H_
 
 // The recipe that turns continuous recordings into epoch features: which
 // events, which channels, the filter, the window and its bins. A model keeps
@@ -16,7 +16,7 @@ namespace pugi {
 class xml_node;
 }
 
-namespace Korva::Recording {
+namespace Korva::Epoching {
 
 enum class Reference { kNone, kAverage };
 
@@ -31,31 +31,44 @@ struct Band {
   double high = 0;
 };
 
-// The classic P300 defaults: 0.5-30 Hz, order 4, 20 bins over about 0-800
-// ms, no baseline, no rejection, the recording's own reference.
+// The recipe's defaults, the classic P300 ones, and the limits of its
+// numbers, written here only: Recipe's members and CheckRecipe read them,
+// and so do korva's help and the defaults of Python's extract_epochs.
+constexpr double kDefaultBandLowHz = 0.5;
+constexpr double kDefaultBandHighHz = 30;
+constexpr int kDefaultFilterOrder = 4;
+constexpr int kMinFilterOrder = 1;
+constexpr int kMaxFilterOrder = 8;  // the most sections the band-pass holds
+constexpr double kDefaultWindowStartMs = 0;
+// The end of a window given without one, moved to a whole number of bins.
+constexpr double kDefaultWindowMs = 800;
+constexpr int kDefaultBins = 20;
+constexpr int kMinBins = 1;
+constexpr int kMaxBins = 1000;
+
+// A recipe as constructed holds the defaults: the band above, no baseline,
+// no rejection, the recording's own reference.
 struct Recipe {
   std::vector<std::string> targets;     // events labelled +1 (EventMatches)
   std::vector<std::string> nonTargets;  // events labelled -1
   std::vector<std::string> channels;    // empty: every EEG channel
   Reference reference = Reference::kNone;
-  std::optional<Band> band = Band{0.5, 30};  // none: no filter
-  int filterOrder = 4;
-  double windowStartMs = 0;
+  std::optional<Band> band =
+      Band{kDefaultBandLowHz, kDefaultBandHighHz};  // none: no filter
+  int filterOrder = kDefaultFilterOrder;
+  double windowStartMs = kDefaultWindowStartMs;
   std::optional<double> windowEndMs;  // none: kDefaultWindowMs, in whole bins
-  int bins = 20;
+  int bins = kDefaultBins;
   std::optional<Interval> baseline;        // inside the window
   std::optional<double> rejectMicrovolts;  // peak-to-peak limit per channel
   double samplingRate = 0;  // Hz of the recordings it was made from; 0: any
 };
 
-constexpr double kDefaultWindowMs = 800;
-constexpr int kMaxBins = 1000;
-
 // Empty when the recipe's own values are usable (whatever the recording),
 // else why not, naming the option: event lists given and disjoint, channel
-// names distinct, 0 < low < high, order 1 .. kMaxFilterOrder, window start
-// before its end, 1 .. kMaxBins bins, baseline inside the window, a positive
-// reject limit, finite numbers.
+// names distinct, 0 < low < high, order kMinFilterOrder .. kMaxFilterOrder,
+// window start before its end, kMinBins .. kMaxBins bins, baseline inside
+// the window, a positive reject limit, finite numbers.
 std::string CheckRecipe(const Recipe& recipe);
 
 // True when the event `code` of a file is what the list entry `entry` names.
@@ -86,10 +99,20 @@ Window EpochWindow(const Recipe& recipe, double fs);
 // above 1e-6) than the recipe's when it has one, a channel of the recipe
 // missing (the message lists the file's channels), an event list that
 // matches none of its events (the message lists its event codes).
-void CheckRecording(const Recipe& recipe, const Recording& recording);
+void CheckRecording(const Recipe& recipe,
+                    const Recording::Recording& recording);
 
-// The <Recipe> element: every number in the shortest text that reads back
-// to the same double; lists as child elements.
+// The settings as the command line takes them and the <Recipe> element
+// writes them, numbers in the shortest text that reads back to the same
+// double: "none" or "average"; "0.5,30" or "none"; "0,auto" or "0,800";
+// "-100,0" or "none"; "150" or "none".
+std::string ReferenceText(Reference reference);
+std::string BandText(const Recipe& recipe);
+std::string WindowText(const Recipe& recipe);
+std::string BaselineText(const Recipe& recipe);
+std::string RejectText(const Recipe& recipe);
+
+// The <Recipe> element: every setting as above; lists as child elements.
 std::string RecipeXml(const Recipe& recipe);
 void AppendRecipe(pugi::xml_node parent, const Recipe& recipe);
 
@@ -102,6 +125,6 @@ Recipe ReadRecipe(const pugi::xml_node& recipe);
 // A few lines for people: events, channels and reference, filter, window.
 std::string RecipeText(const Recipe& recipe);
 
-}  // namespace Korva::Recording
+}  // namespace Korva::Epoching
 
-#endif  // KORVA_RECORDING_RECIPE_H_
+#endif  // KORVA_EPOCHING_RECIPE_H_

@@ -1,4 +1,4 @@
-#include "recording/band_pass.h"
+#include "epoching/band_pass.h"
 
 #include <algorithm>
 #include <cmath>
@@ -7,7 +7,9 @@
 #include <stdexcept>
 #include <string>
 
-namespace Korva::Recording {
+#include "epoching/recipe.h"
+
+namespace Korva::Epoching {
 namespace {
 
 using Complex = std::complex<double>;
@@ -263,8 +265,9 @@ void CheckLength(long long n, long long E) {
 }  // namespace
 
 BandPass::BandPass(int order, double low, double high, double fs) {
-  if (order < 1 || order > kMaxFilterOrder)
-    throw std::invalid_argument("the filter order must be 1 to " +
+  if (order < kMinFilterOrder || order > kMaxFilterOrder)
+    throw std::invalid_argument("the filter order must be " +
+                                std::to_string(kMinFilterOrder) + " to " +
                                 std::to_string(kMaxFilterOrder));
   const double W1 = 2 * low / fs, W2 = 2 * high / fs;
   if (!(W1 > 0 && W1 < W2 && W2 < 1))
@@ -297,4 +300,4 @@ void BandPass::Apply(double* x, double* y, long long n) const {
   ZeroPhase<2>(sections_, zi_, padLength_, Lanes<2>{{x, y}}, n);
 }
 
-}  // namespace Korva::Recording
+}  // namespace Korva::Epoching

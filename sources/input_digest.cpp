@@ -1,16 +1,16 @@
-#include "cli/input_digest.h"
+#include "sources/input_digest.h"
 
 #include <dlfcn.h>
 #include <openssl/evp.h>
 
 #include <cstdio>
+#include <fstream>
 #include <map>
 #include <optional>
 #include <type_traits>
+#include <vector>
 
-#include "cli/texts.h"
-
-namespace Korva::Cli {
+namespace Korva::Sources {
 namespace {
 
 // The SHA-256 functions of OpenSSL's libcrypto, which is opened on the first
@@ -26,6 +26,14 @@ struct Digest {
   decltype(&EVP_DigestUpdate) update = nullptr;
   decltype(&EVP_DigestFinal_ex) finish = nullptr;
 };
+
+bool gRecording = false;
+
+// Where the warning that libcrypto cannot be opened goes.
+std::function<void(const std::string&)>& Warning() {
+  static std::function<void(const std::string&)> warn;
+  return warn;
+}
 
 // Null, with a warning on the first call, when libcrypto cannot be opened.
 const Digest* OpenDigest() {
@@ -43,14 +51,13 @@ const Digest* OpenDigest() {
         find(d.update, "EVP_DigestUpdate") &&
         find(d.finish, "EVP_DigestFinal_ex"))
       return d;
-    Warn(std::string("the inputs' SHA-256 is left out: ") +
-         KORVA_CRYPTO_LIBRARY + " cannot be opened");
+    if (Warning())
+      Warning()(std::string("the inputs' SHA-256 is left out: ") +
+                KORVA_CRYPTO_LIBRARY + " cannot be opened");
     return std::nullopt;
   }();
   return digest ? &*digest : nullptr;
 }
-
-bool gRecording = false;
 
 std::map<std::string, std::string>& Recorded() {
   static std::map<std::string, std::string> digests;
@@ -59,7 +66,10 @@ std::map<std::string, std::string>& Recorded() {
 
 }  // namespace
 
-void RecordInputDigests() { gRecording = true; }
+void RecordInputDigests(std::function<void(const std::string&)> warn) {
+  gRecording = true;
+  Warning() = std::move(warn);
+}
 
 InputDigest::InputDigest(std::string path) : path_(std::move(path)) {
   const Digest* digest = gRecording ? OpenDigest() : nullptr;
@@ -104,9 +114,20 @@ void InputDigest::Record(const std::string& path, std::string_view bytes) {
   digest.Keep();
 }
 
+void RecordFileDigest(const std::string& path) {
+  InputDigest digest(path);
+  const Data::ByteSink sink = digest.Sink();
+  if (!sink) return;
+  std::ifstream in(path, std::ios::binary);
+  std::vector<char> block(1 << 20);
+  while (in.read(block.data(), block.size()) || in.gcount() > 0)
+    sink(std::string_view(block.data(), in.gcount()));
+  if (!in.bad()) digest.Keep();
+}
+
 std::string RecordedDigest(const std::string& path) {
   const auto found = Recorded().find(path);
   return found == Recorded().end() ? "" : found->second;
 }
 
-}  // namespace Korva::Cli
+}  // namespace Korva::Sources

@@ -1,11 +1,11 @@
-#include "recording/recipe.h"
+#include "epoching/recipe.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <regex>
 
-namespace Korva::Recording {
+namespace Korva::Epoching {
 namespace {
 
 using ::testing::HasSubstr;
@@ -121,4 +121,4 @@ INSTANTIATE_TEST_SUITE_P(
 // clang-format on
 
 }  // namespace
-}  // namespace Korva::Recording
+}  // namespace Korva::Epoching

@@ -1,4 +1,4 @@
-#include "data/mat_io.h"
+#include "data/mat/mat_io.h"
 
 #include <hdf5.h>
 #include <matio.h>
@@ -11,7 +11,7 @@
 #include <memory>
 #include <vector>
 
-#include "data/mat_layout.h"
+#include "data/mat/mat_layout.h"
 
 namespace Korva::Data {
 namespace {

@@ -1,5 +1,5 @@
-#ifndef KORVA_DATA_MAT_IO_H_
-#define KORVA_DATA_MAT_IO_H_
+#ifndef KORVA_DATA_MAT_MAT_IO_H_
+#define KORVA_DATA_MAT_MAT_IO_H_
 
 #include <string>
 
@@ -24,4 +24,4 @@ Dataset ReadMat(const std::string& path,
 
 }  // namespace Korva::Data
 
-#endif  // KORVA_DATA_MAT_IO_H_
+#endif  // KORVA_DATA_MAT_MAT_IO_H_

@@ -1,4 +1,4 @@
-#include "recording/epochs.h"
+#include "epoching/epochs.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -6,16 +6,18 @@
 #include <algorithm>
 #include <cmath>
 
-#include "recording/band_pass.h"
-#include "recording/recipe.h"
+#include "epoching/band_pass.h"
+#include "epoching/recipe.h"
 
-namespace Korva::Recording {
+namespace Korva::Epoching {
 namespace {
 
+using Recording::Channel;
+using Recording::Event;
 using ::testing::HasSubstr;
 
 // A recording held in memory.
-class MemoryRecording : public Recording {
+class MemoryRecording : public Recording::Recording {
  public:
   MemoryRecording(std::string path,
                   double fs,
@@ -54,9 +56,9 @@ constexpr long long kSamples = 1000;
 // and events 1 (non-target), 2 (target) and 3 (neither) every 40 samples,
 // and near the ends, where windows of 100 ms before and 400 ms after the
 // event just fit or just cross them.
-std::unique_ptr<Recording> Run(const std::string& path,
-                               unsigned seed,
-                               long long n = kSamples) {
+std::unique_ptr<Recording::Recording> Run(const std::string& path,
+                                          unsigned seed,
+                                          long long n = kSamples) {
   std::vector<std::vector<double>> samples(3, std::vector<double>(n));
   for (auto& channel : samples)
     for (double& v : channel) {
@@ -77,8 +79,8 @@ std::unique_ptr<Recording> Run(const std::string& path,
       std::move(events));
 }
 
-std::vector<std::unique_ptr<Recording>> Runs() {
-  std::vector<std::unique_ptr<Recording>> runs;
+std::vector<std::unique_ptr<Recording::Recording>> Runs() {
+  std::vector<std::unique_ptr<Recording::Recording>> runs;
   runs.push_back(Run("a.vhdr", 1));
   runs.push_back(Run("b.vhdr", 2));
   return runs;
@@ -101,7 +103,9 @@ struct DirectEpoch {
   double peakToPeak = 0;
 };
 
-DirectEpoch Direct(Recording& run, const Recipe& r, long long onset) {
+DirectEpoch Direct(Recording::Recording& run,
+                   const Recipe& r,
+                   long long onset) {
   const Window w = EpochWindow(r, kRate);
   std::vector<std::vector<double>> x(r.channels.size());
   for (size_t c = 0; c < x.size(); ++c) run.ReadChannel(c, x[c]);
@@ -226,7 +230,7 @@ INSTANTIATE_TEST_SUITE_P(
 // A recipe or recording that ExtractEpochs refuses, and what it must say.
 struct Refusal {
   const char* name;
-  void (*change)(Recipe&, std::vector<std::unique_ptr<Recording>>&);
+  void (*change)(Recipe&, std::vector<std::unique_ptr<Recording::Recording>>&);
   const char* message;
 };
 
@@ -244,7 +248,7 @@ TEST_P(ExtractEpochsRefuses, SayingWhy) {
   }
 }
 
-using Runs_ = std::vector<std::unique_ptr<Recording>>;
+using Runs_ = std::vector<std::unique_ptr<Recording::Recording>>;
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(
@@ -314,4 +318,4 @@ TEST(EventMatches, StimulusNumbersByNumberOtherTextsExactly) {
 }
 
 }  // namespace
-}  // namespace Korva::Recording
+}  // namespace Korva::Epoching

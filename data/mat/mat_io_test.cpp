@@ -1,7 +1,7 @@
 // Hostile MATLAB files, each refused with a DataError that names the file,
 // the variable and what is wrong, never read as made-up values; and sound
 // files of every version, which pass the same checks.
-#include "data/mat_io.h"
+#include "data/mat/mat_io.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

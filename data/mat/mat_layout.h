@@ -1,5 +1,5 @@
-#ifndef KORVA_DATA_MAT_LAYOUT_H_
-#define KORVA_DATA_MAT_LAYOUT_H_
+#ifndef KORVA_DATA_MAT_MAT_LAYOUT_H_
+#define KORVA_DATA_MAT_MAT_LAYOUT_H_
 
 #include <cstdint>
 #include <string>
@@ -48,4 +48,4 @@ std::string MatSizeProblem(const std::vector<std::uint64_t>& dims,
 
 }  // namespace Korva::Data
 
-#endif  // KORVA_DATA_MAT_LAYOUT_H_
+#endif  // KORVA_DATA_MAT_MAT_LAYOUT_H_

@@ -1,12 +1,12 @@
-#ifndef KORVA_RECORDING_EPOCHS_H_
-#define KORVA_RECORDING_EPOCHS_H_
+#ifndef KORVA_EPOCHING_EPOCHS_H_
+#define KORVA_EPOCHING_EPOCHS_H_
 
 // Epoch features from continuous recordings, by a recipe.
 //
 // Per recording (a run), per chosen channel:
 //   1. Read the channel; with the average reference, subtract the mean of
 //      the chosen channels at each sample.
-//   2. Band-pass it forward and backward (recording/band_pass.h).
+//   2. Band-pass it forward and backward (epoching/band_pass.h).
 //   3. For every kept event, cut the window [onset + start, onset + start +
 //      length): bin b is the mean of its samples b·w .. b·w + w - 1, less
 //      the mean of the baseline samples when there is a baseline; note the
@@ -25,10 +25,10 @@
 #include <vector>
 
 #include "data/dataset.h"
-#include "recording/recipe.h"
+#include "epoching/recipe.h"
 #include "recording/recording.h"
 
-namespace Korva::Recording {
+namespace Korva::Epoching {
 
 // Epochs by class, also indexed by `isTarget`.
 struct ClassCounts {
@@ -60,10 +60,11 @@ struct ExtractReport {
 // Data::DataError for a recipe that CheckRecipe refuses or that cannot cut a
 // run (CheckRecording, EpochWindow, a band not below half the sampling rate, a
 // file no longer than the filter's padding), and when no epoch is left.
-Data::Dataset ExtractEpochs(const std::vector<std::unique_ptr<Recording>>& runs,
-                            const Recipe& recipe,
-                            ExtractReport* report);
+Data::Dataset ExtractEpochs(
+    const std::vector<std::unique_ptr<Recording::Recording>>& runs,
+    const Recipe& recipe,
+    ExtractReport* report);
 
-}  // namespace Korva::Recording
+}  // namespace Korva::Epoching
 
-#endif  // KORVA_RECORDING_EPOCHS_H_
+#endif  // KORVA_EPOCHING_EPOCHS_H_

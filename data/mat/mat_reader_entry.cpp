@@ -1,7 +1,7 @@
 // The entry point of libkorva_mat.so, the MATLAB reader that korva opens
 // only for MATLAB files (see LoadMat).
+#include "data/mat/mat_io.h"
 #include "data/mat_file.h"
-#include "data/mat_io.h"
 #include "data/reader_library.h"
 
 extern "C" __attribute__((visibility("default"))) int korva_read_mat(

@@ -1,0 +1,45 @@
+#include "cli/preamble.h"
+
+#include <ostream>
+
+#include "cli/memory_option.h"
+#include "cli/texts.h"
+#include "korva/hostkit/memory_budget.h"
+#include "korva/hostkit/module_path.h"
+#include "sources/input_digest.h"
+
+namespace Korva::Cli {
+
+void RunPreamble(const PreambleRequest& r, Preamble& p) {
+  const DataSource& source = *r.data;
+  ApplyMemoryLimit(r.memoryLimit);
+  r.checkOptions();
+  CheckCommandFiles(r.files);
+  const HostKit::SettingsChange settings = r.settings();
+  if (r.digests) Sources::RecordInputDigests(Warn);
+  std::vector<std::string> outputs;
+  for (const CommandFile& file : r.files)
+    if (file.output) outputs.push_back(file.path);
+  p.out = MessageStream(r.quiet, outputs);
+  p.data = LoadData(source, true, p.out, &p.recipe);
+  CheckTrainingSet(p.data, source.Name());
+  p.modulePath = HostKit::ChooseModulePath(r.module);
+  p.module = HostKit::OpenModule(p.modulePath);
+  p.shown = HostKit::NewClassifier(*p.module);
+  HostKit::ApplySettings(*p.shown, settings);
+
+  if (r.plan) {
+    p.plan = r.plan(p.data, p.recipe, p.out);
+  } else {
+    p.plan = Validation::MakePlan(
+        FoldScheme(*r.folds, source, p.data), p.data, source.Name());
+    if (p.out)
+      *p.out << source.Name() << ": " << DescribeSet(p.data) << '\n'
+             << p.plan.scheme << '\n';
+  }
+  if (p.out) *p.out << r.heading(*p.shown) << '\n' << std::flush;
+  HostKit::CheckTrainingMemory(
+      Validation::LargestTrainingSet(p.plan), p.data.cols, false, r.atOnce(p.plan));
+}
+
+}  // namespace Korva::Cli

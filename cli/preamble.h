@@ -1,0 +1,76 @@
+#ifndef KORVA_CLI_PREAMBLE_H_
+#define KORVA_CLI_PREAMBLE_H_
+
+// The preamble of the commands that train folds, evaluate and tune, written
+// once: the memory limit, the options and files checked, the input digests,
+// the data loaded and checked, the module opened and the settings checked,
+// the fold plan, and the memory of the trainings that run at once.
+
+#include <functional>
+#include <iosfwd>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/data_input.h"
+#include "cli/files.h"
+#include "cli/cross_validation_options.h"
+#include "epoching/recipe.h"
+#include "korva/hostkit/settings.h"
+#include "korva/module_loader.h"
+
+namespace Korva::Cli {
+
+// What a command brings to the preamble.
+struct PreambleRequest {
+  const DataSource* data = nullptr;
+  const FoldOptions* folds = nullptr;  // --folds, --seed, --blocks
+  std::string memoryLimit;
+  std::string module;  // --module
+  bool quiet = false;
+  std::vector<CommandFile> files;  // every input and output of the command
+  bool digests = false;  // a report or summary names the inputs' SHA-256
+  // The command's own option checks, before the files are checked.
+  std::function<void()> checkOptions;
+  // After the files: the settings a throwaway classifier takes, so that a
+  // setting the module refuses ends the command before any work.
+  std::function<HostKit::SettingsChange()> settings;
+  // The plan when it is not the cross-validation of DATA (evaluate --test):
+  // of the data, the recipe that cut it, with its messages on the stream.
+  std::function<Validation::Plan(
+      const Dataset&, const std::optional<Epoching::Recipe>&, std::ostream*)>
+      plan;
+  // The line said before the folds train, of the throwaway classifier.
+  std::function<std::string(ClassifierBase&)> heading;
+  // How many trainings of the plan run at the same time.
+  std::function<int(const Validation::Plan&)> atOnce;
+};
+
+// What the preamble leaves. Never copied or moved: the folds of `plan`
+// refer to `data`.
+struct Preamble {
+  Preamble() = default;
+  Preamble(const Preamble&) = delete;
+  Preamble& operator=(const Preamble&) = delete;
+
+  std::ostream* out = nullptr;  // the command's messages (MessageStream)
+  Dataset data;
+  std::optional<Epoching::Recipe> recipe;  // when DATA is recordings
+  std::string modulePath;
+  std::shared_ptr<Module> module;
+  ClassifierHandle shown;  // the throwaway classifier, with the settings
+  Validation::Plan plan;
+};
+
+// Runs the preamble of `request` into `p`, in this order: ApplyMemoryLimit,
+// checkOptions, CheckCommandFiles, settings, the input digests, the message
+// stream, LoadData and CheckTrainingSet, the module opened and a classifier
+// given the settings, the plan (for a cross-validation DATA's size and the
+// scheme said), the heading said, HostKit::CheckTrainingMemory for atOnce
+// trainings of the plan's largest training set. Errors: each step's own.
+void RunPreamble(const PreambleRequest& request, Preamble& p);
+
+}  // namespace Korva::Cli
+
+#endif  // KORVA_CLI_PREAMBLE_H_

@@ -1,0 +1,32 @@
+#ifndef KORVA_CLI_RECORDING_REPORT_H_
+#define KORVA_CLI_RECORDING_REPORT_H_
+
+// What korva says of recordings cut into epochs: on the terminal as korva
+// epochs tells it, and in the HTML report.
+
+#include <iosfwd>
+
+#include "data/dataset.h"
+#include "epoching/recipe.h"
+#include "report/html_report.h"
+#include "sources/recordings.h"
+
+namespace Korva::Cli {
+
+// The recipe as used (when `withRecipe`), the readers' notes, one line per
+// recording (epochs kept per class, outside the file, rejected, events
+// skipped) and the codes of the skipped events; `cut` holds recordings cut.
+void PrintCut(std::ostream& out,
+              const Sources::LoadedData& cut,
+              bool withRecipe);
+
+// What the report shows of epochs cut by `recipe` (as used, its sampling
+// rate known): the centre of each bin in ms after the event, and per feature
+// of `data` the class means and r² of feature and label, signed as the
+// target mean less the non-target one.
+Report::EpochFeatures EpochFeaturesOf(const Data::Dataset& data,
+                                      const Epoching::Recipe& recipe);
+
+}  // namespace Korva::Cli
+
+#endif  // KORVA_CLI_RECORDING_REPORT_H_
