@@ -64,7 +64,8 @@ struct DemoRun {
 Report::ReportContent DemoReport(const DemoRun& d) {
   const HostKit::TrainedModel& model = *d.model;
   Report::ReportContent content;
-  content.title = "korva demo: DOZOD on simulated P300 data";
+  content.title = "korva demo: " + model.Classifier().GetName() +
+                  " on simulated P300 data";
   content.facts = {
       {"calibration set", DescribeSet(d.calibration)},
       {"test set", DescribeSet(d.test)},

@@ -304,14 +304,14 @@ std::vector<FoldChoice> TuneInFolds(const EvaluateOptions& o,
 
 Report::ReportContent EvaluationReport(const EvaluateOptions& o,
                                        const Dataset& data,
-                                       const std::string& classifier,
+                                       ClassifierBase& classifier,
                                        const Evaluation& e,
                                        const Json& provenance) {
   const Plan& plan = e.plan;
   const FoldSummary& s = e.summary;
   Report::ReportContent content;
-  content.title =
-      "DOZOD: " + plan.scheme + (o.test.empty() ? " on " + o.data.Name() : "");
+  content.title = classifier.GetName() + ": " + plan.scheme +
+                  (o.test.empty() ? " on " + o.data.Name() : "");
   content.facts.push_back({"data", o.data.Name() + ": " + DescribeSet(data)});
   if (!o.test.empty())
     content.facts.push_back(
@@ -321,7 +321,7 @@ Report::ReportContent EvaluationReport(const EvaluateOptions& o,
   if (e.grid)
     content.facts.push_back({"tuning", TuningText(o, *e.grid, e.choices)});
   else
-    content.facts.push_back({"classifier", classifier});
+    content.facts.push_back({"classifier", HostKit::ShortInfo(classifier)});
   if (!e.decisions.empty()) content.facts.push_back({"decisions", e.decisions});
   for (size_t k = 0; k < e.results.size(); ++k) {
     const std::string remark = FoldRemark(plan, k);
@@ -450,7 +450,7 @@ void WriteOutputs(const EvaluateOptions& o,
         o.summary, JsonText(Summary(o, shown, data, e, provenance)));
   if (o.report.empty()) return;
   Report::ReportContent content =
-      EvaluationReport(o, data, HostKit::ShortInfo(shown), e, provenance);
+      EvaluationReport(o, data, shown, e, provenance);
   if (e.recipe) content.epochs = EpochFeaturesOf(data, *e.recipe);
   SaveReport(o.report, content);
   if (out && !WritesDescriptor(o.report))

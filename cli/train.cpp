@@ -94,7 +94,8 @@ Report::ReportContent TrainingReport(const TrainOptions& o,
                                      const Json& provenance) {
   const HostKit::TrainedModel& model = t.model;
   Report::ReportContent content;
-  content.title = "DOZOD training on " + o.data.Name();
+  content.title =
+      model.Classifier().GetName() + " training on " + o.data.Name();
   content.facts = {
       {"data", o.data.Name() + ": " + DescribeSet(data)},
       {"classifier", model.ShortInfo()},

@@ -160,6 +160,7 @@ std::vector<Report::HeatMap> HeatMaps(const Grid& grid, const Tuning& t) {
 }
 
 Report::ReportContent TuningReport(const TuneOptions& o,
+                                   const std::string& classifier,
                                    const Dataset& data,
                                    const Grid& grid,
                                    const Plan& plan,
@@ -167,8 +168,8 @@ Report::ReportContent TuningReport(const TuneOptions& o,
                                    const Json& provenance) {
   const SettingRun& chosen = t.runs[t.chosen];
   Report::ReportContent content;
-  content.title =
-      "DOZOD: settings chosen by " + plan.scheme + " on " + o.data.Name();
+  content.title = classifier + ": settings chosen by " + plan.scheme +
+                  " on " + o.data.Name();
   content.facts = {
       {"data", o.data.Name() + ": " + DescribeSet(data)},
       {"scheme", plan.scheme},
@@ -302,7 +303,7 @@ void WriteOutputs(const TuneOptions& o,
         JsonText(Summary(o, shown, data, grid, plan, t, provenance)));
   if (o.report.empty()) return;
   Report::ReportContent content =
-      TuningReport(o, data, grid, plan, t, provenance);
+      TuningReport(o, shown.GetName(), data, grid, plan, t, provenance);
   if (recipe) content.epochs = EpochFeaturesOf(data, *recipe);
   SaveReport(o.report, content);
   if (out && !WritesDescriptor(o.report))
