@@ -28,6 +28,7 @@ Dataset LoadData(const DataSource& source,
                                                 }});
   if (loaded.cut) {
     if (info) PrintCut(*info, loaded, !source.recipe);
+    WarnAboutQuality(loaded.data);
     if (used) *used = loaded.cut->recipe;
   }
   return std::move(loaded.data);

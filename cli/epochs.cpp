@@ -102,6 +102,7 @@ int RunEpochs(const EpochsOptions& o) {
   const Sources::LoadedData cut =
       Sources::Cut(o.recordings, o.recipe.Recipe(), o.open);
   const Data::Dataset& data = cut.data;
+  WarnAboutQuality(data);
   HostKit::WriteAtomically(o.output, [&](const std::string& temp) {
     std::ofstream out(temp, std::ios::binary);
     WriteTable(out, data);

@@ -313,10 +313,14 @@ Report::ReportContent EvaluationReport(const EvaluateOptions& o,
   content.title = classifier.GetName() + ": " + plan.scheme +
                   (o.test.empty() ? " on " + o.data.Name() : "");
   content.facts.push_back({"data", o.data.Name() + ": " + DescribeSet(data)});
-  if (!o.test.empty())
+  content.warnings = data.quality;
+  if (!o.test.empty()) {
     content.facts.push_back(
         {"test data",
          NameFiles(o.test) + ": " + DescribeSet(plan.folds[0].test)});
+    for (const std::string& warning : plan.folds[0].test.quality)
+      content.warnings.push_back(warning);
+  }
   content.facts.push_back({"scheme", plan.scheme});
   if (e.grid)
     content.facts.push_back({"tuning", TuningText(o, *e.grid, e.choices)});

@@ -209,13 +209,16 @@ void AddRecipeOptions(CLI::App* command, RecipeOptions& o) {
 void AddRecordingOptions(CLI::App* command, Recording::OpenOptions& o) {
   command->add_option("--marker-column",
                       o.markerColumn,
-                      "headset CSV: the column of event markers (default: "
-                      "the one whose name starts with Marker)");
+                      "headset CSV: the column of event markers, by name or "
+                      "as #N, the N-th column (default: the one whose name "
+                      "starts with Marker)");
   command
       ->add_option("--sampling-rate",
                    o.samplingRate,
-                   "headset CSV: the sampling rate in Hz (default: from the "
-                   "time column)")
+                   "headset CSV: the sampling rate in Hz; the time column is "
+                   "then not read (default: from the span of the time "
+                   "column; a model's rate where the time column holds it "
+                   "within its uncertainty)")
       ->check(CLI::PositiveNumber);
 }
 

@@ -4,6 +4,8 @@
 #include <map>
 #include <ostream>
 
+#include "cli/texts.h"
+
 namespace Korva::Cli {
 
 void PrintCut(std::ostream& out,
@@ -28,6 +30,9 @@ void PrintCut(std::ostream& out,
     if (run.rejected.target + run.rejected.nonTarget > 0)
       out << "; rejected " << run.rejected.target << " target, "
           << run.rejected.nonTarget << " non-target";
+    if (run.atBreaks.target + run.atBreaks.nonTarget > 0)
+      out << "; at breaks " << run.atBreaks.target << " target, "
+          << run.atBreaks.nonTarget << " non-target";
     out << "; " << others << " events skipped\n";
   }
   if (skipped.empty()) return;
@@ -35,6 +40,10 @@ void PrintCut(std::ostream& out,
   for (const auto& [code, count] : skipped)
     out << " \"" << code << "\" " << count;
   out << '\n';
+}
+
+void WarnAboutQuality(const Data::Dataset& data) {
+  for (const std::string& warning : data.quality) Warn(warning);
 }
 
 Report::EpochFeatures EpochFeaturesOf(const Data::Dataset& data,

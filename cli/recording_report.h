@@ -14,11 +14,15 @@
 namespace Korva::Cli {
 
 // The recipe as used (when `withRecipe`), the readers' notes, one line per
-// recording (epochs kept per class, outside the file, rejected, events
-// skipped) and the codes of the skipped events; `cut` holds recordings cut.
+// recording (epochs kept per class, outside the file, rejected, dropped at
+// breaks, events skipped) and the codes of the skipped events; `cut` holds
+// recordings cut.
 void PrintCut(std::ostream& out,
               const Sources::LoadedData& cut,
               bool withRecipe);
+
+// The data's quality warnings on standard error, quiet or not.
+void WarnAboutQuality(const Data::Dataset& data);
 
 // What the report shows of epochs cut by `recipe` (as used, its sampling
 // rate known): the centre of each bin in ms after the event, and per feature

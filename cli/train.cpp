@@ -96,6 +96,7 @@ Report::ReportContent TrainingReport(const TrainOptions& o,
   Report::ReportContent content;
   content.title =
       model.Classifier().GetName() + " training on " + o.data.Name();
+  content.warnings = data.quality;
   content.facts = {
       {"data", o.data.Name() + ": " + DescribeSet(data)},
       {"classifier", model.ShortInfo()},

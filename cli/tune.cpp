@@ -170,6 +170,7 @@ Report::ReportContent TuningReport(const TuneOptions& o,
   Report::ReportContent content;
   content.title = classifier + ": settings chosen by " + plan.scheme +
                   " on " + o.data.Name();
+  content.warnings = data.quality;
   content.facts = {
       {"data", o.data.Name() + ": " + DescribeSet(data)},
       {"scheme", plan.scheme},

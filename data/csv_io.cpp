@@ -282,8 +282,8 @@ size_t CountLines(const char* begin, const char* end) {
   return static_cast<size_t>(std::count(begin, end, '\n'));
 }
 
-// Whether the text is UTF-16: it starts with a UTF-16 byte order mark, or
-// every other byte of its start is NUL, as in plain text in UTF-16.
+}  // namespace
+
 bool IsUtf16(std::string_view text) {
   const std::string_view start = text.substr(0, 64);
   if (start.substr(0, 2) == "\xFF\xFE" || start.substr(0, 2) == "\xFE\xFF")
@@ -295,19 +295,22 @@ bool IsUtf16(std::string_view text) {
                        (nuls[1] == 0 && nuls[0] + 1 >= half));
 }
 
-// Throws the message for text with a NUL byte or a UTF-16 byte order mark:
-// UTF-16 gets its own advice.
+namespace {
+
+// What follows the file name in the message for text with a NUL byte or a
+// UTF-16 byte order mark: UTF-16 gets its own advice.
+std::string BinaryReason(std::string_view text) {
+  if (IsUtf16(text))
+    return ": the file is UTF-16 text; save it as UTF-8 (or ASCII) CSV";
+  const size_t nul = text.find('\0');
+  return ", line " +
+         std::to_string(1 + CountLines(text.data(), text.data() + nul)) +
+         ": a NUL byte: this is binary data, not CSV text";
+}
+
 [[noreturn]] void RefuseBinary(std::string_view text,
                                const std::string& fileName) {
-  if (IsUtf16(text))
-    throw DataError(fileName +
-                    ": the file is UTF-16 text; save it as UTF-8 (or ASCII) "
-                    "CSV");
-  const size_t nul = text.find('\0');
-  throw DataError(
-      fileName + ", line " +
-      std::to_string(1 + CountLines(text.data(), text.data() + nul)) +
-      ": a NUL byte: this is binary data, not CSV text");
+  throw DataError(fileName + BinaryReason(text));
 }
 
 // The text without its UTF-8 byte order mark. Throws for what is not CSV
@@ -316,13 +319,8 @@ std::string_view CheckText(std::string_view text, const std::string& fileName) {
   if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
   // Text holds no NUL byte. Without this check a binary file given by
   // mistake fails later with a message about its "header" or "values".
-  if (text.find('\0') != std::string_view::npos || IsUtf16(text))
-    RefuseBinary(text, fileName);
-  if (text.find('\n') == std::string_view::npos &&
-      text.find('\r') != std::string_view::npos)
-    throw DataError(fileName +
-                    ": its lines end in a carriage return alone; save it "
-                    "with LF or CRLF line ends");
+  if (const std::string why = NotCsvText(text); !why.empty())
+    throw DataError(fileName + why);
   const size_t first = text.find_first_not_of(" \t\r\n");
   if (first != std::string_view::npos && text[first] == '<')
     throw DataError(fileName +
@@ -443,6 +441,13 @@ void AssignRoles(Layout& layout,
         layout.groupColumn = c;
   }
   if (layout.groupColumn >= 0) layout.roles[layout.groupColumn] = Role::kGroup;
+  // The columns that say where an epoch came from are never features,
+  // whichever column holds the groups.
+  for (int c = 0; c < layout.fields; ++c)
+    for (const char* name : kSourceColumns)
+      if (layout.roles[c] == Role::kFeature &&
+          SameLetters(layout.headers[c], name))
+        layout.roles[c] = Role::kDropped;
 }
 
 // What the header at `headerLine` says about the columns. Throws for a bad
@@ -663,6 +668,16 @@ void RefuseRowIndex(const Dataset& data,
 }
 
 }  // namespace
+
+std::string NotCsvText(std::string_view start) {
+  if (start.find('\0') != std::string_view::npos || IsUtf16(start))
+    return BinaryReason(start);
+  if (start.find('\n') == std::string_view::npos &&
+      start.find('\r') != std::string_view::npos)
+    return ": its lines end in a carriage return alone; save it with LF or "
+           "CRLF line ends";
+  return "";
+}
 
 // Every value goes straight to its place in the data set's matrix, parsed
 // on up to `options.threads` threads, one stretch of the body each.

@@ -9,6 +9,10 @@
 
 namespace Korva::Data {
 
+// The columns that korva epochs (and the tables joined from its outputs)
+// write to say where an epoch came from: never features, any letter case.
+inline constexpr const char* kSourceColumns[] = {"run", "recording"};
+
 // How a CSV data file is read.
 struct CsvOptions {
   bool requireLabels = true;  // false: a file without a label column is fine
@@ -26,8 +30,9 @@ struct CsvOptions {
 
 // Parses CSV text: a header row, then one row per example. The column whose
 // header is "label" (any letter case, at most one) holds the labels, the
-// group column the rows' groups; every other column that is not dropped is a
-// feature named by its header (empty or repeated names are allowed). Blank
+// group column the rows' groups; every other column that is not dropped or
+// one of kSourceColumns is a feature named by its header (empty or repeated
+// names are allowed). Blank
 // lines are skipped; header fields may be quoted. `fileName` only names the
 // input in messages. Throws DataError naming file, line and column for:
 // empty file, XML text, no data rows, no label column (when required), no
@@ -37,6 +42,16 @@ struct CsvOptions {
 Dataset ParseCsv(std::string_view text,
                  const std::string& fileName,
                  const CsvOptions& options = {});
+
+// Whether `text` is UTF-16: it starts with a UTF-16 byte order mark, or
+// every other byte of its start is NUL, as in plain text in UTF-16.
+bool IsUtf16(std::string_view text);
+
+// What follows the file name in ParseCsv's message for `start`, the first
+// bytes of a file, when they cannot be CSV text: ": the file is UTF-16
+// text; ...", ", line 3: a NUL byte: ...", ": its lines end in a carriage
+// return alone; ..."; "" when they may be.
+std::string NotCsvText(std::string_view start);
 
 // Reads the whole file at `path` ("-": standard input) and parses it with
 // ParseCsv. Throws DataError when the file cannot be read or parsed.

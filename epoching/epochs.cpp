@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <optional>
 #include <stdexcept>
 
 #include "data/dataset.h"
 #include "epoching/band_pass.h"
+#include "epoching/quality.h"
 #include "platform/huge_pages.h"
 #include "text/number_text.h"
 
@@ -22,13 +24,50 @@ struct Epoch {
   bool target;
 };
 
-Recipe Resolve(const Recipe& recipe, const Recording::Recording& first) {
+// One run as it is cut: its epochs, the bounds of its continuous parts (0,
+// its breaks, its length), and what its checks find.
+struct RunPlan {
+  std::vector<Epoch> epochs;
+  std::vector<long long> parts;
+  RunQuality quality;
+};
+
+// The recipe as used, its channels and rate filled in from `first`; the
+// channels left out as not EEG into `leftOut`.
+Recipe Resolve(const Recipe& recipe,
+               const Recording::Recording& first,
+               std::vector<std::string>& leftOut) {
   Recipe used = recipe;
   if (used.channels.empty())
     for (const Recording::Channel& channel : first.Channels())
-      if (channel.eeg) used.channels.push_back(channel.name);
+      (channel.eeg ? used.channels : leftOut).push_back(channel.name);
   if (used.samplingRate == 0) used.samplingRate = first.SamplingRate();
   return used;
+}
+
+// A note when `run` is cut at the recipe's rate, which its time stamps hold
+// within their uncertainty (CheckRecording lets no other rate pass).
+std::vector<std::string> RateNotes(const Recipe& r,
+                                   const Recording::Recording& run) {
+  if (run.SamplingRate() == r.samplingRate) return {};
+  char text[160];
+  std::snprintf(text,
+                sizeof(text),
+                "read at %.9g Hz, the recipe's rate, which its time stamps "
+                "hold: they give %.6g Hz, give or take %.2g",
+                r.samplingRate,
+                run.SamplingRate(),
+                run.SamplingRateUncertainty());
+  return {text};
+}
+
+std::vector<long long> Parts(const Recording::Recording& run) {
+  std::vector<long long> parts = {0};
+  for (const Recording::Break& b : run.Breaks())
+    if (b.sample > parts.back() && b.sample < run.Samples())
+      parts.push_back(b.sample);
+  parts.push_back(run.Samples());
+  return parts;
 }
 
 std::optional<BandPass> MakeFilter(const Recipe& r, const std::string& file) {
@@ -41,11 +80,25 @@ std::optional<BandPass> MakeFilter(const Recipe& r, const std::string& file) {
   return BandPass(r.filterOrder, r.band->low, r.band->high, r.samplingRate);
 }
 
+// Whether samples [from, to) lie in one part of `parts` that the filter
+// (which needs more than `padding` samples) can run on.
+bool WithinOnePart(const std::vector<long long>& parts,
+                   long long from,
+                   long long to,
+                   long long padding) {
+  const auto next = std::upper_bound(parts.begin(), parts.end(), from);
+  return next != parts.begin() && next != parts.end() && to <= *next &&
+         *next - *(next - 1) > padding;
+}
+
 // The events of `run` that make epochs, in onset order; counts the others.
-std::vector<Epoch> PlanRun(const Recording::Recording& run,
-                           const Recipe& r,
-                           const Window& w,
-                           RunReport& report) {
+RunPlan PlanRun(const Recording::Recording& run,
+                const Recipe& r,
+                const Window& w,
+                long long padding,
+                RunReport& report) {
+  RunPlan plan;
+  plan.parts = Parts(run);
   const bool baseline = w.baselineLength > 0;
   const long long first =
       baseline ? std::min(w.start, w.baselineStart) : w.start;
@@ -59,7 +112,7 @@ std::vector<Epoch> PlanRun(const Recording::Recording& run,
       return EventMatches(entry, code);
     });
   };
-  std::vector<Epoch> epochs;
+  std::vector<Epoch>& epochs = plan.epochs;
   for (const Recording::Event& event : run.Events()) {
     auto [it, added] = kind.emplace(event.code, 0);
     if (added)
@@ -73,10 +126,16 @@ std::vector<Epoch> PlanRun(const Recording::Recording& run,
     const bool target = it->second == 1;
     if (event.sample + first < 0 || event.sample + last > run.Samples())
       ++report.outside[target];
+    else if (!WithinOnePart(plan.parts,
+                            event.sample + first,
+                            event.sample + last,
+                            padding))
+      ++report.atBreaks[target];
     else
       epochs.push_back({event.sample, target});
   }
-  return epochs;
+  plan.quality.zeroOnset.assign(epochs.size(), 1);
+  return plan;
 }
 
 std::vector<int> ChannelIndices(const Recording::Recording& run,
@@ -163,14 +222,40 @@ struct Buffers {
   }
 };
 
+// Channel `name` as read (`x`) into the checks of `plan`.
+void Check(const std::string& name,
+           const std::vector<double>& x,
+           RunPlan& plan) {
+  plan.quality.channels.push_back(
+      Summarize(name, x.data(), static_cast<long long>(x.size())));
+  for (size_t e = 0; e < plan.epochs.size(); ++e)
+    plan.quality.zeroOnset[e] &= x[plan.epochs[e].onset] == 0;
+}
+
+// Step 2 for `lanes` channels of `x`, each continuous part on its own.
+void Filter(const BandPass& filter,
+            const std::vector<long long>& parts,
+            std::vector<double>* x,
+            int lanes) {
+  for (size_t p = 0; p + 1 < parts.size(); ++p) {
+    const long long from = parts[p], n = parts[p + 1] - from;
+    if (n <= filter.PadLength()) continue;  // its epochs were dropped
+    if (lanes == 2)
+      filter.Apply(x[0].data() + from, x[1].data() + from, n);
+    else
+      filter.Apply(x[0].data() + from, n);
+  }
+}
+
 // Steps 1 and 2 for every chosen channel of one run, then step 3.
 void CutRun(Recording::Recording& run,
             const Recipe& r,
             const std::optional<BandPass>& filter,
             const Cut& cut,
-            const std::vector<Epoch>& epochs,
+            RunPlan& plan,
             size_t row,
             Buffers& buffers) {
+  const std::vector<Epoch>& epochs = plan.epochs;
   const std::vector<int> channels = ChannelIndices(run, r.channels);
   const int C = static_cast<int>(channels.size());
   buffers.Prepare(static_cast<size_t>(run.Samples()),
@@ -192,11 +277,10 @@ void CutRun(Recording::Recording& run,
     const int lanes = std::min(step, C - c);
     for (int l = 0; l < lanes; ++l) {
       run.ReadChannel(channels[c + l], x[l]);
+      Check(r.channels[c + l], x[l], plan);
       for (size_t i = 0; i < mean.size(); ++i) x[l][i] -= mean[i];
     }
-    const long long n = run.Samples();
-    if (filter && lanes == 2) filter->Apply(x[0].data(), x[1].data(), n);
-    if (filter && lanes == 1) filter->Apply(x[0].data(), n);
+    if (filter) Filter(*filter, plan.parts, x, lanes);
     for (int l = 0; l < lanes; ++l)
       CutChannel(cut, x[l].data(), c + l, epochs, row);
   }
@@ -237,6 +321,51 @@ void DropRejected(Data::Dataset& data, const std::vector<char>& rejected) {
   data.groups = std::move(groups);
 }
 
+// The plan of every run (PlanRun) and its report, the rate it is read at
+// noted; DataError for a run no longer than the filter's padding.
+std::vector<RunPlan> PlanRuns(
+    const std::vector<std::unique_ptr<Recording::Recording>>& runs,
+    const std::optional<BandPass>& filter,
+    ExtractReport& out) {
+  const long long padding = filter ? filter->PadLength() : 0;
+  std::vector<RunPlan> plans;
+  for (const auto& run : runs) {
+    if (filter && run->Samples() <= padding)
+      throw DataError(run->Path() + ": " + std::to_string(run->Samples()) +
+                      " samples are too few for the band-pass filter, which "
+                      "needs more than " +
+                      std::to_string(padding));
+    out.runs.emplace_back();
+    RunReport& report = out.runs.back();
+    report.path = run->Path();
+    report.notes = RateNotes(out.recipe, *run);
+    plans.push_back(PlanRun(*run, out.recipe, out.window, padding, report));
+  }
+  return plans;
+}
+
+// The table of the epochs of `plans`, its values still to be cut: the
+// features' names and the groups' names (each run by its number from 1).
+Data::Dataset EmptyTable(const Recipe& r, const std::vector<RunPlan>& plans) {
+  size_t rows = 0;
+  for (const RunPlan& plan : plans) rows += plan.epochs.size();
+  const size_t cols = r.channels.size() * r.bins;
+  if (rows == 0) throw DataError("no event has its whole window in its file");
+  if (rows > INT_MAX || cols > INT_MAX || rows * cols > (size_t{1} << 40))
+    throw DataError("too many epochs: " + std::to_string(rows) + " x " +
+                    std::to_string(cols) + " features");
+  Data::Dataset data;
+  data.rows = static_cast<int>(rows);
+  data.cols = static_cast<int>(cols);
+  data.X = Data::Values(data.rows, data.cols);
+  data.names = FeatureNames(r.channels, r.bins);
+  data.hasLabels = true;
+  data.groupColumn = "run";
+  for (size_t k = 0; k < plans.size(); ++k)
+    data.groupNames.push_back(std::to_string(k + 1));
+  return data;
+}
+
 }  // namespace
 
 Data::Dataset ExtractEpochs(
@@ -248,53 +377,29 @@ Data::Dataset ExtractEpochs(
   if (runs.empty()) throw DataError("no recording to cut epochs from");
   ExtractReport local;
   ExtractReport& out = report ? *report : local;
-  out = ExtractReport{Resolve(recipe, *runs[0]), {}, {}};
+  out = ExtractReport{};
+  out.recipe = Resolve(recipe, *runs[0], out.leftOut);
   const Recipe& r = out.recipe;
   for (const auto& run : runs) CheckRecording(r, *run);
   out.window = EpochWindow(r, r.samplingRate);
   const std::optional<BandPass> filter = MakeFilter(r, runs[0]->Path());
-  std::vector<std::vector<Epoch>> plans;
-  size_t rows = 0;
-  for (const auto& run : runs) {
-    if (filter && run->Samples() <= filter->PadLength())
-      throw DataError(run->Path() + ": " + std::to_string(run->Samples()) +
-                      " samples are too few for the band-pass filter, which "
-                      "needs more than " +
-                      std::to_string(filter->PadLength()));
-    out.runs.push_back({run->Path(), {}, {}, {}, {}});
-    plans.push_back(PlanRun(*run, r, out.window, out.runs.back()));
-    rows += plans.back().size();
-  }
-  const size_t cols = r.channels.size() * r.bins;
-  if (rows == 0) throw DataError("no event has its whole window in its file");
-  if (rows > INT_MAX || cols > INT_MAX || rows * cols > (size_t{1} << 40))
-    throw DataError("too many epochs: " + std::to_string(rows) + " x " +
-                    std::to_string(cols) + " features");
-
-  Data::Dataset data;
-  data.rows = static_cast<int>(rows);
-  data.cols = static_cast<int>(cols);
-  data.X = Data::Values(data.rows, data.cols);
-  data.names = FeatureNames(r.channels, r.bins);
-  data.hasLabels = true;
-  data.groupColumn = "run";
-  for (size_t k = 0; k < runs.size(); ++k)
-    data.groupNames.push_back(std::to_string(k + 1));
-  std::vector<char> rejected(rows, 0);
+  std::vector<RunPlan> plans = PlanRuns(runs, filter, out);
+  Data::Dataset data = EmptyTable(r, plans);
+  std::vector<char> rejected(data.rows, 0);
   const Cut cut{out.window, r.bins, r.rejectMicrovolts, data, rejected};
   size_t row = 0;
   Buffers buffers;
   for (size_t k = 0; k < runs.size(); ++k) {
     CutRun(*runs[k], r, filter, cut, plans[k], row, buffers);
-    for (const Epoch& epoch : plans[k]) {
+    RunReport& run = out.runs[k];
+    for (const Epoch& epoch : plans[k].epochs) {
       data.labels.push_back(epoch.target ? 1.0 : -1.0);
       data.groups.push_back(static_cast<int>(k));
-      if (rejected[row])
-        ++out.runs[k].rejected[epoch.target];
-      else
-        ++out.runs[k].kept[epoch.target];
-      ++row;
+      ++(rejected[row++] ? run.rejected : run.kept)[epoch.target];
     }
+    run.warnings = QualityWarnings(plans[k].quality,
+                                   runs[k]->Breaks(),
+                                   run.atBreaks.target + run.atBreaks.nonTarget);
   }
   DropRejected(data, rejected);
   if (data.rows == 0)

@@ -11,6 +11,10 @@
 //      length): bin b is the mean of its samples b·w .. b·w + w - 1, less
 //      the mean of the baseline samples when there is a baseline; note the
 //      window's peak-to-peak for the reject rule.
+// A recording with breaks (Recording::Breaks) is filtered part by part, and
+// an epoch whose window or baseline is not within one part is dropped.
+// Each chosen channel's raw samples are summed up as they are read, for
+// the checks of quality.h.
 //
 // Memory: the samples of two channels and the feature matrix. Channels are
 // filtered two at a time (the filter runs on both at once), except with the
@@ -43,20 +47,30 @@ struct RunReport {
   ClassCounts kept;
   ClassCounts outside;   // the window (or baseline) not wholly in the file
   ClassCounts rejected;  // peak-to-peak above the limit on some channel
+  // The window across a break of the recording, or in a part of it too
+  // short for the filter.
+  ClassCounts atBreaks;
   std::map<std::string, long long> skipped;  // events of neither list, by code
+  std::vector<std::string> notes;     // the rate it was read at
+  std::vector<std::string> warnings;  // what its checks found (quality.h)
 };
 
 struct ExtractReport {
   Recipe recipe;  // as used: the channels and the sampling rate filled in
   Window window;
   std::vector<RunReport> runs;
+  // Without channels in the recipe: the first recording's channels that
+  // were not taken because they are not EEG.
+  std::vector<std::string> leftOut;
 };
 
 // The features of every epoch of `runs`, stacked in the order given: one
 // row per kept epoch (labels +1 target, -1 non-target; the groups, in
 // column "run", the runs named by their number from 1), one column per
 // channel and bin, channel-major, named CHANNEL_BB (BB the bin from 01).
-// `report` (may be null) says what was kept, skipped and dropped. Throws
+// `report` (may be null) says what was kept, skipped and dropped, and what
+// the checks found. A run whose rate came from time stamps and differs from
+// the recipe's within their uncertainty is cut at the recipe's rate. Throws
 // Data::DataError for a recipe that CheckRecipe refuses or that cannot cut a
 // run (CheckRecording, EpochWindow, a band not below half the sampling rate, a
 // file no longer than the filter's padding), and when no epoch is left.

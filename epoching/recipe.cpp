@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <map>
 #include <set>
 #include <sstream>
@@ -181,15 +182,49 @@ Window EpochWindow(const Recipe& r, double fs) {
   return w;
 }
 
+namespace {
+
+// DataError unless `recording` is sampled at `rate` (0: any): within a
+// relative 1e-6, or within the uncertainty of a rate from time stamps. A
+// rate that came from time stamps or was given can be given anew.
+void CheckRate(double rate, const Recording::Recording& recording) {
+  const double fs = recording.SamplingRate();
+  const double slack =
+      std::max(1e-6 * rate, recording.SamplingRateUncertainty());
+  if (rate == 0 || std::abs(fs - rate) <= slack) return;
+  std::string how;
+  char text[96];
+  switch (recording.SamplingRateSource()) {
+    case Recording::RateSource::kFile:
+      how = FormatDouble(fs) + " Hz";
+      break;
+    case Recording::RateSource::kTimes:
+      std::snprintf(text,
+                    sizeof(text),
+                    "%.6g Hz by its time column (give or take %.2g)",
+                    fs,
+                    recording.SamplingRateUncertainty());
+      how = text;
+      break;
+    case Recording::RateSource::kGiven:
+      how = FormatDouble(fs) + " Hz as the sampling rate given says";
+      break;
+  }
+  const bool fixed = recording.SamplingRateSource() == Recording::RateSource::kFile;
+  throw DataError(
+      recording.Path() + ": sampled at " + how +
+      ", where the recipe was made at " + FormatDouble(rate) + " Hz" +
+      (fixed ? ""
+             : "; --sampling-rate " + FormatDouble(rate) +
+                   " reads it at the recipe's rate"));
+}
+
+}  // namespace
+
 void CheckRecording(const Recipe& recipe,
                     const Recording::Recording& recording) {
   const std::string& file = recording.Path();
-  const double fs = recording.SamplingRate();
-  if (recipe.samplingRate > 0 &&
-      std::abs(fs - recipe.samplingRate) > 1e-6 * recipe.samplingRate)
-    throw DataError(file + ": sampled at " + FormatDouble(fs) +
-                    " Hz, where the recipe was made at " +
-                    FormatDouble(recipe.samplingRate) + " Hz");
+  CheckRate(recipe.samplingRate, recording);
   std::vector<std::string> missing, present;
   bool eeg = false;
   for (const Recording::Channel& channel : recording.Channels()) {

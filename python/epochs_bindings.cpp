@@ -55,9 +55,12 @@ py::dict RunDict(const Epoching::RunReport& run) {
   d["path"] = run.path;
   for (const auto& [name, counts] : {std::pair{"kept", &run.kept},
                                      {"outside", &run.outside},
-                                     {"rejected", &run.rejected}})
+                                     {"rejected", &run.rejected},
+                                     {"at_breaks", &run.atBreaks}})
     d[name] = py::make_tuple(counts->target, counts->nonTarget);
   d["skipped"] = run.skipped;
+  d["notes"] = run.notes;
+  d["warnings"] = run.warnings;
   return d;
 }
 
@@ -97,8 +100,9 @@ Epoching::Recipe RecipeOf(std::vector<std::string> target,
   return r;
 }
 
-// (X, labels, runs, feature names, run reports, recipe XML) of the epochs
-// cut from `paths` by `recipe` (Sources::Cut, as korva epochs cuts them).
+// (X, labels, runs, feature names, run reports, recipe XML, quality
+// warnings) of the epochs cut from `paths` by `recipe` (Sources::Cut, as
+// korva epochs cuts them).
 py::tuple Extract(const std::vector<std::string>& paths,
                   const Epoching::Recipe& recipe,
                   const Recording::OpenOptions& open) {
@@ -116,7 +120,8 @@ py::tuple Extract(const std::vector<std::string>& paths,
                         Own(std::move(run), {rows}),
                         data.names,
                         runs,
-                        Epoching::RecipeXml(cut.cut->recipe));
+                        Epoching::RecipeXml(cut.cut->recipe),
+                        data.quality);
 }
 
 // Filters x (one signal, or one per row) in place, two rows at a time as
@@ -202,9 +207,9 @@ void BindExtraction(py::module_& m) {
       py::arg("reject"),
       py::arg("marker_column"),
       py::arg("sampling_rate"),
-      "(X, labels, runs, feature names, run reports, recipe XML) of the "
-      "epochs of the recordings at `paths`, cut by the recipe of these "
-      "settings.");
+      "(X, labels, runs, feature names, run reports, recipe XML, quality "
+      "warnings) of the epochs of the recordings at `paths`, cut by the "
+      "recipe of these settings.");
 }
 
 // The band-pass on its own, and its sections.

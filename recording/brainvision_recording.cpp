@@ -225,6 +225,18 @@ void ReadMarkers(const std::string& name, Header& header) {
   for (auto& [number, event] : numbered) header.events.push_back(event);
 }
 
+// A "New Segment" marker after the first sample starts a part recorded
+// after a pause: the samples before it are not its neighbours in time.
+void FindSegments(Header& header) {
+  for (const Event& event : header.events)
+    if (event.code.rfind("New Segment/", 0) == 0 && event.sample > 0 &&
+        (header.breaks.empty() || header.breaks.back().sample < event.sample))
+      header.breaks.push_back(
+          {event.sample,
+           "a new segment begins at sample " + std::to_string(event.sample) +
+               " (marker New Segment)"});
+}
+
 class BrainVisionRecording : public RecordingBase {
  public:
   BrainVisionRecording(Header header,
@@ -302,6 +314,7 @@ std::unique_ptr<RecordingBase> OpenBrainVision(const std::string& path) {
   const std::string markers = Get(ini, "Common Infos", "MarkerFile", "");
   if (!markers.empty()) ReadMarkers(markers, header);
   SettleEvents(header);
+  FindSegments(header);
   return std::make_unique<BrainVisionRecording>(
       std::move(header), std::move(data), layout, std::move(gains));
 }

@@ -1,7 +1,9 @@
 #include "recording/recording.h"
 
+#include <algorithm>
 #include <cmath>
 
+#include "data/csv_io.h"
 #include "recording/binary_file.h"
 #include "recording/readers.h"
 
@@ -66,6 +68,22 @@ Kind KindOfContent(const std::string& head, const OpenOptions& options) {
   return columns.time || columns.marker ? Kind::kCsv : Kind::kUnknown;
 }
 
+// What is wrong with a file that is text gone wrong, in the data-CSV
+// reader's words (UTF-16, lines ending in a carriage return alone), or a
+// headset CSV file with a NUL byte, as the headset reader says it further
+// on; "" for anything else.
+std::string BrokenText(const std::string& head, const OpenOptions& options) {
+  const size_t nul = head.find('\0');
+  if (nul == std::string::npos || Data::IsUtf16(head))
+    return Data::NotCsvText(head);
+  const CsvColumns before =
+      FindCsvColumns(std::string_view(head).substr(0, nul), options);
+  if (!before.time && !before.marker) return "";
+  return ": line " +
+         std::to_string(1 + std::count(head.begin(), head.begin() + nul, '\n')) +
+         ": a NUL byte: this is binary data, not CSV text";
+}
+
 std::string UnknownContent(const std::string& head) {
   if (IsText(head) && StartsLikeBrainVision(head, "marker"))
     return "a BrainVision marker file; open the header (.vhdr) that names it";
@@ -82,6 +100,11 @@ void CheckUsable(const Recording& r) {
 }
 
 }  // namespace
+
+const std::vector<Break>& Recording::Breaks() const {
+  static const std::vector<Break> kNone;
+  return kNone;
+}
 
 std::unique_ptr<Recording> OpenRecording(const std::string& path,
                                          const OpenOptions& options) {
@@ -103,6 +126,8 @@ std::unique_ptr<Recording> OpenRecording(const std::string& path,
       recording = OpenHeadsetCsv(path, options);
       break;
     case Kind::kUnknown:
+      if (const std::string why = BrokenText(head, options); !why.empty())
+        throw Data::DataError(path + why);
       Fail(path, UnknownContent(head));
   }
   CheckUsable(*recording);

@@ -26,8 +26,27 @@ struct Channel {
   std::string name;  // as the file names it, surrounding blanks removed
   std::string unit;  // the unit of the samples ReadChannel gives: "uV" for
                      // every voltage, else the file's own unit
-  bool eeg = true;   // false for channels that are not EEG (a status,
-                     // trigger, marker or annotation channel, a sensor)
+  bool eeg = true;   // taken as EEG when no channels are named: false for a
+                     // status, trigger, marker, auxiliary or annotation
+                     // channel, a sensor, and a type that is not EEG
+  std::string type;  // what the file (or a file beside it) says the channel
+                     // is, in EEG-BIDS's words ("EEG", "EOG", "TRIG",
+                     // "MISC", ...); "" when nothing says (SetChannelType)
+};
+
+// A place where the recording is not continuous: the samples before and
+// from `sample` are not neighbours in time (a gap or a step back in a time
+// column, a new segment), so nothing may filter or cut across it.
+struct Break {
+  long long sample = 0;  // the first sample after it, 0 < sample < Samples()
+  std::string why;       // "the time column jumps 2 s after row 512"
+};
+
+// Where the sampling rate comes from.
+enum class RateSource {
+  kFile,   // the file states it
+  kTimes,  // a column of time stamps gives it, within SamplingRateUncertainty
+  kGiven,  // the user gave it (OpenOptions::samplingRate)
 };
 
 // A recording opened for reading. Errors are Data::DataError naming the file
@@ -47,11 +66,18 @@ class Recording {
   // Every sample of channel `c` (0 <= c < Channels().size()) into `out`,
   // which is resized to Samples(); voltages in microvolts.
   virtual void ReadChannel(int c, std::vector<double>& out) = 0;
+  // Where the rate came from and, for a rate from time stamps, how far the
+  // true rate may be from it, in Hz (0 for a rate stated or given).
+  virtual RateSource SamplingRateSource() const { return RateSource::kFile; }
+  virtual double SamplingRateUncertainty() const { return 0; }
+  // The places where the recording is not continuous, by sample.
+  virtual const std::vector<Break>& Breaks() const;
 };
 
 // What a file cannot say about itself (the plain CSV of headsets).
 struct OpenOptions {
-  std::string markerColumn;            // "" finds the one named Marker*
+  std::string markerColumn;            // a name, or #N the N-th column; ""
+                                       // finds the one named Marker*
   std::optional<double> samplingRate;  // else from the time column
 };
 

@@ -77,11 +77,12 @@ bool StartsWith(std::string_view text, std::string_view prefix) {
 
 bool IsOtherSignalName(std::string_view name) {
   static constexpr std::string_view kPrefixes[] = {"status",
-                                                   "trigger",
+                                                   "trig",
                                                    "stim",
                                                    "marker",
                                                    "event",
                                                    "annotation",
+                                                   "aux",
                                                    "ecg",
                                                    "ekg",
                                                    "eog",
@@ -125,6 +126,15 @@ Channel MakeChannel(std::string_view name,
     factor = 1;
   }
   return channel;
+}
+
+void SetChannelType(Channel& channel, std::string_view type) {
+  type = TrimBlanks(type);
+  if (type.empty()) return;
+  channel.type = AsUtf8(type);
+  for (char& c : channel.type)
+    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  channel.eeg = channel.type == "EEG";
 }
 
 long long MostCommonCount(const std::vector<long long>& counts) {

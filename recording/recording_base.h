@@ -26,6 +26,9 @@ struct Header {
   std::vector<Channel> channels;
   std::vector<Event> events;
   std::vector<std::string> notes;
+  RateSource rateSource = RateSource::kFile;
+  double rateUncertainty = 0;  // Hz, for a rate from time stamps
+  std::vector<Break> breaks;   // by sample
 };
 
 // A Recording whose description is a Header; readers add ReadChannel.
@@ -44,6 +47,11 @@ class RecordingBase : public Recording {
     return header_.notes;
   }
   void AddNote(std::string note) { header_.notes.push_back(std::move(note)); }
+  RateSource SamplingRateSource() const override { return header_.rateSource; }
+  double SamplingRateUncertainty() const override {
+    return header_.rateUncertainty;
+  }
+  const std::vector<Break>& Breaks() const override { return header_.breaks; }
 
  protected:
   // DataError unless 0 <= c < Channels().size().
@@ -75,12 +83,17 @@ double MicrovoltsPer(std::string_view unit);
 // A channel as readers offer it: the name trimmed, a voltage's unit "uV"
 // with `factor` its multiplier to microvolts; any other unit kept as the
 // file writes it, with `factor` 1. Not EEG: a unit that is no voltage, or a
-// name that starts like a status, trigger, marker or another body signal
-// (Status, Trigger, Stim, Marker, Event, Annotation, ECG, EKG, EOG, HEOG,
-// VEOG, EMG, Resp, Acc, Gyro; any letter case).
+// name that starts like a status, trigger, marker, auxiliary input or
+// another body signal (Status, Trig, Stim, Marker, Event, Annotation, Aux,
+// ECG, EKG, EOG, HEOG, VEOG, EMG, Resp, Acc, Gyro; any letter case).
 Channel MakeChannel(std::string_view name,
                     std::string_view unit,
                     double& factor);
+
+// Gives `channel` the type a file states ("EEG", "EOG", "TRIG", ... in any
+// letter case; kept in capitals): it is taken as EEG by default when the
+// type is EEG, and not otherwise. An empty type leaves the channel as it is.
+void SetChannelType(Channel& channel, std::string_view type);
 
 // Of several channels' sample counts per block, the one most channels have
 // (the larger on a tie): the rate a recording offers.

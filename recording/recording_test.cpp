@@ -10,7 +10,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -134,6 +136,26 @@ std::string LargeCsv(const TempDir& dir, int bad, const std::string& row) {
   return Write(dir, "h.csv", text);
 }
 
+// A headset CSV file of `rows` rows at 256 Hz under `header`, row i stamped
+// time(i), marker 2 on row 3 and 1 on row 1000.
+std::string TimedCsv(const TempDir& dir,
+                     int rows,
+                     std::string (*time)(int),
+                     const std::string& header = "Time,Fz,Marker") {
+  std::string text = header + "\n";
+  for (int i = 0; i < rows; ++i)
+    text += time(i) + "," + std::to_string(i % 7) + "," +
+            (i == 3 ? "2" : i == 1000 ? "1" : "0") + "\n";
+  return Write(dir, "h.csv", text);
+}
+
+// Row i's time at 256 Hz, in whole milliseconds.
+std::string Milliseconds(int i) {
+  char text[32];
+  std::snprintf(text, sizeof(text), "%.3f", std::round(i * 1000.0 / 256) / 1000);
+  return text;
+}
+
 TEST(Recording, TheWellFormedFilesOpen) {
   TempDir dir;
   const struct {
@@ -223,7 +245,45 @@ const Refusal kRefusals[] = {
      "several columns are named Marker...; name the marker column"},
     {"TimeInMilliseconds",
      [](const TempDir& d) { return Csv(d, "Time,Fz,Marker", 4); },
-     "is not within 0.5 % of a whole sampling rate"},
+     "the time column gives 0.25 Hz, too slow for EEG (is it in milliseconds"},
+    {"RowsRunningBackwards",
+     [](const TempDir& d) {
+       return TimedCsv(d, 2560, [](int i) {
+         return std::to_string((i < 500 ? i : 1000 - i) / 256.0);
+       });
+     },
+     "the rows run backwards: row 514 is stamped 1.902 s, 0.0508 s before "
+     "row 501: they are not in time order; give the sampling rate"},
+    {"TimeNeverAdvances",
+     [](const TempDir& d) { return Csv(d, "Time,Fz,Marker", 0); },
+     "the time column never advances"},
+    {"NulAfterTheHeader",
+     [](const TempDir& d) {
+       return Write(d, "h.csv", std::string("Time,Fz,Marker\n0,1,0\n\0\0", 23));
+     },
+     "h.csv: line 3: a NUL byte: this is binary data, not CSV text"},
+    {"NulsAfterALargeFile",
+     [](const TempDir& d) {
+       return LargeCsv(d, 90000, std::string(1 << 20, '\0'));
+     },
+     "line 90002: a NUL byte: this is binary data, not CSV text"},
+    {"Utf16HeadsetCsv",
+     [](const TempDir& d) {
+       std::string text = "\xFF\xFE";
+       for (char c : std::string("Time,Fz,Marker\n0,1,0\n")) text += {c, '\0'};
+       return Write(d, "h.csv", text);
+     },
+     "h.csv: the file is UTF-16 text; save it as UTF-8 (or ASCII) CSV"},
+    {"CarriageReturnsAloneEndTheLines",
+     [](const TempDir& d) {
+       return Write(d, "h.csv", "Time,Fz,Marker\r0,1,0\r0.004,2,1\r");
+     },
+     "h.csv: its lines end in a carriage return alone; save it with LF or "
+     "CRLF line ends"},
+    {"MarkerColumnBeyondTheHeader",
+     [](const TempDir& d) { return Csv(d); },
+     "no column 4 (the header has 3) (columns: Time, Fz, Marker)",
+     {"#4", std::nullopt}},
     {"RaggedCsvRow",
      [](const TempDir& d) {
        return Csv(d, "Time,Fz,Marker", 0.004, "0.5,1\n");
@@ -273,7 +333,6 @@ INSTANTIATE_TEST_SUITE_P(Files,
                          Refused,
                          ::testing::ValuesIn(kRefusals),
                          [](const auto& info) { return info.param.name; });
-
 // Where a channel lies in a file of random bytes, and the read sizes that
 // make ForEachPiece take each of its ways.
 struct Layout {
@@ -342,6 +401,67 @@ TEST_P(ChannelRead, GivesEverySampleOfItsOwnFile) {
 INSTANTIATE_TEST_SUITE_P(Layouts,
                          ChannelRead,
                          ::testing::ValuesIn(kLayouts),
+                         [](const auto& info) { return info.param.name; });
+
+// How a headset CSV file's time column is read: the rate from a line
+// through its stamps (a whole rate where that lies within its uncertainty),
+// the breaks where it jumps either way, and what the notes say of it. 2560
+// rows, 10 s at 256 Hz.
+struct TimeColumn {
+  const char* name;
+  std::string (*time)(int);  // row i's time
+  double rate;               // as read
+  std::vector<long long> breaks;
+  const char* note;  // part of the notes
+  const char* header = "Time,Fz,Marker";
+  OpenOptions options = {};
+};
+
+// clang-format off
+const TimeColumn kTimeColumns[] = {
+    {"WholeMillisecondsAt256Hz", Milliseconds, 256, {},
+     "sampling rate 256 Hz, from the time column: a line through its 2560 stamps gives 256"},
+    {"AClockThreePerMilleSlow", [](int i) { return std::to_string(i * 1.003 / 256); }, 255.234, {},
+     "gives 255.234 Hz, give or take 0.051; its steps run from 3.917 to 3.918 ms"},
+    {"StampedFourSamplesAtATime", [](int i) { return std::to_string(i / 4 * 4 / 256.0); }, 256, {},
+     "1920 rows repeat the time of the row before"},
+    {"StampsThatJitterBack", [](int i) { return std::to_string((i + (i % 5 == 0 ? 1.5 : 0)) / 256); }, 256, {},
+     "512 rows are stamped before the row above them, by up to 1.95 ms"},
+    {"AGapOfTwoSeconds", [](int i) { return Milliseconds(i + (i >= 1500 ? 512 : 0)); }, 256, {1500},
+     "(in its 2 continuous parts)"},
+    {"AStepBackOfAMinute", [](int i) { return std::to_string(i / 256.0 - (i >= 2000 ? 60 : 0)); }, 256, {2000},
+     "and 256 lies within that"},
+    {"SignedStampsAfterAByteOrderMark", [](int i) { return "+" + Milliseconds(i); }, 256, {},
+     "and 256 lies within that", "\xEF\xBB\xBFTime,Fz,Marker"},
+    {"UnnamedMarkerColumnByPosition", Milliseconds, 256, {},
+     "and 256 lies within that", "Time,Fz,", {"#3", std::nullopt}},
+};
+// clang-format on
+
+class TimeColumnRead : public ::testing::TestWithParam<TimeColumn> {};
+
+TEST_P(TimeColumnRead, GivesTheRateBreaksAndNotes) {
+  const TimeColumn& c = GetParam();
+  TempDir dir;
+  const auto r = OpenRecording(TimedCsv(dir, 2560, c.time, c.header), c.options);
+  EXPECT_NEAR(r->SamplingRate(), c.rate, 1e-9);
+  EXPECT_EQ(r->SamplingRateSource(), RateSource::kTimes);
+  std::vector<long long> breaks;
+  for (const Break& b : r->Breaks()) breaks.push_back(b.sample);
+  EXPECT_EQ(breaks, c.breaks);
+  std::string notes;
+  for (const std::string& note : r->Notes()) notes += note + "\n";
+  EXPECT_THAT(notes, HasSubstr(c.note));
+  ASSERT_EQ(r->Channels().size(), 2u);
+  EXPECT_EQ(r->Channels()[1].type, "TRIG");
+  EXPECT_FALSE(r->Channels()[1].eeg);
+  ASSERT_EQ(r->Events().size(), 2u);
+  EXPECT_EQ(r->Events()[1].sample, 1000);
+}
+
+INSTANTIATE_TEST_SUITE_P(Files,
+                         TimeColumnRead,
+                         ::testing::ValuesIn(kTimeColumns),
                          [](const auto& info) { return info.param.name; });
 
 // Short decimals, which the reader parses itself, and everything else,

@@ -7,6 +7,16 @@
 #include "sources/source_error.h"
 
 namespace Korva::Sources {
+namespace {
+
+// "a", "a, b, c".
+std::string Listed(const std::vector<std::string>& items) {
+  std::string text;
+  for (const std::string& item : items) text += (text.empty() ? "" : ", ") + item;
+  return text;
+}
+
+}  // namespace
 
 bool IsRecordingPath(const std::string& path,
                      const Recording::OpenOptions& options) {
@@ -42,6 +52,19 @@ LoadedData Cut(const std::vector<std::string>& paths,
   LoadedData cut;
   cut.notes = std::move(opened.notes);
   cut.data = Epoching::ExtractEpochs(opened.runs, recipe, &cut.cut.emplace());
+  const Epoching::ExtractReport& report = *cut.cut;
+  if (!report.leftOut.empty())
+    cut.notes.push_back(
+        "channels taken by default: the EEG channels of " + paths.front() +
+        "; not taken as EEG: " + Listed(report.leftOut) +
+        " (naming the channels chooses others)");
+  cut.data.qualityChecked = true;
+  for (const Epoching::RunReport& run : report.runs) {
+    for (const std::string& note : run.notes)
+      cut.notes.push_back(run.path + ": " + note);
+    for (const std::string& warning : run.warnings)
+      cut.data.quality.push_back(run.path + ": " + warning);
+  }
   return cut;
 }
 

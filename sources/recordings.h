@@ -49,7 +49,9 @@ struct LoadedData {
 
 // Opens every recording of `paths` and cuts it by `recipe`
 // (Epoching::ExtractEpochs), stacked in the order given, each epoch's group
-// its run ("run", from 1). Error(kUsage) with CheckRecipe's reason for a
+// its run ("run", from 1). The notes say which channels were left out by
+// default and the rate a run was read at; the data's `quality` holds what
+// the checks of each run found, after its path. Error(kUsage) with CheckRecipe's reason for a
 // recipe that cannot be, before any file is opened; Data::DataError naming
 // the file when one cannot be read or cut so.
 LoadedData Cut(const std::vector<std::string>& paths,

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -77,11 +78,38 @@ class Korva : public ::testing::Test {
     for (const char* name : {"train.csv", "test.csv", "model.xml"})
       Put(name, Shared(name));
   }
-  // The shared recording and its model in the test's folder.
+  // The shared recording and its model in the test's folder, and a headset
+  // CSV recording of the same channels.
   void PutSharedRecording() {
     for (const char* name : {"run.vhdr", "run.vmrk", "run.eeg", "recipe.xml"})
       Put(name, Shared(name));
+    Put("run.csv", HeadsetCsv());
   }
+
+ public:
+  // 20 s of a headset's CSV export: time in whole milliseconds at 256 Hz
+  // (from `back` on running backwards), channels Fz, Cz, Pz and Oz, and a
+  // marker column with a flash every 250 ms, every sixth a 2, else a 1.
+  static std::string HeadsetCsv(int back = 1 << 30) {
+    std::string csv = "Timestamp,Fz,Cz,Pz,Oz,Marker\n";
+    char row[128];
+    for (int i = 0; i < 20 * 256; ++i) {
+      const int k = i < back ? i : 2 * back - i;
+      std::snprintf(row,
+                    sizeof(row),
+                    "%.3f,%.2f,%.2f,%.2f,%.2f,%d\n",
+                    1.7e9 + std::round(k * 1000.0 / 256) / 1000,
+                    10 * std::sin(i * 0.1),
+                    10 * std::cos(i * 0.13),
+                    10 * std::sin(i * 0.07 + 1),
+                    10 * std::cos(i * 0.05),
+                    i % 64 == 10 ? 1 + (i / 64 % 6 == 0) : 0);
+      csv += row;
+    }
+    return csv;
+  }
+
+ protected:
 
   inline static std::unique_ptr<TempDir> shared_;
   TempDir dir_;
@@ -317,6 +345,13 @@ const Failure kFailures[] = {
     {"recording_without_a_channel", [] { return RecipeModel("Name=\"Oz\"", "Name=\"O1\""); }, "score bad.xml run.vhdr", kExitData, "run.vhdr: no channel O1 (its channels: Fz, Cz, Pz, Oz)"},
     {"recording_without_the_targets", [] { return RecipeModel("<Target Event=\"2\"", "<Target Event=\"9\""); }, "score bad.xml run.vhdr", kExitData, "run.vhdr: no event matches the target list (9); its events: Stimulus/S  1 (61), Stimulus/S  2 (12)"},
     {"data_few_rows_many_columns", FourRowsOf16000Columns, "train bad.csv --model m.xml", kExitData, "1.9 GiB of it for the 16001 x 16001 cross-product of the features"},
+    // Recordings as they come from headsets.
+    {"headset_csv_at_another_rate", [] { return RecipeModel("SamplingRate=\"256\"", "SamplingRate=\"250\""); }, "score bad.xml run.csv", kExitData, "run.csv: sampled at 256 Hz by its time column (give or take 0.051), where the recipe was made at 250 Hz; --sampling-rate 250 reads it at the recipe's rate"},
+    {"headset_csv_given_another_rate", nullptr, "score recipe.xml run.csv --sampling-rate 250", kExitData, "run.csv: sampled at 250 Hz as the sampling rate given says, where the recipe was made at 256 Hz; --sampling-rate 256 reads it at the recipe's rate"},
+    {"headset_csv_rows_running_backwards", [] { return Korva::HeadsetCsv(3000); }, "epochs bad.csv --target-events 2 --nontarget-events 1 --output e.csv", kExitData, "bad.csv: the rows run backwards: row 3014 is stamped"},
+    {"headset_csv_nul_bytes", [] { return "Timestamp,Fz,Marker\n0,1,0\n" + std::string(1 << 20, '\0'); }, "epochs bad.csv --target-events 2 --nontarget-events 1 --output e.csv", kExitData, "bad.csv: line 3: a NUL byte: this is binary data, not CSV text"},
+    {"headset_csv_utf16", [] { return std::string("\xFF\xFET\0i\0m\0e\0,\0M\0a\0r\0k\0e\0r\0\n\0", 28); }, "epochs bad.csv --target-events 2 --nontarget-events 1 --output e.csv", kExitData, "bad.csv: the file is UTF-16 text; save it as UTF-8"},
+    {"headset_csv_lone_carriage_returns", [] { return std::string("Time,Fz,Marker\r0,1,0\r0.004,2,1\r"); }, "epochs bad.csv --target-events 2 --nontarget-events 1 --output e.csv", kExitData, "bad.csv: its lines end in a carriage return alone"},
 };
 // clang-format on
 

@@ -3,6 +3,7 @@
 
 import numbers
 import os
+import warnings
 from collections import namedtuple
 
 import numpy as np
@@ -15,8 +16,14 @@ Epochs.__doc__ = """Epochs cut from recordings.
 X: epochs x features (channel-major, named ``CHANNEL_BB``); labels: +1
 target, -1 non-target; runs: the recording of each epoch, from 1 (usable as
 groups); feature_names; reports: per recording, the epochs kept, outside the
-file and rejected as (target, non-target) counts and the skipped events by
-code; recipe: the recipe as used, as the XML element a model keeps."""
+file, rejected and dropped at breaks of the recording as (target,
+non-target) counts, the skipped events by code, notes and the warnings of
+its checks; recipe: the recipe as used, as the XML element a model keeps."""
+
+
+class DataWarning(UserWarning):
+    """Recordings whose samples look wrong: flat, railed or identical
+    channels, a scale no EEG has, epoch onsets that are exactly 0, gaps."""
 
 
 def _codes(events, name):
@@ -77,15 +84,16 @@ def extract_epochs(
     whole number of bins. bins: means of consecutive samples per channel.
     baseline: (start, end) ms whose mean each channel loses, or None.
     reject: drop epochs whose peak-to-peak exceeds this many microvolts on
-    any channel, or None. marker_column, sampling_rate: for headset CSV
-    files.
+    any channel, or None. marker_column (a name, or "#N" for the N-th
+    column), sampling_rate: for headset CSV files.
 
-    Returns an ``Epochs`` named tuple. Raises FileNotFoundError for a
-    missing file and ValueError, with korva's message, for a recipe or
+    Returns an ``Epochs`` named tuple; what the checks of the samples find
+    (korva's warnings) is issued as DataWarning. Raises FileNotFoundError
+    for a missing file and ValueError, with korva's message, for a recipe or
     recording that cannot be used.
     """
     start, end = window
-    X, labels, runs, names, reports, recipe = _korva.extract_epochs(
+    X, labels, runs, names, reports, recipe, quality = _korva.extract_epochs(
         _existing(paths),
         target=_codes(target, "target"),
         non_target=_codes(non_target, "non_target"),
@@ -100,6 +108,8 @@ def extract_epochs(
         marker_column=marker_column or "",
         sampling_rate=_number(sampling_rate),
     )
+    for warning in quality:
+        warnings.warn(warning, DataWarning, stacklevel=2)
     return Epochs(
         X, labels.astype(np.int64), runs.astype(np.int64), names, reports, recipe
     )

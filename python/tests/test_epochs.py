@@ -3,6 +3,8 @@ sosfiltfilt, and korva.extract_epochs (and korva epochs, which runs the same
 code) against the same recipe written out with MNE's reader, SciPy and
 numpy."""
 
+import warnings
+
 import mne
 import numpy as np
 import pandas as pd
@@ -134,7 +136,9 @@ def test_a_model_fitted_with_its_recipe_scores_recordings_in_korva(tmp_path, run
     assert model.support_.any() and loaded.recipe_ == epochs.recipe
     run_korva("score", "model.xml", *paths, "--output", "scores.csv")
     scores = pd.read_csv(tmp_path / "scores.csv", float_precision="round_trip")["score"]
-    np.testing.assert_allclose(scores, loaded.decision_function(epochs.X), rtol=1e-12)
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")  # names from the document, none in a plain array
+        np.testing.assert_allclose(scores, loaded.decision_function(epochs.X), rtol=1e-12)
     assert korva.StepwiseLDA().fit(epochs.X, epochs.labels).recipe_ is None
     with pytest.raises(ValueError, match="its 8 channels x 20 bins give 160 features, and X has 40"):
         korva.StepwiseLDA().fit(epochs.X[:, :40], epochs.labels, recipe=epochs.recipe)

@@ -226,7 +226,7 @@ def write_csv(path, header, rows, delimiter=","):
 
 
 @pytest.mark.parametrize("marker, rate, step, sfreq", [
-    ("Marker", None, 1.003 / 128, 128),  # the time column's rate, 0.3 % off
+    ("Marker", None, 1.003 / 128, 127.617),  # the time column's rate, 0.3 % off 128 Hz
     ("Trigger", 500.0, 1 / 250, 500),  # the rate given wins
 ])
 def test_headset_csv_codes_are_marker_onsets(tmp_path, marker, rate, step, sfreq):
@@ -237,12 +237,14 @@ def test_headset_csv_codes_are_marker_onsets(tmp_path, marker, rate, step, sfreq
     rows = [[f"{t:.6f}", *v, m] for t, v, m in zip(time, values, markers)]
     path = write_csv(tmp_path / "h.csv", ["Timestamp", "AF3", "T7", marker], rows)
     got = korva.read_recording(path, marker_column=None if marker == "Marker" else marker, sampling_rate=rate)
-    assert got.format == "headset CSV" and got.sfreq == sfreq
+    assert got.format == "headset CSV" and got.sfreq == pytest.approx(sfreq, abs=2e-3)
     assert got.ch_names == ["AF3", "T7", marker] and got.eeg == [True, True, False]
     np.testing.assert_array_equal(got.data[:2], values.T)
     np.testing.assert_array_equal(got.data[2], markers)
     assert got.events == [(5, "2"), (300, "1"), (301, "3")]
-    assert [n[:51] for n in got.notes] == (["sampling rate 128 Hz, from the time column's median"] * (rate is None))
+    rate_note = f"sampling rate {got.sfreq:g} Hz, from the time column: a line through its {N} stamps"
+    assert [n.startswith(rate_note) for n in got.notes] == [True] * (rate is None)
+    assert got.types == ["", "", "TRIG"] and got.breaks == []
 
 
 def test_bad_files_raise_value_error_and_missing_ones_file_not_found(tmp_path):
@@ -253,14 +255,19 @@ def test_bad_files_raise_value_error_and_missing_ones_file_not_found(tmp_path):
         korva.read_recording(path, marker_column="Trig")
 
 
-def epochs_by_scipy(x, fs, events, target, non_target, window, bins):
+def epochs_by_scipy(x, fs, events, target, non_target, window, bins, breaks=()):
     """The recipe with SciPy and numpy: 0.5-30 Hz Butterworth of order 4
-    forward and backward, the window (ms) cut at each listed event, the means
-    of its bins; rows in event order, channel-major columns."""
-    x = signal.sosfiltfilt(signal.butter(4, (0.5, 30), btype="bandpass", fs=fs, output="sos"), x)
+    forward and backward over each part between `breaks`, the window (ms) cut
+    at each listed event within one part, the means of its bins; rows in
+    event order, channel-major columns."""
+    sos = signal.butter(4, (0.5, 30), btype="bandpass", fs=fs, output="sos")
+    bounds = [0, *breaks, x.shape[1]]
+    x = np.hstack([signal.sosfiltfilt(sos, x[:, a:b]) for a, b in zip(bounds, bounds[1:])])
     start, end = (round(ms * fs / 1000) for ms in window)
     X, y = [], []
     for onset, code in events:
+        if any(onset + start < b < onset + end for b in breaks):
+            continue
         if code in target + non_target:
             X.append(x[:, onset + start:onset + end].reshape(len(x), bins, -1).mean(axis=2).ravel())
             y.append(1 if code in target else -1)
@@ -272,21 +279,24 @@ def read_table(path):
     return table.drop(columns=["label", "run"]).to_numpy(), table["label"].to_numpy()
 
 
-def headset_csv(tmp_path):
-    """A headset CSV recording at 256 Hz, and its samples and marker onsets."""
+def headset_csv(tmp_path, gap=None):
+    """A headset CSV recording at 256 Hz whose time jumps 2 s at row `gap`,
+    and its samples and marker onsets."""
     values = RNG.normal(0, 20, (N, len(CHANNELS))).round(3)
     markers = np.zeros(N, dtype=int)
-    markers[[5, 6, 300, 301, 700]] = [2, 2, 1, 3, 1]
-    rows = [[f"{k / RATE:.6f}", *v, m] for k, (v, m) in enumerate(zip(values, markers))]
+    markers[[5, 6, 300, 301, 570, 700]] = [2, 2, 1, 3, 1, 1]
+    times = np.arange(N) / RATE + np.where(np.arange(N) >= (gap or N), 2, 0)
+    rows = [[f"{t:.6f}", *v, m] for t, v, m in zip(times, values, markers)]
     path = write_csv(tmp_path / "h.csv", ["Time", *CHANNELS, "Marker"], rows)
     onsets = [k for k in range(N) if markers[k] and markers[k] != markers[k - 1]]
     return path, values.T, [(k, str(markers[k])) for k in onsets]
 
 
-@pytest.mark.parametrize("name", [*CASES, "headset CSV"])
+@pytest.mark.parametrize("name", [*CASES, "headset CSV", "headset CSV with a gap"])
 def test_korva_epochs_are_the_scipy_recipe_on_mnes_samples(name, tmp_path, run_korva):
-    if name == "headset CSV":
-        path, x, events = headset_csv(tmp_path)
+    breaks = [600] if name.endswith("gap") else []
+    if name.startswith("headset CSV"):
+        path, x, events = headset_csv(tmp_path, *breaks)
     else:
         write, read_mne, events_of = CASES[name][:3]
         path = write(tmp_path)
@@ -295,13 +305,46 @@ def test_korva_epochs_are_the_scipy_recipe_on_mnes_samples(name, tmp_path, run_k
     # the options' lists are separated by commas, so a code with one is left out
     codes = list(dict.fromkeys(code for _, code in events if "," not in code))
     target, non_target = codes[:1], codes[1:]
-    X, y = epochs_by_scipy(x, RATE, events, target, non_target, (0, 250), 8)
-    run_korva("epochs", path, "--output", "epochs.csv", "--channels", ",".join(CHANNELS),
-              "--target-events", *target, "--nontarget-events", ",".join(non_target), "--window", "0,250", "--bins", 8)
+    X, y = epochs_by_scipy(x, RATE, events, target, non_target, (0, 250), 8, breaks)
+    said = run_korva("epochs", path, "--output", "epochs.csv", "--channels", ",".join(CHANNELS),
+                     "--target-events", *target, "--nontarget-events", ",".join(non_target),
+                     "--window", "0,250", "--bins", 8)
+    assert ("; at breaks 0 target, 1 non-target;" in said) == bool(breaks)
     got, labels = read_table(tmp_path / "epochs.csv")
     assert len(y) >= 3 and -1 in y
     np.testing.assert_array_equal(labels, y)
     np.testing.assert_allclose(got, X, rtol=1e-6, atol=1e-6 * np.abs(X).max())
+    if breaks:
+        with pytest.warns(korva.DataWarning, match=r"not continuous at 1 place \(the time column jumps 2.00391 s, from 2.340 s"):
+            korva.extract_epochs(path, target=target, non_target=non_target)
+
+
+def headset_export(tmp_path, vhdr):
+    """The BrainVision session `vhdr` as a headset's CSV export: the time in
+    seconds since 1970 at 256 Hz, rounded to whole milliseconds."""
+    raw = korva.read_recording(tmp_path / vhdr)
+    times = np.round((1.7e9 + np.arange(raw.data.shape[1]) / RATE) * 1000) / 1000
+    markers = np.zeros(raw.data.shape[1], dtype=int)
+    for sample, code in raw.events:
+        markers[sample] = int(code[-1])
+    rows = [[f"{t:.3f}", *(f"{v:.3f}" for v in values), m]
+            for t, values, m in zip(times, raw.data.T, markers)]
+    return write_csv(tmp_path / vhdr.replace(".vhdr", ".csv"), ["Timestamp", *raw.ch_names, "Marker"], rows)
+
+
+def test_a_headset_stamping_whole_milliseconds_is_read_at_its_rate(tmp_path, run_korva):
+    for seed in (1, 2):
+        run_korva("generate", "--output", f"s{seed}.vhdr", "--seconds", 60, "--seed", seed)
+        headset_export(tmp_path, f"s{seed}.vhdr")
+    got = korva.read_recording(tmp_path / "s1.csv")
+    assert got.sfreq == RATE and "stamps gives 256 Hz, give or take 0.051, and 256 lies within" in got.notes[0]
+    run_korva("train", "s1.csv", "--target-events", 2, "--nontarget-events", 1, "--model", "m.xml")
+    run_korva("score", "m.xml", "s2.csv", "--output", "csv.csv")
+    run_korva("score", "m.xml", "s2.vhdr", "--output", "vhdr.csv")
+    a, b = (pd.read_csv(tmp_path / f, float_precision="round_trip") for f in ("csv.csv", "vhdr.csv"))
+    np.testing.assert_array_equal(a["label"], b["label"])
+    # the export keeps three decimals of the float32 samples
+    np.testing.assert_allclose(a["score"], b["score"], rtol=0, atol=1e-4)
 
 
 def test_a_model_trained_on_recordings_scores_them_as_one_trained_on_scipys_table(tmp_path, run_korva):
