@@ -253,6 +253,11 @@ const Failure kFailures[] = {
     {"fold_training_throws", nullptr, "evaluate train.csv --module " KORVA_THROWING_MODULE, kExitTrainingException, "fold 1: training raised an exception: planted failure", "KORVA_TEST_THROW=std "},
     // Hostile input: each of these crashed, hung, lost a file or misled.
     {"unknown_command", nullptr, "trian train.csv", kExitUsage, "unknown command 'trian'; did you mean 'train'?"},
+    {"unknown_command_letters_swapped", nullptr, "ifno model.xml", kExitUsage, "unknown command 'ifno'; did you mean 'info'? (commands:"},
+    {"unknown_command_short_two_edits_off", nullptr, "xemx", kExitUsage, "unknown command 'xemx' (commands:"},
+    {"unknown_command_only_prefix", nullptr, "ev train.csv", kExitUsage, "unknown command 'ev'; did you mean 'evaluate'?"},
+    {"unknown_command_ambiguous_prefix", nullptr, "e train.csv", kExitUsage, "unknown command 'e' (commands:"},
+    {"misspelt_option_two_swaps", nullptr, "train train.csv --model m.xml --p-etnre 0.1", kExitUsage, "unknown option --p-etnre; did you mean --p-enter? ("},
     {"seed_negative", nullptr, "evaluate train.csv --seed -1", kExitUsage, "--seed: must be a whole number, 0 or more (-1)"},
     {"folds_with_test", nullptr, "evaluate train.csv --test test.csv --folds 3", kExitUsage, "with --test the model is trained on all of DATA (with --tune they set the cross-validation of DATA that chooses the setting)"},
     {"grid_without_tune", nullptr, "evaluate train.csv --p-enter 0.01,0.05", kExitUsage, "--p-enter takes one value here, and 0.01,0.05 is a list: a grid of settings, which --tune (or korva tune) chooses from"},
