@@ -411,6 +411,43 @@ TEST_F(Korva, EmptySelectionSavesAModelThatCannotScore) {
   EXPECT_EQ(Run("score m.xml test.csv").status, kExitModel);
 }
 
+// Exactly one feature enters: a = 2 y + d / 8, with y, d, b and c Walsh
+// sequences of period 8 (orthogonal, mean 0), so b and c explain nothing
+// and the least-squares weight of a is 2 / (4 + 1 / 64) = 0.498054 by hand,
+// the intercept 0 (every sum is exact); the class scores are +-2 w, spread
+// w / 8 sqrt(40 / 38).
+TEST_F(Korva, TrainSaysAndWritesOneSelectedFeature) {
+  auto walsh = [](int k, int i) { return __builtin_parity(k & i) ? -1 : 1; };
+  std::string csv = "label,a,b,c\n";
+  for (int i = 0; i < 40; ++i) {
+    const int y = -walsh(1, i % 8);
+    csv += std::to_string(y) + "," + Text::FormatDouble(2 * y + 0.125 * walsh(2, i % 8)) +
+           "," + std::to_string(walsh(4, i % 8)) + "," +
+           std::to_string(walsh(6, i % 8)) + "\n";
+  }
+  Put("one.csv", csv);
+  const Result r = Run(
+      "train one.csv --model m.xml --weights w.txt --weights-csv w.csv "
+      "--report r.html");
+  ASSERT_EQ(r.status, kExitOk) << r.err;
+  for (const char* said :
+       {"Final columns included:  1 (1 features)\nSelected 1 features:\n"
+        "(a):   0.498054\n",
+        "selected 1 of 3 features in ",
+        "(TP 20, FN 0, FP 0, TN 20; majority baseline 0.500)"})
+    EXPECT_THAT(r.out, HasSubstr(said));
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(Get("w.csv"), "name,weight\na,0.498054\nb,0\nc,0\n(intercept),0\n");
+  EXPECT_EQ(Get("w.txt"), "0.498054\n0\n0\n0");
+  EXPECT_THAT(Run("info m.xml").out,
+              HasSubstr("  a  0.498054\nintercept: 0 (kept by korva in the "
+                        "document; scores add it)\ntraining scores: mean "
+                        "-0.996109 of 20 rows labelled -1, mean 0.996109 of 20 "
+                        "labelled +1, pooled standard deviation 0.0638741\n"));
+  EXPECT_EQ(Count(Get("r.html"), "y=\"22.0\" width=\"150.0\""), 1)
+      << "one weight bar, as long as the scale";
+}
+
 // Too few rows: training fails (6), the log says why, earlier outputs stay.
 // An exception inside training (7) is caught and named, for either kind.
 TEST_F(Korva, FailedTrainingKeepsEarlierOutputsAndWritesTheLog) {
