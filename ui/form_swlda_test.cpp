@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QGroupBox>
+#include <QImage>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
@@ -19,6 +20,8 @@
 #include "ui/up_down.h"
 
 namespace {
+
+using Korva::ClassifierBase;
 
 int argc = 1;
 char arg0[] = "ui_dialog_tests";
@@ -121,6 +124,43 @@ TEST_F(Dialog, CancelStoresNothingAndReturnsFalse) {
     });
     EXPECT_FALSE(classifier.EditConfiguration()) << byEsc;
     EXPECT_EQ(classifier.GetMaxIter(), 300) << byEsc;
+  }
+}
+
+// The form of a fresh classifier looks as the picture in the docs, pixel for
+// pixel: every control's place, size, caption and font. A change meant to
+// show redraws the picture (cmake --build build --target dialog_picture).
+TEST_F(Dialog, DrawsAsThePictureInTheDocs) {
+  TFormSWLDA form(nullptr, &classifier);
+  form.show();
+  QApplication::processEvents();
+  const QImage drawn = form.grab().toImage().convertToFormat(QImage::Format_RGB32);
+  const QImage kept =
+      QImage(KORVA_DIALOG_PICTURE).convertToFormat(QImage::Format_RGB32);
+  ASSERT_FALSE(kept.isNull()) << KORVA_DIALOG_PICTURE;
+  EXPECT_EQ(drawn.size(), kept.size());
+  EXPECT_TRUE(drawn == kept);
+}
+
+// In either threshold mode every control takes input but the Options group,
+// which is shown for its look only.
+TEST_F(Dialog, EnablesEveryControlButTheOptionsInEitherMode) {
+  for (const auto mode : {ClassifierBase::MaxMode, ClassifierBase::RangeMode}) {
+    classifier.SetThresholdMode(mode);
+    TFormSWLDA form(nullptr, &classifier);
+    form.show();
+    QApplication::processEvents();
+    const auto modes =
+        Find<QGroupBox>(&form, "rgThreshMode")->findChildren<QRadioButton*>();
+    EXPECT_TRUE(modes.value(mode)->isChecked()) << mode;
+    QStringList disabled;
+    for (QWidget* w : form.findChildren<QWidget*>())
+      if (!w->isEnabled() && !w->objectName().isEmpty())
+        disabled << w->objectName();
+    EXPECT_EQ(disabled, QStringList{"RadioGroup2"}) << mode;
+    for (QRadioButton* item :
+         Find<QGroupBox>(&form, "RadioGroup2")->findChildren<QRadioButton*>())
+      EXPECT_FALSE(item->isEnabled()) << mode;
   }
 }
 
