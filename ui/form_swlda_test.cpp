@@ -6,7 +6,6 @@
 
 #include <QApplication>
 #include <QGroupBox>
-#include <QImage>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
@@ -125,21 +124,6 @@ TEST_F(Dialog, CancelStoresNothingAndReturnsFalse) {
     EXPECT_FALSE(classifier.EditConfiguration()) << byEsc;
     EXPECT_EQ(classifier.GetMaxIter(), 300) << byEsc;
   }
-}
-
-// The form of a fresh classifier looks as the picture in the docs, pixel for
-// pixel: every control's place, size, caption and font. A change meant to
-// show redraws the picture (cmake --build build --target dialog_picture).
-TEST_F(Dialog, DrawsAsThePictureInTheDocs) {
-  TFormSWLDA form(nullptr, &classifier);
-  form.show();
-  QApplication::processEvents();
-  const QImage drawn = form.grab().toImage().convertToFormat(QImage::Format_RGB32);
-  const QImage kept =
-      QImage(KORVA_DIALOG_PICTURE).convertToFormat(QImage::Format_RGB32);
-  ASSERT_FALSE(kept.isNull()) << KORVA_DIALOG_PICTURE;
-  EXPECT_EQ(drawn.size(), kept.size());
-  EXPECT_TRUE(drawn == kept);
 }
 
 // In either threshold mode every control takes input but the Options group,
