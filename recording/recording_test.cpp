@@ -257,6 +257,29 @@ const Refusal kRefusals[] = {
 
 class Refused : public ::testing::TestWithParam<Refusal> {};
 
+// Markers past the last sample are left out, and the note counts them in
+// words that agree with the count.
+TEST(Recording, NotesTheMarkersOutsideTheRecording) {
+  const struct {
+    const char* positions;  // Mk1's, then further markers as a .vmrk lists them
+    size_t kept;
+    const char* note;
+  } cases[] = {
+      {"2", 1, nullptr},
+      {"9", 0, "1 event lies outside the recording and is left out"},
+      {"2,1,0\nMk2=Stimulus,S  1,0,1,0\nMk3=Stimulus,S  1,5", 1,
+       "2 events lie outside the recording and are left out"}};
+  for (const auto& c : cases) {
+    TempDir dir;
+    const auto recording = OpenRecording(BrainVision(dir, 2, 2, 16, c.positions), {});
+    EXPECT_EQ(recording->Events().size(), c.kept) << c.positions;
+    if (c.note == nullptr)
+      EXPECT_THAT(recording->Notes(), testing::IsEmpty());
+    else
+      EXPECT_THAT(recording->Notes(), testing::Contains(std::string(c.note)));
+  }
+}
+
 TEST_P(Refused, NamingTheFileAndWhatIsWrong) {
   TempDir dir;
   const std::string path = GetParam().write(dir);
