@@ -54,6 +54,19 @@ std::string Edf(int records = 2, int signals = 2, int claimed = 2) {
   return head + std::string(records * signals * 4 * 2, '\1');
 }
 
+// BDF: as Edf() with 24-bit samples, two records of two signals.
+std::string Bdf() {
+  std::string head = "\xff" "BIOSEMI" + Field("", 160) + "01.01.2400.00.00" +
+                     Field("768", 8) + Field("24BIT", 44) + Field("2", 8) +
+                     Field("1", 8) + Field("2", 4);
+  const std::pair<const char*, size_t> fields[] = {
+      {"Fz", 16},       {"", 80},        {"uV", 8}, {"-100", 8}, {"100", 8},
+      {"-8388608", 8}, {"8388607", 8}, {"", 80},  {"4", 8},    {"", 32}};
+  for (const auto& [text, size] : fields)
+    for (int s = 0; s < 2; ++s) head += Field(text, size);
+  return head + std::string(2 * 2 * 4 * 3, '\1');
+}
+
 // GDF 2: one int16 channel of 4 samples per record, then an event table of
 // `events` events that claims `claimed` of them.
 std::string Gdf(int records = 2,
@@ -145,6 +158,8 @@ TEST(Recording, TheWellFormedFilesOpen) {
   } files[] = {
       // digital 0x0101, scaled as EDFlib scales: (257 + 0.5) * 200 / 65535
       {Write(dir, "a.edf", Edf()), "EDF", 8, 0, 51500.0 / 65535},
+      // digital 0x010101 in -2^23..2^23-1, physical -100..100
+      {Write(dir, "b.edf", Bdf()), "BDF", 8, 0, (65793 + 0.5) * 200 / 16777215},
       // digital 0 in -32768..32767, physical -100..100
       {Write(dir, "a.gdf", Gdf()), "GDF 2", 8, 1, 100.0 / 65535},
       {BrainVision(dir), "BrainVision", 4, 1, 0},

@@ -98,6 +98,10 @@ TEST(Report, EpochsOfRecordingsAddClassMeansAndSignedR2InMilliseconds) {
       *ParseChannelTime(content.names), *content.epochs, content.selected);
   EXPECT_EQ(Count(means, "<polyline"), 2) << "only Cz has a selected feature";
   EXPECT_THAT(means, HasSubstr(">Cz (µV)<"));
+  // Bin 1 drawn at its time, 125 ms: the time axis spans 125 to 375 only,
+  // so 200 sits 75 / 250 of the way along the frame from x = 60 to 250.
+  EXPECT_THAT(means, HasSubstr("x1=\"117.0\" y1=\"40.0\" x2=\"117.0\" y2=\"140.0\"/><text x=\"117.0\" y=\"156.0\" text-anchor=\"middle\">200<"));
+  EXPECT_THAT(means, Not(HasSubstr(">100<")));
   EXPECT_LT(html.find("<td>Pz_01</td>"), html.find("<td>Cz_01</td>"));
   EXPECT_THAT(html, HasSubstr("<td>1e-05</td>"));
   content.epochs->signedR2.pop_back();  // does not fit the features

@@ -439,7 +439,9 @@ TEST_F(Korva, TrainSaysAndWritesOneSelectedFeature) {
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(Get("w.csv"), "name,weight\na,0.498054\nb,0\nc,0\n(intercept),0\n");
   EXPECT_EQ(Get("w.txt"), "0.498054\n0\n0\n0");
-  EXPECT_THAT(Run("info m.xml").out,
+  const Result info = Run("info m.xml");
+  EXPECT_EQ(info.err, "") << "every weight is there: nothing to warn of";
+  EXPECT_THAT(info.out,
               HasSubstr("  a  0.498054\nintercept: 0 (kept by korva in the "
                         "document; scores add it)\ntraining scores: mean "
                         "-0.996109 of 20 rows labelled -1, mean 0.996109 of 20 "
