@@ -450,6 +450,24 @@ TEST_F(Korva, TrainSaysAndWritesOneSelectedFeature) {
       << "one weight bar, as long as the scale";
 }
 
+// Each exit status is the number the command-line docs give for its kind:
+// scripts and hosts test for the numbers.
+TEST(ExitStatus, IsTheNumberTheDocsGive) {
+  const std::string docs = ReadFile(KORVA_SOURCE_DIR "/docs/cli.md");
+  const std::pair<int, const char*> kinds[] = {
+      {kExitOk, "success"},
+      {kExitUsage, "bad command line"},
+      {kExitData, "input data missing"},
+      {kExitModule, "module cannot be used"},
+      {kExitModel, "model document unusable"},
+      {kExitTrainingFailed, "training returned a non-zero result"},
+      {kExitTrainingException, "training raised an exception"},
+      {kExitOutput, "an output file cannot be written"},
+      {kExitNoDisplay, "`edit` without a display"}};
+  for (const auto& [code, kind] : kinds)
+    EXPECT_THAT(docs, HasSubstr("\n| " + std::to_string(code) + " | " + kind)) << kind;
+}
+
 // Too few rows: training fails (6), the log says why, earlier outputs stay.
 // An exception inside training (7) is caught and named, for either kind.
 TEST_F(Korva, FailedTrainingKeepsEarlierOutputsAndWritesTheLog) {
