@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <string>
 
 #include "testing/files.h"
@@ -148,6 +149,42 @@ TEST(Report, DistributionScalesAsWorkedByHand) {
   for (const char* drawn : {">2.6<", ">3.4<", ">10<", "L299.0,54.5 L346.0,54.5"})
     EXPECT_THAT(equal, HasSubstr(drawn));
   EXPECT_THAT(equal, Not(HasSubstr(">2.4<")));
+}
+
+// Every cell of the tuning map holds its texts centred on it, inside it: the
+// value (three decimals), its note, or why it has none.
+TEST(Report, HeatMapTextsSitCentredInTheirCells) {
+  HeatMap map;
+  map.rowTitle = "p-enter";
+  map.columnTitle = "p-remove";
+  map.rows = {"0.05", "0.1"};
+  map.columns = {"0.1", "0.15"};
+  map.values = {0.7, NAN, 0.8125, 0.9};
+  map.notes = {"", "", "3 features", ""};
+  map.empty = {"", "skipped", "", ""};
+  const std::string svg = HeatMapSvg(map, {0.7, 0.9});
+  const std::regex cell(
+      "<rect x=\"([0-9.]+)\" y=\"([0-9.]+)\" width=\"([0-9.]+)\" "
+      "height=\"([0-9.]+)\"[^>]*class=\"cell\"");
+  // A cell's texts follow its rect, centred; the row titles end at the map.
+  const std::regex text(
+      "<text x=\"([0-9.]+)\" y=\"([0-9.]+)\" text-anchor=\"middle\"[^>]*>([^<]*)<");
+  std::string texts;
+  int cells = 0;
+  for (std::sregex_iterator c(svg.begin(), svg.end(), cell), end; c != end; ++c, ++cells) {
+    const double x = std::stod((*c)[1]), y = std::stod((*c)[2]);
+    const double w = std::stod((*c)[3]), h = std::stod((*c)[4]);
+    const auto from = svg.begin() + (*c).position() + (*c).length();
+    const auto to = std::next(c) == end ? svg.end() : svg.begin() + std::next(c)->position();
+    for (std::sregex_iterator t(from, to, text); t != end; ++t) {
+      EXPECT_DOUBLE_EQ(std::stod((*t)[1]), x + w / 2) << (*t)[3];
+      EXPECT_GT(std::stod((*t)[2]), y) << (*t)[3];
+      EXPECT_LT(std::stod((*t)[2]), y + h) << (*t)[3];
+      texts += (*t)[3].str() + ";";
+    }
+  }
+  EXPECT_EQ(cells, 4);
+  EXPECT_EQ(texts, "0.700;skipped;0.812;3 features;0.900;");
 }
 
 }  // namespace
