@@ -235,6 +235,12 @@ const Failure kFailures[] = {
     {"data_missing", nullptr, "train missing.csv --model m.xml", kExitData, "missing.csv: cannot open: No such file"},
     {"data_folder", nullptr, "train . --model m.xml", kExitData, "cannot read: Is a directory"},
     {"data_columns_differ", [] { return std::string("label,a\n1,2\n-1,3\n"); }, "score model.xml bad.csv", kExitData, "bad.csv has 1 feature columns but model model.xml was trained on 40"},
+    {"score_extra_column", [] {
+       std::string header = "label", row = "1";
+       for (const char* channel : {"Fz", "Cz", "Pz", "Oz"})
+         for (int s = 1; s <= 10; ++s) header += std::string(",") + channel + (s < 10 ? "_0" : "_") + std::to_string(s), row += ",0";
+       return header + ",site\n" + row + ",3\n"; },
+     "score model.xml bad.csv", kExitData, "bad.csv has 41 feature columns but model model.xml was trained on 40; the model has no feature named site: leave those columns out with --drop site"},
     {"test_columns_differ", [] { return std::string("label,a\n1,2\n-1,3\n"); }, "evaluate train.csv --test bad.csv", kExitData, "bad.csv has 1 feature columns but train.csv has 40"},
     {"too_few_rows_for_folds", [] { return std::string("label,a\n1,2\n-1,3\n1,4\n-1,5\n"); }, "evaluate bad.csv --folds 3", kExitData, "cannot split bad.csv into 3 stratified folds"},
     {"module_missing", nullptr, "train train.csv --model m.xml --module none.kvc", kExitModule, "module file not found: none.kvc"},
