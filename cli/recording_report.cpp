@@ -4,6 +4,8 @@
 #include <map>
 #include <ostream>
 
+#include "text/number_text.h"
+
 namespace Korva::Cli {
 
 void PrintCut(std::ostream& out,
@@ -20,7 +22,11 @@ void PrintCut(std::ostream& out,
       skipped[code] += count;
       others += count;
     }
-    out << "run " << k + 1 << ", " << run.path << ": " << run.kept.target
+    out << "run " << k + 1 << ", " << run.path;
+    if (run.resampledFrom > 0)
+      out << " (resampled from " << Text::FormatDouble(run.resampledFrom)
+          << " Hz)";
+    out << ": " << run.kept.target
         << " target and " << run.kept.nonTarget << " non-target epochs";
     if (run.outside.target + run.outside.nonTarget > 0)
       out << "; outside the file " << run.outside.target << " target, "

@@ -8,6 +8,7 @@
 
 #include "data/dataset.h"
 #include "epoching/band_pass.h"
+#include "epoching/resample.h"
 #include "platform/huge_pages.h"
 #include "text/number_text.h"
 
@@ -27,8 +28,27 @@ Recipe Resolve(const Recipe& recipe, const Recording::Recording& first) {
   if (used.channels.empty())
     for (const Recording::Channel& channel : first.Channels())
       if (channel.eeg) used.channels.push_back(channel.name);
+  if (used.resampleHz) used.samplingRate = *used.resampleHz;
   if (used.samplingRate == 0) used.samplingRate = first.SamplingRate();
   return used;
+}
+
+// The runs at the recipe's rate: those at another rate resampled to it
+// (kept in `resampled`) when the recipe resamples, the others as they are.
+std::vector<Recording::Recording*> AtRecipeRate(
+    const std::vector<std::unique_ptr<Recording::Recording>>& runs,
+    const Recipe& r,
+    std::vector<std::unique_ptr<Recording::Recording>>& resampled) {
+  std::vector<Recording::Recording*> at;
+  for (const auto& run : runs) {
+    if (r.resampleHz && run->SamplingRate() != *r.resampleHz) {
+      resampled.push_back(Resampled(*run, *r.resampleHz));
+      at.push_back(resampled.back().get());
+    } else {
+      at.push_back(run.get());
+    }
+  }
+  return at;
 }
 
 std::optional<BandPass> MakeFilter(const Recipe& r, const std::string& file) {
@@ -52,20 +72,15 @@ std::vector<Epoch> PlanRun(const Recording::Recording& run,
   const long long last = baseline ? std::max(w.start + w.length,
                                              w.baselineStart + w.baselineLength)
                                   : w.start + w.length;
-  std::map<std::string, int> kind;  // by code: 0 neither, 1 target, 2 other
-  auto matches = [](const std::vector<std::string>& list,
-                    const std::string& code) {
-    return std::any_of(list.begin(), list.end(), [&](const std::string& entry) {
-      return EventMatches(entry, code);
-    });
-  };
+  // By code and alias: 0 neither, 1 target, 2 other.
+  std::map<std::pair<std::string, std::string>, int> kind;
   std::vector<Epoch> epochs;
   for (const Recording::Event& event : run.Events()) {
-    auto [it, added] = kind.emplace(event.code, 0);
+    auto [it, added] = kind.emplace(std::pair(event.code, event.alias), 0);
     if (added)
-      it->second = matches(r.targets, event.code)      ? 1
-                   : matches(r.nonTargets, event.code) ? 2
-                                                       : 0;
+      it->second = EventIn(r.targets, event)      ? 1
+                   : EventIn(r.nonTargets, event) ? 2
+                                                  : 0;
     if (it->second == 0) {
       ++report.skipped[event.code];
       continue;
@@ -237,6 +252,29 @@ void DropRejected(Data::Dataset& data, const std::vector<char>& rejected) {
   data.groups = std::move(groups);
 }
 
+// The epochs of every run (`at`, the runs at the recipe's rate), with a
+// report each in `out`; DataError for a run too short for the filter.
+std::vector<std::vector<Epoch>> PlanRuns(
+    const std::vector<std::unique_ptr<Recording::Recording>>& runs,
+    const std::vector<Recording::Recording*>& at,
+    const std::optional<BandPass>& filter,
+    ExtractReport& out) {
+  std::vector<std::vector<Epoch>> plans;
+  for (size_t k = 0; k < at.size(); ++k) {
+    const Recording::Recording& run = *at[k];
+    if (filter && run.Samples() <= filter->PadLength())
+      throw DataError(run.Path() + ": " + std::to_string(run.Samples()) +
+                      " samples are too few for the band-pass filter, which "
+                      "needs more than " +
+                      std::to_string(filter->PadLength()));
+    out.runs.push_back({run.Path(), {}, {}, {}, {}, 0});
+    if (at[k] != runs[k].get())
+      out.runs.back().resampledFrom = runs[k]->SamplingRate();
+    plans.push_back(PlanRun(run, out.recipe, out.window, out.runs.back()));
+  }
+  return plans;
+}
+
 }  // namespace
 
 Data::Dataset ExtractEpochs(
@@ -250,21 +288,14 @@ Data::Dataset ExtractEpochs(
   ExtractReport& out = report ? *report : local;
   out = ExtractReport{Resolve(recipe, *runs[0]), {}, {}};
   const Recipe& r = out.recipe;
-  for (const auto& run : runs) CheckRecording(r, *run);
+  std::vector<std::unique_ptr<Recording::Recording>> resampled;
+  const std::vector<Recording::Recording*> at = AtRecipeRate(runs, r, resampled);
+  for (const auto* run : at) CheckRecording(r, *run);
   out.window = EpochWindow(r, r.samplingRate);
   const std::optional<BandPass> filter = MakeFilter(r, runs[0]->Path());
-  std::vector<std::vector<Epoch>> plans;
+  const std::vector<std::vector<Epoch>> plans = PlanRuns(runs, at, filter, out);
   size_t rows = 0;
-  for (const auto& run : runs) {
-    if (filter && run->Samples() <= filter->PadLength())
-      throw DataError(run->Path() + ": " + std::to_string(run->Samples()) +
-                      " samples are too few for the band-pass filter, which "
-                      "needs more than " +
-                      std::to_string(filter->PadLength()));
-    out.runs.push_back({run->Path(), {}, {}, {}, {}});
-    plans.push_back(PlanRun(*run, r, out.window, out.runs.back()));
-    rows += plans.back().size();
-  }
+  for (const std::vector<Epoch>& plan : plans) rows += plan.size();
   const size_t cols = r.channels.size() * r.bins;
   if (rows == 0) throw DataError("no event has its whole window in its file");
   if (rows > INT_MAX || cols > INT_MAX || rows * cols > (size_t{1} << 40))
@@ -285,7 +316,7 @@ Data::Dataset ExtractEpochs(
   size_t row = 0;
   Buffers buffers;
   for (size_t k = 0; k < runs.size(); ++k) {
-    CutRun(*runs[k], r, filter, cut, plans[k], row, buffers);
+    CutRun(*at[k], r, filter, cut, plans[k], row, buffers);
     for (const Epoch& epoch : plans[k]) {
       data.labels.push_back(epoch.target ? 1.0 : -1.0);
       data.groups.push_back(static_cast<int>(k));

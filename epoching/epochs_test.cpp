@@ -74,7 +74,7 @@ std::unique_ptr<Recording::Recording> Run(const std::string& path,
       path,
       kRate,
       std::vector<Channel>{
-          {"Fz", "uV", true}, {"Cz", "uV", true}, {"EOG", "uV", false}},
+          {"Fz", "uV", true, ""}, {"Cz", "uV", true, ""}, {"EOG", "uV", false, ""}},
       std::move(samples),
       std::move(events));
 }
