@@ -24,10 +24,14 @@ namespace {
 // channels x samples in microvolts, events a list of (sample, code).
 py::tuple ReadRecording(const std::string& path,
                         std::optional<std::string> markerColumn,
-                        std::optional<double> samplingRate) {
+                        std::optional<double> samplingRate,
+                        std::optional<std::string> eegStream,
+                        std::optional<std::string> markerStream) {
   Recording::OpenOptions options;
   options.markerColumn = markerColumn.value_or("");
   options.samplingRate = samplingRate;
+  options.eegStream = eegStream.value_or("");
+  options.markerStream = markerStream.value_or("");
   std::unique_ptr<Recording::Recording> recording;
   try {
     py::gil_scoped_release release;
@@ -78,6 +82,8 @@ void BindRecording(py::module_& m) {
         py::arg("path"),
         py::arg("marker_column") = py::none(),
         py::arg("sampling_rate") = py::none(),
+        py::arg("xdf_eeg") = py::none(),
+        py::arg("xdf_markers") = py::none(),
         "(data, sfreq, ch_names, units, eeg, events, format, notes) of a "
         "continuous recording.");
 }
