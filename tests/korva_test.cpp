@@ -316,6 +316,10 @@ const Failure kFailures[] = {
     {"recording_at_another_rate", [] { return RecipeModel("SamplingRate=\"256\"", "SamplingRate=\"250\""); }, "score bad.xml run.vhdr", kExitData, "run.vhdr: sampled at 256 Hz, where the recipe was made at 250 Hz"},
     {"recording_without_a_channel", [] { return RecipeModel("Name=\"Oz\"", "Name=\"O1\""); }, "score bad.xml run.vhdr", kExitData, "run.vhdr: no channel O1 (its channels: Fz, Cz, Pz, Oz)"},
     {"recording_without_the_targets", [] { return RecipeModel("<Target Event=\"2\"", "<Target Event=\"9\""); }, "score bad.xml run.vhdr", kExitData, "run.vhdr: no event matches the target list (9); its events: Stimulus/S  1 (61), Stimulus/S  2 (12)"},
+    {"resample_to_a_rate_of_no_fraction", nullptr, "epochs run.vhdr --target-events 2 --nontarget-events 1 --resample 300.7 --output e.csv", kExitData, "run.vhdr: sampled at 256 Hz, which cannot be resampled to 300.7 Hz: the ratio of the rates is no fraction of whole numbers up to 1000"},
+    {"groups_by_subject_of_recordings", nullptr, "evaluate run.vhdr --target-events 2 --nontarget-events 1 --groups subject", kExitUsage, "--groups subject groups the runs of EEG-BIDS folders, and run.vhdr is none"},
+    {"bids_choice_without_a_bids_folder", nullptr, "epochs run.vhdr --target-events 2 --nontarget-events 1 --task p300 --output e.csv", kExitUsage, "choose the runs of EEG-BIDS folders, and no recording given is one"},
+    {"xdf_chunk_past_the_end", [] { return std::string("XDF:\x04\x64\0\0\0\x01\0", 11); }, "epochs bad.xdf --target-events 2 --nontarget-events 1 --output e.csv", kExitData, "bad.xdf: the chunk at byte 4 claims 100 bytes, more than the file holds (truncated?)"},
     {"data_few_rows_many_columns", FourRowsOf16000Columns, "train bad.csv --model m.xml", kExitData, "1.9 GiB of it for the 16001 x 16001 cross-product of the features"},
 };
 // clang-format on
