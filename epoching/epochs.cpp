@@ -23,11 +23,25 @@ struct Epoch {
   bool target;
 };
 
-Recipe Resolve(const Recipe& recipe, const Recording::Recording& first) {
+// The recipe with its channels (by default the first run's EEG channels
+// that no run marks as not EEG, as a channels file marks a bad one) and
+// its rate filled in.
+Recipe Resolve(const Recipe& recipe,
+               const std::vector<std::unique_ptr<Recording::Recording>>& runs) {
+  const Recording::Recording& first = *runs[0];
+  const auto other = [&](const std::string& name) {
+    return std::any_of(runs.begin(), runs.end(), [&](const auto& run) {
+      const auto& channels = run->Channels();
+      return std::any_of(channels.begin(), channels.end(), [&](auto& c) {
+        return c.name == name && !c.eeg;
+      });
+    });
+  };
   Recipe used = recipe;
   if (used.channels.empty())
     for (const Recording::Channel& channel : first.Channels())
-      if (channel.eeg) used.channels.push_back(channel.name);
+      if (channel.eeg && !other(channel.name))
+        used.channels.push_back(channel.name);
   if (used.resampleHz) used.samplingRate = *used.resampleHz;
   if (used.samplingRate == 0) used.samplingRate = first.SamplingRate();
   return used;
@@ -286,7 +300,7 @@ Data::Dataset ExtractEpochs(
   if (runs.empty()) throw DataError("no recording to cut epochs from");
   ExtractReport local;
   ExtractReport& out = report ? *report : local;
-  out = ExtractReport{Resolve(recipe, *runs[0]), {}, {}};
+  out = ExtractReport{Resolve(recipe, runs), {}, {}};
   const Recipe& r = out.recipe;
   std::vector<std::unique_ptr<Recording::Recording>> resampled;
   const std::vector<Recording::Recording*> at = AtRecipeRate(runs, r, resampled);

@@ -55,7 +55,9 @@ constexpr long long kMaxResampleFactor = 1000;
 struct Recipe {
   std::vector<std::string> targets;     // events labelled +1 (EventMatches)
   std::vector<std::string> nonTargets;  // events labelled -1
-  std::vector<std::string> channels;    // empty: every EEG channel
+  std::vector<std::string> channels;    // empty: every EEG channel of the
+                                        // first run that no run marks as
+                                        // not EEG
   Reference reference = Reference::kNone;
   std::optional<Band> band =
       Band{kDefaultBandLowHz, kDefaultBandHighHz};  // none: no filter

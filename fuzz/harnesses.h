@@ -59,8 +59,8 @@ std::string FuzzXdf(const std::uint8_t* data, std::size_t size);
 
 // First byte: bit 0 set reads the rest as a BIDS channels file, else as an
 // events file at 1 + (byte >> 1) Hz. Checks that every event has a code and
-// no text is longer than the file, or that a refusal is a DataError that
-// names the file.
+// no text is longer than twice the file (as UTF-8, a Latin-1 byte takes
+// two), or that a refusal is a DataError that names the file.
 std::string FuzzBidsTsv(const std::uint8_t* data, std::size_t size);
 
 }  // namespace Korva::Fuzz

@@ -55,16 +55,18 @@ std::string FuzzBidsTsv(const std::uint8_t* data, std::size_t size) {
   const std::string file = "fuzz.tsv";
   try {
     if (data[0] & 1) {
+      // Texts are made UTF-8: a Latin-1 byte becomes two.
       for (const Sources::ChannelRow& row : Sources::ParseChannelsTsv(text, file))
-        if (row.name.size() > text.size() || row.type.size() > text.size())
-          return "a channel's name or type is longer than the file";
+        if (row.name.size() > 2 * text.size() ||
+            row.type.size() > 2 * text.size())
+          return "a channel's name or type is longer than twice the file";
     } else {
       std::vector<std::string> notes;
       const double rate = 1 + (data[0] >> 1);
       for (const Recording::Event& event :
            Sources::ParseEventsTsv(text, rate, file, notes))
-        if (event.code.empty() || event.code.size() > text.size())
-          return "an event without a code, or one longer than the file";
+        if (event.code.empty() || event.code.size() > 2 * text.size())
+          return "an event without a code, or one longer than twice the file";
     }
   } catch (const Data::DataError& error) {
     return NamesFile(error.what(), file);
