@@ -25,6 +25,7 @@ struct EpochsOptions {
   std::string output;
   RecipeOptions recipe;
   Recording::OpenOptions open;
+  Sources::BidsFilter bids;
   bool quiet = false;
 };
 
@@ -32,8 +33,9 @@ void AddOptions(CLI::App* command, EpochsOptions& o) {
   command
       ->add_option("RECORDING",
                    o.recordings,
-                   "recordings (EDF, BDF, GDF, BrainVision .vhdr, headset "
-                   "CSV), one run each, stacked in the order given")
+                   "recordings (EDF, BDF, GDF, BrainVision .vhdr, XDF, "
+                   "headset CSV), one run each, or EEG-BIDS folders (their "
+                   "runs), stacked in the order given")
       ->required();
   command
       ->add_option("--output",
@@ -43,6 +45,7 @@ void AddOptions(CLI::App* command, EpochsOptions& o) {
       ->required();
   AddRecipeOptions(command, o.recipe);
   AddRecordingOptions(command, o.open);
+  AddBidsOptions(command, o.bids);
   AddQuietOption(command, o.quiet);
 }
 
@@ -100,7 +103,7 @@ int RunEpochs(const EpochsOptions& o) {
   files.push_back({"--output", o.output, true});
   CheckCommandFiles(files);
   const Sources::LoadedData cut =
-      Sources::Cut(o.recordings, o.recipe.Recipe(), o.open);
+      Sources::Cut(o.recordings, o.recipe.Recipe(), o.open, o.bids);
   const Data::Dataset& data = cut.data;
   WarnAboutQuality(data);
   HostKit::WriteAtomically(o.output, [&](const std::string& temp) {

@@ -5,6 +5,7 @@
 #include <ostream>
 
 #include "cli/texts.h"
+#include "text/number_text.h"
 
 namespace Korva::Cli {
 
@@ -22,7 +23,11 @@ void PrintCut(std::ostream& out,
       skipped[code] += count;
       others += count;
     }
-    out << "run " << k + 1 << ", " << run.path << ": " << run.kept.target
+    out << "run " << k + 1 << ", " << run.path;
+    if (run.resampledFrom > 0)
+      out << " (resampled from " << Text::FormatDouble(run.resampledFrom)
+          << " Hz)";
+    out << ": " << run.kept.target
         << " target and " << run.kept.nonTarget << " non-target epochs";
     if (run.outside.target + run.outside.nonTarget > 0)
       out << "; outside the file " << run.outside.target << " target, "

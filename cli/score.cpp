@@ -51,6 +51,7 @@ void AddOptions(CLI::App* command, ScoreOptions& o) {
   AddTableOptions(command, o.data, kGroupsHelp);
   AddMatOptions(command, o.data);
   AddRecordingOptions(command, o.data.open);
+  AddBidsOptions(command, o.data.bids);
   AddModuleOption(command, o.module);
 }
 

@@ -70,6 +70,7 @@ void AddOptions(CLI::App* command, TuneOptions& o) {
   AddMatOptions(command, o.data);
   AddRecipeOptions(command, o.data.recipeOptions);
   AddRecordingOptions(command, o.data.open);
+  AddBidsOptions(command, o.data.bids);
   AddModuleOption(command, o.module);
   AddMemoryLimitOption(command, o.memoryLimit);
 }

@@ -10,6 +10,7 @@
 #include "data/dataset.h"
 #include "epoching/band_pass.h"
 #include "epoching/quality.h"
+#include "epoching/resample.h"
 #include "platform/huge_pages.h"
 #include "text/number_text.h"
 
@@ -32,15 +33,27 @@ struct RunPlan {
   RunQuality quality;
 };
 
-// The recipe as used, its channels and rate filled in from `first`; the
-// channels left out as not EEG into `leftOut`.
+// The recipe with its channels (by default the first run's EEG channels
+// that no run marks as not EEG, as a channels file marks a bad one; the
+// others into `leftOut`) and its rate filled in.
 Recipe Resolve(const Recipe& recipe,
-               const Recording::Recording& first,
+               const std::vector<std::unique_ptr<Recording::Recording>>& runs,
                std::vector<std::string>& leftOut) {
+  const Recording::Recording& first = *runs[0];
+  const auto other = [&](const std::string& name) {
+    return std::any_of(runs.begin(), runs.end(), [&](const auto& run) {
+      const auto& channels = run->Channels();
+      return std::any_of(channels.begin(), channels.end(), [&](auto& c) {
+        return c.name == name && !c.eeg;
+      });
+    });
+  };
   Recipe used = recipe;
   if (used.channels.empty())
     for (const Recording::Channel& channel : first.Channels())
-      (channel.eeg ? used.channels : leftOut).push_back(channel.name);
+      (channel.eeg && !other(channel.name) ? used.channels : leftOut)
+          .push_back(channel.name);
+  if (used.resampleHz) used.samplingRate = *used.resampleHz;
   if (used.samplingRate == 0) used.samplingRate = first.SamplingRate();
   return used;
 }
@@ -68,6 +81,24 @@ std::vector<long long> Parts(const Recording::Recording& run) {
       parts.push_back(b.sample);
   parts.push_back(run.Samples());
   return parts;
+}
+
+// The runs at the recipe's rate: those at another rate resampled to it
+// (kept in `resampled`) when the recipe resamples, the others as they are.
+std::vector<Recording::Recording*> AtRecipeRate(
+    const std::vector<std::unique_ptr<Recording::Recording>>& runs,
+    const Recipe& r,
+    std::vector<std::unique_ptr<Recording::Recording>>& resampled) {
+  std::vector<Recording::Recording*> at;
+  for (const auto& run : runs) {
+    if (r.resampleHz && !RateHolds(*run, *r.resampleHz)) {
+      resampled.push_back(Resampled(*run, *r.resampleHz));
+      at.push_back(resampled.back().get());
+    } else {
+      at.push_back(run.get());
+    }
+  }
+  return at;
 }
 
 std::optional<BandPass> MakeFilter(const Recipe& r, const std::string& file) {
@@ -105,20 +136,15 @@ RunPlan PlanRun(const Recording::Recording& run,
   const long long last = baseline ? std::max(w.start + w.length,
                                              w.baselineStart + w.baselineLength)
                                   : w.start + w.length;
-  std::map<std::string, int> kind;  // by code: 0 neither, 1 target, 2 other
-  auto matches = [](const std::vector<std::string>& list,
-                    const std::string& code) {
-    return std::any_of(list.begin(), list.end(), [&](const std::string& entry) {
-      return EventMatches(entry, code);
-    });
-  };
+  // By code and alias: 0 neither, 1 target, 2 other.
+  std::map<std::pair<std::string, std::string>, int> kind;
   std::vector<Epoch>& epochs = plan.epochs;
   for (const Recording::Event& event : run.Events()) {
-    auto [it, added] = kind.emplace(event.code, 0);
+    auto [it, added] = kind.emplace(std::pair(event.code, event.alias), 0);
     if (added)
-      it->second = matches(r.targets, event.code)      ? 1
-                   : matches(r.nonTargets, event.code) ? 2
-                                                       : 0;
+      it->second = EventIn(r.targets, event)      ? 1
+                   : EventIn(r.nonTargets, event) ? 2
+                                                  : 0;
     if (it->second == 0) {
       ++report.skipped[event.code];
       continue;
@@ -321,25 +347,29 @@ void DropRejected(Data::Dataset& data, const std::vector<char>& rejected) {
   data.groups = std::move(groups);
 }
 
-// The plan of every run (PlanRun) and its report, the rate it is read at
-// noted; DataError for a run no longer than the filter's padding.
+// The plan of every run (`at`, the runs at the recipe's rate) with its
+// report, the rate it is read at noted; DataError for a run no longer than
+// the filter's padding.
 std::vector<RunPlan> PlanRuns(
     const std::vector<std::unique_ptr<Recording::Recording>>& runs,
+    const std::vector<Recording::Recording*>& at,
     const std::optional<BandPass>& filter,
     ExtractReport& out) {
   const long long padding = filter ? filter->PadLength() : 0;
   std::vector<RunPlan> plans;
-  for (const auto& run : runs) {
-    if (filter && run->Samples() <= padding)
-      throw DataError(run->Path() + ": " + std::to_string(run->Samples()) +
+  for (size_t k = 0; k < at.size(); ++k) {
+    const Recording::Recording& run = *at[k];
+    if (filter && run.Samples() <= padding)
+      throw DataError(run.Path() + ": " + std::to_string(run.Samples()) +
                       " samples are too few for the band-pass filter, which "
                       "needs more than " +
                       std::to_string(padding));
     out.runs.emplace_back();
     RunReport& report = out.runs.back();
-    report.path = run->Path();
-    report.notes = RateNotes(out.recipe, *run);
-    plans.push_back(PlanRun(*run, out.recipe, out.window, padding, report));
+    report.path = run.Path();
+    report.notes = RateNotes(out.recipe, run);
+    if (at[k] != runs[k].get()) report.resampledFrom = runs[k]->SamplingRate();
+    plans.push_back(PlanRun(run, out.recipe, out.window, padding, report));
   }
   return plans;
 }
@@ -378,19 +408,21 @@ Data::Dataset ExtractEpochs(
   ExtractReport local;
   ExtractReport& out = report ? *report : local;
   out = ExtractReport{};
-  out.recipe = Resolve(recipe, *runs[0], out.leftOut);
+  out.recipe = Resolve(recipe, runs, out.leftOut);
   const Recipe& r = out.recipe;
-  for (const auto& run : runs) CheckRecording(r, *run);
+  std::vector<std::unique_ptr<Recording::Recording>> resampled;
+  const std::vector<Recording::Recording*> at = AtRecipeRate(runs, r, resampled);
+  for (const auto* run : at) CheckRecording(r, *run);
   out.window = EpochWindow(r, r.samplingRate);
   const std::optional<BandPass> filter = MakeFilter(r, runs[0]->Path());
-  std::vector<RunPlan> plans = PlanRuns(runs, filter, out);
+  std::vector<RunPlan> plans = PlanRuns(runs, at, filter, out);
   Data::Dataset data = EmptyTable(r, plans);
   std::vector<char> rejected(data.rows, 0);
   const Cut cut{out.window, r.bins, r.rejectMicrovolts, data, rejected};
   size_t row = 0;
   Buffers buffers;
   for (size_t k = 0; k < runs.size(); ++k) {
-    CutRun(*runs[k], r, filter, cut, plans[k], row, buffers);
+    CutRun(*at[k], r, filter, cut, plans[k], row, buffers);
     RunReport& run = out.runs[k];
     for (const Epoch& epoch : plans[k].epochs) {
       data.labels.push_back(epoch.target ? 1.0 : -1.0);
@@ -398,7 +430,7 @@ Data::Dataset ExtractEpochs(
       ++(rejected[row++] ? run.rejected : run.kept)[epoch.target];
     }
     run.warnings = QualityWarnings(plans[k].quality,
-                                   runs[k]->Breaks(),
+                                   at[k]->Breaks(),
                                    run.atBreaks.target + run.atBreaks.nonTarget);
   }
   DropRejected(data, rejected);

@@ -4,7 +4,8 @@
 // Epoch features from continuous recordings, by a recipe.
 //
 // Per recording (a run), per chosen channel:
-//   1. Read the channel; with the average reference, subtract the mean of
+//   1. Read the channel (resampled to the recipe's rate when the recipe
+//      resamples and the run has another: resample.h); with the average reference, subtract the mean of
 //      the chosen channels at each sample.
 //   2. Band-pass it forward and backward (epoching/band_pass.h).
 //   3. For every kept event, cut the window [onset + start, onset + start +
@@ -53,6 +54,7 @@ struct RunReport {
   std::map<std::string, long long> skipped;  // events of neither list, by code
   std::vector<std::string> notes;     // the rate it was read at
   std::vector<std::string> warnings;  // what its checks found (quality.h)
+  double resampledFrom = 0;  // its own rate when it was resampled, else 0
 };
 
 struct ExtractReport {

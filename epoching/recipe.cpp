@@ -109,6 +109,14 @@ std::string CheckNumbers(const Recipe& r) {
            " uV: the limit must be above 0";
   if (!(r.samplingRate >= 0 && std::isfinite(r.samplingRate)))
     return "sampling rate " + FormatDouble(r.samplingRate) + " Hz";
+  if (r.resampleHz && !(*r.resampleHz > 0 && *r.resampleHz <= kMaxResampleHz))
+    return "resampling to " + FormatDouble(*r.resampleHz) +
+           " Hz: the rate must be above 0 and at most " +
+           FormatDouble(kMaxResampleHz) + " Hz";
+  if (r.resampleHz && r.samplingRate > 0 && r.samplingRate != *r.resampleHz)
+    return "sampling rate " + FormatDouble(r.samplingRate) +
+           " Hz differs from the rate resampled to, " +
+           FormatDouble(*r.resampleHz) + " Hz";
   return "";
 }
 
@@ -156,6 +164,14 @@ bool EventMatches(const std::string& entry, const std::string& code) {
   return EventKey(entry) == EventKey(code);
 }
 
+bool EventIn(const std::vector<std::string>& list,
+             const Recording::Event& event) {
+  return std::any_of(list.begin(), list.end(), [&](const std::string& entry) {
+    return EventMatches(entry, event.code) ||
+           (!event.alias.empty() && EventMatches(entry, event.alias));
+  });
+}
+
 Window EpochWindow(const Recipe& r, double fs) {
   Window w;
   w.start = Samples(r.windowStartMs, fs);
@@ -182,16 +198,19 @@ Window EpochWindow(const Recipe& r, double fs) {
   return w;
 }
 
+bool RateHolds(const Recording::Recording& recording, double rate) {
+  const double slack =
+      std::max(1e-6 * rate, recording.SamplingRateUncertainty());
+  return std::abs(recording.SamplingRate() - rate) <= slack;
+}
+
 namespace {
 
-// DataError unless `recording` is sampled at `rate` (0: any): within a
-// relative 1e-6, or within the uncertainty of a rate from time stamps. A
+// DataError unless `recording` is sampled at `rate` (0: any; RateHolds). A
 // rate that came from time stamps or was given can be given anew.
 void CheckRate(double rate, const Recording::Recording& recording) {
   const double fs = recording.SamplingRate();
-  const double slack =
-      std::max(1e-6 * rate, recording.SamplingRateUncertainty());
-  if (rate == 0 || std::abs(fs - rate) <= slack) return;
+  if (rate == 0 || RateHolds(recording, rate)) return;
   std::string how;
   char text[96];
   switch (recording.SamplingRateSource()) {
@@ -243,12 +262,11 @@ void CheckRecording(const Recipe& recipe,
   std::map<std::string, long long> codes;
   for (const Recording::Event& event : recording.Events()) ++codes[event.code];
   for (const auto* list : {&recipe.targets, &recipe.nonTargets}) {
-    const bool found = std::any_of(codes.begin(), codes.end(), [&](auto& c) {
-      return std::any_of(list->begin(), list->end(), [&](auto& entry) {
-        return EventMatches(entry, c.first);
-      });
-    });
-    if (found) continue;
+    const auto& events = recording.Events();
+    if (std::any_of(events.begin(), events.end(), [&](auto& event) {
+          return EventIn(*list, event);
+        }))
+      continue;
     std::string seen;
     int shown = 0;
     for (const auto& [code, count] : codes)
@@ -272,6 +290,9 @@ std::string RecipeText(const Recipe& r) {
        << "; reference " << ReferenceText(r.reference);
   if (r.samplingRate > 0)
     text << "; at " << FormatDouble(r.samplingRate) << " Hz";
+  if (r.resampleHz)
+    text << (r.samplingRate > 0 ? "" : "; at " + ResampleText(r) + " Hz")
+         << ", recordings at other rates resampled to it";
   text << "\nfilter: ";
   if (r.band)
     text << Range(r.band->low, r.band->high)

@@ -45,13 +45,19 @@ constexpr double kDefaultWindowMs = 800;
 constexpr int kDefaultBins = 20;
 constexpr int kMinBins = 1;
 constexpr int kMaxBins = 1000;
+// Resampling: the rate asked, and the factors up and down of a rate's ratio
+// to it (resample.h), whose filter has 20 max(up, down) + 1 taps.
+constexpr double kMaxResampleHz = 100000;
+constexpr long long kMaxResampleFactor = 1000;
 
 // A recipe as constructed holds the defaults: the band above, no baseline,
 // no rejection, the recording's own reference.
 struct Recipe {
   std::vector<std::string> targets;     // events labelled +1 (EventMatches)
   std::vector<std::string> nonTargets;  // events labelled -1
-  std::vector<std::string> channels;    // empty: every EEG channel
+  std::vector<std::string> channels;    // empty: every EEG channel of the
+                                        // first run that no run marks as
+                                        // not EEG
   Reference reference = Reference::kNone;
   std::optional<Band> band =
       Band{kDefaultBandLowHz, kDefaultBandHighHz};  // none: no filter
@@ -61,7 +67,11 @@ struct Recipe {
   int bins = kDefaultBins;
   std::optional<Interval> baseline;        // inside the window
   std::optional<double> rejectMicrovolts;  // peak-to-peak limit per channel
-  double samplingRate = 0;  // Hz of the recordings it was made from; 0: any
+  // Every recording resampled to this rate (Hz) before it is filtered;
+  // none: each is cut at its own rate.
+  std::optional<double> resampleHz;
+  double samplingRate = 0;  // Hz of the features (of the recordings it was
+                            // made from, or resampleHz); 0: any
 };
 
 // Empty when the recipe's own values are usable (whatever the recording),
@@ -77,6 +87,10 @@ std::string CheckRecipe(const Recipe& recipe);
 // and in the file. Any other text matches the same text exactly (case
 // counts); blanks around either are ignored.
 bool EventMatches(const std::string& entry, const std::string& code);
+
+// True when an entry of `list` names `event` by its code or its alias.
+bool EventIn(const std::vector<std::string>& list,
+             const Recording::Event& event);
 
 // The window of an epoch in samples at `fs` Hz, relative to the event.
 struct Window {
@@ -94,9 +108,14 @@ struct Window {
 // or the baseline is empty or outside it.
 Window EpochWindow(const Recipe& recipe, double fs);
 
+// Whether `recording` may be read at `rate`: its own rate within a relative
+// 1e-6 of it, or within the uncertainty of a rate from time stamps.
+bool RateHolds(const Recording::Recording& recording, double rate);
+
 // Throws Data::DataError naming the file and what differs when `recording`
-// cannot be cut by `recipe`: another sampling rate (relative difference
-// above 1e-6) than the recipe's when it has one, a channel of the recipe
+// cannot be cut by `recipe`: another sampling rate (RateHolds) than the
+// recipe's when it has one (the rate of a recording
+// resampled, Resampled of resample.h), a channel of the recipe
 // missing (the message lists the file's channels), an event list that
 // matches none of its events (the message lists its event codes).
 void CheckRecording(const Recipe& recipe,
@@ -105,14 +124,16 @@ void CheckRecording(const Recipe& recipe,
 // The settings as the command line takes them and the <Recipe> element
 // writes them, numbers in the shortest text that reads back to the same
 // double: "none" or "average"; "0.5,30" or "none"; "0,auto" or "0,800";
-// "-100,0" or "none"; "150" or "none".
+// "-100,0" or "none"; "150" or "none"; "256" or "none".
 std::string ReferenceText(Reference reference);
 std::string BandText(const Recipe& recipe);
 std::string WindowText(const Recipe& recipe);
 std::string BaselineText(const Recipe& recipe);
 std::string RejectText(const Recipe& recipe);
+std::string ResampleText(const Recipe& recipe);
 
-// The <Recipe> element: every setting as above; lists as child elements.
+// The <Recipe> element: every setting as above, Resample only when it is
+// set (older documents lack it); lists as child elements.
 std::string RecipeXml(const Recipe& recipe);
 void AppendRecipe(pugi::xml_node parent, const Recipe& recipe);
 

@@ -3,7 +3,8 @@
 //           Window="0,auto" Bins="20" Baseline="none" Reject="none">
 //     <Target Event="S  2"/> <NonTarget Event="S  1"/> <Channel Name="Fz"/>
 //   </Recipe>
-// Every attribute is written, pairs as the command line gives them.
+// Every attribute is written, pairs as the command line gives them;
+// Resample="256" only when recordings are resampled.
 #include <climits>
 #include <cmath>
 #include <pugixml.hpp>
@@ -114,6 +115,10 @@ std::string RejectText(const Recipe& r) {
   return r.rejectMicrovolts ? FormatDouble(*r.rejectMicrovolts) : "none";
 }
 
+std::string ResampleText(const Recipe& r) {
+  return r.resampleHz ? FormatDouble(*r.resampleHz) : "none";
+}
+
 void AppendRecipe(pugi::xml_node parent, const Recipe& r) {
   pugi::xml_node node = parent.append_child("Recipe");
   auto set = [&](const char* name, const std::string& value) {
@@ -127,6 +132,7 @@ void AppendRecipe(pugi::xml_node parent, const Recipe& r) {
   set("Bins", std::to_string(r.bins));
   set("Baseline", BaselineText(r));
   set("Reject", RejectText(r));
+  if (r.resampleHz) set("Resample", ResampleText(r));
   for (const auto& [element, list] :
        {std::pair{"Target", &r.targets}, {"NonTarget", &r.nonTargets}})
     for (const std::string& code : *list)
@@ -172,6 +178,11 @@ Recipe ReadRecipe(const pugi::xml_node& node) {
     r.rejectMicrovolts.emplace();
     if (!Parse(reject, *r.rejectMicrovolts))
       Damaged("Reject", reject, "a limit in microvolts or none");
+  }
+  if (const pugi::xml_attribute resample = node.attribute("Resample")) {
+    r.resampleHz.emplace();
+    if (!Parse(resample.value(), *r.resampleHz))
+      Damaged("Resample", resample.value(), "a sampling rate in Hz");
   }
   r.targets = List(node, "Target", "Event");
   r.nonTargets = List(node, "NonTarget", "Event");

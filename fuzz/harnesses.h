@@ -50,6 +50,19 @@ std::string FuzzTraining(const std::uint8_t* data, std::size_t size);
 // input.
 std::string FuzzReport(const std::uint8_t* data, std::size_t size);
 
+// Writes "XDF:" and the bytes to a file in memory and opens it as a
+// recording (the default streams), then reads every channel. Checks that
+// each channel holds Samples() values, every event lies in the recording
+// and the rate is positive, or that a refusal is a DataError that names the
+// file.
+std::string FuzzXdf(const std::uint8_t* data, std::size_t size);
+
+// First byte: bit 0 set reads the rest as a BIDS channels file, else as an
+// events file at 1 + (byte >> 1) Hz. Checks that every event has a code and
+// no text is longer than twice the file (as UTF-8, a Latin-1 byte takes
+// two), or that a refusal is a DataError that names the file.
+std::string FuzzBidsTsv(const std::uint8_t* data, std::size_t size);
+
 }  // namespace Korva::Fuzz
 
 #endif  // KORVA_FUZZ_HARNESSES_H_

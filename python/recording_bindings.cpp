@@ -25,10 +25,14 @@ namespace {
 // (sample, code), breaks of (sample, why).
 py::tuple ReadRecording(const std::string& path,
                         std::optional<std::string> markerColumn,
-                        std::optional<double> samplingRate) {
+                        std::optional<double> samplingRate,
+                        std::optional<std::string> eegStream,
+                        std::optional<std::string> markerStream) {
   Recording::OpenOptions options;
   options.markerColumn = markerColumn.value_or("");
   options.samplingRate = samplingRate;
+  options.eegStream = eegStream.value_or("");
+  options.markerStream = markerStream.value_or("");
   std::unique_ptr<Recording::Recording> recording;
   try {
     py::gil_scoped_release release;
@@ -84,6 +88,8 @@ void BindRecording(py::module_& m) {
         py::arg("path"),
         py::arg("marker_column") = py::none(),
         py::arg("sampling_rate") = py::none(),
+        py::arg("xdf_eeg") = py::none(),
+        py::arg("xdf_markers") = py::none(),
         "(data, sfreq, ch_names, units, eeg, types, events, format, notes, "
         "breaks) of a continuous recording.");
 }

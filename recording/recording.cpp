@@ -13,7 +13,7 @@ namespace {
 // How much of a file is looked at to tell its format.
 constexpr std::size_t kHeadBytes = 64 << 10;
 
-enum class Kind { kEdf, kBdf, kGdf, kBrainVision, kCsv, kUnknown };
+enum class Kind { kEdf, kBdf, kGdf, kBrainVision, kXdf, kCsv, kUnknown };
 
 const char* KindName(Kind kind) {
   switch (kind) {
@@ -25,6 +25,8 @@ const char* KindName(Kind kind) {
       return "GDF";
     case Kind::kBrainVision:
       return "a BrainVision header";
+    case Kind::kXdf:
+      return "XDF";
     case Kind::kCsv:
       return "CSV";
     case Kind::kUnknown:
@@ -47,6 +49,7 @@ Kind KindOfExtension(const std::string& extension) {
   if (extension == "bdf") return Kind::kBdf;
   if (extension == "gdf") return Kind::kGdf;
   if (extension == "vhdr") return Kind::kBrainVision;
+  if (extension == "xdf") return Kind::kXdf;
   if (extension == "csv") return Kind::kCsv;
   return Kind::kUnknown;
 }
@@ -62,6 +65,7 @@ Kind KindOfContent(const std::string& head, const OpenOptions& options) {
                  0) == 0)
     return Kind::kBdf;
   if (head.rfind("GDF ", 0) == 0) return Kind::kGdf;
+  if (head.rfind("XDF:", 0) == 0) return Kind::kXdf;
   if (!IsText(head)) return Kind::kUnknown;
   if (StartsLikeBrainVision(head, "header")) return Kind::kBrainVision;
   const CsvColumns columns = FindCsvColumns(head, options);
@@ -88,8 +92,8 @@ std::string UnknownContent(const std::string& head) {
   if (IsText(head) && StartsLikeBrainVision(head, "marker"))
     return "a BrainVision marker file; open the header (.vhdr) that names it";
   return "not a recording korva reads: it starts like none of EDF, BDF, GDF, "
-         "a BrainVision header (.vhdr) and a headset CSV (a header line with "
-         "a time column and a marker column)";
+         "a BrainVision header (.vhdr), XDF and a headset CSV (a header line "
+         "with a time column and a marker column)";
 }
 
 void CheckUsable(const Recording& r) {
@@ -122,6 +126,9 @@ std::unique_ptr<Recording> OpenRecording(const std::string& path,
     case Kind::kBrainVision:
       recording = OpenBrainVision(path);
       break;
+    case Kind::kXdf:
+      recording = OpenXdf(path, options);
+      break;
     case Kind::kCsv:
       recording = OpenHeadsetCsv(path, options);
       break;
@@ -143,7 +150,7 @@ std::unique_ptr<Recording> OpenRecording(const std::string& path,
 bool IsRecording(const std::string& path, const OpenOptions& options) {
   const std::string extension = Extension(path);
   if (extension == "edf" || extension == "bdf" || extension == "gdf" ||
-      extension == "vhdr")
+      extension == "vhdr" || extension == "xdf")
     return true;
   try {
     const std::string head = BinaryFile(path).ReadUpTo(0, kHeadBytes);

@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "data/dataset.h"
@@ -16,9 +17,15 @@ namespace Korva::Recording {
 
 // One event: where it starts and what the file calls it.
 struct Event {
+  Event() = default;
+  Event(long long sample, std::string code, std::string alias = {})
+      : sample(sample), code(std::move(code)), alias(std::move(alias)) {}
+
   long long sample = 0;  // onset, as a sample index from 0
   std::string code;      // the code or annotation text as the file writes
                          // it: "2", "S  2", "Stimulus/S  2"
+  std::string alias;     // another name event lists may give it (a BIDS
+                         // events file's value beside its trial_type), or ""
 };
 
 // One channel offered for reading.
@@ -74,11 +81,15 @@ class Recording {
   virtual const std::vector<Break>& Breaks() const;
 };
 
-// What a file cannot say about itself (the plain CSV of headsets).
+// What a file cannot say about itself (the plain CSV of headsets), or what
+// it holds more of than a recording (the streams of XDF).
 struct OpenOptions {
   std::string markerColumn;            // a name, or #N the N-th column; ""
                                        // finds the one named Marker*
   std::optional<double> samplingRate;  // else from the time column
+  // XDF: the streams read as EEG and as markers, by name or type; "" finds
+  // the stream of type EEG and the one of type Markers.
+  std::string eegStream, markerStream;
 };
 
 // Opens `path` by its content, whatever its extension claims; a file of no
@@ -87,8 +98,8 @@ std::unique_ptr<Recording> OpenRecording(const std::string& path,
                                          const OpenOptions& options);
 
 // True when `path` names a recording rather than a feature table: a
-// recording's extension (.edf, .bdf, .gdf, .vhdr), or a CSV file whose header
-// has a time column and a marker column.
+// recording's extension (.edf, .bdf, .gdf, .vhdr, .xdf), or a CSV file whose
+// header has a time column and a marker column.
 bool IsRecording(const std::string& path, const OpenOptions& options);
 
 }  // namespace Korva::Recording

@@ -163,7 +163,11 @@ std::string LeftOutNote(const std::vector<std::string>& names, double rate) {
 }
 
 long long SampleAt(double seconds, double rate) {
-  return static_cast<long long>(std::nearbyint(seconds * rate));
+  // Far beyond any recording (or no number) stays beyond it, whatever a
+  // file claims: a cast of a larger double would be undefined.
+  constexpr double kFar = 4e18;
+  const double at = std::nearbyint(seconds * rate);
+  return at > -kFar && at < kFar ? static_cast<long long>(at) : -1;
 }
 
 void SettleEvents(Header& header) {

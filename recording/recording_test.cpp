@@ -218,10 +218,12 @@ const Refusal kRefusals[] = {
      "open the header (.vhdr)"},
     {"TruncatedEdf",
      [](const TempDir& d) { return Write(d, "a.edf", Edf().substr(0, 780)); },
-     "after 768 header bytes, 800 bytes in all; the file has 780 (truncated?)"},
+     "announces 2 records of 16 bytes after 768 header bytes; the file has "
+     "780 bytes, not one whole record (truncated?)"},
     {"EdfSignalCountDoesNotAddUp",
      [](const TempDir& d) { return Write(d, "a.edf", Edf(2, 2, 3)); },
-     "not a valid EDF or BDF file"},
+     "the header's length, \"768\" bytes, is not 1024, the length of a "
+     "header of its 3 signals"},
     {"TruncatedGdf",
      [](const TempDir& d) { return Write(d, "a.gdf", Gdf().substr(0, 520)); },
      "2 records of 8 bytes, more than the file's 520 bytes hold"},
@@ -245,7 +247,7 @@ const Refusal kRefusals[] = {
     {"UnknownMarkerColumn",
      [](const TempDir& d) { return Csv(d); },
      "no column is named \"Trigger\" (columns: Time, Fz, Marker)",
-     {"Trigger", std::nullopt}},
+     {"Trigger", std::nullopt, "", ""}},
     {"TwoMarkerColumns",
      [](const TempDir& d) { return Csv(d, "Time,Marker,MarkerValue"); },
      "several columns are named Marker...; name the marker column"},

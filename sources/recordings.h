@@ -14,6 +14,7 @@
 #include "epoching/recipe.h"
 #include "korva/hostkit/trained_model.h"
 #include "recording/recording.h"
+#include "sources/bids.h"
 
 namespace Korva::Sources {
 
@@ -22,21 +23,33 @@ namespace Korva::Sources {
 constexpr const char* kRecordingGroups = "recording";
 
 // True when `path` is a recording: by its extension (.edf, .bdf, .gdf,
-// .vhdr), or, for a regular file, by its content (a CSV file with a time and
-// a marker column). Standard input and pipes are read once, as tables.
+// .vhdr, .xdf), or, for a regular file, by its content (a CSV file with a time and
+// a marker column); or a folder of EEG-BIDS recordings (IsBidsFolder).
+// Standard input and pipes are read once, as tables.
 bool IsRecordingPath(const std::string& path,
                      const Recording::OpenOptions& options);
+
+// Where a run comes from beyond its file: its BIDS subject and session,
+// "" for a recording named itself.
+struct RunOrigin {
+  std::string subject, session;
+};
 
 // Recordings opened for reading, in the order named.
 struct OpenedRecordings {
   std::vector<std::unique_ptr<Recording::Recording>> runs;
+  std::vector<RunOrigin> origins;  // one per run
   std::vector<std::string> notes;  // the readers' notes, after the path
 };
 
-// Opens every recording of `paths` (Recording::OpenRecording): DataError
-// naming the file when one is not a recording korva reads, or is damaged.
+// Opens every recording of `paths` (Recording::OpenRecording), a BIDS
+// folder as the runs below it that `bids` keeps (FindBidsRuns, OpenBidsRun),
+// each file's digest recorded first (RecordFileDigest): DataError naming the
+// file when one is not a recording korva reads, or is damaged; Error(kUsage)
+// when `bids` chooses runs and no path is a BIDS folder.
 OpenedRecordings OpenRecordings(const std::vector<std::string>& paths,
-                                const Recording::OpenOptions& options);
+                                const Recording::OpenOptions& options,
+                                const BidsFilter& bids = {});
 
 // A data set as a request loaded it, and for recordings how they were cut.
 struct LoadedData {
@@ -45,9 +58,10 @@ struct LoadedData {
   // filled in) and what happened to each recording's events.
   std::optional<Epoching::ExtractReport> cut;
   std::vector<std::string> notes;  // the readers' notes, after the path
+  std::vector<RunOrigin> origins;  // for recordings, one per run
 };
 
-// Opens every recording of `paths` and cuts it by `recipe`
+// Opens every recording of `paths` (OpenRecordings) and cuts it by `recipe`
 // (Epoching::ExtractEpochs), stacked in the order given, each epoch's group
 // its run ("run", from 1). The notes say which channels were left out by
 // default and the rate a run was read at; the data's `quality` holds what
@@ -56,7 +70,8 @@ struct LoadedData {
 // the file when one cannot be read or cut so.
 LoadedData Cut(const std::vector<std::string>& paths,
                const Epoching::Recipe& recipe,
-               const Recording::OpenOptions& options);
+               const Recording::OpenOptions& options,
+               const BidsFilter& bids = {});
 
 // The recipe `model` (named `what`, "model m.xml") keeps, nothing for a
 // model trained on a feature table; Error(kModel) when it cannot be read.

@@ -30,6 +30,8 @@ constexpr Target kTargets[] = {
     {"training", Korva::Fuzz::FuzzTraining},
     {"mat", Korva::Fuzz::FuzzMat},
     {"report", Korva::Fuzz::FuzzReport},
+    {"xdf", Korva::Fuzz::FuzzXdf},
+    {"bids_tsv", Korva::Fuzz::FuzzBidsTsv},
 };
 
 struct KeptInput {

@@ -10,15 +10,18 @@ import numpy as np
 
 from . import _korva
 
-Epochs = namedtuple("Epochs", "X labels runs feature_names reports recipe")
+Epochs = namedtuple("Epochs", "X labels runs feature_names reports recipe subjects sessions")
 Epochs.__doc__ = """Epochs cut from recordings.
 
 X: epochs x features (channel-major, named ``CHANNEL_BB``); labels: +1
 target, -1 non-target; runs: the recording of each epoch, from 1 (usable as
 groups); feature_names; reports: per recording, the epochs kept, outside the
 file, rejected and dropped at breaks of the recording as (target,
-non-target) counts, the skipped events by code, notes and the warnings of
-its checks; recipe: the recipe as used, as the XML element a model keeps."""
+non-target) counts, the skipped events by code, the rate it was resampled
+from (or None), notes and the warnings of its checks; recipe: the recipe as
+used, as the XML element a model keeps; subjects, sessions: the EEG-BIDS
+subject and session of each epoch's run ("" for a recording named itself),
+usable as groups as runs are."""
 
 
 class DataWarning(UserWarning):
@@ -51,6 +54,14 @@ def _existing(paths):
     return paths
 
 
+def _labels(value):
+    if value is None:
+        return []
+    if isinstance(value, (str, numbers.Integral)):
+        value = [value]
+    return [str(v) for v in value]
+
+
 def _number(value, kind=float):
     return None if value is None else kind(value)
 
@@ -68,11 +79,22 @@ def extract_epochs(
     bins=_korva.DEFAULT_BINS,
     baseline=_korva.DEFAULT_BASELINE,
     reject=_korva.DEFAULT_REJECT,
+    resample=_korva.DEFAULT_RESAMPLE,
     marker_column=None,
     sampling_rate=None,
+    xdf_eeg=None,
+    xdf_markers=None,
+    subject=None,
+    session=None,
+    task=None,
+    run=None,
 ):
-    """Cuts recordings (EDF, BDF, GDF, BrainVision .vhdr, headset CSV) into
-    epoch features, as ``korva epochs`` does; the defaults are its own.
+    """Cuts recordings (EDF, BDF, GDF, BrainVision .vhdr, XDF, headset CSV)
+    into epoch features, as ``korva epochs`` does; the defaults are its own.
+    A folder of an EEG-BIDS dataset (its root, a subject, session or eeg
+    folder) stands for its runs, read with their events and channels files;
+    subject, session, task, run (a label or a list of them) choose among
+    them.
 
     target, non_target: event codes or marker texts (a number N also matches
     the stimulus markers "S N", "SN" and "Stimulus/S N"); other events are
@@ -84,8 +106,12 @@ def extract_epochs(
     whole number of bins. bins: means of consecutive samples per channel.
     baseline: (start, end) ms whose mean each channel loses, or None.
     reject: drop epochs whose peak-to-peak exceeds this many microvolts on
-    any channel, or None. marker_column (a name, or "#N" for the N-th
-    column), sampling_rate: for headset CSV files.
+    any channel, or None. resample: a rate in Hz that recordings at other
+    rates are resampled to before the filter (polyphase, as SciPy's
+    ``resample_poly`` with its default window; events to the nearest new
+    sample, a tie to the even one), or None. marker_column (a name, or "#N"
+    for the N-th column), sampling_rate: for headset CSV files; xdf_eeg,
+    xdf_markers: the streams of XDF files (as ``read_recording`` takes them).
 
     Returns an ``Epochs`` named tuple; what the checks of the samples find
     (korva's warnings) is issued as DataWarning. Raises FileNotFoundError
@@ -93,7 +119,8 @@ def extract_epochs(
     recording that cannot be used.
     """
     start, end = window
-    X, labels, runs, names, reports, recipe, quality = _korva.extract_epochs(
+    (X, labels, runs, names, reports, recipe, subjects, sessions,
+     quality) = _korva.extract_epochs(
         _existing(paths),
         target=_codes(target, "target"),
         non_target=_codes(non_target, "non_target"),
@@ -105,11 +132,16 @@ def extract_epochs(
         bins=int(bins),
         baseline=_pair(baseline),
         reject=_number(reject),
+        resample=_number(resample),
         marker_column=marker_column or "",
         sampling_rate=_number(sampling_rate),
+        xdf_eeg=xdf_eeg or "",
+        xdf_markers=xdf_markers or "",
+        bids=_korva.BidsFilter(_labels(subject), _labels(session), _labels(task), _labels(run)),
     )
     for warning in quality:
         warnings.warn(warning, DataWarning, stacklevel=2)
     return Epochs(
-        X, labels.astype(np.int64), runs.astype(np.int64), names, reports, recipe
+        X, labels.astype(np.int64), runs.astype(np.int64), names, reports, recipe,
+        np.array(subjects, dtype=object), np.array(sessions, dtype=object),
     )

@@ -1,4 +1,4 @@
-"""Continuous EEG recordings (EDF, BDF, GDF, BrainVision, headset CSV) read
+"""Continuous EEG recordings (EDF, BDF, GDF, BrainVision, XDF, headset CSV) read
 by korva's own readers, as korva reads them before it cuts epochs."""
 
 import os
@@ -8,15 +8,19 @@ from sklearn.utils import Bunch
 from . import _korva
 
 
-def read_recording(path, marker_column=None, sampling_rate=None):
+def read_recording(path, marker_column=None, sampling_rate=None, xdf_eeg=None, xdf_markers=None):
     """Reads the recording at ``path``, whatever its extension says: EDF(+),
-    BDF(+), GDF 1 and 2, a BrainVision header (.vhdr) or the CSV file of a
-    headset (a time column, one column per channel, a marker column).
+    BDF(+), GDF 1 and 2, a BrainVision header (.vhdr), XDF or the CSV file
+    of a headset (a time column, one column per channel, a marker column).
 
     ``marker_column`` names a CSV file's marker column (by name, or "#N"
     for the N-th column; by default the one column named ``Marker...``);
     ``sampling_rate`` (Hz) is a CSV file's rate, its time column then not
     read (by default the rate comes from the span of the time column).
+    ``xdf_eeg`` and ``xdf_markers`` name (or give the type of) an XDF file's
+    EEG stream and marker stream, by default those of type EEG and Markers;
+    the markers are placed on the EEG samples through the streams' clock
+    offsets.
 
     Returns a Bunch with ``data`` (channels x samples, float64; voltages in
     microvolts), ``sfreq`` (Hz), ``ch_names``, ``units`` ("uV" for every
@@ -37,7 +41,8 @@ def read_recording(path, marker_column=None, sampling_rate=None):
         raise FileNotFoundError(f"{path}: no such file")
     data, sfreq, ch_names, units, eeg, types, events, fmt, notes, breaks = (
         _korva.read_recording(
-            path, marker_column, None if sampling_rate is None else float(sampling_rate)
+            path, marker_column, None if sampling_rate is None else float(sampling_rate),
+            xdf_eeg, xdf_markers,
         )
     )
     return Bunch(

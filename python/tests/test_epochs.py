@@ -142,3 +142,38 @@ def test_a_model_fitted_with_its_recipe_scores_recordings_in_korva(tmp_path, run
     assert korva.StepwiseLDA().fit(epochs.X, epochs.labels).recipe_ is None
     with pytest.raises(ValueError, match="its 8 channels x 20 bins give 160 features, and X has 40"):
         korva.StepwiseLDA().fit(epochs.X[:, :40], epochs.labels, recipe=epochs.recipe)
+
+
+@pytest.mark.parametrize("up, down", [(128, 125), (125, 128), (2, 1), (1, 3), (6, 4), (32, 125), (999, 1000)])
+def test_resampler_is_resample_poly(up, down):
+    for n in (2, 7, 3 * max(up, down) + 5, 3000):
+        x = eeg_like(n, FS)
+        got, want = np.array(_korva.resample_poly(x, up, down)), signal.resample_poly(x, up, down)
+        assert got.shape == want.shape
+        assert np.max(np.abs(got - want)) <= 1e-9 * np.ptp(x), (n, np.max(np.abs(got - want)) / np.ptp(x))
+
+
+def test_resampled_epochs_are_resample_poly_then_the_recipe(tmp_path, run_korva):
+    events = [(s, f"S  {1 + (s // 100) % 2}") for s in range(20, 20 * FS, 100)]
+    path = write_brainvision(tmp_path / "run.vhdr", 20, events)
+    got = korva.extract_epochs(path, target=2, non_target=1, resample=256, window=(0, 781.25), bins=10)
+    raw = mne.io.read_raw_brainvision(path, preload=True)
+    x = signal.resample_poly(raw.get_data() * 1e6, 128, 125, axis=1)
+    x = signal.sosfiltfilt(signal.butter(4, (0.5, 30), btype="bandpass", fs=256, output="sos"), x)
+    X, y = [], []
+    for s, code in events:  # 128 s / 125 is never half-way between samples
+        t = int(np.round(s * 128 / 125))
+        if t + 200 <= x.shape[1]:
+            X.append(x[:, t:t + 200].reshape(len(CHANNELS), 10, 20).mean(axis=2).ravel())
+            y.append(1 if code.endswith("2") else -1)
+    np.testing.assert_array_equal(got.labels, y)
+    np.testing.assert_allclose(got.X, X, rtol=0, atol=1e-9 * np.ptp(X))
+    assert got.reports[0]["resampled_from"] == FS and 'Resample="256"' in got.recipe
+
+    # sessions at 256 and 250 Hz train one model, which scores another at 250 Hz
+    for seed, rate in ((1, 256), (2, 250), (3, 250)):
+        run_korva("generate", "--output", f"r{seed}.vhdr", "--seconds", 30, "--seed", seed, "--rate", rate)
+    recipe = ("--target-events", 2, "--nontarget-events", 1, "--resample", 256)
+    assert "run 2, r2.vhdr (resampled from 250 Hz): " in run_korva("train", "r1.vhdr", "r2.vhdr", *recipe, "--model", "m.xml")
+    assert "recordings at other rates resampled to it" in run_korva("score", "m.xml", "r3.vhdr", "--output", "s.csv")
+    assert len(pd.read_csv(tmp_path / "s.csv")) > 100

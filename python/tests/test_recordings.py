@@ -375,3 +375,154 @@ def test_a_model_trained_on_recordings_scores_them_as_one_trained_on_scipys_tabl
     np.testing.assert_array_equal(a["label"], b["label"])
     np.testing.assert_allclose(a["score"], b["score"], rtol=1e-6, atol=1e-9)
     assert "(leave one recording out)" in run_korva("evaluate", *runs, *recipe, "--quiet", "--summary", "-")
+
+
+def write_edf_plus(path, per_record, duration, records=4, claimed=None, flat=None):
+    """EDF+C of CHANNELS and an annotation signal: each record stamped at
+    k * per_record / RATE, an event "S k" half a second into record k; the
+    header's duration field `duration`, its record count `claimed`, the
+    physical range of channel `flat` zero."""
+    labels, n = CHANNELS + ["EDF Annotations"], len(CHANNELS) + 1
+    pmin = ["-3000" if l != flat else "0" for l in CHANNELS] + ["-1"]
+    pmax = ["3000" if l != flat else "0" for l in CHANNELS] + ["1"]
+    fields = [labels, [""] * n, ["uV"] * 3 + [""], pmin, pmax, ["-32768"] * n, ["32767"] * n, [""] * n,
+              [per_record] * 3 + [30], [""] * n]
+    head = f"{'0':<8}{'X X X X':<80}{'Startdate 01-JAN-2024 X X X':<80}01.01.2400.00.00{256 * (n + 1):<8}"
+    head += f"{'EDF+C':<44}{records if claimed is None else claimed:<8}{duration:<8}{n:<4}"
+    for size, column in zip((16, 80, 8, 8, 8, 8, 8, 80, 8, 32), fields):
+        head += "".join(f"{v:<{size}}" for v in column)
+    values, body = digital(-32768, 32767, n=per_record * records), b""
+    for k in range(records):
+        start = k * per_record / RATE
+        tal = f"+{start}\x14\x14\x00+{start + 0.5}\x14S {k}\x14\x00".encode()
+        body += values[:, k * per_record:(k + 1) * per_record].astype("<i2").tobytes() + tal.ljust(60, b"\0")
+    path.write_bytes(head.encode() + body)
+    return path
+
+
+@pytest.mark.parametrize("edit, note", [
+    (dict(per_record=394, duration="1.539062"), "the record duration 1.539062 s is 394 samples at 256 Hz (1.5390625 s)"),
+    (dict(per_record=256, duration="1", flat="Cz"), "signal Cz: its physical minimum and maximum are both 0"),
+    (dict(per_record=256, duration="1", claimed=6), "the header announces 6 records and the file holds 4 whole"),
+])
+def test_edf_files_edflib_refuses_are_read_as_mne_reads_them(edit, note, tmp_path):
+    path = write_edf_plus(tmp_path / "a.edf", **edit)
+    lib = ctypes.CDLL("libedf.so.1")
+    assert lib.edfopen_file_readonly(str(path).encode(), ctypes.create_string_buffer(1 << 18), 2) != 0
+    got, raw = korva.read_recording(path), mne.io.read_raw_edf(path, preload=True)
+    assert got.format == "EDF+" and got.sfreq == RATE and abs(raw.info["sfreq"] / RATE - 1) < 1e-6
+    assert got.data.shape[1] == raw.n_times == 4 * edit["per_record"]
+    np.testing.assert_allclose(got.data, raw.get_data(picks=CHANNELS) * 1e6, rtol=1e-12, atol=1e-9)
+    assert got.events == mne_events(raw) and len(got.events) == 4
+    assert got.eeg == [name != edit.get("flat") for name in CHANNELS]
+    assert any(n.startswith(note) for n in got.notes), got.notes
+
+
+def write_bids(root):
+    """Two subjects of one session, two runs each: BrainVision recordings
+    whose own markers the events files replace (targets "target", value 2;
+    the others "nontarget", 1; a row without an onset), Cz marked bad and Pz
+    of type MISC. Returns each run's path and (sample, trial_type) events."""
+    runs = []
+    for sub in ("01", "02"):
+        folder = root / f"sub-{sub}" / "ses-1" / "eeg"
+        folder.mkdir(parents=True)
+        for run in (1, 2):
+            stem = folder / f"sub-{sub}_ses-1_task-p300_run-{run}"
+            path = write_brainvision(stem.with_name(stem.name + "_eeg.vhdr"), "IEEE_FLOAT_32", "MULTIPLEXED")
+            samples = sorted(RNG.choice(np.arange(10, N - 100), 16, replace=False))
+            events = [(int(s), "target" if k % 4 == 0 else "nontarget") for k, s in enumerate(samples)]
+            rows = "".join(f"{s / RATE}\t0\t{t}\t{2 if t == 'target' else 1}\n" for s, t in events)
+            stem.with_name(stem.name + "_events.tsv").write_text(
+                "onset\tduration\ttrial_type\tvalue\n" + rows + "n/a\t0\ttarget\t2\n")
+            stem.with_name(stem.name + "_channels.tsv").write_text(
+                "name\ttype\tunits\tstatus\nFz\tEEG\tµV\tgood\nCz\tEEG\tµV\tbad\nPz\tMISC\tmV\tgood\n")
+            runs.append((path, events))
+    return runs
+
+
+def test_bids_runs_are_their_events_and_channels_files_read_with_mne(tmp_path, run_korva):
+    runs = write_bids(tmp_path / "ds")
+    X, y = [], []
+    for path, events in runs:
+        raw = mne.io.read_raw_brainvision(path, preload=True)
+        tsv = pd.read_csv(str(path).replace("_eeg.vhdr", "_events.tsv"), sep="\t", na_values="n/a").dropna()
+        placed = [(int(raw.time_as_index(o, use_rounding=True)[0]), t) for o, t in zip(tsv.onset, tsv.trial_type)]
+        assert placed == events
+        Xr, yr = epochs_by_scipy(raw.get_data(picks=["Fz"]) * 1e6, RATE, placed, ["target"], ["nontarget"], (0, 250), 8)
+        X.append(Xr)
+        y.append(yr)
+    got = korva.extract_epochs(tmp_path / "ds", target="target", non_target=1, window=(0, 250), bins=8)
+    assert got.feature_names[0] == "Fz_01" and len(got.feature_names) == 8
+    np.testing.assert_array_equal(got.labels, np.concatenate(y))
+    np.testing.assert_allclose(got.X, np.vstack(X), rtol=1e-6, atol=1e-6 * np.abs(np.vstack(X)).max())
+    assert list(got.subjects) == ["01"] * 32 + ["02"] * 32 and set(got.sessions) == {"1"} and got.runs.max() == 4
+    one = korva.extract_epochs(tmp_path / "ds" / "sub-02", target="target", non_target=1, run="02", window=(0, 250), bins=8)
+    assert [r["path"] for r in one.reports] == [str(runs[3][0])]
+    with pytest.raises(ValueError, match=r"none of its 4 EEG runs \(subjects 01, 02; session 1; task p300; runs 1, 2\)"):
+        korva.extract_epochs(tmp_path / "ds", target="target", non_target=1, task="rest")
+    out = run_korva("evaluate", "ds", "--target-events", "target", "--nontarget-events", "nontarget", "--groups",
+                    "subject", "--window", "0,250", "--bins", 8)
+    assert "ds: EEG-BIDS: took its 4 EEG runs (subjects 01, 02; session 1; task p300; runs 1, 2)" in out
+    assert "2-fold cross-validation by the groups in column subject" in out
+    assert "channels of sub-01_ses-1_task-p300_run-1_channels.tsv marked bad (not taken as EEG): Cz" in out
+
+
+def xdf_chunk(tag, content):
+    return struct.pack("<BIH", 4, len(content) + 2, tag) + content
+
+
+def xdf_stream(sid, name, kind, rate, fmt, labels, stamps, rows, offsets):
+    """A stream's header, samples (a stamp of None: none written) and clock
+    offsets, as XDF chunks."""
+    channels = "".join(f"<channel><label>{l}</label><unit>microvolts</unit></channel>" for l in labels)
+    chunks = xdf_chunk(2, struct.pack("<I", sid) + (
+        f"<?xml version='1.0'?><info><name>{name}</name><type>{kind}</type><channel_count>{len(labels)}"
+        f"</channel_count><nominal_srate>{rate}</nominal_srate><channel_format>{fmt}</channel_format>"
+        f"<desc><channels>{channels}</channels></desc></info>").encode())
+    for first in range(0, len(rows), 100):
+        body = struct.pack("<IBI", sid, 4, len(rows[first:first + 100]))
+        for t, r in zip(stamps[first:first + 100], rows[first:first + 100]):
+            body += b"\x00" if t is None else b"\x08" + struct.pack("<d", t)
+            body += np.asarray(r, "<f4").tobytes() if fmt == "float32" else b"".join(
+                struct.pack("<BI", 4, len(v.encode())) + v.encode() for v in r)
+        chunks += xdf_chunk(3, body)
+    return chunks + b"".join(xdf_chunk(4, struct.pack("<Idd", sid, c, v)) for c, v in offsets)
+
+
+def test_xdf_markers_land_on_their_samples_through_the_clock_offsets(tmp_path):
+    """EEG sample i happens at 100 + i / 256 s of the recorder's clock; the
+    amplifier's clock runs 3 s behind it and drifts 10 ppm, the marker
+    stream's 2 s ahead, drifting -20 ppm; stamps jitter by 0.4 ms and some
+    samples have none. Each marker must land on the sample it was sent at."""
+    offset_eeg, offset_markers = (lambda t: 3 + 1e-5 * t), (lambda t: -2 - 2e-5 * t)
+    true = 100 + np.arange(N) / RATE
+    stamps = [t - offset_eeg(t) + RNG.uniform(-4e-4, 4e-4) if i % 7 != 3 else None for i, t in enumerate(true)]
+    values = RNG.normal(0, 20, (N, 3)).astype("<f4")
+    sent = sorted(RNG.choice(np.arange(5, N - 5), 9, replace=False))
+    codes = [f"S {1 + k % 2}" for k in range(len(sent))]
+    checks = 100 + np.arange(0, SECONDS + 1, 1.0)
+    path = tmp_path / "a.xdf"
+    path.write_bytes(b"XDF:" + xdf_chunk(1, b"<info><version>1.0</version></info>")
+                     + xdf_stream(7, "Amp", "EEG", RATE, "float32", CHANNELS, stamps, values,
+                                  [(c, offset_eeg(c)) for c in checks])
+                     + xdf_stream(9, "Flashes", "Markers", 0, "string", ["m"],
+                                  [true[s] - offset_markers(true[s]) for s in sent], [[c] for c in codes],
+                                  [(c, offset_markers(c)) for c in checks]))
+    got = korva.read_recording(path)
+    assert got.format == "XDF" and got.sfreq == RATE and got.ch_names == CHANNELS and got.eeg == [True] * 3
+    np.testing.assert_array_equal(got.data, values.T)
+    assert got.events == [(int(s), c) for s, c in zip(sent, codes)]
+    # pyxdf's documented steps with numpy: a stamp not written is the one
+    # before plus 1 / rate; each stream's clock line; the EEG stamps dejittered
+    raw_stamps = np.array(stamps, dtype=float)
+    for i in np.flatnonzero(np.isnan(raw_stamps)):
+        raw_stamps[i] = raw_stamps[i - 1] + 1 / RATE
+    sync = lambda t, offset: t + np.polyval(np.polyfit(checks, offset(checks), 1), t)
+    delta, t0 = np.polyfit(np.arange(N), sync(raw_stamps, offset_eeg), 1)
+    placed = np.round((sync(np.array([true[s] - offset_markers(true[s]) for s in sent]), offset_markers) - t0) / delta)
+    assert [s for s, _ in got.events] == list(placed.astype(int))
+    assert "markers placed by the streams' clock offsets (EEG 5, markers 5 measurements), moved -500" in got.notes[-1]
+    assert korva.read_recording(path, xdf_eeg="EEG", xdf_markers="Flashes").events == got.events
+    with pytest.raises(ValueError, match=r'no stream is named or of type "Gaze" \(--xdf-eeg\)'):
+        korva.read_recording(path, xdf_eeg="Gaze")
