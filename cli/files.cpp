@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <iostream>
 
@@ -68,15 +69,20 @@ std::ostream* MessageStream(bool quiet,
 
 std::string ScoresCsv(const Data::Dataset& data,
                       const std::vector<double>& scores) {
+  // Epochs of recordings always have a label column, empty where their
+  // targets are not yet known.
   const bool recordings = data.groupColumn == Sources::kRecordingGroups;
+  const bool labels = data.hasLabels || recordings;
   std::string csv = std::string("row,") + (recordings ? "recording," : "") +
-                    (data.hasLabels ? "label,score\n" : "score\n");
-  for (size_t r = 0; r < scores.size(); ++r)
+                    (labels ? "label,score\n" : "score\n");
+  for (size_t r = 0; r < scores.size(); ++r) {
+    const bool known = data.hasLabels && !std::isnan(data.labels[r]);
     csv += std::to_string(r + 1) + "," +
            (recordings ? Data::CsvField(data.groupNames[data.groups[r]]) + ","
                        : "") +
-           (data.hasLabels ? Text::FormatDouble(data.labels[r]) + "," : "") +
-           Text::FormatDouble(scores[r]) + "\n";
+           (known ? Text::FormatDouble(data.labels[r]) : "") +
+           (labels ? "," : "") + Text::FormatDouble(scores[r]) + "\n";
+  }
   return csv;
 }
 

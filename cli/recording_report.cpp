@@ -27,8 +27,12 @@ void PrintCut(std::ostream& out,
     if (run.resampledFrom > 0)
       out << " (resampled from " << Text::FormatDouble(run.resampledFrom)
           << " Hz)";
-    out << ": " << run.kept.target
-        << " target and " << run.kept.nonTarget << " non-target epochs";
+    if (run.unlabelled)
+      out << ": " << run.kept.nonTarget
+          << " epochs without labels (no event of the target list)";
+    else
+      out << ": " << run.kept.target << " target and " << run.kept.nonTarget
+          << " non-target epochs";
     if (run.outside.target + run.outside.nonTarget > 0)
       out << "; outside the file " << run.outside.target << " target, "
           << run.outside.nonTarget << " non-target";

@@ -139,18 +139,40 @@ Dataset LoadScoringData(const ScoreOptions& o,
                       info);
 }
 
+// The scores and labels of the rows whose label is known: the epochs of a
+// recording whose targets are not yet known have none (NaN).
+struct LabelledRows {
+  std::vector<double> scores, labels;
+  size_t unknown = 0;
+
+  LabelledRows(const Dataset& data, const std::vector<double>& all) {
+    if (!data.hasLabels) return;
+    for (size_t r = 0; r < all.size(); ++r) {
+      if (std::isnan(data.labels[r])) {
+        ++unknown;
+        continue;
+      }
+      scores.push_back(all[r]);
+      labels.push_back(data.labels[r]);
+    }
+  }
+};
+
 void PrintMetrics(std::ostream* info,
                   const ScoreOptions& o,
                   const HostKit::TrainedModel& model,
-                  const Dataset& data,
-                  const std::vector<double>& scores) {
-  if (!data.hasLabels) return;
+                  const LabelledRows& rows) {
+  if (rows.labels.empty()) return;
   const Report::Confusion confusion =
-      Report::ConfusionAbove(scores, data.labels, model.Cut());
+      Report::ConfusionAbove(rows.scores, rows.labels, model.Cut());
   if (info) {
-    *info << "AUC " << Fixed(Report::Auc(scores, data.labels), 3) << ", "
+    *info << "AUC " << Fixed(Report::Auc(rows.scores, rows.labels), 3) << ", "
           << MetricsText(confusion) << " against the labels in "
-          << o.data.Name() << '\n';
+          << o.data.Name();
+    if (rows.unknown > 0)
+      *info << " (" << rows.unknown
+            << " epochs of recordings without targets left out)";
+    *info << '\n';
     if (!DefaultDecisions(model.Settings()))
       *info << "decisions: " << DecisionText(model) << '\n';
   }
@@ -162,7 +184,7 @@ Json Summary(const std::vector<CommandFile>& files,
              const HostKit::TrainedModel& model,
              const ScoreOptions& o,
              const Dataset& data,
-             const std::vector<double>& scores) {
+             const LabelledRows& rows) {
   Json summary = {
       {"command", "score"},
       {"provenance",
@@ -170,8 +192,8 @@ Json Summary(const std::vector<CommandFile>& files,
       {"data", DataJson(o.data.Name(), data)},
       {"parameters", ParametersJson(model.Settings())},
       {"intercept", model.InterceptKnown() ? Json(model.Intercept()) : Json()}};
-  if (data.hasLabels)
-    summary["metrics"] = MetricsJson(scores, data.labels, model.Cut());
+  if (!rows.labels.empty())
+    summary["metrics"] = MetricsJson(rows.scores, rows.labels, model.Cut());
   return summary;
 }
 
@@ -206,13 +228,14 @@ int RunScore(const ScoreOptions& o) {
   if (info && !WritesDescriptor(output))
     *info << "scored " << data.rows << " rows of " << o.data.Name()
           << "; scores written to " << output << '\n';
-  PrintMetrics(info, o, model, data, scores);
+  const LabelledRows rows(data, scores);
+  PrintMetrics(info, o, model, rows);
   if (info && !model.InterceptKnown())
     *info << "note: " << HostKit::kMissingInterceptNote << '\n';
   if (!o.summary.empty())
     HostKit::WriteTextAtomically(
         o.summary,
-        JsonText(Summary(files, modulePath, model, o, data, scores)));
+        JsonText(Summary(files, modulePath, model, o, data, rows)));
   return kExitOk;
 }
 

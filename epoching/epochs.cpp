@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -374,6 +375,14 @@ std::vector<RunPlan> PlanRuns(
   return plans;
 }
 
+// Whether `run` has no event of the recipe's target list.
+bool Unlabelled(const Recording::Recording& run, const Recipe& r) {
+  const auto& events = run.Events();
+  return std::none_of(events.begin(), events.end(), [&](const auto& event) {
+    return EventIn(r.targets, event);
+  });
+}
+
 // The table of the epochs of `plans`, its values still to be cut: the
 // features' names and the groups' names (each run by its number from 1).
 Data::Dataset EmptyTable(const Recipe& r, const std::vector<RunPlan>& plans) {
@@ -401,7 +410,8 @@ Data::Dataset EmptyTable(const Recipe& r, const std::vector<RunPlan>& plans) {
 Data::Dataset ExtractEpochs(
     const std::vector<std::unique_ptr<Recording::Recording>>& runs,
     const Recipe& recipe,
-    ExtractReport* report) {
+    ExtractReport* report,
+    bool labelled) {
   if (std::string why = CheckRecipe(recipe); !why.empty())
     throw DataError("recipe: " + why);
   if (runs.empty()) throw DataError("no recording to cut epochs from");
@@ -412,7 +422,7 @@ Data::Dataset ExtractEpochs(
   const Recipe& r = out.recipe;
   std::vector<std::unique_ptr<Recording::Recording>> resampled;
   const std::vector<Recording::Recording*> at = AtRecipeRate(runs, r, resampled);
-  for (const auto* run : at) CheckRecording(r, *run);
+  for (const auto* run : at) CheckRecording(r, *run, labelled);
   out.window = EpochWindow(r, r.samplingRate);
   const std::optional<BandPass> filter = MakeFilter(r, runs[0]->Path());
   std::vector<RunPlan> plans = PlanRuns(runs, at, filter, out);
@@ -424,8 +434,9 @@ Data::Dataset ExtractEpochs(
   for (size_t k = 0; k < runs.size(); ++k) {
     CutRun(*at[k], r, filter, cut, plans[k], row, buffers);
     RunReport& run = out.runs[k];
+    run.unlabelled = !labelled && Unlabelled(*at[k], r);
     for (const Epoch& epoch : plans[k].epochs) {
-      data.labels.push_back(epoch.target ? 1.0 : -1.0);
+      data.labels.push_back(run.unlabelled ? NAN : epoch.target ? 1.0 : -1.0);
       data.groups.push_back(static_cast<int>(k));
       ++(rejected[row++] ? run.rejected : run.kept)[epoch.target];
     }
@@ -438,6 +449,12 @@ Data::Dataset ExtractEpochs(
     throw DataError("every epoch was rejected: none has a peak-to-peak of " +
                     Text::FormatDouble(*r.rejectMicrovolts) +
                     " uV or less on all its channels");
+  if (std::all_of(out.runs.begin(), out.runs.end(), [](const RunReport& run) {
+        return run.unlabelled;
+      })) {
+    data.hasLabels = false;
+    data.labels.clear();
+  }
   return data;
 }
 

@@ -55,6 +55,9 @@ struct RunReport {
   std::vector<std::string> notes;     // the rate it was read at
   std::vector<std::string> warnings;  // what its checks found (quality.h)
   double resampledFrom = 0;  // its own rate when it was resampled, else 0
+  // No event of the target list: its targets are not yet known, and its
+  // epochs, counted as non-target, have no label (NaN).
+  bool unlabelled = false;
 };
 
 struct ExtractReport {
@@ -76,10 +79,14 @@ struct ExtractReport {
 // Data::DataError for a recipe that CheckRecipe refuses or that cannot cut a
 // run (CheckRecording, EpochWindow, a band not below half the sampling rate, a
 // file no longer than the filter's padding), and when no epoch is left.
+// Without `labelled`, runs with no target event are cut too (to be scored):
+// their labels are NaN, and when no run has targets the data have no labels
+// (hasLabels false, labels empty).
 Data::Dataset ExtractEpochs(
     const std::vector<std::unique_ptr<Recording::Recording>>& runs,
     const Recipe& recipe,
-    ExtractReport* report);
+    ExtractReport* report,
+    bool labelled = true);
 
 }  // namespace Korva::Epoching
 

@@ -241,7 +241,8 @@ void CheckRate(double rate, const Recording::Recording& recording) {
 }  // namespace
 
 void CheckRecording(const Recipe& recipe,
-                    const Recording::Recording& recording) {
+                    const Recording::Recording& recording,
+                    bool labelled) {
   const std::string& file = recording.Path();
   CheckRate(recipe.samplingRate, recording);
   std::vector<std::string> missing, present;
@@ -261,11 +262,15 @@ void CheckRecording(const Recipe& recipe,
                     Join(present, ", ") + "); name the channels to use");
   std::map<std::string, long long> codes;
   for (const Recording::Event& event : recording.Events()) ++codes[event.code];
+  const auto& events = recording.Events();
+  const auto matched = [&](const std::vector<std::string>& list) {
+    return std::any_of(events.begin(), events.end(), [&](auto& event) {
+      return EventIn(list, event);
+    });
+  };
   for (const auto* list : {&recipe.targets, &recipe.nonTargets}) {
-    const auto& events = recording.Events();
-    if (std::any_of(events.begin(), events.end(), [&](auto& event) {
-          return EventIn(*list, event);
-        }))
+    if (matched(*list) ||
+        (!labelled && list == &recipe.targets && matched(recipe.nonTargets)))
       continue;
     std::string seen;
     int shown = 0;

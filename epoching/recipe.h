@@ -117,9 +117,12 @@ bool RateHolds(const Recording::Recording& recording, double rate);
 // recipe's when it has one (the rate of a recording
 // resampled, Resampled of resample.h), a channel of the recipe
 // missing (the message lists the file's channels), an event list that
-// matches none of its events (the message lists its event codes).
+// matches none of its events (the message lists its event codes). Without
+// `labelled`, a recording with no event of the target list passes when the
+// non-target list matches some: a session whose targets are not yet known.
 void CheckRecording(const Recipe& recipe,
-                    const Recording::Recording& recording);
+                    const Recording::Recording& recording,
+                    bool labelled = true);
 
 // The settings as the command line takes them and the <Recipe> element
 // writes them, numbers in the shortest text that reads back to the same

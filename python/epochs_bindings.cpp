@@ -8,6 +8,7 @@
 #include <pybind11/stl.h>
 
 #include <climits>
+#include <cmath>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -114,8 +115,12 @@ py::tuple Extract(const std::vector<std::string>& paths,
                   const Recording::OpenOptions& open,
                   const Sources::BidsFilter& bids) {
   Sources::LoadedData cut =
-      Released([&] { return Sources::Cut(paths, recipe, open, bids); });
+      Released([&] { return Sources::Cut(paths, recipe, open, bids, false); });
   Data::Dataset& data = cut.data;
+  // 0 for the epochs of recordings whose targets are not yet known.
+  data.labels.resize(data.rows, 0.0);
+  for (double& label : data.labels)
+    if (std::isnan(label)) label = 0;
   const py::ssize_t rows = data.rows, cols = data.cols;
   std::vector<double> run(data.groups.size());  // from 1
   std::vector<std::string> subjects, sessions;  // of each epoch's run

@@ -123,8 +123,10 @@ void GroupRuns(LoadedData& cut, const std::string& by) {
   for (int& group : data.groups) group = index[group];
 }
 
-// Recordings cut into epochs, each grouped by its recording.
+// Recordings cut into epochs, each grouped by its recording; without
+// `requireLabels` also those whose targets are not yet known.
 LoadedData LoadRecordings(const DataSource& source,
+                          bool requireLabels,
                           const RecipeSettings& settings) {
   if (const auto given = TableOptionsGiven(source); !given.empty())
     throw Error(
@@ -150,7 +152,8 @@ LoadedData LoadRecordings(const DataSource& source,
   LoadedData cut = Cut(source.paths,
                        source.recipe ? *source.recipe : settings.make(),
                        source.open,
-                       source.bids);
+                       source.bids,
+                       requireLabels);
   GroupRuns(cut, source.groups);
   return cut;
 }
@@ -236,7 +239,8 @@ bool ReadsRecordings(const DataSource& source) {
 LoadedData LoadData(const DataSource& source,
                     bool requireLabels,
                     const RecipeSettings& settings) {
-  if (ReadsRecordings(source)) return LoadRecordings(source, settings);
+  if (ReadsRecordings(source))
+    return LoadRecordings(source, requireLabels, settings);
   RefuseRecordingOptions(source, settings);
   LoadedData loaded;
   loaded.data = LoadTable(source, requireLabels);

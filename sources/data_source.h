@@ -76,7 +76,8 @@ bool ReadsRecordings(const DataSource& source);
 // make, and stacked in the order given; each epoch's group
 // (kRecordingGroups) is its recording, or with `groups` "session" or
 // "subject" its run's BIDS session (named "sub-01 ses-1") or subject
-// ("sub-01"). `cut` of the result holds the recipe
+// ("sub-01"). Without `requireLabels`, recordings whose targets are not yet
+// known are cut too, without labels. `cut` of the result holds the recipe
 // as used and what happened to their events. DataError as Cut;
 // Error(kUsage) for settings of tables, a recording given twice, no
 // recipe, or groups that recordings (or runs outside BIDS folders) do not

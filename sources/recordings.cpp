@@ -82,14 +82,16 @@ OpenedRecordings OpenRecordings(const std::vector<std::string>& paths,
 LoadedData Cut(const std::vector<std::string>& paths,
                const Epoching::Recipe& recipe,
                const Recording::OpenOptions& options,
-               const BidsFilter& bids) {
+               const BidsFilter& bids,
+               bool labelled) {
   if (std::string why = Epoching::CheckRecipe(recipe); !why.empty())
     throw Error(ErrorKind::kUsage, why);
   OpenedRecordings opened = OpenRecordings(paths, options, bids);
   LoadedData cut;
   cut.notes = std::move(opened.notes);
   cut.origins = std::move(opened.origins);
-  cut.data = Epoching::ExtractEpochs(opened.runs, recipe, &cut.cut.emplace());
+  cut.data = Epoching::ExtractEpochs(
+      opened.runs, recipe, &cut.cut.emplace(), labelled);
   const Epoching::ExtractReport& report = *cut.cut;
   if (!report.leftOut.empty())
     cut.notes.push_back(

@@ -67,11 +67,13 @@ struct LoadedData {
 // default and the rate a run was read at; the data's `quality` holds what
 // the checks of each run found, after its path. Error(kUsage) with CheckRecipe's reason for a
 // recipe that cannot be, before any file is opened; Data::DataError naming
-// the file when one cannot be read or cut so.
+// the file when one cannot be read or cut so. Without `labelled`, runs with
+// no target event are cut unlabelled (Epoching::ExtractEpochs).
 LoadedData Cut(const std::vector<std::string>& paths,
                const Epoching::Recipe& recipe,
                const Recording::OpenOptions& options,
-               const BidsFilter& bids = {});
+               const BidsFilter& bids = {},
+               bool labelled = true);
 
 // The recipe `model` (named `what`, "model m.xml") keeps, nothing for a
 // model trained on a feature table; Error(kModel) when it cannot be read.

@@ -719,6 +719,32 @@ TEST_F(Korva, ScoresAreTheWeightedSumsOfTheWeightFile) {
                         "features; --ignore-names"));
 }
 
+// A session whose targets are not yet known (every flash marked as a
+// non-target) is scored as its labelled copy, row by row, with empty labels
+// and no metrics.
+TEST_F(Korva, AnUnlabelledSessionScoresAsItsLabelledCopy) {
+  PutSharedRecording();
+  std::string csv = Get("run.csv");
+  for (size_t at; (at = csv.find(",2\n")) != std::string::npos;)
+    csv.replace(at, 3, ",1\n");
+  Put("new.csv", csv);
+  const Result labelled = Run("score recipe.xml run.csv");
+  const Result unlabelled = Run("score recipe.xml new.csv");
+  ASSERT_EQ(unlabelled.status, kExitOk) << unlabelled.err;
+  EXPECT_THAT(unlabelled.err, HasSubstr("epochs without labels"));
+  EXPECT_THAT(unlabelled.err, Not(HasSubstr("AUC")));
+  std::istringstream a(labelled.out), b(unlabelled.out);
+  std::string la, lb;
+  int rows = 0;
+  for (std::getline(a, la), std::getline(b, lb); std::getline(a, la); ++rows) {
+    ASSERT_TRUE(std::getline(b, lb));
+    const size_t row = la.find(','), score = la.rfind(',');
+    EXPECT_EQ(lb, la.substr(0, row) + ",new.csv," + la.substr(score));
+  }
+  EXPECT_GT(rows, 60);
+  EXPECT_FALSE(std::getline(b, lb));
+}
+
 // The log keeps every message exactly; --quiet prints nothing and logs the
 // same; the report holds its four plots.
 TEST_F(Korva, TrainLogsReportsAndIsQuietOnRequest) {

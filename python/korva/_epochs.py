@@ -14,7 +14,8 @@ Epochs = namedtuple("Epochs", "X labels runs feature_names reports recipe subjec
 Epochs.__doc__ = """Epochs cut from recordings.
 
 X: epochs x features (channel-major, named ``CHANNEL_BB``); labels: +1
-target, -1 non-target; runs: the recording of each epoch, from 1 (usable as
+target, -1 non-target, 0 for the epochs of a recording with no event of the
+target list (a session whose targets are not yet known, to be scored); runs: the recording of each epoch, from 1 (usable as
 groups); feature_names; reports: per recording, the epochs kept, outside the
 file, rejected and dropped at breaks of the recording as (target,
 non-target) counts, the skipped events by code, the rate it was resampled
