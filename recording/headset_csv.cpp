@@ -335,7 +335,9 @@ int FindMarkerColumn(const std::vector<std::string>& names,
   else if (!wanted.empty())
     why = "no column is named \"" + AsUtf8(wanted) + "\"";
   else if (found.empty())
-    why = "no column is named Marker...; name the marker column";
+    why =
+        "no column is named Marker...; name the marker column (by its name, "
+        "or #N for the N-th column)";
   else
     why = "several columns are named Marker...; name the marker column";
   why += " (columns: " + ColumnList(names) + ")";

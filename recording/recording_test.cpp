@@ -582,7 +582,7 @@ TEST(HeadsetCsv, ChoosesTheMarkerColumnOverHeaderVariants) {
       {"Time,Fz, Marker ", "", true, "Marker"},
       {"Time,MyMarker,Marker", "", true, "Marker"},
       {"Time,Fz,Trigger", " Trigger ", true, "Trigger"},
-      {"Time,Fz,Trigger", "", false, "no column is named Marker...; name the marker column (columns: Time, Fz, Trigger)"},
+      {"Time,Fz,Trigger", "", false, "no column is named Marker...; name the marker column (by its name, or #N for the N-th column) (columns: Time, Fz, Trigger)"},
       {"Time,Fz,Marker", "marker", false, "no column is named \"marker\""},
       {"Time,Marker,MARKER", "", false, "several columns are named Marker..."}};
   TempDir dir;
