@@ -12,6 +12,7 @@
 #include "korva/hostkit/error.h"
 #include "korva/text.h"
 #include "sources/source_error.h"
+#include "speller/error.h"
 #include "validation/error.h"
 
 namespace Korva::Cli {
@@ -55,6 +56,18 @@ int StatusOf(Sources::ErrorKind kind) {
   return kind == Sources::ErrorKind::kModel ? kExitModel : kExitUsage;
 }
 
+int StatusOf(Speller::ErrorKind kind) {
+  switch (kind) {
+    case Speller::ErrorKind::kSettings:
+      return kExitUsage;
+    case Speller::ErrorKind::kData:
+      return kExitData;
+    case Speller::ErrorKind::kModel:
+      return kExitModel;
+  }
+  return 1;
+}
+
 int Fail(const std::exception& error, int status) {
   std::cerr << "korva: error: " << CleanText(error.what()) << '\n';
   return status;
@@ -92,6 +105,8 @@ int RunCommand(const std::function<int()>& command) {
   } catch (const Validation::Error& error) {
     return Fail(error, StatusOf(error.Kind()));
   } catch (const Sources::Error& error) {
+    return Fail(error, StatusOf(error.Kind()));
+  } catch (const Speller::Error& error) {
     return Fail(error, StatusOf(error.Kind()));
   } catch (const Data::DataError& error) {
     return Fail(error, kExitData);
