@@ -171,15 +171,42 @@ class StepwiseLDA(ClassifierMixin, BaseEstimator):
             f"X holds {X[row, col]} at {where}): NaN and inf cannot be classified"
         )
 
-    def fit(self, X, y, recipe=None):
+    def fit(
+        self,
+        X,
+        y=None,
+        recipe=None,
+        *,
+        codes=None,
+        selections=None,
+        targets=None,
+        layout="6x6",
+        symbols=None,
+    ):
         """Trains the module on X (n_samples x n_features) and two-class y.
 
         ``recipe`` says how X was cut from recordings: the ``Epochs`` that
         ``extract_epochs`` returns, or its ``recipe`` text. The model keeps
         it, so that a saved model scores recordings (``korva score MODEL
         RECORDING...``). ValueError when it does not give X's columns, one
-        per channel and bin."""
+        per channel and bin.
+
+        A copy-spelling session trains without y: ``codes`` and
+        ``selections`` (one per row of X) and ``targets`` (one symbol per
+        selection) make the labels by the speller's rule
+        (``korva.speller_labels`` with ``layout`` and ``symbols``), and the
+        model keeps the layout, as ``korva train --layout`` does."""
         self._check_params()
+        paradigm = None
+        if codes is not None or targets is not None:
+            if y is not None:
+                raise ValueError(
+                    "give y, or codes, selections and targets, not both"
+                )
+            from ._speller import speller_labels
+
+            y = speller_labels(codes, selections, targets, layout=layout, symbols=symbols)
+            paradigm = _korva.paradigm_xml(layout, symbols or "")
         if y is not None:
             try:
                 rows, labels = _num_samples(X), _num_samples(y)
@@ -218,6 +245,8 @@ class StepwiseLDA(ClassifierMixin, BaseEstimator):
         )
         if recipe is not None:
             classifier.set_recipe(getattr(recipe, "recipe", recipe))
+        if paradigm is not None:
+            _korva.set_speller(classifier, paradigm)
         self.classes_ = classes
         self._set_classifier(classifier)
         self.training_seconds_ = classifier.training_seconds
