@@ -416,5 +416,50 @@ TEST(HeadsetCsv, TheHalvesOfALargeFileJoin) {
   EXPECT_EQ(events[1].code, "3");
 }
 
+// The marker column is the one whose name starts with "marker" in any case,
+// or the one named exactly as given (blanks around the name aside); the
+// file is a recording only when it has one. Its first value may be empty.
+TEST(HeadsetCsv, ChoosesTheMarkerColumnOverHeaderVariants) {
+  const struct {
+    const char* header;
+    const char* option;
+    bool opens;
+    const char* says;  // the marker channel's name, or part of the refusal
+  } cases[] = {
+      {"time,Fz,marker", "", true, "marker"},
+      {"TIME,Fz,\"MarkerIndex\"", "", true, "MarkerIndex"},
+      {"Time,Fz, Marker ", "", true, "Marker"},
+      {"Time,MyMarker,Marker", "", true, "Marker"},
+      {"Time,Fz,Trigger", " Trigger ", true, "Trigger"},
+      {"Time,Fz,Trigger", "", false, "no column is named Marker...; name the marker column (columns: Time, Fz, Trigger)"},
+      {"Time,Fz,Marker", "marker", false, "no column is named \"marker\""},
+      {"Time,Marker,MARKER", "", false, "several columns are named Marker..."}};
+  TempDir dir;
+  for (const auto& c : cases) {
+    OpenOptions options;
+    options.markerColumn = c.option;
+    const std::string path = Csv(dir, c.header);
+    EXPECT_EQ(IsRecording(path, options), c.opens) << c.header;
+    try {
+      const auto recording = OpenRecording(path, options);
+      std::string marker;
+      for (const Channel& channel : recording->Channels())
+        if (!channel.eeg) marker += channel.name;
+      EXPECT_TRUE(c.opens) << c.header;
+      EXPECT_EQ(marker, c.says) << c.header;
+      EXPECT_EQ(recording->Events().size(), 1u) << c.header;
+    } catch (const Data::DataError& e) {
+      EXPECT_FALSE(c.opens) << c.header << ": " << e.what();
+      EXPECT_THAT(e.what(), HasSubstr(c.says));
+    }
+  }
+  const auto emptyFirst = OpenRecording(
+      Write(dir, "e.csv", "Time,Fz,Marker\n0,1,\n0.004,2,3\n0.008,3,0\n"), {});
+  ASSERT_EQ(emptyFirst->Channels().size(), 2u);
+  EXPECT_FALSE(emptyFirst->Channels()[1].eeg);
+  ASSERT_EQ(emptyFirst->Events().size(), 1u);
+  EXPECT_EQ(emptyFirst->Events()[0].sample, 1);
+}
+
 }  // namespace
 }  // namespace Korva::Recording

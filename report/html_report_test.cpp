@@ -118,5 +118,33 @@ TEST(Report, ScoreAxisCoversTheCentralScoresAndCountsTheRest) {
   EXPECT_THAT(svg, Not(HasSubstr("e+0"))) << "no tick out at the outliers";
 }
 
+// Scores -4 .. 5, the even ones targets, worked by hand: quartiles -2 and 3
+// widened by 3 x 5 reach past both ends, so the axis is [-4, 5] in 10 bins
+// (sqrt 10 is below the least); score s falls in bin (s + 4) x 10 / 9, the
+// top score in the last. Each class has one score in every other bin:
+// density 1 / 5 / 0.9 = 0.222, the density axis up to 0.24, ticks 0, 0.1
+// and 0.2; bin edges every 47 pixels from 64, the bars' tops at
+// 286 - 250 / 1.08 = 54.5, the zero line at 64 + 470 x 4 / 9. Equal scores
+// 3 get [2.5, 3.5], each class's one bin density 1 / 0.1.
+TEST(Report, DistributionScalesAsWorkedByHand) {
+  const std::vector<double> scores = {-4, -3, -2, -1, 0, 1, 2, 3, 4, 5};
+  const std::vector<double> labels = {1, -1, 1, -1, 1, -1, 1, -1, 1, -1};
+  const std::string svg = DistributionSvg(scores, labels);
+  for (const char* drawn :
+       {"d=\"M64.0,286.0 L64.0,54.5 L111.0,54.5 L111.0,286.0 L158.0,286.0 "
+        "L158.0,54.5 L205.0,54.5 L205.0,286.0",
+        "L487.0,286.0 L487.0,54.5 L534.0,54.5 L534.0,286.0 Z\" fill=\"#1f77b4",
+        "<line class=\"zero\" x1=\"272.9\"",
+        ">-4</text>", ">4</text>", "y=\"185.8\" text-anchor=\"end\">0.1<",
+        "y=\"81.7\" text-anchor=\"end\">0.2<", "n = 5<"})
+    EXPECT_THAT(svg, HasSubstr(drawn));
+  for (const char* absent : {">6</text>", ">-6</text>", ">0.3<", "below", "above"})
+    EXPECT_THAT(svg, Not(HasSubstr(absent)));
+  const std::string equal = DistributionSvg({3, 3, 3}, {1, -1, -1});
+  for (const char* drawn : {">2.6<", ">3.4<", ">10<", "L299.0,54.5 L346.0,54.5"})
+    EXPECT_THAT(equal, HasSubstr(drawn));
+  EXPECT_THAT(equal, Not(HasSubstr(">2.4<")));
+}
+
 }  // namespace
 }  // namespace Korva::Report

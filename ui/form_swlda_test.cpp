@@ -20,6 +20,8 @@
 
 namespace {
 
+using Korva::ClassifierBase;
+
 int argc = 1;
 char arg0[] = "ui_dialog_tests";
 char* argv[] = {arg0, nullptr};
@@ -121,6 +123,28 @@ TEST_F(Dialog, CancelStoresNothingAndReturnsFalse) {
     });
     EXPECT_FALSE(classifier.EditConfiguration()) << byEsc;
     EXPECT_EQ(classifier.GetMaxIter(), 300) << byEsc;
+  }
+}
+
+// In either threshold mode every control takes input but the Options group,
+// which is shown for its look only.
+TEST_F(Dialog, EnablesEveryControlButTheOptionsInEitherMode) {
+  for (const auto mode : {ClassifierBase::MaxMode, ClassifierBase::RangeMode}) {
+    classifier.SetThresholdMode(mode);
+    TFormSWLDA form(nullptr, &classifier);
+    form.show();
+    QApplication::processEvents();
+    const auto modes =
+        Find<QGroupBox>(&form, "rgThreshMode")->findChildren<QRadioButton*>();
+    EXPECT_TRUE(modes.value(mode)->isChecked()) << mode;
+    QStringList disabled;
+    for (QWidget* w : form.findChildren<QWidget*>())
+      if (!w->isEnabled() && !w->objectName().isEmpty())
+        disabled << w->objectName();
+    EXPECT_EQ(disabled, QStringList{"RadioGroup2"}) << mode;
+    for (QRadioButton* item :
+         Find<QGroupBox>(&form, "RadioGroup2")->findChildren<QRadioButton*>())
+      EXPECT_FALSE(item->isEnabled()) << mode;
   }
 }
 
