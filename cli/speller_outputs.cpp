@@ -80,7 +80,11 @@ std::string StoppingText(const Speller::Decoding& d, double level) {
 
 Json CurveJson(const Speller::Decoding& d) {
   Json curve = Json::array();
-  for (const Speller::Outcome& o : d.curve) curve.push_back(Outcome(o));
+  for (const Speller::Outcome& o : d.curve) {
+    Json point = Outcome(o);
+    point["repetitions"] = static_cast<int>(o.repetitions);  // k, whole
+    curve.push_back(point);
+  }
   return curve;
 }
 

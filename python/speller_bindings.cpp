@@ -107,7 +107,11 @@ py::dict SelectionDict(const Speller::Session& s,
 // (curve, stopping, selections) of the decoding, as dicts and lists.
 py::tuple Result(const Speller::Session& s, const Speller::Decoding& d) {
   py::list curve, selections;
-  for (const Speller::Outcome& o : d.curve) curve.append(Outcome(o));
+  for (const Speller::Outcome& o : d.curve) {
+    py::dict point = Outcome(o);
+    point["repetitions"] = static_cast<int>(o.repetitions);  // k, whole
+    curve.append(point);
+  }
   for (int k = 0; k < s.Selections(); ++k)
     selections.append(SelectionDict(s, d.selections[k], k));
   return py::make_tuple(

@@ -78,7 +78,6 @@ class Korva : public ::testing::Test {
   void PutShared() {
     for (const char* name : {"train.csv", "test.csv", "model.xml"})
       Put(name, Shared(name));
-    Put("speller.csv", SpellerTable());
   }
   // The shared recording and its model in the test's folder.
   void PutSharedRecording() {
@@ -376,6 +375,7 @@ TEST_P(KorvaFailure, EndsWithItsStatusAndWritesNothing) {
   const Failure& f = GetParam();
   PutShared();
   PutSharedRecording();
+  Put("speller.csv", SpellerTable());
   const std::string command = f.command;
   const size_t bad = command.find("bad.");
   if (f.file) Put(command.substr(bad, command.find(' ', bad) - bad), f.file());

@@ -26,7 +26,7 @@ set(allowed_epoching epoching recording data platform text)
 set(allowed_report   report text)
 set(allowed_speller  host hostkit speller text)
 set(allowed_validation host hostkit data report speller validation)
-set(allowed_sources  sources epoching recording data hostkit speller)
+set(allowed_sources  sources epoching recording data hostkit speller text)
 set(allowed_cli      host hostkit data recording epoching sources report
                      speller validation cli text)
 set(allowed_python   host hostkit data recording epoching sources speller

@@ -56,6 +56,45 @@ def _module_path(module):
     return os.fspath(module) if module is not None else _korva.default_module_path()
 
 
+def _labels_of(X, y, codes, selections, targets, layout, symbols):
+    """(y, the <Speller> element or None): y as given, or made from a
+    copy-spelling session's codes and targets by the speller's rule;
+    ValueError for both, or for a y of another length than X."""
+    paradigm = None
+    if codes is not None or targets is not None:
+        if y is not None:
+            raise ValueError("give y, or codes, selections and targets, not both")
+        from ._speller import speller_labels
+
+        y = speller_labels(codes, selections, targets, layout=layout, symbols=symbols)
+        paradigm = _korva.paradigm_xml(layout, symbols or "")
+    if y is not None:
+        try:
+            rows, labels = _num_samples(X), _num_samples(y)
+        except TypeError:
+            rows = labels = None  # left to scikit-learn's checks below
+        if rows != labels:
+            raise ValueError(
+                f"X has {rows} rows but y has {labels} labels: "
+                f"one label per row is needed"
+            )
+    return y, paradigm
+
+
+def _two_classes(y):
+    """The classes of y and each label's index among them; ValueError unless
+    there are two."""
+    classes, encoded = np.unique(y, return_inverse=True)
+    if len(classes) != 2:
+        found = (
+            f"one class only ({classes[0]!r})"
+            if len(classes) == 1
+            else f"{len(classes)} classes ({', '.join(map(repr, classes))})"
+        )
+        raise ValueError(f"y has {found}; StepwiseLDA needs exactly two classes")
+    return classes, encoded
+
+
 class StepwiseLDA(ClassifierMixin, BaseEstimator):
     """Stepwise linear discriminant analysis for two classes, trained by the
     classifier module ZEZODOvo64.kvc exactly as the command-line host korva
@@ -197,39 +236,13 @@ class StepwiseLDA(ClassifierMixin, BaseEstimator):
         (``korva.speller_labels`` with ``layout`` and ``symbols``), and the
         model keeps the layout, as ``korva train --layout`` does."""
         self._check_params()
-        paradigm = None
-        if codes is not None or targets is not None:
-            if y is not None:
-                raise ValueError(
-                    "give y, or codes, selections and targets, not both"
-                )
-            from ._speller import speller_labels
-
-            y = speller_labels(codes, selections, targets, layout=layout, symbols=symbols)
-            paradigm = _korva.paradigm_xml(layout, symbols or "")
-        if y is not None:
-            try:
-                rows, labels = _num_samples(X), _num_samples(y)
-            except TypeError:
-                rows = labels = None  # left to scikit-learn's checks below
-            if rows != labels:
-                raise ValueError(
-                    f"X has {rows} rows but y has {labels} labels: "
-                    f"one label per row is needed"
-                )
+        y, paradigm = _labels_of(X, y, codes, selections, targets, layout, symbols)
         X, y = self._validate_data(
             X, y, dtype=np.float64, order="C", force_all_finite=False
         )
         self._check_finite(X)
         check_classification_targets(y)
-        classes, encoded = np.unique(y, return_inverse=True)
-        if len(classes) != 2:
-            found = (
-                f"one class only ({classes[0]!r})"
-                if len(classes) == 1
-                else f"{len(classes)} classes ({', '.join(map(repr, classes))})"
-            )
-            raise ValueError(f"y has {found}; StepwiseLDA needs exactly two classes")
+        classes, encoded = _two_classes(y)
         names = list(getattr(self, "feature_names_in_", []))
         _check_names(names)
         classifier = _korva.Classifier.train(
