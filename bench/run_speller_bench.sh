@@ -11,7 +11,9 @@
 # BUILD_DIR (default build) must hold a Release or RelWithDebInfo build; RUNS
 # (default 7) paired runs per row, of which the medians are shown. Each
 # round runs score and spell back to back, so that the ratio compares runs
-# under the same load.
+# under the same load. Wall-clock time is what a user waits; on a shared,
+# loaded machine it swings by tens of per cent from run to run, so the
+# processor time (user + system) is shown beside it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=${1:-build}
@@ -24,9 +26,14 @@ done
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
+# The wall-clock and processor seconds of one run; a run that fails ends
+# the bench.
 seconds() {
-  /usr/bin/time -f "%e" -o "$work/time" "$@" >/dev/null 2>&1
-  cat "$work/time"
+  if ! /usr/bin/time -f "%e %U %S" -o "$work/time" "$@" >/dev/null 2>"$work/err"; then
+    echo "failed: $* ($(tail -n 1 "$work/err"))" >&2
+    return 1
+  fi
+  awk '{printf "%s %.2f", $1, $2 + $3}' "$work/time"
 }
 median() { sort -g | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
@@ -60,8 +67,8 @@ speller_table() {
 
 echo "$(nproc) cores; load average $(cut -d' ' -f1-3 /proc/loadavg) at the start; $runs paired runs per row, medians"
 echo
-echo "| flashes x features | CSV | korva score | korva spell | spell / score |"
-echo "|---|---|---|---|---|"
+echo "| flashes x features | CSV | korva score: wall (processor) | korva spell: wall (processor) | spell / score, wall | spell / score, processor |"
+echo "|---|---|---|---|---|---|"
 for shape in "4 20" "8 20" "20 30"; do
   read -r channels samples <<<"$shape"
   features=$((channels * samples))
@@ -83,8 +90,10 @@ for shape in "4 20" "8 20" "20 30"; do
     echo "$score $spell" >>"$work/rows"
   done
   score=$(awk '{print $1}' "$work/rows" | median)
-  spell=$(awk '{print $2}' "$work/rows" | median)
-  echo "| 18000 x $features | $megabytes MB | $score s | $spell s | $(ratio "$spell" "$score") |"
+  spell=$(awk '{print $3}' "$work/rows" | median)
+  score_cpu=$(awk '{print $2}' "$work/rows" | median)
+  spell_cpu=$(awk '{print $4}' "$work/rows" | median)
+  echo "| 18000 x $features | $megabytes MB | $score s ($score_cpu s) | $spell s ($spell_cpu s) | $(ratio "$spell" "$score") | $(ratio "$spell_cpu" "$score_cpu") |"
 done
 echo
 echo "load average $(cut -d' ' -f1-3 /proc/loadavg) at the end"

@@ -109,6 +109,12 @@ Report::EpochFeatures EpochFeaturesOf(const Data::Dataset& data,
   return e;
 }
 
+std::string FlashMarkersText(const Epoching::Recipe& recipe) {
+  if (recipe.targets.empty() && recipe.nonTargets.empty()) return "";
+  return "flash markers: target " + Join(recipe.targets) + "; non-target " +
+         Join(recipe.nonTargets) + "\n";
+}
+
 void PrintSpeller(std::ostream& out,
                   const Sources::LoadedData& loaded,
                   const Speller::Paradigm& paradigm,
@@ -118,9 +124,7 @@ void PrintSpeller(std::ostream& out,
   if (loaded.cut) {
     const Epoching::ExtractReport& report = *loaded.cut;
     if (withRecipe) out << Epoching::RecipeText(report.recipe, false);
-    if (!report.recipe.targets.empty() || !report.recipe.nonTargets.empty())
-      out << "flash markers: target " << Join(report.recipe.targets)
-          << "; non-target " << Join(report.recipe.nonTargets) << '\n';
+    out << FlashMarkersText(report.recipe);
     for (const std::string& note : loaded.notes)
       out << "note: " << note << '\n';
     for (size_t k = 0; k < report.runs.size(); ++k) {

@@ -21,6 +21,10 @@ void PrintCut(std::ostream& out,
               const Sources::LoadedData& cut,
               bool withRecipe);
 
+// "flash markers: target 101; non-target none\n": the markers that label a
+// speller's flashes, "" when the recipe has none.
+std::string FlashMarkersText(const Epoching::Recipe& recipe);
+
 // What a speller session holds (`loaded.speller`): the layout and how
 // selections are delimited, for recordings the recipe as used (when
 // `withRecipe`), the flash markers, the notes and one line per recording,

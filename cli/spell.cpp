@@ -214,6 +214,8 @@ int RunSpell(const SpellOptions& o) {
     if (o.stopAt) *out << r.stopping << '\n';
   }
   WriteOutputs(o, files, modulePath, model, data, r);
+  if (out && !o.report.empty())
+    *out << "report written to " << o.report << '\n';
   return kExitOk;
 }
 
