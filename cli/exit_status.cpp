@@ -56,14 +56,15 @@ int StatusOf(Sources::ErrorKind kind) {
   return kind == Sources::ErrorKind::kModel ? kExitModel : kExitUsage;
 }
 
+// The speller refuses settings, data and models as the host kit does.
 int StatusOf(Speller::ErrorKind kind) {
   switch (kind) {
     case Speller::ErrorKind::kSettings:
-      return kExitUsage;
+      return StatusOf(HostKit::ErrorKind::kSettings);
     case Speller::ErrorKind::kData:
-      return kExitData;
+      return StatusOf(HostKit::ErrorKind::kData);
     case Speller::ErrorKind::kModel:
-      return kExitModel;
+      return StatusOf(HostKit::ErrorKind::kModel);
   }
   return 1;
 }
