@@ -185,3 +185,25 @@ def test_unlabelled_sessions_score_as_the_labelled_ones(tmp_path, run_korva):
     assert not plain.labels.any() and not plain.reports[0]["labelled"]
     model = korva.load_model(tmp_path / "m.xml")
     np.testing.assert_array_equal(model.predict(plain.X), model.predict(labelled.X))
+
+
+def test_evaluate_folds_are_train_on_one_session_and_spell_the_other(tmp_path, run_korva):
+    """Leaving one recording out, each fold's held-out curve is what korva
+    spell gives with a model trained on the other recording; the pooled
+    curve spells both texts in turn."""
+    marks = ("--layout", "6x6", "--selection-events", 100, "--target-events", 101)
+    texts = {"a.vhdr": "SPELL", "b.vhdr": "KORVA"}
+    for seed, (name, text) in enumerate(texts.items(), 1):
+        run_korva("generate", "--speller", "--text", text, "--repetitions", 6,
+                  "--seed", seed, "--output", name)
+    run_korva("evaluate", "a.vhdr", "b.vhdr", *marks, "--summary", "e.json", "--quiet")
+    folds = json.loads((tmp_path / "e.json").read_text())["speller"]
+    for fold, (held_out, other) in enumerate((("a.vhdr", "b.vhdr"), ("b.vhdr", "a.vhdr"))):
+        run_korva("train", other, *marks, "--model", "m.xml", "--quiet")
+        run_korva("spell", "m.xml", held_out, "--summary", "s.json", "--quiet")
+        curve = json.loads((tmp_path / "s.json").read_text())["repetitions"]
+        assert folds["folds"][fold]["repetitions"] == curve
+    pooled = folds["pooled"]
+    assert pooled[-1]["text"] == "".join(
+        f["repetitions"][-1]["text"] for f in folds["folds"])
+    assert pooled[-1]["accuracy"] > pooled[0]["accuracy"]
