@@ -400,8 +400,7 @@ void PrintSelections(std::ostream& out, const Evaluation& e) {
   for (size_t k = 0; k < e.selections->folds.size(); ++k) {
     out << e.plan.Label(k) << ", " << e.selections->foldSelections[k]
         << " selections, " << (s.TargetsKnown() ? "accuracy" : "text")
-        << " with 1.." << e.selections->folds[k].repetitions
-        << " repetitions:";
+        << " with 1.." << e.selections->folds[k].repetitions << " repetitions:";
     for (const Speller::Outcome& o : e.selections->folds[k].curve)
       out << ' ' << (o.accuracy ? Fixed(*o.accuracy, 3) : o.text);
     out << '\n';

@@ -83,8 +83,9 @@ void AddOptions(CLI::App* command, GenerateOptions& o) {
                     "--repetitions, --layout): selections start at S100, "
                     "flashes are marked by their code (S  1, S  2, ...), "
                     "target flashes also by S101");
-  command->add_option(
-      "--text", o.speller.text, "speller: the text spelled (default HELLO_WORLD)");
+  command->add_option("--text",
+                      o.speller.text,
+                      "speller: the text spelled (default HELLO_WORLD)");
   command
       ->add_option("--repetitions",
                    o.speller.repetitions,
@@ -220,14 +221,16 @@ int RunSpellerSession(GenerateOptions o) {
   const SpellerSessionOptions& sp = o.speller;
   const Speller::Layout layout = Speller::MakeLayout(sp.layout, sp.symbols);
   if (layout.codes.back() >= kSelectionMarker)
-    throw CliError(kExitUsage,
-                   "--layout " + sp.layout + ": the simulated session marks "
-                   "selections with S100, so its codes must stay below 100");
+    throw CliError(
+        kExitUsage,
+        "--layout " + sp.layout +
+            ": the simulated session marks "
+            "selections with S100, so its codes must stay below 100");
   const std::vector<int> targets =
       Speller::TextItems(layout, sp.text, "--text");
   if (targets.empty()) throw CliError(kExitUsage, "--text: nothing to spell");
-  const SpellerPlan plan = PlanSpeller(
-      sp, layout, targets, o.session.rate, o.generator.seed);
+  const SpellerPlan plan =
+      PlanSpeller(sp, layout, targets, o.session.rate, o.generator.seed);
   o.session.seconds = plan.seconds;
   o.session.channels = o.generator.channels;
   o.session.seed = o.generator.seed;

@@ -135,7 +135,8 @@ void PrintSpeller(std::ostream& out,
       const auto dropped = run.outside.target + run.outside.nonTarget +
                            run.outside.unlabelled + run.rejected.target +
                            run.rejected.nonTarget + run.rejected.unlabelled;
-      if (dropped > 0) out << "; " << dropped << " outside the file or rejected";
+      if (dropped > 0)
+        out << "; " << dropped << " outside the file or rejected";
       out << "; " << skipped << " other events skipped\n";
     }
   }

@@ -87,11 +87,12 @@ Dataset LoadScoringData(const std::string& modelPath,
                         std::ostream* info,
                         std::optional<Speller::Session>* speller) {
   const std::string name = source.Name();
-  Dataset data = LoadData(ScoringSource(std::move(source), modelPath, model, info),
-                          false,
-                          info,
-                          nullptr,
-                          speller);
+  Dataset data =
+      LoadData(ScoringSource(std::move(source), modelPath, model, info),
+               false,
+               info,
+               nullptr,
+               speller);
   if (data.cols != model.Features())
     throw CliError(kExitData,
                    name + " has " + std::to_string(data.cols) +

@@ -77,7 +77,8 @@ void AddOptions(CLI::App* command, SpellOptions& o) {
 Sources::SpellerRequest Request(const SpellOptions& o,
                                 const HostKit::TrainedModel& model) {
   const std::string what = "model " + o.model;
-  std::optional<Speller::Paradigm> paradigm = Sources::ModelParadigm(model, what);
+  std::optional<Speller::Paradigm> paradigm =
+      Sources::ModelParadigm(model, what);
   const SpellerOptions& given = o.data.spellerOptions;
   if (!given.layout.empty()) {
     const Speller::Layout layout = given.Request(false)->paradigm.layout;
@@ -103,9 +104,7 @@ Sources::SpellerRequest Request(const SpellOptions& o,
 // The score model of dynamic stopping: CliError(kExitModel) when the model
 // cannot give it and `needed`.
 std::optional<HostKit::ScoreLikelihood> Likelihood(
-    const SpellOptions& o,
-    const HostKit::TrainedModel& model,
-    bool needed) {
+    const SpellOptions& o, const HostKit::TrainedModel& model, bool needed) {
   const auto& scores = model.Host().classScores;
   const auto likelihood =
       scores ? HostKit::LikelihoodOfScores(*scores) : std::nullopt;

@@ -102,11 +102,11 @@ Json SelectionsJson(const Speller::Session& s, const Speller::Decoding& d) {
     const Speller::SelectionDecoding& one = d.selections[k];
     Json ranking = Json::array();
     for (const Speller::Ranked& r : one.ranking)
-      ranking.push_back({{"symbol", s.layout.symbols[r.item]},
-                         {"score", r.score}});
+      ranking.push_back(
+          {{"symbol", s.layout.symbols[r.item]}, {"score", r.score}});
     Json j = {{"selection", s.names[k]},
-              {"target", s.targets[k] ? Json(s.layout.symbols[*s.targets[k]])
-                                      : Json()},
+              {"target",
+               s.targets[k] ? Json(s.layout.symbols[*s.targets[k]]) : Json()},
               {"chosen", s.layout.symbols[one.chosen.back()]}};
     if (!one.posterior.empty()) j["posterior"] = one.posterior.back();
     if (one.stopped > 0) {

@@ -20,10 +20,10 @@ namespace Korva::Cli {
 // Trains `classifier` (of `module`, configured with `parameters`) on `data`:
 // with `balanced` its threshold first chosen by a cross-validation of `data`
 // (said on `out`), the recipe that cut `data` from recordings and the
-// speller paradigm of its flashes (when there are) kept in the model, its one-line description and training messages on
-// `out` (when not null), the JSON log written to `logJson` (when not empty)
-// whatever the outcome, a warning when no feature was selected. The training
-// error when it does not succeed.
+// speller paradigm of its flashes (when there are) kept in the model, its
+// one-line description and training messages on `out` (when not null), the JSON
+// log written to `logJson` (when not empty) whatever the outcome, a warning
+// when no feature was selected. The training error when it does not succeed.
 HostKit::TrainedModel TrainConfigured(
     const Module& module,
     ClassifierHandle classifier,

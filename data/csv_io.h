@@ -30,13 +30,14 @@ struct CsvOptions {
 // Parses CSV text: a header row, then one row per example. The column whose
 // header is "label" (any letter case, at most one) holds the labels, the
 // group column the rows' groups, the side columns Dataset::side; every other
-// column that is not dropped is a feature named by its header (empty or repeated names are allowed). Blank
-// lines are skipped; header fields may be quoted. `fileName` only names the
-// input in messages. Throws DataError naming file, line and column for:
-// empty file, XML text, no data rows, no label column (when required), no
-// feature column, a second label column, a group or dropped column the
-// header lacks, a ragged row, an empty, non-numeric or non-finite value, and
-// a first column without a name that counts the rows (a written row index).
+// column that is not dropped is a feature named by its header (empty or
+// repeated names are allowed). Blank lines are skipped; header fields may be
+// quoted. `fileName` only names the input in messages. Throws DataError naming
+// file, line and column for: empty file, XML text, no data rows, no label
+// column (when required), no feature column, a second label column, a group or
+// dropped column the header lacks, a ragged row, an empty, non-numeric or
+// non-finite value, and a first column without a name that counts the rows (a
+// written row index).
 Dataset ParseCsv(std::string_view text,
                  const std::string& fileName,
                  const CsvOptions& options = {});

@@ -388,7 +388,8 @@ Session EmptySession(const SessionOptions& o) {
   Session s;
   s.rate = o.rate;
   s.samples = std::llround(o.seconds * o.rate);
-  for (int c = 0; c < o.channels; ++c) s.channels.emplace_back(kChannels[c].name);
+  for (int c = 0; c < o.channels; ++c)
+    s.channels.emplace_back(kChannels[c].name);
   return s;
 }
 

@@ -99,11 +99,10 @@ std::vector<Epoch> PlanRun(const Recording::Recording& run,
 bool HasTargets(const Recording::Recording& run, const Recipe& r) {
   return std::any_of(
       run.Events().begin(), run.Events().end(), [&](const auto& event) {
-        return std::any_of(r.targets.begin(),
-                           r.targets.end(),
-                           [&](const std::string& entry) {
-                             return EventMatches(entry, event.code);
-                           });
+        return std::any_of(
+            r.targets.begin(), r.targets.end(), [&](const std::string& entry) {
+              return EventMatches(entry, event.code);
+            });
       });
 }
 
@@ -360,12 +359,11 @@ Data::Dataset ExtractEpochs(
     bool labelsRequired) {
   ExtractReport local;
   ExtractReport& out = report ? *report : local;
-  const std::optional<BandPass> filter =
-      Prepare(runs,
-              recipe,
-              labelsRequired ? EventCheck::kBothLists
-                             : EventCheck::kTargetsOptional,
-              out);
+  const std::optional<BandPass> filter = Prepare(
+      runs,
+      recipe,
+      labelsRequired ? EventCheck::kBothLists : EventCheck::kTargetsOptional,
+      out);
   std::vector<std::vector<Epoch>> plans;
   for (size_t k = 0; k < runs.size(); ++k) {
     RunReport& run = out.runs[k];

@@ -59,13 +59,13 @@ Speller::Session MakeSession(const Numbers& codes,
                             ", not a whole number from 1");
     const auto [at, added] =
         numbers.emplace(selection, static_cast<int>(s.names.size()));
-    if (added)
-      s.names.push_back("selection " + Text::FormatDouble(selection));
+    if (added) s.names.push_back("selection " + Text::FormatDouble(selection));
     s.codes.push_back(static_cast<int>(code));
     s.selections.push_back(at->second);
   }
   s.targets.resize(s.names.size());
-  if (targets) s.targets = Speller::TextTargets(s.layout, *targets, s.Selections());
+  if (targets)
+    s.targets = Speller::TextTargets(s.layout, *targets, s.Selections());
   return s;
 }
 
@@ -93,11 +93,12 @@ py::dict SelectionDict(const Speller::Session& s,
     ranking.append(py::make_tuple(s.layout.symbols[r.item], r.score));
   py::dict d;
   d["selection"] = s.names[k];
-  d["target"] = s.targets[k] ? py::object(py::str(s.layout.symbols[*s.targets[k]]))
-                             : py::object(py::none());
+  d["target"] = s.targets[k]
+                    ? py::object(py::str(s.layout.symbols[*s.targets[k]]))
+                    : py::object(py::none());
   d["chosen"] = s.layout.symbols[one.chosen.back()];
-  d["posterior"] =
-      one.posterior.empty() ? py::object(py::none()) : py::float_(one.posterior.back());
+  d["posterior"] = one.posterior.empty() ? py::object(py::none())
+                                         : py::float_(one.posterior.back());
   d["repetitions_used"] = one.stopped > 0 ? py::object(py::int_(one.stopped))
                                           : py::object(py::none());
   d["ranking"] = ranking;
@@ -132,7 +133,8 @@ py::tuple Decode(const Numbers& scores,
                  std::optional<double> flashSeconds,
                  double pauseSeconds) {
   return Checked([&] {
-    Speller::Session s = MakeSession(codes, selections, layout, symbols, targets);
+    Speller::Session s =
+        MakeSession(codes, selections, layout, symbols, targets);
     s.timing.flashSeconds = flashSeconds;
     s.timing.pauseSeconds = flashSeconds ? pauseSeconds : 0.0;
     if (scores.ndim() != 1) throw py::value_error("scores must be 1-D");
@@ -175,23 +177,42 @@ std::string ParadigmXml(const std::string& layout, const std::string& symbols) {
 }  // namespace
 
 void BindSpeller(py::module_& m) {
-  m.def("speller_labels", &Labels, py::arg("codes"), py::arg("selections"),
-        py::arg("layout"), py::arg("symbols"), py::arg("targets"),
+  m.def("speller_labels",
+        &Labels,
+        py::arg("codes"),
+        py::arg("selections"),
+        py::arg("layout"),
+        py::arg("symbols"),
+        py::arg("targets"),
         "+1 / -1 per flash: +1 when its code lights its selection's target.");
-  m.def("decode_selections", &Decode, py::arg("scores"), py::arg("codes"),
-        py::arg("selections"), py::arg("layout"), py::arg("symbols"),
-        py::arg("targets"), py::arg("model").none(true), py::arg("module"),
-        py::arg("stop_at"), py::arg("flash_seconds"), py::arg("pause_seconds"),
+  m.def("decode_selections",
+        &Decode,
+        py::arg("scores"),
+        py::arg("codes"),
+        py::arg("selections"),
+        py::arg("layout"),
+        py::arg("symbols"),
+        py::arg("targets"),
+        py::arg("model").none(true),
+        py::arg("module"),
+        py::arg("stop_at"),
+        py::arg("flash_seconds"),
+        py::arg("pause_seconds"),
         "(curve, stopping, selections) of korva spell's decoding.");
-  m.def("paradigm_xml", &ParadigmXml, py::arg("layout"), py::arg("symbols"),
+  m.def("paradigm_xml",
+        &ParadigmXml,
+        py::arg("layout"),
+        py::arg("symbols"),
         "The <Speller> element a model keeps for the layout.");
-  m.def("set_speller",
-        [](Classifier& c, const std::string& xml) {
-          Checked([&] { return Speller::ParseParadigmXml(xml); });
-          c.SetSpeller(xml);
-        },
-        py::arg("classifier"), py::arg("xml"),
-        "Keeps the <Speller> element `xml` in the classifier's model.");
+  m.def(
+      "set_speller",
+      [](Classifier& c, const std::string& xml) {
+        Checked([&] { return Speller::ParseParadigmXml(xml); });
+        c.SetSpeller(xml);
+      },
+      py::arg("classifier"),
+      py::arg("xml"),
+      "Keeps the <Speller> element `xml` in the classifier's model.");
 }
 
 }  // namespace Korva::Python

@@ -46,10 +46,10 @@ struct StepRow {
 
 // A speller's figures against the number of repetitions k = 1, 2, ...
 struct SpellerCurve {
-  std::vector<double> accuracy;      // per k; NaN: not known
-  std::vector<double> bitsPerMinute; // per k; NaN: not known
-  std::vector<std::string> text;     // per k: the spelled text
-  std::string target;                // "" when not known
+  std::vector<double> accuracy;       // per k; NaN: not known
+  std::vector<double> bitsPerMinute;  // per k; NaN: not known
+  std::vector<std::string> text;      // per k: the spelled text
+  std::string target;                 // "" when not known
   // Dynamic stopping: the mean repetitions used, the accuracy and the rate
   // (NaN: not known); none without it.
   std::optional<std::vector<double>> stopping;

@@ -58,11 +58,12 @@ std::string CurvesSvg(const SpellerCurve& c) {
   const double n = std::max<double>(2, c.accuracy.size());
   const std::vector<double> stop =
       c.stopping ? *c.stopping : std::vector<double>{NAN, NAN, NAN};
-  const double rate = Largest(c.bitsPerMinute, std::isfinite(stop[2]) ? stop[2] : 1);
+  const double rate =
+      Largest(c.bitsPerMinute, std::isfinite(stop[2]) ? stop[2] : 1);
   const Frame left{56, 12, 300, 220, 1, n, 0, 1};
   const Frame right{440, 12, 300, 220, 1, n, 0, rate * 1.05};
-  std::string svg =
-      SvgOpen(770, 270, "Accuracy and information transfer rate against repetitions");
+  std::string svg = SvgOpen(
+      770, 270, "Accuracy and information transfer rate against repetitions");
   svg += Panel(left, c.accuracy, stop[0], stop[1], "character accuracy");
   svg += Panel(right, c.bitsPerMinute, stop[0], stop[2], "bits per minute");
   return svg + "</svg>";
@@ -76,8 +77,7 @@ std::string SpellerSection(const SpellerCurve& c) {
        << CurvesSvg(c) << "\n<p class=\"caption\">Character accuracy and "
        << "bits per minute (Wolpaw) of the items chosen with the first k "
           "repetitions of each selection"
-       << (c.stopping ? "; the red circle is dynamic stopping: "
-                      : "")
+       << (c.stopping ? "; the red circle is dynamic stopping: " : "")
        << EscapeHtml(c.stoppingText) << ".</p>\n"
        << "<h2>Spelled text</h2>\n<table class=\"facts\">\n";
   if (!c.target.empty())

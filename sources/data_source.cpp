@@ -109,10 +109,9 @@ LoadedData LoadRecordings(const DataSource& source,
                 "no recipe to cut the recordings " + source.Name() + " with");
   const Epoching::Recipe recipe =
       source.recipe ? *source.recipe : settings.make();
-  LoadedData cut =
-      source.speller
-          ? CutSpeller(source, recipe, *source.speller)
-          : Cut(source.paths, recipe, source.open, requireLabels);
+  LoadedData cut = source.speller
+                       ? CutSpeller(source, recipe, *source.speller)
+                       : Cut(source.paths, recipe, source.open, requireLabels);
   cut.data.groupColumn = kRecordingGroups;
   cut.data.groupNames = source.paths;
   return cut;

@@ -16,9 +16,9 @@ using Epoching::EventMatches;
 
 // What an event of a speller recording is.
 struct EventKind {
-  int code = 0;          // the layout code it flashes; 0: no flash
-  bool start = false;    // it starts a selection
-  int mark = 0;          // +1: marks a target flash, -1 a non-target one
+  int code = 0;        // the layout code it flashes; 0: no flash
+  bool start = false;  // it starts a selection
+  int mark = 0;        // +1: marks a target flash, -1 a non-target one
 };
 
 bool InList(const std::vector<std::string>& list, const std::string& text) {
@@ -40,7 +40,9 @@ class EventKinds {
     for (int code : p_.layout.codes)
       if (EventMatches(std::to_string(code), text)) kind.code = code;
     kind.start = InList(p_.selectionEvents, text);
-    kind.mark = InList(r_.targets, text) ? 1 : InList(r_.nonTargets, text) ? -1 : 0;
+    kind.mark = InList(r_.targets, text)      ? 1
+                : InList(r_.nonTargets, text) ? -1
+                                              : 0;
     return kind;
   }
 
@@ -105,18 +107,18 @@ RunFlashes ReadFlashes(const Recording::Recording& run,
     f.marks.push_back(mark == marks.end() ? 0 : mark->second);
   }
   if (p.selectionFlashes > 0 && f.codes.size() % p.selectionFlashes != 0)
-    throw Data::DataError(
-        run.Path() + ": its last selection has " +
-        std::to_string(f.codes.size() % p.selectionFlashes) +
-        " flashes, where a selection has " +
-        std::to_string(p.selectionFlashes) + " (--selection-flashes)");
+    throw Data::DataError(run.Path() + ": its last selection has " +
+                          std::to_string(f.codes.size() % p.selectionFlashes) +
+                          " flashes, where a selection has " +
+                          std::to_string(p.selectionFlashes) +
+                          " (--selection-flashes)");
   if (f.codes.empty())
-    throw Data::DataError(run.Path() + ": no flash (no event of the layout's "
-                                       "codes" +
-                          std::string(p.selectionFlashes > 0
-                                          ? ""
-                                          : " after a selection event") +
-                          ")");
+    throw Data::DataError(
+        run.Path() +
+        ": no flash (no event of the layout's "
+        "codes" +
+        std::string(p.selectionFlashes > 0 ? "" : " after a selection event") +
+        ")");
   return f;
 }
 
@@ -149,8 +151,8 @@ void FindTargets(Speller::Session& s,
                  const std::vector<double>& marks,
                  const SpellerRequest& request) {
   if (!request.targetText.empty()) {
-    s.targets = Speller::TextTargets(s.layout, request.targetText,
-                                     s.Selections());
+    s.targets =
+        Speller::TextTargets(s.layout, request.targetText, s.Selections());
     return;
   }
   std::vector<std::vector<int>> codes(s.Selections());
@@ -227,11 +229,12 @@ LoadedData CutSpeller(const DataSource& source,
   OpenedRecordings opened = OpenRecordings(source.paths, source.open);
   EventKinds kinds(p, recipe);
   std::vector<RunFlashes> runs;
-  for (const auto& run : opened.runs) runs.push_back(ReadFlashes(*run, p, kinds));
+  for (const auto& run : opened.runs)
+    runs.push_back(ReadFlashes(*run, p, kinds));
   std::vector<double> marks;
   LoadedData cut;
-  Speller::Session& s = cut.speller.emplace(
-      StackRuns(runs, source.paths, p, marks));
+  Speller::Session& s =
+      cut.speller.emplace(StackRuns(runs, source.paths, p, marks));
   FindTargets(s, marks, request);
   RequireTargets(s, request);
   std::vector<std::vector<Epoching::PlannedEpoch>> plans;
@@ -268,8 +271,7 @@ LoadedData SpellerTable(Data::Dataset data,
                         const SpellerRequest& request) {
   for (const char* column : {"selection", "code"})
     if (!data.side.count(column))
-      throw Data::DataError(what +
-                            ": no column \"" + column +
+      throw Data::DataError(what + ": no column \"" + column +
                             "\": a speller table has the columns selection "
                             "(the selection's number) and code (the flash's "
                             "stimulus code) beside the features");
@@ -293,9 +295,8 @@ LoadedData SpellerTable(Data::Dataset data,
     s.selections.push_back(at->second);
   }
   s.targets.resize(s.names.size());
-  std::vector<double> marks = data.hasLabels
-                                  ? data.labels
-                                  : std::vector<double>(data.rows, 0.0);
+  std::vector<double> marks =
+      data.hasLabels ? data.labels : std::vector<double>(data.rows, 0.0);
   FindTargets(s, marks, request);
   RequireTargets(s, request);
   data.labels = Speller::FlashLabels(s);
@@ -306,8 +307,7 @@ LoadedData SpellerTable(Data::Dataset data,
 }
 
 std::optional<Speller::Paradigm> ModelParadigm(
-    const HostKit::TrainedModel& model,
-    const std::string& what) {
+    const HostKit::TrainedModel& model, const std::string& what) {
   if (model.Host().speller.empty()) return std::nullopt;
   try {
     return Speller::ParseParadigmXml(model.Host().speller);

@@ -61,8 +61,7 @@ LoadedData SpellerTable(Data::Dataset data,
 // model not trained on a speller session. Error(kModel) when it cannot be
 // read.
 std::optional<Speller::Paradigm> ModelParadigm(
-    const HostKit::TrainedModel& model,
-    const std::string& what);
+    const HostKit::TrainedModel& model, const std::string& what);
 
 }  // namespace Korva::Sources
 

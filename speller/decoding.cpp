@@ -84,8 +84,8 @@ SelectionDecoding DecodeSelection(const Session& s,
     for (int f : flashes) {
       AddToItems(s.layout, s.codes[f], scores[f], sums);
       if (o.likelihood)
-        AddToItems(s.layout, s.codes[f], (*o.likelihood)(scores[f]),
-                   logLikelihood);
+        AddToItems(
+            s.layout, s.codes[f], (*o.likelihood)(scores[f]), logLikelihood);
     }
     ranked = ranking.Rank(sums);
     d.chosen.push_back(ranked.front().item);
@@ -169,8 +169,7 @@ Decoding Decode(const Session& s,
   d.items = s.layout.Items();
   d.repetitions = r.count;
   for (int k = 0; k < s.Selections(); ++k)
-    d.selections.push_back(
-        DecodeSelection(s, flashes[k], scores, ranking, o));
+    d.selections.push_back(DecodeSelection(s, flashes[k], scores, ranking, o));
   std::vector<int> chosen(s.Selections());
   for (int k = 1; k <= r.count; ++k) {
     for (int sel = 0; sel < s.Selections(); ++sel)

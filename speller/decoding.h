@@ -59,9 +59,9 @@ struct SelectionDecoding {
 
 // The figures of a set of choices: fixed k, or stopped dynamically.
 struct Outcome {
-  double repetitions = 0;          // k, or the mean used
-  std::optional<double> accuracy;  // when every target is known
-  std::string text;                // the chosen symbols, in order
+  double repetitions = 0;                     // k, or the mean used
+  std::optional<double> accuracy;             // when every target is known
+  std::string text;                           // the chosen symbols, in order
   std::optional<double> bitsPerSelection;     // when the accuracy is known
   std::optional<double> secondsPerSelection;  // when the timing is known
   std::optional<double> bitsPerMinute;        // when both are

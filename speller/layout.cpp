@@ -77,8 +77,7 @@ void ReadLine(const std::string& line,
   const size_t cut = line.find_first_of(", \t");
   std::int64_t value = 0;
   if (cut == std::string::npos ||
-      Text::ParseWhole(line.substr(0, cut), value) !=
-          Text::NumberStatus::kOk ||
+      Text::ParseWhole(line.substr(0, cut), value) != Text::NumberStatus::kOk ||
       value < 1 || value > 1000000)
     throw DataError(where +
                     ": expected a code (a whole number from 1), then the "
@@ -100,8 +99,8 @@ std::vector<std::string> TableItems(
       if (std::find(items.begin(), items.end(), symbol) != items.end())
         continue;
       if (!given.empty())
-        throw DataError(name + ": code " + std::to_string(code) +
-                        " lights " + symbol + ", which --symbols lacks");
+        throw DataError(name + ": code " + std::to_string(code) + " lights " +
+                        symbol + ", which --symbols lacks");
       items.push_back(symbol);
     }
   return items;
@@ -148,7 +147,8 @@ std::vector<std::string> SplitSymbols(const std::string& text,
                                       const std::string& what) {
   std::vector<std::string> symbols;
   for (size_t at = 0; at < text.size();) {
-    const Text::Utf8Char c = Text::DecodeUtf8(std::string_view(text).substr(at));
+    const Text::Utf8Char c =
+        Text::DecodeUtf8(std::string_view(text).substr(at));
     if (!c.valid || c.code < 0x20 || c.code == 0x7F)
       throw SettingsError(what + ": byte " + std::to_string(at + 1) +
                           " is not a printable UTF-8 character");
@@ -167,8 +167,7 @@ Layout MatrixLayout(int rows, int cols, const std::string& symbols) {
   const int n = rows * cols;
   std::vector<std::string> items = DistinctSymbols(
       symbols.empty() ? std::string(kDefaultSymbols) : symbols, "--symbols");
-  if (symbols.empty() && static_cast<int>(items.size()) >= n)
-    items.resize(n);
+  if (symbols.empty() && static_cast<int>(items.size()) >= n) items.resize(n);
   if (static_cast<int>(items.size()) != n)
     throw SettingsError(
         "--symbols: the " + spec + " matrix has " + std::to_string(n) +
@@ -193,7 +192,8 @@ Layout MatrixLayout(int rows, int cols, const std::string& symbols) {
 
 Layout MakeLayout(const std::string& spec, const std::string& symbols) {
   int rows = 0, cols = 0;
-  if (ParseMatrixSpec(spec, rows, cols)) return MatrixLayout(rows, cols, symbols);
+  if (ParseMatrixSpec(spec, rows, cols))
+    return MatrixLayout(rows, cols, symbols);
   Layout layout = ParseLayoutTable(ReadTable(spec), spec, symbols);
   layout.spec = spec;
   return layout;
@@ -225,10 +225,11 @@ Layout ParseLayoutTable(const std::string& text,
   if (lights.empty()) throw DataError(name + ": the layout table has no code");
   Layout layout;
   layout.spec = name;
-  layout.symbols = TableItems(
-      lights, symbols.empty() ? std::vector<std::string>()
-                              : DistinctSymbols(symbols, "--symbols"),
-      name);
+  layout.symbols =
+      TableItems(lights,
+                 symbols.empty() ? std::vector<std::string>()
+                                 : DistinctSymbols(symbols, "--symbols"),
+                 name);
   if (layout.Items() > kMaxItems || layout.Items() < 2)
     throw DataError(name + ": a layout has 2 to " + std::to_string(kMaxItems) +
                     " items, this one " + std::to_string(layout.Items()));
@@ -274,9 +275,9 @@ std::vector<int> TextItems(const Layout& layout,
     if (item < 0) {
       std::string all;
       for (const std::string& s : layout.symbols) all += s;
-      throw SettingsError(what + ": symbol " + std::to_string(items.size() + 1) +
-                          ", " + symbol + ", is not in the layout (" + all +
-                          ")");
+      throw SettingsError(what + ": symbol " +
+                          std::to_string(items.size() + 1) + ", " + symbol +
+                          ", is not in the layout (" + all + ")");
     }
     items.push_back(item);
   }

@@ -14,8 +14,7 @@ namespace Korva::Speller {
 
 // The symbols of a 6 x 6 matrix, row by row; a smaller matrix takes its
 // first ROWS x COLS.
-constexpr const char* kDefaultSymbols =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZ123456789_";
+constexpr const char* kDefaultSymbols = "ABCDEFGHIJKLMNOPQRSTUVWXYZ123456789_";
 
 // The most codes and items a layout may have.
 constexpr int kMaxCodes = 1000;

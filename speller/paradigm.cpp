@@ -15,7 +15,8 @@ Error Damaged(const std::string& what) {
 
 std::string Joined(const std::vector<std::string>& items) {
   std::string text;
-  for (const std::string& item : items) text += (text.empty() ? "" : ", ") + item;
+  for (const std::string& item : items)
+    text += (text.empty() ? "" : ", ") + item;
   return text;
 }
 

@@ -46,14 +46,14 @@ std::optional<int> TargetOfLabels(const Layout& layout,
   if (found.size() == 1) return found[0];
   std::string items;
   for (int item : found) items += layout.symbols[item];
-  throw Error(ErrorKind::kData,
-              what + ": the target flashes " +
-                  (found.empty()
-                       ? std::string("light no one item that no other flash "
-                                     "lights")
-                       : "fit " + std::to_string(found.size()) + " items (" +
-                             items + ")") +
-                  ", where a selection has one target");
+  throw Error(
+      ErrorKind::kData,
+      what + ": the target flashes " +
+          (found.empty() ? std::string("light no one item that no other flash "
+                                       "lights")
+                         : "fit " + std::to_string(found.size()) + " items (" +
+                               items + ")") +
+          ", where a selection has one target");
 }
 
 Repetitions CountRepetitions(const Session& s) {

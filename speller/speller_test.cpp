@@ -32,6 +32,7 @@ double MutualInformation(int n, double p) {
 // from chance down (where the information, which grows again below 1/N,
 // would reward systematic errors).
 TEST(Speller, WolpawBitsAreTheSymmetricChannelsInformation) {
+  // clang-format off
   const struct {
     int n;
     double p;
@@ -39,15 +40,19 @@ TEST(Speller, WolpawBitsAreTheSymmetricChannelsInformation) {
   } kCases[] = {{36, 1.0, false},  {36, 0.9, false},   {36, 0.5, false},
                 {36, 1.0 / 36, true}, {36, 0.01, true}, {36, 0.0, true},
                 {2, 0.75, false},  {2, 0.5, true},     {12, 0.3, false}};
+  // clang-format on
   for (const auto& c : kCases) {
     SCOPED_TRACE(std::to_string(c.n) + " items, P " + std::to_string(c.p));
     EXPECT_NEAR(WolpawBits(c.n, c.p),
-                c.chance ? 0.0 : MutualInformation(c.n, c.p), 1e-12);
+                c.chance ? 0.0 : MutualInformation(c.n, c.p),
+                1e-12);
   }
   EXPECT_DOUBLE_EQ(WolpawBits(36, 1.0), std::log2(36.0));
 }
 
-Session MatrixSession(int rows, int cols, std::vector<int> codes,
+Session MatrixSession(int rows,
+                      int cols,
+                      std::vector<int> codes,
                       std::vector<int> selections,
                       std::vector<std::optional<int>> targets) {
   Session s;
@@ -64,6 +69,7 @@ Session MatrixSession(int rows, int cols, std::vector<int> codes,
 // a target when its code lights the target; its repetition counts the
 // earlier flashes of its code in its selection, in the session's order.
 TEST(Speller, LabelsAndRepetitionsFollowTheCodesInOrder) {
+  // clang-format off
   const Session s = MatrixSession(
       2, 2, {3, 1, 1, 2, 4, 3, 2, 4, /**/ 2, 4, 1, 3, 4, 3, 1, 2},
       {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1},
@@ -74,6 +80,7 @@ TEST(Speller, LabelsAndRepetitionsFollowTheCodesInOrder) {
   EXPECT_EQ(r.count, 2);
   EXPECT_EQ(r.of, (std::vector<int>{0, 0, 1, 0, 0, 1, 1, 1,
                                     0, 0, 0, 0, 1, 1, 1, 1}));
+  // clang-format on
   EXPECT_EQ(FlashLabel(s.layout, 5, 3), -1.0);  // a code the layout lacks
 }
 
@@ -95,6 +102,7 @@ TEST(Speller, TheLabelsOfATargetGiveItBack) {
 // A selection without its code 4's second flash, and two selections of
 // different repetitions, are refused by name.
 TEST(Speller, RepetitionsMustBeWhole) {
+  // clang-format off
   const struct {
     std::vector<int> codes, selections;
     const char* message;
@@ -104,10 +112,14 @@ TEST(Speller, RepetitionsMustBeWhole) {
       {{1, 2, 3, 4, 1, 2, 3, 4, 1, 2, 3, 4}, {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1},
        "selection 2 has 1 repetitions and selection 1 2"},
       {{1, 2, 3, 9}, {0, 0, 0, 0}, "selection 1: code 9 is not one of"}};
+  // clang-format on
   for (const auto& c : kCases) {
-    const Session s = MatrixSession(2, 2, c.codes, c.selections,
-                                    std::vector<std::optional<int>>(
-                                        c.selections.back() + 1));
+    const Session s =
+        MatrixSession(2,
+                      2,
+                      c.codes,
+                      c.selections,
+                      std::vector<std::optional<int>>(c.selections.back() + 1));
     try {
       CountRepetitions(s);
       ADD_FAILURE() << "accepted: " << c.message;
@@ -121,8 +133,10 @@ TEST(Speller, RepetitionsMustBeWhole) {
 // A session of a 3x3 matrix (codes 1-3 the columns, 4-6 the rows), its
 // flashes in a shuffled order each repetition, scores drawn from the score
 // model: m+ for the flashes that light the selection's target, else m-.
-Session DrawnSession(const HostKit::ClassScores& c, int selections,
-                     int repetitions, std::vector<double>& scores) {
+Session DrawnSession(const HostKit::ClassScores& c,
+                     int selections,
+                     int repetitions,
+                     std::vector<double>& scores) {
   std::mt19937 rng(5);
   std::normal_distribution<double> noise(0, std::sqrt(c.pooledVariance));
   Session s = MatrixSession(3, 3, {}, {}, {});
@@ -136,10 +150,9 @@ Session DrawnSession(const HostKit::ClassScores& c, int selections,
       for (int code : order) {
         s.codes.push_back(code);
         s.selections.push_back(k);
-        const bool lit = code <= 3 ? target % 3 == code - 1
-                                   : target / 3 == code - 4;
-        scores.push_back((lit ? c.positiveMean : c.negativeMean) +
-                         noise(rng));
+        const bool lit =
+            code <= 3 ? target % 3 == code - 1 : target / 3 == code - 4;
+        scores.push_back((lit ? c.positiveMean : c.negativeMean) + noise(rng));
       }
     }
   }
@@ -171,8 +184,8 @@ TEST(Speller, PosteriorIsTheItemsGaussianLikelihoodsNormalised) {
           const int code = s.codes[f];
           const bool lit = code <= 3 ? i % 3 == code - 1 : i / 3 == code - 4;
           sums[i] += lit ? x[f] : 0.0;
-          logp[i] += LogNormal(x[f], lit ? c.positiveMean : c.negativeMean,
-                               c.pooledVariance);
+          logp[i] += LogNormal(
+              x[f], lit ? c.positiveMean : c.negativeMean, c.pooledVariance);
         }
       const int best = static_cast<int>(
           std::max_element(sums.begin(), sums.end()) - sums.begin());

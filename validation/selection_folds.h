@@ -27,9 +27,9 @@ constexpr const char* kSelectionGroups = "selection";
 void GroupForSelections(Data::Dataset& data, const Speller::Session& session);
 
 struct SelectionEvaluation {
-  Speller::Decoding pooled;                // every selection, held out
-  std::vector<Speller::Decoding> folds;    // each fold's held-out selections
-  std::vector<int> foldSelections;         // how many each fold holds
+  Speller::Decoding pooled;              // every selection, held out
+  std::vector<Speller::Decoding> folds;  // each fold's held-out selections
+  std::vector<int> foldSelections;       // how many each fold holds
 };
 
 // Decodes the held-out flashes of every fold of `plan` with their scores in
