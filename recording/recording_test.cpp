@@ -33,25 +33,29 @@ std::string Field(std::string text, size_t size) {
 }
 
 // Plain EDF: `signals` channels of 4 samples in each of `records` records
-// of one second; the header may claim another number of signals.
-std::string Edf(int records = 2, int signals = 2, int claimed = 2) {
-  std::string head = Field("0", 168) + "01.01.2400.00.00" +
+// of one second; the header may claim another number of signals. With `bdf`
+// the same as BDF: its version field, "24BIT" and 24-bit samples.
+std::string Edf(int records = 2, int signals = 2, int claimed = 2, bool bdf = false) {
+  std::string head = (bdf ? "\xff" "BIOSEMI" + Field("", 160) : Field("0", 168)) +
+                     "01.01.2400.00.00" +
                      Field(std::to_string(256 * (signals + 1)), 8) +
-                     Field("", 44) + Field(std::to_string(records), 8) +
-                     Field("1", 8) + Field(std::to_string(claimed), 4);
-  const std::pair<const char*, size_t> fields[] = {{"Fz", 16},
-                                                   {"", 80},
-                                                   {"uV", 8},
-                                                   {"-100", 8},
-                                                   {"100", 8},
-                                                   {"-32768", 8},
-                                                   {"32767", 8},
-                                                   {"", 80},
-                                                   {"4", 8},
-                                                   {"", 32}};
+                     Field(bdf ? "24BIT" : "", 44) +
+                     Field(std::to_string(records), 8) + Field("1", 8) +
+                     Field(std::to_string(claimed), 4);
+  const std::pair<const char*, size_t> fields[] = {
+      {"Fz", 16},
+      {"", 80},
+      {"uV", 8},
+      {"-100", 8},
+      {"100", 8},
+      {bdf ? "-8388608" : "-32768", 8},
+      {bdf ? "8388607" : "32767", 8},
+      {"", 80},
+      {"4", 8},
+      {"", 32}};
   for (const auto& [text, size] : fields)
     for (int s = 0; s < signals; ++s) head += Field(text, size);
-  return head + std::string(records * signals * 4 * 2, '\1');
+  return head + std::string(records * signals * 4 * (bdf ? 3 : 2), '\1');
 }
 
 // GDF 2: one int16 channel of 4 samples per record, then an event table of
@@ -145,6 +149,8 @@ TEST(Recording, TheWellFormedFilesOpen) {
   } files[] = {
       // digital 0x0101, scaled as EDFlib scales: (257 + 0.5) * 200 / 65535
       {Write(dir, "a.edf", Edf()), "EDF", 8, 0, 51500.0 / 65535},
+      // digital 0x010101 in -2^23..2^23-1, physical -100..100
+      {Write(dir, "b.edf", Edf(2, 2, 2, true)), "BDF", 8, 0, (65793 + 0.5) * 200 / 16777215},
       // digital 0 in -32768..32767, physical -100..100
       {Write(dir, "a.gdf", Gdf()), "GDF 2", 8, 1, 100.0 / 65535},
       {BrainVision(dir), "BrainVision", 4, 1, 0},
@@ -256,6 +262,29 @@ const Refusal kRefusals[] = {
 };
 
 class Refused : public ::testing::TestWithParam<Refusal> {};
+
+// Markers past the last sample are left out, and the note counts them in
+// words that agree with the count.
+TEST(Recording, NotesTheMarkersOutsideTheRecording) {
+  const struct {
+    const char* positions;  // Mk1's, then further markers as a .vmrk lists them
+    size_t kept;
+    const char* note;
+  } cases[] = {
+      {"2", 1, nullptr},
+      {"9", 0, "1 event lies outside the recording and is left out"},
+      {"2,1,0\nMk2=Stimulus,S  1,0,1,0\nMk3=Stimulus,S  1,5", 1,
+       "2 events lie outside the recording and are left out"}};
+  for (const auto& c : cases) {
+    TempDir dir;
+    const auto recording = OpenRecording(BrainVision(dir, 2, 2, 16, c.positions), {});
+    EXPECT_EQ(recording->Events().size(), c.kept) << c.positions;
+    if (c.note == nullptr)
+      EXPECT_THAT(recording->Notes(), testing::IsEmpty());
+    else
+      EXPECT_THAT(recording->Notes(), testing::Contains(std::string(c.note)));
+  }
+}
 
 TEST_P(Refused, NamingTheFileAndWhatIsWrong) {
   TempDir dir;

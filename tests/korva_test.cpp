@@ -259,6 +259,12 @@ const Failure kFailures[] = {
     {"data_missing", nullptr, "train missing.csv --model m.xml", kExitData, "missing.csv: cannot open: No such file"},
     {"data_folder", nullptr, "train . --model m.xml", kExitData, "cannot read: Is a directory"},
     {"data_columns_differ", [] { return std::string("label,a\n1,2\n-1,3\n"); }, "score model.xml bad.csv", kExitData, "bad.csv has 1 feature columns but model model.xml was trained on 40"},
+    {"score_extra_column", [] {
+       std::string header = "label", row = "1";
+       for (const char* channel : {"Fz", "Cz", "Pz", "Oz"})
+         for (int s = 1; s <= 10; ++s) header += std::string(",") + channel + (s < 10 ? "_0" : "_") + std::to_string(s), row += ",0";
+       return header + ",site\n" + row + ",3\n"; },
+     "score model.xml bad.csv", kExitData, "bad.csv has 41 feature columns but model model.xml was trained on 40; the model has no feature named site: leave those columns out with --drop site"},
     {"test_columns_differ", [] { return std::string("label,a\n1,2\n-1,3\n"); }, "evaluate train.csv --test bad.csv", kExitData, "bad.csv has 1 feature columns but train.csv has 40"},
     {"too_few_rows_for_folds", [] { return std::string("label,a\n1,2\n-1,3\n1,4\n-1,5\n"); }, "evaluate bad.csv --folds 3", kExitData, "cannot split bad.csv into 3 stratified folds"},
     {"module_missing", nullptr, "train train.csv --model m.xml --module none.kvc", kExitModule, "module file not found: none.kvc"},
@@ -481,13 +487,33 @@ TEST_F(Korva, TrainSaysAndWritesOneSelectedFeature) {
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(Get("w.csv"), "name,weight\na,0.498054\nb,0\nc,0\n(intercept),0\n");
   EXPECT_EQ(Get("w.txt"), "0.498054\n0\n0\n0");
-  EXPECT_THAT(Run("info m.xml").out,
+  const Result info = Run("info m.xml");
+  EXPECT_EQ(info.err, "") << "every weight is there: nothing to warn of";
+  EXPECT_THAT(info.out,
               HasSubstr("  a  0.498054\nintercept: 0 (kept by korva in the "
                         "document; scores add it)\ntraining scores: mean "
                         "-0.996109 of 20 rows labelled -1, mean 0.996109 of 20 "
                         "labelled +1, pooled standard deviation 0.0638741\n"));
   EXPECT_EQ(Count(Get("r.html"), "y=\"22.0\" width=\"150.0\""), 1)
       << "one weight bar, as long as the scale";
+}
+
+// Each exit status is the number the command-line docs give for its kind:
+// scripts and hosts test for the numbers.
+TEST(ExitStatus, IsTheNumberTheDocsGive) {
+  const std::string docs = ReadFile(KORVA_SOURCE_DIR "/docs/cli.md");
+  const std::pair<int, const char*> kinds[] = {
+      {kExitOk, "success"},
+      {kExitUsage, "bad command line"},
+      {kExitData, "input data missing"},
+      {kExitModule, "module cannot be used"},
+      {kExitModel, "model document unusable"},
+      {kExitTrainingFailed, "training returned a non-zero result"},
+      {kExitTrainingException, "training raised an exception"},
+      {kExitOutput, "an output file cannot be written"},
+      {kExitNoDisplay, "`edit` without a display"}};
+  for (const auto& [code, kind] : kinds)
+    EXPECT_THAT(docs, HasSubstr("\n| " + std::to_string(code) + " | " + kind)) << kind;
 }
 
 // Too few rows: training fails (6), the log says why, earlier outputs stay.

@@ -126,6 +126,35 @@ TEST_F(Dialog, CancelStoresNothingAndReturnsFalse) {
   }
 }
 
+// The form's rows: each spinner flush right of its edit box and as high,
+// the edit boxes in one column right of their captions, a "%" after the
+// spinners of the percentages.
+TEST_F(Dialog, EachRowHoldsItsCaptionEditSpinnerAndUnit) {
+  TFormSWLDA form(nullptr, &classifier);
+  const struct {
+    const char *caption, *edit, *spinner, *unit;
+  } rows[] = {{"Label2", "ebMaxIter", "udMaxIter", nullptr},
+              {"Label7", "eb_p_in", "ud_p_in", "Label6"},
+              {"Label8", "eb_p_out", "ud_p_out", "Label5"},
+              {"Label1", "ebThreshold", "udThreshold", "Label3"}};
+  const int column = Find<QWidget>(&form, "ebMaxIter")->geometry().left();
+  for (const auto& row : rows) {
+    const QRect edit = Find<QWidget>(&form, row.edit)->geometry();
+    const QRect spinner = Find<QWidget>(&form, row.spinner)->geometry();
+    const QRect caption = Find<QWidget>(&form, row.caption)->geometry();
+    EXPECT_EQ(edit.left(), column) << row.edit;
+    EXPECT_EQ(spinner.left(), edit.right() + 1) << row.spinner;
+    EXPECT_EQ(spinner.top(), edit.top()) << row.spinner;
+    EXPECT_EQ(spinner.height(), edit.height()) << row.spinner;
+    EXPECT_LT(caption.right(), edit.left()) << row.caption;
+    EXPECT_TRUE(edit.contains(edit.left(), caption.center().y())) << row.caption;
+    if (row.unit == nullptr) continue;
+    const QRect unit = Find<QWidget>(&form, row.unit)->geometry();
+    EXPECT_GT(unit.left(), spinner.right()) << row.unit;
+    EXPECT_TRUE(edit.contains(edit.left(), unit.center().y())) << row.unit;
+  }
+}
+
 // In either threshold mode every control takes input but the Options group,
 // which is shown for its look only.
 TEST_F(Dialog, EnablesEveryControlButTheOptionsInEitherMode) {
