@@ -5,6 +5,17 @@
 #include "speller/error.h"
 
 namespace Korva::Speller {
+namespace {
+
+std::string Times(int n) {
+  return n == 1 ? "once" : std::to_string(n) + " times";
+}
+
+std::string RepetitionsText(int n) {
+  return std::to_string(n) + (n == 1 ? " repetition" : " repetitions");
+}
+
+}  // namespace
 
 bool Session::TargetsKnown() const {
   for (const std::optional<int>& target : targets)
@@ -77,10 +88,9 @@ Repetitions CountRepetitions(const Session& s) {
       const int low = fewer ? c : 0, high = fewer ? 0 : c;
       throw Error(ErrorKind::kData,
                   s.names[k] + ": code " + std::to_string(s.layout.codes[low]) +
-                      " is flashed " + std::to_string(seen[k][low]) +
-                      " times and code " +
+                      " is flashed " + Times(seen[k][low]) + " and code " +
                       std::to_string(s.layout.codes[high]) + " " +
-                      std::to_string(seen[k][high]) +
+                      Times(seen[k][high]) +
                       ": every code of a selection must be flashed as often "
                       "(a flash missing, or dropped with its epoch?)");
     }
@@ -88,9 +98,8 @@ Repetitions CountRepetitions(const Session& s) {
       throw Error(ErrorKind::kData, s.names[k] + ": no flash");
     if (k > 0 && seen[k][0] != r.count)
       throw Error(ErrorKind::kData,
-                  s.names[k] + " has " + std::to_string(seen[k][0]) +
-                      " repetitions and " + s.names[0] + " " +
-                      std::to_string(r.count) +
+                  s.names[k] + " has " + RepetitionsText(seen[k][0]) +
+                      " and " + s.names[0] + " " + std::to_string(r.count) +
                       ": the selections must have as many");
     r.count = seen[k][0];
   }

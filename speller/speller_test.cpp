@@ -108,9 +108,9 @@ TEST(Speller, RepetitionsMustBeWhole) {
     const char* message;
   } kCases[] = {
       {{1, 2, 3, 4, 1, 2, 3}, {0, 0, 0, 0, 0, 0, 0},
-       "selection 1: code 4 is flashed 1 times and code 1 2"},
+       "selection 1: code 4 is flashed once and code 1 2 times"},
       {{1, 2, 3, 4, 1, 2, 3, 4, 1, 2, 3, 4}, {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1},
-       "selection 2 has 1 repetitions and selection 1 2"},
+       "selection 2 has 1 repetition and selection 1 2"},
       {{1, 2, 3, 9}, {0, 0, 0, 0}, "selection 1: code 9 is not one of"}};
   // clang-format on
   for (const auto& c : kCases) {

@@ -358,7 +358,7 @@ const Failure kFailures[] = {
     {"speller_symbols_too_few", nullptr, "spell model.xml speller.csv --layout 7x7", kExitUsage, "the 7x7 matrix has 49 items but 36 symbols are given by default; give them with --symbols"},
     {"speller_target_symbol_unknown", nullptr, "spell model.xml speller.csv --layout 6x6 --target-text AB~DEFGHIJ", kExitUsage, "--target-text: symbol 3, ~, is not in the layout"},
     {"speller_target_text_short", nullptr, "spell model.xml speller.csv --layout 6x6 --target-text ABC", kExitUsage, "--target-text has 3 symbols for 10 selections"},
-    {"speller_selection_missing_a_code", [] { return SpellerTable(true); }, "spell model.xml bad.csv --layout 6x6", kExitData, "selection 10 of bad.csv: code 12 is flashed 1 times and code 1 2"},
+    {"speller_selection_missing_a_code", [] { return SpellerTable(true); }, "spell model.xml bad.csv --layout 6x6", kExitData, "selection 10 of bad.csv: code 12 is flashed once and code 1 2 times"},
     {"speller_stop_level_above_one", nullptr, "spell model.xml speller.csv --layout 6x6 --stop-at 1.5", kExitUsage, "--stop-at 1.5: the level is a posterior probability, above 0 and at most 1"},
     {"speller_stop_without_class_scores", [] { return OneFeatureModel("", ""); }, "spell bad.xml speller.csv --layout 6x6 --stop-at 0.9", kExitModel, "model bad.xml carries no training scores (no ClassScores element), from which --stop-at makes the flashes' likelihoods"},
     {"speller_model_without_layout", nullptr, "spell model.xml speller.csv", kExitUsage, "model model.xml keeps no speller layout (it was not trained on a speller session): give --layout"},
