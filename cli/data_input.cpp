@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <ostream>
 
+#include "cli/exit_status.h"
 #include "cli/recording_report.h"
 #include "cli/texts.h"
 #include "data/data_checks.h"
@@ -20,17 +21,33 @@ constexpr double kCodeColumnAuc = 0.99;
 Dataset LoadData(const DataSource& source,
                  bool requireLabels,
                  std::ostream* info,
-                 std::optional<Epoching::Recipe>* used) {
+                 std::optional<Epoching::Recipe>* used,
+                 std::optional<Speller::Session>* speller) {
+  Sources::DataSource request = source;
+  if (!request.speller)
+    request.speller = source.spellerOptions.Request(requireLabels);
+  const SpellerOptions& given = source.spellerOptions;
+  if ((!given.selectionEvents.empty() || given.selectionFlashes > 0) &&
+      !ReadsRecordings(request))
+    throw CliError(kExitUsage,
+                   "--selection-events and --selection-flashes delimit the "
+                   "selections of recordings; the selection column of " +
+                       source.Name() + " numbers a table's");
   const RecipeOptions& options = source.recipeOptions;
+  const bool lists = !request.speller;
   Sources::LoadedData loaded =
-      Sources::LoadData(source, requireLabels, {options.Given(), [&] {
-                                                  return options.Recipe();
-                                                }});
-  if (loaded.cut) {
-    if (info) PrintCut(*info, loaded, !source.recipe);
-    WarnAboutQuality(loaded.data);
-    if (used) *used = loaded.cut->recipe;
+      Sources::LoadData(request, requireLabels, {options.Given(), [&] {
+                                                   return options.Recipe(lists);
+                                                 }});
+  if (loaded.cut && used) *used = loaded.cut->recipe;
+  if (loaded.speller) {
+    if (info)
+      PrintSpeller(*info, loaded, request.speller->paradigm, !source.recipe);
+    if (speller) *speller = std::move(loaded.speller);
+  } else if (loaded.cut && info) {
+    PrintCut(*info, loaded, !source.recipe);
   }
+  if (loaded.cut) WarnAboutQuality(loaded.data);
   return std::move(loaded.data);
 }
 

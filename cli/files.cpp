@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cmath>
 #include <filesystem>
 #include <iostream>
 
@@ -69,20 +68,21 @@ std::ostream* MessageStream(bool quiet,
 
 std::string ScoresCsv(const Data::Dataset& data,
                       const std::vector<double>& scores) {
-  // Epochs of recordings always have a label column, empty where their
-  // targets are not yet known.
   const bool recordings = data.groupColumn == Sources::kRecordingGroups;
-  const bool labels = data.hasLabels || recordings;
+  // Recordings always have the column, empty where their events carry no
+  // labels, so that scores of a session read alike before and after it is
+  // labelled.
+  const bool labelColumn = data.hasLabels || recordings;
   std::string csv = std::string("row,") + (recordings ? "recording," : "") +
-                    (labels ? "label,score\n" : "score\n");
-  for (size_t r = 0; r < scores.size(); ++r) {
-    const bool known = data.hasLabels && !std::isnan(data.labels[r]);
+                    (labelColumn ? "label,score\n" : "score\n");
+  for (size_t r = 0; r < scores.size(); ++r)
     csv += std::to_string(r + 1) + "," +
            (recordings ? Data::CsvField(data.groupNames[data.groups[r]]) + ","
                        : "") +
-           (known ? Text::FormatDouble(data.labels[r]) : "") +
-           (labels ? "," : "") + Text::FormatDouble(scores[r]) + "\n";
-  }
+           (data.hasLabels ? Text::FormatDouble(data.labels[r]) + ","
+            : labelColumn  ? ","
+                           : "") +
+           Text::FormatDouble(scores[r]) + "\n";
   return csv;
 }
 

@@ -9,6 +9,7 @@
 #include "cli/files.h"
 #include "cli/options.h"
 #include "cli/output_streams.h"
+#include "cli/scoring.h"
 #include "cli/summary.h"
 #include "cli/texts.h"
 #include "data/csv_io.h"
@@ -55,124 +56,18 @@ void AddOptions(CLI::App* command, ScoreOptions& o) {
   AddModuleOption(command, o.module);
 }
 
-// The model at `o.model`, which must be able to classify.
-HostKit::TrainedModel LoadScoringModel(const Module& module,
-                                       const ScoreOptions& o) {
-  std::vector<std::string> warnings;
-  const std::string document = HostKit::ReadModelFile(o.model);
-  Sources::InputDigest::Record(o.model, document);
-  HostKit::TrainedModel model = HostKit::TrainedModel::Parse(
-      module, document, "model " + o.model, &warnings);
-  for (const std::string& warning : warnings) Warn(warning);
-  if (!model.CanClassify())
-    throw CliError(kExitModel,
-                   "model " + o.model +
-                       " holds no trained classifier (no feature is selected)");
-  return model;
-}
-
-// "; the model lacks its columns a, b: leave them out with --drop a,b" when
-// the data holds every feature of the model and more; "" otherwise.
-std::string ExtraColumns(const Dataset& data,
-                         const std::vector<std::string>& modelNames) {
-  std::vector<std::string> extra;
-  for (const std::string& name : data.names)
-    if (std::find(modelNames.begin(), modelNames.end(), name) ==
-        modelNames.end())
-      extra.push_back(name);
-  if (extra.empty() || data.names.size() - extra.size() != modelNames.size() ||
-      std::find(extra.begin(), extra.end(), "") != extra.end())
-    return "";
-  std::string list;
-  for (const std::string& name : extra)
-    list += (list.empty() ? "" : ",") + name;
-  return "; the model has no feature named " + list +
-         ": leave those columns out with --drop " + list;
-}
-
-// The source of the data to score: recordings are cut by the model's
-// recipe, and only a model trained on recordings has one.
-DataSource ScoringSource(const ScoreOptions& o,
-                         const HostKit::TrainedModel& model,
-                         std::ostream* info) {
-  DataSource source = o.data;
-  const std::string what = "model " + o.model;
-  source.recipe = Sources::ModelRecipe(model, what);
-  const bool recordings = ReadsRecordings(source);
-  if (recordings && !source.recipe)
-    throw CliError(kExitData,
-                   what +
-                       " was trained on a feature table and has no recipe "
-                       "to cut the recordings " +
-                       source.Name() +
-                       " with: score a table of their epochs (korva epochs "
-                       "writes one, cut as the training table was)");
-  if (!recordings && source.recipe)
-    throw CliError(kExitData,
-                   what +
-                       " was trained on recordings and cuts its features "
-                       "from recordings by its recipe (korva info shows "
-                       "it): give it recordings, not the feature table " +
-                       source.Name());
-  if (recordings && info)
-    *info << "cut by the recipe of " << what << ":\n"
-          << Epoching::RecipeText(*source.recipe);
-  return source;
-}
-
-// The data to score, its columns in the model's order.
-Dataset LoadScoringData(const ScoreOptions& o,
-                        const HostKit::TrainedModel& model,
-                        std::ostream* info) {
-  Dataset data = LoadData(ScoringSource(o, model, info), false, info);
-  if (data.cols != model.Features())
-    throw CliError(kExitData,
-                   o.data.Name() + " has " + std::to_string(data.cols) +
-                       " feature columns but model " + o.model +
-                       " was trained on " + std::to_string(model.Features()) +
-                       ExtraColumns(data, model.FeatureNames()));
-  return MatchColumns(std::move(data),
-                      model.FeatureNames(),
-                      "model " + o.model,
-                      o.data.Name(),
-                      o.ignoreNames,
-                      info);
-}
-
-// The scores and labels of the rows whose label is known: the epochs of a
-// recording whose targets are not yet known have none (NaN).
-struct LabelledRows {
-  std::vector<double> scores, labels;
-  size_t unknown = 0;
-
-  LabelledRows(const Dataset& data, const std::vector<double>& all) {
-    if (!data.hasLabels) return;
-    for (size_t r = 0; r < all.size(); ++r) {
-      if (std::isnan(data.labels[r])) {
-        ++unknown;
-        continue;
-      }
-      scores.push_back(all[r]);
-      labels.push_back(data.labels[r]);
-    }
-  }
-};
-
 void PrintMetrics(std::ostream* info,
                   const ScoreOptions& o,
                   const HostKit::TrainedModel& model,
-                  const LabelledRows& rows) {
-  if (rows.labels.empty()) return;
+                  const Dataset& data,
+                  const std::vector<double>& scores) {
+  if (!data.hasLabels) return;
   const Report::Confusion confusion =
-      Report::ConfusionAbove(rows.scores, rows.labels, model.Cut());
+      Report::ConfusionAbove(scores, data.labels, model.Cut());
   if (info) {
-    *info << "AUC " << Fixed(Report::Auc(rows.scores, rows.labels), 3) << ", "
+    *info << "AUC " << Fixed(Report::Auc(scores, data.labels), 3) << ", "
           << MetricsText(confusion) << " against the labels in "
-          << o.data.Name();
-    if (rows.unknown > 0)
-      *info << " (" << rows.unknown
-            << " epochs of recordings without targets left out)";
-    *info << '\n';
+          << o.data.Name() << '\n';
     if (!DefaultDecisions(model.Settings()))
       *info << "decisions: " << DecisionText(model) << '\n';
   }
@@ -184,7 +79,7 @@ Json Summary(const std::vector<CommandFile>& files,
              const HostKit::TrainedModel& model,
              const ScoreOptions& o,
              const Dataset& data,
-             const LabelledRows& rows) {
+             const std::vector<double>& scores) {
   Json summary = {
       {"command", "score"},
       {"provenance",
@@ -192,8 +87,8 @@ Json Summary(const std::vector<CommandFile>& files,
       {"data", DataJson(o.data.Name(), data)},
       {"parameters", ParametersJson(model.Settings())},
       {"intercept", model.InterceptKnown() ? Json(model.Intercept()) : Json()}};
-  if (!rows.labels.empty())
-    summary["metrics"] = MetricsJson(rows.scores, rows.labels, model.Cut());
+  if (data.hasLabels)
+    summary["metrics"] = MetricsJson(scores, data.labels, model.Cut());
   return summary;
 }
 
@@ -208,11 +103,12 @@ int RunScore(const ScoreOptions& o) {
   if (!o.summary.empty()) Sources::RecordInputDigests(Warn);
   const std::string modulePath = HostKit::ChooseModulePath(o.module);
   auto module = HostKit::OpenModule(modulePath);
-  const HostKit::TrainedModel model = LoadScoringModel(*module, o);
+  const HostKit::TrainedModel model = LoadScoringModel(*module, o.model);
   // With the scores on standard output, everything else goes to standard
   // error so that the output stays a clean CSV file.
   std::ostream* info = MessageStream(o.quiet, {output, o.summary});
-  const Dataset data = LoadScoringData(o, model, info);
+  const Dataset data =
+      LoadScoringData(o.model, model, o.data, o.ignoreNames, info);
   // Decisions need the model's cut: a model that cannot say it is refused
   // before anything is written.
   if (data.hasLabels) model.Cut();
@@ -228,14 +124,13 @@ int RunScore(const ScoreOptions& o) {
   if (info && !WritesDescriptor(output))
     *info << "scored " << data.rows << " rows of " << o.data.Name()
           << "; scores written to " << output << '\n';
-  const LabelledRows rows(data, scores);
-  PrintMetrics(info, o, model, rows);
+  PrintMetrics(info, o, model, data, scores);
   if (info && !model.InterceptKnown())
     *info << "note: " << HostKit::kMissingInterceptNote << '\n';
   if (!o.summary.empty())
     HostKit::WriteTextAtomically(
         o.summary,
-        JsonText(Summary(files, modulePath, model, o, data, rows)));
+        JsonText(Summary(files, modulePath, model, o, data, scores)));
   return kExitOk;
 }
 

@@ -20,11 +20,7 @@ namespace {
 
 using Data::DataError;
 
-// An event that becomes an epoch.
-struct Epoch {
-  long long onset;
-  bool target;
-};
+using Epoch = PlannedEpoch;
 
 // One run as it is cut: its epochs, the bounds of its continuous parts (0,
 // its breaks, its length), and what its checks find.
@@ -112,6 +108,14 @@ std::optional<BandPass> MakeFilter(const Recipe& r, const std::string& file) {
   return BandPass(r.filterOrder, r.band->low, r.band->high, r.samplingRate);
 }
 
+// The first and the last sample (excluded) an epoch reads, relative to its
+// event: the window, and the baseline when there is one.
+std::pair<long long, long long> Reach(const Window& w) {
+  if (w.baselineLength == 0) return {w.start, w.start + w.length};
+  return {std::min(w.start, w.baselineStart),
+          std::max(w.start + w.length, w.baselineStart + w.baselineLength)};
+}
+
 // Whether samples [from, to) lie in one part of `parts` that the filter
 // (which needs more than `padding` samples) can run on.
 bool WithinOnePart(const std::vector<long long>& parts,
@@ -123,46 +127,64 @@ bool WithinOnePart(const std::vector<long long>& parts,
          *next - *(next - 1) > padding;
 }
 
-// The events of `run` that make epochs, in onset order; counts the others.
-RunPlan PlanRun(const Recording::Recording& run,
-                const Recipe& r,
-                const Window& w,
-                long long padding,
-                RunReport& report) {
+// The epochs of `planned` that lie wholly in one part of `run` the filter
+// can run on; the others are counted as outside or at breaks. `inside` (may
+// be null) receives a mark for each planned one.
+RunPlan Inside(const std::vector<Epoch>& planned,
+               const Recording::Recording& run,
+               const Window& w,
+               long long padding,
+               RunReport& report,
+               std::vector<char>* inside) {
   RunPlan plan;
   plan.parts = Parts(run);
-  const bool baseline = w.baselineLength > 0;
-  const long long first =
-      baseline ? std::min(w.start, w.baselineStart) : w.start;
-  const long long last = baseline ? std::max(w.start + w.length,
-                                             w.baselineStart + w.baselineLength)
-                                  : w.start + w.length;
+  const auto [first, last] = Reach(w);
+  for (const Epoch& epoch : planned) {
+    const long long from = epoch.onset + first, to = epoch.onset + last;
+    bool in = false;
+    if (from < 0 || to > run.Samples())
+      ++report.outside.Of(epoch.label);
+    else if (!WithinOnePart(plan.parts, from, to, padding))
+      ++report.atBreaks.Of(epoch.label);
+    else
+      in = true;
+    if (inside) inside->push_back(in);
+    if (in) plan.epochs.push_back(epoch);
+  }
+  plan.quality.zeroOnset.assign(plan.epochs.size(), 1);
+  return plan;
+}
+
+// The events of `run` that make epochs, in onset order; counts the others.
+// Without `labelled` the events of both lists are unlabelled.
+std::vector<Epoch> PlanRun(const Recording::Recording& run,
+                           const Recipe& r,
+                           bool labelled,
+                           RunReport& report) {
   // By code and alias: 0 neither, 1 target, 2 other.
   std::map<std::pair<std::string, std::string>, int> kind;
-  std::vector<Epoch>& epochs = plan.epochs;
+  std::vector<Epoch> epochs;
   for (const Recording::Event& event : run.Events()) {
     auto [it, added] = kind.emplace(std::pair(event.code, event.alias), 0);
     if (added)
       it->second = EventIn(r.targets, event)      ? 1
                    : EventIn(r.nonTargets, event) ? 2
                                                   : 0;
-    if (it->second == 0) {
+    if (it->second == 0)
       ++report.skipped[event.code];
-      continue;
-    }
-    const bool target = it->second == 1;
-    if (event.sample + first < 0 || event.sample + last > run.Samples())
-      ++report.outside[target];
-    else if (!WithinOnePart(plan.parts,
-                            event.sample + first,
-                            event.sample + last,
-                            padding))
-      ++report.atBreaks[target];
     else
-      epochs.push_back({event.sample, target});
+      epochs.push_back(
+          {event.sample, labelled ? (it->second == 1 ? 1 : -1) : 0});
   }
-  plan.quality.zeroOnset.assign(epochs.size(), 1);
-  return plan;
+  return epochs;
+}
+
+// True when some event of `run` is of the target list.
+bool HasTargets(const Recording::Recording& run, const Recipe& r) {
+  const auto& events = run.Events();
+  return std::any_of(events.begin(), events.end(), [&](const auto& event) {
+    return EventIn(r.targets, event);
+  });
 }
 
 std::vector<int> ChannelIndices(const Recording::Recording& run,
@@ -348,46 +370,52 @@ void DropRejected(Data::Dataset& data, const std::vector<char>& rejected) {
   data.groups = std::move(groups);
 }
 
-// The plan of every run (`at`, the runs at the recipe's rate) with its
-// report, the rate it is read at noted; DataError for a run no longer than
-// the filter's padding.
-std::vector<RunPlan> PlanRuns(
-    const std::vector<std::unique_ptr<Recording::Recording>>& runs,
-    const std::vector<Recording::Recording*>& at,
-    const std::optional<BandPass>& filter,
-    ExtractReport& out) {
-  const long long padding = filter ? filter->PadLength() : 0;
-  std::vector<RunPlan> plans;
-  for (size_t k = 0; k < at.size(); ++k) {
-    const Recording::Recording& run = *at[k];
-    if (filter && run.Samples() <= padding)
+// The runs as they are cut (`at`, `runs` at the recipe's rate) and their
+// band-pass, if any.
+struct Prepared {
+  std::vector<std::unique_ptr<Recording::Recording>> resampled;
+  std::vector<Recording::Recording*> at;
+  std::optional<BandPass> filter;
+  long long padding = 0;
+};
+
+// Checks the recipe and the runs (`events` as CheckRecording), and fills
+// `out` with the recipe as used, the window and a report per run that
+// names it and the rate it is read at.
+Prepared Prepare(const std::vector<std::unique_ptr<Recording::Recording>>& runs,
+                 const Recipe& recipe,
+                 EventCheck events,
+                 ExtractReport& out) {
+  if (std::string why = CheckRecipe(recipe, events != EventCheck::kNone);
+      !why.empty())
+    throw DataError("recipe: " + why);
+  if (runs.empty()) throw DataError("no recording to cut epochs from");
+  out = ExtractReport{};
+  out.recipe = Resolve(recipe, runs, out.leftOut);
+  const Recipe& r = out.recipe;
+  Prepared p;
+  p.at = AtRecipeRate(runs, r, p.resampled);
+  for (const auto* run : p.at) CheckRecording(r, *run, events);
+  out.window = EpochWindow(r, r.samplingRate);
+  p.filter = MakeFilter(r, runs[0]->Path());
+  p.padding = p.filter ? p.filter->PadLength() : 0;
+  for (size_t k = 0; k < p.at.size(); ++k) {
+    const Recording::Recording& run = *p.at[k];
+    if (p.filter && run.Samples() <= p.padding)
       throw DataError(run.Path() + ": " + std::to_string(run.Samples()) +
                       " samples are too few for the band-pass filter, which "
                       "needs more than " +
-                      std::to_string(padding));
-    out.runs.emplace_back();
-    RunReport& report = out.runs.back();
+                      std::to_string(p.padding));
+    RunReport& report = out.runs.emplace_back();
     report.path = run.Path();
-    report.notes = RateNotes(out.recipe, run);
-    if (at[k] != runs[k].get()) report.resampledFrom = runs[k]->SamplingRate();
-    plans.push_back(PlanRun(run, out.recipe, out.window, padding, report));
+    report.notes = RateNotes(r, run);
+    if (p.at[k] != runs[k].get()) report.resampledFrom = runs[k]->SamplingRate();
   }
-  return plans;
+  return p;
 }
 
-// Whether `run` has no event of the recipe's target list.
-bool Unlabelled(const Recording::Recording& run, const Recipe& r) {
-  const auto& events = run.Events();
-  return std::none_of(events.begin(), events.end(), [&](const auto& event) {
-    return EventIn(r.targets, event);
-  });
-}
-
-// The table of the epochs of `plans`, its values still to be cut: the
-// features' names and the groups' names (each run by its number from 1).
-Data::Dataset EmptyTable(const Recipe& r, const std::vector<RunPlan>& plans) {
-  size_t rows = 0;
-  for (const RunPlan& plan : plans) rows += plan.epochs.size();
+// An empty data set for `rows` epochs of the recipe `r` of `runs` runs.
+Data::Dataset MakeRoom(size_t rows, const Recipe& r, size_t runs) {
   const size_t cols = r.channels.size() * r.bins;
   if (rows == 0) throw DataError("no event has its whole window in its file");
   if (rows > INT_MAX || cols > INT_MAX || rows * cols > (size_t{1} << 40))
@@ -400,60 +428,123 @@ Data::Dataset EmptyTable(const Recipe& r, const std::vector<RunPlan>& plans) {
   data.names = FeatureNames(r.channels, r.bins);
   data.hasLabels = true;
   data.groupColumn = "run";
-  for (size_t k = 0; k < plans.size(); ++k)
+  for (size_t k = 0; k < runs; ++k)
     data.groupNames.push_back(std::to_string(k + 1));
   return data;
 }
 
-}  // namespace
-
-Data::Dataset ExtractEpochs(
-    const std::vector<std::unique_ptr<Recording::Recording>>& runs,
-    const Recipe& recipe,
-    ExtractReport* report,
-    bool labelled) {
-  if (std::string why = CheckRecipe(recipe); !why.empty())
-    throw DataError("recipe: " + why);
-  if (runs.empty()) throw DataError("no recording to cut epochs from");
-  ExtractReport local;
-  ExtractReport& out = report ? *report : local;
-  out = ExtractReport{};
-  out.recipe = Resolve(recipe, runs, out.leftOut);
+// Step 3 for the epochs of every run (`plans`, inside their runs), the
+// rejected ones dropped and each run's checks worded; `rejected` receives a
+// mark per planned row.
+Data::Dataset CutPlans(const Prepared& p,
+                       std::vector<RunPlan>& plans,
+                       ExtractReport& out,
+                       std::vector<char>& rejected) {
   const Recipe& r = out.recipe;
-  std::vector<std::unique_ptr<Recording::Recording>> resampled;
-  const std::vector<Recording::Recording*> at = AtRecipeRate(runs, r, resampled);
-  for (const auto* run : at) CheckRecording(r, *run, labelled);
-  out.window = EpochWindow(r, r.samplingRate);
-  const std::optional<BandPass> filter = MakeFilter(r, runs[0]->Path());
-  std::vector<RunPlan> plans = PlanRuns(runs, at, filter, out);
-  Data::Dataset data = EmptyTable(r, plans);
-  std::vector<char> rejected(data.rows, 0);
+  size_t rows = 0;
+  for (const RunPlan& plan : plans) rows += plan.epochs.size();
+  Data::Dataset data = MakeRoom(rows, r, plans.size());
+  rejected.assign(rows, 0);
   const Cut cut{out.window, r.bins, r.rejectMicrovolts, data, rejected};
   size_t row = 0;
   Buffers buffers;
-  for (size_t k = 0; k < runs.size(); ++k) {
-    CutRun(*at[k], r, filter, cut, plans[k], row, buffers);
+  for (size_t k = 0; k < plans.size(); ++k) {
+    CutRun(*p.at[k], r, p.filter, cut, plans[k], row, buffers);
     RunReport& run = out.runs[k];
-    run.unlabelled = !labelled && Unlabelled(*at[k], r);
     for (const Epoch& epoch : plans[k].epochs) {
-      data.labels.push_back(run.unlabelled ? NAN : epoch.target ? 1.0 : -1.0);
+      data.labels.push_back(epoch.label);
+      data.hasLabels = data.hasLabels && epoch.label != 0;
       data.groups.push_back(static_cast<int>(k));
-      ++(rejected[row++] ? run.rejected : run.kept)[epoch.target];
+      ++(rejected[row++] ? run.rejected : run.kept).Of(epoch.label);
     }
+    const ClassCounts& b = run.atBreaks;
     run.warnings = QualityWarnings(plans[k].quality,
-                                   at[k]->Breaks(),
-                                   run.atBreaks.target + run.atBreaks.nonTarget);
+                                   p.at[k]->Breaks(),
+                                   b.target + b.nonTarget + b.unlabelled);
   }
   DropRejected(data, rejected);
   if (data.rows == 0)
     throw DataError("every epoch was rejected: none has a peak-to-peak of " +
                     Text::FormatDouble(*r.rejectMicrovolts) +
                     " uV or less on all its channels");
-  if (std::all_of(out.runs.begin(), out.runs.end(), [](const RunReport& run) {
-        return run.unlabelled;
-      })) {
-    data.hasLabels = false;
-    data.labels.clear();
+  if (!data.hasLabels) data.labels.clear();
+  return data;
+}
+
+// `planned` epochs of `run` at the rate of `at`, the run as it is cut: their
+// onsets moved as Resampled moves its events.
+std::vector<Epoch> AtRateOf(std::vector<Epoch> planned,
+                            const Recording::Recording& run,
+                            const Recording::Recording& at) {
+  if (&run == &at) return planned;
+  long long up = 1, down = 1;
+  ResampleFactors(run.SamplingRate(), at.SamplingRate(), up, down);
+  const Resampler resampler(up, down);
+  for (Epoch& epoch : planned) epoch.onset = resampler.MovedSample(epoch.onset);
+  return planned;
+}
+
+}  // namespace
+
+long long& ClassCounts::Of(int label) {
+  return label > 0 ? target : label < 0 ? nonTarget : unlabelled;
+}
+
+Data::Dataset ExtractEpochs(
+    const std::vector<std::unique_ptr<Recording::Recording>>& runs,
+    const Recipe& recipe,
+    ExtractReport* report,
+    bool labelsRequired) {
+  ExtractReport local;
+  ExtractReport& out = report ? *report : local;
+  const Prepared p = Prepare(
+      runs,
+      recipe,
+      labelsRequired ? EventCheck::kBothLists : EventCheck::kTargetsOptional,
+      out);
+  std::vector<RunPlan> plans;
+  for (size_t k = 0; k < runs.size(); ++k) {
+    RunReport& run = out.runs[k];
+    const Recording::Recording& at = *p.at[k];
+    run.labelled = labelsRequired || HasTargets(at, out.recipe);
+    plans.push_back(Inside(PlanRun(at, out.recipe, run.labelled, run),
+                           at,
+                           out.window,
+                           p.padding,
+                           run,
+                           nullptr));
+  }
+  std::vector<char> rejected;
+  return CutPlans(p, plans, out, rejected);
+}
+
+Data::Dataset CutEpochs(
+    const std::vector<std::unique_ptr<Recording::Recording>>& runs,
+    const Recipe& recipe,
+    const std::vector<std::vector<PlannedEpoch>>& planned,
+    ExtractReport* report,
+    std::vector<char>* kept) {
+  ExtractReport local;
+  ExtractReport& out = report ? *report : local;
+  const Prepared p = Prepare(runs, recipe, EventCheck::kNone, out);
+  if (planned.size() != runs.size())
+    throw std::invalid_argument("CutEpochs: one plan per run");
+  std::vector<RunPlan> plans;
+  std::vector<char> inside;
+  for (size_t k = 0; k < runs.size(); ++k)
+    plans.push_back(Inside(AtRateOf(planned[k], *runs[k], *p.at[k]),
+                           *p.at[k],
+                           out.window,
+                           p.padding,
+                           out.runs[k],
+                           &inside));
+  std::vector<char> rejected;
+  Data::Dataset data = CutPlans(p, plans, out, rejected);
+  if (kept) {
+    kept->clear();
+    size_t row = 0;
+    // `rejected` has a mark for the epochs inside their runs only.
+    for (char in : inside) kept->push_back(in && !rejected[row++]);
   }
   return data;
 }

@@ -58,9 +58,10 @@ std::string Join(const std::vector<std::string>& items, const char* glue) {
   return joined;
 }
 
-std::string CheckEvents(const Recipe& r) {
-  if (r.targets.empty()) return "the target event list is empty";
-  if (r.nonTargets.empty()) return "the non-target event list is empty";
+std::string CheckEvents(const Recipe& r, bool required) {
+  if (required && r.targets.empty()) return "the target event list is empty";
+  if (required && r.nonTargets.empty())
+    return "the non-target event list is empty";
   std::map<std::string, std::string> targets;
   for (const std::string& entry : r.targets) {
     if (Trim(entry).empty()) return "an event of the target list is empty";
@@ -149,8 +150,9 @@ std::string BinsMessage(const Recipe& r,
 
 }  // namespace
 
-std::string CheckRecipe(const Recipe& recipe) {
-  if (std::string why = CheckEvents(recipe); !why.empty()) return why;
+std::string CheckRecipe(const Recipe& recipe, bool eventListsRequired) {
+  if (std::string why = CheckEvents(recipe, eventListsRequired); !why.empty())
+    return why;
   std::set<std::string> names;
   for (const std::string& name : recipe.channels) {
     if (Trim(name).empty()) return "a channel name is empty";
@@ -242,7 +244,7 @@ void CheckRate(double rate, const Recording::Recording& recording) {
 
 void CheckRecording(const Recipe& recipe,
                     const Recording::Recording& recording,
-                    bool labelled) {
+                    EventCheck events) {
   const std::string& file = recording.Path();
   CheckRate(recipe.samplingRate, recording);
   std::vector<std::string> missing, present;
@@ -260,17 +262,18 @@ void CheckRecording(const Recipe& recipe,
   if (recipe.channels.empty() && !eeg)
     throw DataError(file + ": no EEG channel (its channels: " +
                     Join(present, ", ") + "); name the channels to use");
+  if (events == EventCheck::kNone) return;
   std::map<std::string, long long> codes;
   for (const Recording::Event& event : recording.Events()) ++codes[event.code];
-  const auto& events = recording.Events();
+  const auto& all = recording.Events();
   const auto matched = [&](const std::vector<std::string>& list) {
-    return std::any_of(events.begin(), events.end(), [&](auto& event) {
+    return std::any_of(all.begin(), all.end(), [&](auto& event) {
       return EventIn(list, event);
     });
   };
   for (const auto* list : {&recipe.targets, &recipe.nonTargets}) {
-    if (matched(*list) ||
-        (!labelled && list == &recipe.targets && matched(recipe.nonTargets)))
+    if ((list == &recipe.targets && events == EventCheck::kTargetsOptional) ||
+        matched(*list))
       continue;
     std::string seen;
     int shown = 0;
@@ -286,10 +289,11 @@ void CheckRecording(const Recipe& recipe,
   }
 }
 
-std::string RecipeText(const Recipe& r) {
+std::string RecipeText(const Recipe& r, bool events) {
   std::ostringstream text;
-  text << "events: target " << Join(r.targets, ", ") << "; non-target "
-       << Join(r.nonTargets, ", ") << "\n";
+  if (events)
+    text << "events: target " << Join(r.targets, ", ") << "; non-target "
+         << Join(r.nonTargets, ", ") << "\n";
   text << "channels: "
        << (r.channels.empty() ? "every EEG channel" : Join(r.channels, ", "))
        << "; reference " << ReferenceText(r.reference);

@@ -8,7 +8,6 @@
 #include <pybind11/stl.h>
 
 #include <climits>
-#include <cmath>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -65,6 +64,8 @@ py::dict RunDict(const Epoching::RunReport& run) {
   d["warnings"] = run.warnings;
   d["resampled_from"] = run.resampledFrom > 0 ? py::cast(run.resampledFrom)
                                               : py::none();
+  d["labelled"] = run.labelled;
+  d["unlabelled"] = run.kept.unlabelled;
   return d;
 }
 
@@ -117,10 +118,8 @@ py::tuple Extract(const std::vector<std::string>& paths,
   Sources::LoadedData cut =
       Released([&] { return Sources::Cut(paths, recipe, open, bids, false); });
   Data::Dataset& data = cut.data;
-  // 0 for the epochs of recordings whose targets are not yet known.
-  data.labels.resize(data.rows, 0.0);
-  for (double& label : data.labels)
-    if (std::isnan(label)) label = 0;
+  // Epochs of recordings without targets have no labels: 0 each.
+  if (!data.hasLabels) data.labels.assign(data.rows, 0.0);
   const py::ssize_t rows = data.rows, cols = data.cols;
   std::vector<double> run(data.groups.size());  // from 1
   std::vector<std::string> subjects, sessions;  // of each epoch's run

@@ -131,6 +131,11 @@ std::string RenderReport(const ReportContent& content) {
   WriteHeading(html, content);
   WriteWarnings(html, content);
   WriteHeatMaps(html, content);
+  if (content.speller) html << SpellerSection(*content.speller);
+  if (content.speller && content.rocs.empty()) {
+    html << "</body>\n</html>\n";
+    return html.str();
+  }
   WriteRoc(html, content);
   html << "<h2>Score distributions</h2>\n"
        << DistributionSvg(content.scores, content.labels) << "\n";

@@ -126,8 +126,8 @@ void GroupRuns(LoadedData& cut, const std::string& by) {
 // Recordings cut into epochs, each grouped by its recording; without
 // `requireLabels` also those whose targets are not yet known.
 LoadedData LoadRecordings(const DataSource& source,
-                          bool requireLabels,
-                          const RecipeSettings& settings) {
+                          const RecipeSettings& settings,
+                          bool requireLabels) {
   if (const auto given = TableOptionsGiven(source); !given.empty())
     throw Error(
         ErrorKind::kUsage,
@@ -149,11 +149,14 @@ LoadedData LoadRecordings(const DataSource& source,
   if (!source.recipe && !settings.make)
     throw Error(ErrorKind::kUsage,
                 "no recipe to cut the recordings " + source.Name() + " with");
-  LoadedData cut = Cut(source.paths,
-                       source.recipe ? *source.recipe : settings.make(),
-                       source.open,
-                       source.bids,
-                       requireLabels);
+  const Epoching::Recipe recipe =
+      source.recipe ? *source.recipe : settings.make();
+  LoadedData cut = source.speller ? CutSpeller(source, recipe, *source.speller)
+                                  : Cut(source.paths,
+                                        recipe,
+                                        source.open,
+                                        source.bids,
+                                        requireLabels);
   GroupRuns(cut, source.groups);
   return cut;
 }
@@ -240,8 +243,11 @@ LoadedData LoadData(const DataSource& source,
                     bool requireLabels,
                     const RecipeSettings& settings) {
   if (ReadsRecordings(source))
-    return LoadRecordings(source, requireLabels, settings);
+    return LoadRecordings(source, settings, requireLabels);
   RefuseRecordingOptions(source, settings);
+  if (source.speller)
+    return SpellerTable(
+        LoadTable(source, false), source.Name(), *source.speller);
   LoadedData loaded;
   loaded.data = LoadTable(source, requireLabels);
   return loaded;

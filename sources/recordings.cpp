@@ -79,23 +79,11 @@ OpenedRecordings OpenRecordings(const std::vector<std::string>& paths,
   return opened;
 }
 
-LoadedData Cut(const std::vector<std::string>& paths,
-               const Epoching::Recipe& recipe,
-               const Recording::OpenOptions& options,
-               const BidsFilter& bids,
-               bool labelled) {
-  if (std::string why = Epoching::CheckRecipe(recipe); !why.empty())
-    throw Error(ErrorKind::kUsage, why);
-  OpenedRecordings opened = OpenRecordings(paths, options, bids);
-  LoadedData cut;
-  cut.notes = std::move(opened.notes);
-  cut.origins = std::move(opened.origins);
-  cut.data = Epoching::ExtractEpochs(
-      opened.runs, recipe, &cut.cut.emplace(), labelled);
+void AddCutNotes(LoadedData& cut, const std::string& first) {
   const Epoching::ExtractReport& report = *cut.cut;
   if (!report.leftOut.empty())
     cut.notes.push_back(
-        "channels taken by default: the EEG channels of " + paths.front() +
+        "channels taken by default: the EEG channels of " + first +
         "; not taken as EEG: " + Listed(report.leftOut) +
         " (naming the channels chooses others)");
   cut.data.qualityChecked = true;
@@ -105,6 +93,22 @@ LoadedData Cut(const std::vector<std::string>& paths,
     for (const std::string& warning : run.warnings)
       cut.data.quality.push_back(run.path + ": " + warning);
   }
+}
+
+LoadedData Cut(const std::vector<std::string>& paths,
+               const Epoching::Recipe& recipe,
+               const Recording::OpenOptions& options,
+               const BidsFilter& bids,
+               bool labelsRequired) {
+  if (std::string why = Epoching::CheckRecipe(recipe); !why.empty())
+    throw Error(ErrorKind::kUsage, why);
+  OpenedRecordings opened = OpenRecordings(paths, options, bids);
+  LoadedData cut;
+  cut.notes = std::move(opened.notes);
+  cut.origins = std::move(opened.origins);
+  cut.data = Epoching::ExtractEpochs(
+      opened.runs, recipe, &cut.cut.emplace(), labelsRequired);
+  AddCutNotes(cut, paths.front());
   return cut;
 }
 
@@ -112,7 +116,8 @@ std::optional<Epoching::Recipe> ModelRecipe(const HostKit::TrainedModel& model,
                                             const std::string& what) {
   if (model.Host().recipe.empty()) return std::nullopt;
   try {
-    return Epoching::ParseRecipeXml(model.Host().recipe);
+    return Epoching::ParseRecipeXml(model.Host().recipe,
+                                    model.Host().speller.empty());
   } catch (const Data::DataError& error) {
     throw Error(ErrorKind::kModel, what + ": its " + error.what());
   }

@@ -15,6 +15,7 @@
 #include "korva/hostkit/trained_model.h"
 #include "recording/recording.h"
 #include "sources/bids.h"
+#include "speller/session.h"
 
 namespace Korva::Sources {
 
@@ -59,6 +60,9 @@ struct LoadedData {
   std::optional<Epoching::ExtractReport> cut;
   std::vector<std::string> notes;  // the readers' notes, after the path
   std::vector<RunOrigin> origins;  // for recordings, one per run
+  // For a speller session: its flashes (the rows, in order), selections and
+  // targets.
+  std::optional<Speller::Session> speller;
 };
 
 // Opens every recording of `paths` (OpenRecordings) and cuts it by `recipe`
@@ -67,16 +71,23 @@ struct LoadedData {
 // default and the rate a run was read at; the data's `quality` holds what
 // the checks of each run found, after its path. Error(kUsage) with CheckRecipe's reason for a
 // recipe that cannot be, before any file is opened; Data::DataError naming
-// the file when one cannot be read or cut so. Without `labelled`, runs with
-// no target event are cut unlabelled (Epoching::ExtractEpochs).
+// the file when one cannot be read or cut so. Without `labelsRequired`, a
+// recording with no event of the target list is cut without labels
+// (Epoching::ExtractEpochs).
 LoadedData Cut(const std::vector<std::string>& paths,
                const Epoching::Recipe& recipe,
                const Recording::OpenOptions& options,
                const BidsFilter& bids = {},
-               bool labelled = true);
+               bool labelsRequired = true);
+
+// The notes and quality warnings of `cut`, whose `cut` report is filled
+// (`first` the first recording as given): the channels left out by
+// default, the rate each run was read at, what its checks found.
+void AddCutNotes(LoadedData& cut, const std::string& first);
 
 // The recipe `model` (named `what`, "model m.xml") keeps, nothing for a
 // model trained on a feature table; Error(kModel) when it cannot be read.
+// A speller's recipe may have empty event lists.
 std::optional<Epoching::Recipe> ModelRecipe(const HostKit::TrainedModel& model,
                                             const std::string& what);
 

@@ -14,15 +14,16 @@ Epochs = namedtuple("Epochs", "X labels runs feature_names reports recipe subjec
 Epochs.__doc__ = """Epochs cut from recordings.
 
 X: epochs x features (channel-major, named ``CHANNEL_BB``); labels: +1
-target, -1 non-target, 0 for the epochs of a recording with no event of the
-target list (a session whose targets are not yet known, to be scored); runs: the recording of each epoch, from 1 (usable as
-groups); feature_names; reports: per recording, the epochs kept, outside the
-file, rejected and dropped at breaks of the recording as (target,
-non-target) counts, the skipped events by code, the rate it was resampled
-from (or None), notes and the warnings of its checks; recipe: the recipe as
-used, as the XML element a model keeps; subjects, sessions: the EEG-BIDS
-subject and session of each epoch's run ("" for a recording named itself),
-usable as groups as runs are."""
+target, -1 non-target, and 0 for every epoch when a recording has no event
+of the target list (a session not labelled yet, cut for scoring); runs: the
+recording of each epoch, from 1 (usable as groups); feature_names; reports:
+per recording, the epochs kept, outside the file, rejected and dropped at
+breaks of the recording as (target, non-target) counts, the skipped events
+by code, whether it was labelled and its epochs without labels, the rate it
+was resampled from (or None), notes and the warnings of its checks; recipe:
+the recipe as used, as the XML element a model keeps; subjects, sessions:
+the EEG-BIDS subject and session of each epoch's run ("" for a recording
+named itself), usable as groups as runs are."""
 
 
 class DataWarning(UserWarning):
