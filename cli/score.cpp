@@ -53,6 +53,14 @@ void AddOptions(CLI::App* command, ScoreOptions& o) {
   AddMatOptions(command, o.data);
   AddRecordingOptions(command, o.data.open);
   AddBidsOptions(command, o.data.bids);
+  command
+      ->add_option("--stimulus-events",
+                   o.data.stimulusEvents,
+                   "recordings whose targets are not yet known: the events "
+                   "(codes or marker texts, comma-separated) that each give "
+                   "an epoch to score, without label, in place of the "
+                   "model's target and non-target events")
+      ->delimiter(',');
   AddModuleOption(command, o.module);
 }
 

@@ -57,9 +57,14 @@ DataSource ScoringSource(DataSource source,
   if (recordings && !source.speller)
     if (const auto paradigm = Sources::ModelParadigm(model, what))
       source.speller = Sources::SpellerRequest{*paradigm, "", false};
-  if (recordings && info)
-    *info << "cut by the recipe of " << what << ":\n"
-          << Epoching::RecipeText(*source.recipe, !source.speller);
+  if (recordings && info) {
+    const bool stimuli = !source.stimulusEvents.empty();
+    *info << "cut by the recipe of " << what << ":\n";
+    for (size_t e = 0; e < source.stimulusEvents.size(); ++e)
+      *info << (e == 0 ? "events scored without labels: " : ", ")
+            << source.stimulusEvents[e] << (e + 1 == source.stimulusEvents.size() ? "\n" : "");
+    *info << Epoching::RecipeText(*source.recipe, !source.speller && !stimuli);
+  }
   return source;
 }
 

@@ -386,7 +386,7 @@ Prepared Prepare(const std::vector<std::unique_ptr<Recording::Recording>>& runs,
                  const Recipe& recipe,
                  EventCheck events,
                  ExtractReport& out) {
-  if (std::string why = CheckRecipe(recipe, events != EventCheck::kNone);
+  if (std::string why = CheckRecipe(recipe, events == EventCheck::kBothLists);
       !why.empty())
     throw DataError("recipe: " + why);
   if (runs.empty()) throw DataError("no recording to cut epochs from");

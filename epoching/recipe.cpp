@@ -283,9 +283,16 @@ void CheckRecording(const Recipe& recipe,
                 std::to_string(count) + ")";
     if (shown > 20) seen += " and " + std::to_string(shown - 20) + " more";
     throw DataError(file + ": no event matches the " +
-                    (list == &recipe.targets ? "target" : "non-target") +
+                    (list == &recipe.targets  ? "target"
+                     : recipe.targets.empty() ? "stimulus"
+                                              : "non-target") +
                     " list (" + Join(*list, ", ") +
-                    "); its events: " + (seen.empty() ? "none" : seen));
+                    "); its events: " + (seen.empty() ? "none" : seen) +
+                    (events == EventCheck::kTargetsOptional &&
+                             !recipe.targets.empty()
+                         ? "; a session not labelled yet is scored at the "
+                           "events --stimulus-events names"
+                         : ""));
   }
 }
 

@@ -149,8 +149,12 @@ LoadedData LoadRecordings(const DataSource& source,
   if (!source.recipe && !settings.make)
     throw Error(ErrorKind::kUsage,
                 "no recipe to cut the recordings " + source.Name() + " with");
-  const Epoching::Recipe recipe =
-      source.recipe ? *source.recipe : settings.make();
+  Epoching::Recipe recipe = source.recipe ? *source.recipe : settings.make();
+  if (!source.stimulusEvents.empty()) {
+    recipe.targets.clear();
+    recipe.nonTargets = source.stimulusEvents;
+    requireLabels = false;
+  }
   LoadedData cut = source.speller ? CutSpeller(source, recipe, *source.speller)
                                   : Cut(source.paths,
                                         recipe,
@@ -171,6 +175,7 @@ void RefuseRecordingOptions(const DataSource& source,
   if (!source.open.markerStream.empty()) given.emplace_back("--xdf-markers");
   if (!source.bids.Empty())
     given.emplace_back("--subject, --session, --task, --run");
+  if (!source.stimulusEvents.empty()) given.emplace_back("--stimulus-events");
   if (!given.empty())
     throw Error(ErrorKind::kUsage,
                 Listed(given) + (given.size() > 1 ? " cut" : " cuts") +

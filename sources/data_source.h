@@ -42,6 +42,9 @@ struct DataSource {
   // The recipe that cuts recordings when it is given whole (a model's);
   // else RecipeSettings make it.
   std::optional<Epoching::Recipe> recipe;
+  // The events of a session whose targets are not yet known: each gives an
+  // epoch without label, in place of the recipe's two lists.
+  std::vector<std::string> stimulusEvents;
   // A speller session: its flashes are the rows (speller_source.h).
   std::optional<SpellerRequest> speller;
 

@@ -100,7 +100,8 @@ LoadedData Cut(const std::vector<std::string>& paths,
                const Recording::OpenOptions& options,
                const BidsFilter& bids,
                bool labelsRequired) {
-  if (std::string why = Epoching::CheckRecipe(recipe); !why.empty())
+  if (std::string why = Epoching::CheckRecipe(recipe, labelsRequired);
+      !why.empty())
     throw Error(ErrorKind::kUsage, why);
   OpenedRecordings opened = OpenRecordings(paths, options, bids);
   LoadedData cut;

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <sstream>
 #include <tuple>
 
@@ -384,6 +385,9 @@ const Failure kFailures[] = {
     {"bids_choice_without_a_bids_folder", nullptr, "epochs run.vhdr --target-events 2 --nontarget-events 1 --task p300 --output e.csv", kExitUsage, "choose the runs of EEG-BIDS folders, and no recording given is one"},
     {"xdf_chunk_past_the_end", [] { return std::string("XDF:\x04\x64\0\0\0\x01\0", 11); }, "epochs bad.xdf --target-events 2 --nontarget-events 1 --output e.csv", kExitData, "bad.xdf: the chunk at byte 4 claims 100 bytes, more than the file holds (truncated?)"},
     {"recording_without_the_recipes_events", [] { return Replace(RecipeModel("<Target Event=\"2\"", "<Target Event=\"9\""), "<NonTarget Event=\"1\"", "<NonTarget Event=\"8\""); }, "score bad.xml run.vhdr", kExitData, "run.vhdr: no event matches the non-target list (8); its events: Stimulus/S  1 (61), Stimulus/S  2 (12)"},
+    {"unlabelled_session_of_bare_codes", [] { return std::regex_replace(Korva::HeadsetCsv(), std::regex(",[12]\n"), ",7\n"); }, "score recipe.xml bad.csv", kExitData, "; a session not labelled yet is scored at the events --stimulus-events names"},
+    {"stimulus_events_matching_none", nullptr, "score recipe.xml run.csv --stimulus-events 9", kExitData, "run.csv: no event matches the stimulus list (9)"},
+    {"stimulus_events_for_a_table", nullptr, "score model.xml test.csv --stimulus-events 9", kExitUsage, "--stimulus-events cuts recordings into epochs, and test.csv is a feature table"},
     {"training_recording_without_targets", nullptr, "train run.vhdr --target-events 9 --nontarget-events 1 --model m.xml", kExitData, "run.vhdr: no event matches the target list (9)"},
     {"speller_layout_malformed", nullptr, "spell model.xml speller.csv --layout 0x6", kExitUsage, "--layout 0x6: a matrix has 1 to 100 rows and columns"},
     {"speller_layout_unreadable", nullptr, "spell model.xml speller.csv --layout six", kExitData, "--layout six: neither ROWSxCOLS (such as 6x6) nor a layout table that can be read"},
@@ -764,29 +768,34 @@ TEST_F(Korva, ScoresAreTheWeightedSumsOfTheWeightFile) {
 }
 
 // A session whose targets are not yet known (every flash marked as a
-// non-target) is scored as its labelled copy, row by row, with empty labels
-// and no metrics.
+// non-target, or every flash a bare stimulus code named by
+// --stimulus-events) is scored as its labelled copy, row by row, with empty
+// labels and no metrics.
 TEST_F(Korva, AnUnlabelledSessionScoresAsItsLabelledCopy) {
   PutSharedRecording();
-  std::string csv = Get("run.csv");
-  for (size_t at; (at = csv.find(",2\n")) != std::string::npos;)
-    csv.replace(at, 3, ",1\n");
-  Put("new.csv", csv);
   const Result labelled = Run("score recipe.xml run.csv");
-  const Result unlabelled = Run("score recipe.xml new.csv");
-  ASSERT_EQ(unlabelled.status, kExitOk) << unlabelled.err;
-  EXPECT_THAT(unlabelled.err, HasSubstr("epochs without labels"));
-  EXPECT_THAT(unlabelled.err, Not(HasSubstr("AUC")));
-  std::istringstream a(labelled.out), b(unlabelled.out);
-  std::string la, lb;
-  int rows = 0;
-  for (std::getline(a, la), std::getline(b, lb); std::getline(a, la); ++rows) {
-    ASSERT_TRUE(std::getline(b, lb));
-    const size_t row = la.find(','), score = la.rfind(',');
-    EXPECT_EQ(lb, la.substr(0, row) + ",new.csv," + la.substr(score));
+  for (const auto& [from, to, options] :
+       {std::tuple{",2\n", ",1\n", ""},
+        {",[12]\n", ",7\n", " --stimulus-events 7"}}) {
+    Put("new.csv",
+        std::regex_replace(Get("run.csv"), std::regex(from), std::string(to)));
+    const Result unlabelled =
+        Run(std::string("score recipe.xml new.csv") + options);
+    ASSERT_EQ(unlabelled.status, kExitOk) << unlabelled.err;
+    EXPECT_THAT(unlabelled.err, HasSubstr("epochs without labels"));
+    EXPECT_THAT(unlabelled.err, Not(HasSubstr("AUC")));
+    std::istringstream a(labelled.out), b(unlabelled.out);
+    std::string la, lb;
+    int rows = 0;
+    for (std::getline(a, la), std::getline(b, lb); std::getline(a, la);
+         ++rows) {
+      ASSERT_TRUE(std::getline(b, lb));
+      const size_t row = la.find(','), score = la.rfind(',');
+      EXPECT_EQ(lb, la.substr(0, row) + ",new.csv," + la.substr(score));
+    }
+    EXPECT_GT(rows, 60);
+    EXPECT_FALSE(std::getline(b, lb));
   }
-  EXPECT_GT(rows, 60);
-  EXPECT_FALSE(std::getline(b, lb));
 }
 
 // The log keeps every message exactly; --quiet prints nothing and logs the
