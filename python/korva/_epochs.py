@@ -68,28 +68,47 @@ def _number(value, kind=float):
     return None if value is None else kind(value)
 
 
+def _recipe(target, non_target, channels, reference, band, filter_order,
+            window, bins, baseline, reject, resample):
+    """The recipe's arguments of the extension's extract_epochs."""
+    start, end = window
+    return dict(
+        target=_codes(target, "target"),
+        non_target=_codes(non_target, "non_target"),
+        channels=list(channels or []),
+        reference=reference,
+        band=_pair(band),
+        filter_order=int(filter_order),
+        window=(float(start), _number(end)),
+        bins=int(bins),
+        baseline=_pair(baseline),
+        reject=_number(reject),
+        resample=_number(resample),
+    )
+
+
+def _reading(marker_column, sampling_rate, xdf_eeg, xdf_markers, subject,
+             session, task, run):
+    """How the extension's extract_epochs reads the recordings."""
+    return dict(
+        marker_column=marker_column or "",
+        sampling_rate=_number(sampling_rate),
+        xdf_eeg=xdf_eeg or "",
+        xdf_markers=xdf_markers or "",
+        bids=_korva.BidsFilter(
+            _labels(subject), _labels(session), _labels(task), _labels(run)
+        ),
+    )
+
+
 def extract_epochs(
-    paths,
-    *,
-    target,
-    non_target,
-    channels=None,
-    reference=_korva.DEFAULT_REFERENCE,
-    band=_korva.DEFAULT_BAND,
-    filter_order=_korva.DEFAULT_FILTER_ORDER,
-    window=_korva.DEFAULT_WINDOW,
-    bins=_korva.DEFAULT_BINS,
-    baseline=_korva.DEFAULT_BASELINE,
-    reject=_korva.DEFAULT_REJECT,
-    resample=_korva.DEFAULT_RESAMPLE,
-    marker_column=None,
-    sampling_rate=None,
-    xdf_eeg=None,
-    xdf_markers=None,
-    subject=None,
-    session=None,
-    task=None,
-    run=None,
+    paths, *, target, non_target, channels=None,
+    reference=_korva.DEFAULT_REFERENCE, band=_korva.DEFAULT_BAND,
+    filter_order=_korva.DEFAULT_FILTER_ORDER, window=_korva.DEFAULT_WINDOW,
+    bins=_korva.DEFAULT_BINS, baseline=_korva.DEFAULT_BASELINE,
+    reject=_korva.DEFAULT_REJECT, resample=_korva.DEFAULT_RESAMPLE,
+    marker_column=None, sampling_rate=None, xdf_eeg=None, xdf_markers=None,
+    subject=None, session=None, task=None, run=None,
 ):
     """Cuts recordings (EDF, BDF, GDF, BrainVision .vhdr, XDF, headset CSV)
     into epoch features, as ``korva epochs`` does; the defaults are its own.
@@ -120,26 +139,13 @@ def extract_epochs(
     for a missing file and ValueError, with korva's message, for a recipe or
     recording that cannot be used.
     """
-    start, end = window
     (X, labels, runs, names, reports, recipe, subjects, sessions,
      quality) = _korva.extract_epochs(
         _existing(paths),
-        target=_codes(target, "target"),
-        non_target=_codes(non_target, "non_target"),
-        channels=list(channels or []),
-        reference=reference,
-        band=_pair(band),
-        filter_order=int(filter_order),
-        window=(float(start), _number(end)),
-        bins=int(bins),
-        baseline=_pair(baseline),
-        reject=_number(reject),
-        resample=_number(resample),
-        marker_column=marker_column or "",
-        sampling_rate=_number(sampling_rate),
-        xdf_eeg=xdf_eeg or "",
-        xdf_markers=xdf_markers or "",
-        bids=_korva.BidsFilter(_labels(subject), _labels(session), _labels(task), _labels(run)),
+        **_recipe(target, non_target, channels, reference, band, filter_order,
+                  window, bins, baseline, reject, resample),
+        **_reading(marker_column, sampling_rate, xdf_eeg, xdf_markers,
+                   subject, session, task, run),
     )
     for warning in quality:
         warnings.warn(warning, DataWarning, stacklevel=2)
