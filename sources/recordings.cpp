@@ -79,8 +79,9 @@ OpenedRecordings OpenRecordings(const std::vector<std::string>& paths,
   return opened;
 }
 
-void AddCutNotes(LoadedData& cut, const std::string& first) {
+void AddCutNotes(LoadedData& cut) {
   const Epoching::ExtractReport& report = *cut.cut;
+  const std::string& first = report.runs.front().path;
   if (!report.leftOut.empty())
     cut.notes.push_back(
         "channels taken by default: the EEG channels of " + first +
@@ -109,7 +110,7 @@ LoadedData Cut(const std::vector<std::string>& paths,
   cut.origins = std::move(opened.origins);
   cut.data = Epoching::ExtractEpochs(
       opened.runs, recipe, &cut.cut.emplace(), labelsRequired);
-  AddCutNotes(cut, paths.front());
+  AddCutNotes(cut);
   return cut;
 }
 

@@ -80,10 +80,10 @@ LoadedData Cut(const std::vector<std::string>& paths,
                const BidsFilter& bids = {},
                bool labelsRequired = true);
 
-// The notes and quality warnings of `cut`, whose `cut` report is filled
-// (`first` the first recording as given): the channels left out by
-// default, the rate each run was read at, what its checks found.
-void AddCutNotes(LoadedData& cut, const std::string& first);
+// The notes and quality warnings of `cut`, whose `cut` report is filled:
+// the channels left out by default (those of the first run), the rate each
+// run was read at, what its checks found.
+void AddCutNotes(LoadedData& cut);
 
 // The recipe `model` (named `what`, "model m.xml") keeps, nothing for a
 // model trained on a feature table; Error(kModel) when it cannot be read.

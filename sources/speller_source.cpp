@@ -259,7 +259,7 @@ LoadedData CutSpeller(const DataSource& source,
   KeepFlashes(s, kept);
   cut.notes = std::move(opened.notes);
   cut.origins = std::move(opened.origins);
-  AddCutNotes(cut, source.paths.front());
+  AddCutNotes(cut);
   for (size_t k = 0; k < runs.size(); ++k)
     if (runs[k].before > 0)
       cut.notes.push_back(source.paths[k] + ": " +
