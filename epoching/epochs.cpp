@@ -379,6 +379,25 @@ struct Prepared {
   long long padding = 0;
 };
 
+// DataError for runs whose files state different rates, cut by a recipe
+// that takes the first one's: the option that combines them is named.
+void RefuseMixedRates(
+    const std::vector<std::unique_ptr<Recording::Recording>>& runs) {
+  const Recording::Recording& first = *runs[0];
+  for (const auto& run : runs) {
+    if (RateHolds(*run, first.SamplingRate()) ||
+        run->SamplingRateSource() != Recording::RateSource::kFile ||
+        first.SamplingRateSource() != Recording::RateSource::kFile)
+      continue;
+    const std::string hz = Text::FormatDouble(first.SamplingRate());
+    throw DataError(run->Path() + ": sampled at " +
+                    Text::FormatDouble(run->SamplingRate()) + " Hz, and " +
+                    first.Path() + " at " + hz +
+                    " Hz: --resample " + hz +
+                    " reads recordings of different rates at one");
+  }
+}
+
 // Checks the recipe and the runs (`events` as CheckRecording), and fills
 // `out` with the recipe as used, the window and a report per run that
 // names it and the rate it is read at.
@@ -393,6 +412,7 @@ Prepared Prepare(const std::vector<std::unique_ptr<Recording::Recording>>& runs,
   out = ExtractReport{};
   out.recipe = Resolve(recipe, runs, out.leftOut);
   const Recipe& r = out.recipe;
+  if (recipe.samplingRate == 0 && !recipe.resampleHz) RefuseMixedRates(runs);
   Prepared p;
   p.at = AtRecipeRate(runs, r, p.resampled);
   for (const auto* run : p.at) CheckRecording(r, *run, events);

@@ -303,6 +303,12 @@ INSTANTIATE_TEST_SUITE_P(
                   r.filterOrder = 8;
                   runs[1] = Run("short.vhdr", 3, 51);
                 }, "short.vhdr: 51 samples are too few for the band-pass filter, which needs more than 51"},
+        Refusal{"RunsAtTwoRates", [](Recipe&, Runs_& runs) {
+                  runs.push_back(std::make_unique<MemoryRecording>(
+                      "c.vhdr", 2 * kRate, runs[0]->Channels(),
+                      std::vector<std::vector<double>>(3, std::vector<double>(999)),
+                      std::vector<Event>{{50, "S  2"}}));
+                }, "c.vhdr: sampled at 200 Hz, and a.vhdr at 100 Hz: --resample 100 reads recordings of different rates at one"},
         Refusal{"OtherRate", [](Recipe& r, Runs_&) { r.samplingRate = 250; },
                 "a.vhdr: sampled at 100 Hz, where the recipe was made at 250 Hz"},
         Refusal{"OtherRateFromTimeStamps", [](Recipe& r, Runs_& runs) {
