@@ -20,12 +20,14 @@ constexpr double kCodeColumnAuc = 0.99;
 Dataset LoadData(const DataSource& source,
                  bool requireLabels,
                  std::ostream* info,
-                 std::optional<Epoching::Recipe>* used) {
+                 std::optional<Epoching::Recipe>* used,
+                 std::vector<CommandFile>* files) {
   const RecipeOptions& options = source.recipeOptions;
   Sources::LoadedData loaded =
       Sources::LoadData(source, requireLabels, {options.Given(), [&] {
                                                   return options.Recipe();
                                                 }});
+  if (files) AddRecordingFiles(*files, loaded.files);
   if (loaded.cut) {
     if (info) PrintCut(*info, loaded, !source.recipe);
     if (used) *used = loaded.cut->recipe;

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/files.h"
 #include "cli/recipe_options.h"
 #include "data/dataset.h"
 #include "epoching/recipe.h"
@@ -33,11 +34,13 @@ struct DataSource : Sources::DataSource {
 // the recipe). What happened to the events of recordings goes to `info`
 // (may be null), the recipe too when it came from the options; `used` (may
 // be null) receives the recipe as used, its channels and sampling rate
-// filled in.
+// filled in. `files` (may be null), the command's files, receives the files
+// the recordings read (AddRecordingFiles), which its outputs must not be.
 Dataset LoadData(const DataSource& source,
                  bool requireLabels,
                  std::ostream* info = nullptr,
-                 std::optional<Epoching::Recipe>* used = nullptr);
+                 std::optional<Epoching::Recipe>* used = nullptr,
+                 std::vector<CommandFile>* files = nullptr);
 
 // A set that is about to train: DataError without rows of both classes;
 // warnings about useless columns and about columns of codes that alone

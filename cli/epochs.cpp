@@ -8,6 +8,7 @@
 
 #include "cli/commands.h"
 #include "cli/files.h"
+#include "cli/memory_option.h"
 #include "cli/options.h"
 #include "cli/recipe_options.h"
 #include "cli/recording_report.h"
@@ -22,7 +23,7 @@ namespace {
 
 struct EpochsOptions {
   std::vector<std::string> recordings;
-  std::string output;
+  std::string output, memoryLimit;
   RecipeOptions recipe;
   Recording::OpenOptions open;
   bool quiet = false;
@@ -43,6 +44,7 @@ void AddOptions(CLI::App* command, EpochsOptions& o) {
       ->required();
   AddRecipeOptions(command, o.recipe);
   AddRecordingOptions(command, o.open);
+  AddMemoryLimitOption(command, o.memoryLimit);
   AddQuietOption(command, o.quiet);
 }
 
@@ -94,6 +96,7 @@ void PrintReport(std::ostream& out,
 }
 
 int RunEpochs(const EpochsOptions& o) {
+  ApplyMemoryLimit(o.memoryLimit);
   std::vector<CommandFile> files;
   for (const std::string& path : o.recordings)
     files.push_back({"RECORDING", path, false});
@@ -101,6 +104,7 @@ int RunEpochs(const EpochsOptions& o) {
   CheckCommandFiles(files);
   const Sources::LoadedData cut =
       Sources::Cut(o.recordings, o.recipe.Recipe(), o.open);
+  AddRecordingFiles(files, cut.files);
   const Data::Dataset& data = cut.data;
   HostKit::WriteAtomically(o.output, [&](const std::string& temp) {
     std::ofstream out(temp, std::ios::binary);

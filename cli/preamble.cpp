@@ -21,7 +21,8 @@ void RunPreamble(const PreambleRequest& r, Preamble& p) {
   for (const CommandFile& file : r.files)
     if (file.output) outputs.push_back(file.path);
   p.out = MessageStream(r.quiet, outputs);
-  p.data = LoadData(source, true, p.out, &p.recipe);
+  p.files = r.files;
+  p.data = LoadData(source, true, p.out, &p.recipe, &p.files);
   CheckTrainingSet(p.data, source.Name());
   p.modulePath = HostKit::ChooseModulePath(r.module);
   p.module = HostKit::OpenModule(p.modulePath);
@@ -29,7 +30,7 @@ void RunPreamble(const PreambleRequest& r, Preamble& p) {
   HostKit::ApplySettings(*p.shown, settings);
 
   if (r.plan) {
-    p.plan = r.plan(p.data, p.recipe, p.out);
+    p.plan = r.plan(p.data, p.recipe, p.out, p.files);
   } else {
     p.plan = Validation::MakePlan(
         FoldScheme(*r.folds, source, p.data), p.data, source.Name());

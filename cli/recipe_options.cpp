@@ -216,7 +216,18 @@ void AddRecordingOptions(CLI::App* command, Recording::OpenOptions& o) {
                    o.samplingRate,
                    "headset CSV: the sampling rate in Hz (default: from the "
                    "time column)")
-      ->check(CLI::PositiveNumber);
+      ->check(CLI::Validator(
+          [](std::string& text) {
+            const auto rate = Text::FiniteNumber(text);
+            if (rate && *rate >= Recording::kMinSamplingRate &&
+                *rate <= Recording::kMaxSamplingRate)
+              return std::string();
+            return "must be a rate in Hz from " +
+                   Text::FormatDouble(Recording::kMinSamplingRate) + " to " +
+                   Text::FormatDouble(Recording::kMaxSamplingRate) + " (" +
+                   text.substr(0, 40) + ")";
+          },
+          "HZ"));
 }
 
 }  // namespace Korva::Cli

@@ -7,6 +7,7 @@
 #include "cli/commands.h"
 #include "cli/data_input.h"
 #include "cli/files.h"
+#include "cli/memory_option.h"
 #include "cli/options.h"
 #include "cli/output_streams.h"
 #include "cli/summary.h"
@@ -15,6 +16,7 @@
 #include "korva/hostkit/module_path.h"
 #include "korva/hostkit/output_file.h"
 #include "korva/hostkit/trained_model.h"
+#include "korva/text.h"
 #include "sources/input_digest.h"
 #include "sources/recordings.h"
 
@@ -22,7 +24,7 @@ namespace Korva::Cli {
 namespace {
 
 struct ScoreOptions {
-  std::string model, output, summary, module;
+  std::string model, output, summary, module, memoryLimit;
   DataSource data;
   bool ignoreNames = false, quiet = false;
 };
@@ -52,6 +54,7 @@ void AddOptions(CLI::App* command, ScoreOptions& o) {
   AddMatOptions(command, o.data);
   AddRecordingOptions(command, o.data.open);
   AddModuleOption(command, o.module);
+  AddMemoryLimitOption(command, o.memoryLimit);
 }
 
 // The model at `o.model`, which must be able to classify.
@@ -115,15 +118,17 @@ DataSource ScoringSource(const ScoreOptions& o,
                        source.Name());
   if (recordings && info)
     *info << "cut by the recipe of " << what << ":\n"
-          << Epoching::RecipeText(*source.recipe);
+          << CleanText(Epoching::RecipeText(*source.recipe));
   return source;
 }
 
 // The data to score, its columns in the model's order.
 Dataset LoadScoringData(const ScoreOptions& o,
                         const HostKit::TrainedModel& model,
-                        std::ostream* info) {
-  Dataset data = LoadData(ScoringSource(o, model, info), false, info);
+                        std::ostream* info,
+                        std::vector<CommandFile>& files) {
+  Dataset data =
+      LoadData(ScoringSource(o, model, info), false, info, nullptr, &files);
   if (data.cols != model.Features())
     throw CliError(kExitData,
                    o.data.Name() + " has " + std::to_string(data.cols) +
@@ -175,6 +180,7 @@ Json Summary(const std::vector<CommandFile>& files,
 }
 
 int RunScore(const ScoreOptions& o) {
+  ApplyMemoryLimit(o.memoryLimit);
   const std::string output = o.output.empty() ? "-" : o.output;
   std::vector<CommandFile> files = {{"MODEL", o.model, false}};
   for (const std::string& path : o.data.paths)
@@ -189,7 +195,7 @@ int RunScore(const ScoreOptions& o) {
   // With the scores on standard output, everything else goes to standard
   // error so that the output stays a clean CSV file.
   std::ostream* info = MessageStream(o.quiet, {output, o.summary});
-  const Dataset data = LoadScoringData(o, model, info);
+  const Dataset data = LoadScoringData(o, model, info, files);
   // Decisions need the model's cut: a model that cannot say it is refused
   // before anything is written.
   if (data.hasLabels) model.Cut();

@@ -266,7 +266,7 @@ namespace {
 
 int RunTrain(const TrainOptions& o) {
   ApplyMemoryLimit(o.memoryLimit);
-  const std::vector<CommandFile> files = Files(o);
+  std::vector<CommandFile> files = Files(o);
   CheckCommandFiles(files);
   if (!o.report.empty() || !o.summary.empty())
     Sources::RecordInputDigests(Warn);
@@ -274,7 +274,7 @@ int RunTrain(const TrainOptions& o) {
       o.quiet,
       {o.model, o.weights, o.weightsCsv, o.logJson, o.report, o.summary});
   std::optional<Epoching::Recipe> recipe;
-  Dataset data = LoadData(o.data, true, out, &recipe);
+  Dataset data = LoadData(o.data, true, out, &recipe, &files);
   CheckTrainingSet(data, o.data.Name());
   const std::string modulePath = HostKit::ChooseModulePath(o.module);
   auto module = HostKit::OpenModule(modulePath);

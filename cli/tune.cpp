@@ -376,7 +376,7 @@ int RunTune(const TuneOptions& o) {
                data,
                out);
   WriteOutputs(o,
-               request.files,
+               p.files,
                p.modulePath,
                *p.shown,
                data,

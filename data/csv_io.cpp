@@ -698,12 +698,15 @@ Dataset ReadCsv(const std::string& file, const CsvOptions& options) {
   // The text goes into a block that is not cleared first and gets huge
   // pages; it is read in pieces, each checked for NUL bytes as it arrives,
   // so that binary data (a device such as /dev/zero, which never ends) is
-  // refused at once instead of after it filled memory.
+  // refused at once instead of after it filled memory. The block of a file
+  // is mapped in one call once its first piece is known to be text: a large
+  // binary file is refused before its size is resident.
   constexpr size_t kPiece = 1 << 20;
   size_t capacity =
       S_ISREG(info.st_mode) ? static_cast<size_t>(info.st_size) + 1 : kPiece;
   std::unique_ptr<char[]> text(new char[capacity]);
-  AdviseHugePages(text.get(), capacity);
+  AdviseHugePages(text.get(), capacity, Populate::kNo);
+  bool mapped = false;
   size_t size = 0;
   while (true) {
     if (size == capacity) {
@@ -731,6 +734,8 @@ Dataset ReadCsv(const std::string& file, const CsvOptions& options) {
       ::close(fd);
       RefuseBinary(std::string_view(text.get(), size), path);
     }
+    if (!mapped) AdviseHugePages(text.get(), capacity);
+    mapped = true;
   }
   ::close(fd);
   return ParseCsv(std::string_view(text.get(), size), path, options);

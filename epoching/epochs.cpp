@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <optional>
 #include <stdexcept>
@@ -150,12 +152,12 @@ void CutChannel(const Cut& cut,
 struct Buffers {
   std::vector<double> mean, x[2];
 
-  // Room for `n` samples in the buffers used: two channels, or with the
-  // average reference one channel and the mean; each buffer's pages mapped
-  // in one call.
-  void Prepare(size_t n, bool average) {
+  // Room for `n` samples in the buffers used: two channels (one when there
+  // is one), or with the average reference one channel and the mean; each
+  // buffer's pages mapped in one call.
+  void Prepare(size_t n, bool average, bool two) {
     for (std::vector<double>* buffer : {&x[0], average ? &mean : &x[1]}) {
-      if (buffer->capacity() >= n) continue;
+      if (buffer->capacity() >= n || (buffer == &x[1] && !two)) continue;
       std::vector<double>().swap(*buffer);
       buffer->reserve(n);
       AdviseHugePages(buffer->data(), n * sizeof(double));
@@ -174,7 +176,8 @@ void CutRun(Recording::Recording& run,
   const std::vector<int> channels = ChannelIndices(run, r.channels);
   const int C = static_cast<int>(channels.size());
   buffers.Prepare(static_cast<size_t>(run.Samples()),
-                  r.reference == Reference::kAverage);
+                  r.reference == Reference::kAverage,
+                  C > 1);
   std::vector<double>& mean = buffers.mean;
   std::vector<double>* x = buffers.x;
   mean.clear();
@@ -215,6 +218,24 @@ std::vector<std::string> FeatureNames(const std::vector<std::string>& channels,
   return names;
 }
 
+// DataError naming the run and the feature when a feature is not finite:
+// finite samples so large that their filtered values or their means
+// overflow. A table of such features would be refused by training.
+void RefuseNonFinite(
+    const Data::Dataset& data,
+    const std::vector<std::unique_ptr<Recording::Recording>>& runs) {
+  const auto bad = std::find_if(data.X.begin(), data.X.end(), [](double v) {
+    return !std::isfinite(v);
+  });
+  if (bad == data.X.end()) return;
+  const size_t at = static_cast<size_t>(bad - data.X.begin());
+  const size_t row = at / data.cols, col = at % data.cols;
+  throw DataError(runs[data.groups[row]]->Path() + ": feature " +
+                  data.names[col] + " of epoch " + std::to_string(row + 1) +
+                  " is not a finite number: the channel's samples are too "
+                  "large to filter and average");
+}
+
 // The rows not rejected, in a matrix of their own size.
 void DropRejected(Data::Dataset& data, const std::vector<char>& rejected) {
   const int kept =
@@ -237,12 +258,70 @@ void DropRejected(Data::Dataset& data, const std::vector<char>& rejected) {
   data.groups = std::move(groups);
 }
 
+// The epochs of every run (PlanRun), each run's report begun in `out`;
+// DataError for a run too short for the filter.
+std::vector<std::vector<Epoch>> PlanRuns(
+    const std::vector<std::unique_ptr<Recording::Recording>>& runs,
+    const std::optional<BandPass>& filter,
+    ExtractReport& out) {
+  std::vector<std::vector<Epoch>> plans;
+  for (const auto& run : runs) {
+    if (filter && run->Samples() <= filter->PadLength())
+      throw DataError(run->Path() + ": " + std::to_string(run->Samples()) +
+                      " samples are too few for the band-pass filter, which "
+                      "needs more than " +
+                      std::to_string(filter->PadLength()));
+    out.runs.push_back({run->Path(), {}, {}, {}, {}});
+    plans.push_back(PlanRun(*run, out.recipe, out.window, out.runs.back()));
+  }
+  return plans;
+}
+
+// Products and sums that saturate: a hostile count gives a huge need, never
+// a wrapped small one.
+std::uint64_t Times(std::uint64_t a, std::uint64_t b) {
+  return a != 0 && b > UINT64_MAX / a ? UINT64_MAX : a * b;
+}
+std::uint64_t Plus(std::uint64_t a, std::uint64_t b) {
+  return b > UINT64_MAX - a ? UINT64_MAX : a + b;
+}
+
+// "cutting r.vhdr into 946 epochs of 160 features (reading channels of
+// 30720 samples)": the work whose memory is checked.
+std::string CutText(
+    const std::vector<std::unique_ptr<Recording::Recording>>& runs,
+    size_t rows,
+    size_t cols,
+    long long samples) {
+  return "cutting " +
+         (runs.size() == 1 ? runs[0]->Path()
+                           : std::to_string(runs.size()) + " recordings") +
+         " into " + std::to_string(rows) + " epochs of " +
+         std::to_string(cols) + " features (reading channels of " +
+         std::to_string(samples) + " samples)";
+}
+
 }  // namespace
+
+std::uint64_t ExtractionMemory(std::uint64_t rows,
+                               std::uint64_t cols,
+                               std::uint64_t samples,
+                               const Recipe& recipe) {
+  const std::uint64_t copies = recipe.rejectMicrovolts ? 2 : 1;
+  const std::uint64_t buffers =
+      recipe.reference == Reference::kAverage || recipe.channels.size() > 1
+          ? 2
+          : 1;
+  const std::uint64_t features = Times(Times(rows, cols), 8 * copies);
+  return Plus(Plus(features, Times(rows, sizeof(double) + sizeof(int) + 1)),
+              Times(Times(buffers, samples), sizeof(double)));
+}
 
 Data::Dataset ExtractEpochs(
     const std::vector<std::unique_ptr<Recording::Recording>>& runs,
     const Recipe& recipe,
-    ExtractReport* report) {
+    ExtractReport* report,
+    const MemoryCheck& checkMemory) {
   if (std::string why = CheckRecipe(recipe); !why.empty())
     throw DataError("recipe: " + why);
   if (runs.empty()) throw DataError("no recording to cut epochs from");
@@ -253,23 +332,20 @@ Data::Dataset ExtractEpochs(
   for (const auto& run : runs) CheckRecording(r, *run);
   out.window = EpochWindow(r, r.samplingRate);
   const std::optional<BandPass> filter = MakeFilter(r, runs[0]->Path());
-  std::vector<std::vector<Epoch>> plans;
+  std::vector<std::vector<Epoch>> plans = PlanRuns(runs, filter, out);
   size_t rows = 0;
-  for (const auto& run : runs) {
-    if (filter && run->Samples() <= filter->PadLength())
-      throw DataError(run->Path() + ": " + std::to_string(run->Samples()) +
-                      " samples are too few for the band-pass filter, which "
-                      "needs more than " +
-                      std::to_string(filter->PadLength()));
-    out.runs.push_back({run->Path(), {}, {}, {}, {}});
-    plans.push_back(PlanRun(*run, r, out.window, out.runs.back()));
-    rows += plans.back().size();
-  }
+  for (const std::vector<Epoch>& plan : plans) rows += plan.size();
   const size_t cols = r.channels.size() * r.bins;
   if (rows == 0) throw DataError("no event has its whole window in its file");
   if (rows > INT_MAX || cols > INT_MAX || rows * cols > (size_t{1} << 40))
     throw DataError("too many epochs: " + std::to_string(rows) + " x " +
                     std::to_string(cols) + " features");
+  if (checkMemory) {
+    long long samples = 0;
+    for (const auto& run : runs) samples = std::max(samples, run->Samples());
+    checkMemory(ExtractionMemory(rows, cols, samples, r),
+                CutText(runs, rows, cols, samples));
+  }
 
   Data::Dataset data;
   data.rows = static_cast<int>(rows);
@@ -296,6 +372,7 @@ Data::Dataset ExtractEpochs(
       ++row;
     }
   }
+  RefuseNonFinite(data, runs);
   DropRejected(data, rejected);
   if (data.rows == 0)
     throw DataError("every epoch was rejected: none has a peak-to-peak of " +

@@ -44,7 +44,8 @@ Header CopyHeader(const Recording& r) {
           r.Samples(),
           r.Channels(),
           r.Events(),
-          r.Notes()};
+          r.Notes(),
+          r.Files()};
 }
 
 // A recording the library opened, read through the library's entry point.

@@ -247,8 +247,10 @@ std::vector<std::string> SplitHeader(std::string_view line) {
 
 std::string ColumnList(const std::vector<std::string>& names) {
   std::string list;
-  for (const std::string& name : names)
-    list += (list.empty() ? "" : ", ") + name;
+  for (size_t i = 0; i < std::min(names.size(), kNamesShown); ++i)
+    list += (i ? ", " : "") + names[i];
+  if (names.size() > kNamesShown)
+    list += " and " + std::to_string(names.size() - kNamesShown) + " more";
   return list;
 }
 

@@ -1,9 +1,12 @@
 #include "recording/recording.h"
 
 #include <cmath>
+#include <cstdio>
+#include <map>
 
 #include "recording/binary_file.h"
 #include "recording/readers.h"
+#include "text/utf8.h"
 
 namespace Korva::Recording {
 namespace {
@@ -66,7 +69,10 @@ Kind KindOfContent(const std::string& head, const OpenOptions& options) {
   return columns.time || columns.marker ? Kind::kCsv : Kind::kUnknown;
 }
 
-std::string UnknownContent(const std::string& head) {
+std::string UnknownContent(const std::string& head, Kind claimed) {
+  if (!IsText(head) && claimed == Kind::kBrainVision)
+    return "byte " + std::to_string(head.find('\0') + 1) +
+           " is a NUL: binary data, not the text of a BrainVision header";
   if (IsText(head) && StartsLikeBrainVision(head, "marker"))
     return "a BrainVision marker file; open the header (.vhdr) that names it";
   return "not a recording korva reads: it starts like none of EDF, BDF, GDF, "
@@ -74,11 +80,48 @@ std::string UnknownContent(const std::string& head) {
          "a time column and a marker column)";
 }
 
+// Names a recipe can keep and tell apart: none empty, none with a control
+// character (a line end, a NUL that C strings would cut at, an escape), no
+// two alike.
+void CheckChannelNames(const Recording& r) {
+  std::map<std::string, size_t> seen;
+  for (size_t c = 0; c < r.Channels().size(); ++c) {
+    const std::string& name = r.Channels()[c].name;
+    const std::string which = "channel " + std::to_string(c + 1);
+    if (name.empty()) Fail(r.Path(), which + " has no name");
+    if (const auto code = Text::FirstControlCharacter(name)) {
+      char text[80];
+      std::snprintf(text,
+                    sizeof text,
+                    " has a control character (U+%04X) in its name",
+                    static_cast<unsigned>(*code));
+      Fail(r.Path(), which + text);
+    }
+    const auto [earlier, added] = seen.emplace(name, c);
+    if (!added)
+      Fail(r.Path(),
+           "channels " + std::to_string(earlier->second + 1) + " and " +
+               std::to_string(c + 1) + " are both named \"" + name +
+               "\": a recipe could not tell them apart");
+  }
+}
+
 void CheckUsable(const Recording& r) {
   if (r.Samples() <= 0) Fail(r.Path(), "the recording holds no samples");
   if (r.Channels().empty()) Fail(r.Path(), "the recording offers no channels");
-  if (!std::isfinite(r.SamplingRate()) || r.SamplingRate() <= 0)
-    Fail(r.Path(), "the recording's sampling rate is not a positive number");
+  const double rate = r.SamplingRate();
+  if (!(rate >= kMinSamplingRate && rate <= kMaxSamplingRate)) {
+    char text[160];
+    std::snprintf(text,
+                  sizeof text,
+                  "its header gives a sampling rate of %g Hz, outside the "
+                  "%g Hz to %g Hz korva reads",
+                  rate,
+                  kMinSamplingRate,
+                  kMaxSamplingRate);
+    Fail(r.Path(), text);
+  }
+  CheckChannelNames(r);
 }
 
 }  // namespace
@@ -103,7 +146,7 @@ std::unique_ptr<Recording> OpenRecording(const std::string& path,
       recording = OpenHeadsetCsv(path, options);
       break;
     case Kind::kUnknown:
-      Fail(path, UnknownContent(head));
+      Fail(path, UnknownContent(head, KindOfExtension(Extension(path))));
   }
   CheckUsable(*recording);
   const std::string extension = Extension(path);

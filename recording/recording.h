@@ -44,10 +44,21 @@ class Recording {
   // What the reader decided that the user should hear about, one sentence
   // each: a sampling rate taken from a time column, channels left out.
   virtual const std::vector<std::string>& Notes() const = 0;
+  // Every file the recording was read from, Path() first: a BrainVision
+  // header's data and marker files follow it; other formats are one file,
+  // as by default.
+  virtual std::vector<std::string> Files() const { return {Path()}; }
   // Every sample of channel `c` (0 <= c < Channels().size()) into `out`,
-  // which is resized to Samples(); voltages in microvolts.
+  // which is resized to Samples(); voltages in microvolts. Every value is
+  // finite: DataError naming the channel and the sample otherwise.
   virtual void ReadChannel(int c, std::vector<double>& out) = 0;
 };
+
+// The sampling rates korva reads, in Hz. A rate outside them is a damaged
+// or hostile header, and inside them every window of a recipe is a whole
+// number of samples far from overflow.
+constexpr double kMinSamplingRate = 1e-3;
+constexpr double kMaxSamplingRate = 1e6;
 
 // What a file cannot say about itself (the plain CSV of headsets).
 struct OpenOptions {
@@ -56,7 +67,10 @@ struct OpenOptions {
 };
 
 // Opens `path` by its content, whatever its extension claims; a file of no
-// known recording format, or one that is damaged or truncated, is refused.
+// known recording format, or one that is damaged or truncated, is refused,
+// and so is one whose sampling rate lies outside kMinSamplingRate to
+// kMaxSamplingRate, or a channel without a name, with a control character in
+// its name, or with the name of another channel (a recipe names channels).
 std::unique_ptr<Recording> OpenRecording(const std::string& path,
                                          const OpenOptions& options);
 

@@ -50,7 +50,8 @@ std::string Edf(int records = 2, int signals = 2, int claimed = 2) {
                                                    {"4", 8},
                                                    {"", 32}};
   for (const auto& [text, size] : fields)
-    for (int s = 0; s < signals; ++s) head += Field(text, size);
+    for (int s = 0; s < signals; ++s)
+      head += Field(size == 16 ? std::string(text) + std::to_string(s) : std::string(text), size);
   return head + std::string(records * signals * 4 * 2, '\1');
 }
 
@@ -66,6 +67,7 @@ std::string Gdf(int records = 2,
   fixed[244] = fixed[248] = 1;
   fixed[252] = static_cast<char>(channels);
   std::string variable(256, '\0');
+  variable.replace(0, 2, "Fz");
   const double ranges[] = {-100, 100, -32768, 32767};
   std::memcpy(&variable[104], ranges, sizeof(ranges));
   variable[216] = 4;
@@ -164,6 +166,31 @@ TEST(Recording, TheWellFormedFilesOpen) {
         << file.format;
   }
   EXPECT_FALSE(IsRecording(Write(dir, "f.csv", "label,f1\n1,2\n"), {}));
+}
+
+// Nothing lost: a marker number given twice keeps both markers, and a GDF
+// event table whose rate is absurd (3e38 Hz) keeps its positions as samples
+// of the recording (rescaled, every event would fall on sample 0), with a
+// note. A BrainVision recording lists the files it read, the header first.
+TEST(Recording, RepeatedMarkersAndAnAbsurdEventRateLoseNoEvent) {
+  TempDir dir;
+  const std::string vhdr = BrainVision(dir);
+  WriteFile(dir / "a.vmrk",
+            "Brain Vision Data Exchange Marker File, Version 1.0\n"
+            "[Marker Infos]\nMk1=Stimulus,S  1,2,1,0\nMk1=Stimulus,S  2,3,1,0\n");
+  const auto bv = OpenRecording(vhdr, {});
+  ASSERT_EQ(bv->Events().size(), 2u);
+  EXPECT_EQ(bv->Events()[1].code, "Stimulus/S  2");
+  EXPECT_THAT(bv->Files(),
+              ::testing::ElementsAre(vhdr, dir / "a.eeg", dir / "a.vmrk"));
+  // The event at position 7 (from 1), the table's rate 3e38 as float32.
+  std::string gdf = Gdf();
+  gdf.replace(gdf.size() - 10, 6, std::string("\xe6\xb1\x61\x7f\x07\0", 6));
+  const auto events = OpenRecording(Write(dir, "a.gdf", gdf), {});
+  ASSERT_EQ(events->Events().size(), 1u);
+  EXPECT_EQ(events->Events()[0].sample, 6);
+  EXPECT_THAT(events->Notes(),
+              ::testing::ElementsAre(HasSubstr("3e+38 Hz, is ignored")));
 }
 
 struct Refusal {

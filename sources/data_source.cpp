@@ -102,7 +102,6 @@ LoadedData LoadRecordings(const DataSource& source,
   for (auto at = source.paths.begin(); at != source.paths.end(); ++at)
     if (std::find(at + 1, source.paths.end(), *at) != source.paths.end())
       throw Error(ErrorKind::kUsage, *at + " is given twice");
-  for (const std::string& path : source.paths) RecordFileDigest(path);
   if (!source.recipe && !settings.make)
     throw Error(ErrorKind::kUsage,
                 "no recipe to cut the recordings " + source.Name() + " with");

@@ -3,7 +3,10 @@
 #include <sys/stat.h>
 
 #include <cctype>
+#include <map>
 
+#include "korva/hostkit/memory_budget.h"
+#include "sources/input_digest.h"
 #include "sources/source_error.h"
 
 namespace Korva::Sources {
@@ -22,14 +25,62 @@ bool IsRecordingPath(const std::string& path,
          extension == "vhdr";
 }
 
+namespace {
+
+// What identifies a file: its device and inode, or its path when it cannot
+// be looked at.
+std::string FileIdentity(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return path;
+  return std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
+}
+
+// Error(kUsage) when a file of run `k` is also a file of an earlier run;
+// `seen` holds the earlier runs' files by identity.
+void RefuseSharedFiles(const OpenedRecordings& opened,
+                       size_t k,
+                       std::map<std::string, size_t>& seen) {
+  const Recording::Recording& run = *opened.runs[k];
+  for (const std::string& file : run.Files()) {
+    const auto [earlier, added] = seen.emplace(FileIdentity(file), k);
+    if (!added && earlier->second != k)
+      throw Error(ErrorKind::kUsage,
+                  opened.runs[earlier->second]->Path() + " and " + run.Path() +
+                      (file == run.Path() ? " are one file"
+                                          : " both read " + file) +
+                      ": one recording given twice would be used twice");
+  }
+}
+
+// Error(kUsage) when `options` are given for a recording that names its own
+// sampling rate and markers.
+void RefuseCsvOptions(const Recording::Recording& run,
+                      const Recording::OpenOptions& options) {
+  if (run.Format() == "headset CSV" ||
+      (!options.samplingRate && options.markerColumn.empty()))
+    return;
+  throw Error(ErrorKind::kUsage,
+              run.Path() + " is read as " + run.Format() +
+                  ", which gives its own sampling rate and markers: a "
+                  "sampling rate or a marker column is given only for "
+                  "headset CSV files");
+}
+
+}  // namespace
+
 OpenedRecordings OpenRecordings(const std::vector<std::string>& paths,
                                 const Recording::OpenOptions& options) {
   OpenedRecordings opened;
+  std::map<std::string, size_t> seen;
   for (const std::string& path : paths) {
     opened.runs.push_back(Recording::OpenRecording(path, options));
+    RefuseCsvOptions(*opened.runs.back(), options);
+    RefuseSharedFiles(opened, opened.runs.size() - 1, seen);
     for (const std::string& note : opened.runs.back()->Notes())
       opened.notes.push_back(path + ": " + note);
   }
+  for (const auto& run : opened.runs)
+    for (const std::string& file : run->Files()) RecordFileDigest(file);
   return opened;
 }
 
@@ -41,7 +92,14 @@ LoadedData Cut(const std::vector<std::string>& paths,
   OpenedRecordings opened = OpenRecordings(paths, options);
   LoadedData cut;
   cut.notes = std::move(opened.notes);
-  cut.data = Epoching::ExtractEpochs(opened.runs, recipe, &cut.cut.emplace());
+  for (const auto& run : opened.runs) cut.files.push_back(run->Files());
+  cut.data = Epoching::ExtractEpochs(
+      opened.runs,
+      recipe,
+      &cut.cut.emplace(),
+      [](std::uint64_t bytes, const std::string& what) {
+        HostKit::CheckMemoryNeed(bytes, what);
+      });
   return cut;
 }
 

@@ -34,7 +34,12 @@ struct OpenedRecordings {
 };
 
 // Opens every recording of `paths` (Recording::OpenRecording): DataError
-// naming the file when one is not a recording korva reads, or is damaged.
+// naming the file when one is not a recording korva reads, or is damaged;
+// Error(kUsage) when two of them read one file (the same device and inode:
+// a link, another name, a second header naming the same data file), or when
+// `options` are given for a recording other than a headset CSV file, which
+// alone takes them. Records the digest of every file each one read
+// (input_digest.h).
 OpenedRecordings OpenRecordings(const std::vector<std::string>& paths,
                                 const Recording::OpenOptions& options);
 
@@ -45,13 +50,18 @@ struct LoadedData {
   // filled in) and what happened to each recording's events.
   std::optional<Epoching::ExtractReport> cut;
   std::vector<std::string> notes;  // the readers' notes, after the path
+  // For recordings: the files each read (Recording::Files), in the order
+  // named.
+  std::vector<std::vector<std::string>> files;
 };
 
 // Opens every recording of `paths` and cuts it by `recipe`
 // (Epoching::ExtractEpochs), stacked in the order given, each epoch's group
 // its run ("run", from 1). Error(kUsage) with CheckRecipe's reason for a
-// recipe that cannot be, before any file is opened; Data::DataError naming
-// the file when one cannot be read or cut so.
+// recipe that cannot be, before any file is opened, and as OpenRecordings;
+// Data::DataError naming the file when one cannot be read or cut so;
+// HostKit::Error(kData) when the cut would take more memory than a training
+// may (HostKit::CheckMemoryNeed), before it is allocated.
 LoadedData Cut(const std::vector<std::string>& paths,
                const Epoching::Recipe& recipe,
                const Recording::OpenOptions& options);

@@ -142,6 +142,33 @@ std::string RecipeModel(const char* from, const char* to) {
   return Replace(Korva::Shared("recipe.xml"), from, to);
 }
 
+// The shared recording's header with `from` made `to`.
+std::string RecordingHeader(const char* from, const std::string& to) {
+  return Replace(Korva::Shared("run.vhdr"), from, to);
+}
+
+// A BrainVision header of `channels` INT_16 channels c1, c2, ... whose
+// samples are in `data`, with the shared recording's markers.
+std::string WideHeader(int channels, const char* data) {
+  std::string text =
+      "Brain Vision Data Exchange Header File Version 1.0\n[Common Infos]\n"
+      "DataFile=" +
+      std::string(data) +
+      "\nMarkerFile=run.vmrk\nNumberOfChannels=" + std::to_string(channels) +
+      "\nSamplingInterval=3906.25\n[Binary Infos]\nBinaryFormat=INT_16\n"
+      "[Channel Infos]\n";
+  for (int c = 1; c <= channels; ++c)
+    text += "Ch" + std::to_string(c) + "=c" + std::to_string(c) + ",,1,uV\n";
+  return text;
+}
+
+// A full disk, or a fold worker killed (KORVA_KILL_FORK), by the preloaded
+// library; ASan (in sanitizer builds) wants to be first in the library list.
+#define KORVA_SHIM                                \
+  "LD_PRELOAD=" KORVA_WRITE_FAILURE_SHIM          \
+  " ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}" \
+  "verify_asan_link_order=0\" "
+
 // 229 KB of CSV whose training would need about 2 GB.
 std::string FourRowsOf16000Columns() {
   std::string csv = "label";
@@ -158,8 +185,9 @@ struct Failure {
   std::string (*file)();  // the bad.* file the command names, if any
   const char* command;    // run with the shared data in the folder
   int status;
-  const char* message;   // part of standard error
-  const char* env = "";  // variables for the command
+  const char* message;     // part of standard error
+  const char* env = "";    // variables for the command
+  const char* setup = "";  // shell commands that make more files first
 };
 
 void PrintTo(const Failure& f, std::ostream* os) { *os << f.name; }
@@ -317,6 +345,38 @@ const Failure kFailures[] = {
     {"recording_without_a_channel", [] { return RecipeModel("Name=\"Oz\"", "Name=\"O1\""); }, "score bad.xml run.vhdr", kExitData, "run.vhdr: no channel O1 (its channels: Fz, Cz, Pz, Oz)"},
     {"recording_without_the_targets", [] { return RecipeModel("<Target Event=\"2\"", "<Target Event=\"9\""); }, "score bad.xml run.vhdr", kExitData, "run.vhdr: no event matches the target list (9); its events: Stimulus/S  1 (61), Stimulus/S  2 (12)"},
     {"data_few_rows_many_columns", FourRowsOf16000Columns, "train bad.csv --model m.xml", kExitData, "1.9 GiB of it for the 16001 x 16001 cross-product of the features"},
+    // Recordings: every file a header names is an input, read from the header's folder only.
+    {"recording_output_overwrites_its_samples", nullptr, "epochs run.vhdr --target 2 --non-target 1 --output run.eeg", kExitUsage, "--output and RECORDING (read by run.vhdr) name the same file (run.eeg); an output would overwrite it"},
+    {"recording_model_overwrites_its_markers", nullptr, "train run.vhdr --target 2 --non-target 1 --model run.vmrk --report run.eeg", kExitUsage, "--model and DATA (read by run.vhdr) name the same file (run.vmrk)"},
+    {"recording_hard_link_given_too", nullptr, "evaluate run.vhdr link.vhdr --target 2 --non-target 1", kExitUsage, "run.vhdr and link.vhdr are one file: one recording given twice would be used twice", "", "ln run.vhdr link.vhdr"},
+    {"recording_given_as_dot_slash_too", nullptr, "evaluate run.vhdr ./run.vhdr --target 2 --non-target 1", kExitUsage, "run.vhdr and ./run.vhdr are one file"},
+    {"recording_second_header_same_samples", [] { return Korva::Shared("run.vhdr"); }, "evaluate run.vhdr bad.vhdr --target 2 --non-target 1", kExitUsage, "run.vhdr and bad.vhdr both read run.eeg: one recording given twice would be used twice"},
+    {"recording_data_file_absolute", [] { return RecordingHeader("DataFile=run.eeg", "DataFile=/etc/passwd"); }, "epochs bad.vhdr --target 2 --non-target 1 --output o.csv", kExitData, "bad.vhdr: its data file /etc/passwd, read as passwd in its folder: cannot open: No such file or directory"},
+    {"recording_data_file_above", [] { return RecordingHeader("DataFile=run.eeg", "DataFile=../secret.bin"); }, "epochs bad.vhdr --target 2 --non-target 1 --output o.csv", kExitData, "its data file ../secret.bin, read as secret.bin in its folder: cannot open"},
+    {"recording_data_file_a_link", [] { return RecordingHeader("DataFile=run.eeg", "DataFile=secret.eeg"); }, "epochs bad.vhdr --target 2 --non-target 1 --output o.csv", kExitData, "its data file secret.eeg: a symbolic link, which is not followed here", "", "ln -s /etc/passwd secret.eeg"},
+    {"recording_marker_file_a_fifo", [] { return RecordingHeader("MarkerFile=run.vmrk", "MarkerFile=fifo.vmrk"); }, "epochs bad.vhdr --target 2 --non-target 1 --output o.csv", kExitData, "its marker file fifo.vmrk: not a regular file but a FIFO", "", "mkfifo fifo.vmrk"},
+    {"recording_nan_sample", [] { return RecordingHeader("DataFile=run.eeg", "DataFile=nan.eeg"); }, "epochs bad.vhdr --target 2 --non-target 1 --output o.csv", kExitData, "bad.vhdr: channel 2 (Cz): sample 251 of 5120 (at 0.977 s) is NaN; every sample must be a finite number", "", "cp run.eeg nan.eeg && printf '\\000\\000\\300\\177' | dd of=nan.eeg bs=1 seek=4004 conv=notrunc 2>/dev/null"},
+    {"recording_nan_sample_to_train", [] { return RecordingHeader("DataFile=run.eeg", "DataFile=nan.eeg"); }, "train bad.vhdr --target 2 --non-target 1 --model m.xml", kExitData, "channel 2 (Cz): sample 251 of 5120", "", "cp run.eeg nan.eeg && printf '\\000\\000\\300\\177' | dd of=nan.eeg bs=1 seek=4004 conv=notrunc 2>/dev/null"},
+    {"recording_nan_sample_to_score", [] { return RecordingHeader("DataFile=run.eeg", "DataFile=nan.eeg"); }, "score recipe.xml bad.vhdr", kExitData, "channel 2 (Cz): sample 251 of 5120", "", "cp run.eeg nan.eeg && printf '\\000\\000\\300\\177' | dd of=nan.eeg bs=1 seek=4004 conv=notrunc 2>/dev/null"},
+    {"recording_resolution_overflows", [] { return RecordingHeader("Ch1=Fz,,1,", "Ch1=Fz,,1e308,"); }, "epochs bad.vhdr --target 2 --non-target 1 --output o.csv", kExitData, "bad.vhdr: Ch1: resolution 1e308 makes its samples overflow (they would not be finite numbers)"},
+    {"recording_rate_absurd", [] { return RecordingHeader("SamplingInterval=3906.25", "SamplingInterval=1e-300"); }, "epochs bad.vhdr --target 2 --non-target 1 --output o.csv", kExitData, "bad.vhdr: SamplingInterval=1e-300 (microseconds) gives a sampling rate of 1e+306 Hz, outside the 0.001 Hz to 1e+06 Hz korva reads"},
+    {"recording_channels_alike", [] { return RecordingHeader("Ch2=Cz", "Ch2=Fz"); }, "epochs bad.vhdr --target 2 --non-target 1 --output o.csv", kExitData, "bad.vhdr: channels 1 and 2 are both named \"Fz\": a recipe could not tell them apart"},
+    {"recording_channel_key_twice", [] { return RecordingHeader("Ch2=Cz,,1,\xC2\xB5V\n", "Ch2=Cz,,1,\xC2\xB5V\nCh2=Pz,,1,\xC2\xB5V\n"); }, "epochs bad.vhdr --target 2 --non-target 1 --output o.csv", kExitData, "bad.vhdr: [Channel Infos] gives Ch2 twice"},
+    {"recording_channel_without_a_name", [] { return RecordingHeader("Ch2=Cz", "Ch2="); }, "epochs bad.vhdr --target 2 --non-target 1 --output o.csv", kExitData, "bad.vhdr: channel 2 has no name"},
+    {"recording_channel_name_with_a_line_end", [] { return RecordingHeader("Ch2=Cz", "Ch2=C\rz"); }, "epochs bad.vhdr --target 2 --non-target 1 --output o.csv", kExitData, "bad.vhdr: channel 2 has a control character (U+000D) in its name"},
+    {"recording_channel_name_with_a_nul", [] { return RecordingHeader("Ch2=Cz", std::string("Ch2=C\0z", 7)); }, "epochs bad.vhdr --target 2 --non-target 1 --output o.csv", kExitData, "is a NUL: binary data, not the text of a BrainVision header"},
+    {"recording_channels_too_many_to_list", [] { return WideHeader(30, "wide.eeg"); }, "epochs bad.vhdr --target 2 --non-target 1 --channels O1 --output o.csv", kExitData, "bad.vhdr: no channel O1 (its channels: c1, c2, c3, c4, c5, c6, c7, c8, c9, c10, c11, c12, c13, c14, c15, c16, c17, c18, c19, c20 and 10 more)", "", "head -c 307200 /dev/zero > wide.eeg"},
+    {"recording_cut_above_memory_limit", nullptr, "epochs run.vhdr --target 2 --non-target 1 --output o.csv --memory-limit 100K", kExitData, "cutting run.vhdr into 73 epochs of 80 features (reading channels of 5120 samples) needs about"},
+    {"recording_sparse_gigabyte", [] { return WideHeader(1, "big.eeg"); }, "epochs bad.vhdr --target 2 --non-target 1 --output o.csv", kExitData, "(reading channels of 536870912 samples) needs about 4.0 GiB of memory, more than the", "", "truncate -s 1G big.eeg"},
+    {"recording_given_a_sampling_rate", nullptr, "epochs run.vhdr --target 2 --non-target 1 --output o.csv --sampling-rate 500", kExitUsage, "run.vhdr is read as BrainVision, which gives its own sampling rate and markers"},
+    {"sampling_rate_negative", nullptr, "epochs run.vhdr --target 2 --non-target 1 --output o.csv --sampling-rate -5", kExitUsage, "--sampling-rate: must be a rate in Hz from 0.001 to 1e+06 (-5)"},
+    {"window_start_far_before", nullptr, "epochs run.vhdr --target 2 --non-target 1 --output o.csv --window=-1e300,0", kExitUsage, "window -1e+300 to 0 ms: its ends must lie within 1e+07 ms of the event"},
+    {"window_far_after", nullptr, "epochs run.vhdr --target 2 --non-target 1 --output o.csv --window=1e15,1e300", kExitUsage, "window 1e+15 to 1e+300 ms: its ends must lie within"},
+    {"window_far_before_auto", nullptr, "train run.vhdr --target 2 --non-target 1 --model m.xml --window=-1e300,auto", kExitUsage, "window -1e+300 to 800 ms: its ends must lie within"},
+    {"baseline_far_before", nullptr, "train run.vhdr --target 2 --non-target 1 --model m.xml --baseline=-1e300,0", kExitUsage, "baseline -1e+300 to 0 ms: its ends must lie within"},
+    {"recipe_document_window_far", [] { return RecipeModel("Window=\"0,auto\"", "Window=\"-1e300,0\""); }, "info bad.xml", kExitModel, "model bad.xml: its recipe: window -1e+300 to 0 ms: its ends must lie within"},
+    {"tune_worker_killed", nullptr, "tune train.csv --jobs 2 --model m.xml", kExitTrainingFailed, "the fold gave no result: its worker process was ended by signal 9 (Killed)", KORVA_SHIM "KORVA_KILL_FORK=2 "},
+    {"evaluate_tune_worker_killed", nullptr, "evaluate train.csv --tune --jobs 2", kExitTrainingFailed, "tuning in fold 1: fold 1, p-enter 0.01, p-remove 0.1, max-iter 300: the fold gave no result: its worker process was ended by signal 9 (Killed)", KORVA_SHIM "KORVA_KILL_FORK=2 "},
 };
 // clang-format on
 
@@ -332,6 +392,9 @@ TEST_P(KorvaFailure, EndsWithItsStatusAndWritesNothing) {
   const std::string command = f.command;
   const size_t bad = command.find("bad.");
   if (f.file) Put(command.substr(bad, command.find(' ', bad) - bad), f.file());
+  if (*f.setup) {
+    ASSERT_EQ(Shell(dir_.Path(), f.setup).status, 0) << f.setup;
+  }
   const std::vector<std::string> before = Here();
   const Result r =
       Run(command,
@@ -372,6 +435,10 @@ TEST_F(Korva, ThresholdModesDecideAboveTheirCut) {
               c.confusion)
         << c.configuration;
   }
+  // A threshold whose percentage would overflow is said as a factor.
+  Put("m.xml", OneFeatureModel("Threshold=\"1e308\" ThresholdMode=\"1\""));
+  EXPECT_THAT(Run("info m.xml").out,
+              HasSubstr("(Range, threshold 1e+308 times the way from"));
   Put("m.xml", OneFeatureModel("Threshold=\"0.5\" ThresholdMode=\"1\"", ""));
   const Result refused = Run("score m.xml x.csv --output s2.csv");
   EXPECT_EQ(refused.status, kExitModel);
@@ -458,6 +525,31 @@ TEST_F(Korva, EvaluateWorkersEndWithKorva) {
                 "ps -o stat= -p \"$(echo $w | tr ' ' ,)\" | grep -v Z");
   // A zombie has ended; it only waits for init to collect it.
   EXPECT_THAT(r.out, ::testing::ContainsRegex("\nworkers [0-9]+ [0-9]+\n$"));
+}
+
+// Every file a recording reads is an input with its own SHA-256 in the
+// summary. Texts from the files reach the terminal cleaned: a marker text
+// with an escape sequence is counted as skipped with U+FFFD for the escape.
+TEST_F(Korva, RecordingFilesAreDigestedAndTheirTextsCleaned) {
+  PutSharedRecording();
+  const Result r = Run(
+      "train run.vhdr --target 2 --non-target 1 --model m.xml --summary -");
+  ASSERT_EQ(r.status, kExitOk) << r.err;
+  const auto inputs = nlohmann::json::parse(r.out)["provenance"]["inputs"];
+  ASSERT_EQ(inputs.size(), 3u);
+  EXPECT_EQ(inputs[2]["role"], "DATA (read by run.vhdr)");
+  for (const auto& input : inputs) {
+    const std::string file = input["file"];
+    EXPECT_EQ(input["sha256"].get<std::string>() + "\n",
+              Shell(dir_.Path(), "sha256sum " + file + " | cut -c1-64").out)
+        << file;
+  }
+  Put("run.vmrk", Get("run.vmrk") + "Mk999=Comment,\x1b[2J,7,1,0\n");
+  const Result cut =
+      Run("epochs run.vhdr --target 2 --non-target 1 --output e.csv");
+  ASSERT_EQ(cut.status, kExitOk) << cut.err;
+  EXPECT_THAT(cut.out, HasSubstr("\"Comment/\xEF\xBF\xBD[2J\" 1"));
+  EXPECT_THAT(cut.out, Not(HasSubstr("\x1b")));
 }
 
 // ---- outputs: never half-written, the earlier file kept ---------------------

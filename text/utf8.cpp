@@ -31,4 +31,15 @@ Utf8Char DecodeUtf8(std::string_view text) {
   return {code, length, true};
 }
 
+std::optional<char32_t> FirstControlCharacter(std::string_view text) {
+  for (size_t i = 0; i < text.size();) {
+    const Utf8Char c = DecodeUtf8(text.substr(i));
+    if (c.valid && c.code != '\t' &&
+        (c.code < 0x20 || (c.code >= 0x7f && c.code < 0xa0)))
+      return c.code;
+    i += c.length;
+  }
+  return std::nullopt;
+}
+
 }  // namespace Korva::Text

@@ -1,6 +1,7 @@
 #ifndef KORVA_TEXT_UTF8_H_
 #define KORVA_TEXT_UTF8_H_
 
+#include <optional>
 #include <string_view>
 
 namespace Korva::Text {
@@ -18,6 +19,11 @@ struct Utf8Char {
 // longest start of a well-formed character there (at least 1): the piece
 // that one replacement character stands for.
 Utf8Char DecodeUtf8(std::string_view text);
+
+// The first control character of `text` but tab (C0, DEL or C1: a line end,
+// a NUL that C strings would end at, the start of a terminal escape), or
+// nothing when it holds none. Ill-formed bytes are skipped.
+std::optional<char32_t> FirstControlCharacter(std::string_view text);
 
 }  // namespace Korva::Text
 
