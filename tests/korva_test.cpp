@@ -263,6 +263,12 @@ const Failure kFailures[] = {
     {"data_missing", nullptr, "train missing.csv --model m.xml", kExitData, "missing.csv: cannot open: No such file"},
     {"data_folder", nullptr, "train . --model m.xml", kExitData, "cannot read: Is a directory"},
     {"data_columns_differ", [] { return std::string("label,a\n1,2\n-1,3\n"); }, "score model.xml bad.csv", kExitData, "bad.csv has 1 feature columns but model model.xml was trained on 40"},
+    {"score_extra_column", [] {
+       std::string header = "label", row = "1";
+       for (const char* channel : {"Fz", "Cz", "Pz", "Oz"})
+         for (int s = 1; s <= 10; ++s) header += std::string(",") + channel + (s < 10 ? "_0" : "_") + std::to_string(s), row += ",0";
+       return header + ",site\n" + row + ",3\n"; },
+     "score model.xml bad.csv", kExitData, "bad.csv has 41 feature columns but model model.xml was trained on 40; the model has no feature named site: leave those columns out with --drop site"},
     {"test_columns_differ", [] { return std::string("label,a\n1,2\n-1,3\n"); }, "evaluate train.csv --test bad.csv", kExitData, "bad.csv has 1 feature columns but train.csv has 40"},
     {"too_few_rows_for_folds", [] { return std::string("label,a\n1,2\n-1,3\n1,4\n-1,5\n"); }, "evaluate bad.csv --folds 3", kExitData, "cannot split bad.csv into 3 stratified folds"},
     {"module_missing", nullptr, "train train.csv --model m.xml --module none.kvc", kExitModule, "module file not found: none.kvc"},
@@ -281,6 +287,11 @@ const Failure kFailures[] = {
     {"fold_training_throws", nullptr, "evaluate train.csv --module " KORVA_THROWING_MODULE, kExitTrainingException, "fold 1: training raised an exception: planted failure", "KORVA_TEST_THROW=std "},
     // Hostile input: each of these crashed, hung, lost a file or misled.
     {"unknown_command", nullptr, "trian train.csv", kExitUsage, "unknown command 'trian'; did you mean 'train'?"},
+    {"unknown_command_letters_swapped", nullptr, "ifno model.xml", kExitUsage, "unknown command 'ifno'; did you mean 'info'? (commands:"},
+    {"unknown_command_short_two_edits_off", nullptr, "xemx", kExitUsage, "unknown command 'xemx' (commands:"},
+    {"unknown_command_only_prefix", nullptr, "ev train.csv", kExitUsage, "unknown command 'ev'; did you mean 'evaluate'?"},
+    {"unknown_command_ambiguous_prefix", nullptr, "e train.csv", kExitUsage, "unknown command 'e' (commands:"},
+    {"misspelt_option_two_swaps", nullptr, "train train.csv --model m.xml --p-etnre 0.1", kExitUsage, "unknown option --p-etnre; did you mean --p-enter? ("},
     {"seed_negative", nullptr, "evaluate train.csv --seed -1", kExitUsage, "--seed: must be a whole number, 0 or more (-1)"},
     {"folds_with_test", nullptr, "evaluate train.csv --test test.csv --folds 3", kExitUsage, "with --test the model is trained on all of DATA (with --tune they set the cross-validation of DATA that chooses the setting)"},
     {"grid_without_tune", nullptr, "evaluate train.csv --p-enter 0.01,0.05", kExitUsage, "--p-enter takes one value here, and 0.01,0.05 is a list: a grid of settings, which --tune (or korva tune) chooses from"},
@@ -471,6 +482,63 @@ TEST_F(Korva, EmptySelectionSavesAModelThatCannotScore) {
                         "classify; --max-iter 0 allows no change of the "
                         "selection"));
   EXPECT_EQ(Run("score m.xml test.csv").status, kExitModel);
+}
+
+// Exactly one feature enters: a = 2 y + d / 8, with y, d, b and c Walsh
+// sequences of period 8 (orthogonal, mean 0), so b and c explain nothing
+// and the least-squares weight of a is 2 / (4 + 1 / 64) = 0.498054 by hand,
+// the intercept 0 (every sum is exact); the class scores are +-2 w, spread
+// w / 8 sqrt(40 / 38).
+TEST_F(Korva, TrainSaysAndWritesOneSelectedFeature) {
+  auto walsh = [](int k, int i) { return __builtin_parity(k & i) ? -1 : 1; };
+  std::string csv = "label,a,b,c\n";
+  for (int i = 0; i < 40; ++i) {
+    const int y = -walsh(1, i % 8);
+    csv += std::to_string(y) + "," + Text::FormatDouble(2 * y + 0.125 * walsh(2, i % 8)) +
+           "," + std::to_string(walsh(4, i % 8)) + "," +
+           std::to_string(walsh(6, i % 8)) + "\n";
+  }
+  Put("one.csv", csv);
+  const Result r = Run(
+      "train one.csv --model m.xml --weights w.txt --weights-csv w.csv "
+      "--report r.html");
+  ASSERT_EQ(r.status, kExitOk) << r.err;
+  for (const char* said :
+       {"Final columns included:  1 (1 features)\nSelected 1 features:\n"
+        "(a):   0.498054\n",
+        "selected 1 of 3 features in ",
+        "(TP 20, FN 0, FP 0, TN 20; majority baseline 0.500)"})
+    EXPECT_THAT(r.out, HasSubstr(said));
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(Get("w.csv"), "name,weight\na,0.498054\nb,0\nc,0\n(intercept),0\n");
+  EXPECT_EQ(Get("w.txt"), "0.498054\n0\n0\n0");
+  const Result info = Run("info m.xml");
+  EXPECT_EQ(info.err, "") << "every weight is there: nothing to warn of";
+  EXPECT_THAT(info.out,
+              HasSubstr("  a  0.498054\nintercept: 0 (kept by korva in the "
+                        "document; scores add it)\ntraining scores: mean "
+                        "-0.996109 of 20 rows labelled -1, mean 0.996109 of 20 "
+                        "labelled +1, pooled standard deviation 0.0638741\n"));
+  EXPECT_EQ(Count(Get("r.html"), "y=\"22.0\" width=\"150.0\""), 1)
+      << "one weight bar, as long as the scale";
+}
+
+// Each exit status is the number the command-line docs give for its kind:
+// scripts and hosts test for the numbers.
+TEST(ExitStatus, IsTheNumberTheDocsGive) {
+  const std::string docs = ReadFile(KORVA_SOURCE_DIR "/docs/cli.md");
+  const std::pair<int, const char*> kinds[] = {
+      {kExitOk, "success"},
+      {kExitUsage, "bad command line"},
+      {kExitData, "input data missing"},
+      {kExitModule, "module cannot be used"},
+      {kExitModel, "model document unusable"},
+      {kExitTrainingFailed, "training returned a non-zero result"},
+      {kExitTrainingException, "training raised an exception"},
+      {kExitOutput, "an output file cannot be written"},
+      {kExitNoDisplay, "`edit` without a display"}};
+  for (const auto& [code, kind] : kinds)
+    EXPECT_THAT(docs, HasSubstr("\n| " + std::to_string(code) + " | " + kind)) << kind;
 }
 
 // Too few rows: training fails (6), the log says why, earlier outputs stay.
