@@ -664,6 +664,11 @@ void RefuseRowIndex(const Dataset& data,
 
 }  // namespace
 
+std::string_view CheckCsvText(std::string_view text,
+                              const std::string& fileName) {
+  return CheckText(text, fileName);
+}
+
 // Every value goes straight to its place in the data set's matrix, parsed
 // on up to `options.threads` threads, one stretch of the body each.
 Dataset ParseCsv(std::string_view text,

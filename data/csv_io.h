@@ -24,6 +24,13 @@ struct CsvOptions {
   ByteSink onBytes;  // ReadCsv: every byte read, in order
 };
 
+// `text` (a file's start, or all of it) without its UTF-8 byte order mark;
+// DataError naming `fileName` when it is not CSV text: a NUL byte (naming
+// its line), UTF-16, lines that end in a carriage return alone, XML. Readers
+// of other CSV files give their refusals in these words.
+std::string_view CheckCsvText(std::string_view text,
+                              const std::string& fileName);
+
 // Parses CSV text: a header row, then one row per example. The column whose
 // header is "label" (any letter case, at most one) holds the labels, the
 // group column the rows' groups; every other column that is not dropped is a

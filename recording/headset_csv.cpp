@@ -32,6 +32,11 @@ constexpr double kRateTolerance = 0.005;
 // Bytes after a line that can be read: the parse of short numbers reads
 // ahead of where a number may end.
 constexpr size_t kReadAhead = 32;
+// The UTF-8 byte order mark some programs write at the start of a file.
+constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
+// A step of the time column this many times its median step leaves out a
+// sample: the recording has a gap there.
+constexpr double kGapSteps = 1.5;
 
 std::string Lower(std::string_view text) {
   std::string lower(text);
@@ -109,6 +114,18 @@ class LineReader {
         buffer_.size() - kReadAhead - end_, stop_ - (offset_ + end_));
     const size_t got = std::fread(buffer_.data() + end_, 1, room, file_);
     if (got == 0 && std::ferror(file_)) Fail(path_, "cannot be read");
+    // Text holds no NUL: binary data after the rows (a file padded with
+    // zeros, a device) is refused as it arrives, not read into memory.
+    if (const void* nul = std::memchr(buffer_.data() + end_, '\0', got))
+      Fail(path_,
+           "byte " +
+               std::to_string(offset_ + (static_cast<const char*>(nul) -
+                                         buffer_.data()) + 1) +
+               " is a NUL: binary data, not CSV text");
+    // A UTF-8 byte order mark before the header is no part of its names.
+    if (offset_ + end_ == 0 && std::string_view(buffer_.data(), got)
+                                       .substr(0, 3) == kUtf8Mark)
+      begin_ = 3;
     ended_ = got == 0;
     end_ += got;
   }
@@ -614,18 +631,45 @@ Scan ScanRows(LineReader& lines,
   return scan;
 }
 
+// DataError at the first step of `times` that is not about `step` long:
+// the time repeats or runs backwards, or jumps over a sample (a gap, which
+// would put every later event on the wrong sample).
+void CheckTimeSteps(const std::string& path,
+                    const std::vector<double>& times,
+                    double step) {
+  for (size_t i = 1; i < times.size(); ++i) {
+    const double taken = times[i] - times[i - 1];
+    if (taken > 0 && taken <= kGapSteps * step) continue;
+    char median[32];
+    std::snprintf(median, sizeof(median), "%.3f ms", step * 1e3);
+    Fail(path,
+         std::string("the time column ") +
+             (taken > 0    ? "jumps over samples"
+              : taken == 0 ? "repeats a time"
+                           : "runs backwards") +
+             " at sample " + std::to_string(i + 1) + ", from " +
+             Text::FormatDouble(times[i - 1]) + " s to " +
+             Text::FormatDouble(times[i]) + " s (its median step is " +
+             median +
+             "): korva reads evenly spaced samples only (give the sampling "
+             "rate to read the rows as such anyway)");
+  }
+}
+
 // The whole rate whose step the time column's median step is within
-// kRateTolerance of, with a note saying so.
+// kRateTolerance of, with a note saying so; DataError when a step is not
+// about the median step (CheckTimeSteps).
 double RateFromTimes(const std::string& path,
-                     std::vector<double>& times,
+                     const std::vector<double>& times,
                      std::vector<std::string>& notes) {
   if (times.size() < 2)
     Fail(path,
          "too few samples to take the sampling rate from the time "
          "column; give the sampling rate");
-  std::adjacent_difference(times.begin(), times.end(), times.begin());
-  const auto middle = times.begin() + times.size() / 2;
-  std::nth_element(times.begin() + 1, middle, times.end());
+  std::vector<double> steps(times.size());
+  std::adjacent_difference(times.begin(), times.end(), steps.begin());
+  const auto middle = steps.begin() + steps.size() / 2;
+  std::nth_element(steps.begin() + 1, middle, steps.end());
   const double step = *middle;
   const double whole = step > 0 ? std::round(1 / step) : 0;
   char text[160];
@@ -637,6 +681,7 @@ double RateFromTimes(const std::string& path,
                   step);
     Fail(path, text);
   }
+  CheckTimeSteps(path, times, step);
   std::snprintf(text,
                 sizeof(text),
                 "sampling rate %g Hz, from the time column's median step "
@@ -666,6 +711,7 @@ class HeadsetCsvRecording : public RecordingBase {
 
 CsvColumns FindCsvColumns(std::string_view head, const OpenOptions& options) {
   CsvColumns found;
+  if (head.substr(0, 3) == kUtf8Mark) head.remove_prefix(3);
   while (!head.empty()) {
     const size_t end = head.find('\n');
     if (end == std::string_view::npos) return found;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <map>
 
+#include "data/csv_io.h"
 #include "recording/binary_file.h"
 #include "recording/readers.h"
 #include "text/utf8.h"
@@ -69,7 +70,11 @@ Kind KindOfContent(const std::string& head, const OpenOptions& options) {
   return columns.time || columns.marker ? Kind::kCsv : Kind::kUnknown;
 }
 
-std::string UnknownContent(const std::string& head, Kind claimed) {
+std::string UnknownContent(const std::string& path,
+                           const std::string& head,
+                           Kind claimed) {
+  // A .csv file that is not CSV text hears why, as a feature table would.
+  if (claimed == Kind::kCsv) Data::CheckCsvText(head, path);
   if (!IsText(head) && claimed == Kind::kBrainVision)
     return "byte " + std::to_string(head.find('\0') + 1) +
            " is a NUL: binary data, not the text of a BrainVision header";
@@ -146,7 +151,7 @@ std::unique_ptr<Recording> OpenRecording(const std::string& path,
       recording = OpenHeadsetCsv(path, options);
       break;
     case Kind::kUnknown:
-      Fail(path, UnknownContent(head, KindOfExtension(Extension(path))));
+      Fail(path, UnknownContent(path, head, KindOfExtension(Extension(path))));
   }
   CheckUsable(*recording);
   const std::string extension = Extension(path);

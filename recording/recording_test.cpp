@@ -156,7 +156,9 @@ TEST(Recording, TheWellFormedFilesOpen) {
       // digital 0 in -32768..32767, physical -100..100
       {Write(dir, "a.gdf", Gdf()), "GDF 2", 8, 1, 100.0 / 65535},
       {BrainVision(dir), "BrainVision", 4, 1, 0},
-      {Csv(dir), "headset CSV", 8, 1, 1.5}};
+      {Csv(dir), "headset CSV", 8, 1, 1.5},
+      // a UTF-8 byte order mark hides neither the time column nor a name
+      {Write(dir, "b.csv", "\xEF\xBB\xBF" + Korva::Testing::ReadFile(Csv(dir))), "headset CSV", 8, 1, 1.5}};
   for (const auto& file : files) {
     const auto recording = OpenRecording(file.path, {});
     EXPECT_EQ(recording->Format(), file.format);
@@ -281,6 +283,9 @@ const Refusal kRefusals[] = {
     {"RaggedRowInTheSecondHalfOfALargeFile",
      [](const TempDir& d) { return LargeCsv(d, 90000, "360,1.5\n"); },
      "line 90002 has 2 fields, the header 3"},
+    {"NulBytesAfterTheFirstBytesLookedAt",
+     [](const TempDir& d) { return LargeCsv(d, 90000, std::string(9, '\0')); },
+     "is a NUL: binary data, not CSV text"},
     {"RaggedRowWithText",
      [](const TempDir& d) {
        return Csv(d, "Time,Fz,Marker", 0.004, "0.5,x\n");

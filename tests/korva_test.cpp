@@ -162,6 +162,24 @@ std::string WideHeader(int channels, const char* data) {
   return text;
 }
 
+// A headset CSV of 2000 samples at 250 Hz, a marker 1 or 2 every 50, the
+// time of the rows from sample `from` (from 1) on moved by `shift` s.
+std::string HeadsetCsv(int from = 0, double shift = 0) {
+  std::string text = "Time,Fz,Marker\n";
+  for (int i = 0; i < 2000; ++i)
+    text += std::to_string(i * 0.004 + (i + 1 >= from && from ? shift : 0)) +
+            "," + std::to_string(i % 7) + "," +
+            (i % 50 ? "0" : i % 100 ? "1" : "2") + "\n";
+  return text;
+}
+
+// `text` as UTF-16 (little-endian, with its byte order mark).
+std::string Utf16(const std::string& text) {
+  std::string wide = "\xFF\xFE";
+  for (char c : text) wide += std::string{c, '\0'};
+  return wide;
+}
+
 // A full disk, or a fold worker killed (KORVA_KILL_FORK), by the preloaded
 // library; ASan (in sanitizer builds) wants to be first in the library list.
 #define KORVA_SHIM                                \
@@ -379,6 +397,12 @@ const Failure kFailures[] = {
     {"recording_channels_too_many_to_list", [] { return WideHeader(30, "wide.eeg"); }, "epochs bad.vhdr --target 2 --non-target 1 --channels O1 --output o.csv", kExitData, "bad.vhdr: no channel O1 (its channels: c1, c2, c3, c4, c5, c6, c7, c8, c9, c10, c11, c12, c13, c14, c15, c16, c17, c18, c19, c20 and 10 more)", "", "head -c 307200 /dev/zero > wide.eeg"},
     {"recording_cut_above_memory_limit", nullptr, "epochs run.vhdr --target 2 --non-target 1 --output o.csv --memory-limit 100K", kExitData, "cutting run.vhdr into 73 epochs of 80 features (reading channels of 5120 samples) needs about"},
     {"recording_sparse_gigabyte", [] { return WideHeader(1, "big.eeg"); }, "epochs bad.vhdr --target 2 --non-target 1 --output o.csv", kExitData, "(reading channels of 536870912 samples) needs about 4.0 GiB of memory, more than the", "", "truncate -s 1G big.eeg"},
+    {"headset_csv_gap", [] { return HeadsetCsv(1001, 2); }, "epochs bad.csv --target 2 --non-target 1 --output o.csv", kExitData, "bad.csv: the time column jumps over samples at sample 1001, from 3.996 s to 6 s (its median step is 4.000 ms): korva reads evenly spaced samples only (give the sampling rate to read the rows as such anyway)"},
+    {"headset_csv_time_backwards", [] { return HeadsetCsv(1001, -0.5); }, "train bad.csv --target 2 --non-target 1 --model m.xml", kExitData, "bad.csv: the time column runs backwards at sample 1001, from 3.996 s to 3.5 s"},
+    {"headset_csv_time_repeated", [] { return HeadsetCsv(1001, -0.004); }, "epochs bad.csv --target 2 --non-target 1 --output o.csv", kExitData, "bad.csv: the time column repeats a time at sample 1001, from 3.996 s to 3.996 s"},
+    {"headset_csv_then_nul_bytes", [] { return HeadsetCsv() + std::string(4096, '\0'); }, "epochs bad.csv --target 2 --non-target 1 --output o.csv", kExitData, "bad.csv, line 2002: a NUL byte: this is binary data, not CSV text"},
+    {"headset_csv_utf16", [] { return Utf16(HeadsetCsv()); }, "epochs bad.csv --target 2 --non-target 1 --output o.csv", kExitData, "bad.csv: the file is UTF-16 text; save it as UTF-8 (or ASCII) CSV"},
+    {"headset_csv_carriage_returns", [] { std::string t = HeadsetCsv(); std::replace(t.begin(), t.end(), '\n', '\r'); return t; }, "epochs bad.csv --target 2 --non-target 1 --output o.csv", kExitData, "bad.csv: its lines end in a carriage return alone; save it with LF or CRLF line ends"},
     {"recording_given_a_sampling_rate", nullptr, "epochs run.vhdr --target 2 --non-target 1 --output o.csv --sampling-rate 500", kExitUsage, "run.vhdr is read as BrainVision, which gives its own sampling rate and markers"},
     {"sampling_rate_negative", nullptr, "epochs run.vhdr --target 2 --non-target 1 --output o.csv --sampling-rate -5", kExitUsage, "--sampling-rate: must be a rate in Hz from 0.001 to 1e+06 (-5)"},
     {"window_start_far_before", nullptr, "epochs run.vhdr --target 2 --non-target 1 --output o.csv --window=-1e300,0", kExitUsage, "window -1e+300 to 0 ms: its ends must lie within 1e+07 ms of the event"},
