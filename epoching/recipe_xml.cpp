@@ -12,6 +12,7 @@
 #include "data/dataset.h"
 #include "epoching/recipe.h"
 #include "text/number_text.h"
+#include "text/utf8.h"
 
 namespace Korva::Epoching {
 namespace {
@@ -182,6 +183,10 @@ Recipe ReadRecipe(const pugi::xml_node& node) {
 }
 
 Recipe ParseRecipeXml(const std::string& xml) {
+  if (Text::FindNulReference(xml) != std::string::npos)
+    throw DataError(
+        "recipe: a character reference to NUL, which XML allows nowhere (a "
+        "name would end there)");
   pugi::xml_document document;
   const pugi::xml_parse_result parsed = document.load_string(xml.c_str());
   if (!parsed)

@@ -737,8 +737,14 @@ std::unique_ptr<RecordingBase> OpenHeadsetCsv(const std::string& path,
   const bool rateGiven = options.samplingRate.has_value();
   Scan scan = ScanRows(lines, columns, !rateGiven, header);
   if (rateGiven) {
-    if (!std::isfinite(*options.samplingRate) || *options.samplingRate <= 0)
-      Fail(path, "the sampling rate given is not a positive number");
+    if (!(*options.samplingRate >= kMinSamplingRate &&
+          *options.samplingRate <= kMaxSamplingRate))
+      Fail(path,
+           "the sampling rate given, " +
+               Text::FormatDouble(*options.samplingRate) +
+               " Hz, is not one korva reads (" +
+               Text::FormatDouble(kMinSamplingRate) + " to " +
+               Text::FormatDouble(kMaxSamplingRate) + " Hz)");
     header.samplingRate = *options.samplingRate;
   } else {
     header.samplingRate = RateFromTimes(path, scan.times, header.notes);

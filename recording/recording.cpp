@@ -119,7 +119,7 @@ void CheckUsable(const Recording& r) {
     char text[160];
     std::snprintf(text,
                   sizeof text,
-                  "its header gives a sampling rate of %g Hz, outside the "
+                  "its sampling rate, %g Hz, is outside the "
                   "%g Hz to %g Hz korva reads",
                   rate,
                   kMinSamplingRate,

@@ -42,4 +42,16 @@ std::optional<char32_t> FirstControlCharacter(std::string_view text) {
   return std::nullopt;
 }
 
+std::size_t FindNulReference(std::string_view xml) {
+  for (size_t at = xml.find("&#"); at != std::string_view::npos;
+       at = xml.find("&#", at + 2)) {
+    size_t i = at + 2;
+    if (i < xml.size() && (xml[i] == 'x' || xml[i] == 'X')) ++i;
+    const size_t digits = i;
+    while (i < xml.size() && xml[i] == '0') ++i;
+    if (i > digits && i < xml.size() && xml[i] == ';') return at;
+  }
+  return std::string_view::npos;
+}
+
 }  // namespace Korva::Text

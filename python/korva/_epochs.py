@@ -53,6 +53,8 @@ def _whole(value, name):
     True one."""
     if isinstance(value, bool) or not isinstance(value, numbers.Integral):
         raise ValueError(f"{name} must be a whole number, not {value!r}")
+    if not -(2**31) <= value < 2**31:
+        raise ValueError(f"{name} {value} is out of range")
     return int(value)
 
 

@@ -118,6 +118,7 @@ REFUSED = {
     "filter_order": (dict(filter_order=9), "^filter order 9: it must be 1 to 8$"),
     "bins_a_fraction": (dict(bins=2.7), "^bins must be a whole number, not 2.7$"),
     "bins_a_bool": (dict(bins=True), "^bins must be a whole number, not True$"),
+    "bins_beyond_an_int": (dict(bins=10**20), "^bins 100000000000000000000 is out of range$"),
     "channel_name_with_a_nul": (dict(channels=["F\0z"]), r"^a channel name holds a control character \(U\+0000\)$"),
     "window_far": (dict(window=(-1e300, 0)), "^window -1e\\+300 to 0 ms: its ends must lie within 1e\\+07 ms"),
     "rate_for_brainvision": (dict(sampling_rate=500), "run.vhdr is read as BrainVision, which gives its own"),
