@@ -45,20 +45,13 @@ void RecordingBase::CheckFinite(int c, const std::vector<double>& values) const 
 
 bool FiniteScale(SampleType type, double gain, double shift) {
   if (!std::isfinite(gain) || !std::isfinite(shift)) return false;
-  double largest = 0;
-  switch (type) {
-    case SampleType::kFloat64:
-      return true;  // each sample is checked as it is read (CheckFinite)
-    case SampleType::kFloat32:
-      largest = FLT_MAX;
-      break;
-    case SampleType::kUInt64:
-    case SampleType::kInt64:
-      largest = 0x1p64;
-      break;
-    default:
-      largest = 0x1p32;
-  }
+  if (type == SampleType::kFloat64)
+    return true;  // each sample is checked as it is read (CheckFinite)
+  // The largest magnitude of the type: FLT_MAX, or 2^bits for integers.
+  const double largest =
+      type == SampleType::kFloat32
+          ? FLT_MAX
+          : std::ldexp(1.0, 8 * static_cast<int>(SampleBytes(type)));
   return std::isfinite(largest * std::fabs(gain) + std::fabs(shift));
 }
 
