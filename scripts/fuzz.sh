@@ -57,7 +57,10 @@ for t in "${targets[@]}"; do
       "$log" | sed "s/^/  /"
   else
     echo "fuzz: $t FOUND A PROBLEM; see $log and $dir/fuzz/artifacts/"
-    grep -E 'ERROR|finding:|SUMMARY|Test unit written' "$log" | head -5 | sed "s/^/  /"
+    # What the log says of it, if anything (a dictionary it could not read
+    # leaves no finding: its last lines then).
+    { grep -E 'ERROR|finding:|SUMMARY|Test unit written' "$log" ||
+      tail -n 3 "$log"; } | head -5 | sed "s/^/  /"
     failed+=("$t")
   fi
 done
