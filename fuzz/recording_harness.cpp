@@ -141,7 +141,9 @@ std::string OpenAndCheck(const std::string& path,
   try {
     opened = Sources::OpenRecordings({path}, options);
   } catch (const Data::DataError& error) {
-    return std::string_view(error.what()).rfind(path + ": ", 0) == 0
+    // "r.csv: ...", or "r.csv, line 3: ..." in the words of the CSV reader.
+    const std::string_view what = error.what();
+    return what.rfind(path + ": ", 0) == 0 || what.rfind(path + ", line ", 0) == 0
                ? ""
                : std::string("a refusal does not name the file: ") +
                      error.what();
