@@ -16,6 +16,23 @@ namespace {
 // measurement.
 constexpr double kCodeColumnAuc = 0.99;
 
+// A table's "selection" and "code" columns are never features; without a
+// layout nothing reads them, so a user who meant them as features hears why
+// they are missing.
+void WarnSpellerColumns(const Dataset& data, const std::string& what) {
+  if (data.side.empty()) return;
+  if (data.side.size() > 1) {
+    Warn(what +
+         ": the code and selection columns number a speller session's "
+         "flashes and selections and are never features; give --layout to "
+         "read the session, or rename them to use them as features");
+    return;
+  }
+  Warn(what + ": the " + data.side.begin()->first +
+       " column belongs to a speller session and is never a feature; give "
+       "--layout to read the session, or rename it to use it as a feature");
+}
+
 }  // namespace
 
 Dataset LoadData(const DataSource& source,
@@ -47,6 +64,7 @@ Dataset LoadData(const DataSource& source,
   } else if (loaded.cut && info) {
     PrintCut(*info, loaded, !source.recipe);
   }
+  if (!loaded.speller) WarnSpellerColumns(loaded.data, source.Name());
   return std::move(loaded.data);
 }
 

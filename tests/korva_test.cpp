@@ -447,6 +447,19 @@ TEST_F(Korva, ThresholdModesDecideAboveTheirCut) {
   EXPECT_EQ(scored["metrics"]["cut"], cut);
 }
 
+// A speller table scored as plain flashes: its selection and code columns
+// are left out of the features, and the user is told so.
+TEST_F(Korva, SpellerColumnsAreNeverFeaturesAndSaySo) {
+  PutShared();
+  Put("speller.csv", SpellerTable());
+  const Result r = Run("score model.xml speller.csv --output s.csv");
+  EXPECT_EQ(r.status, kExitOk) << r.err;
+  EXPECT_THAT(r.err,
+              HasSubstr("speller.csv: the code and selection columns number a "
+                        "speller session's flashes and selections and are "
+                        "never features"));
+}
+
 // A set that trains to nothing still saves its model, which cannot score.
 TEST_F(Korva, EmptySelectionSavesAModelThatCannotScore) {
   PutShared();
