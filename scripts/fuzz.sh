@@ -3,7 +3,7 @@
 # UndefinedBehaviorSanitizer in build-fuzz and runs each for a while.
 #   scripts/fuzz.sh [SECONDS [TARGET...]]
 # SECONDS per target (default 60); TARGET is any of document, sections, csv,
-# training, mat, report (default all). Exits non-zero when any target finds a
+# training, mat, report, speller (default all). Exits non-zero when any target finds a
 # problem; the input that shows it is left in build-fuzz/fuzz/artifacts/. New
 # inputs that reach new code collect in build-fuzz/fuzz/work/TARGET/ and are
 # reused by the next run.
@@ -13,7 +13,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 shift || true
 targets=("$@")
-if ((${#targets[@]} == 0)); then targets=(document sections csv training mat report); fi
+if ((${#targets[@]} == 0)); then targets=(document sections csv training mat report speller); fi
 
 if ! command -v clang++ >/dev/null; then
   scripts/setup.sh

@@ -30,6 +30,7 @@ constexpr Target kTargets[] = {
     {"training", Korva::Fuzz::FuzzTraining},
     {"mat", Korva::Fuzz::FuzzMat},
     {"report", Korva::Fuzz::FuzzReport},
+    {"speller", Korva::Fuzz::FuzzSpeller},
 };
 
 struct KeptInput {
