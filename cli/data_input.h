@@ -12,6 +12,7 @@
 
 #include "cli/files.h"
 #include "cli/recipe_options.h"
+#include "cli/speller_options.h"
 #include "data/dataset.h"
 #include "epoching/recipe.h"
 #include "korva/classifier_base.h"
@@ -28,6 +29,7 @@ using Sources::ReadsRecordings;
 // recipe options that cut recordings when no recipe is given whole.
 struct DataSource : Sources::DataSource {
   RecipeOptions recipeOptions;
+  SpellerOptions spellerOptions;  // a speller session, unless `speller` is set
 };
 
 // The data set of `source` (Sources::LoadData, the recipe options making
@@ -35,12 +37,16 @@ struct DataSource : Sources::DataSource {
 // (may be null), the recipe too when it came from the options; `used` (may
 // be null) receives the recipe as used, its channels and sampling rate
 // filled in. `files` (may be null), the command's files, receives the files
-// the recordings read (AddRecordingFiles), which its outputs must not be.
+// the recordings read (AddRecordingFiles), which its outputs must not be. A
+// speller session (`source.speller`, or else the speller options) is said by
+// PrintSpeller, its targets required with the labels, and `speller` (may be
+// null) receives its selections.
 Dataset LoadData(const DataSource& source,
                  bool requireLabels,
                  std::ostream* info = nullptr,
                  std::optional<Epoching::Recipe>* used = nullptr,
-                 std::vector<CommandFile>* files = nullptr);
+                 std::vector<CommandFile>* files = nullptr,
+                 std::optional<Speller::Session>* speller = nullptr);
 
 // A set that is about to train: DataError without rows of both classes;
 // warnings about useless columns and about columns of codes that alone

@@ -37,7 +37,10 @@ namespace Korva::Epoching {
 struct ClassCounts {
   long long target = 0;
   long long nonTarget = 0;
+  long long unlabelled = 0;  // epochs whose class is not known
   long long& operator[](bool isTarget) { return isTarget ? target : nonTarget; }
+  // The count of epochs labelled `label`: +1, -1, or 0 (not known).
+  long long& Of(int label);
 };
 
 // What happened to the events of one recording.
@@ -47,6 +50,16 @@ struct RunReport {
   ClassCounts outside;   // the window (or baseline) not wholly in the file
   ClassCounts rejected;  // peak-to-peak above the limit on some channel
   std::map<std::string, long long> skipped;  // events of neither list, by code
+  // False when the recording has no event of the target list and its
+  // epochs were cut without labels.
+  bool labelled = true;
+};
+
+// An epoch a caller chose: its event's sample and its label (+1, -1; 0:
+// not known).
+struct PlannedEpoch {
+  long long onset = 0;
+  int label = 0;
 };
 
 struct ExtractReport {
@@ -79,12 +92,31 @@ std::uint64_t ExtractionMemory(std::uint64_t rows,
 // run (CheckRecording, EpochWindow, a band not below half the sampling rate, a
 // file no longer than the filter's padding), when a feature is not finite
 // (samples too large to filter and average), and when no epoch is left.
+// Without `labelsRequired` a run with no event of the target list is cut
+// without labels (its events of the non-target list; RunReport::labelled
+// false), and a set that holds such epochs has none (hasLabels false).
 // `checkMemory` (may be empty) hears ExtractionMemory once the epochs are
 // counted, before anything is allocated for them.
 Data::Dataset ExtractEpochs(
     const std::vector<std::unique_ptr<Recording::Recording>>& runs,
     const Recipe& recipe,
     ExtractReport* report,
+    bool labelsRequired = true,
+    const MemoryCheck& checkMemory = {});
+
+// The epochs of the events a caller chose, `planned[k]` (in onset order) of
+// `runs[k]`, cut by the recipe's channels, filter and window as
+// ExtractEpochs cuts them; the recipe's event lists are not read. Epochs
+// outside their run or rejected are counted and left out; `kept` (may be
+// null) receives for each planned epoch, run after run, whether it is a
+// row. The rows have labels when every planned epoch has one. Errors and
+// `checkMemory` as ExtractEpochs.
+Data::Dataset CutEpochs(
+    const std::vector<std::unique_ptr<Recording::Recording>>& runs,
+    const Recipe& recipe,
+    const std::vector<std::vector<PlannedEpoch>>& planned,
+    ExtractReport* report,
+    std::vector<char>* kept,
     const MemoryCheck& checkMemory = {});
 
 }  // namespace Korva::Epoching

@@ -77,6 +77,16 @@ std::string FuzzHeadsetCsv(const std::uint8_t* data, std::size_t size);
 // fastest rate a recording may have (or refuse them), and its text.
 std::string FuzzRecipe(const std::uint8_t* data, std::size_t size);
 
+// First byte: options (bit 0: a layout table, else a matrix; bits 1-3: the
+// stopping level; bits 4-7: the score model's slope). Reads the layout (a
+// matrix of the next two bytes' size, or the text up to a NUL as a table),
+// checks that its model element and table text read back as the same
+// layout, then decodes a session of the remaining bytes (code and score per
+// flash). Refusals must be the speller's data or settings errors with a
+// message; a decoding must have its curve, rankings first best, posteriors
+// and accuracies within 0 .. 1 and bits within 0 .. log2 N.
+std::string FuzzSpeller(const std::uint8_t* data, std::size_t size);
+
 }  // namespace Korva::Fuzz
 
 #endif  // KORVA_FUZZ_HARNESSES_H_

@@ -22,6 +22,7 @@
 #include "python/classifier.h"
 #include "python/epochs_bindings.h"
 #include "python/recording_bindings.h"
+#include "python/speller_bindings.h"
 #include "python/validation_bindings.h"
 
 namespace py = pybind11;
@@ -77,6 +78,12 @@ std::vector<std::string> TerminalTexts(const std::vector<std::string>& texts) {
   PyErr_SetObject(korvaError, exception.ptr());
   throw py::error_already_set();
 }
+
+}  // namespace
+
+void RaiseKitError(const HostKit::Error& error) { Raise(error); }
+
+namespace {
 
 [[noreturn]] void Raise(const TrainingFailure& failure) {
   py::object exception = py::handle(trainingError)(failure.error.what());
@@ -473,4 +480,5 @@ PYBIND11_MODULE(_korva, m) {
   BindClassifier(m);
   BindRecording(m);
   BindEpochs(m);
+  BindSpeller(m);
 }

@@ -86,7 +86,8 @@ OpenedRecordings OpenRecordings(const std::vector<std::string>& paths,
 
 LoadedData Cut(const std::vector<std::string>& paths,
                const Epoching::Recipe& recipe,
-               const Recording::OpenOptions& options) {
+               const Recording::OpenOptions& options,
+               bool labelsRequired) {
   if (std::string why = Epoching::CheckRecipe(recipe); !why.empty())
     throw Error(ErrorKind::kUsage, why);
   OpenedRecordings opened = OpenRecordings(paths, options);
@@ -97,6 +98,7 @@ LoadedData Cut(const std::vector<std::string>& paths,
       opened.runs,
       recipe,
       &cut.cut.emplace(),
+      labelsRequired,
       [](std::uint64_t bytes, const std::string& what) {
         HostKit::CheckMemoryNeed(bytes, what);
       });
@@ -107,7 +109,8 @@ std::optional<Epoching::Recipe> ModelRecipe(const HostKit::TrainedModel& model,
                                             const std::string& what) {
   if (model.Host().recipe.empty()) return std::nullopt;
   try {
-    return Epoching::ParseRecipeXml(model.Host().recipe);
+    return Epoching::ParseRecipeXml(model.Host().recipe,
+                                    model.Host().speller.empty());
   } catch (const Data::DataError& error) {
     throw Error(ErrorKind::kModel, what + ": its " + error.what());
   }

@@ -14,6 +14,7 @@
 #include "epoching/recipe.h"
 #include "korva/hostkit/trained_model.h"
 #include "recording/recording.h"
+#include "speller/session.h"
 
 namespace Korva::Sources {
 
@@ -53,6 +54,9 @@ struct LoadedData {
   // For recordings: the files each read (Recording::Files), in the order
   // named.
   std::vector<std::vector<std::string>> files;
+  // For a speller session: its flashes (the rows, in order), selections and
+  // targets.
+  std::optional<Speller::Session> speller;
 };
 
 // Opens every recording of `paths` and cuts it by `recipe`
@@ -61,13 +65,17 @@ struct LoadedData {
 // recipe that cannot be, before any file is opened, and as OpenRecordings;
 // Data::DataError naming the file when one cannot be read or cut so;
 // HostKit::Error(kData) when the cut would take more memory than a training
-// may (HostKit::CheckMemoryNeed), before it is allocated.
+// may (HostKit::CheckMemoryNeed), before it is allocated. Without
+// `labelsRequired`, a recording with no event of the target list is cut
+// without labels (Epoching::ExtractEpochs).
 LoadedData Cut(const std::vector<std::string>& paths,
                const Epoching::Recipe& recipe,
-               const Recording::OpenOptions& options);
+               const Recording::OpenOptions& options,
+               bool labelsRequired = true);
 
 // The recipe `model` (named `what`, "model m.xml") keeps, nothing for a
 // model trained on a feature table; Error(kModel) when it cannot be read.
+// A speller's recipe may have empty event lists.
 std::optional<Epoching::Recipe> ModelRecipe(const HostKit::TrainedModel& model,
                                             const std::string& what);
 

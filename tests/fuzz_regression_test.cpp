@@ -35,6 +35,7 @@ constexpr Target kTargets[] = {
     {"edf", Korva::Fuzz::FuzzEdf},
     {"headset_csv", Korva::Fuzz::FuzzHeadsetCsv},
     {"recipe", Korva::Fuzz::FuzzRecipe},
+    {"speller", Korva::Fuzz::FuzzSpeller},
 };
 
 struct KeptInput {

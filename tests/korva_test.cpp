@@ -28,6 +28,8 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 using ::testing::StartsWith;
 
+std::string SpellerTable(bool missing = false);
+
 // Every test gets its own folder; the suite shares a training set of 360
 // epochs and a test set of 240 (4 channels x 10 samples, 40 features) and a
 // model and weight file trained on the training set, and a recording of 20 s
@@ -265,6 +267,28 @@ std::string WithFirstColumn(const std::string& header,
   return out;
 }
 
+// The shared test set (40 target rows of 240) as a copy-spelling table for
+// a 6x6 layout: 10 selections, targets A to J, of 2 rounds of the codes 1 to
+// 12, the flashes that light the target taken from target rows; the last
+// flash left out when `missing`.
+std::string SpellerTable(bool missing) {
+  std::istringstream in(Korva::Shared("test.csv"));
+  std::string line, text;
+  std::getline(in, line);
+  text = "selection,code," + line + "\n";
+  std::vector<std::string> rows[2];  // non-target, target
+  while (std::getline(in, line)) rows[line.rfind("1,", 0) == 0].push_back(line);
+  size_t next[2] = {0, 0};
+  for (int s = 0; s < 10; ++s)
+    for (int flash = 0; flash < 24 - missing * (s == 9); ++flash) {
+      const int code = flash % 12 + 1;  // A..F is row 1 (code 7), column s+1
+      const bool target = code == s % 6 + 1 || code == 7 + s / 6;
+      text += std::to_string(s + 1) + "," + std::to_string(code) + "," +
+              rows[target][next[target]++] + "\n";
+    }
+  return text;
+}
+
 // clang-format off
 const Failure kFailures[] = {
     {"unknown_option", nullptr, "train train.csv --model m.xml --modle x", kExitUsage, "unknown option --modle; did you mean --model?"},
@@ -372,7 +396,24 @@ const Failure kFailures[] = {
     {"table_model_given_a_recording", nullptr, "score model.xml run.vhdr", kExitData, "model model.xml was trained on a feature table and has no recipe to cut the recordings run.vhdr with"},
     {"recording_at_another_rate", [] { return RecipeModel("SamplingRate=\"256\"", "SamplingRate=\"250\""); }, "score bad.xml run.vhdr", kExitData, "run.vhdr: sampled at 256 Hz, where the recipe was made at 250 Hz"},
     {"recording_without_a_channel", [] { return RecipeModel("Name=\"Oz\"", "Name=\"O1\""); }, "score bad.xml run.vhdr", kExitData, "run.vhdr: no channel O1 (its channels: Fz, Cz, Pz, Oz)"},
-    {"recording_without_the_targets", [] { return RecipeModel("<Target Event=\"2\"", "<Target Event=\"9\""); }, "score bad.xml run.vhdr", kExitData, "run.vhdr: no event matches the target list (9); its events: Stimulus/S  1 (61), Stimulus/S  2 (12)"},
+    {"recording_without_the_recipes_events", [] { return Replace(RecipeModel("<Target Event=\"2\"", "<Target Event=\"9\""), "<NonTarget Event=\"1\"", "<NonTarget Event=\"8\""); }, "score bad.xml run.vhdr", kExitData, "run.vhdr: no event matches the non-target list (8); its events: Stimulus/S  1 (61), Stimulus/S  2 (12)"},
+    {"training_recording_without_targets", nullptr, "train run.vhdr --target-events 9 --nontarget-events 1 --model m.xml", kExitData, "run.vhdr: no event matches the target list (9)"},
+    {"speller_layout_malformed", nullptr, "spell model.xml speller.csv --layout 0x6", kExitUsage, "--layout 0x6: a matrix has 1 to 100 rows and columns"},
+    {"speller_layout_unreadable", nullptr, "spell model.xml speller.csv --layout six", kExitData, "--layout six: neither ROWSxCOLS (such as 6x6) nor a layout table that can be read"},
+    {"speller_layout_items_alike", [] { return std::string("code,items\n1,AB\n2,ABC\n"); }, "spell model.xml speller.csv --layout bad.txt", kExitData, "bad.txt: A and B are lit by the same codes, so no flash tells them apart"},
+    {"speller_symbols_too_few", nullptr, "spell model.xml speller.csv --layout 7x7", kExitUsage, "the 7x7 matrix has 49 items but 36 symbols are given by default; give them with --symbols"},
+    {"speller_target_symbol_unknown", nullptr, "spell model.xml speller.csv --layout 6x6 --target-text AB~DEFGHIJ", kExitUsage, "--target-text: symbol 3, ~, is not in the layout"},
+    {"speller_target_text_short", nullptr, "spell model.xml speller.csv --layout 6x6 --target-text ABC", kExitUsage, "--target-text has 3 symbols for 10 selections"},
+    {"speller_selection_missing_a_code", [] { return SpellerTable(true); }, "spell model.xml bad.csv --layout 6x6", kExitData, "selection 10 of bad.csv: code 12 is flashed once and code 1 2 times"},
+    {"speller_stop_level_above_one", nullptr, "spell model.xml speller.csv --layout 6x6 --stop-at 1.5", kExitUsage, "--stop-at 1.5: the level is a posterior probability, above 0 and at most 1"},
+    {"speller_stop_without_class_scores", [] { return OneFeatureModel("", ""); }, "spell bad.xml speller.csv --layout 6x6 --stop-at 0.9", kExitModel, "model bad.xml carries no training scores (no ClassScores element), from which --stop-at makes the flashes' likelihoods"},
+    {"speller_model_without_layout", nullptr, "spell model.xml speller.csv", kExitUsage, "model model.xml keeps no speller layout (it was not trained on a speller session): give --layout"},
+    {"speller_selection_events_of_a_table", nullptr, "spell model.xml speller.csv --layout 6x6 --selection-events 100", kExitUsage, "--selection-events and --selection-flashes delimit the selections of recordings"},
+    {"speller_options_without_layout", nullptr, "train speller.csv --target-text AB --model m.xml", kExitUsage, "--target-text describes a speller session: give its --layout too"},
+    {"speller_training_without_targets", nullptr, "train speller.csv --layout 6x6 --drop label --model m.xml", kExitUsage, "the target of selection 1 of speller.csv is not known, and training needs every flash's label"},
+    {"speller_marker_is_a_code", nullptr, "train run.vhdr --layout 6x6 --selection-events 2 --model m.xml", kExitUsage, "--selection-events 2 is code 2 of the layout, whose events are flashes"},
+    {"speller_evaluate_blocks", nullptr, "evaluate speller.csv --layout 6x6 --blocks", kExitUsage, "--test, --seed and --blocks do not apply with --layout"},
+    {"speller_generated_as_a_table", nullptr, "generate --speller --output s.csv", kExitUsage, "--speller writes a recording: give --output NAME.vhdr"},
     {"data_few_rows_many_columns", FourRowsOf16000Columns, "train bad.csv --model m.xml", kExitData, "1.9 GiB of it for the 16001 x 16001 cross-product of the features"},
     // Recordings: every file a header names is an input, read from the header's folder only.
     {"recording_output_overwrites_its_samples", nullptr, "epochs run.vhdr --target 2 --non-target 1 --output run.eeg", kExitUsage, "--output and RECORDING (read by run.vhdr) name the same file (run.eeg); an output would overwrite it"},
@@ -425,6 +466,7 @@ TEST_P(KorvaFailure, EndsWithItsStatusAndWritesNothing) {
   const Failure& f = GetParam();
   PutShared();
   PutSharedRecording();
+  Put("speller.csv", SpellerTable());
   const std::string command = f.command;
   const size_t bad = command.find("bad.");
   if (f.file) Put(command.substr(bad, command.find(' ', bad) - bad), f.file());
@@ -495,6 +537,19 @@ TEST_F(Korva, ThresholdModesDecideAboveTheirCut) {
   const auto scored = nlohmann::json::parse(
       Run("score b.xml test.csv --output s.csv --summary -").out);
   EXPECT_EQ(scored["metrics"]["cut"], cut);
+}
+
+// A speller table scored as plain flashes: its selection and code columns
+// are left out of the features, and the user is told so.
+TEST_F(Korva, SpellerColumnsAreNeverFeaturesAndSaySo) {
+  PutShared();
+  Put("speller.csv", SpellerTable());
+  const Result r = Run("score model.xml speller.csv --output s.csv");
+  EXPECT_EQ(r.status, kExitOk) << r.err;
+  EXPECT_THAT(r.err,
+              HasSubstr("speller.csv: the code and selection columns number a "
+                        "speller session's flashes and selections and are "
+                        "never features"));
 }
 
 // A set that trains to nothing still saves its model, which cannot score.
