@@ -386,7 +386,7 @@ Json SpellerJson(const Evaluation& e) {
     folds.push_back({{"fold", k + 1},
                      {"selections", e.selections->foldSelections[k]},
                      {"repetitions", CurveJson(e.selections->folds[k])}});
-  return {{"layout", e.speller->layout.spec},
+  return {{"layout", e.speller->layout.given},
           {"pooled", CurveJson(e.selections->pooled)},
           {"folds", folds}};
 }

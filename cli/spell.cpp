@@ -144,7 +144,7 @@ Json Summary(const SpellOptions& o,
   Json summary = {{"command", "spell"},
                   {"provenance", provenance},
                   {"data", DataJson(o.data.Name(), data)},
-                  {"layout", r.session.layout.spec},
+                  {"layout", r.session.layout.given},
                   {"symbols", r.session.layout.symbols},
                   {"selections_count", r.session.Selections()},
                   {"repetitions", CurveJson(r.decoding)}};
