@@ -16,7 +16,7 @@ shift || true
 targets=("$@")
 if ((${#targets[@]} == 0)); then
   targets=(document sections csv training mat report brainvision gdf edf
-           headset_csv recipe)
+           headset_csv recipe speller)
 fi
 
 if ! command -v clang++ >/dev/null; then

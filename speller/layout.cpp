@@ -85,6 +85,12 @@ void ReadLine(const std::string& line,
   code = static_cast<int>(value);
   symbols = SplitSymbols(Trim(line.substr(cut + 1)), where);
   if (symbols.empty()) throw DataError(where + ": code lights no symbol");
+  // A blank at a line's end would be lost when the table is read again, so
+  // no blank is a symbol of a table; a space key needs a symbol such as _.
+  if (std::find(symbols.begin(), symbols.end(), " ") != symbols.end())
+    throw DataError(where +
+                    ": a blank is not a symbol of a layout table; write the "
+                    "symbols together, with _ or another mark for a space key");
 }
 
 // The items of a table's symbols: `given` in order, or the symbols in their

@@ -400,6 +400,7 @@ const Failure kFailures[] = {
     {"training_recording_without_targets", nullptr, "train run.vhdr --target-events 9 --nontarget-events 1 --model m.xml", kExitData, "run.vhdr: no event matches the target list (9)"},
     {"speller_layout_malformed", nullptr, "spell model.xml speller.csv --layout 0x6", kExitUsage, "--layout 0x6: a matrix has 1 to 100 rows and columns"},
     {"speller_layout_unreadable", nullptr, "spell model.xml speller.csv --layout six", kExitData, "--layout six: neither ROWSxCOLS (such as 6x6) nor a layout table that can be read"},
+    {"speller_layout_blank_symbol", [] { return std::string("code,items\n1,AB\n2,B C\n3,AC\n"); }, "spell model.xml speller.csv --layout bad.txt", kExitData, "bad.txt, line 3: a blank is not a symbol of a layout table"},
     {"speller_layout_items_alike", [] { return std::string("code,items\n1,AB\n2,ABC\n"); }, "spell model.xml speller.csv --layout bad.txt", kExitData, "bad.txt: A and B are lit by the same codes, so no flash tells them apart"},
     {"speller_symbols_too_few", nullptr, "spell model.xml speller.csv --layout 7x7", kExitUsage, "the 7x7 matrix has 49 items but 36 symbols are given by default; give them with --symbols"},
     {"speller_target_symbol_unknown", nullptr, "spell model.xml speller.csv --layout 6x6 --target-text AB~DEFGHIJ", kExitUsage, "--target-text: symbol 3, ~, is not in the layout"},
