@@ -16,12 +16,30 @@ namespace {
 // measurement.
 constexpr double kCodeColumnAuc = 0.99;
 
+// A table's "selection" and "code" columns are never features; without a
+// layout nothing reads them, so a user who meant them as features hears why
+// they are missing.
+void WarnSpellerColumns(const Dataset& data, const std::string& what) {
+  if (data.side.empty()) return;
+  if (data.side.size() > 1) {
+    Warn(what +
+         ": the code and selection columns number a speller session's "
+         "flashes and selections and are never features; give --layout to "
+         "read the session, or rename them to use them as features");
+    return;
+  }
+  Warn(what + ": the " + data.side.begin()->first +
+       " column belongs to a speller session and is never a feature; give "
+       "--layout to read the session, or rename it to use it as a feature");
+}
+
 }  // namespace
 
 Dataset LoadData(const DataSource& source,
                  bool requireLabels,
                  std::ostream* info,
                  std::optional<Epoching::Recipe>* used,
+                 std::vector<CommandFile>* files,
                  std::optional<Speller::Session>* speller) {
   Sources::DataSource request = source;
   if (!request.speller)
@@ -39,6 +57,7 @@ Dataset LoadData(const DataSource& source,
       Sources::LoadData(request, requireLabels, {options.Given(), [&] {
                                                    return options.Recipe(lists);
                                                  }});
+  if (files) AddRecordingFiles(*files, loaded.files);
   if (loaded.cut && used) *used = loaded.cut->recipe;
   if (loaded.speller) {
     if (info)
@@ -48,6 +67,7 @@ Dataset LoadData(const DataSource& source,
     PrintCut(*info, loaded, !source.recipe);
   }
   if (loaded.cut) WarnAboutQuality(loaded.data);
+  if (!loaded.speller) WarnSpellerColumns(loaded.data, source.Name());
   return std::move(loaded.data);
 }
 

@@ -8,6 +8,7 @@
 
 #include "cli/commands.h"
 #include "cli/files.h"
+#include "cli/memory_option.h"
 #include "cli/options.h"
 #include "cli/recipe_options.h"
 #include "cli/recording_report.h"
@@ -22,7 +23,7 @@ namespace {
 
 struct EpochsOptions {
   std::vector<std::string> recordings;
-  std::string output;
+  std::string output, memoryLimit;
   RecipeOptions recipe;
   Recording::OpenOptions open;
   Sources::BidsFilter bids;
@@ -46,6 +47,7 @@ void AddOptions(CLI::App* command, EpochsOptions& o) {
   AddRecipeOptions(command, o.recipe);
   AddRecordingOptions(command, o.open);
   AddBidsOptions(command, o.bids);
+  AddMemoryLimitOption(command, o.memoryLimit);
   AddQuietOption(command, o.quiet);
 }
 
@@ -97,6 +99,7 @@ void PrintReport(std::ostream& out,
 }
 
 int RunEpochs(const EpochsOptions& o) {
+  ApplyMemoryLimit(o.memoryLimit);
   std::vector<CommandFile> files;
   for (const std::string& path : o.recordings)
     files.push_back({"RECORDING", path, false});
@@ -104,6 +107,7 @@ int RunEpochs(const EpochsOptions& o) {
   CheckCommandFiles(files);
   const Sources::LoadedData cut =
       Sources::Cut(o.recordings, o.recipe.Recipe(), o.open, o.bids);
+  AddRecordingFiles(files, cut.files);
   const Data::Dataset& data = cut.data;
   WarnAboutQuality(data);
   HostKit::WriteAtomically(o.output, [&](const std::string& temp) {

@@ -233,7 +233,18 @@ void AddRecordingOptions(CLI::App* command, Recording::OpenOptions& o) {
                    "then not read (default: from the span of the time "
                    "column; a model's rate where the time column holds it "
                    "within its uncertainty)")
-      ->check(CLI::PositiveNumber);
+      ->check(CLI::Validator(
+          [](std::string& text) {
+            const auto rate = Text::FiniteNumber(text);
+            if (rate && *rate >= Recording::kMinSamplingRate &&
+                *rate <= Recording::kMaxSamplingRate)
+              return std::string();
+            return "must be a rate in Hz from " +
+                   Text::FormatDouble(Recording::kMinSamplingRate) + " to " +
+                   Text::FormatDouble(Recording::kMaxSamplingRate) + " (" +
+                   text.substr(0, 40) + ")";
+          },
+          "HZ"));
   command->add_option("--xdf-eeg",
                       o.eegStream,
                       "XDF: the stream to read as EEG, by name or type "

@@ -6,6 +6,7 @@
 
 #include "cli/texts.h"
 #include "text/number_text.h"
+#include "korva/text.h"
 
 namespace Korva::Cli {
 namespace {
@@ -43,9 +44,12 @@ std::string Flashes(const Epoching::ClassCounts& c) {
 void PrintCut(std::ostream& out,
               const Sources::LoadedData& cut,
               bool withRecipe) {
+  // Channel names, event codes and notes come from the files: cleaned, so
+  // that a file cannot send escape sequences to the terminal.
   const Epoching::ExtractReport& report = *cut.cut;
-  if (withRecipe) out << Epoching::RecipeText(report.recipe);
-  for (const std::string& note : cut.notes) out << "note: " << note << '\n';
+  if (withRecipe) out << CleanText(Epoching::RecipeText(report.recipe));
+  for (const std::string& note : cut.notes)
+    out << "note: " << CleanText(note) << '\n';
   std::map<std::string, long long> skipped;
   for (size_t k = 0; k < report.runs.size(); ++k) {
     const Epoching::RunReport& run = report.runs[k];
@@ -79,7 +83,7 @@ void PrintCut(std::ostream& out,
   if (skipped.empty()) return;
   out << "skipped events (in neither list):";
   for (const auto& [code, count] : skipped)
-    out << " \"" << code << "\" " << count;
+    out << " \"" << CleanText(code) << "\" " << count;
   out << '\n';
 }
 

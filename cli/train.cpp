@@ -271,7 +271,7 @@ namespace {
 
 int RunTrain(const TrainOptions& o) {
   ApplyMemoryLimit(o.memoryLimit);
-  const std::vector<CommandFile> files = Files(o);
+  std::vector<CommandFile> files = Files(o);
   CheckCommandFiles(files);
   if (!o.report.empty() || !o.summary.empty())
     Sources::RecordInputDigests(Warn);
@@ -281,7 +281,7 @@ int RunTrain(const TrainOptions& o) {
   std::optional<Epoching::Recipe> recipe;
   DataSource source = o.data;
   source.speller = o.data.spellerOptions.Request(true);
-  Dataset data = LoadData(source, true, out, &recipe);
+  Dataset data = LoadData(source, true, out, &recipe, &files);
   CheckTrainingSet(data, o.data.Name());
   const std::string modulePath = HostKit::ChooseModulePath(o.module);
   auto module = HostKit::OpenModule(modulePath);

@@ -382,7 +382,7 @@ int RunTune(const TuneOptions& o) {
                data,
                out);
   WriteOutputs(o,
-               request.files,
+               p.files,
                p.modulePath,
                *p.shown,
                data,

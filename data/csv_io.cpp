@@ -288,8 +288,8 @@ size_t CountLines(const char* begin, const char* end) {
   return static_cast<size_t>(std::count(begin, end, '\n'));
 }
 
-}  // namespace
-
+// Whether the text is UTF-16: it starts with a UTF-16 byte order mark, or
+// every other byte of its start is NUL, as in plain text in UTF-16.
 bool IsUtf16(std::string_view text) {
   const std::string_view start = text.substr(0, 64);
   if (start.substr(0, 2) == "\xFF\xFE" || start.substr(0, 2) == "\xFE\xFF")
@@ -301,22 +301,19 @@ bool IsUtf16(std::string_view text) {
                        (nuls[1] == 0 && nuls[0] + 1 >= half));
 }
 
-namespace {
-
-// What follows the file name in the message for text with a NUL byte or a
-// UTF-16 byte order mark: UTF-16 gets its own advice.
-std::string BinaryReason(std::string_view text) {
-  if (IsUtf16(text))
-    return ": the file is UTF-16 text; save it as UTF-8 (or ASCII) CSV";
-  const size_t nul = text.find('\0');
-  return ", line " +
-         std::to_string(1 + CountLines(text.data(), text.data() + nul)) +
-         ": a NUL byte: this is binary data, not CSV text";
-}
-
+// Throws the message for text with a NUL byte or a UTF-16 byte order mark:
+// UTF-16 gets its own advice.
 [[noreturn]] void RefuseBinary(std::string_view text,
                                const std::string& fileName) {
-  throw DataError(fileName + BinaryReason(text));
+  if (IsUtf16(text))
+    throw DataError(fileName +
+                    ": the file is UTF-16 text; save it as UTF-8 (or ASCII) "
+                    "CSV");
+  const size_t nul = text.find('\0');
+  throw DataError(
+      fileName + ", line " +
+      std::to_string(1 + CountLines(text.data(), text.data() + nul)) +
+      ": a NUL byte: this is binary data, not CSV text");
 }
 
 // The text without its UTF-8 byte order mark. Throws for what is not CSV
@@ -325,8 +322,13 @@ std::string_view CheckText(std::string_view text, const std::string& fileName) {
   if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
   // Text holds no NUL byte. Without this check a binary file given by
   // mistake fails later with a message about its "header" or "values".
-  if (const std::string why = NotCsvText(text); !why.empty())
-    throw DataError(fileName + why);
+  if (text.find('\0') != std::string_view::npos || IsUtf16(text))
+    RefuseBinary(text, fileName);
+  if (text.find('\n') == std::string_view::npos &&
+      text.find('\r') != std::string_view::npos)
+    throw DataError(fileName +
+                    ": its lines end in a carriage return alone; save it "
+                    "with LF or CRLF line ends");
   const size_t first = text.find_first_not_of(" \t\r\n");
   if (first != std::string_view::npos && text[first] == '<')
     throw DataError(fileName +
@@ -711,14 +713,9 @@ void RefuseRowIndex(const Dataset& data,
 
 }  // namespace
 
-std::string NotCsvText(std::string_view start) {
-  if (start.find('\0') != std::string_view::npos || IsUtf16(start))
-    return BinaryReason(start);
-  if (start.find('\n') == std::string_view::npos &&
-      start.find('\r') != std::string_view::npos)
-    return ": its lines end in a carriage return alone; save it with LF or "
-           "CRLF line ends";
-  return "";
+std::string_view CheckCsvText(std::string_view text,
+                              const std::string& fileName) {
+  return CheckText(text, fileName);
 }
 
 // Every value goes straight to its place in the data set's matrix, parsed
@@ -755,12 +752,15 @@ Dataset ReadCsv(const std::string& file, const CsvOptions& options) {
   // The text goes into a block that is not cleared first and gets huge
   // pages; it is read in pieces, each checked for NUL bytes as it arrives,
   // so that binary data (a device such as /dev/zero, which never ends) is
-  // refused at once instead of after it filled memory.
+  // refused at once instead of after it filled memory. The block of a file
+  // is mapped in one call once its first piece is known to be text: a large
+  // binary file is refused before its size is resident.
   constexpr size_t kPiece = 1 << 20;
   size_t capacity =
       S_ISREG(info.st_mode) ? static_cast<size_t>(info.st_size) + 1 : kPiece;
   std::unique_ptr<char[]> text(new char[capacity]);
-  AdviseHugePages(text.get(), capacity);
+  AdviseHugePages(text.get(), capacity, Populate::kNo);
+  bool mapped = false;
   size_t size = 0;
   while (true) {
     if (size == capacity) {
@@ -788,6 +788,8 @@ Dataset ReadCsv(const std::string& file, const CsvOptions& options) {
       ::close(fd);
       RefuseBinary(std::string_view(text.get(), size), path);
     }
+    if (!mapped) AdviseHugePages(text.get(), capacity);
+    mapped = true;
   }
   ::close(fd);
   return ParseCsv(std::string_view(text.get(), size), path, options);

@@ -31,6 +31,13 @@ struct CsvOptions {
   ByteSink onBytes;  // ReadCsv: every byte read, in order
 };
 
+// `text` (a file's start, or all of it) without its UTF-8 byte order mark;
+// DataError naming `fileName` when it is not CSV text: a NUL byte (naming
+// its line), UTF-16, lines that end in a carriage return alone, XML. Readers
+// of other CSV files give their refusals in these words.
+std::string_view CheckCsvText(std::string_view text,
+                              const std::string& fileName);
+
 // Parses CSV text: a header row, then one row per example. The column whose
 // header is "label" (any letter case, at most one) holds the labels, the
 // group column the rows' groups, the side columns Dataset::side; every other
@@ -45,16 +52,6 @@ struct CsvOptions {
 Dataset ParseCsv(std::string_view text,
                  const std::string& fileName,
                  const CsvOptions& options = {});
-
-// Whether `text` is UTF-16: it starts with a UTF-16 byte order mark, or
-// every other byte of its start is NUL, as in plain text in UTF-16.
-bool IsUtf16(std::string_view text);
-
-// What follows the file name in ParseCsv's message for `start`, the first
-// bytes of a file, when they cannot be CSV text: ": the file is UTF-16
-// text; ...", ", line 3: a NUL byte: ...", ": its lines end in a carriage
-// return alone; ..."; "" when they may be.
-std::string NotCsvText(std::string_view start);
 
 // Reads the whole file at `path` ("-": standard input) and parses it with
 // ParseCsv. Throws DataError when the file cannot be read or parsed.

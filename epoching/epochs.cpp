@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -258,12 +259,12 @@ void CutChannel(const Cut& cut,
 struct Buffers {
   std::vector<double> mean, x[2];
 
-  // Room for `n` samples in the buffers used: two channels, or with the
-  // average reference one channel and the mean; each buffer's pages mapped
-  // in one call.
-  void Prepare(size_t n, bool average) {
+  // Room for `n` samples in the buffers used: two channels (one when there
+  // is one), or with the average reference one channel and the mean; each
+  // buffer's pages mapped in one call.
+  void Prepare(size_t n, bool average, bool two) {
     for (std::vector<double>* buffer : {&x[0], average ? &mean : &x[1]}) {
-      if (buffer->capacity() >= n) continue;
+      if (buffer->capacity() >= n || (buffer == &x[1] && !two)) continue;
       std::vector<double>().swap(*buffer);
       buffer->reserve(n);
       AdviseHugePages(buffer->data(), n * sizeof(double));
@@ -308,7 +309,8 @@ void CutRun(Recording::Recording& run,
   const std::vector<int> channels = ChannelIndices(run, r.channels);
   const int C = static_cast<int>(channels.size());
   buffers.Prepare(static_cast<size_t>(run.Samples()),
-                  r.reference == Reference::kAverage);
+                  r.reference == Reference::kAverage,
+                  C > 1);
   std::vector<double>& mean = buffers.mean;
   std::vector<double>* x = buffers.x;
   mean.clear();
@@ -346,6 +348,23 @@ std::vector<std::string> FeatureNames(const std::vector<std::string>& channels,
                       number);
     }
   return names;
+}
+
+// DataError naming the run and the feature when a feature is not finite:
+// finite samples so large that their filtered values or their means
+// overflow. A table of such features would be refused by training.
+void RefuseNonFinite(const Data::Dataset& data,
+                     const std::vector<Recording::Recording*>& runs) {
+  const auto bad = std::find_if(data.X.begin(), data.X.end(), [](double v) {
+    return !std::isfinite(v);
+  });
+  if (bad == data.X.end()) return;
+  const size_t at = static_cast<size_t>(bad - data.X.begin());
+  const size_t row = at / data.cols, col = at % data.cols;
+  throw DataError(runs[data.groups[row]]->Path() + ": feature " +
+                  data.names[col] + " of epoch " + std::to_string(row + 1) +
+                  " is not a finite number: the channel's samples are too "
+                  "large to filter and average");
 }
 
 // The rows not rejected, in a matrix of their own size.
@@ -398,6 +417,30 @@ void RefuseMixedRates(
   }
 }
 
+// Products and sums that saturate: a hostile count gives a huge need, never
+// a wrapped small one.
+std::uint64_t Times(std::uint64_t a, std::uint64_t b) {
+  return a != 0 && b > UINT64_MAX / a ? UINT64_MAX : a * b;
+}
+std::uint64_t Plus(std::uint64_t a, std::uint64_t b) {
+  return b > UINT64_MAX - a ? UINT64_MAX : a + b;
+}
+
+// "cutting r.vhdr into 946 epochs of 160 features (reading channels of
+// 30720 samples)": the work whose memory is checked.
+std::string CutText(
+    const std::vector<Recording::Recording*>& runs,
+    size_t rows,
+    size_t cols,
+    long long samples) {
+  return "cutting " +
+         (runs.size() == 1 ? runs[0]->Path()
+                           : std::to_string(runs.size()) + " recordings") +
+         " into " + std::to_string(rows) + " epochs of " +
+         std::to_string(cols) + " features (reading channels of " +
+         std::to_string(samples) + " samples)";
+}
+
 // Checks the recipe and the runs (`events` as CheckRecording), and fills
 // `out` with the recipe as used, the window and a report per run that
 // names it and the rate it is read at.
@@ -434,13 +477,24 @@ Prepared Prepare(const std::vector<std::unique_ptr<Recording::Recording>>& runs,
   return p;
 }
 
-// An empty data set for `rows` epochs of the recipe `r` of `runs` runs.
-Data::Dataset MakeRoom(size_t rows, const Recipe& r, size_t runs) {
+// An empty data set for `rows` epochs of the recipe `r` of `runs`, once
+// `checkMemory` (may be empty) has heard what the cut will take.
+Data::Dataset MakeRoom(
+    size_t rows,
+    const Recipe& r,
+    const std::vector<Recording::Recording*>& runs,
+    const MemoryCheck& checkMemory) {
   const size_t cols = r.channels.size() * r.bins;
   if (rows == 0) throw DataError("no event has its whole window in its file");
   if (rows > INT_MAX || cols > INT_MAX || rows * cols > (size_t{1} << 40))
     throw DataError("too many epochs: " + std::to_string(rows) + " x " +
                     std::to_string(cols) + " features");
+  if (checkMemory) {
+    long long samples = 0;
+    for (const auto& run : runs) samples = std::max(samples, run->Samples());
+    checkMemory(ExtractionMemory(rows, cols, samples, r),
+                CutText(runs, rows, cols, samples));
+  }
   Data::Dataset data;
   data.rows = static_cast<int>(rows);
   data.cols = static_cast<int>(cols);
@@ -448,7 +502,7 @@ Data::Dataset MakeRoom(size_t rows, const Recipe& r, size_t runs) {
   data.names = FeatureNames(r.channels, r.bins);
   data.hasLabels = true;
   data.groupColumn = "run";
-  for (size_t k = 0; k < runs; ++k)
+  for (size_t k = 0; k < runs.size(); ++k)
     data.groupNames.push_back(std::to_string(k + 1));
   return data;
 }
@@ -459,11 +513,12 @@ Data::Dataset MakeRoom(size_t rows, const Recipe& r, size_t runs) {
 Data::Dataset CutPlans(const Prepared& p,
                        std::vector<RunPlan>& plans,
                        ExtractReport& out,
-                       std::vector<char>& rejected) {
+                       std::vector<char>& rejected,
+                       const MemoryCheck& checkMemory) {
   const Recipe& r = out.recipe;
   size_t rows = 0;
   for (const RunPlan& plan : plans) rows += plan.epochs.size();
-  Data::Dataset data = MakeRoom(rows, r, plans.size());
+  Data::Dataset data = MakeRoom(rows, r, p.at, checkMemory);
   rejected.assign(rows, 0);
   const Cut cut{out.window, r.bins, r.rejectMicrovolts, data, rejected};
   size_t row = 0;
@@ -482,6 +537,7 @@ Data::Dataset CutPlans(const Prepared& p,
                                    p.at[k]->Breaks(),
                                    b.target + b.nonTarget + b.unlabelled);
   }
+  RefuseNonFinite(data, p.at);
   DropRejected(data, rejected);
   if (data.rows == 0)
     throw DataError("every epoch was rejected: none has a peak-to-peak of " +
@@ -510,11 +566,26 @@ long long& ClassCounts::Of(int label) {
   return label > 0 ? target : label < 0 ? nonTarget : unlabelled;
 }
 
+std::uint64_t ExtractionMemory(std::uint64_t rows,
+                               std::uint64_t cols,
+                               std::uint64_t samples,
+                               const Recipe& recipe) {
+  const std::uint64_t copies = recipe.rejectMicrovolts ? 2 : 1;
+  const std::uint64_t buffers =
+      recipe.reference == Reference::kAverage || recipe.channels.size() > 1
+          ? 2
+          : 1;
+  const std::uint64_t features = Times(Times(rows, cols), 8 * copies);
+  return Plus(Plus(features, Times(rows, sizeof(double) + sizeof(int) + 1)),
+              Times(Times(buffers, samples), sizeof(double)));
+}
+
 Data::Dataset ExtractEpochs(
     const std::vector<std::unique_ptr<Recording::Recording>>& runs,
     const Recipe& recipe,
     ExtractReport* report,
-    bool labelsRequired) {
+    bool labelsRequired,
+    const MemoryCheck& checkMemory) {
   ExtractReport local;
   ExtractReport& out = report ? *report : local;
   const Prepared p = Prepare(
@@ -535,7 +606,7 @@ Data::Dataset ExtractEpochs(
                            nullptr));
   }
   std::vector<char> rejected;
-  return CutPlans(p, plans, out, rejected);
+  return CutPlans(p, plans, out, rejected, checkMemory);
 }
 
 Data::Dataset CutEpochs(
@@ -543,7 +614,8 @@ Data::Dataset CutEpochs(
     const Recipe& recipe,
     const std::vector<std::vector<PlannedEpoch>>& planned,
     ExtractReport* report,
-    std::vector<char>* kept) {
+    std::vector<char>* kept,
+    const MemoryCheck& checkMemory) {
   ExtractReport local;
   ExtractReport& out = report ? *report : local;
   const Prepared p = Prepare(runs, recipe, EventCheck::kNone, out);
@@ -559,7 +631,7 @@ Data::Dataset CutEpochs(
                            out.runs[k],
                            &inside));
   std::vector<char> rejected;
-  Data::Dataset data = CutPlans(p, plans, out, rejected);
+  Data::Dataset data = CutPlans(p, plans, out, rejected, checkMemory);
   if (kept) {
     kept->clear();
     size_t row = 0;

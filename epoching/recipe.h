@@ -49,6 +49,10 @@ constexpr int kMaxBins = 1000;
 // to it (resample.h), whose filter has 20 max(up, down) + 1 taps.
 constexpr double kMaxResampleHz = 100000;
 constexpr long long kMaxResampleFactor = 1000;
+// The farthest from its event a window or baseline may reach, either way:
+// hours, far beyond any epoch, and at the fastest rate a recording may have
+// (Recording::kMaxSamplingRate) far from overflowing a sample count.
+constexpr double kMaxReachMs = 1e7;
 
 // A recipe as constructed holds the defaults: the band above, no baseline,
 // no rejection, the recording's own reference.
@@ -76,11 +80,13 @@ struct Recipe {
 
 // Empty when the recipe's own values are usable (whatever the recording),
 // else why not, naming the option: event lists given and disjoint, channel
-// names distinct, 0 < low < high, order kMinFilterOrder .. kMaxFilterOrder,
-// window start before its end, kMinBins .. kMaxBins bins, baseline inside
-// the window, a positive reject limit, finite numbers. Without
-// `eventListsRequired` (a recipe whose epochs are chosen by its caller, a
-// speller's flashes) the lists may be empty.
+// names distinct, no event or channel name with a control character,
+// 0 < low < high, order kMinFilterOrder .. kMaxFilterOrder, window start
+// before its end, window and baseline within kMaxReachMs of the event,
+// kMinBins .. kMaxBins bins, a positive reject limit, a sampling rate of 0
+// or one a recording may have, finite numbers. Without `eventListsRequired`
+// (a recipe whose epochs are chosen by its caller, a speller's flashes) the
+// lists may be empty.
 std::string CheckRecipe(const Recipe& recipe, bool eventListsRequired = true);
 
 // True when the event `code` of a file is what the list entry `entry` names.
@@ -107,7 +113,8 @@ struct Window {
 // an end, it holds bins · max(1, round((round(800 · fs / 1000) - start) /
 // bins)) samples. Throws Data::DataError when the window does not divide
 // into the bins (naming the bin counts and window ends that fit), is empty,
-// or the baseline is empty or outside it.
+// or the baseline is empty, or when an end lies more than 2^40 samples from
+// the event (checked in doubles, before any is made a sample count).
 Window EpochWindow(const Recipe& recipe, double fs);
 
 // Whether `recording` may be read at `rate`: its own rate within a relative
@@ -127,7 +134,7 @@ enum class EventCheck {
 // resampled, Resampled of resample.h), a channel of the recipe
 // missing (the message lists the file's channels), an event list that
 // `events` asks for and that matches none of its events (the message lists
-// its event codes).
+// its event codes); lists of more than 20 end in "and N more".
 void CheckRecording(const Recipe& recipe,
                     const Recording::Recording& recording,
                     EventCheck events = EventCheck::kBothLists);

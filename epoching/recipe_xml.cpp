@@ -13,6 +13,7 @@
 #include "data/dataset.h"
 #include "epoching/recipe.h"
 #include "text/number_text.h"
+#include "text/utf8.h"
 
 namespace Korva::Epoching {
 namespace {
@@ -193,6 +194,10 @@ Recipe ReadRecipe(const pugi::xml_node& node, bool eventListsRequired) {
 }
 
 Recipe ParseRecipeXml(const std::string& xml, bool eventListsRequired) {
+  if (Text::FindNulReference(xml) != std::string::npos)
+    throw DataError(
+        "recipe: a character reference to NUL, which XML allows nowhere (a "
+        "name would end there)");
   pugi::xml_document document;
   const pugi::xml_parse_result parsed = document.load_string(xml.c_str());
   if (!parsed)

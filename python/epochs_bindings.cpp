@@ -18,6 +18,7 @@
 #include "epoching/epochs.h"
 #include "epoching/recipe.h"
 #include "epoching/resample.h"
+#include "korva/hostkit/error.h"
 #include "sources/recordings.h"
 #include "sources/source_error.h"
 
@@ -29,7 +30,7 @@ namespace {
 using Range = std::optional<std::pair<double, double>>;
 
 // Runs `work` without the interpreter's lock; the errors of bad input
-// become ValueError.
+// become ValueError, and so does a cut above the memory limit.
 template <typename Work>
 auto Released(Work&& work) {
   try {
@@ -38,6 +39,8 @@ auto Released(Work&& work) {
   } catch (const Data::DataError& error) {
     throw py::value_error(error.what());
   } catch (const Sources::Error& error) {
+    throw py::value_error(error.what());
+  } catch (const HostKit::Error& error) {
     throw py::value_error(error.what());
   } catch (const std::invalid_argument& error) {
     throw py::value_error(error.what());

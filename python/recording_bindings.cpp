@@ -14,6 +14,7 @@
 #include "recording/recording.h"
 #include "recording/recording_base.h"
 #include "sources/recordings.h"
+#include "sources/source_error.h"
 
 namespace py = pybind11;
 
@@ -39,6 +40,8 @@ py::tuple ReadRecording(const std::string& path,
     recording =
         std::move(Sources::OpenRecordings({path}, options).runs.front());
   } catch (const Data::DataError& e) {
+    throw py::value_error(Recording::AsUtf8(e.what()));
+  } catch (const Sources::Error& e) {
     throw py::value_error(Recording::AsUtf8(e.what()));
   }
   const auto channels = static_cast<py::ssize_t>(recording->Channels().size());

@@ -47,7 +47,8 @@ Header CopyHeader(const Recording& r) {
           r.Notes(),
           r.SamplingRateSource(),
           r.SamplingRateUncertainty(),
-          r.Breaks()};
+          r.Breaks(),
+          r.Files()};
 }
 
 // A recording the library opened, read through the library's entry point.

@@ -42,6 +42,8 @@ constexpr double kMinRate = 10;
 // Bytes after a line that can be read: the parse of short numbers reads
 // ahead of where a number may end.
 constexpr size_t kReadAhead = 32;
+// The UTF-8 byte order mark some programs write at the start of a file.
+constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
 
 std::string Lower(std::string_view text) {
   std::string lower(text);
@@ -135,6 +137,10 @@ class LineReader {
         buffer_.size() - kReadAhead - end_, stop_ - (offset_ + end_));
     const size_t got = std::fread(buffer_.data() + end_, 1, room, file_);
     if (got == 0 && std::ferror(file_)) Fail(path_, "cannot be read");
+    // A UTF-8 byte order mark before the header is no part of its names.
+    if (offset_ + end_ == 0 && std::string_view(buffer_.data(), got)
+                                       .substr(0, 3) == kUtf8Mark)
+      begin_ = 3;
     ended_ = got == 0;
     if (const void* nul = std::memchr(buffer_.data() + end_, '\0', got))
       nul_ = static_cast<const char*>(nul) - buffer_.data();
@@ -166,16 +172,10 @@ bool IsMetadata(std::string_view line) {
   return line.empty() || line[0] == '%' || line[0] == '#';
 }
 
-// `text` without the UTF-8 byte order mark it may start with.
-std::string_view WithoutBom(std::string_view text) {
-  return text.substr(0, 3) == "\xEF\xBB\xBF" ? text.substr(3) : text;
-}
-
 // Reads up to the header line; "" when the file has none.
 std::string_view FindHeader(LineReader& lines) {
   std::string_view line;
   while (lines.Next(line)) {
-    if (lines.Number() == 1) line = WithoutBom(line);
     if (!IsMetadata(line)) return line;
   }
   return {};
@@ -292,8 +292,10 @@ std::vector<std::string> SplitHeader(std::string_view line) {
 
 std::string ColumnList(const std::vector<std::string>& names) {
   std::string list;
-  for (const std::string& name : names)
-    list += (list.empty() ? "" : ", ") + name;
+  for (size_t i = 0; i < std::min(names.size(), kNamesShown); ++i)
+    list += (i ? ", " : "") + names[i];
+  if (names.size() > kNamesShown)
+    list += " and " + std::to_string(names.size() - kNamesShown) + " more";
   return list;
 }
 
@@ -886,7 +888,7 @@ class HeadsetCsvRecording : public RecordingBase {
 
 CsvColumns FindCsvColumns(std::string_view head, const OpenOptions& options) {
   CsvColumns found;
-  head = WithoutBom(head);
+  if (head.substr(0, 3) == kUtf8Mark) head.remove_prefix(3);
   while (!head.empty()) {
     const size_t end = head.find('\n');
     if (end == std::string_view::npos) return found;
@@ -912,8 +914,14 @@ std::unique_ptr<RecordingBase> OpenHeadsetCsv(const std::string& path,
   const bool rateGiven = options.samplingRate.has_value();
   Scan scan = ScanRows(lines, columns, !rateGiven, header);
   if (rateGiven) {
-    if (!std::isfinite(*options.samplingRate) || *options.samplingRate <= 0)
-      Fail(path, "the sampling rate given is not a positive number");
+    if (!(*options.samplingRate >= kMinSamplingRate &&
+          *options.samplingRate <= kMaxSamplingRate))
+      Fail(path,
+           "the sampling rate given, " +
+               Text::FormatDouble(*options.samplingRate) +
+               " Hz, is not one korva reads (" +
+               Text::FormatDouble(kMinSamplingRate) + " to " +
+               Text::FormatDouble(kMaxSamplingRate) + " Hz)");
     header.samplingRate = *options.samplingRate;
     header.rateSource = RateSource::kGiven;
   } else {

@@ -2,10 +2,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <map>
 
 #include "data/csv_io.h"
 #include "recording/binary_file.h"
 #include "recording/readers.h"
+#include "text/utf8.h"
 
 namespace Korva::Recording {
 namespace {
@@ -72,23 +75,14 @@ Kind KindOfContent(const std::string& head, const OpenOptions& options) {
   return columns.time || columns.marker ? Kind::kCsv : Kind::kUnknown;
 }
 
-// What is wrong with a file that is text gone wrong, in the data-CSV
-// reader's words (UTF-16, lines ending in a carriage return alone), or a
-// headset CSV file with a NUL byte, as the headset reader says it further
-// on; "" for anything else.
-std::string BrokenText(const std::string& head, const OpenOptions& options) {
-  const size_t nul = head.find('\0');
-  if (nul == std::string::npos || Data::IsUtf16(head))
-    return Data::NotCsvText(head);
-  const CsvColumns before =
-      FindCsvColumns(std::string_view(head).substr(0, nul), options);
-  if (!before.time && !before.marker) return "";
-  return ": line " +
-         std::to_string(1 + std::count(head.begin(), head.begin() + nul, '\n')) +
-         ": a NUL byte: this is binary data, not CSV text";
-}
-
-std::string UnknownContent(const std::string& head) {
+std::string UnknownContent(const std::string& path,
+                           const std::string& head,
+                           Kind claimed) {
+  // A .csv file that is not CSV text hears why, as a feature table would.
+  if (claimed == Kind::kCsv) Data::CheckCsvText(head, path);
+  if (!IsText(head) && claimed == Kind::kBrainVision)
+    return "byte " + std::to_string(head.find('\0') + 1) +
+           " is a NUL: binary data, not the text of a BrainVision header";
   if (IsText(head) && StartsLikeBrainVision(head, "marker"))
     return "a BrainVision marker file; open the header (.vhdr) that names it";
   return "not a recording korva reads: it starts like none of EDF, BDF, GDF, "
@@ -96,11 +90,48 @@ std::string UnknownContent(const std::string& head) {
          "with a time column and a marker column)";
 }
 
+// Names a recipe can keep and tell apart: none empty, none with a control
+// character (a line end, a NUL that C strings would cut at, an escape), no
+// two alike.
+void CheckChannelNames(const Recording& r) {
+  std::map<std::string, size_t> seen;
+  for (size_t c = 0; c < r.Channels().size(); ++c) {
+    const std::string& name = r.Channels()[c].name;
+    const std::string which = "channel " + std::to_string(c + 1);
+    if (name.empty()) Fail(r.Path(), which + " has no name");
+    if (const auto code = Text::FirstControlCharacter(name)) {
+      char text[80];
+      std::snprintf(text,
+                    sizeof text,
+                    " has a control character (U+%04X) in its name",
+                    static_cast<unsigned>(*code));
+      Fail(r.Path(), which + text);
+    }
+    const auto [earlier, added] = seen.emplace(name, c);
+    if (!added)
+      Fail(r.Path(),
+           "channels " + std::to_string(earlier->second + 1) + " and " +
+               std::to_string(c + 1) + " are both named \"" + name +
+               "\": a recipe could not tell them apart");
+  }
+}
+
 void CheckUsable(const Recording& r) {
   if (r.Samples() <= 0) Fail(r.Path(), "the recording holds no samples");
   if (r.Channels().empty()) Fail(r.Path(), "the recording offers no channels");
-  if (!std::isfinite(r.SamplingRate()) || r.SamplingRate() <= 0)
-    Fail(r.Path(), "the recording's sampling rate is not a positive number");
+  const double rate = r.SamplingRate();
+  if (!(rate >= kMinSamplingRate && rate <= kMaxSamplingRate)) {
+    char text[160];
+    std::snprintf(text,
+                  sizeof text,
+                  "its sampling rate, %g Hz, is outside the "
+                  "%g Hz to %g Hz korva reads",
+                  rate,
+                  kMinSamplingRate,
+                  kMaxSamplingRate);
+    Fail(r.Path(), text);
+  }
+  CheckChannelNames(r);
 }
 
 }  // namespace
@@ -133,9 +164,7 @@ std::unique_ptr<Recording> OpenRecording(const std::string& path,
       recording = OpenHeadsetCsv(path, options);
       break;
     case Kind::kUnknown:
-      if (const std::string why = BrokenText(head, options); !why.empty())
-        throw Data::DataError(path + why);
-      Fail(path, UnknownContent(head));
+      Fail(path, UnknownContent(path, head, KindOfExtension(Extension(path))));
   }
   CheckUsable(*recording);
   const std::string extension = Extension(path);

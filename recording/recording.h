@@ -70,8 +70,13 @@ class Recording {
   // What the reader decided that the user should hear about, one sentence
   // each: a sampling rate taken from a time column, channels left out.
   virtual const std::vector<std::string>& Notes() const = 0;
+  // Every file the recording was read from, Path() first: a BrainVision
+  // header's data and marker files follow it; other formats are one file,
+  // as by default.
+  virtual std::vector<std::string> Files() const { return {Path()}; }
   // Every sample of channel `c` (0 <= c < Channels().size()) into `out`,
-  // which is resized to Samples(); voltages in microvolts.
+  // which is resized to Samples(); voltages in microvolts. Every value is
+  // finite: DataError naming the channel and the sample otherwise.
   virtual void ReadChannel(int c, std::vector<double>& out) = 0;
   // Where the rate came from and, for a rate from time stamps, how far the
   // true rate may be from it, in Hz (0 for a rate stated or given).
@@ -80,6 +85,12 @@ class Recording {
   // The places where the recording is not continuous, by sample.
   virtual const std::vector<Break>& Breaks() const;
 };
+
+// The sampling rates korva reads, in Hz. A rate outside them is a damaged
+// or hostile header, and inside them every window of a recipe is a whole
+// number of samples far from overflow.
+constexpr double kMinSamplingRate = 1e-3;
+constexpr double kMaxSamplingRate = 1e6;
 
 // What a file cannot say about itself (the plain CSV of headsets), or what
 // it holds more of than a recording (the streams of XDF).
@@ -93,7 +104,10 @@ struct OpenOptions {
 };
 
 // Opens `path` by its content, whatever its extension claims; a file of no
-// known recording format, or one that is damaged or truncated, is refused.
+// known recording format, or one that is damaged or truncated, is refused,
+// and so is one whose sampling rate lies outside kMinSamplingRate to
+// kMaxSamplingRate, or a channel without a name, with a control character in
+// its name, or with the name of another channel (a recipe names channels).
 std::unique_ptr<Recording> OpenRecording(const std::string& path,
                                          const OpenOptions& options);
 

@@ -44,10 +44,14 @@ struct OpenedRecordings {
 };
 
 // Opens every recording of `paths` (Recording::OpenRecording), a BIDS
-// folder as the runs below it that `bids` keeps (FindBidsRuns, OpenBidsRun),
-// each file's digest recorded first (RecordFileDigest): DataError naming the
-// file when one is not a recording korva reads, or is damaged; Error(kUsage)
-// when `bids` chooses runs and no path is a BIDS folder.
+// folder as the runs below it that `bids` keeps (FindBidsRuns, OpenBidsRun):
+// DataError naming the file when one is not a recording korva reads, or is
+// damaged; Error(kUsage) when `bids` chooses runs and no path is a BIDS
+// folder, when two of them read one file (the same device and inode: a
+// link, another name, a second header naming the same data file), or when
+// `options` are given for a recording other than a headset CSV file, which
+// alone takes them. Records the digest of every file each one read
+// (input_digest.h).
 OpenedRecordings OpenRecordings(const std::vector<std::string>& paths,
                                 const Recording::OpenOptions& options,
                                 const BidsFilter& bids = {});
@@ -60,6 +64,9 @@ struct LoadedData {
   std::optional<Epoching::ExtractReport> cut;
   std::vector<std::string> notes;  // the readers' notes, after the path
   std::vector<RunOrigin> origins;  // for recordings, one per run
+  // For recordings: the files each read (Recording::Files), in the order
+  // named.
+  std::vector<std::vector<std::string>> files;
   // For a speller session: its flashes (the rows, in order), selections and
   // targets.
   std::optional<Speller::Session> speller;
@@ -69,11 +76,13 @@ struct LoadedData {
 // (Epoching::ExtractEpochs), stacked in the order given, each epoch's group
 // its run ("run", from 1). The notes say which channels were left out by
 // default and the rate a run was read at; the data's `quality` holds what
-// the checks of each run found, after its path. Error(kUsage) with CheckRecipe's reason for a
-// recipe that cannot be, before any file is opened; Data::DataError naming
-// the file when one cannot be read or cut so. Without `labelsRequired`, a
-// recording with no event of the target list is cut without labels
-// (Epoching::ExtractEpochs).
+// the checks of each run found, after its path. Error(kUsage) with
+// CheckRecipe's reason for a recipe that cannot be, before any file is
+// opened, and as OpenRecordings; Data::DataError naming the file when one
+// cannot be read or cut so; HostKit::Error(kData) when the cut would take
+// more memory than a training may (HostKit::CheckMemoryNeed), before it is
+// allocated. Without `labelsRequired`, a recording with no event of the
+// target list is cut without labels (Epoching::ExtractEpochs).
 LoadedData Cut(const std::vector<std::string>& paths,
                const Epoching::Recipe& recipe,
                const Recording::OpenOptions& options,

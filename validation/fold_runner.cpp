@@ -22,9 +22,10 @@ namespace Korva::Validation {
 
 namespace {
 
-FoldResult Failed(const std::string& why) {
+FoldResult Failed(const std::string& why, bool lost = false) {
   FoldResult fold;
   fold.failure = why;
+  fold.lost = lost;
   return fold;
 }
 
@@ -144,7 +145,8 @@ std::optional<Worker> StartWorker(const Module& module,
   const auto refused = [&] {
     results.assign(
         tasks[t].settings.size(),
-        Failed(std::string("cannot start a worker: ") + std::strerror(errno)));
+        Failed(std::string("cannot start a worker: ") + std::strerror(errno),
+               true));
     return std::nullopt;
   };
   int fds[2];
@@ -203,7 +205,8 @@ bool ReadWorker(Worker& worker,
   }
   if (results.size() != count)
     results.assign(
-        count, Failed("the fold gave no result: " + ExitDescription(status)));
+        count,
+        Failed("the fold gave no result: " + ExitDescription(status), true));
   return true;
 }
 

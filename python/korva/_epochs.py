@@ -47,9 +47,9 @@ def _pair(value):
 
 
 def _existing(paths):
-    if isinstance(paths, (str, os.PathLike)):
+    if isinstance(paths, (str, bytes, os.PathLike)):
         paths = [paths]
-    paths = [os.fspath(p) for p in paths]
+    paths = [os.fsdecode(p) for p in paths]
     for path in paths:
         if not os.path.exists(path):
             raise FileNotFoundError(f"{path}: no such file")
@@ -68,6 +68,29 @@ def _number(value, kind=float):
     return None if value is None else kind(value)
 
 
+def _whole(value, name):
+    """A whole number, refused rather than cut: 2.7 bins are not 2, nor is
+    True one."""
+    if isinstance(value, bool) or not isinstance(value, numbers.Integral):
+        raise ValueError(f"{name} must be a whole number, not {value!r}")
+    if not -(2**31) <= value < 2**31:
+        raise ValueError(f"{name} {value} is out of range")
+    return int(value)
+
+
+def _names(channels):
+    """Channel names: one name as a str, or a list of them."""
+    if channels is None:
+        return []
+    if isinstance(channels, str):
+        return [channels]
+    names = list(channels)
+    for name in names:
+        if not isinstance(name, str):
+            raise ValueError(f"channels: a channel name is a str, not {name!r}")
+    return names
+
+
 def _recipe(target, non_target, channels, reference, band, filter_order,
             window, bins, baseline, reject, resample):
     """The recipe's arguments of the extension's extract_epochs."""
@@ -75,12 +98,12 @@ def _recipe(target, non_target, channels, reference, band, filter_order,
     return dict(
         target=_codes(target, "target"),
         non_target=_codes(non_target, "non_target"),
-        channels=list(channels or []),
+        channels=_names(channels),
         reference=reference,
         band=_pair(band),
-        filter_order=int(filter_order),
+        filter_order=_whole(filter_order, "filter_order"),
         window=(float(start), _number(end)),
-        bins=int(bins),
+        bins=_whole(bins, "bins"),
         baseline=_pair(baseline),
         reject=_number(reject),
         resample=_number(resample),
@@ -119,8 +142,8 @@ def extract_epochs(
 
     target, non_target: event codes or marker texts (a number N also matches
     the stimulus markers "S N", "SN" and "Stimulus/S N"); other events are
-    skipped. channels: names (default: every EEG channel of the first
-    recording). reference: "none" or "average" (the mean of the chosen
+    skipped. channels: a name or a list of names (default: every EEG channel
+    of the first recording). reference: "none" or "average" (the mean of the chosen
     channels). band: (low, high) Hz of the zero-phase Butterworth band-pass
     of order ``filter_order``, or None. window: (start, end) ms after the
     event, end excluded; end None is the default end moved to the nearest

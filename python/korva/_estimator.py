@@ -81,9 +81,9 @@ def _labels_of(X, y, codes, selections, targets, layout, symbols):
     return y, paradigm
 
 
-def _two_classes(y):
-    """The classes of y and each label's index among them; ValueError unless
-    there are two."""
+def _two_classes(y, estimator="StepwiseLDA"):
+    """The classes of y and each label's index among them; ValueError, naming
+    the estimator, unless there are two."""
     classes, encoded = np.unique(y, return_inverse=True)
     if len(classes) != 2:
         found = (
@@ -91,7 +91,7 @@ def _two_classes(y):
             if len(classes) == 1
             else f"{len(classes)} classes ({', '.join(map(repr, classes))})"
         )
-        raise ValueError(f"y has {found}; StepwiseLDA needs exactly two classes")
+        raise ValueError(f"y has {found}; {estimator} needs exactly two classes")
     return classes, encoded
 
 

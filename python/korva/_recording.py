@@ -36,7 +36,7 @@ def read_recording(path, marker_column=None, sampling_rate=None, xdf_eeg=None, x
     Raises FileNotFoundError for a missing file and ValueError for a file
     that is not a recording korva reads, or is damaged or truncated.
     """
-    path = os.fspath(path)
+    path = os.fsdecode(path)
     if not os.path.exists(path):
         raise FileNotFoundError(f"{path}: no such file")
     data, sfreq, ch_names, units, eeg, types, events, fmt, notes, breaks = (

@@ -253,6 +253,14 @@ def test_bad_files_raise_value_error_and_missing_ones_file_not_found(tmp_path):
     path = write_csv(tmp_path / "h.csv", ["Time", "Fz", "Marker"], [[0, 1, 0], [0.004, 2, 1]])
     with pytest.raises(ValueError, match="h.csv: no column is named \"Trig\""):
         korva.read_recording(path, marker_column="Trig")
+    path = write_brainvision(tmp_path / "a.vhdr", "IEEE_FLOAT_32", "MULTIPLEXED")
+    with pytest.raises(ValueError, match="a.vhdr is read as BrainVision, which gives its own sampling rate"):
+        korva.read_recording(path, sampling_rate=500)
+    samples = np.frombuffer(path.with_suffix(".eeg").read_bytes(), "<f4").copy()
+    samples[3 * 7 + 2] = np.inf
+    path.with_suffix(".eeg").write_bytes(samples.tobytes())
+    with pytest.raises(ValueError, match=r"a.vhdr: channel 3 \(Pz\): sample 8 of 1024 \(at 0.027 s\) is \+infinity"):
+        korva.read_recording(path)
 
 
 def epochs_by_scipy(x, fs, events, target, non_target, window, bins, breaks=()):
