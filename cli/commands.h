@@ -28,6 +28,7 @@ Command AddEditCommand(CLI::App& korva, const std::string& program);
 Command AddGenerateCommand(CLI::App& korva);
 Command AddDemoCommand(CLI::App& korva);
 Command AddEpochsCommand(CLI::App& korva);
+Command AddStreamCommand(CLI::App& korva);
 
 }  // namespace Korva::Cli
 

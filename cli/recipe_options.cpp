@@ -64,6 +64,9 @@ Recipe RecipeOptions::Recipe(bool eventListsRequired) const {
     r.band->high = *second;
   }
   r.filterOrder = filterOrder;
+  r.filter = filter == Epoching::FilterText(Epoching::Filter::kCausal)
+                 ? Epoching::Filter::kCausal
+                 : Epoching::Filter::kZeroPhase;
   if (!ParsePair(window, r.windowStartMs, r.windowEndMs, true))
     Malformed("--window", window, "START,END in ms (END may be auto)");
   r.bins = bins;
@@ -93,6 +96,7 @@ std::vector<std::string> RecipeOptions::Given() const {
                            "--reference",
                            "--band",
                            "--filter-order",
+                           "--filter",
                            "--window",
                            "--bins",
                            "--baseline",
@@ -152,9 +156,8 @@ void AddFilterOptions(CLI::App* command, RecipeOptions& o) {
   const Recipe defaults;
   command->add_option("--band",
                       o.band,
-                      "LOW,HIGH: zero-phase Butterworth band-pass in Hz, run "
-                      "forward and backward over each whole recording, or "
-                      "none" +
+                      "LOW,HIGH: Butterworth band-pass in Hz, run over each "
+                      "whole recording as --filter says, or none" +
                           Default(Epoching::BandText(defaults)));
   command
       ->add_option("--filter-order",
@@ -165,6 +168,21 @@ void AddFilterOptions(CLI::App* command, RecipeOptions& o) {
                        "; the band-pass has 2N poles" +
                        Default(std::to_string(defaults.filterOrder)))
       ->check(CLI::Range(Epoching::kMinFilterOrder, Epoching::kMaxFilterOrder));
+  const auto kind = [&](Epoching::Filter f) {
+    return Epoching::FilterText(f) + (f == defaults.filter ? " (default)" : "");
+  };
+  command
+      ->add_option(
+          "--filter",
+          o.filter,
+          "how the band-pass runs: " + kind(Epoching::Filter::kZeroPhase) +
+              ", forward and backward, without phase shift; " +
+              kind(Epoching::Filter::kCausal) +
+              ", forward only from the steady state of the first "
+              "sample, as a live system must (korva stream needs a "
+              "model trained so)")
+      ->check(CLI::IsMember({Epoching::FilterText(Epoching::Filter::kZeroPhase),
+                             Epoching::FilterText(Epoching::Filter::kCausal)}));
 }
 
 // The window, its bins, the baseline and the rejection of epochs.

@@ -22,6 +22,7 @@ struct RecipeOptions {
   std::string reference = Epoching::ReferenceText(Epoching::Recipe().reference);
   std::string band = Epoching::BandText(Epoching::Recipe());
   int filterOrder = Epoching::Recipe().filterOrder;
+  std::string filter = Epoching::FilterText(Epoching::Recipe().filter);
   std::string window = Epoching::WindowText(Epoching::Recipe());
   int bins = Epoching::Recipe().bins;
   std::string baseline = Epoching::BaselineText(Epoching::Recipe());
@@ -41,7 +42,8 @@ struct RecipeOptions {
 };
 
 // --target-events, --nontarget-events, --channels, --reference, --band,
-// --filter-order, --window, --bins, --baseline, --reject and --resample,
+// --filter-order, --filter, --window, --bins, --baseline, --reject and
+// --resample,
 // each with the
 // default recipe's setting and its limits in the help.
 void AddRecipeOptions(CLI::App* command, RecipeOptions& options);

@@ -255,6 +255,19 @@ void ZeroPhase(const std::vector<Biquad>& q,
   RunCascade<L>(q, z, x, n - 1, -1, -1);
 }
 
+// Forward only from the steady state times x's first sample (n >= 1).
+template <int L>
+void Causal(const std::vector<Biquad>& q,
+            const std::vector<double>& zi,
+            Lanes<L> x,
+            long long n) {
+  using T = typename Lanes<L>::T;
+  T z[2 * kMaxFilterOrder];
+  const T first = x.Load(0);
+  for (size_t k = 0; k < zi.size(); ++k) z[k] = zi[k] * first;
+  RunCascade<L>(q, z, x, 0, n, 1);
+}
+
 void CheckLength(long long n, long long E) {
   if (n <= E)
     throw std::invalid_argument(
@@ -298,6 +311,22 @@ void BandPass::Apply(double* x, long long n) const {
 void BandPass::Apply(double* x, double* y, long long n) const {
   CheckLength(n, padLength_);
   ZeroPhase<2>(sections_, zi_, padLength_, Lanes<2>{{x, y}}, n);
+}
+
+void BandPass::ApplyCausal(double* x, long long n) const {
+  if (n > 0) Causal<1>(sections_, zi_, Lanes<1>{{x}}, n);
+}
+
+void BandPass::ApplyCausal(double* x, double* y, long long n) const {
+  if (n > 0) Causal<2>(sections_, zi_, Lanes<2>{{x, y}}, n);
+}
+
+void BandPass::Start(double x0, double* state) const {
+  for (size_t k = 0; k < zi_.size(); ++k) state[k] = zi_[k] * x0;
+}
+
+void BandPass::Forward(double* x, long long n, double* state) const {
+  if (n > 0) RunCascade<1>(sections_, state, Lanes<1>{{x}}, 0, n, 1);
 }
 
 }  // namespace Korva::Epoching

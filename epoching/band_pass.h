@@ -42,6 +42,13 @@
 //   4. Run it backward over that output, starting from the steady state times
 //      the last output, and keep the middle n samples.
 //
+// Filtering forward only (ApplyCausal, Start and Forward): the cascade runs
+// once over x₀ .. xₙ₋₁, each section starting from its steady state times
+// x₀, as sosfilt(sos, x, zi=sosfilt_zi(sos) * x[0]) does. Each output then
+// depends only on the samples before it, so a signal may be filtered piece
+// by piece as it arrives (Forward carries the state from piece to piece),
+// with the same result as filtering it whole.
+//
 // Memory: the signal is filtered in place; only the 2E samples of the
 // extensions are held beside it.
 
@@ -71,6 +78,19 @@ class BandPass {
 
   // Apply to two signals of the same length at once (faster than two calls).
   void Apply(double* x, double* y, long long n) const;
+
+  // Filters x[0 .. n) forward only in place, from Start(x[0]); n >= 1.
+  void ApplyCausal(double* x, long long n) const;
+  void ApplyCausal(double* x, double* y, long long n) const;
+
+  // The numbers of the cascade's state: two per section.
+  int StateSize() const { return static_cast<int>(zi_.size()); }
+  // Into state[0 .. StateSize()): the state of a signal whose first sample
+  // is x0, the steady state of a step of height x0.
+  void Start(double x0, double* state) const;
+  // Runs the cascade forward over x[0 .. n) in place from `state`, which is
+  // left as the state after x[n - 1].
+  void Forward(double* x, long long n, double* state) const;
 
  private:
   std::vector<Biquad> sections_;

@@ -99,24 +99,6 @@ std::vector<Recording::Recording*> AtRecipeRate(
   return at;
 }
 
-std::optional<BandPass> MakeFilter(const Recipe& r, const std::string& file) {
-  if (!r.band) return std::nullopt;
-  if (!(r.band->high < r.samplingRate / 2))
-    throw DataError(
-        file + ": sampled at " + Text::FormatDouble(r.samplingRate) +
-        " Hz, too slow for a band up to " + Text::FormatDouble(r.band->high) +
-        " Hz (it must stay below half the sampling rate)");
-  return BandPass(r.filterOrder, r.band->low, r.band->high, r.samplingRate);
-}
-
-// The first and the last sample (excluded) an epoch reads, relative to its
-// event: the window, and the baseline when there is one.
-std::pair<long long, long long> Reach(const Window& w) {
-  if (w.baselineLength == 0) return {w.start, w.start + w.length};
-  return {std::min(w.start, w.baselineStart),
-          std::max(w.start + w.length, w.baselineStart + w.baselineLength)};
-}
-
 // Whether samples [from, to) lie in one part of `parts` that the filter
 // (which needs more than `padding` samples) can run on.
 bool WithinOnePart(const std::vector<long long>& parts,
@@ -139,7 +121,7 @@ RunPlan Inside(const std::vector<Epoch>& planned,
                std::vector<char>* inside) {
   RunPlan plan;
   plan.parts = Parts(run);
-  const auto [first, last] = Reach(w);
+  const auto [first, last] = EpochReach(w);
   for (const Epoch& epoch : planned) {
     const long long from = epoch.onset + first, to = epoch.onset + last;
     bool in = false;
@@ -202,21 +184,6 @@ std::vector<int> ChannelIndices(const Recording::Recording& run,
   return indices;
 }
 
-// x[0] + ... + x[n - 1], in four running sums: a single sum waits for
-// each addition to finish before the next.
-double Sum(const double* x, long long n) {
-  double s0 = 0, s1 = 0, s2 = 0, s3 = 0;
-  long long i = 0;
-  for (; i + 4 <= n; i += 4) {
-    s0 += x[i];
-    s1 += x[i + 1];
-    s2 += x[i + 2];
-    s3 += x[i + 3];
-  }
-  for (; i < n; ++i) s0 += x[i];
-  return (s0 + s1) + (s2 + s3);
-}
-
 // Where the epochs of one run go, and how they are cut.
 struct Cut {
   const Window& w;
@@ -233,22 +200,10 @@ void CutChannel(const Cut& cut,
                 int c,
                 const std::vector<Epoch>& epochs,
                 size_t row) {
-  const Window& w = cut.w;
   for (const Epoch& epoch : epochs) {
-    const double baseline =
-        w.baselineLength > 0
-            ? Sum(x + epoch.onset + w.baselineStart, w.baselineLength) /
-                  w.baselineLength
-            : 0.0;
-    const double* s = x + epoch.onset + w.start;
     double* out = cut.data.X.data() + row * cut.data.cols + c * cut.bins;
-    for (int bin = 0; bin < cut.bins; ++bin, s += w.binWidth)
-      out[bin] = Sum(s, w.binWidth) / w.binWidth - baseline;
-    if (cut.reject) {
-      const double* window = x + epoch.onset + w.start;
-      const auto [low, high] = std::minmax_element(window, window + w.length);
-      if (*high - *low > *cut.reject) cut.rejected[row] = 1;
-    }
+    const double range = CutWindow(x + epoch.onset, cut.w, cut.bins, out);
+    if (cut.reject && range > *cut.reject) cut.rejected[row] = 1;
     ++row;
   }
 }
@@ -282,18 +237,27 @@ void Check(const std::string& name,
     plan.quality.zeroOnset[e] &= x[plan.epochs[e].onset] == 0;
 }
 
-// Step 2 for `lanes` channels of `x`, each continuous part on its own.
-void Filter(const BandPass& filter,
-            const std::vector<long long>& parts,
-            std::vector<double>* x,
-            int lanes) {
+// Step 2 for `lanes` channels of `x`, each continuous part on its own:
+// forward and backward, or forward only from the part's first sample.
+void FilterParts(const BandPass& filter,
+                 Epoching::Filter kind,
+                 const std::vector<long long>& parts,
+                 std::vector<double>* x,
+                 int lanes) {
+  const bool causal = kind == Epoching::Filter::kCausal;
   for (size_t p = 0; p + 1 < parts.size(); ++p) {
     const long long from = parts[p], n = parts[p + 1] - from;
-    if (n <= filter.PadLength()) continue;  // its epochs were dropped
-    if (lanes == 2)
-      filter.Apply(x[0].data() + from, x[1].data() + from, n);
+    if (!causal && n <= filter.PadLength())
+      continue;  // its epochs were dropped
+    double* a = x[0].data() + from;
+    if (lanes == 2 && causal)
+      filter.ApplyCausal(a, x[1].data() + from, n);
+    else if (lanes == 2)
+      filter.Apply(a, x[1].data() + from, n);
+    else if (causal)
+      filter.ApplyCausal(a, n);
     else
-      filter.Apply(x[0].data() + from, n);
+      filter.Apply(a, n);
   }
 }
 
@@ -331,23 +295,10 @@ void CutRun(Recording::Recording& run,
       Check(r.channels[c + l], x[l], plan);
       for (size_t i = 0; i < mean.size(); ++i) x[l][i] -= mean[i];
     }
-    if (filter) Filter(*filter, plan.parts, x, lanes);
+    if (filter) FilterParts(*filter, r.filter, plan.parts, x, lanes);
     for (int l = 0; l < lanes; ++l)
       CutChannel(cut, x[l].data(), c + l, epochs, row);
   }
-}
-
-std::vector<std::string> FeatureNames(const std::vector<std::string>& channels,
-                                      int bins) {
-  const size_t width = std::max<size_t>(2, std::to_string(bins).size());
-  std::vector<std::string> names;
-  for (const std::string& channel : channels)
-    for (int b = 1; b <= bins; ++b) {
-      std::string number = std::to_string(b);
-      names.push_back(channel + "_" + std::string(width - number.size(), '0') +
-                      number);
-    }
-  return names;
 }
 
 // DataError naming the run and the feature when a feature is not finite:
@@ -355,9 +306,8 @@ std::vector<std::string> FeatureNames(const std::vector<std::string>& channels,
 // overflow. A table of such features would be refused by training.
 void RefuseNonFinite(const Data::Dataset& data,
                      const std::vector<Recording::Recording*>& runs) {
-  const auto bad = std::find_if(data.X.begin(), data.X.end(), [](double v) {
-    return !std::isfinite(v);
-  });
+  const auto bad = std::find_if(
+      data.X.begin(), data.X.end(), [](double v) { return !std::isfinite(v); });
   if (bad == data.X.end()) return;
   const size_t at = static_cast<size_t>(bad - data.X.begin());
   const size_t row = at / data.cols, col = at % data.cols;
@@ -411,8 +361,7 @@ void RefuseMixedRates(
     const std::string hz = Text::FormatDouble(first.SamplingRate());
     throw DataError(run->Path() + ": sampled at " +
                     Text::FormatDouble(run->SamplingRate()) + " Hz, and " +
-                    first.Path() + " at " + hz +
-                    " Hz: --resample " + hz +
+                    first.Path() + " at " + hz + " Hz: --resample " + hz +
                     " reads recordings of different rates at one");
   }
 }
@@ -428,11 +377,10 @@ std::uint64_t Plus(std::uint64_t a, std::uint64_t b) {
 
 // "cutting r.vhdr into 946 epochs of 160 features (reading channels of
 // 30720 samples)": the work whose memory is checked.
-std::string CutText(
-    const std::vector<Recording::Recording*>& runs,
-    size_t rows,
-    size_t cols,
-    long long samples) {
+std::string CutText(const std::vector<Recording::Recording*>& runs,
+                    size_t rows,
+                    size_t cols,
+                    long long samples) {
   return "cutting " +
          (runs.size() == 1 ? runs[0]->Path()
                            : std::to_string(runs.size()) + " recordings") +
@@ -460,8 +408,10 @@ Prepared Prepare(const std::vector<std::unique_ptr<Recording::Recording>>& runs,
   p.at = AtRecipeRate(runs, r, p.resampled);
   for (const auto* run : p.at) CheckRecording(r, *run, events);
   out.window = EpochWindow(r, r.samplingRate);
-  p.filter = MakeFilter(r, runs[0]->Path());
-  p.padding = p.filter ? p.filter->PadLength() : 0;
+  p.filter = RecipeFilter(r, runs[0]->Path());
+  // Run forward only, the filter needs no padding: any part will do.
+  p.padding =
+      p.filter && r.filter == Filter::kZeroPhase ? p.filter->PadLength() : 0;
   for (size_t k = 0; k < p.at.size(); ++k) {
     const Recording::Recording& run = *p.at[k];
     if (p.filter && run.Samples() <= p.padding)
@@ -472,18 +422,18 @@ Prepared Prepare(const std::vector<std::unique_ptr<Recording::Recording>>& runs,
     RunReport& report = out.runs.emplace_back();
     report.path = run.Path();
     report.notes = RateNotes(r, run);
-    if (p.at[k] != runs[k].get()) report.resampledFrom = runs[k]->SamplingRate();
+    if (p.at[k] != runs[k].get())
+      report.resampledFrom = runs[k]->SamplingRate();
   }
   return p;
 }
 
 // An empty data set for `rows` epochs of the recipe `r` of `runs`, once
 // `checkMemory` (may be empty) has heard what the cut will take.
-Data::Dataset MakeRoom(
-    size_t rows,
-    const Recipe& r,
-    const std::vector<Recording::Recording*>& runs,
-    const MemoryCheck& checkMemory) {
+Data::Dataset MakeRoom(size_t rows,
+                       const Recipe& r,
+                       const std::vector<Recording::Recording*>& runs,
+                       const MemoryCheck& checkMemory) {
   const size_t cols = r.channels.size() * r.bins;
   if (rows == 0) throw DataError("no event has its whole window in its file");
   if (rows > INT_MAX || cols > INT_MAX || rows * cols > (size_t{1} << 40))
@@ -562,6 +512,61 @@ std::vector<Epoch> AtRateOf(std::vector<Epoch> planned,
 
 }  // namespace
 
+std::optional<BandPass> RecipeFilter(const Recipe& r, const std::string& file) {
+  if (!r.band) return std::nullopt;
+  if (!(r.band->high < r.samplingRate / 2))
+    throw DataError(
+        file + ": sampled at " + Text::FormatDouble(r.samplingRate) +
+        " Hz, too slow for a band up to " + Text::FormatDouble(r.band->high) +
+        " Hz (it must stay below half the sampling rate)");
+  return BandPass(r.filterOrder, r.band->low, r.band->high, r.samplingRate);
+}
+
+std::vector<std::string> FeatureNames(const std::vector<std::string>& channels,
+                                      int bins) {
+  const size_t width = std::max<size_t>(2, std::to_string(bins).size());
+  std::vector<std::string> names;
+  for (const std::string& channel : channels)
+    for (int b = 1; b <= bins; ++b) {
+      std::string number = std::to_string(b);
+      names.push_back(channel + "_" + std::string(width - number.size(), '0') +
+                      number);
+    }
+  return names;
+}
+
+std::pair<long long, long long> EpochReach(const Window& w) {
+  if (w.baselineLength == 0) return {w.start, w.start + w.length};
+  return {std::min(w.start, w.baselineStart),
+          std::max(w.start + w.length, w.baselineStart + w.baselineLength)};
+}
+
+double Sum(const double* x, long long n) {
+  double s0 = 0, s1 = 0, s2 = 0, s3 = 0;
+  long long i = 0;
+  for (; i + 4 <= n; i += 4) {
+    s0 += x[i];
+    s1 += x[i + 1];
+    s2 += x[i + 2];
+    s3 += x[i + 3];
+  }
+  for (; i < n; ++i) s0 += x[i];
+  return (s0 + s1) + (s2 + s3);
+}
+
+double CutWindow(const double* onset, const Window& w, int bins, double* out) {
+  const double baseline =
+      w.baselineLength > 0
+          ? Sum(onset + w.baselineStart, w.baselineLength) / w.baselineLength
+          : 0.0;
+  const double* s = onset + w.start;
+  for (int bin = 0; bin < bins; ++bin, s += w.binWidth)
+    out[bin] = Sum(s, w.binWidth) / w.binWidth - baseline;
+  const double* window = onset + w.start;
+  const auto [low, high] = std::minmax_element(window, window + w.length);
+  return *high - *low;
+}
+
 long long& ClassCounts::Of(int label) {
   return label > 0 ? target : label < 0 ? nonTarget : unlabelled;
 }
@@ -572,9 +577,8 @@ std::uint64_t ExtractionMemory(std::uint64_t rows,
                                const Recipe& recipe) {
   const std::uint64_t copies = recipe.rejectMicrovolts ? 2 : 1;
   const std::uint64_t buffers =
-      recipe.reference == Reference::kAverage || recipe.channels.size() > 1
-          ? 2
-          : 1;
+      recipe.reference == Reference::kAverage || recipe.channels.size() > 1 ? 2
+                                                                            : 1;
   const std::uint64_t features = Times(Times(rows, cols), 8 * copies);
   return Plus(Plus(features, Times(rows, sizeof(double) + sizeof(int) + 1)),
               Times(Times(buffers, samples), sizeof(double)));

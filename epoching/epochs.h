@@ -5,15 +5,19 @@
 //
 // Per recording (a run), per chosen channel:
 //   1. Read the channel (resampled to the recipe's rate when the recipe
-//      resamples and the run has another: resample.h); with the average reference, subtract the mean of
-//      the chosen channels at each sample.
-//   2. Band-pass it forward and backward (epoching/band_pass.h).
+//      resamples and the run has another: resample.h); with the average
+//      reference, subtract the mean of the chosen channels at each sample.
+//   2. Band-pass it (epoching/band_pass.h): forward and backward, or, for
+//      a causal recipe, forward only from the steady state of its first
+//      sample.
 //   3. For every kept event, cut the window [onset + start, onset + start +
 //      length): bin b is the mean of its samples b·w .. b·w + w - 1, less
 //      the mean of the baseline samples when there is a baseline; note the
 //      window's peak-to-peak for the reject rule.
-// A recording with breaks (Recording::Breaks) is filtered part by part, and
-// an epoch whose window or baseline is not within one part is dropped.
+// A recording with breaks (Recording::Breaks) is filtered part by part (a
+// causal filter starts anew at each part's first sample), and an epoch
+// whose window or baseline is not within one part is dropped; run forward
+// and backward, the filter also needs a part longer than its padding.
 // Each chosen channel's raw samples are summed up as they are read, for
 // the checks of quality.h.
 //
@@ -29,10 +33,13 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "data/dataset.h"
+#include "epoching/band_pass.h"
 #include "epoching/recipe.h"
 #include "recording/recording.h"
 
@@ -58,7 +65,7 @@ struct RunReport {
   // short for the filter.
   ClassCounts atBreaks;
   std::map<std::string, long long> skipped;  // events of neither list, by code
-  std::vector<std::string> notes;     // the rate it was read at
+  std::vector<std::string> notes;            // the rate it was read at
   std::vector<std::string> warnings;  // what its checks found (quality.h)
   double resampledFrom = 0;  // its own rate when it was resampled, else 0
   // False when the recording has no event of the target list and its
@@ -81,6 +88,29 @@ struct ExtractReport {
   // were not taken because they are not EEG.
   std::vector<std::string> leftOut;
 };
+
+// The band-pass of recipe `r` at its sampling rate, none without a band;
+// DataError naming `file` when the band does not stay below half the rate.
+std::optional<BandPass> RecipeFilter(const Recipe& r, const std::string& file);
+
+// The names of the features of `channels` cut into `bins` bins, channel
+// after channel: CHANNEL_BB, BB the bin from 01 (as many digits as `bins`
+// has, at least two).
+std::vector<std::string> FeatureNames(const std::vector<std::string>& channels,
+                                      int bins);
+
+// The first and the last sample (excluded) an epoch reads, relative to its
+// event: the window, and the baseline when there is one.
+std::pair<long long, long long> EpochReach(const Window& w);
+
+// x[0] + ... + x[n - 1], in four running sums: a single sum waits for each
+// addition to finish before the next.
+double Sum(const double* x, long long n);
+
+// Step 3 for one channel of one epoch: `onset` points at the filtered
+// sample of the event, with the samples of EpochReach(w) around it; the
+// bins go to out[0 .. bins). Returns the window's peak-to-peak.
+double CutWindow(const double* onset, const Window& w, int bins, double* out);
 
 // Refuses (throws) work that would take `bytes` of memory; `what` names the
 // work ("cutting r.vhdr into 946 epochs of 160 features, ...").

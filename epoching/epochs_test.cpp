@@ -8,6 +8,7 @@
 
 #include "epoching/band_pass.h"
 #include "epoching/recipe.h"
+#include "testing/memory_recording.h"
 
 namespace Korva::Epoching {
 namespace {
@@ -18,48 +19,7 @@ using Recording::RateSource;
 using Recording::Event;
 using ::testing::HasSubstr;
 
-// A recording held in memory.
-class MemoryRecording : public Recording::Recording {
- public:
-  MemoryRecording(std::string path,
-                  double fs,
-                  std::vector<Channel> channels,
-                  std::vector<std::vector<double>> samples,
-                  std::vector<Event> events)
-      : path_(std::move(path)),
-        fs_(fs),
-        channels_(std::move(channels)),
-        samples_(std::move(samples)),
-        events_(std::move(events)) {}
-  const std::string& Path() const override { return path_; }
-  std::string Format() const override { return "memory"; }
-  double SamplingRate() const override { return fs_; }
-  long long Samples() const override { return samples_[0].size(); }
-  const std::vector<Channel>& Channels() const override { return channels_; }
-  const std::vector<Event>& Events() const override { return events_; }
-  const std::vector<std::string>& Notes() const override { return notes_; }
-  void ReadChannel(int c, std::vector<double>& out) override {
-    out = samples_.at(c);
-  }
-  RateSource SamplingRateSource() const override { return source; }
-  double SamplingRateUncertainty() const override { return uncertainty; }
-  const std::vector<Break>& Breaks() const override {
-    return breaks;
-  }
-  std::vector<double>& Samples(int c) { return samples_.at(c); }
-
-  RateSource source = RateSource::kFile;
-  double uncertainty = 0;
-  std::vector<Break> breaks;
-
- private:
-  std::string path_;
-  double fs_;
-  std::vector<Channel> channels_;
-  std::vector<std::vector<double>> samples_;
-  std::vector<Event> events_;
-  std::vector<std::string> notes_;
-};
+using Testing::MemoryRecording;
 
 constexpr double kRate = 100;  // Hz: 10 ms per sample
 constexpr long long kSamples = 1000;

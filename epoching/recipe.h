@@ -31,6 +31,12 @@ struct Band {
   double high = 0;
 };
 
+// How the band-pass runs: forward and backward over each continuous part
+// (no phase shift, but every sample depends on later ones), or forward only
+// from the steady state of the part's first sample (each sample depends
+// only on earlier ones, so recordings can be cut as they arrive).
+enum class Filter { kZeroPhase, kCausal };
+
 // The recipe's defaults, the classic P300 ones, and the limits of its
 // numbers, written here only: Recipe's members and CheckRecipe read them,
 // and so do korva's help and the defaults of Python's extract_epochs.
@@ -66,6 +72,7 @@ struct Recipe {
   std::optional<Band> band =
       Band{kDefaultBandLowHz, kDefaultBandHighHz};  // none: no filter
   int filterOrder = kDefaultFilterOrder;
+  Filter filter = Filter::kZeroPhase;
   double windowStartMs = kDefaultWindowStartMs;
   std::optional<double> windowEndMs;  // none: kDefaultWindowMs, in whole bins
   int bins = kDefaultBins;
@@ -142,16 +149,19 @@ void CheckRecording(const Recipe& recipe,
 // The settings as the command line takes them and the <Recipe> element
 // writes them, numbers in the shortest text that reads back to the same
 // double: "none" or "average"; "0.5,30" or "none"; "0,auto" or "0,800";
-// "-100,0" or "none"; "150" or "none"; "256" or "none".
+// "-100,0" or "none"; "150" or "none"; "256" or "none"; "zero-phase" or
+// "causal".
 std::string ReferenceText(Reference reference);
 std::string BandText(const Recipe& recipe);
+std::string FilterText(Filter filter);
 std::string WindowText(const Recipe& recipe);
 std::string BaselineText(const Recipe& recipe);
 std::string RejectText(const Recipe& recipe);
 std::string ResampleText(const Recipe& recipe);
 
 // The <Recipe> element: every setting as above, Resample only when it is
-// set (older documents lack it); lists as child elements.
+// set and Filter only when it is causal (older documents lack them);
+// lists as child elements.
 std::string RecipeXml(const Recipe& recipe);
 void AppendRecipe(pugi::xml_node parent, const Recipe& recipe);
 

@@ -4,7 +4,8 @@
 //     <Target Event="S  2"/> <NonTarget Event="S  1"/> <Channel Name="Fz"/>
 //   </Recipe>
 // Every attribute is written, pairs as the command line gives them;
-// Resample="256" only when recordings are resampled.
+// Resample="256" only when recordings are resampled, Filter="causal" only
+// for a filter run forward only.
 #include <climits>
 #include <cmath>
 #include <pugixml.hpp>
@@ -103,6 +104,10 @@ std::string BandText(const Recipe& r) {
   return r.band ? Pair(r.band->low, r.band->high) : "none";
 }
 
+std::string FilterText(Filter filter) {
+  return filter == Filter::kCausal ? "causal" : "zero-phase";
+}
+
 std::string WindowText(const Recipe& r) {
   return FormatDouble(r.windowStartMs) + "," +
          (r.windowEndMs ? FormatDouble(*r.windowEndMs) : "auto");
@@ -129,6 +134,7 @@ void AppendRecipe(pugi::xml_node parent, const Recipe& r) {
   set("Reference", ReferenceText(r.reference));
   set("Band", BandText(r));
   set("FilterOrder", std::to_string(r.filterOrder));
+  if (r.filter == Filter::kCausal) set("Filter", FilterText(r.filter));
   set("Window", WindowText(r));
   set("Bins", std::to_string(r.bins));
   set("Baseline", BaselineText(r));
@@ -165,6 +171,14 @@ Recipe ReadRecipe(const pugi::xml_node& node, bool eventListsRequired) {
   else if (!ParsePair(band, r.band->low, r.band->high))
     Damaged("Band", band, "LOW,HIGH in Hz or none");
   r.filterOrder = Number<int>(node, "FilterOrder", "a whole number");
+  if (const pugi::xml_attribute filter = node.attribute("Filter")) {
+    const std::string text = filter.value();
+    if (text != FilterText(Filter::kCausal) &&
+        text != FilterText(Filter::kZeroPhase))
+      Damaged("Filter", text, "zero-phase or causal");
+    r.filter = text == FilterText(Filter::kCausal) ? Filter::kCausal
+                                                   : Filter::kZeroPhase;
+  }
   const std::string window = Text(node, "Window");
   double end = 0;
   if (!ParsePair(window, r.windowStartMs, end, &r.windowEndMs))

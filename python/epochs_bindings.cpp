@@ -65,8 +65,8 @@ py::dict RunDict(const Epoching::RunReport& run) {
   d["skipped"] = run.skipped;
   d["notes"] = run.notes;
   d["warnings"] = run.warnings;
-  d["resampled_from"] = run.resampledFrom > 0 ? py::cast(run.resampledFrom)
-                                              : py::none();
+  d["resampled_from"] =
+      run.resampledFrom > 0 ? py::cast(run.resampledFrom) : py::none();
   d["labelled"] = run.labelled;
   d["unlabelled"] = run.kept.unlabelled;
   return d;
@@ -80,12 +80,18 @@ Epoching::Recipe RecipeOf(std::vector<std::string> target,
                           const std::string& reference,
                           Range band,
                           int filterOrder,
+                          const std::string& filter,
                           std::pair<double, std::optional<double>> window,
                           int bins,
                           Range baseline,
                           std::optional<double> reject,
                           std::optional<double> resample) {
   using Epoching::Reference;
+  const std::string causal = Epoching::FilterText(Epoching::Filter::kCausal);
+  if (filter != causal &&
+      filter != Epoching::FilterText(Epoching::Filter::kZeroPhase))
+    throw py::value_error(
+        "filter must be \"zero-phase\" or \"causal\", not \"" + filter + "\"");
   if (reference != Epoching::ReferenceText(Reference::kNone) &&
       reference != Epoching::ReferenceText(Reference::kAverage))
     throw py::value_error("reference must be \"none\" or \"average\", not \"" +
@@ -100,6 +106,8 @@ Epoching::Recipe RecipeOf(std::vector<std::string> target,
   r.band.reset();
   if (band) r.band = Epoching::Band{band->first, band->second};
   r.filterOrder = filterOrder;
+  r.filter = filter == causal ? Epoching::Filter::kCausal
+                              : Epoching::Filter::kZeroPhase;
   r.windowStartMs = window.first;
   r.windowEndMs = window.second;
   r.bins = bins;
@@ -146,11 +154,12 @@ py::tuple Extract(const std::vector<std::string>& paths,
 }
 
 // Filters x (one signal, or one per row) in place, two rows at a time as
-// extraction filters channels, and returns it.
+// extraction filters channels (forward only when `causal`), and returns it.
 py::array_t<double> BandPassed(py::array_t<double, py::array::c_style> x,
                                double fs,
                                std::pair<double, double> band,
-                               int order) {
+                               int order,
+                               bool causal) {
   if (x.ndim() != 1 && x.ndim() != 2)
     throw py::value_error("expected a 1-D or 2-D array");
   const py::ssize_t rows = x.ndim() == 2 ? x.shape(0) : 1;
@@ -160,8 +169,12 @@ py::array_t<double> BandPassed(py::array_t<double, py::array::c_style> x,
     const Epoching::BandPass filter(order, band.first, band.second, fs);
     for (py::ssize_t r = 0; r < rows; r += 2) {
       double* row = samples + r * n;
-      if (r + 1 < rows)
+      if (r + 1 < rows && causal)
+        filter.ApplyCausal(row, row + n, n);
+      else if (r + 1 < rows)
         filter.Apply(row, row + n, n);
+      else if (causal)
+        filter.ApplyCausal(row, n);
       else
         filter.Apply(row, n);
     }
@@ -197,6 +210,7 @@ void BindRecipeDefaults(py::module_& m) {
   m.attr("DEFAULT_REFERENCE") = Epoching::ReferenceText(d.reference);
   m.attr("DEFAULT_BAND") = py::cast(band);
   m.attr("DEFAULT_FILTER_ORDER") = d.filterOrder;
+  m.attr("DEFAULT_FILTER") = Epoching::FilterText(d.filter);
   m.attr("DEFAULT_WINDOW") = py::make_tuple(d.windowStartMs, d.windowEndMs);
   m.attr("DEFAULT_BINS") = d.bins;
   m.attr("DEFAULT_BASELINE") = py::cast(baseline);
@@ -215,6 +229,7 @@ void BindExtraction(py::module_& m) {
          const std::string& reference,
          Range band,
          int filterOrder,
+         const std::string& filter,
          std::pair<double, std::optional<double>> window,
          int bins,
          Range baseline,
@@ -232,6 +247,7 @@ void BindExtraction(py::module_& m) {
                                 reference,
                                 band,
                                 filterOrder,
+                                filter,
                                 window,
                                 bins,
                                 baseline,
@@ -247,6 +263,7 @@ void BindExtraction(py::module_& m) {
       py::arg("reference"),
       py::arg("band"),
       py::arg("filter_order"),
+      py::arg("filter"),
       py::arg("window"),
       py::arg("bins"),
       py::arg("baseline"),
@@ -285,9 +302,11 @@ void BindBandPass(py::module_& m) {
         py::arg("fs"),
         py::arg("band"),
         py::arg("order"),
+        py::arg("causal") = false,
         "Filters x (float64, contiguous; one signal or one per row) in "
-        "place forward and backward by the Butterworth band-pass of korva "
-        "epochs, two rows at a time; returns x.");
+        "place forward and backward (forward only from the steady state of "
+        "its first sample when `causal`) by the Butterworth band-pass of "
+        "korva epochs, two rows at a time; returns x.");
   m.def(
       "band_pass_sections",
       [](int order, std::pair<double, double> band, double fs) {

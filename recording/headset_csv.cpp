@@ -20,6 +20,7 @@
 #include <optional>
 #include <thread>
 
+#include "recording/headset_lines.h"
 #include "recording/readers.h"
 #include "recording/recording_base.h"
 #include "text/delimiter.h"
@@ -948,5 +949,119 @@ std::unique_ptr<RecordingBase> OpenHeadsetCsv(const std::string& path,
   return std::make_unique<HeadsetCsvRecording>(std::move(header),
                                                std::move(scan.values));
 }
+
+}  // namespace Korva::Recording
+
+namespace Korva::Recording {
+
+struct HeadsetLines::State {
+  std::string name;
+  OpenOptions options;
+  Header header;
+  Columns columns;
+  bool headed = false;
+  long long lines = 0;
+  double previous = 0;
+  std::vector<std::string_view> fields;
+
+  [[noreturn]] void FailHere(const std::string& what) const {
+    FailAt(name, lines, what);
+  }
+  void ReadHeader(std::string_view line);
+  void ReadFirst();
+  void ReadRow(std::vector<double>& row, std::optional<Event>& event);
+};
+
+void HeadsetLines::State::ReadHeader(std::string_view line) {
+  columns.delimiter = Text::DetectDelimiter(line);
+  for (const std::string& field : SplitHeader(line))
+    columns.names.push_back(AsUtf8(field));
+  if (columns.names.size() < 2)
+    FailHere(": no CSV header with channel and marker columns");
+  columns.time = FindTimeColumn(columns.names);
+  std::string why;
+  columns.marker = FindMarkerColumn(columns.names, options.markerColumn, why);
+  if (columns.marker < 0) FailHere(": " + why);
+  headed = true;
+}
+
+// The channels, by the first row as OpenHeadsetCsv chooses them.
+void HeadsetLines::State::ReadFirst() {
+  ChooseChannels(name, fields, columns, header.notes);
+  for (int column : columns.channels) {
+    double factor = 1;
+    const std::string& n = columns.names[column];
+    const bool marker = column == columns.marker;
+    header.channels.push_back(MakeChannel(
+        marker && n.empty() ? "#" + std::to_string(column + 1) : n,
+        "uV",
+        factor));
+    if (marker) {
+      SetChannelType(header.channels.back(), "TRIG");
+      header.channels.back().unit = "";
+    }
+  }
+}
+
+void HeadsetLines::State::ReadRow(std::vector<double>& row,
+                                  std::optional<Event>& event) {
+  if (fields.size() != columns.names.size())
+    FailHere(" has " + std::to_string(fields.size()) + " fields, the header " +
+             std::to_string(columns.names.size()));
+  if (header.samples == 0) ReadFirst();
+  row.clear();
+  double marker = 0;
+  for (int column : columns.channels) {
+    const std::string_view field = fields[column];
+    double value = 0;
+    const bool blank = TrimBlanks(field).empty();
+    if (!ParseFinite(field, value) && !(column == columns.marker && blank))
+      FailHere(", column \"" + columns.names[column] + "\": \"" +
+               AsUtf8(field.substr(0, 40)) + "\" is not a number");
+    if (column == columns.marker) marker = value;
+    row.push_back(value);
+  }
+  event.reset();
+  if (marker != 0 && marker != previous)
+    event = Event(header.samples, CodeText(marker));
+  previous = marker;
+  ++header.samples;
+}
+
+HeadsetLines::HeadsetLines(std::string name, const OpenOptions& options)
+    : state_(std::make_unique<State>()) {
+  state_->name = std::move(name);
+  state_->options = options;
+}
+
+HeadsetLines::~HeadsetLines() = default;
+
+HeadsetLines::Line HeadsetLines::Take(std::string_view line,
+                                      std::vector<double>& row,
+                                      std::optional<Event>& event) {
+  State& s = *state_;
+  ++s.lines;
+  while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  if (!s.headed) {
+    if (s.lines == 1 && line.substr(0, 3) == kUtf8Mark) line.remove_prefix(3);
+    if (IsMetadata(line)) return Line::kSkipped;
+    s.ReadHeader(line);
+    return Line::kHeader;
+  }
+  if (TrimBlanks(line).empty()) return Line::kSkipped;
+  SplitLine(line, s.columns.delimiter, s.fields);
+  s.ReadRow(row, event);
+  return Line::kRow;
+}
+
+const std::vector<Channel>& HeadsetLines::Channels() const {
+  return state_->header.channels;
+}
+
+const std::vector<std::string>& HeadsetLines::Notes() const {
+  return state_->header.notes;
+}
+
+long long HeadsetLines::Rows() const { return state_->header.samples; }
 
 }  // namespace Korva::Recording

@@ -92,7 +92,7 @@ def _names(channels):
 
 
 def _recipe(target, non_target, channels, reference, band, filter_order,
-            window, bins, baseline, reject, resample):
+            filter, window, bins, baseline, reject, resample):
     """The recipe's arguments of the extension's extract_epochs."""
     start, end = window
     return dict(
@@ -102,6 +102,7 @@ def _recipe(target, non_target, channels, reference, band, filter_order,
         reference=reference,
         band=_pair(band),
         filter_order=_whole(filter_order, "filter_order"),
+        filter=filter,
         window=(float(start), _number(end)),
         bins=_whole(bins, "bins"),
         baseline=_pair(baseline),
@@ -127,7 +128,8 @@ def _reading(marker_column, sampling_rate, xdf_eeg, xdf_markers, subject,
 def extract_epochs(
     paths, *, target, non_target, channels=None,
     reference=_korva.DEFAULT_REFERENCE, band=_korva.DEFAULT_BAND,
-    filter_order=_korva.DEFAULT_FILTER_ORDER, window=_korva.DEFAULT_WINDOW,
+    filter_order=_korva.DEFAULT_FILTER_ORDER, filter=_korva.DEFAULT_FILTER,
+    window=_korva.DEFAULT_WINDOW,
     bins=_korva.DEFAULT_BINS, baseline=_korva.DEFAULT_BASELINE,
     reject=_korva.DEFAULT_REJECT, resample=_korva.DEFAULT_RESAMPLE,
     marker_column=None, sampling_rate=None, xdf_eeg=None, xdf_markers=None,
@@ -144,8 +146,11 @@ def extract_epochs(
     the stimulus markers "S N", "SN" and "Stimulus/S N"); other events are
     skipped. channels: a name or a list of names (default: every EEG channel
     of the first recording). reference: "none" or "average" (the mean of the chosen
-    channels). band: (low, high) Hz of the zero-phase Butterworth band-pass
-    of order ``filter_order``, or None. window: (start, end) ms after the
+    channels). band: (low, high) Hz of the Butterworth band-pass of order
+    ``filter_order``, or None. filter: "zero-phase" (forward and backward,
+    as ``sosfiltfilt``) or "causal" (forward only, as ``sosfilt`` from
+    ``sosfilt_zi`` times the first sample; what ``korva stream`` needs).
+    window: (start, end) ms after the
     event, end excluded; end None is the default end moved to the nearest
     whole number of bins. bins: means of consecutive samples per channel.
     baseline: (start, end) ms whose mean each channel loses, or None.
@@ -166,7 +171,7 @@ def extract_epochs(
      quality) = _korva.extract_epochs(
         _existing(paths),
         **_recipe(target, non_target, channels, reference, band, filter_order,
-                  window, bins, baseline, reject, resample),
+                  filter, window, bins, baseline, reject, resample),
         **_reading(marker_column, sampling_rate, xdf_eeg, xdf_markers,
                    subject, session, task, run),
     )

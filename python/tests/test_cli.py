@@ -1,5 +1,7 @@
 import json
+import os
 import re
+import subprocess
 
 import numpy as np
 import pandas as pd
@@ -119,3 +121,56 @@ def test_cv_chooses_and_ranks_as_korva_tune(run_korva, tmp_path, data, runs, opt
         np.testing.assert_allclose(tuned.cv_results_["mean_test_score"][s],
                                    setting["overall"]["mean_auc"], rtol=1e-12)
         assert tuned.cv_results_["mean_n_features"][s] == setting["overall"]["mean_selected"]
+
+
+@pytest.fixture(scope="module")
+def causal_session(tmp_path_factory):
+    """Two simulated runs, a model trained on them with the causal filter,
+    and a third run with korva score's scores of its flashes."""
+    folder = tmp_path_factory.mktemp("stream")
+
+    def run(*arguments):
+        done = subprocess.run([os.environ["KORVA_BINARY"], *map(str, arguments)], cwd=folder,
+                              capture_output=True, text=True)
+        assert done.returncode == 0, done.stderr
+
+    for k in (1, 2, 3):
+        run("generate", "--output", f"run{k}.vhdr", "--seconds", 40, "--seed", k, "--quiet")
+    run("train", "run1.vhdr", "run2.vhdr", "--target-events", 2, "--nontarget-events", 1, "--filter", "causal",
+        "--reference", "average", "--baseline=-100,0", "--model", "m.xml", "--quiet")
+    run("score", "m.xml", "run3.vhdr", "--output", "s.csv", "--quiet")
+    return folder, read_csv(folder / "s.csv")
+
+
+def stream(folder, *arguments, text=None):
+    """korva stream's flashes (its JSON lines) and standard error."""
+    done = subprocess.run([os.environ["KORVA_BINARY"], "stream", "m.xml", *map(str, arguments)], cwd=folder,
+                          input=text, capture_output=True, text=True)
+    assert done.returncode == 0, done.stderr
+    return [json.loads(line) for line in done.stdout.splitlines()], done.stderr
+
+
+@pytest.mark.parametrize("chunk", [1, 7, 32, 1000])
+def test_stream_scores_each_flash_as_score_does(causal_session, chunk):
+    folder, offline = causal_session
+    flashes, _ = stream(folder, "--replay", "run3.vhdr", "--chunk", chunk)
+    assert [f["event"] for f in flashes] == ["Stimulus/S  2" if y == 1 else "Stimulus/S  1" for y in offline.label]
+    np.testing.assert_allclose([f["score"] for f in flashes], offline.score, rtol=1e-12, atol=0)
+
+
+def test_stream_reads_headset_rows_from_standard_input_and_ends_mid_flash(causal_session):
+    folder, offline = causal_session
+    run = korva.read_recording(folder / "run3.vhdr")
+    markers = np.zeros(run.data.shape[1], dtype=int)
+    for sample, code in run.events:
+        markers[sample] = int(code[-1])
+    rows = [",".join(map(repr, [*column, m])) for column, m in zip(run.data.T.tolist(), markers)]
+    header = "% exported live\n" + ",".join([*run.ch_names, "Marker"])
+    flashes, _ = stream(folder, "--source", "-", text="\n".join([header, *rows]) + "\n")
+    assert [f["event"] for f in flashes] == [str(2 if y == 1 else 1) for y in offline.label]
+    np.testing.assert_allclose([f["score"] for f in flashes], offline.score, rtol=1e-12, atol=0)
+
+    cut = flashes[-1]["sample"] + 100  # within the last flash's window of 200 samples
+    flashes_cut, err = stream(folder, "--source", "-", "--chunk", 5, text="\n".join([header, *rows[:cut]]) + "\n")
+    assert flashes_cut == [f for f in flashes if f["sample"] + 200 <= cut] != flashes
+    assert "standard input ended before the windows of" in err and "were not scored" in err

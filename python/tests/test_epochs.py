@@ -37,6 +37,16 @@ def test_band_pass_is_butter_and_sosfiltfilt(fs, band):
             assert worst <= 1e-9 * np.ptp(x), (order, n, worst / np.ptp(x))
 
 
+@pytest.mark.parametrize("fs, band, order", [(128, (0.1, 12), 1), (256, (0.5, 30), 4), (1000, (1, 40), 8), (512, (8, 13), 3)])
+def test_causal_band_pass_is_sosfilt_from_the_first_samples_steady_state(fs, band, order):
+    sos = signal.butter(order, band, btype="bandpass", fs=fs, output="sos")
+    for n in (2, 50, 4 * fs):
+        x = np.array([eeg_like(n, fs) for _ in range(3)])  # a pair, then one alone
+        expected = [signal.sosfilt(sos, row, zi=signal.sosfilt_zi(sos) * row[0])[0] for row in x]
+        worst = np.max(np.abs(_korva.band_pass(x.copy(), fs, band, order, causal=True) - expected))
+        assert worst <= 1e-9 * np.ptp(x), (n, worst / np.ptp(x))
+
+
 def test_band_pass_refuses_a_signal_not_longer_than_its_padding():
     sos = signal.butter(4, (0.5, 30), btype="bandpass", fs=256, output="sos")
     with pytest.raises(ValueError, match="greater than padlen, which is 27"):
@@ -65,9 +75,11 @@ def write_brainvision(path, seconds, events):
     return path
 
 
-def pipeline(paths, window, bins, baseline, reject):
+def pipeline(paths, window, bins, baseline, reject, causal):
     """The recipe with MNE, SciPy and numpy: average reference, 0.5-30 Hz
-    order 4, the window and baseline in samples, bin means, peak-to-peak."""
+    order 4 (forward and backward, or forward only from the steady state of
+    the first sample), the window and baseline in samples, bin means,
+    peak-to-peak."""
     sos = signal.butter(4, (0.5, 30), btype="bandpass", fs=FS, output="sos")
     start, end = (round(ms * FS / 1000) for ms in window)
     b0, b1 = (round(ms * FS / 1000) for ms in baseline)
@@ -75,7 +87,11 @@ def pipeline(paths, window, bins, baseline, reject):
     for run, path in enumerate(paths, 1):
         raw = mne.io.read_raw_brainvision(path, preload=True)
         x = raw.get_data() * 1e6
-        x = signal.sosfiltfilt(sos, x - x.mean(axis=0))
+        x = x - x.mean(axis=0)
+        if causal:
+            x = signal.sosfilt(sos, x, zi=signal.sosfilt_zi(sos)[:, None, :] * x[None, :, :1])[0]
+        else:
+            x = signal.sosfiltfilt(sos, x)
         onsets, codes = mne.events_from_annotations(raw, event_id={"Stimulus/S  1": -1, "Stimulus/S  2": 1})
         for onset, _, label in onsets:
             if onset + min(start, b0) < 0 or onset + max(end, b1) > x.shape[1]:
@@ -90,12 +106,13 @@ def pipeline(paths, window, bins, baseline, reject):
     return np.array(X), np.array(y), np.array(runs)
 
 
-def test_extract_epochs_is_the_scipy_pipeline_and_korva_epochs(tmp_path, run_korva):
+@pytest.mark.parametrize("filter", ["zero-phase", "causal"])
+def test_extract_epochs_is_the_scipy_pipeline_and_korva_epochs(tmp_path, run_korva, filter):
     events = [(s, f"S  {1 + (s // 100) % 3}") for s in range(20, 30 * FS, 100)]
     paths = [write_brainvision(tmp_path / f"run{k}.vhdr", 30, events) for k in (1, 2)]
-    recipe = dict(reference="average", window=(-100, 700), bins=10, baseline=(-100, 0), reject=250)
+    recipe = dict(reference="average", window=(-100, 700), bins=10, baseline=(-100, 0), reject=250, filter=filter)
     got = korva.extract_epochs(paths, target="2", non_target=["S1"], **recipe)
-    X, y, runs = pipeline(paths, recipe["window"], 10, recipe["baseline"], recipe["reject"])
+    X, y, runs = pipeline(paths, recipe["window"], 10, recipe["baseline"], recipe["reject"], filter == "causal")
     assert len(y) < 2 * 50, "the blink was not rejected"
     np.testing.assert_array_equal(got.labels, y)
     np.testing.assert_array_equal(got.runs, runs)
@@ -104,9 +121,11 @@ def test_extract_epochs_is_the_scipy_pipeline_and_korva_epochs(tmp_path, run_kor
     assert [(r["kept"], r["outside"], r["rejected"], r["skipped"]) for r in got.reports] == [
         ((24, 24), (0, 1), (1, 0), {"Stimulus/S  3": 25})] * 2
     assert 'Window="-100,700"' in got.recipe and '<Channel Name="Oz" />' in got.recipe
+    assert ('Filter="causal"' in got.recipe) == (filter == "causal")
 
     run_korva("epochs", *paths, "--output", "epochs.csv", "--target-events", "S  2", "--nontarget-events", "1",
-              "--reference", "average", "--window=-100,700", "--bins", 10, "--baseline=-100,0", "--reject", 250)
+              "--reference", "average", "--window=-100,700", "--bins", 10, "--baseline=-100,0", "--reject", 250,
+              "--filter", filter)
     table = pd.read_csv(tmp_path / "epochs.csv", float_precision="round_trip")
     assert list(table.columns[:3]) == ["label", "run", "Fz_01"]
     np.testing.assert_array_equal(table.drop(columns=["label", "run"]), got.X)
@@ -118,6 +137,7 @@ REFUSED = {
     "bins_not_dividing": (dict(window=(0, 80), bins=7), "which do not divide into 7 bins; bin counts that fit: 1, 2, 4, 5"),
     "channel_missing": (dict(channels=["Pz", "O1"]), r"run.vhdr: no channel O1 \(its channels: Fz, Cz, Pz, Oz\)"),
     "filter_order": (dict(filter_order=9), "^filter order 9: it must be 1 to 8$"),
+    "filter": (dict(filter="forward"), '^filter must be "zero-phase" or "causal", not "forward"$'),
     "bins_a_fraction": (dict(bins=2.7), "^bins must be a whole number, not 2.7$"),
     "bins_a_bool": (dict(bins=True), "^bins must be a whole number, not True$"),
     "bins_beyond_an_int": (dict(bins=10**20), "^bins 100000000000000000000 is out of range$"),
