@@ -55,6 +55,7 @@ std::vector<Documented> Pages() {
       {"cli.md", "--reference", Quoted(ReferenceText(d.reference)), ""},
       {"cli.md", "--band", Quoted(BandText(d)), ""},
       {"cli.md", "--filter-order", std::to_string(d.filterOrder), orders},
+      {"cli.md", "--filter ", Quoted(FilterText(d.filter)), ""},
       {"cli.md",
        "--window",
        Quoted(WindowText(d)) + ": " + std::to_string(d.bins) +
@@ -92,6 +93,12 @@ std::vector<Documented> Pages() {
        "bins",
        Quoted(std::to_string(d.bins)) + " (" + std::to_string(kMinBins) +
            " to " + std::to_string(kMaxBins) + ")",
+       ""},
+      {"python.md",
+       "filter`",
+       Quoted("\"" + FilterText(d.filter) + "\"") + " (or " +
+           Quoted("\"" + FilterText(Filter::kCausal) + "\"") +
+           ": forward only, as `korva stream` needs)",
        ""},
       {"python.md", "baseline", Quoted(Tuple(false, 0, 0)), ""},
       {"python.md", "reject", Quoted("None"), ""},
