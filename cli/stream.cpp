@@ -13,6 +13,7 @@
 #include "cli/recipe_options.h"
 #include "cli/scoring.h"
 #include "cli/texts.h"
+#include "data/dataset.h"
 #include "epoching/epochs.h"
 #include "korva/hostkit/module_path.h"
 #include "korva/hostkit/trained_model.h"
@@ -50,12 +51,14 @@ void AddOptions(CLI::App* command, StreamOptions& o) {
       o.replay,
       "play this recording (EDF, BDF, GDF, .vhdr, XDF, headset CSV) back "
       "through the online cutter, --chunk samples at a time");
+  replay->type_name("RECORDING");
   auto* source = command->add_option(
       "--source",
       o.source,
       "-: read headset CSV text from standard input line by line as another "
       "program writes it (header first; the rate from --sampling-rate or "
       "the model's recipe)");
+  source->type_name("-");
   replay->excludes(source);
   command
       ->add_option("--chunk",
@@ -64,13 +67,15 @@ void AddOptions(CLI::App* command, StreamOptions& o) {
                        std::to_string(kDefaultChunk) +
                        "; 1 with --source -, where each row is given as "
                        "it arrives)")
-      ->check(CLI::Range(1LL, 1LL << 20));
+      ->check(CLI::Range(1LL, 1LL << 20))
+      ->type_name("N");
   command
       ->add_option("--pace",
                    o.pace,
                    "--replay: play at X times real time (1: as recorded); "
                    "default as fast as it can")
-      ->check(CLI::PositiveNumber);
+      ->check(CLI::PositiveNumber)
+      ->type_name("X");
   command
       ->add_option("--stimulus-events",
                    o.stimulusEvents,
@@ -79,7 +84,10 @@ void AddOptions(CLI::App* command, StreamOptions& o) {
                    "target and non-target events")
       ->delimiter(',');
   AddRecordingOptions(command, o.open);
-  AddQuietOption(command, o.quiet);
+  command->add_flag("--quiet",
+                    o.quiet,
+                    "no account of the flashes on standard error at the end "
+                    "(warnings and errors still go there)");
   AddModuleOption(command, o.module);
 }
 
@@ -249,6 +257,19 @@ void Replay(const StreamOptions& o,
   scorer.Finish(cutter, o.replay, info);
 }
 
+// The cutter of rows of `channels` named `name`; a refusal names it.
+Online::Cutter CutterOf(const Epoching::Recipe& recipe,
+                        const std::vector<Recording::Channel>& channels,
+                        double rate,
+                        const StreamOptions& o,
+                        const std::string& name) {
+  try {
+    return Online::Cutter(recipe, Names(channels), rate, o.stimulusEvents);
+  } catch (const Data::DataError& e) {
+    throw Data::DataError(name + ": " + e.what());
+  }
+}
+
 // Headset CSV lines from standard input, each row given to the cutter as
 // soon as --chunk rows have arrived.
 void Listen(const StreamOptions& o,
@@ -277,7 +298,7 @@ void Listen(const StreamOptions& o,
     if (lines.Take(line, row, event) != Recording::HeadsetLines::Line::kRow)
       continue;
     if (!cutter)
-      cutter.emplace(recipe, Names(lines.Channels()), rate, o.stimulusEvents);
+      cutter.emplace(CutterOf(recipe, lines.Channels(), rate, o, name));
     if (event) cutter->AddEvent(*event);
     rows.insert(rows.end(), row.begin(), row.end());
     if (static_cast<long long>(rows.size() / row.size()) >= chunk) feed();

@@ -439,6 +439,8 @@ const Failure kFailures[] = {
     {"stream_without_samples", nullptr, "stream recipe.xml", kExitUsage, "give the samples to stream: --replay RECORDING, or --source - for headset CSV text on standard input"},
     {"stream_source_elsewhere", nullptr, "stream recipe.xml --source ft://localhost:1972", kExitUsage, "--source ft://localhost:1972: only - (headset CSV text on standard input) is read"},
     {"stream_replay_and_source", nullptr, "stream recipe.xml --replay run.vhdr --source -", kExitUsage, "--replay excludes --source"},
+    {"stream_row_not_a_number", [] { return RecipeModel("FilterOrder=\"4\"", "FilterOrder=\"4\" Filter=\"causal\""); }, "stream bad.xml --source - < rows.csv", kExitData, "standard input: line 4, column \"Cz\": \"x\" is not a number", "", "printf '%% live\\nFz,Cz,Pz,Oz,Marker\\n1,2,3,4,0\\n1,x,3,4,0\\n' > rows.csv"},
+    {"stream_row_ragged", [] { return RecipeModel("FilterOrder=\"4\"", "FilterOrder=\"4\" Filter=\"causal\""); }, "stream bad.xml --source - < rows.csv", kExitData, "standard input: line 3 has 3 fields, the header 5", "", "printf 'Fz,Cz,Pz,Oz,Marker\\n1,2,3,4,0\\n1,2,3\\n' > rows.csv"},
     {"stream_filter_unknown", nullptr, "train run.vhdr --target-events 2 --nontarget-events 1 --filter forward --model m.xml", kExitUsage, "--filter: forward not in {zero-phase,causal}"},
     {"stimulus_events_matching_none", nullptr, "score recipe.xml run.csv --stimulus-events 9", kExitData, "run.csv: no event matches the stimulus list (9)"},
     {"stimulus_events_for_a_table", nullptr, "score model.xml test.csv --stimulus-events 9", kExitUsage, "--stimulus-events cuts recordings into epochs, and test.csv is a feature table"},
