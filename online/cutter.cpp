@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string>
+#include <tuple>
+#include <vector>
 
 #include "data/dataset.h"
 #include "epoching/epochs.h"
@@ -13,16 +16,17 @@ namespace {
 using Data::DataError;
 using Text::FormatDouble;
 
-// Samples at `rate` may be cut by `r`: its band-pass runs forward only, and
-// `rate` is the rate it was made at, which nothing resamples to online.
-void CheckCausal(const Epoching::Recipe& r, double rate) {
+// The rate samples at `rate` are cut at by `r`: the recipe's own, which
+// `rate` must be within a relative 1e-6 of (nothing is resampled online),
+// or `rate` for a recipe of any rate. Its band-pass must run forward only.
+double CutRate(const Epoching::Recipe& r, double rate) {
   if (r.band && r.filter != Epoching::Filter::kCausal)
     throw DataError(
         "the recipe's band-pass runs forward and backward, so each filtered "
         "sample depends on samples that have not arrived yet: a model that "
         "scores as samples arrive must be trained with --filter causal");
   const double made = r.samplingRate > 0 ? r.samplingRate : rate;
-  if (std::abs(rate - made) <= 1e-6 * made) return;
+  if (std::abs(rate - made) <= 1e-6 * made) return made;
   throw DataError("samples at " + FormatDouble(rate) +
                   " Hz, where the recipe was made at " + FormatDouble(made) +
                   " Hz" +
@@ -59,8 +63,7 @@ Cutter::Cutter(const Epoching::Recipe& recipe,
     : recipe_(recipe),
       flashes_(std::move(flashes)),
       offered_(static_cast<int>(offered.size())) {
-  CheckCausal(recipe_, rate);
-  recipe_.samplingRate = rate;
+  recipe_.samplingRate = CutRate(recipe_, rate);
   if (flashes_.empty()) {
     flashes_ = recipe_.targets;
     flashes_.insert(
@@ -69,7 +72,7 @@ Cutter::Cutter(const Epoching::Recipe& recipe,
   if (flashes_.empty())
     throw DataError("the recipe lists no events to cut: name the flashes");
   picks_ = Picks(recipe_.channels, offered);
-  window_ = Epoching::EpochWindow(recipe_, rate);
+  window_ = Epoching::EpochWindow(recipe_, recipe_.samplingRate);
   std::tie(first_, last_) = Epoching::EpochReach(window_);
   filter_ = Epoching::RecipeFilter(recipe_, "the stream");
   capacity_ = (last_ - first_) + kPiece;

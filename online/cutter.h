@@ -62,7 +62,8 @@ class Cutter {
   static constexpr long long kPiece = 256;
 
   // Cuts by `recipe`, a recipe as used (its channels and rate filled in,
-  // as a model keeps it), samples at `rate` Hz whose rows hold the
+  // as a model keeps it; within a relative 1e-6 of `rate`, the recipe's
+  // rate is taken), samples at `rate` Hz whose rows hold the
   // channels `offered`, in that order. `flashes`: the events (as recipe
   // event lists name them) that give epochs; empty, the recipe's target and
   // non-target lists. Data::DataError when the recipe's band-pass runs

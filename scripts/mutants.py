@@ -74,6 +74,7 @@ PART_TESTS = {
     "data": ("data_tests mat_tests fuzz_regression_tests", "korva_tests"),
     "recording": ("recording_tests", "korva_tests python"),
     "epoching": ("epoching_tests", "korva_tests python"),
+    "online": ("online_tests", "korva_tests python"),
     "report": ("report_tests", "korva_tests"),
     "sources": ("sources_tests", "korva_tests python"),
     "validation": ("validation_tests", "korva_tests python"),
