@@ -361,7 +361,8 @@ void RefuseMixedRates(
     const std::string hz = Text::FormatDouble(first.SamplingRate());
     throw DataError(run->Path() + ": sampled at " +
                     Text::FormatDouble(run->SamplingRate()) + " Hz, and " +
-                    first.Path() + " at " + hz + " Hz: --resample " + hz +
+                    first.Path() + " at " + hz +
+                    " Hz: --resample " + hz +
                     " reads recordings of different rates at one");
   }
 }
@@ -377,10 +378,11 @@ std::uint64_t Plus(std::uint64_t a, std::uint64_t b) {
 
 // "cutting r.vhdr into 946 epochs of 160 features (reading channels of
 // 30720 samples)": the work whose memory is checked.
-std::string CutText(const std::vector<Recording::Recording*>& runs,
-                    size_t rows,
-                    size_t cols,
-                    long long samples) {
+std::string CutText(
+    const std::vector<Recording::Recording*>& runs,
+    size_t rows,
+    size_t cols,
+    long long samples) {
   return "cutting " +
          (runs.size() == 1 ? runs[0]->Path()
                            : std::to_string(runs.size()) + " recordings") +
@@ -577,8 +579,9 @@ std::uint64_t ExtractionMemory(std::uint64_t rows,
                                const Recipe& recipe) {
   const std::uint64_t copies = recipe.rejectMicrovolts ? 2 : 1;
   const std::uint64_t buffers =
-      recipe.reference == Reference::kAverage || recipe.channels.size() > 1 ? 2
-                                                                            : 1;
+      recipe.reference == Reference::kAverage || recipe.channels.size() > 1
+          ? 2
+          : 1;
   const std::uint64_t features = Times(Times(rows, cols), 8 * copies);
   return Plus(Plus(features, Times(rows, sizeof(double) + sizeof(int) + 1)),
               Times(Times(buffers, samples), sizeof(double)));

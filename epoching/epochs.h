@@ -65,7 +65,7 @@ struct RunReport {
   // short for the filter.
   ClassCounts atBreaks;
   std::map<std::string, long long> skipped;  // events of neither list, by code
-  std::vector<std::string> notes;            // the rate it was read at
+  std::vector<std::string> notes;     // the rate it was read at
   std::vector<std::string> warnings;  // what its checks found (quality.h)
   double resampledFrom = 0;  // its own rate when it was resampled, else 0
   // False when the recording has no event of the target list and its

@@ -154,8 +154,9 @@ std::string CheckNumbers(const Recipe& r) {
       !(*r.rejectMicrovolts > 0 && std::isfinite(*r.rejectMicrovolts)))
     return "reject " + FormatDouble(*r.rejectMicrovolts) +
            " uV: the limit must be above 0";
-  if (!(r.samplingRate == 0 || (r.samplingRate >= Recording::kMinSamplingRate &&
-                                r.samplingRate <= Recording::kMaxSamplingRate)))
+  if (!(r.samplingRate == 0 ||
+        (r.samplingRate >= Recording::kMinSamplingRate &&
+         r.samplingRate <= Recording::kMaxSamplingRate)))
     return "sampling rate " + FormatDouble(r.samplingRate) +
            " Hz: it must be 0 (any) or " +
            FormatDouble(Recording::kMinSamplingRate) + " to " +
@@ -301,14 +302,13 @@ void CheckRate(double rate, const Recording::Recording& recording) {
       how = FormatDouble(fs) + " Hz as the sampling rate given says";
       break;
   }
-  const bool fixed =
-      recording.SamplingRateSource() == Recording::RateSource::kFile;
-  throw DataError(recording.Path() + ": sampled at " + how +
-                  ", where the recipe was made at " + FormatDouble(rate) +
-                  " Hz" +
-                  (fixed ? ""
-                         : "; --sampling-rate " + FormatDouble(rate) +
-                               " reads it at the recipe's rate"));
+  const bool fixed = recording.SamplingRateSource() == Recording::RateSource::kFile;
+  throw DataError(
+      recording.Path() + ": sampled at " + how +
+      ", where the recipe was made at " + FormatDouble(rate) + " Hz" +
+      (fixed ? ""
+             : "; --sampling-rate " + FormatDouble(rate) +
+                   " reads it at the recipe's rate"));
 }
 
 }  // namespace
@@ -353,17 +353,17 @@ void CheckRecording(const Recipe& recipe,
         seen += (seen.empty() ? "" : ", ") + code + " (" +
                 std::to_string(count) + ")";
     if (shown > 20) seen += " and " + std::to_string(shown - 20) + " more";
-    throw DataError(
-        file + ": no event matches the " +
-        (list == &recipe.targets  ? "target"
-         : recipe.targets.empty() ? "stimulus"
-                                  : "non-target") +
-        " list (" + Join(*list, ", ") +
-        "); its events: " + (seen.empty() ? "none" : seen) +
-        (events == EventCheck::kTargetsOptional && !recipe.targets.empty()
-             ? "; a session not labelled yet is scored at the "
-               "events --stimulus-events names"
-             : ""));
+    throw DataError(file + ": no event matches the " +
+                    (list == &recipe.targets  ? "target"
+                     : recipe.targets.empty() ? "stimulus"
+                                              : "non-target") +
+                    " list (" + Join(*list, ", ") +
+                    "); its events: " + (seen.empty() ? "none" : seen) +
+                    (events == EventCheck::kTargetsOptional &&
+                             !recipe.targets.empty()
+                         ? "; a session not labelled yet is scored at the "
+                           "events --stimulus-events names"
+                         : ""));
   }
 }
 

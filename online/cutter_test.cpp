@@ -89,7 +89,6 @@ Recipe RecipeOf(const Cutting& c) {
 // The flashes of `run` cut online, `chunk` rows at a time, each event given
 // before the chunk that holds its sample; the break between two chunks.
 std::vector<CutFlash> Online(Recording::Recording& run,
-                             const Recipe& recipe,
                              long long chunk,
                              Cutter& cutter) {
   std::vector<std::vector<double>> x(run.Channels().size());
@@ -123,7 +122,7 @@ TEST_P(CutterCuts, AsTheOfflineCausalCutForEveryChunking) {
   Epoching::ExtractReport report;
   const Data::Dataset offline = Epoching::ExtractEpochs(runs, recipe, &report);
   Cutter cutter(report.recipe, {"Fz", "Cz", "Pz"}, kRate);
-  std::vector<CutFlash> online = Online(*runs[0], recipe, chunk, cutter);
+  std::vector<CutFlash> online = Online(*runs[0], chunk, cutter);
   online.erase(std::remove_if(online.begin(),
                               online.end(),
                               [](const CutFlash& f) { return f.rejected; }),

@@ -65,8 +65,8 @@ py::dict RunDict(const Epoching::RunReport& run) {
   d["skipped"] = run.skipped;
   d["notes"] = run.notes;
   d["warnings"] = run.warnings;
-  d["resampled_from"] =
-      run.resampledFrom > 0 ? py::cast(run.resampledFrom) : py::none();
+  d["resampled_from"] = run.resampledFrom > 0 ? py::cast(run.resampledFrom)
+                                              : py::none();
   d["labelled"] = run.labelled;
   d["unlabelled"] = run.kept.unlabelled;
   return d;
