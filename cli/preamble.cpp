@@ -38,8 +38,15 @@ void RunPreamble(const PreambleRequest& r, Preamble& p) {
              << p.plan.scheme << '\n';
   }
   if (p.out) *p.out << r.heading(*p.shown) << '\n' << std::flush;
-  HostKit::CheckTrainingMemory(
-      Validation::LargestTrainingSet(p.plan), p.data.cols, false, r.atOnce(p.plan));
+  const bool shared = p.module->SubsetTraining() != nullptr &&
+                      !p.plan.folds.empty() && p.plan.folds[0].source;
+  HostKit::CheckTrainingMemory(Validation::LargestTrainingSet(p.plan),
+                               p.data.cols,
+                               false,
+                               r.atOnce(p.plan),
+                               !shared            ? 0
+                               : r.foldSettings ? r.foldSettings()
+                                                : 1);
 }
 
 }  // namespace Korva::Cli

@@ -67,6 +67,19 @@ std::uint64_t TrainingMemory(std::int64_t rows,
   return Times(doubles, sizeof(double));
 }
 
+std::uint64_t SharedTrainingMemory(std::int64_t rows,
+                                   std::int64_t cols,
+                                   int trainings,
+                                   int settings) {
+  const std::uint64_t n = Count(rows), p = Count(cols), q = p + 1;
+  const std::uint64_t c = n > 3 ? std::min(p, n - 3) : 0;
+  const std::uint64_t factor = Plus(Times(c, q), Times(q, q));
+  const std::uint64_t perProcess =
+      Plus(Times(q, q), Times(Count(settings - 1), factor));
+  return Times(Plus(Times(q, q), Times(Count(trainings), perProcess)),
+               sizeof(double));
+}
+
 std::uint64_t DefaultTrainingMemoryLimit() {
   const long pages = ::sysconf(_SC_PHYS_PAGES);
   const long pageSize = ::sysconf(_SC_PAGESIZE);
@@ -89,10 +102,15 @@ std::uint64_t TrainingMemoryLimit() {
 void CheckTrainingMemory(std::int64_t rows,
                          std::int64_t cols,
                          bool copiesData,
-                         int trainings) {
+                         int trainings,
+                         int sharedSettings) {
   const std::uint64_t limit = TrainingMemoryLimit();
   const std::uint64_t one = TrainingMemory(rows, cols, copiesData);
-  const std::uint64_t all = Times(one, std::max(trainings, 1));
+  std::uint64_t all = Times(one, std::max(trainings, 1));
+  if (sharedSettings > 0)
+    all = Plus(all,
+               SharedTrainingMemory(
+                   rows, cols, std::max(trainings, 1), sharedSettings));
   if (limit == kNoMemoryLimit || all <= limit) return;
   const std::string q = std::to_string(Count(cols) + 1);
   std::string text =
@@ -100,9 +118,13 @@ void CheckTrainingMemory(std::int64_t rows,
       std::to_string(cols) + " features needs about " + MemoryText(one) +
       " of memory, " + MemoryText(CrossProductBytes(cols)) + " of it for the " +
       q + " x " + q + " cross-product of the features, whatever the rows";
+  const char* shared =
+      sharedSettings > 0 ? " with the cross-products they share" : "";
   if (trainings > 1)
     text += "; " + std::to_string(trainings) + " trainings at once need " +
-            MemoryText(all);
+            MemoryText(all) + shared;
+  else if (sharedSettings > 0)
+    text += "; " + MemoryText(all) + shared;
   text += ", more than the " + MemoryText(limit) + " allowed for training";
   std::lock_guard<std::mutex> lock(gHintMutex);
   if (!gHint.empty()) text += "; " + gHint;

@@ -381,6 +381,7 @@ int StepwiseEngine::Compute(bool margins) {
   const int y = p_;
   dfe_ = n_ - (k_ + 1);
   std::fill(formed_.begin(), formed_.end(), 0);
+  if (margins) std::fill(near_.begin(), near_.end(), 0);
   const double Ayy = A_[static_cast<std::size_t>(y) * q + y];
   if (!(rss_ > kMinRetained * Ayy)) {
     ++refits_.lostDigits;
@@ -458,7 +459,6 @@ bool StepwiseEngine::ComputeCandidates(double F, bool margins) {
   const double dfe = dfe_;
   for (int c = 0; c < p_; ++c) {
     if (position_[c] >= 0) continue;
-    near_[c] = 0;
     const double d = d_[c];
     const double bound = kExplainedTolerance * product_->S[c];
     const double Acc = A[static_cast<std::size_t>(c) * q + c];

@@ -79,6 +79,28 @@
 // out of A: the shift by an early mean leaves a correction u uᵀ / n that is
 // small against A.
 //
+// Columns apart. Every value the engine forms for a column is made from
+// that column's entries of A, the label's and the model's columns', by the
+// same operations in the same order whatever the other columns hold: A
+// itself entry by entry (stepwise/cross_product.h); v in an entry by dgemv,
+// which forms each element of its result from that element's own row of
+// inputs, with a code path set by the sizes alone; the rotations of a
+// removal column by column, their angles from the model's columns; d, g,
+// RSS, T and step 4 per column. So when the model's columns, the label and
+// a candidate hold the entries of the product DoTrain forms from the rows
+// (A_F), Step gives that candidate, the model's coefficients and p-values
+// and the intercept to the last bit as on A_F, whatever the other columns
+// hold. The shared trainings (stepwise/shared_training.h) start from such a
+// mixed product (Start(product)): A_F's entries for the columns their
+// trainings rest on, elsewhere the whole set's less the held-out rows'
+// (A_D, stepwise/row_set.h). A candidate on A_D carries A_D's rounding (a
+// few ε relative, like A_F's own, times the cancellation the bounds above
+// limit to six digits: 1e-9 relative at worst, where its decisions are
+// made on 1e-6 margins); Evaluate(margins) marks (NearRefusal) each one
+// whose own refusal tests lie within kRefusalBand (1e-3) of their bounds,
+// so that no column on A_D decides a refusal that A_F could decide
+// otherwise.
+//
 // p-values come from the incomplete beta function evaluated in double
 // precision (BetaiDouble, ten times faster than the host's betai and within
 // 1e-13 of it); below 1e-250, where that underflows sooner, from betai.
@@ -169,6 +191,7 @@ class StepwiseEngine {
   // digits) lies within kRefusalBand of its bound (NearRefusal).
   int Evaluate(const FeatureFlags& in, bool margins);
   // After Evaluate returned 0:
+  int Features() const { return p_; }
   bool InModel(int i) const { return position_[i] >= 0; }
   double Coefficient(int i) const { return b_[i]; }
   double T2(int i) const { return t2_[i]; }  // NaN: an explained candidate

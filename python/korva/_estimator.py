@@ -218,6 +218,10 @@ class StepwiseLDA(ClassifierMixin, BaseEstimator):
         )
         if recipe is not None:
             classifier.set_recipe(getattr(recipe, "recipe", recipe))
+        return self._take(classifier, classes)
+
+    def _take(self, classifier, classes):
+        """Takes `classifier`, just trained on rows of `classes`, as the fit."""
         self.classes_ = classes
         self._set_classifier(classifier)
         self.training_seconds_ = classifier.training_seconds

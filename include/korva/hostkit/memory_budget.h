@@ -30,13 +30,29 @@ KORVA_HOSTKIT_API void SetTrainingMemoryLimit(std::uint64_t bytes,
                                               const std::string& howToRaise);
 KORVA_HOSTKIT_API std::uint64_t TrainingMemoryLimit();
 
+// What a module's shared trainings (korva/subset_training.h, HostKit::
+// SharedRows) add to `trainings` processes of `rows` x `cols` values, each
+// training `settings` settings of a fold together, in bytes: the whole set's
+// cross-product, held once and shared by them all; in each process one more
+// cross-product (a fold's inner set, when its threshold is chosen by a
+// cross-validation of its rows) and, for every setting but the first, a copy
+// of the engine's factor that waits its turn, at most min(cols, rows - 3)
+// rows of (cols + 1) values and their (cols + 1)² inverse.
+KORVA_HOSTKIT_API std::uint64_t SharedTrainingMemory(std::int64_t rows,
+                                                     std::int64_t cols,
+                                                     int trainings,
+                                                     int settings);
+
 // Error(kData) when `trainings` trainings of `rows` x `cols` values at the
 // same time would take more than the limit; Train calls it before it
-// allocates anything.
+// allocates anything. With `sharedSettings` above 0 they are a module's
+// shared trainings of that many settings a fold: SharedTrainingMemory is
+// added.
 KORVA_HOSTKIT_API void CheckTrainingMemory(std::int64_t rows,
                                            std::int64_t cols,
                                            bool copiesData,
-                                           int trainings = 1);
+                                           int trainings = 1,
+                                           int sharedSettings = 0);
 
 // `bytes` for a message: "512 MiB", "1.9 GiB".
 KORVA_HOSTKIT_API std::string MemoryText(std::uint64_t bytes);
