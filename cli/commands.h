@@ -19,6 +19,7 @@ struct Command {
 // Each adds one subcommand with its options to `korva`; one file each.
 Command AddTrainCommand(CLI::App& korva);
 Command AddScoreCommand(CLI::App& korva);
+Command AddSpellCommand(CLI::App& korva);
 Command AddEvaluateCommand(CLI::App& korva);
 Command AddTuneCommand(CLI::App& korva);
 Command AddInfoCommand(CLI::App& korva);

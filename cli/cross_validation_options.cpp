@@ -4,6 +4,7 @@
 
 #include "cli/exit_status.h"
 #include "sources/recordings.h"
+#include "validation/selection_folds.h"
 
 namespace Korva::Cli {
 
@@ -47,7 +48,8 @@ Validation::Scheme FoldScheme(const FoldOptions& o,
   scheme.seed = o.seed;
   scheme.shuffle = o.SeedGiven();
   scheme.blocks = o.blocks;
-  scheme.groupsGiven = !source.groups.empty();
+  scheme.groupsGiven = !source.groups.empty() ||
+                       data.groupColumn == Validation::kSelectionGroups;
   scheme.recordings = data.groupColumn == Sources::kRecordingGroups;
   return scheme;
 }

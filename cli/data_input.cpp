@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <ostream>
 
+#include "cli/exit_status.h"
 #include "cli/recording_report.h"
 #include "cli/texts.h"
 #include "data/data_checks.h"
@@ -15,21 +16,55 @@ namespace {
 // measurement.
 constexpr double kCodeColumnAuc = 0.99;
 
+// A table's "selection" and "code" columns are never features; without a
+// layout nothing reads them, so a user who meant them as features hears why
+// they are missing.
+void WarnSpellerColumns(const Dataset& data, const std::string& what) {
+  if (data.side.empty()) return;
+  if (data.side.size() > 1) {
+    Warn(what +
+         ": the code and selection columns number a speller session's "
+         "flashes and selections and are never features; give --layout to "
+         "read the session, or rename them to use them as features");
+    return;
+  }
+  Warn(what + ": the " + data.side.begin()->first +
+       " column belongs to a speller session and is never a feature; give "
+       "--layout to read the session, or rename it to use it as a feature");
+}
+
 }  // namespace
 
 Dataset LoadData(const DataSource& source,
                  bool requireLabels,
                  std::ostream* info,
-                 std::optional<Epoching::Recipe>* used) {
+                 std::optional<Epoching::Recipe>* used,
+                 std::optional<Speller::Session>* speller) {
+  Sources::DataSource request = source;
+  if (!request.speller)
+    request.speller = source.spellerOptions.Request(requireLabels);
+  const SpellerOptions& given = source.spellerOptions;
+  if ((!given.selectionEvents.empty() || given.selectionFlashes > 0) &&
+      !ReadsRecordings(request))
+    throw CliError(kExitUsage,
+                   "--selection-events and --selection-flashes delimit the "
+                   "selections of recordings; the selection column of " +
+                       source.Name() + " numbers a table's");
   const RecipeOptions& options = source.recipeOptions;
+  const bool lists = !request.speller;
   Sources::LoadedData loaded =
-      Sources::LoadData(source, requireLabels, {options.Given(), [&] {
-                                                  return options.Recipe();
-                                                }});
-  if (loaded.cut) {
-    if (info) PrintCut(*info, loaded, !source.recipe);
-    if (used) *used = loaded.cut->recipe;
+      Sources::LoadData(request, requireLabels, {options.Given(), [&] {
+                                                   return options.Recipe(lists);
+                                                 }});
+  if (loaded.cut && used) *used = loaded.cut->recipe;
+  if (loaded.speller) {
+    if (info)
+      PrintSpeller(*info, loaded, request.speller->paradigm, !source.recipe);
+    if (speller) *speller = std::move(loaded.speller);
+  } else if (loaded.cut && info) {
+    PrintCut(*info, loaded, !source.recipe);
   }
+  if (!loaded.speller) WarnSpellerColumns(loaded.data, source.Name());
   return std::move(loaded.data);
 }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cli/recipe_options.h"
+#include "cli/speller_options.h"
 #include "data/dataset.h"
 #include "epoching/recipe.h"
 #include "korva/classifier_base.h"
@@ -27,17 +28,21 @@ using Sources::ReadsRecordings;
 // recipe options that cut recordings when no recipe is given whole.
 struct DataSource : Sources::DataSource {
   RecipeOptions recipeOptions;
+  SpellerOptions spellerOptions;  // a speller session, unless `speller` is set
 };
 
 // The data set of `source` (Sources::LoadData, the recipe options making
 // the recipe). What happened to the events of recordings goes to `info`
 // (may be null), the recipe too when it came from the options; `used` (may
 // be null) receives the recipe as used, its channels and sampling rate
-// filled in.
+// filled in. A speller session (`source.speller`, or else the speller
+// options) is said by PrintSpeller, its targets required with the labels,
+// and `speller` (may be null) receives its selections.
 Dataset LoadData(const DataSource& source,
                  bool requireLabels,
                  std::ostream* info = nullptr,
-                 std::optional<Epoching::Recipe>* used = nullptr);
+                 std::optional<Epoching::Recipe>* used = nullptr,
+                 std::optional<Speller::Session>* speller = nullptr);
 
 // A set that is about to train: DataError without rows of both classes;
 // warnings about useless columns and about columns of codes that alone

@@ -18,12 +18,14 @@
 #include "cli/output_streams.h"
 #include "cli/preamble.h"
 #include "cli/recording_report.h"
+#include "cli/speller_outputs.h"
 #include "cli/summary.h"
 #include "cli/texts.h"
 #include "data/data_checks.h"
 #include "korva/hostkit/output_file.h"
 #include "report/metrics.h"
 #include "text/number_text.h"
+#include "validation/selection_folds.h"
 
 namespace Korva::Cli {
 namespace {
@@ -87,6 +89,7 @@ void AddOptions(CLI::App* command, EvaluateOptions& o) {
   AddFoldOptions(command, o.folds, o.data);
   AddMatOptions(command, o.data);
   AddRecipeOptions(command, o.data.recipeOptions);
+  AddSpellerOptions(command, o.data.spellerOptions);
   AddRecordingOptions(command, o.data.open);
   AddModuleOption(command, o.module);
   AddMemoryLimitOption(command, o.memoryLimit);
@@ -156,6 +159,9 @@ struct Evaluation {
   std::optional<Grid> grid;         // with --tune
   std::vector<FoldChoice> choices;  // with --tune, one per fold
   std::optional<Epoching::Recipe> recipe;  // DATA's, when it is recordings
+  // DATA's held-out selections, when it is a speller session.
+  std::optional<Speller::Session> speller;
+  std::optional<Validation::SelectionEvaluation> selections;
 };
 
 void PrintFoldTable(std::ostream& out,
@@ -342,6 +348,8 @@ Report::ReportContent EvaluationReport(const EvaluateOptions& o,
   for (const auto& fact : ProvenanceFacts(provenance))
     content.facts.push_back(fact);
   FillFoldCharts(content, plan, e.results, s, data.names);
+  if (e.selections)
+    content.speller = ReportCurve(*e.speller, e.selections->pooled, "");
   return content;
 }
 
@@ -373,6 +381,36 @@ Json ChoiceJson(const Evaluation& e, size_t k) {
   return chosen;
 }
 
+// The held-out selections' curves: {"pooled": [...], "folds": [{"fold",
+// "selections", "repetitions": [...]}]}.
+Json SpellerJson(const Evaluation& e) {
+  Json folds = Json::array();
+  for (size_t k = 0; k < e.selections->folds.size(); ++k)
+    folds.push_back({{"fold", k + 1},
+                     {"selections", e.selections->foldSelections[k]},
+                     {"repetitions", CurveJson(e.selections->folds[k])}});
+  return {{"layout", e.speller->layout.spec},
+          {"pooled", CurveJson(e.selections->pooled)},
+          {"folds", folds}};
+}
+
+// The held-out selections: the pooled curve, and each fold's accuracy (or
+// text) with 1 .. R repetitions.
+void PrintSelections(std::ostream& out, const Evaluation& e) {
+  const Speller::Session& s = *e.speller;
+  out << "held-out selections, pooled over the folds; time per selection "
+      << TimingText(s) << '\n';
+  PrintCurve(out, s, e.selections->pooled);
+  for (size_t k = 0; k < e.selections->folds.size(); ++k) {
+    out << e.plan.Label(k) << ", " << e.selections->foldSelections[k]
+        << " selections, " << (s.TargetsKnown() ? "accuracy" : "text")
+        << " with 1.." << e.selections->folds[k].repetitions << " repetitions:";
+    for (const Speller::Outcome& o : e.selections->folds[k].curve)
+      out << ' ' << (o.accuracy ? Fixed(*o.accuracy, 3) : o.text);
+    out << '\n';
+  }
+}
+
 Json Summary(const EvaluateOptions& o,
              ClassifierBase& classifier,
              const Dataset& data,
@@ -402,6 +440,7 @@ Json Summary(const EvaluateOptions& o,
                          {"inner_scheme", e.choices[0].scheme}};
   summary["folds"] = folds;
   summary["overall"] = OverallJson(e.summary, e.results);
+  if (e.selections) summary["speller"] = SpellerJson(e);
   return summary;
 }
 
@@ -419,6 +458,13 @@ void CheckSchemeOptions(const EvaluateOptions& o) {
                    "--one-se is a rule of --tune: give --tune and the lists of "
                    "settings to choose from");
   CheckFoldOptions(o.folds, o.data);
+  if (!o.data.spellerOptions.layout.empty() &&
+      (!o.test.empty() || o.folds.SeedGiven() || o.folds.blocks))
+    throw CliError(kExitUsage,
+                   "the folds of a speller session hold whole runs or whole "
+                   "selections, so --test, --seed and --blocks do not apply "
+                   "with --layout (korva train and korva spell test one "
+                   "session on another)");
 }
 
 // The first fold that failed ends the command with its status.
@@ -555,6 +601,7 @@ int RunEvaluate(const EvaluateOptions& o) {
   RunPreamble(request, p);
   e.plan = std::move(p.plan);
   e.recipe = p.recipe;
+  e.speller = std::move(p.speller);
   const Dataset& data = p.data;
   std::ostream* out = p.out;
   RunEvaluation(o, *p.module, settings, data.cols, e, out);
@@ -569,6 +616,11 @@ int RunEvaluate(const EvaluateOptions& o) {
   if (out && !e.decisions.empty()) *out << "decisions: " << e.decisions << '\n';
   WarnNearBaseline(e.summary.pooled,
                    e.results.size() > 1 ? "out-of-fold scores" : "test set");
+  if (e.speller) {
+    e.selections =
+        Validation::EvaluateSelections(e.plan, e.results, *e.speller, *p.shown);
+    if (out) PrintSelections(*out, e);
+  }
   WriteOutputs(o, request.files, p.modulePath, *p.shown, data, e, out);
   return kExitOk;
 }

@@ -12,6 +12,7 @@
 #include "korva/hostkit/error.h"
 #include "korva/text.h"
 #include "sources/source_error.h"
+#include "speller/error.h"
 #include "validation/error.h"
 
 namespace Korva::Cli {
@@ -55,6 +56,19 @@ int StatusOf(Sources::ErrorKind kind) {
   return kind == Sources::ErrorKind::kModel ? kExitModel : kExitUsage;
 }
 
+// The speller refuses settings, data and models as the host kit does.
+int StatusOf(Speller::ErrorKind kind) {
+  switch (kind) {
+    case Speller::ErrorKind::kSettings:
+      return StatusOf(HostKit::ErrorKind::kSettings);
+    case Speller::ErrorKind::kData:
+      return StatusOf(HostKit::ErrorKind::kData);
+    case Speller::ErrorKind::kModel:
+      return StatusOf(HostKit::ErrorKind::kModel);
+  }
+  return 1;
+}
+
 int Fail(const std::exception& error, int status) {
   std::cerr << "korva: error: " << CleanText(error.what()) << '\n';
   return status;
@@ -92,6 +106,8 @@ int RunCommand(const std::function<int()>& command) {
   } catch (const Validation::Error& error) {
     return Fail(error, StatusOf(error.Kind()));
   } catch (const Sources::Error& error) {
+    return Fail(error, StatusOf(error.Kind()));
+  } catch (const Speller::Error& error) {
     return Fail(error, StatusOf(error.Kind()));
   } catch (const Data::DataError& error) {
     return Fail(error, kExitData);

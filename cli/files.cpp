@@ -69,13 +69,19 @@ std::ostream* MessageStream(bool quiet,
 std::string ScoresCsv(const Data::Dataset& data,
                       const std::vector<double>& scores) {
   const bool recordings = data.groupColumn == Sources::kRecordingGroups;
+  // Recordings always have the column, empty where their events carry no
+  // labels, so that scores of a session read alike before and after it is
+  // labelled.
+  const bool labelColumn = data.hasLabels || recordings;
   std::string csv = std::string("row,") + (recordings ? "recording," : "") +
-                    (data.hasLabels ? "label,score\n" : "score\n");
+                    (labelColumn ? "label,score\n" : "score\n");
   for (size_t r = 0; r < scores.size(); ++r)
     csv += std::to_string(r + 1) + "," +
            (recordings ? Data::CsvField(data.groupNames[data.groups[r]]) + ","
                        : "") +
-           (data.hasLabels ? Text::FormatDouble(data.labels[r]) + "," : "") +
+           (data.hasLabels ? Text::FormatDouble(data.labels[r]) + ","
+            : labelColumn  ? ","
+                           : "") +
            Text::FormatDouble(scores[r]) + "\n";
   return csv;
 }

@@ -38,8 +38,9 @@ std::ostream* MessageStream(bool quiet,
                             const std::vector<std::string>& outputs);
 
 // The score CSV: "row,label,score" (without label when the data has none;
-// "row,recording,label,score" for epochs of recordings), one row of `data`
-// per line, numbers in full precision.
+// "row,recording,label,score" for epochs of recordings, the label empty
+// when they have none), one row of `data` per line, numbers in full
+// precision.
 std::string ScoresCsv(const Data::Dataset& data,
                       const std::vector<double>& scores);
 

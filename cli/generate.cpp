@@ -1,12 +1,16 @@
 // korva generate: writes a simulated P300 data set as CSV, or a simulated
 // session as a BrainVision recording.
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <functional>
 #include <iostream>
 #include <memory>
 #include <sstream>
+#include <vector>
 
 #include "cli/commands.h"
 #include "cli/options.h"
@@ -14,16 +18,28 @@
 #include "data/csv_write.h"
 #include "data/data_checks.h"
 #include "data/p300_generator.h"
+#include "data/random.h"
 #include "korva/hostkit/error.h"
 #include "korva/hostkit/output_file.h"
+#include "speller/layout.h"
+#include "speller/session.h"
 #include "text/number_text.h"
 
 namespace Korva::Cli {
 namespace {
 
+// A simulated copy-spelling session.
+struct SpellerSessionOptions {
+  bool on = false;
+  std::string text = "HELLO_WORLD", layout = "6x6", symbols;
+  int repetitions = 10;
+  double pauseSeconds = 2;
+};
+
 struct GenerateOptions {
   Data::GeneratorOptions generator;
   Data::SessionOptions session;
+  SpellerSessionOptions speller;
   std::string output;
   bool quiet = false;
   CLI::Option* epochs = nullptr;
@@ -61,6 +77,30 @@ void AddOptions(CLI::App* command, GenerateOptions& o) {
                       "name ending in .vhdr writes a simulated session as a "
                       "BrainVision recording (NAME.vhdr, .vmrk and .eeg)");
   AddQuietOption(command, o.quiet);
+  command->add_flag("--speller",
+                    o.speller.on,
+                    "recording: a copy-spelling session (--text, "
+                    "--repetitions, --layout): selections start at S100, "
+                    "flashes are marked by their code (S  1, S  2, ...), "
+                    "target flashes also by S101");
+  command->add_option("--text",
+                      o.speller.text,
+                      "speller: the text spelled (default HELLO_WORLD)");
+  command
+      ->add_option("--repetitions",
+                   o.speller.repetitions,
+                   "speller: the flashes of each code per selection (default "
+                   "10)")
+      ->check(CLI::Range(1, 100));
+  command->add_option(
+      "--layout", o.speller.layout, "speller: ROWSxCOLS (default 6x6)");
+  command->add_option(
+      "--symbols", o.speller.symbols, "speller: the layout's symbols");
+  command
+      ->add_option("--pause-s",
+                   o.speller.pauseSeconds,
+                   "speller: seconds between two selections (default 2)")
+      ->check(CLI::Range(0.0, 60.0));
 }
 
 void WriteFile(const std::string& path,
@@ -75,20 +115,38 @@ void WriteFile(const std::string& path,
   });
 }
 
+// A stimulus marker: its sample from 0 and its number.
+struct Marker {
+  long long sample;
+  int stimulus;
+};
+
+// The markers of a session of flashes: "S  2" (target) and "S  1".
+std::vector<Marker> FlashMarkers(const Data::Session& s) {
+  std::vector<Marker> markers;
+  for (size_t e = 0; e < s.onsets.size(); ++e)
+    markers.push_back({s.onsets[e], s.labels[e] > 0 ? 2 : 1});
+  return markers;
+}
+
 // The session as BrainVision: float samples in microvolts, multiplexed;
-// flashes as stimulus markers "S  2" (target) and "S  1". The header, which
+// the markers as stimulus markers "S  1" .. "S999". The header, which
 // names the other two, is written last.
-void WriteBrainVision(const std::string& header, const Data::Session& s) {
+void WriteBrainVision(const std::string& header,
+                      const Data::Session& s,
+                      const std::vector<Marker>& marks) {
   const std::string stem = header.substr(0, header.size() - 5);
   const std::string base = stem.substr(stem.find_last_of('/') + 1);
   std::string markers =
       "Brain Vision Data Exchange Marker File, Version 1.0\n"
       "[Common Infos]\nCodepage=UTF-8\nDataFile=" +
       base + ".eeg\n[Marker Infos]\n";
-  for (size_t e = 0; e < s.onsets.size(); ++e)
-    markers += "Mk" + std::to_string(e + 1) + "=Stimulus,S  " +
-               (s.labels[e] > 0 ? "2," : "1,") +
-               std::to_string(s.onsets[e] + 1) + ",1,0\n";
+  for (size_t e = 0; e < marks.size(); ++e) {
+    const std::string number = std::to_string(marks[e].stimulus);
+    markers += "Mk" + std::to_string(e + 1) + "=Stimulus,S" +
+               std::string(3 - std::min<size_t>(3, number.size()), ' ') +
+               number + "," + std::to_string(marks[e].sample + 1) + ",1,0\n";
+  }
   std::string channels;
   for (size_t c = 0; c < s.channels.size(); ++c)
     channels +=
@@ -112,7 +170,97 @@ void WriteBrainVision(const std::string& header, const Data::Session& s) {
   WriteFile(header, [&](std::ostream& out) { out << text.str(); });
 }
 
+// The markers of a simulated speller session besides the flash codes.
+constexpr int kSelectionMarker = 100;
+constexpr int kTargetMarker = 101;
+
+// The flashes of a copy-spelling session and its markers.
+struct SpellerPlan {
+  std::vector<long long> onsets;
+  std::vector<double> labels;
+  std::vector<Marker> markers;
+  double seconds = 0;  // the session's length
+};
+
+// Per target, `repetitions` rounds of the layout's codes, each round in an
+// order drawn afresh; a flash every kFlashIntervalMs from 1 s on, the pause
+// between selections, 1.5 s after the last flash.
+SpellerPlan PlanSpeller(const SpellerSessionOptions& o,
+                        const Speller::Layout& layout,
+                        const std::vector<int>& targets,
+                        double rate,
+                        std::uint64_t seed) {
+  // Its own stream, so that the signals are drawn as for any session.
+  Data::Random random(seed ^ 0x9E3779B97F4A7C15ULL);
+  SpellerPlan plan;
+  const double step = Data::kFlashIntervalMs / 1000;
+  double t = 1.0;
+  for (int target : targets) {
+    plan.markers.push_back({std::llround(t * rate), kSelectionMarker});
+    for (int r = 0; r < o.repetitions; ++r) {
+      std::vector<int> codes = layout.codes;
+      for (size_t i = codes.size(); i > 1; --i)
+        std::swap(codes[i - 1], codes[random.Below(i)]);
+      for (int code : codes) {
+        const long long onset = std::llround(t * rate);
+        const double label = Speller::FlashLabel(layout, code, target);
+        plan.onsets.push_back(onset);
+        plan.labels.push_back(label);
+        plan.markers.push_back({onset, code});
+        if (label > 0) plan.markers.push_back({onset, kTargetMarker});
+        t += step;
+      }
+    }
+    t += o.pauseSeconds;
+  }
+  plan.seconds = t - o.pauseSeconds + 1.5;
+  return plan;
+}
+
+int RunSpellerSession(GenerateOptions o) {
+  const SpellerSessionOptions& sp = o.speller;
+  const Speller::Layout layout = Speller::MakeLayout(sp.layout, sp.symbols);
+  if (layout.codes.back() >= kSelectionMarker)
+    throw CliError(
+        kExitUsage,
+        "--layout " + sp.layout +
+            ": the simulated session marks "
+            "selections with S100, so its codes must stay below 100");
+  const std::vector<int> targets =
+      Speller::TextItems(layout, sp.text, "--text");
+  if (targets.empty()) throw CliError(kExitUsage, "--text: nothing to spell");
+  const SpellerPlan plan =
+      PlanSpeller(sp, layout, targets, o.session.rate, o.generator.seed);
+  o.session.seconds = plan.seconds;
+  o.session.channels = o.generator.channels;
+  o.session.seed = o.generator.seed;
+  if (std::string why = Data::CheckSessionOptions(o.session); !why.empty())
+    throw CliError(kExitUsage, why);
+  const Data::Session s =
+      Data::GeneratePlannedSession(o.session, plan.onsets, plan.labels);
+  WriteBrainVision(o.output, s, plan.markers);
+  if (o.quiet) return kExitOk;
+  std::cout << "wrote a copy-spelling session of " << sp.text << " ("
+            << targets.size() << " selections x " << sp.repetitions
+            << " repetitions x " << layout.Codes() << " flashes, "
+            << Speller::LayoutText(layout) << ") to " << o.output << ": "
+            << Text::FormatDouble(std::round(plan.seconds * 100) / 100)
+            << " s of " << s.channels.size() << " channels at "
+            << Text::FormatDouble(s.rate) << " Hz; selections start at S"
+            << kSelectionMarker << ", each flash is marked by its code, "
+            << "target flashes also by S" << kTargetMarker << '\n';
+  return kExitOk;
+}
+
 int RunSession(GenerateOptions o) {
+  if (o.speller.on) {
+    if (o.epochs->count() || o.samples->count() || o.seconds->count())
+      throw CliError(kExitUsage,
+                     "--epochs, --samples and --seconds do not shape a "
+                     "speller session, whose length its text, repetitions "
+                     "and layout give");
+    return RunSpellerSession(std::move(o));
+  }
   if (o.epochs->count() || o.samples->count())
     throw CliError(kExitUsage,
                    "--epochs and --samples shape a feature table; a "
@@ -124,7 +272,7 @@ int RunSession(GenerateOptions o) {
   if (std::string why = Data::CheckSessionOptions(o.session); !why.empty())
     throw CliError(kExitUsage, why);
   const Data::Session s = Data::GenerateP300Session(o.session);
-  WriteBrainVision(o.output, s);
+  WriteBrainVision(o.output, s, FlashMarkers(s));
   if (o.quiet) return kExitOk;
   long long targets = 0;
   for (double label : s.labels) targets += label > 0;
@@ -141,6 +289,9 @@ int RunGenerate(const GenerateOptions& o) {
   if (o.output.size() > 5 &&
       o.output.compare(o.output.size() - 5, 5, ".vhdr") == 0)
     return RunSession(o);
+  if (o.speller.on)
+    throw CliError(kExitUsage,
+                   "--speller writes a recording: give --output NAME.vhdr");
   if (o.seconds->count() || o.rate->count())
     throw CliError(kExitUsage,
                    "--seconds and --rate shape a recording, which is written "

@@ -6,12 +6,14 @@
 
 #include "cli/commands.h"
 #include "cli/options.h"
+#include "cli/recording_report.h"
 #include "cli/texts.h"
 #include "korva/hostkit/error.h"
 #include "korva/hostkit/module_path.h"
 #include "korva/hostkit/trained_model.h"
 #include "korva/text.h"
 #include "sources/recordings.h"
+#include "sources/speller_source.h"
 #include "text/number_text.h"
 
 namespace Korva::Cli {
@@ -51,12 +53,21 @@ void PrintDecisions(const HostKit::TrainedModel& model) {
   }
 }
 
-// The recipe that cuts recordings into the model's features, when it has one.
+// The speller the model decodes for, and the recipe that cuts recordings
+// into its features (a speller's flash markers, when it has any, in place
+// of the event lists), when it has them.
 void PrintRecipe(const HostKit::TrainedModel& model, const std::string& path) {
-  const auto recipe = Sources::ModelRecipe(model, "model " + path);
+  const std::string what = "model " + path;
+  const auto paradigm = Sources::ModelParadigm(model, what);
+  if (paradigm)
+    std::cout << Speller::ParadigmText(*paradigm)
+              << " (korva spell reads sessions so)\n";
+  const auto recipe = Sources::ModelRecipe(model, what);
   if (!recipe) return;
   std::cout << "recipe (korva score cuts recordings into the features so):\n";
-  std::istringstream lines(Epoching::RecipeText(*recipe));
+  std::string text = Epoching::RecipeText(*recipe, !paradigm);
+  if (paradigm) text = FlashMarkersText(*recipe) + text;
+  std::istringstream lines(text);
   for (std::string line; std::getline(lines, line);)
     std::cout << "  " << line << '\n';
 }

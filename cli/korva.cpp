@@ -143,6 +143,7 @@ int RunKorva(int argc, char** argv) {
   std::vector<Command> commands = {
       AddTrainCommand(app),
       AddScoreCommand(app),
+      AddSpellCommand(app),
       AddEvaluateCommand(app),
       AddTuneCommand(app),
       AddInfoCommand(app),

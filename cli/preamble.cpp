@@ -7,6 +7,7 @@
 #include "korva/hostkit/memory_budget.h"
 #include "korva/hostkit/module_path.h"
 #include "sources/input_digest.h"
+#include "validation/selection_folds.h"
 
 namespace Korva::Cli {
 
@@ -21,7 +22,11 @@ void RunPreamble(const PreambleRequest& r, Preamble& p) {
   for (const CommandFile& file : r.files)
     if (file.output) outputs.push_back(file.path);
   p.out = MessageStream(r.quiet, outputs);
-  p.data = LoadData(source, true, p.out, &p.recipe);
+  DataSource data = source;
+  data.speller = source.spellerOptions.Request(true);
+  p.data = LoadData(data, true, p.out, &p.recipe, &p.speller);
+  if (data.speller) p.paradigm = data.speller->paradigm;
+  if (p.speller && !r.plan) Validation::GroupForSelections(p.data, *p.speller);
   CheckTrainingSet(p.data, source.Name());
   p.modulePath = HostKit::ChooseModulePath(r.module);
   p.module = HostKit::OpenModule(p.modulePath);

@@ -19,6 +19,8 @@
 #include "epoching/recipe.h"
 #include "korva/hostkit/settings.h"
 #include "korva/module_loader.h"
+#include "speller/paradigm.h"
+#include "speller/session.h"
 
 namespace Korva::Cli {
 
@@ -60,6 +62,10 @@ struct Preamble {
   std::ostream* out = nullptr;  // the command's messages (MessageStream)
   Dataset data;
   std::optional<Epoching::Recipe> recipe;  // when DATA is recordings
+  // When DATA is a speller session: its paradigm and selections, the data
+  // grouped for folds of whole runs or selections (GroupForSelections).
+  std::optional<Speller::Paradigm> paradigm;
+  std::optional<Speller::Session> speller;
   std::string modulePath;
   std::shared_ptr<Module> module;
   ClassifierHandle shown;  // the throwaway classifier, with the settings

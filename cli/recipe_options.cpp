@@ -37,14 +37,14 @@ bool ParsePair(const std::string& text,
 
 }  // namespace
 
-Recipe RecipeOptions::Recipe() const {
+Recipe RecipeOptions::Recipe(bool eventListsRequired) const {
   Epoching::Recipe r;
-  if (targets.empty())
+  if (eventListsRequired && targets.empty())
     throw CliError(
         kExitUsage,
         "give the events of the target class with --target-events (and "
         "the others with --nontarget-events), e.g. --target-events 2");
-  if (nonTargets.empty())
+  if (eventListsRequired && nonTargets.empty())
     throw CliError(kExitUsage,
                    "give the events of the non-target class with "
                    "--nontarget-events, e.g. --nontarget-events 1");
@@ -74,7 +74,8 @@ Recipe RecipeOptions::Recipe() const {
   }
   if (reject != "none" && !ParseNumber(reject, r.rejectMicrovolts.emplace()))
     Malformed("--reject", reject, "a limit in microvolts, or none");
-  if (std::string why = Epoching::CheckRecipe(r); !why.empty())
+  if (std::string why = Epoching::CheckRecipe(r, eventListsRequired);
+      !why.empty())
     throw CliError(kExitUsage, why);
   return r;
 }

@@ -27,9 +27,9 @@ struct RecipeOptions {
   std::string reject = Epoching::RejectText(Epoching::Recipe());
 
   // The recipe they give. CliError(kExitUsage) naming the option for a value
-  // that is malformed or out of range, or when no target or non-target
-  // events are given.
-  Epoching::Recipe Recipe() const;
+  // that is malformed or out of range, or, when `eventListsRequired`, when
+  // no target or non-target events are given.
+  Epoching::Recipe Recipe(bool eventListsRequired = true) const;
 
   // The recipe options given on the command line, by name ("--band"); none
   // before AddRecipeOptions.

@@ -5,6 +5,35 @@
 #include <ostream>
 
 namespace Korva::Cli {
+namespace {
+
+// The epochs of a run cut without labels, and those dropped.
+std::string UnlabelledRun(const Epoching::RunReport& run) {
+  std::string text = std::to_string(run.kept.unlabelled) +
+                     " epochs without labels (no event of the target list)";
+  if (run.outside.unlabelled > 0)
+    text += "; outside the file " + std::to_string(run.outside.unlabelled);
+  if (run.rejected.unlabelled > 0)
+    text += "; rejected " + std::to_string(run.rejected.unlabelled);
+  return text;
+}
+
+std::string Join(const std::vector<std::string>& items) {
+  std::string text;
+  for (const std::string& item : items)
+    text += (text.empty() ? "" : ", ") + item;
+  return text.empty() ? "none" : text;
+}
+
+// "T target and N non-target flashes", or "U flashes" when not labelled.
+std::string Flashes(const Epoching::ClassCounts& c) {
+  if (c.unlabelled > 0 || c.target + c.nonTarget == 0)
+    return std::to_string(c.unlabelled + c.target + c.nonTarget) + " flashes";
+  return std::to_string(c.target) + " target and " +
+         std::to_string(c.nonTarget) + " non-target flashes";
+}
+
+}  // namespace
 
 void PrintCut(std::ostream& out,
               const Sources::LoadedData& cut,
@@ -20,14 +49,19 @@ void PrintCut(std::ostream& out,
       skipped[code] += count;
       others += count;
     }
-    out << "run " << k + 1 << ", " << run.path << ": " << run.kept.target
-        << " target and " << run.kept.nonTarget << " non-target epochs";
-    if (run.outside.target + run.outside.nonTarget > 0)
-      out << "; outside the file " << run.outside.target << " target, "
-          << run.outside.nonTarget << " non-target";
-    if (run.rejected.target + run.rejected.nonTarget > 0)
-      out << "; rejected " << run.rejected.target << " target, "
-          << run.rejected.nonTarget << " non-target";
+    out << "run " << k + 1 << ", " << run.path << ": ";
+    if (!run.labelled) {
+      out << UnlabelledRun(run);
+    } else {
+      out << run.kept.target << " target and " << run.kept.nonTarget
+          << " non-target epochs";
+      if (run.outside.target + run.outside.nonTarget > 0)
+        out << "; outside the file " << run.outside.target << " target, "
+            << run.outside.nonTarget << " non-target";
+      if (run.rejected.target + run.rejected.nonTarget > 0)
+        out << "; rejected " << run.rejected.target << " target, "
+            << run.rejected.nonTarget << " non-target";
+    }
     out << "; " << others << " events skipped\n";
   }
   if (skipped.empty()) return;
@@ -73,6 +107,45 @@ Report::EpochFeatures EpochFeaturesOf(const Data::Dataset& data,
     e.signedR2.push_back(r * std::abs(r));
   }
   return e;
+}
+
+std::string FlashMarkersText(const Epoching::Recipe& recipe) {
+  if (recipe.targets.empty() && recipe.nonTargets.empty()) return "";
+  return "flash markers: target " + Join(recipe.targets) + "; non-target " +
+         Join(recipe.nonTargets) + "\n";
+}
+
+void PrintSpeller(std::ostream& out,
+                  const Sources::LoadedData& loaded,
+                  const Speller::Paradigm& paradigm,
+                  bool withRecipe) {
+  const Speller::Session& s = *loaded.speller;
+  out << Speller::ParadigmText(paradigm) << '\n';
+  if (loaded.cut) {
+    const Epoching::ExtractReport& report = *loaded.cut;
+    if (withRecipe) out << Epoching::RecipeText(report.recipe, false);
+    out << FlashMarkersText(report.recipe);
+    for (const std::string& note : loaded.notes)
+      out << "note: " << note << '\n';
+    for (size_t k = 0; k < report.runs.size(); ++k) {
+      const Epoching::RunReport& run = report.runs[k];
+      long long skipped = 0;
+      for (const auto& [code, count] : run.skipped) skipped += count;
+      out << "run " << k + 1 << ", " << run.path << ": " << Flashes(run.kept);
+      const auto dropped = run.outside.target + run.outside.nonTarget +
+                           run.outside.unlabelled + run.rejected.target +
+                           run.rejected.nonTarget + run.rejected.unlabelled;
+      if (dropped > 0)
+        out << "; " << dropped << " outside the file or rejected";
+      out << "; " << skipped << " other events skipped\n";
+    }
+  }
+  std::string targets;
+  for (const std::optional<int>& target : s.targets)
+    targets += target ? s.layout.symbols[*target] : "?";
+  out << s.codes.size() << " flashes in " << s.Selections()
+      << " selections; targets "
+      << (s.TargetsKnown() ? targets : targets + " (? not known)") << '\n';
 }
 
 }  // namespace Korva::Cli

@@ -10,6 +10,7 @@
 #include "epoching/recipe.h"
 #include "report/html_report.h"
 #include "sources/recordings.h"
+#include "speller/paradigm.h"
 
 namespace Korva::Cli {
 
@@ -19,6 +20,19 @@ namespace Korva::Cli {
 void PrintCut(std::ostream& out,
               const Sources::LoadedData& cut,
               bool withRecipe);
+
+// "flash markers: target 101; non-target none\n": the markers that label a
+// speller's flashes, "" when the recipe has none.
+std::string FlashMarkersText(const Epoching::Recipe& recipe);
+
+// What a speller session holds (`loaded.speller`): the layout and how
+// selections are delimited, for recordings the recipe as used (when
+// `withRecipe`), the flash markers, the notes and one line per recording,
+// and the flashes, selections and targets.
+void PrintSpeller(std::ostream& out,
+                  const Sources::LoadedData& loaded,
+                  const Speller::Paradigm& paradigm,
+                  bool withRecipe);
 
 // What the report shows of epochs cut by `recipe` (as used, its sampling
 // rate known): the centre of each bin in ms after the event, and per feature

@@ -9,6 +9,7 @@
 #include "cli/files.h"
 #include "cli/options.h"
 #include "cli/output_streams.h"
+#include "cli/scoring.h"
 #include "cli/summary.h"
 #include "cli/texts.h"
 #include "data/csv_io.h"
@@ -52,90 +53,6 @@ void AddOptions(CLI::App* command, ScoreOptions& o) {
   AddMatOptions(command, o.data);
   AddRecordingOptions(command, o.data.open);
   AddModuleOption(command, o.module);
-}
-
-// The model at `o.model`, which must be able to classify.
-HostKit::TrainedModel LoadScoringModel(const Module& module,
-                                       const ScoreOptions& o) {
-  std::vector<std::string> warnings;
-  const std::string document = HostKit::ReadModelFile(o.model);
-  Sources::InputDigest::Record(o.model, document);
-  HostKit::TrainedModel model = HostKit::TrainedModel::Parse(
-      module, document, "model " + o.model, &warnings);
-  for (const std::string& warning : warnings) Warn(warning);
-  if (!model.CanClassify())
-    throw CliError(kExitModel,
-                   "model " + o.model +
-                       " holds no trained classifier (no feature is selected)");
-  return model;
-}
-
-// "; the model lacks its columns a, b: leave them out with --drop a,b" when
-// the data holds every feature of the model and more; "" otherwise.
-std::string ExtraColumns(const Dataset& data,
-                         const std::vector<std::string>& modelNames) {
-  std::vector<std::string> extra;
-  for (const std::string& name : data.names)
-    if (std::find(modelNames.begin(), modelNames.end(), name) ==
-        modelNames.end())
-      extra.push_back(name);
-  if (extra.empty() || data.names.size() - extra.size() != modelNames.size() ||
-      std::find(extra.begin(), extra.end(), "") != extra.end())
-    return "";
-  std::string list;
-  for (const std::string& name : extra)
-    list += (list.empty() ? "" : ",") + name;
-  return "; the model has no feature named " + list +
-         ": leave those columns out with --drop " + list;
-}
-
-// The source of the data to score: recordings are cut by the model's
-// recipe, and only a model trained on recordings has one.
-DataSource ScoringSource(const ScoreOptions& o,
-                         const HostKit::TrainedModel& model,
-                         std::ostream* info) {
-  DataSource source = o.data;
-  const std::string what = "model " + o.model;
-  source.recipe = Sources::ModelRecipe(model, what);
-  const bool recordings = ReadsRecordings(source);
-  if (recordings && !source.recipe)
-    throw CliError(kExitData,
-                   what +
-                       " was trained on a feature table and has no recipe "
-                       "to cut the recordings " +
-                       source.Name() +
-                       " with: score a table of their epochs (korva epochs "
-                       "writes one, cut as the training table was)");
-  if (!recordings && source.recipe)
-    throw CliError(kExitData,
-                   what +
-                       " was trained on recordings and cuts its features "
-                       "from recordings by its recipe (korva info shows "
-                       "it): give it recordings, not the feature table " +
-                       source.Name());
-  if (recordings && info)
-    *info << "cut by the recipe of " << what << ":\n"
-          << Epoching::RecipeText(*source.recipe);
-  return source;
-}
-
-// The data to score, its columns in the model's order.
-Dataset LoadScoringData(const ScoreOptions& o,
-                        const HostKit::TrainedModel& model,
-                        std::ostream* info) {
-  Dataset data = LoadData(ScoringSource(o, model, info), false, info);
-  if (data.cols != model.Features())
-    throw CliError(kExitData,
-                   o.data.Name() + " has " + std::to_string(data.cols) +
-                       " feature columns but model " + o.model +
-                       " was trained on " + std::to_string(model.Features()) +
-                       ExtraColumns(data, model.FeatureNames()));
-  return MatchColumns(std::move(data),
-                      model.FeatureNames(),
-                      "model " + o.model,
-                      o.data.Name(),
-                      o.ignoreNames,
-                      info);
 }
 
 void PrintMetrics(std::ostream* info,
@@ -185,11 +102,12 @@ int RunScore(const ScoreOptions& o) {
   if (!o.summary.empty()) Sources::RecordInputDigests(Warn);
   const std::string modulePath = HostKit::ChooseModulePath(o.module);
   auto module = HostKit::OpenModule(modulePath);
-  const HostKit::TrainedModel model = LoadScoringModel(*module, o);
+  const HostKit::TrainedModel model = LoadScoringModel(*module, o.model);
   // With the scores on standard output, everything else goes to standard
   // error so that the output stays a clean CSV file.
   std::ostream* info = MessageStream(o.quiet, {output, o.summary});
-  const Dataset data = LoadScoringData(o, model, info);
+  const Dataset data =
+      LoadScoringData(o.model, model, o.data, o.ignoreNames, info);
   // Decisions need the model's cut: a model that cannot say it is refused
   // before anything is written.
   if (data.hasLabels) model.Cut();

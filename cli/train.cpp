@@ -62,6 +62,7 @@ void AddOptions(CLI::App* command, TrainOptions& o) {
   AddTableOptions(command, o.data, kGroupsHelp);
   AddMatOptions(command, o.data);
   AddRecipeOptions(command, o.data.recipeOptions);
+  AddSpellerOptions(command, o.data.spellerOptions);
   AddRecordingOptions(command, o.data.open);
   AddModuleOption(command, o.module);
   AddMemoryLimitOption(command, o.memoryLimit);
@@ -250,6 +251,7 @@ HostKit::TrainedModel TrainConfigured(
     const HostKit::SettingsChange& parameters,
     bool balanced,
     const std::optional<Epoching::Recipe>& recipe,
+    const std::optional<Speller::Paradigm>& paradigm,
     Dataset& data,
     const std::string& logJson,
     std::ostream* out) {
@@ -258,6 +260,7 @@ HostKit::TrainedModel TrainConfigured(
   HostKit::TrainedModel model =
       TrainModel(std::move(classifier), data, logJson, out);
   if (recipe) model.Host().recipe = Epoching::RecipeXml(*recipe);
+  if (paradigm) model.Host().speller = Speller::ParadigmXml(*paradigm);
   WarnIfNothingSelected(model);
   return model;
 }
@@ -274,7 +277,9 @@ int RunTrain(const TrainOptions& o) {
       o.quiet,
       {o.model, o.weights, o.weightsCsv, o.logJson, o.report, o.summary});
   std::optional<Epoching::Recipe> recipe;
-  Dataset data = LoadData(o.data, true, out, &recipe);
+  DataSource source = o.data;
+  source.speller = o.data.spellerOptions.Request(true);
+  Dataset data = LoadData(source, true, out, &recipe);
   CheckTrainingSet(data, o.data.Name());
   const std::string modulePath = HostKit::ChooseModulePath(o.module);
   auto module = HostKit::OpenModule(modulePath);
@@ -291,6 +296,9 @@ int RunTrain(const TrainOptions& o) {
                             parameters,
                             o.decisions.Balanced(),
                             recipe,
+                            source.speller ? std::optional<Speller::Paradigm>(
+                                                 source.speller->paradigm)
+                                           : std::nullopt,
                             data,
                             o.logJson,
                             out),

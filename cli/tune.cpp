@@ -69,6 +69,7 @@ void AddOptions(CLI::App* command, TuneOptions& o) {
   AddFoldOptions(command, o.folds, o.data);
   AddMatOptions(command, o.data);
   AddRecipeOptions(command, o.data.recipeOptions);
+  AddSpellerOptions(command, o.data.spellerOptions);
   AddRecordingOptions(command, o.data.open);
   AddModuleOption(command, o.module);
   AddMemoryLimitOption(command, o.memoryLimit);
@@ -255,6 +256,7 @@ void WriteModel(const TuneOptions& o,
                 const Module& module,
                 const HostKit::SettingsChange& chosen,
                 const std::optional<Epoching::Recipe>& recipe,
+                const std::optional<Speller::Paradigm>& paradigm,
                 Dataset& data,
                 std::ostream* out) {
   ClassifierHandle classifier = HostKit::NewClassifier(module);
@@ -266,6 +268,7 @@ void WriteModel(const TuneOptions& o,
                                                       chosen,
                                                       o.decisions.Balanced(),
                                                       recipe,
+                                                      paradigm,
                                                       data,
                                                       "",
                                                       nullptr);
@@ -376,6 +379,7 @@ int RunTune(const TuneOptions& o) {
                *p.module,
                GridSetting(grid, decisions, t.chosen).parameters,
                p.recipe,
+               p.paradigm,
                data,
                out);
   WriteOutputs(o,

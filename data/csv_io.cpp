@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <limits>
@@ -95,7 +96,7 @@ std::vector<std::string> SplitHeader(std::string_view line,
 }
 
 // What a column of the file holds.
-enum class Role { kFeature, kLabel, kGroup, kDropped };
+enum class Role { kFeature, kLabel, kGroup, kDropped, kSide };
 
 // What the header says about the columns.
 struct Layout {
@@ -104,6 +105,8 @@ struct Layout {
   int labelColumn = -1;  // 0-based, -1 when there is none
   int groupColumn = -1;  // 0-based, -1 when there is none
   std::vector<Role> roles;  // one per column
+  std::vector<int> sideOf;  // per column: its index among the side columns
+  std::vector<std::string> sideNames;  // their headers in lower case
   int Features() const {
     return static_cast<int>(
         std::count(roles.begin(), roles.end(), Role::kFeature));
@@ -124,6 +127,7 @@ struct ChunkGroups {
 struct Chunk {
   double* X = nullptr;       // room for `capacity` rows of the features
   double* labels = nullptr;  // one per row, when there is a label column
+  std::vector<double*> side;  // one per side column, one value per row
   ChunkGroups groups;
   int capacity = 0;          // its line ends: no more rows than that
   int rows = 0;
@@ -233,6 +237,8 @@ bool ParseRow(std::string_view text,
                     FieldProblem(status, token, layout.delimiter));
       if (role == Role::kLabel)
         chunk.labels[chunk.rows] = value;
+      else if (role == Role::kSide)
+        chunk.side[layout.sideOf[field]][chunk.rows] = value;
       else
         *row++ = value;
     }
@@ -406,6 +412,31 @@ int FindColumn(const Layout& layout, const std::string& name) {
   return -1;
 }
 
+// Makes the feature columns headed as a side column of `options` side
+// columns. Throws for a side column given twice.
+void AssignSideColumns(Layout& layout,
+                       const std::string& fileName,
+                       size_t headerLine,
+                       const CsvOptions& options) {
+  layout.sideOf.assign(layout.fields, -1);
+  for (int c = 0; c < layout.fields; ++c) {
+    if (layout.roles[c] != Role::kFeature) continue;
+    for (const std::string& name : options.sideColumns) {
+      if (!SameLetters(layout.headers[c], name)) continue;
+      std::string lower = name;
+      for (char& ch : lower)
+        ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+      if (std::find(layout.sideNames.begin(), layout.sideNames.end(), lower) !=
+          layout.sideNames.end())
+        throw DataError(Where(fileName, headerLine, c + 1, layout) +
+                        ": a second " + lower + " column");
+      layout.roles[c] = Role::kSide;
+      layout.sideOf[c] = static_cast<int>(layout.sideNames.size());
+      layout.sideNames.push_back(lower);
+    }
+  }
+}
+
 // Gives the label, group and dropped columns their roles. Throws for a
 // second label column or a group or dropped column the header lacks.
 void AssignRoles(Layout& layout,
@@ -443,6 +474,7 @@ void AssignRoles(Layout& layout,
         layout.groupColumn = c;
   }
   if (layout.groupColumn >= 0) layout.roles[layout.groupColumn] = Role::kGroup;
+  AssignSideColumns(layout, fileName, headerLine, options);
 }
 
 // What the header at `headerLine` says about the columns. Throws for a bad
@@ -500,6 +532,7 @@ struct Parsed {
   Values X;
   std::vector<double> labels;  // when there is a label column
   std::vector<int> groups;     // when there is a group column
+  std::vector<std::vector<double>> side;  // one per side column
 };
 
 // Room for the rows of every stretch, each stretch's part placed in turn.
@@ -527,6 +560,7 @@ Parsed MakeRoom(const std::vector<const char*>& cuts,
   parsed.X = Values(static_cast<int>(capacity), cols);
   parsed.labels.resize(layout.labelColumn >= 0 ? capacity : 0);
   parsed.groups.resize(layout.groupColumn >= 0 ? capacity : 0);
+  parsed.side.assign(layout.sideNames.size(), std::vector<double>(capacity));
   for (size_t t = 0, row = 0; t < parsed.chunks.size();
        row += parsed.chunks[t++].capacity) {
     Chunk& chunk = parsed.chunks[t];
@@ -534,6 +568,8 @@ Parsed MakeRoom(const std::vector<const char*>& cuts,
     chunk.labels = parsed.labels.data() + (parsed.labels.empty() ? 0 : row);
     chunk.groups.rows =
         parsed.groups.data() + (parsed.groups.empty() ? 0 : row);
+    for (std::vector<double>& side : parsed.side)
+      chunk.side.push_back(side.data() + row);
   }
   return parsed;
 }
@@ -611,6 +647,8 @@ Dataset Assemble(Parsed parsed,
           X.data() + total * cols, c.X, sizeof(double) * c.rows * cols);
       if (c.labels)
         std::memmove(&labels[total], c.labels, sizeof(double) * c.rows);
+      for (size_t i = 0; i < c.side.size(); ++i)
+        std::memmove(&parsed.side[i][total], c.side[i], sizeof(double) * c.rows);
     }
     // The stretches' group names, in file order, become the set's.
     std::vector<int> global;
@@ -631,6 +669,10 @@ Dataset Assemble(Parsed parsed,
   groups.resize(layout.groupColumn >= 0 ? total : 0);
   data.labels = std::move(labels);
   data.groups = std::move(groups);
+  for (size_t i = 0; i < parsed.side.size(); ++i) {
+    parsed.side[i].resize(total);
+    data.side[layout.sideNames[i]] = std::move(parsed.side[i]);
+  }
   if (layout.groupColumn >= 0)
     data.groupColumn = layout.headers[layout.groupColumn];
   if (total == parsed.capacity) {

@@ -18,6 +18,9 @@ struct CsvOptions {
   std::string groupColumn;
   // Columns left out, by header or as "#N", the N-th column counted from 1.
   std::vector<std::string> drop;
+  // Columns of numbers read beside the features, never features: those
+  // whose header is one of these (any letter case), into Dataset::side.
+  std::vector<std::string> sideColumns = {"selection", "code"};
   // The field separator; 0: the one Text::DetectDelimiter finds in the
   // header, or a comma when it finds none.
   char delimiter = 0;
@@ -26,14 +29,15 @@ struct CsvOptions {
 
 // Parses CSV text: a header row, then one row per example. The column whose
 // header is "label" (any letter case, at most one) holds the labels, the
-// group column the rows' groups; every other column that is not dropped is a
-// feature named by its header (empty or repeated names are allowed). Blank
-// lines are skipped; header fields may be quoted. `fileName` only names the
-// input in messages. Throws DataError naming file, line and column for:
-// empty file, XML text, no data rows, no label column (when required), no
-// feature column, a second label column, a group or dropped column the
-// header lacks, a ragged row, an empty, non-numeric or non-finite value, and
-// a first column without a name that counts the rows (a written row index).
+// group column the rows' groups, the side columns Dataset::side; every other
+// column that is not dropped is a feature named by its header (empty or
+// repeated names are allowed). Blank lines are skipped; header fields may be
+// quoted. `fileName` only names the input in messages. Throws DataError naming
+// file, line and column for: empty file, XML text, no data rows, no label
+// column (when required), no feature column, a second label column, a group or
+// dropped column the header lacks, a ragged row, an empty, non-numeric or
+// non-finite value, and a first column without a name that counts the rows (a
+// written row index).
 Dataset ParseCsv(std::string_view text,
                  const std::string& fileName,
                  const CsvOptions& options = {});

@@ -2,6 +2,7 @@
 #define KORVA_DATA_DATASET_H_
 
 #include <functional>
+#include <map>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -24,6 +25,10 @@ struct Dataset {
   std::string groupColumn;
   std::vector<std::string> groupNames;
   std::vector<int> groups;
+  // Columns of a table that are read beside the features and are none (a
+  // speller's "selection" and "code"), by their header in lower case, one
+  // value per row.
+  std::map<std::string, std::vector<double>> side;
   bool hasLabels = false;
 
   double At(int row, int col) const {

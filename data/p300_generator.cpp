@@ -370,20 +370,51 @@ std::string CheckSessionOptions(const SessionOptions& o) {
   return MoreThanHalfOfMemory(values, "the session");
 }
 
-Session GenerateP300Session(const SessionOptions& o) {
-  if (std::string why = CheckSessionOptions(o); !why.empty())
-    throw std::invalid_argument(why);
+namespace {
+
+// The session's signals: the responses of its flashes on the background.
+void AddSignals(const SessionOptions& o, Random& random, Session& s) {
   const int C = o.channels;
-  Session s;
-  s.rate = o.rate;
-  s.samples = std::llround(o.seconds * o.rate);
-  for (int c = 0; c < C; ++c) s.channels.emplace_back(kChannels[c].name);
-  Random random(o.seed);
-  PlaceFlashes(o, random, s);
   std::vector<double> v(static_cast<size_t>(s.samples) * C, 0.0);
   AddResponses(s, C, random, v.data());
   AddBackground(s, C, random, v.data());
   s.values.assign(v.begin(), v.end());
+}
+
+// A session of `o`'s length, rate and channels, without flashes.
+Session EmptySession(const SessionOptions& o) {
+  if (std::string why = CheckSessionOptions(o); !why.empty())
+    throw std::invalid_argument(why);
+  Session s;
+  s.rate = o.rate;
+  s.samples = std::llround(o.seconds * o.rate);
+  for (int c = 0; c < o.channels; ++c)
+    s.channels.emplace_back(kChannels[c].name);
+  return s;
+}
+
+}  // namespace
+
+Session GenerateP300Session(const SessionOptions& o) {
+  Session s = EmptySession(o);
+  Random random(o.seed);
+  PlaceFlashes(o, random, s);
+  AddSignals(o, random, s);
+  return s;
+}
+
+Session GeneratePlannedSession(const SessionOptions& o,
+                               std::vector<long long> onsets,
+                               std::vector<double> labels) {
+  Session s = EmptySession(o);
+  if (onsets.size() != labels.size() ||
+      !std::is_sorted(onsets.begin(), onsets.end()) ||
+      (!onsets.empty() && (onsets.front() < 0 || onsets.back() >= s.samples)))
+    throw std::invalid_argument("the flashes do not fit in the session");
+  s.onsets = std::move(onsets);
+  s.labels = std::move(labels);
+  Random random(o.seed);
+  AddSignals(o, random, s);
   return s;
 }
 

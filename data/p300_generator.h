@@ -71,6 +71,15 @@ std::string CheckSessionOptions(const SessionOptions& options);
 // CheckSessionOptions refuses.
 Session GenerateP300Session(const SessionOptions& options);
 
+// A session of the flashes a caller placed: `onsets` (samples from 0, at
+// `options.rate`, increasing) with `labels` (+1 target, -1), `options.seconds`
+// long, the responses and background as GenerateP300Session makes them
+// (`options.targetRatio` is not used). Throws std::invalid_argument for
+// options that CheckSessionOptions refuses, or flashes that do not fit.
+Session GeneratePlannedSession(const SessionOptions& options,
+                               std::vector<long long> onsets,
+                               std::vector<double> labels);
+
 }  // namespace Korva::Data
 
 #endif  // KORVA_DATA_P300_GENERATOR_H_

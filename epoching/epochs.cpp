@@ -16,11 +16,7 @@ namespace {
 
 using Data::DataError;
 
-// An event that becomes an epoch.
-struct Epoch {
-  long long onset;
-  bool target;
-};
+using Epoch = PlannedEpoch;
 
 Recipe Resolve(const Recipe& recipe, const Recording::Recording& first) {
   Recipe used = recipe;
@@ -41,17 +37,41 @@ std::optional<BandPass> MakeFilter(const Recipe& r, const std::string& file) {
   return BandPass(r.filterOrder, r.band->low, r.band->high, r.samplingRate);
 }
 
+// The first and the last sample (excluded) an epoch reads, relative to its
+// event: the window, and the baseline when there is one.
+std::pair<long long, long long> Reach(const Window& w) {
+  if (w.baselineLength == 0) return {w.start, w.start + w.length};
+  return {std::min(w.start, w.baselineStart),
+          std::max(w.start + w.length, w.baselineStart + w.baselineLength)};
+}
+
+// The epochs of `planned` that lie wholly in `run`; the others are counted
+// as outside. `inside` (may be null) receives a mark for each planned one.
+std::vector<Epoch> Inside(const std::vector<Epoch>& planned,
+                          const Recording::Recording& run,
+                          const Window& w,
+                          RunReport& report,
+                          std::vector<char>* inside) {
+  const auto [first, last] = Reach(w);
+  std::vector<Epoch> epochs;
+  for (const Epoch& epoch : planned) {
+    const bool in =
+        epoch.onset + first >= 0 && epoch.onset + last <= run.Samples();
+    if (inside) inside->push_back(in);
+    if (in)
+      epochs.push_back(epoch);
+    else
+      ++report.outside.Of(epoch.label);
+  }
+  return epochs;
+}
+
 // The events of `run` that make epochs, in onset order; counts the others.
+// Without `labelled` the events of both lists are unlabelled.
 std::vector<Epoch> PlanRun(const Recording::Recording& run,
                            const Recipe& r,
-                           const Window& w,
+                           bool labelled,
                            RunReport& report) {
-  const bool baseline = w.baselineLength > 0;
-  const long long first =
-      baseline ? std::min(w.start, w.baselineStart) : w.start;
-  const long long last = baseline ? std::max(w.start + w.length,
-                                             w.baselineStart + w.baselineLength)
-                                  : w.start + w.length;
   std::map<std::string, int> kind;  // by code: 0 neither, 1 target, 2 other
   auto matches = [](const std::vector<std::string>& list,
                     const std::string& code) {
@@ -66,17 +86,24 @@ std::vector<Epoch> PlanRun(const Recording::Recording& run,
       it->second = matches(r.targets, event.code)      ? 1
                    : matches(r.nonTargets, event.code) ? 2
                                                        : 0;
-    if (it->second == 0) {
+    if (it->second == 0)
       ++report.skipped[event.code];
-      continue;
-    }
-    const bool target = it->second == 1;
-    if (event.sample + first < 0 || event.sample + last > run.Samples())
-      ++report.outside[target];
     else
-      epochs.push_back({event.sample, target});
+      epochs.push_back(
+          {event.sample, labelled ? (it->second == 1 ? 1 : -1) : 0});
   }
   return epochs;
+}
+
+// True when some event of `run` is of the target list.
+bool HasTargets(const Recording::Recording& run, const Recipe& r) {
+  return std::any_of(
+      run.Events().begin(), run.Events().end(), [&](const auto& event) {
+        return std::any_of(
+            r.targets.begin(), r.targets.end(), [&](const std::string& entry) {
+              return EventMatches(entry, event.code);
+            });
+      });
 }
 
 std::vector<int> ChannelIndices(const Recording::Recording& run,
@@ -237,24 +264,22 @@ void DropRejected(Data::Dataset& data, const std::vector<char>& rejected) {
   data.groups = std::move(groups);
 }
 
-}  // namespace
-
-Data::Dataset ExtractEpochs(
+// Checks the recipe and the runs (`events` as CheckRecording), and fills
+// `out` with the recipe as used and the window; the band-pass, if any.
+std::optional<BandPass> Prepare(
     const std::vector<std::unique_ptr<Recording::Recording>>& runs,
     const Recipe& recipe,
-    ExtractReport* report) {
-  if (std::string why = CheckRecipe(recipe); !why.empty())
+    EventCheck events,
+    ExtractReport& out) {
+  if (std::string why = CheckRecipe(recipe, events != EventCheck::kNone);
+      !why.empty())
     throw DataError("recipe: " + why);
   if (runs.empty()) throw DataError("no recording to cut epochs from");
-  ExtractReport local;
-  ExtractReport& out = report ? *report : local;
   out = ExtractReport{Resolve(recipe, *runs[0]), {}, {}};
   const Recipe& r = out.recipe;
-  for (const auto& run : runs) CheckRecording(r, *run);
+  for (const auto& run : runs) CheckRecording(r, *run, events);
   out.window = EpochWindow(r, r.samplingRate);
-  const std::optional<BandPass> filter = MakeFilter(r, runs[0]->Path());
-  std::vector<std::vector<Epoch>> plans;
-  size_t rows = 0;
+  std::optional<BandPass> filter = MakeFilter(r, runs[0]->Path());
   for (const auto& run : runs) {
     if (filter && run->Samples() <= filter->PadLength())
       throw DataError(run->Path() + ": " + std::to_string(run->Samples()) +
@@ -262,15 +287,17 @@ Data::Dataset ExtractEpochs(
                       "needs more than " +
                       std::to_string(filter->PadLength()));
     out.runs.push_back({run->Path(), {}, {}, {}, {}});
-    plans.push_back(PlanRun(*run, r, out.window, out.runs.back()));
-    rows += plans.back().size();
   }
+  return filter;
+}
+
+// An empty data set for `rows` epochs of the recipe `r` of `runs` runs.
+Data::Dataset MakeRoom(size_t rows, const Recipe& r, size_t runs) {
   const size_t cols = r.channels.size() * r.bins;
   if (rows == 0) throw DataError("no event has its whole window in its file");
   if (rows > INT_MAX || cols > INT_MAX || rows * cols > (size_t{1} << 40))
     throw DataError("too many epochs: " + std::to_string(rows) + " x " +
                     std::to_string(cols) + " features");
-
   Data::Dataset data;
   data.rows = static_cast<int>(rows);
   data.cols = static_cast<int>(cols);
@@ -278,21 +305,35 @@ Data::Dataset ExtractEpochs(
   data.names = FeatureNames(r.channels, r.bins);
   data.hasLabels = true;
   data.groupColumn = "run";
-  for (size_t k = 0; k < runs.size(); ++k)
+  for (size_t k = 0; k < runs; ++k)
     data.groupNames.push_back(std::to_string(k + 1));
-  std::vector<char> rejected(rows, 0);
+  return data;
+}
+
+// Step 3 for the epochs of every run (`plans`, inside their runs), the
+// rejected ones dropped; `rejected` receives a mark per planned row.
+Data::Dataset CutPlans(
+    const std::vector<std::unique_ptr<Recording::Recording>>& runs,
+    const std::optional<BandPass>& filter,
+    const std::vector<std::vector<Epoch>>& plans,
+    ExtractReport& out,
+    std::vector<char>& rejected) {
+  const Recipe& r = out.recipe;
+  size_t rows = 0;
+  for (const std::vector<Epoch>& plan : plans) rows += plan.size();
+  Data::Dataset data = MakeRoom(rows, r, runs.size());
+  rejected.assign(rows, 0);
   const Cut cut{out.window, r.bins, r.rejectMicrovolts, data, rejected};
   size_t row = 0;
   Buffers buffers;
   for (size_t k = 0; k < runs.size(); ++k) {
     CutRun(*runs[k], r, filter, cut, plans[k], row, buffers);
     for (const Epoch& epoch : plans[k]) {
-      data.labels.push_back(epoch.target ? 1.0 : -1.0);
+      data.labels.push_back(epoch.label);
+      data.hasLabels = data.hasLabels && epoch.label != 0;
       data.groups.push_back(static_cast<int>(k));
-      if (rejected[row])
-        ++out.runs[k].rejected[epoch.target];
-      else
-        ++out.runs[k].kept[epoch.target];
+      ++(rejected[row] ? out.runs[k].rejected : out.runs[k].kept)
+            .Of(epoch.label);
       ++row;
     }
   }
@@ -301,6 +342,67 @@ Data::Dataset ExtractEpochs(
     throw DataError("every epoch was rejected: none has a peak-to-peak of " +
                     Text::FormatDouble(*r.rejectMicrovolts) +
                     " uV or less on all its channels");
+  if (!data.hasLabels) data.labels.clear();
+  return data;
+}
+
+}  // namespace
+
+long long& ClassCounts::Of(int label) {
+  return label > 0 ? target : label < 0 ? nonTarget : unlabelled;
+}
+
+Data::Dataset ExtractEpochs(
+    const std::vector<std::unique_ptr<Recording::Recording>>& runs,
+    const Recipe& recipe,
+    ExtractReport* report,
+    bool labelsRequired) {
+  ExtractReport local;
+  ExtractReport& out = report ? *report : local;
+  const std::optional<BandPass> filter = Prepare(
+      runs,
+      recipe,
+      labelsRequired ? EventCheck::kBothLists : EventCheck::kTargetsOptional,
+      out);
+  std::vector<std::vector<Epoch>> plans;
+  for (size_t k = 0; k < runs.size(); ++k) {
+    RunReport& run = out.runs[k];
+    run.labelled = labelsRequired || HasTargets(*runs[k], out.recipe);
+    plans.push_back(Inside(PlanRun(*runs[k], out.recipe, run.labelled, run),
+                           *runs[k],
+                           out.window,
+                           run,
+                           nullptr));
+  }
+  std::vector<char> rejected;
+  return CutPlans(runs, filter, plans, out, rejected);
+}
+
+Data::Dataset CutEpochs(
+    const std::vector<std::unique_ptr<Recording::Recording>>& runs,
+    const Recipe& recipe,
+    const std::vector<std::vector<PlannedEpoch>>& planned,
+    ExtractReport* report,
+    std::vector<char>* kept) {
+  ExtractReport local;
+  ExtractReport& out = report ? *report : local;
+  const std::optional<BandPass> filter =
+      Prepare(runs, recipe, EventCheck::kNone, out);
+  if (planned.size() != runs.size())
+    throw std::invalid_argument("CutEpochs: one plan per run");
+  std::vector<std::vector<Epoch>> plans;
+  std::vector<char> inside;
+  for (size_t k = 0; k < runs.size(); ++k)
+    plans.push_back(
+        Inside(planned[k], *runs[k], out.window, out.runs[k], &inside));
+  std::vector<char> rejected;
+  Data::Dataset data = CutPlans(runs, filter, plans, out, rejected);
+  if (kept) {
+    kept->clear();
+    size_t row = 0;
+    // `rejected` has a mark for the epochs inside their runs only.
+    for (char in : inside) kept->push_back(in && !rejected[row++]);
+  }
   return data;
 }
 

@@ -34,7 +34,10 @@ namespace Korva::Epoching {
 struct ClassCounts {
   long long target = 0;
   long long nonTarget = 0;
+  long long unlabelled = 0;  // epochs whose class is not known
   long long& operator[](bool isTarget) { return isTarget ? target : nonTarget; }
+  // The count of epochs labelled `label`: +1, -1, or 0 (not known).
+  long long& Of(int label);
 };
 
 // What happened to the events of one recording.
@@ -44,6 +47,16 @@ struct RunReport {
   ClassCounts outside;   // the window (or baseline) not wholly in the file
   ClassCounts rejected;  // peak-to-peak above the limit on some channel
   std::map<std::string, long long> skipped;  // events of neither list, by code
+  // False when the recording has no event of the target list and its
+  // epochs were cut without labels.
+  bool labelled = true;
+};
+
+// An epoch a caller chose: its event's sample and its label (+1, -1; 0:
+// not known).
+struct PlannedEpoch {
+  long long onset = 0;
+  int label = 0;
 };
 
 struct ExtractReport {
@@ -60,10 +73,28 @@ struct ExtractReport {
 // Data::DataError for a recipe that CheckRecipe refuses or that cannot cut a
 // run (CheckRecording, EpochWindow, a band not below half the sampling rate, a
 // file no longer than the filter's padding), and when no epoch is left.
+// Without `labelsRequired` a run with no event of the target list is cut
+// without labels (its events of the non-target list; RunReport::labelled
+// false), and a set that holds such epochs has none (hasLabels false).
 Data::Dataset ExtractEpochs(
     const std::vector<std::unique_ptr<Recording::Recording>>& runs,
     const Recipe& recipe,
-    ExtractReport* report);
+    ExtractReport* report,
+    bool labelsRequired = true);
+
+// The epochs of the events a caller chose, `planned[k]` (in onset order) of
+// `runs[k]`, cut by the recipe's channels, filter and window as
+// ExtractEpochs cuts them; the recipe's event lists are not read. Epochs
+// outside their run or rejected are counted and left out; `kept` (may be
+// null) receives for each planned epoch, run after run, whether it is a
+// row. The rows have labels when every planned epoch has one. Errors as
+// ExtractEpochs.
+Data::Dataset CutEpochs(
+    const std::vector<std::unique_ptr<Recording::Recording>>& runs,
+    const Recipe& recipe,
+    const std::vector<std::vector<PlannedEpoch>>& planned,
+    ExtractReport* report,
+    std::vector<char>* kept);
 
 }  // namespace Korva::Epoching
 

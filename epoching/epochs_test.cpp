@@ -216,6 +216,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         Cutting{"TwoBins", 0, 400, 2, {}, Reference::kNone, {}, {}},
         Cutting{"EverySample", 0, 100, 10, {}, Reference::kNone, {}, {}},
+        Cutting{"OneSample", 0, 10, 1, {}, Reference::kNone, {}, {}},
+        Cutting{"OneSampleBeforeAndItsBaseline", -10, 0, 1, Interval{-10, 0}, Reference::kNone, {}, {}},
+        Cutting{"HalvesRoundAwayFromZero", -5, 15, 3, Interval{-25, -5}, Reference::kNone, {}, {}},
         Cutting{"BeforeTheEvent", -100, 300, 8, {}, Reference::kNone, {}, {}},
         Cutting{"BaselineBefore", 0, 400, 4, Interval{-100, 0}, Reference::kNone, {}, {}},
         Cutting{"BaselineInside", -50, 450, 5, Interval{-50, 0}, Reference::kNone, {}, {}},
@@ -271,6 +274,10 @@ INSTANTIATE_TEST_SUITE_P(
                 "the window 0 to 410 ms is 41 samples at 100 Hz, which do not divide into 4 bins; "
                 "bin counts that fit: 1, 41; or, for 4 bins, a window end of 400 ms (40 samples) "
                 "or 440 ms (44 samples)"},
+        Refusal{"WindowShorterThanASample", [](Recipe& r, Runs_&) { r.windowEndMs = 4; },
+                "the window 0 to 4 ms holds no sample at 100 Hz"},
+        Refusal{"BaselineShorterThanASample", [](Recipe& r, Runs_&) { r.baseline = Interval{-4, 0}; },
+                "the baseline -4 to 0 ms holds no sample at 100 Hz"},
         Refusal{"BandAboveHalfTheRate", [](Recipe& r, Runs_&) { r.band = Band{1, 50}; },
                 "a.vhdr: sampled at 100 Hz, too slow for a band up to 50 Hz"},
         Refusal{"FileShorterThanThePadding", [](Recipe& r, Runs_& runs) {
@@ -287,12 +294,13 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 
-// The default window at the common rates: 20 bins of about 40 ms from 0.
+// The default window at the common rates: 20 bins of about 40 ms from 0,
+// and of one sample each where 800 ms hold fewer than 20.
 TEST(EpochWindow, DefaultEndHoldsWholeBinsAtCommonRates) {
   Recipe r;
   // clang-format off
   const std::pair<double, long long> rates[] = {
-      {128, 5}, {250, 10}, {256, 10}, {500, 20}, {512, 21}, {1000, 40},
+      {10, 1}, {128, 5}, {250, 10}, {256, 10}, {500, 20}, {512, 21}, {1000, 40},
       {1024, 41}, {2048, 82}};
   // clang-format on
   for (const auto& [fs, width] : rates) {
@@ -304,6 +312,13 @@ TEST(EpochWindow, DefaultEndHoldsWholeBinsAtCommonRates) {
   r.windowStartMs = -100;  // -25.6 samples at 256 Hz rounds to -26
   EXPECT_EQ(EpochWindow(r, 256).start, -26);
   EXPECT_EQ(EpochWindow(r, 256).length, 240);  // round((205 + 26) / 20) = 12
+  r.windowStartMs = -5;  // at 100 Hz: -0.5 rounds to -1, 1.5 to 2, -2.5 to -3
+  r.windowEndMs = 15;
+  r.bins = 3;
+  r.baseline = Interval{-25, -5};
+  const Window w = EpochWindow(r, 100);
+  EXPECT_EQ(std::vector<long long>({w.start, w.length, w.binWidth, w.baselineStart, w.baselineLength}),
+            std::vector<long long>({-1, 3, 1, -3, 2}));
 }
 
 TEST(EventMatches, StimulusNumbersByNumberOtherTextsExactly) {

@@ -57,9 +57,10 @@ std::string Join(const std::vector<std::string>& items, const char* glue) {
   return joined;
 }
 
-std::string CheckEvents(const Recipe& r) {
-  if (r.targets.empty()) return "the target event list is empty";
-  if (r.nonTargets.empty()) return "the non-target event list is empty";
+std::string CheckEvents(const Recipe& r, bool required) {
+  if (required && r.targets.empty()) return "the target event list is empty";
+  if (required && r.nonTargets.empty())
+    return "the non-target event list is empty";
   std::map<std::string, std::string> targets;
   for (const std::string& entry : r.targets) {
     if (Trim(entry).empty()) return "an event of the target list is empty";
@@ -140,8 +141,9 @@ std::string BinsMessage(const Recipe& r,
 
 }  // namespace
 
-std::string CheckRecipe(const Recipe& recipe) {
-  if (std::string why = CheckEvents(recipe); !why.empty()) return why;
+std::string CheckRecipe(const Recipe& recipe, bool eventListsRequired) {
+  if (std::string why = CheckEvents(recipe, eventListsRequired); !why.empty())
+    return why;
   std::set<std::string> names;
   for (const std::string& name : recipe.channels) {
     if (Trim(name).empty()) return "a channel name is empty";
@@ -182,7 +184,8 @@ Window EpochWindow(const Recipe& r, double fs) {
 }
 
 void CheckRecording(const Recipe& recipe,
-                    const Recording::Recording& recording) {
+                    const Recording::Recording& recording,
+                    EventCheck events) {
   const std::string& file = recording.Path();
   const double fs = recording.SamplingRate();
   if (recipe.samplingRate > 0 &&
@@ -205,9 +208,12 @@ void CheckRecording(const Recipe& recipe,
   if (recipe.channels.empty() && !eeg)
     throw DataError(file + ": no EEG channel (its channels: " +
                     Join(present, ", ") + "); name the channels to use");
+  if (events == EventCheck::kNone) return;
   std::map<std::string, long long> codes;
   for (const Recording::Event& event : recording.Events()) ++codes[event.code];
   for (const auto* list : {&recipe.targets, &recipe.nonTargets}) {
+    if (list == &recipe.targets && events == EventCheck::kTargetsOptional)
+      continue;
     const bool found = std::any_of(codes.begin(), codes.end(), [&](auto& c) {
       return std::any_of(list->begin(), list->end(), [&](auto& entry) {
         return EventMatches(entry, c.first);
@@ -228,10 +234,11 @@ void CheckRecording(const Recipe& recipe,
   }
 }
 
-std::string RecipeText(const Recipe& r) {
+std::string RecipeText(const Recipe& r, bool events) {
   std::ostringstream text;
-  text << "events: target " << Join(r.targets, ", ") << "; non-target "
-       << Join(r.nonTargets, ", ") << "\n";
+  if (events)
+    text << "events: target " << Join(r.targets, ", ") << "; non-target "
+         << Join(r.nonTargets, ", ") << "\n";
   text << "channels: "
        << (r.channels.empty() ? "every EEG channel" : Join(r.channels, ", "))
        << "; reference " << ReferenceText(r.reference);

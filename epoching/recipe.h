@@ -68,8 +68,10 @@ struct Recipe {
 // else why not, naming the option: event lists given and disjoint, channel
 // names distinct, 0 < low < high, order kMinFilterOrder .. kMaxFilterOrder,
 // window start before its end, kMinBins .. kMaxBins bins, baseline inside
-// the window, a positive reject limit, finite numbers.
-std::string CheckRecipe(const Recipe& recipe);
+// the window, a positive reject limit, finite numbers. Without
+// `eventListsRequired` (a recipe whose epochs are chosen by its caller, a
+// speller's flashes) the lists may be empty.
+std::string CheckRecipe(const Recipe& recipe, bool eventListsRequired = true);
 
 // True when the event `code` of a file is what the list entry `entry` names.
 // Stimulus numbers match by number: "2", "S2", "S  2", "Stimulus/S  2" (any
@@ -94,13 +96,22 @@ struct Window {
 // or the baseline is empty or outside it.
 Window EpochWindow(const Recipe& recipe, double fs);
 
+// Which of the recipe's event lists a recording must match.
+enum class EventCheck {
+  kBothLists,        // a labelled set: targets and non-targets
+  kTargetsOptional,  // a set that may be unlabelled: the non-target list
+  kNone,             // epochs chosen by the caller
+};
+
 // Throws Data::DataError naming the file and what differs when `recording`
 // cannot be cut by `recipe`: another sampling rate (relative difference
 // above 1e-6) than the recipe's when it has one, a channel of the recipe
 // missing (the message lists the file's channels), an event list that
-// matches none of its events (the message lists its event codes).
+// `events` asks for and that matches none of its events (the message lists
+// its event codes).
 void CheckRecording(const Recipe& recipe,
-                    const Recording::Recording& recording);
+                    const Recording::Recording& recording,
+                    EventCheck events = EventCheck::kBothLists);
 
 // The settings as the command line takes them and the <Recipe> element
 // writes them, numbers in the shortest text that reads back to the same
@@ -117,13 +128,14 @@ std::string RecipeXml(const Recipe& recipe);
 void AppendRecipe(pugi::xml_node parent, const Recipe& recipe);
 
 // Reads what RecipeXml writes. Throws Data::DataError naming the attribute
-// or element that is missing or damaged, or the rule CheckRecipe finds
-// broken.
-Recipe ParseRecipeXml(const std::string& xml);
-Recipe ReadRecipe(const pugi::xml_node& recipe);
+// or element that is missing or damaged, or the rule CheckRecipe (with
+// `eventListsRequired`) finds broken.
+Recipe ParseRecipeXml(const std::string& xml, bool eventListsRequired = true);
+Recipe ReadRecipe(const pugi::xml_node& recipe, bool eventListsRequired = true);
 
-// A few lines for people: events, channels and reference, filter, window.
-std::string RecipeText(const Recipe& recipe);
+// A few lines for people: events (unless `events` is false), channels and
+// reference, filter, window.
+std::string RecipeText(const Recipe& recipe, bool events = true);
 
 }  // namespace Korva::Epoching
 

@@ -145,7 +145,7 @@ std::string RecipeXml(const Recipe& recipe) {
   return text.str();
 }
 
-Recipe ReadRecipe(const pugi::xml_node& node) {
+Recipe ReadRecipe(const pugi::xml_node& node, bool eventListsRequired) {
   Recipe r;
   r.samplingRate =
       Number<double>(node, "SamplingRate", "a sampling rate in Hz");
@@ -176,12 +176,12 @@ Recipe ReadRecipe(const pugi::xml_node& node) {
   r.targets = List(node, "Target", "Event");
   r.nonTargets = List(node, "NonTarget", "Event");
   r.channels = List(node, "Channel", "Name");
-  if (std::string why = CheckRecipe(r); !why.empty())
+  if (std::string why = CheckRecipe(r, eventListsRequired); !why.empty())
     throw DataError("recipe: " + why);
   return r;
 }
 
-Recipe ParseRecipeXml(const std::string& xml) {
+Recipe ParseRecipeXml(const std::string& xml, bool eventListsRequired) {
   pugi::xml_document document;
   const pugi::xml_parse_result parsed = document.load_string(xml.c_str());
   if (!parsed)
@@ -189,7 +189,7 @@ Recipe ParseRecipeXml(const std::string& xml) {
                     " at offset " + std::to_string(parsed.offset) + ")");
   const pugi::xml_node node = document.child("Recipe");
   if (!node) throw DataError("recipe: no Recipe element");
-  return ReadRecipe(node);
+  return ReadRecipe(node, eventListsRequired);
 }
 
 }  // namespace Korva::Epoching

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "korva/hostkit/error.h"
+#include "korva/hostkit/memory_budget.h"
 #include "korva/hostkit/output_file.h"
 #include "testing/files.h"
 
@@ -86,6 +87,24 @@ TEST_F(AtomicFile, MissingFolderOrFolderAsTargetIsAnError) {
   MakeDirectories(dir / "a/b");
   MakeDirectories(dir / "a/b");
   EXPECT_TRUE(fs::is_directory(dir.Path() / "a/b"));
+}
+
+// Training's memory by hand from its terms (doubles of 8 bytes, q = p + 1,
+// c = min(p, n - 3) or 0 for n <= 3): 3 x 10 without a copy is
+// 4*30 + 3 + 11*11 + 0 + 0 + (3 + 8)*11 + 4*10 + 3*3 = 414 doubles; 4 x 16000
+// is the "about 1.9 GiB" the docs quote; a size past 2^64 bytes saturates.
+TEST(TrainingMemory, IsTheSumOfItsTermsWorkedByHand) {
+  const struct {
+    long long rows, cols;
+    bool copies;
+    std::uint64_t bytes;
+  } cases[] = {{3, 10, false, 414 * 8},
+               {100, 5, false, 29272},
+               {1000, 200, true, 10821896},
+               {4, 16000, false, 2052480280},
+               {1LL << 40, 1LL << 40, false, UINT64_MAX}};
+  for (const auto& c : cases)
+    EXPECT_EQ(TrainingMemory(c.rows, c.cols, c.copies), c.bytes) << c.rows << " x " << c.cols;
 }
 
 }  // namespace

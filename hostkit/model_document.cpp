@@ -6,6 +6,7 @@
 #include <optional>
 #include <sstream>
 #include <string_view>
+#include <utility>
 
 #include "korva/hostkit/error.h"
 #include "korva/info_section.h"
@@ -209,11 +210,20 @@ void WriteClassScores(pugi::xml_node root, const ClassScores& c) {
   node.append_attribute(kPositives).set_value(c.positives);
 }
 
+// The element as raw XML text; "" for no element.
+std::string ElementText(const pugi::xml_node& element) {
+  if (!element) return "";
+  std::ostringstream text;
+  element.print(text, "", pugi::format_raw);
+  return text.str();
+}
+
 HostContent ReadHostContent(const pugi::xml_node& root,
                             const std::string& subject) {
   HostContent host;
   RefuseRepeated(root, kInterceptElement, subject);
   RefuseRepeated(root, kRecipeElement, subject);
+  RefuseRepeated(root, kSpellerElement, subject);
   RefuseRepeated(root, kClassScoresElement, subject);
   if (const pugi::xml_node intercept = root.child(kInterceptElement)) {
     const std::string text = intercept.attribute("Value").value();
@@ -224,11 +234,8 @@ HostContent ReadHostContent(const pugi::xml_node& root,
   }
   if (const pugi::xml_node scores = root.child(kClassScoresElement))
     host.classScores = ReadClassScores(scores, subject);
-  if (const pugi::xml_node recipe = root.child(kRecipeElement)) {
-    std::ostringstream text;
-    recipe.print(text, "", pugi::format_raw);
-    host.recipe = text.str();
-  }
+  host.recipe = ElementText(root.child(kRecipeElement));
+  host.speller = ElementText(root.child(kSpellerElement));
   return host;
 }
 
@@ -311,11 +318,14 @@ std::string DocumentText(ClassifierBase& classifier,
         .append_attribute("Value")
         .set_value(*host.intercept);
   if (host.classScores) WriteClassScores(root, *host.classScores);
-  if (!host.recipe.empty()) {
-    pugi::xml_document recipe;
-    if (!recipe.load_string(host.recipe.c_str()))
-      throw ModelError("the model's recipe is not valid XML");
-    root.append_copy(recipe.document_element());
+  for (const auto& [xml, what] : {std::pair{&host.recipe, "recipe"},
+                                   {&host.speller, "speller"}}) {
+    if (xml->empty()) continue;
+    pugi::xml_document element;
+    if (!element.load_string(xml->c_str()))
+      throw ModelError(std::string("the model's ") + what +
+                       " is not valid XML");
+    root.append_copy(element.document_element());
   }
   std::ostringstream text;
   document.save(text);

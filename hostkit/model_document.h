@@ -16,6 +16,7 @@ namespace Korva::HostKit {
 
 constexpr const char* kInterceptElement = "Intercept";
 constexpr const char* kRecipeElement = "Recipe";
+constexpr const char* kSpellerElement = "Speller";
 constexpr const char* kClassScoresElement = "ClassScores";
 
 struct ModelDocument {

@@ -46,6 +46,14 @@ std::optional<ClassScores> ComputeClassScores(const std::vector<double>& scores,
   return c;
 }
 
+std::optional<ScoreLikelihood> LikelihoodOfScores(const ClassScores& c) {
+  if (!(c.pooledVariance > 0.0)) return std::nullopt;
+  return ScoreLikelihood{
+      (c.positiveMean - c.negativeMean) / c.pooledVariance,
+      (c.negativeMean * c.negativeMean - c.positiveMean * c.positiveMean) /
+          (2.0 * c.pooledVariance)};
+}
+
 TrainedModel::TrainedModel(ClassifierHandle classifier,
                            TrainingRun run,
                            const MatrixView& X,
@@ -169,12 +177,8 @@ double TrainedModel::Probability(double score) const {
     if (score == mid) return 1.0 / (1.0 + std::exp(-prior));
     return (score > mid) == (c.positiveMean > c.negativeMean) ? 1.0 : 0.0;
   }
-  const double a = (c.positiveMean - c.negativeMean) / c.pooledVariance;
-  const double b =
-      (c.negativeMean * c.negativeMean - c.positiveMean * c.positiveMean) /
-          (2.0 * c.pooledVariance) +
-      prior;
-  return 1.0 / (1.0 + std::exp(-(a * score + b)));
+  const ScoreLikelihood l = *LikelihoodOfScores(c);
+  return 1.0 / (1.0 + std::exp(-(l.a * score + (l.b + prior))));
 }
 
 std::string TrainedModel::Document() const {

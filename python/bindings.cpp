@@ -24,6 +24,7 @@
 #include "python/classifier.h"
 #include "python/epochs_bindings.h"
 #include "python/recording_bindings.h"
+#include "python/speller_bindings.h"
 #include "python/validation_bindings.h"
 
 namespace py = pybind11;
@@ -79,6 +80,12 @@ std::vector<std::string> TerminalTexts(const std::vector<std::string>& texts) {
   PyErr_SetObject(korvaError, exception.ptr());
   throw py::error_already_set();
 }
+
+}  // namespace
+
+void RaiseKitError(const HostKit::Error& error) { Raise(error); }
+
+namespace {
 
 // The TrainingError that tells `failure`, not raised.
 py::object TrainingErrorOf(const TrainingFailure& failure) {
@@ -526,4 +533,5 @@ PYBIND11_MODULE(_korva, m) {
   BindClassifier(m);
   BindRecording(m);
   BindEpochs(m);
+  BindSpeller(m);
 }

@@ -216,6 +216,29 @@ void Classifier::SetRecipe(const std::string& xml) {
   model_->Host().recipe = xml;
 }
 
+void Classifier::SetSpeller(const std::string& xml) {
+  std::lock_guard<std::mutex> lock(ModuleLock());
+  model_->Host().speller = xml;
+}
+
+Speller::Decoding Classifier::Decode(const Speller::Session& session,
+                                     const std::vector<double>& scores,
+                                     const Speller::DecodeOptions& options) {
+  std::lock_guard<std::mutex> lock(ModuleLock());
+  return Speller::Decode(session, scores, model_->Classifier(), options);
+}
+
+Speller::Decoding Classifier::DecodeWith(
+    const std::string& modulePath,
+    const Speller::Session& session,
+    const std::vector<double>& scores,
+    const Speller::DecodeOptions& options) {
+  std::lock_guard<std::mutex> lock(ModuleLock());
+  const ClassifierHandle classifier =
+      HostKit::NewClassifier(*HostKit::SharedModule(modulePath));
+  return Speller::Decode(session, scores, *classifier, options);
+}
+
 std::optional<std::pair<long, long>> FirstNonFinite(const double* X,
                                                     long rows,
                                                     long cols) {

@@ -20,6 +20,7 @@
 #include "korva/hostkit/settings.h"
 #include "korva/hostkit/trained_model.h"
 #include "korva/hostkit/training.h"
+#include "speller/decoding.h"
 
 namespace Korva::Python {
 
@@ -89,6 +90,19 @@ class Classifier {
   // Keeps `xml`, a <Recipe> element, as the recipe that cuts recordings into
   // the model's features; the documents carry it from then on.
   void SetRecipe(const std::string& xml);
+  // Keeps `xml`, a <Speller> element, as the speller the model decodes for.
+  void SetSpeller(const std::string& xml);
+
+  // Speller::Decode ranking through this model's classifier.
+  Speller::Decoding Decode(const Speller::Session& session,
+                           const std::vector<double>& scores,
+                           const Speller::DecodeOptions& options);
+  // The same through a fresh object of the module at `modulePath`, for
+  // scores of no model of this package.
+  static Speller::Decoding DecodeWith(const std::string& modulePath,
+                                      const Speller::Session& session,
+                                      const std::vector<double>& scores,
+                                      const Speller::DecodeOptions& options);
 
   const std::string& ModulePath() const { return modulePath_; }
   // What the model learned; read-only, so no lock is needed.

@@ -58,6 +58,8 @@ py::dict RunDict(const Epoching::RunReport& run) {
                                      {"rejected", &run.rejected}})
     d[name] = py::make_tuple(counts->target, counts->nonTarget);
   d["skipped"] = run.skipped;
+  d["labelled"] = run.labelled;
+  d["unlabelled"] = run.kept.unlabelled;
   return d;
 }
 
@@ -103,8 +105,10 @@ py::tuple Extract(const std::vector<std::string>& paths,
                   const Epoching::Recipe& recipe,
                   const Recording::OpenOptions& open) {
   Sources::LoadedData cut =
-      Released([&] { return Sources::Cut(paths, recipe, open); });
+      Released([&] { return Sources::Cut(paths, recipe, open, false); });
   Data::Dataset& data = cut.data;
+  // Epochs of recordings without targets have no labels: 0 each.
+  if (!data.hasLabels) data.labels.assign(data.rows, 0.0);
   const py::ssize_t rows = data.rows, cols = data.cols;
   std::vector<double> run(data.groups.size());  // from 1
   for (size_t i = 0; i < run.size(); ++i) run[i] = data.groups[i] + 1.0;

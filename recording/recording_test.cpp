@@ -33,25 +33,29 @@ std::string Field(std::string text, size_t size) {
 }
 
 // Plain EDF: `signals` channels of 4 samples in each of `records` records
-// of one second; the header may claim another number of signals.
-std::string Edf(int records = 2, int signals = 2, int claimed = 2) {
-  std::string head = Field("0", 168) + "01.01.2400.00.00" +
+// of one second; the header may claim another number of signals. With `bdf`
+// the same as BDF: its version field, "24BIT" and 24-bit samples.
+std::string Edf(int records = 2, int signals = 2, int claimed = 2, bool bdf = false) {
+  std::string head = (bdf ? "\xff" "BIOSEMI" + Field("", 160) : Field("0", 168)) +
+                     "01.01.2400.00.00" +
                      Field(std::to_string(256 * (signals + 1)), 8) +
-                     Field("", 44) + Field(std::to_string(records), 8) +
-                     Field("1", 8) + Field(std::to_string(claimed), 4);
-  const std::pair<const char*, size_t> fields[] = {{"Fz", 16},
-                                                   {"", 80},
-                                                   {"uV", 8},
-                                                   {"-100", 8},
-                                                   {"100", 8},
-                                                   {"-32768", 8},
-                                                   {"32767", 8},
-                                                   {"", 80},
-                                                   {"4", 8},
-                                                   {"", 32}};
+                     Field(bdf ? "24BIT" : "", 44) +
+                     Field(std::to_string(records), 8) + Field("1", 8) +
+                     Field(std::to_string(claimed), 4);
+  const std::pair<const char*, size_t> fields[] = {
+      {"Fz", 16},
+      {"", 80},
+      {"uV", 8},
+      {"-100", 8},
+      {"100", 8},
+      {bdf ? "-8388608" : "-32768", 8},
+      {bdf ? "8388607" : "32767", 8},
+      {"", 80},
+      {"4", 8},
+      {"", 32}};
   for (const auto& [text, size] : fields)
     for (int s = 0; s < signals; ++s) head += Field(text, size);
-  return head + std::string(records * signals * 4 * 2, '\1');
+  return head + std::string(records * signals * 4 * (bdf ? 3 : 2), '\1');
 }
 
 // GDF 2: one int16 channel of 4 samples per record, then an event table of
@@ -145,6 +149,8 @@ TEST(Recording, TheWellFormedFilesOpen) {
   } files[] = {
       // digital 0x0101, scaled as EDFlib scales: (257 + 0.5) * 200 / 65535
       {Write(dir, "a.edf", Edf()), "EDF", 8, 0, 51500.0 / 65535},
+      // digital 0x010101 in -2^23..2^23-1, physical -100..100
+      {Write(dir, "b.edf", Edf(2, 2, 2, true)), "BDF", 8, 0, (65793 + 0.5) * 200 / 16777215},
       // digital 0 in -32768..32767, physical -100..100
       {Write(dir, "a.gdf", Gdf()), "GDF 2", 8, 1, 100.0 / 65535},
       {BrainVision(dir), "BrainVision", 4, 1, 0},
@@ -256,6 +262,29 @@ const Refusal kRefusals[] = {
 };
 
 class Refused : public ::testing::TestWithParam<Refusal> {};
+
+// Markers past the last sample are left out, and the note counts them in
+// words that agree with the count.
+TEST(Recording, NotesTheMarkersOutsideTheRecording) {
+  const struct {
+    const char* positions;  // Mk1's, then further markers as a .vmrk lists them
+    size_t kept;
+    const char* note;
+  } cases[] = {
+      {"2", 1, nullptr},
+      {"9", 0, "1 event lies outside the recording and is left out"},
+      {"2,1,0\nMk2=Stimulus,S  1,0,1,0\nMk3=Stimulus,S  1,5", 1,
+       "2 events lie outside the recording and are left out"}};
+  for (const auto& c : cases) {
+    TempDir dir;
+    const auto recording = OpenRecording(BrainVision(dir, 2, 2, 16, c.positions), {});
+    EXPECT_EQ(recording->Events().size(), c.kept) << c.positions;
+    if (c.note == nullptr)
+      EXPECT_THAT(recording->Notes(), testing::IsEmpty());
+    else
+      EXPECT_THAT(recording->Notes(), testing::Contains(std::string(c.note)));
+  }
+}
 
 TEST_P(Refused, NamingTheFileAndWhatIsWrong) {
   TempDir dir;
@@ -414,6 +443,51 @@ TEST(HeadsetCsv, TheHalvesOfALargeFileJoin) {
   EXPECT_EQ(events[0].code, "2");
   EXPECT_EQ(events[1].sample, rows - 1);
   EXPECT_EQ(events[1].code, "3");
+}
+
+// The marker column is the one whose name starts with "marker" in any case,
+// or the one named exactly as given (blanks around the name aside); the
+// file is a recording only when it has one. Its first value may be empty.
+TEST(HeadsetCsv, ChoosesTheMarkerColumnOverHeaderVariants) {
+  const struct {
+    const char* header;
+    const char* option;
+    bool opens;
+    const char* says;  // the marker channel's name, or part of the refusal
+  } cases[] = {
+      {"time,Fz,marker", "", true, "marker"},
+      {"TIME,Fz,\"MarkerIndex\"", "", true, "MarkerIndex"},
+      {"Time,Fz, Marker ", "", true, "Marker"},
+      {"Time,MyMarker,Marker", "", true, "Marker"},
+      {"Time,Fz,Trigger", " Trigger ", true, "Trigger"},
+      {"Time,Fz,Trigger", "", false, "no column is named Marker...; name the marker column (columns: Time, Fz, Trigger)"},
+      {"Time,Fz,Marker", "marker", false, "no column is named \"marker\""},
+      {"Time,Marker,MARKER", "", false, "several columns are named Marker..."}};
+  TempDir dir;
+  for (const auto& c : cases) {
+    OpenOptions options;
+    options.markerColumn = c.option;
+    const std::string path = Csv(dir, c.header);
+    EXPECT_EQ(IsRecording(path, options), c.opens) << c.header;
+    try {
+      const auto recording = OpenRecording(path, options);
+      std::string marker;
+      for (const Channel& channel : recording->Channels())
+        if (!channel.eeg) marker += channel.name;
+      EXPECT_TRUE(c.opens) << c.header;
+      EXPECT_EQ(marker, c.says) << c.header;
+      EXPECT_EQ(recording->Events().size(), 1u) << c.header;
+    } catch (const Data::DataError& e) {
+      EXPECT_FALSE(c.opens) << c.header << ": " << e.what();
+      EXPECT_THAT(e.what(), HasSubstr(c.says));
+    }
+  }
+  const auto emptyFirst = OpenRecording(
+      Write(dir, "e.csv", "Time,Fz,Marker\n0,1,\n0.004,2,3\n0.008,3,0\n"), {});
+  ASSERT_EQ(emptyFirst->Channels().size(), 2u);
+  EXPECT_FALSE(emptyFirst->Channels()[1].eeg);
+  ASSERT_EQ(emptyFirst->Events().size(), 1u);
+  EXPECT_EQ(emptyFirst->Events()[0].sample, 1);
 }
 
 }  // namespace

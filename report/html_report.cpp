@@ -107,6 +107,11 @@ std::string RenderReport(const ReportContent& content) {
   std::ostringstream html;
   WriteHeading(html, content);
   WriteHeatMaps(html, content);
+  if (content.speller) html << SpellerSection(*content.speller);
+  if (content.speller && content.rocs.empty()) {
+    html << "</body>\n</html>\n";
+    return html.str();
+  }
   html << "<h2>ROC curve</h2>\n" << RocSvg(content.rocs) << "\n";
   html << "<h2>Score distributions</h2>\n"
        << DistributionSvg(content.scores, content.labels) << "\n";

@@ -44,6 +44,18 @@ struct StepRow {
   double p = 0.0;
 };
 
+// A speller's figures against the number of repetitions k = 1, 2, ...
+struct SpellerCurve {
+  std::vector<double> accuracy;       // per k; NaN: not known
+  std::vector<double> bitsPerMinute;  // per k; NaN: not known
+  std::vector<std::string> text;      // per k: the spelled text
+  std::string target;                 // "" when not known
+  // Dynamic stopping: the mean repetitions used, the accuracy and the rate
+  // (NaN: not known); none without it.
+  std::optional<std::vector<double>> stopping;
+  std::string stoppingText;
+};
+
 // What a report shows.
 struct ReportContent {
   std::string title;
@@ -62,6 +74,9 @@ struct ReportContent {
   std::vector<std::string> notes;       // closing paragraphs
   std::vector<HeatMap> heatMaps;        // shown first, when there are any
   std::string heatMapsCaption;
+  // A speller's curve, shown first; without ROC series the report shows
+  // nothing of flash scores.
+  std::optional<SpellerCurve> speller;
 };
 
 // A channel x time layout of features named CHANNEL_SAMPLE ("Cz_07").
@@ -97,6 +112,10 @@ std::string ChannelTimeSvg(const ChannelTimeGrid& grid,
 std::string WaveformsSvg(const ChannelTimeGrid& grid,
                          const EpochFeatures& epochs,
                          const std::vector<bool>& selected);
+// Accuracy and bits per minute against the repetitions, and the spelled
+// text against the target, as HTML.
+std::string SpellerSection(const SpellerCurve& curve);
+
 // The changes of the selection as an HTML table.
 std::string StepsTable(const std::vector<StepRow>& steps);
 

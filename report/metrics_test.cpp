@@ -54,6 +54,32 @@ TEST(Confusion, CountsDecisionsAboveTheCutAndTheirRates) {
   EXPECT_TRUE(std::isnan(ConfusionAbove({1.0}, {1.0}, 0.0).BalancedAccuracy()));
 }
 
+// Counts and their rates by hand, down to one row and none: a lone row is
+// its own majority, and the balanced accuracy needs both classes.
+TEST(Confusion, RatesOfSmallSetsByHand) {
+  struct Case {
+    Confusion c;
+    double accuracy, balanced, majority;
+  };
+  // clang-format off
+  const Case cases[] = {{{1, 0, 0, 0}, 1, NAN, 1},   {{0, 0, 0, 1}, 1, NAN, 1},
+                        {{0, 1, 0, 0}, 0, NAN, 1},   {{0, 0, 1, 0}, 0, NAN, 1},
+                        {{0, 0, 0, 0}, NAN, NAN, NAN},
+                        {{2, 1, 3, 4}, 0.6, (2.0 / 3 + 4.0 / 7) / 2, 0.7},
+                        {{0, 3, 1, 0}, 0, 0, 0.75},  {{3, 2, 2, 3}, 0.6, 0.6, 0.5}};
+  // clang-format on
+  for (const Case& k : cases) {
+    const double got[] = {k.c.Accuracy(), k.c.BalancedAccuracy(), k.c.MajorityBaseline()};
+    const double want[] = {k.accuracy, k.balanced, k.majority};
+    for (int i = 0; i < 3; ++i) {
+      if (std::isnan(want[i]))
+        EXPECT_TRUE(std::isnan(got[i])) << k.c.tp << k.c.fn << k.c.fp << k.c.tn << " #" << i;
+      else
+        EXPECT_DOUBLE_EQ(got[i], want[i]) << k.c.tp << k.c.fn << k.c.fp << k.c.tn << " #" << i;
+    }
+  }
+}
+
 // By hand over kScores: between 0.55 and 0.6 three of four targets and two
 // of three others are right, (3/4 + 2/3) / 2, the best of the eight cuts.
 TEST(BalancedAccuracyCut, IsTheMidpointOfTheBestGap) {

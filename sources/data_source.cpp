@@ -90,7 +90,8 @@ std::vector<std::string> TableOptionsGiven(const DataSource& source) {
 
 // Recordings cut into epochs, each grouped by its recording.
 LoadedData LoadRecordings(const DataSource& source,
-                          const RecipeSettings& settings) {
+                          const RecipeSettings& settings,
+                          bool requireLabels) {
   if (const auto given = TableOptionsGiven(source); !given.empty())
     throw Error(
         ErrorKind::kUsage,
@@ -106,9 +107,11 @@ LoadedData LoadRecordings(const DataSource& source,
   if (!source.recipe && !settings.make)
     throw Error(ErrorKind::kUsage,
                 "no recipe to cut the recordings " + source.Name() + " with");
-  LoadedData cut = Cut(source.paths,
-                       source.recipe ? *source.recipe : settings.make(),
-                       source.open);
+  const Epoching::Recipe recipe =
+      source.recipe ? *source.recipe : settings.make();
+  LoadedData cut = source.speller
+                       ? CutSpeller(source, recipe, *source.speller)
+                       : Cut(source.paths, recipe, source.open, requireLabels);
   cut.data.groupColumn = kRecordingGroups;
   cut.data.groupNames = source.paths;
   return cut;
@@ -191,8 +194,12 @@ bool ReadsRecordings(const DataSource& source) {
 LoadedData LoadData(const DataSource& source,
                     bool requireLabels,
                     const RecipeSettings& settings) {
-  if (ReadsRecordings(source)) return LoadRecordings(source, settings);
+  if (ReadsRecordings(source))
+    return LoadRecordings(source, settings, requireLabels);
   RefuseRecordingOptions(source, settings);
+  if (source.speller)
+    return SpellerTable(
+        LoadTable(source, false), source.Name(), *source.speller);
   LoadedData loaded;
   loaded.data = LoadTable(source, requireLabels);
   return loaded;

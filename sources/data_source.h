@@ -20,6 +20,7 @@
 #include "epoching/recipe.h"
 #include "recording/recording.h"
 #include "sources/recordings.h"
+#include "sources/speller_source.h"
 
 namespace Korva::Sources {
 
@@ -38,6 +39,8 @@ struct DataSource {
   // The recipe that cuts recordings when it is given whole (a model's);
   // else RecipeSettings make it.
   std::optional<Epoching::Recipe> recipe;
+  // A speller session: its flashes are the rows (speller_source.h).
+  std::optional<SpellerRequest> speller;
 
   // The files as messages name them (NameFiles).
   std::string Name() const;
@@ -74,7 +77,11 @@ bool ReadsRecordings(const DataSource& source);
 // (kRecordingGroups) is its recording. `cut` of the result holds the recipe
 // as used and what happened to their events. DataError as Cut;
 // Error(kUsage) for settings of tables, a recording given twice, or no
-// recipe.
+// recipe. Recordings without labels are cut unlabelled unless
+// `requireLabels` (Cut).
+//
+// A speller session (`source.speller`) is read by CutSpeller or
+// SpellerTable, and the result's `speller` holds its selections.
 LoadedData LoadData(const DataSource& source,
                     bool requireLabels,
                     const RecipeSettings& settings = {});

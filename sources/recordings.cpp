@@ -35,13 +35,15 @@ OpenedRecordings OpenRecordings(const std::vector<std::string>& paths,
 
 LoadedData Cut(const std::vector<std::string>& paths,
                const Epoching::Recipe& recipe,
-               const Recording::OpenOptions& options) {
+               const Recording::OpenOptions& options,
+               bool labelsRequired) {
   if (std::string why = Epoching::CheckRecipe(recipe); !why.empty())
     throw Error(ErrorKind::kUsage, why);
   OpenedRecordings opened = OpenRecordings(paths, options);
   LoadedData cut;
   cut.notes = std::move(opened.notes);
-  cut.data = Epoching::ExtractEpochs(opened.runs, recipe, &cut.cut.emplace());
+  cut.data = Epoching::ExtractEpochs(
+      opened.runs, recipe, &cut.cut.emplace(), labelsRequired);
   return cut;
 }
 
@@ -49,7 +51,8 @@ std::optional<Epoching::Recipe> ModelRecipe(const HostKit::TrainedModel& model,
                                             const std::string& what) {
   if (model.Host().recipe.empty()) return std::nullopt;
   try {
-    return Epoching::ParseRecipeXml(model.Host().recipe);
+    return Epoching::ParseRecipeXml(model.Host().recipe,
+                                    model.Host().speller.empty());
   } catch (const Data::DataError& error) {
     throw Error(ErrorKind::kModel, what + ": its " + error.what());
   }

@@ -14,6 +14,7 @@
 #include "epoching/recipe.h"
 #include "korva/hostkit/trained_model.h"
 #include "recording/recording.h"
+#include "speller/session.h"
 
 namespace Korva::Sources {
 
@@ -45,19 +46,26 @@ struct LoadedData {
   // filled in) and what happened to each recording's events.
   std::optional<Epoching::ExtractReport> cut;
   std::vector<std::string> notes;  // the readers' notes, after the path
+  // For a speller session: its flashes (the rows, in order), selections and
+  // targets.
+  std::optional<Speller::Session> speller;
 };
 
 // Opens every recording of `paths` and cuts it by `recipe`
 // (Epoching::ExtractEpochs), stacked in the order given, each epoch's group
 // its run ("run", from 1). Error(kUsage) with CheckRecipe's reason for a
 // recipe that cannot be, before any file is opened; Data::DataError naming
-// the file when one cannot be read or cut so.
+// the file when one cannot be read or cut so. Without `labelsRequired`, a
+// recording with no event of the target list is cut without labels
+// (Epoching::ExtractEpochs).
 LoadedData Cut(const std::vector<std::string>& paths,
                const Epoching::Recipe& recipe,
-               const Recording::OpenOptions& options);
+               const Recording::OpenOptions& options,
+               bool labelsRequired = true);
 
 // The recipe `model` (named `what`, "model m.xml") keeps, nothing for a
 // model trained on a feature table; Error(kModel) when it cannot be read.
+// A speller's recipe may have empty event lists.
 std::optional<Epoching::Recipe> ModelRecipe(const HostKit::TrainedModel& model,
                                             const std::string& what);
 

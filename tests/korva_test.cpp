@@ -28,6 +28,8 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 using ::testing::StartsWith;
 
+std::string SpellerTable(bool missing = false);
+
 // Every test gets its own folder; the suite shares a training set of 360
 // epochs and a test set of 240 (4 channels x 10 samples, 40 features) and a
 // model and weight file trained on the training set, and a recording of 20 s
@@ -219,6 +221,28 @@ std::string WithFirstColumn(const std::string& header,
   return out;
 }
 
+// The shared test set (40 target rows of 240) as a copy-spelling table for
+// a 6x6 layout: 10 selections, targets A to J, of 2 rounds of the codes 1 to
+// 12, the flashes that light the target taken from target rows; the last
+// flash left out when `missing`.
+std::string SpellerTable(bool missing) {
+  std::istringstream in(Korva::Shared("test.csv"));
+  std::string line, text;
+  std::getline(in, line);
+  text = "selection,code," + line + "\n";
+  std::vector<std::string> rows[2];  // non-target, target
+  while (std::getline(in, line)) rows[line.rfind("1,", 0) == 0].push_back(line);
+  size_t next[2] = {0, 0};
+  for (int s = 0; s < 10; ++s)
+    for (int flash = 0; flash < 24 - missing * (s == 9); ++flash) {
+      const int code = flash % 12 + 1;  // A..F is row 1 (code 7), column s+1
+      const bool target = code == s % 6 + 1 || code == 7 + s / 6;
+      text += std::to_string(s + 1) + "," + std::to_string(code) + "," +
+              rows[target][next[target]++] + "\n";
+    }
+  return text;
+}
+
 // clang-format off
 const Failure kFailures[] = {
     {"unknown_option", nullptr, "train train.csv --model m.xml --modle x", kExitUsage, "unknown option --modle; did you mean --model?"},
@@ -235,6 +259,12 @@ const Failure kFailures[] = {
     {"data_missing", nullptr, "train missing.csv --model m.xml", kExitData, "missing.csv: cannot open: No such file"},
     {"data_folder", nullptr, "train . --model m.xml", kExitData, "cannot read: Is a directory"},
     {"data_columns_differ", [] { return std::string("label,a\n1,2\n-1,3\n"); }, "score model.xml bad.csv", kExitData, "bad.csv has 1 feature columns but model model.xml was trained on 40"},
+    {"score_extra_column", [] {
+       std::string header = "label", row = "1";
+       for (const char* channel : {"Fz", "Cz", "Pz", "Oz"})
+         for (int s = 1; s <= 10; ++s) header += std::string(",") + channel + (s < 10 ? "_0" : "_") + std::to_string(s), row += ",0";
+       return header + ",site\n" + row + ",3\n"; },
+     "score model.xml bad.csv", kExitData, "bad.csv has 41 feature columns but model model.xml was trained on 40; the model has no feature named site: leave those columns out with --drop site"},
     {"test_columns_differ", [] { return std::string("label,a\n1,2\n-1,3\n"); }, "evaluate train.csv --test bad.csv", kExitData, "bad.csv has 1 feature columns but train.csv has 40"},
     {"too_few_rows_for_folds", [] { return std::string("label,a\n1,2\n-1,3\n1,4\n-1,5\n"); }, "evaluate bad.csv --folds 3", kExitData, "cannot split bad.csv into 3 stratified folds"},
     {"module_missing", nullptr, "train train.csv --model m.xml --module none.kvc", kExitModule, "module file not found: none.kvc"},
@@ -253,6 +283,11 @@ const Failure kFailures[] = {
     {"fold_training_throws", nullptr, "evaluate train.csv --module " KORVA_THROWING_MODULE, kExitTrainingException, "fold 1: training raised an exception: planted failure", "KORVA_TEST_THROW=std "},
     // Hostile input: each of these crashed, hung, lost a file or misled.
     {"unknown_command", nullptr, "trian train.csv", kExitUsage, "unknown command 'trian'; did you mean 'train'?"},
+    {"unknown_command_letters_swapped", nullptr, "ifno model.xml", kExitUsage, "unknown command 'ifno'; did you mean 'info'? (commands:"},
+    {"unknown_command_short_two_edits_off", nullptr, "xemx", kExitUsage, "unknown command 'xemx' (commands:"},
+    {"unknown_command_only_prefix", nullptr, "ev train.csv", kExitUsage, "unknown command 'ev'; did you mean 'evaluate'?"},
+    {"unknown_command_ambiguous_prefix", nullptr, "e train.csv", kExitUsage, "unknown command 'e' (commands:"},
+    {"misspelt_option_two_swaps", nullptr, "train train.csv --model m.xml --p-etnre 0.1", kExitUsage, "unknown option --p-etnre; did you mean --p-enter? ("},
     {"seed_negative", nullptr, "evaluate train.csv --seed -1", kExitUsage, "--seed: must be a whole number, 0 or more (-1)"},
     {"folds_with_test", nullptr, "evaluate train.csv --test test.csv --folds 3", kExitUsage, "with --test the model is trained on all of DATA (with --tune they set the cross-validation of DATA that chooses the setting)"},
     {"grid_without_tune", nullptr, "evaluate train.csv --p-enter 0.01,0.05", kExitUsage, "--p-enter takes one value here, and 0.01,0.05 is a list: a grid of settings, which --tune (or korva tune) chooses from"},
@@ -315,7 +350,24 @@ const Failure kFailures[] = {
     {"table_model_given_a_recording", nullptr, "score model.xml run.vhdr", kExitData, "model model.xml was trained on a feature table and has no recipe to cut the recordings run.vhdr with"},
     {"recording_at_another_rate", [] { return RecipeModel("SamplingRate=\"256\"", "SamplingRate=\"250\""); }, "score bad.xml run.vhdr", kExitData, "run.vhdr: sampled at 256 Hz, where the recipe was made at 250 Hz"},
     {"recording_without_a_channel", [] { return RecipeModel("Name=\"Oz\"", "Name=\"O1\""); }, "score bad.xml run.vhdr", kExitData, "run.vhdr: no channel O1 (its channels: Fz, Cz, Pz, Oz)"},
-    {"recording_without_the_targets", [] { return RecipeModel("<Target Event=\"2\"", "<Target Event=\"9\""); }, "score bad.xml run.vhdr", kExitData, "run.vhdr: no event matches the target list (9); its events: Stimulus/S  1 (61), Stimulus/S  2 (12)"},
+    {"recording_without_the_recipes_events", [] { return Replace(RecipeModel("<Target Event=\"2\"", "<Target Event=\"9\""), "<NonTarget Event=\"1\"", "<NonTarget Event=\"8\""); }, "score bad.xml run.vhdr", kExitData, "run.vhdr: no event matches the non-target list (8); its events: Stimulus/S  1 (61), Stimulus/S  2 (12)"},
+    {"training_recording_without_targets", nullptr, "train run.vhdr --target-events 9 --nontarget-events 1 --model m.xml", kExitData, "run.vhdr: no event matches the target list (9)"},
+    {"speller_layout_malformed", nullptr, "spell model.xml speller.csv --layout 0x6", kExitUsage, "--layout 0x6: a matrix has 1 to 100 rows and columns"},
+    {"speller_layout_unreadable", nullptr, "spell model.xml speller.csv --layout six", kExitData, "--layout six: neither ROWSxCOLS (such as 6x6) nor a layout table that can be read"},
+    {"speller_layout_items_alike", [] { return std::string("code,items\n1,AB\n2,ABC\n"); }, "spell model.xml speller.csv --layout bad.txt", kExitData, "bad.txt: A and B are lit by the same codes, so no flash tells them apart"},
+    {"speller_symbols_too_few", nullptr, "spell model.xml speller.csv --layout 7x7", kExitUsage, "the 7x7 matrix has 49 items but 36 symbols are given by default; give them with --symbols"},
+    {"speller_target_symbol_unknown", nullptr, "spell model.xml speller.csv --layout 6x6 --target-text AB~DEFGHIJ", kExitUsage, "--target-text: symbol 3, ~, is not in the layout"},
+    {"speller_target_text_short", nullptr, "spell model.xml speller.csv --layout 6x6 --target-text ABC", kExitUsage, "--target-text has 3 symbols for 10 selections"},
+    {"speller_selection_missing_a_code", [] { return SpellerTable(true); }, "spell model.xml bad.csv --layout 6x6", kExitData, "selection 10 of bad.csv: code 12 is flashed once and code 1 2 times"},
+    {"speller_stop_level_above_one", nullptr, "spell model.xml speller.csv --layout 6x6 --stop-at 1.5", kExitUsage, "--stop-at 1.5: the level is a posterior probability, above 0 and at most 1"},
+    {"speller_stop_without_class_scores", [] { return OneFeatureModel("", ""); }, "spell bad.xml speller.csv --layout 6x6 --stop-at 0.9", kExitModel, "model bad.xml carries no training scores (no ClassScores element), from which --stop-at makes the flashes' likelihoods"},
+    {"speller_model_without_layout", nullptr, "spell model.xml speller.csv", kExitUsage, "model model.xml keeps no speller layout (it was not trained on a speller session): give --layout"},
+    {"speller_selection_events_of_a_table", nullptr, "spell model.xml speller.csv --layout 6x6 --selection-events 100", kExitUsage, "--selection-events and --selection-flashes delimit the selections of recordings"},
+    {"speller_options_without_layout", nullptr, "train speller.csv --target-text AB --model m.xml", kExitUsage, "--target-text describes a speller session: give its --layout too"},
+    {"speller_training_without_targets", nullptr, "train speller.csv --layout 6x6 --drop label --model m.xml", kExitUsage, "the target of selection 1 of speller.csv is not known, and training needs every flash's label"},
+    {"speller_marker_is_a_code", nullptr, "train run.vhdr --layout 6x6 --selection-events 2 --model m.xml", kExitUsage, "--selection-events 2 is code 2 of the layout, whose events are flashes"},
+    {"speller_evaluate_blocks", nullptr, "evaluate speller.csv --layout 6x6 --blocks", kExitUsage, "--test, --seed and --blocks do not apply with --layout"},
+    {"speller_generated_as_a_table", nullptr, "generate --speller --output s.csv", kExitUsage, "--speller writes a recording: give --output NAME.vhdr"},
     {"data_few_rows_many_columns", FourRowsOf16000Columns, "train bad.csv --model m.xml", kExitData, "1.9 GiB of it for the 16001 x 16001 cross-product of the features"},
 };
 // clang-format on
@@ -329,6 +381,7 @@ TEST_P(KorvaFailure, EndsWithItsStatusAndWritesNothing) {
   const Failure& f = GetParam();
   PutShared();
   PutSharedRecording();
+  Put("speller.csv", SpellerTable());
   const std::string command = f.command;
   const size_t bad = command.find("bad.");
   if (f.file) Put(command.substr(bad, command.find(' ', bad) - bad), f.file());
@@ -394,6 +447,19 @@ TEST_F(Korva, ThresholdModesDecideAboveTheirCut) {
   EXPECT_EQ(scored["metrics"]["cut"], cut);
 }
 
+// A speller table scored as plain flashes: its selection and code columns
+// are left out of the features, and the user is told so.
+TEST_F(Korva, SpellerColumnsAreNeverFeaturesAndSaySo) {
+  PutShared();
+  Put("speller.csv", SpellerTable());
+  const Result r = Run("score model.xml speller.csv --output s.csv");
+  EXPECT_EQ(r.status, kExitOk) << r.err;
+  EXPECT_THAT(r.err,
+              HasSubstr("speller.csv: the code and selection columns number a "
+                        "speller session's flashes and selections and are "
+                        "never features"));
+}
+
 // A set that trains to nothing still saves its model, which cannot score.
 TEST_F(Korva, EmptySelectionSavesAModelThatCannotScore) {
   PutShared();
@@ -404,6 +470,63 @@ TEST_F(Korva, EmptySelectionSavesAModelThatCannotScore) {
                         "classify; --max-iter 0 allows no change of the "
                         "selection"));
   EXPECT_EQ(Run("score m.xml test.csv").status, kExitModel);
+}
+
+// Exactly one feature enters: a = 2 y + d / 8, with y, d, b and c Walsh
+// sequences of period 8 (orthogonal, mean 0), so b and c explain nothing
+// and the least-squares weight of a is 2 / (4 + 1 / 64) = 0.498054 by hand,
+// the intercept 0 (every sum is exact); the class scores are +-2 w, spread
+// w / 8 sqrt(40 / 38).
+TEST_F(Korva, TrainSaysAndWritesOneSelectedFeature) {
+  auto walsh = [](int k, int i) { return __builtin_parity(k & i) ? -1 : 1; };
+  std::string csv = "label,a,b,c\n";
+  for (int i = 0; i < 40; ++i) {
+    const int y = -walsh(1, i % 8);
+    csv += std::to_string(y) + "," + Text::FormatDouble(2 * y + 0.125 * walsh(2, i % 8)) +
+           "," + std::to_string(walsh(4, i % 8)) + "," +
+           std::to_string(walsh(6, i % 8)) + "\n";
+  }
+  Put("one.csv", csv);
+  const Result r = Run(
+      "train one.csv --model m.xml --weights w.txt --weights-csv w.csv "
+      "--report r.html");
+  ASSERT_EQ(r.status, kExitOk) << r.err;
+  for (const char* said :
+       {"Final columns included:  1 (1 features)\nSelected 1 features:\n"
+        "(a):   0.498054\n",
+        "selected 1 of 3 features in ",
+        "(TP 20, FN 0, FP 0, TN 20; majority baseline 0.500)"})
+    EXPECT_THAT(r.out, HasSubstr(said));
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(Get("w.csv"), "name,weight\na,0.498054\nb,0\nc,0\n(intercept),0\n");
+  EXPECT_EQ(Get("w.txt"), "0.498054\n0\n0\n0");
+  const Result info = Run("info m.xml");
+  EXPECT_EQ(info.err, "") << "every weight is there: nothing to warn of";
+  EXPECT_THAT(info.out,
+              HasSubstr("  a  0.498054\nintercept: 0 (kept by korva in the "
+                        "document; scores add it)\ntraining scores: mean "
+                        "-0.996109 of 20 rows labelled -1, mean 0.996109 of 20 "
+                        "labelled +1, pooled standard deviation 0.0638741\n"));
+  EXPECT_EQ(Count(Get("r.html"), "y=\"22.0\" width=\"150.0\""), 1)
+      << "one weight bar, as long as the scale";
+}
+
+// Each exit status is the number the command-line docs give for its kind:
+// scripts and hosts test for the numbers.
+TEST(ExitStatus, IsTheNumberTheDocsGive) {
+  const std::string docs = ReadFile(KORVA_SOURCE_DIR "/docs/cli.md");
+  const std::pair<int, const char*> kinds[] = {
+      {kExitOk, "success"},
+      {kExitUsage, "bad command line"},
+      {kExitData, "input data missing"},
+      {kExitModule, "module cannot be used"},
+      {kExitModel, "model document unusable"},
+      {kExitTrainingFailed, "training returned a non-zero result"},
+      {kExitTrainingException, "training raised an exception"},
+      {kExitOutput, "an output file cannot be written"},
+      {kExitNoDisplay, "`edit` without a display"}};
+  for (const auto& [code, kind] : kinds)
+    EXPECT_THAT(docs, HasSubstr("\n| " + std::to_string(code) + " | " + kind)) << kind;
 }
 
 // Too few rows: training fails (6), the log says why, earlier outputs stay.

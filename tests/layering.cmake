@@ -24,12 +24,13 @@ set(allowed_data     data platform text)
 set(allowed_recording recording data platform text)
 set(allowed_epoching epoching recording data platform text)
 set(allowed_report   report text)
-set(allowed_validation host hostkit data report validation)
-set(allowed_sources  sources epoching recording data hostkit)
+set(allowed_speller  host hostkit speller text)
+set(allowed_validation host hostkit data report speller validation)
+set(allowed_sources  sources epoching recording data hostkit speller text)
 set(allowed_cli      host hostkit data recording epoching sources report
-                     validation cli text)
-set(allowed_python   host hostkit data recording epoching sources validation
-                     python text)
+                     speller validation cli text)
+set(allowed_python   host hostkit data recording epoching sources speller
+                     validation python text)
 set(allowed_examples host hostkit)
 # Beyond what it includes, the plugin part links the subsystems it assembles
 # the module from.
@@ -52,7 +53,8 @@ set(pybind11_pattern "^pybind11::")
 set(pybind11_parts python)
 
 set(parts platform text host hostkit weighted stepwise persist ui plugin data
-          recording epoching report validation sources cli python examples)
+          recording epoching report speller validation sources cli python
+          examples)
 set(failures "")
 
 # The header named in an #include.

@@ -20,6 +20,8 @@
 
 namespace {
 
+using Korva::ClassifierBase;
+
 int argc = 1;
 char arg0[] = "ui_dialog_tests";
 char* argv[] = {arg0, nullptr};
@@ -121,6 +123,57 @@ TEST_F(Dialog, CancelStoresNothingAndReturnsFalse) {
     });
     EXPECT_FALSE(classifier.EditConfiguration()) << byEsc;
     EXPECT_EQ(classifier.GetMaxIter(), 300) << byEsc;
+  }
+}
+
+// The form's rows: each spinner flush right of its edit box and as high,
+// the edit boxes in one column right of their captions, a "%" after the
+// spinners of the percentages.
+TEST_F(Dialog, EachRowHoldsItsCaptionEditSpinnerAndUnit) {
+  TFormSWLDA form(nullptr, &classifier);
+  const struct {
+    const char *caption, *edit, *spinner, *unit;
+  } rows[] = {{"Label2", "ebMaxIter", "udMaxIter", nullptr},
+              {"Label7", "eb_p_in", "ud_p_in", "Label6"},
+              {"Label8", "eb_p_out", "ud_p_out", "Label5"},
+              {"Label1", "ebThreshold", "udThreshold", "Label3"}};
+  const int column = Find<QWidget>(&form, "ebMaxIter")->geometry().left();
+  for (const auto& row : rows) {
+    const QRect edit = Find<QWidget>(&form, row.edit)->geometry();
+    const QRect spinner = Find<QWidget>(&form, row.spinner)->geometry();
+    const QRect caption = Find<QWidget>(&form, row.caption)->geometry();
+    EXPECT_EQ(edit.left(), column) << row.edit;
+    EXPECT_EQ(spinner.left(), edit.right() + 1) << row.spinner;
+    EXPECT_EQ(spinner.top(), edit.top()) << row.spinner;
+    EXPECT_EQ(spinner.height(), edit.height()) << row.spinner;
+    EXPECT_LT(caption.right(), edit.left()) << row.caption;
+    EXPECT_TRUE(edit.contains(edit.left(), caption.center().y())) << row.caption;
+    if (row.unit == nullptr) continue;
+    const QRect unit = Find<QWidget>(&form, row.unit)->geometry();
+    EXPECT_GT(unit.left(), spinner.right()) << row.unit;
+    EXPECT_TRUE(edit.contains(edit.left(), unit.center().y())) << row.unit;
+  }
+}
+
+// In either threshold mode every control takes input but the Options group,
+// which is shown for its look only.
+TEST_F(Dialog, EnablesEveryControlButTheOptionsInEitherMode) {
+  for (const auto mode : {ClassifierBase::MaxMode, ClassifierBase::RangeMode}) {
+    classifier.SetThresholdMode(mode);
+    TFormSWLDA form(nullptr, &classifier);
+    form.show();
+    QApplication::processEvents();
+    const auto modes =
+        Find<QGroupBox>(&form, "rgThreshMode")->findChildren<QRadioButton*>();
+    EXPECT_TRUE(modes.value(mode)->isChecked()) << mode;
+    QStringList disabled;
+    for (QWidget* w : form.findChildren<QWidget*>())
+      if (!w->isEnabled() && !w->objectName().isEmpty())
+        disabled << w->objectName();
+    EXPECT_EQ(disabled, QStringList{"RadioGroup2"}) << mode;
+    for (QRadioButton* item :
+         Find<QGroupBox>(&form, "RadioGroup2")->findChildren<QRadioButton*>())
+      EXPECT_FALSE(item->isEnabled()) << mode;
   }
 }
 

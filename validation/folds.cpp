@@ -1,7 +1,6 @@
 #include "validation/folds.h"
 
 #include <algorithm>
-#include <cstring>
 #include <utility>
 
 #include "data/random.h"
@@ -83,7 +82,8 @@ Data::Dataset SubsetByFold(const Data::Dataset& data,
   double* to = subset.X.data();
   for (int r = 0; r < data.rows; ++r) {
     if ((fold[r] == k) != inFold) continue;
-    std::memcpy(to, data.X.data() + r * width, width * sizeof(double));
+    // copy_n, not memcpy: a table without columns has no storage to name.
+    std::copy_n(data.X.data() + r * width, width, to);
     to += width;
     if (data.hasLabels) subset.labels.push_back(data.labels[r]);
   }

@@ -83,6 +83,11 @@ const MatFile kFiles[] = {
     {"SoundVersion5", [] { return Saved(MAT_FT_MAT5, MAT_COMPRESSION_NONE, 0); }, nullptr},
     {"SoundCompressed", [] { return Saved(MAT_FT_MAT5, MAT_COMPRESSION_ZLIB, 0); }, nullptr},
     {"SoundVersion73", [] { return Saved(MAT_FT_MAT73, MAT_COMPRESSION_ZLIB, 0); }, nullptr},
+    // A cell holding a matrix, then X and a variable of no known class: the checks walk through the cell to it.
+    {"UnknownClassAfterACell", [] { return V5(Matrix(1, 1, 1, "c", Matrix(6, 1, 1, "", One(3))) + kX + Matrix(20, 1, 1, "z", One(1))); }, "unknown class 20 (damaged)"},
+    // An empty variable beside X and y has class 0 (none); any other class number is not MATLAB's.
+    {"SoundWithAnEmptyVariableOfNoClass", [] { return Saved(MAT_FT_MAT5, MAT_COMPRESSION_NONE, 0) + Matrix(0, 0, 0, "z", ""); }, nullptr},
+    {"UnknownClass", [] { return Saved(MAT_FT_MAT5, MAT_COMPRESSION_NONE, 0) + Matrix(20, 1, 1, "z", One(1)); }, "unknown class 20 (damaged)"},
     // info = struct('fs', 256) as SciPy writes it: the field names "fs\0" fit in their tag.
     {"SoundWithStructOfShortFieldNames", [] { return Saved(MAT_FT_MAT5, MAT_COMPRESSION_NONE, 0) + Matrix(2, 1, 1, "info", Small(5, U32(3)) + Small(1, S("fs\0", 3)) + Matrix(6, 1, 1, "", One(256))); }, nullptr},
 };

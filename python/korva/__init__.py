@@ -12,6 +12,7 @@ from ._korva import KorvaError, TrainingError, default_module_path, set_memory_l
 from ._recording import read_recording
 from ._search import StepwiseLDACV
 from ._simulate import EVENT_ID, simulate_p300, simulate_p300_epochs
+from ._speller import Spelling, speller_labels, spell
 
 __all__ = [
     "EVENT_ID",
@@ -21,6 +22,7 @@ __all__ = [
     "KorvaError",
     "Step",
     "StepwiseLDA",
+    "Spelling",
     "StepwiseLDACV",
     "TrainingError",
     "default_module_path",
@@ -30,4 +32,6 @@ __all__ = [
     "set_memory_limit",
     "simulate_p300",
     "simulate_p300_epochs",
+    "spell",
+    "speller_labels",
 ]

@@ -13,10 +13,11 @@ Epochs = namedtuple("Epochs", "X labels runs feature_names reports recipe")
 Epochs.__doc__ = """Epochs cut from recordings.
 
 X: epochs x features (channel-major, named ``CHANNEL_BB``); labels: +1
-target, -1 non-target; runs: the recording of each epoch, from 1 (usable as
+target, -1 non-target, and 0 for every epoch when a recording has no event
+of the target list (a session not labelled yet, cut for scoring); runs: the recording of each epoch, from 1 (usable as
 groups); feature_names; reports: per recording, the epochs kept, outside the
-file and rejected as (target, non-target) counts and the skipped events by
-code; recipe: the recipe as used, as the XML element a model keeps."""
+file and rejected as (target, non-target) counts, the skipped events by
+code, whether it was labelled and its epochs without labels; recipe: the recipe as used, as the XML element a model keeps."""
 
 
 def _codes(events, name):

@@ -56,6 +56,45 @@ def _module_path(module):
     return os.fspath(module) if module is not None else _korva.default_module_path()
 
 
+def _labels_of(X, y, codes, selections, targets, layout, symbols):
+    """(y, the <Speller> element or None): y as given, or made from a
+    copy-spelling session's codes and targets by the speller's rule;
+    ValueError for both, or for a y of another length than X."""
+    paradigm = None
+    if codes is not None or targets is not None:
+        if y is not None:
+            raise ValueError("give y, or codes, selections and targets, not both")
+        from ._speller import speller_labels
+
+        y = speller_labels(codes, selections, targets, layout=layout, symbols=symbols)
+        paradigm = _korva.paradigm_xml(layout, symbols or "")
+    if y is not None:
+        try:
+            rows, labels = _num_samples(X), _num_samples(y)
+        except TypeError:
+            rows = labels = None  # left to scikit-learn's checks below
+        if rows != labels:
+            raise ValueError(
+                f"X has {rows} rows but y has {labels} labels: "
+                f"one label per row is needed"
+            )
+    return y, paradigm
+
+
+def _two_classes(y):
+    """The classes of y and each label's index among them; ValueError unless
+    there are two."""
+    classes, encoded = np.unique(y, return_inverse=True)
+    if len(classes) != 2:
+        found = (
+            f"one class only ({classes[0]!r})"
+            if len(classes) == 1
+            else f"{len(classes)} classes ({', '.join(map(repr, classes))})"
+        )
+        raise ValueError(f"y has {found}; StepwiseLDA needs exactly two classes")
+    return classes, encoded
+
+
 class StepwiseLDA(ClassifierMixin, BaseEstimator):
     """Stepwise linear discriminant analysis for two classes, trained by the
     classifier module ZEZODOvo64.kvc exactly as the command-line host korva
@@ -171,38 +210,39 @@ class StepwiseLDA(ClassifierMixin, BaseEstimator):
             f"X holds {X[row, col]} at {where}): NaN and inf cannot be classified"
         )
 
-    def fit(self, X, y, recipe=None):
+    def fit(
+        self,
+        X,
+        y=None,
+        recipe=None,
+        *,
+        codes=None,
+        selections=None,
+        targets=None,
+        layout="6x6",
+        symbols=None,
+    ):
         """Trains the module on X (n_samples x n_features) and two-class y.
 
         ``recipe`` says how X was cut from recordings: the ``Epochs`` that
         ``extract_epochs`` returns, or its ``recipe`` text. The model keeps
         it, so that a saved model scores recordings (``korva score MODEL
         RECORDING...``). ValueError when it does not give X's columns, one
-        per channel and bin."""
+        per channel and bin.
+
+        A copy-spelling session trains without y: ``codes`` and
+        ``selections`` (one per row of X) and ``targets`` (one symbol per
+        selection) make the labels by the speller's rule
+        (``korva.speller_labels`` with ``layout`` and ``symbols``), and the
+        model keeps the layout, as ``korva train --layout`` does."""
         self._check_params()
-        if y is not None:
-            try:
-                rows, labels = _num_samples(X), _num_samples(y)
-            except TypeError:
-                rows = labels = None  # left to scikit-learn's checks below
-            if rows != labels:
-                raise ValueError(
-                    f"X has {rows} rows but y has {labels} labels: "
-                    f"one label per row is needed"
-                )
+        y, paradigm = _labels_of(X, y, codes, selections, targets, layout, symbols)
         X, y = self._validate_data(
             X, y, dtype=np.float64, order="C", force_all_finite=False
         )
         self._check_finite(X)
         check_classification_targets(y)
-        classes, encoded = np.unique(y, return_inverse=True)
-        if len(classes) != 2:
-            found = (
-                f"one class only ({classes[0]!r})"
-                if len(classes) == 1
-                else f"{len(classes)} classes ({', '.join(map(repr, classes))})"
-            )
-            raise ValueError(f"y has {found}; StepwiseLDA needs exactly two classes")
+        classes, encoded = _two_classes(y)
         names = list(getattr(self, "feature_names_in_", []))
         _check_names(names)
         classifier = _korva.Classifier.train(
@@ -218,6 +258,8 @@ class StepwiseLDA(ClassifierMixin, BaseEstimator):
         )
         if recipe is not None:
             classifier.set_recipe(getattr(recipe, "recipe", recipe))
+        if paradigm is not None:
+            _korva.set_speller(classifier, paradigm)
         return self._take(classifier, classes)
 
     def _take(self, classifier, classes):

@@ -73,6 +73,22 @@ TUNINGS = {
 }
 
 
+def test_info_numbers_the_features_of_a_model_fitted_without_names(run_korva, tmp_path):
+    """A model fitted on a bare array has no feature names: korva info lists
+    its selection as #1, #2, ... with the weights coef_ holds."""
+    rng = np.random.default_rng(1)
+    X = rng.normal(size=(200, 6))
+    y = np.where(X[:, 0] - X[:, 4] + 0.3 * rng.normal(size=200) > 0, 1, -1)
+    model = StepwiseLDA().fit(X, y)
+    model.save_model(tmp_path / "m.xml")
+    listed = re.findall(r"^  #(\d+)  (\S+)$", run_korva("info", "m.xml"), re.M)
+    selected = [int(k) - 1 for k, _ in listed]
+    assert selected == list(np.flatnonzero(model.support_))
+    assert {0, 4} <= set(selected)  # the first feature too: names[0] of none
+    np.testing.assert_allclose(
+        [float(w) for _, w in listed], six_digits(model.coef_.ravel()[model.support_]))
+
+
 @pytest.mark.parametrize("data, runs, options, params", TUNINGS.values(), ids=TUNINGS)
 def test_cv_chooses_and_ranks_as_korva_tune(run_korva, tmp_path, data, runs, options, params):
     if data == "demo":

@@ -38,6 +38,22 @@ struct ClassScores {
 KORVA_HOSTKIT_API std::optional<ClassScores> ComputeClassScores(
     const std::vector<double>& scores, const double* labels);
 
+// The log-likelihood ratio of a score under the class scores' two normal
+// densities with the pooled variance s^2 (the probability model of
+// TrainedModel::Probability without the class priors):
+//   ln p(x | +1) - ln p(x | -1) = a x + b,
+//   a = (m+ - m-) / s^2,  b = (m-^2 - m+^2) / (2 s^2).
+struct ScoreLikelihood {
+  double a = 0.0;
+  double b = 0.0;
+  double operator()(double score) const { return a * score + b; }
+};
+
+// The ratio of `c`; nothing when the pooled variance is not above 0 (every
+// training score on its class mean).
+KORVA_HOSTKIT_API std::optional<ScoreLikelihood> LikelihoodOfScores(
+    const ClassScores& c);
+
 // The host's own elements of a classifier document, kept beside the module's
 // sections (which leave them out).
 struct HostContent {
@@ -51,6 +67,9 @@ struct HostContent {
   // The recipe that turns recordings into the model's features: the XML of
   // its element, "" when the model was trained on a feature table.
   std::string recipe;
+  // The speller the model decodes for: the XML of its element, "" when the
+  // model was not trained on a speller session.
+  std::string speller;
 };
 
 // What a host tells its user about a model whose document carries no
