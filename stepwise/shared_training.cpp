@@ -3,9 +3,6 @@
 #include <newmat/newmat.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
-#include <ctime>
 #include <cstddef>
 #include <list>
 #include <memory>
@@ -382,11 +379,6 @@ void TrainSubset(const RowSet& set,
   for (int attempt = 0;; ++attempt) {
     std::vector<Member> members = Begin(trainings, count, means, rows.count, p);
     const std::vector<char> wanted = Run(product, exact, members).Go();
-    if (std::getenv("XPROD_DEBUG")) {
-      int w = 0, e = 0;
-      for (int c = 0; c < p; ++c) { w += wanted[c]; e += product.ExactColumn(c); }
-      std::fprintf(stderr, "attempt %d exact=%d wanted=%d exactcols=%d clock=%ld\n", attempt, product.Exact(), w, e, (long)std::clock());
-    }
     bool covered = true;
     for (int c = 0; c < p; ++c) {
       if (!wanted[c] || product.ExactColumn(c)) continue;
