@@ -6,6 +6,7 @@
 #include "cli/texts.h"
 #include "korva/hostkit/memory_budget.h"
 #include "korva/hostkit/module_path.h"
+#include "korva/hostkit/shared_rows.h"
 #include "sources/input_digest.h"
 #include "validation/selection_folds.h"
 
@@ -44,6 +45,7 @@ void RunPreamble(const PreambleRequest& r, Preamble& p) {
   }
   if (p.out) *p.out << r.heading(*p.shown) << '\n' << std::flush;
   const bool shared = p.module->SubsetTraining() != nullptr &&
+                      HostKit::SharedTrainingsWanted() &&
                       !p.plan.folds.empty() && p.plan.folds[0].source;
   HostKit::CheckTrainingMemory(Validation::LargestTrainingSet(p.plan),
                                p.data.cols,

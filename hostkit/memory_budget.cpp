@@ -72,7 +72,7 @@ std::uint64_t SharedTrainingMemory(std::int64_t rows,
                                    int trainings,
                                    int settings) {
   const std::uint64_t n = Count(rows), p = Count(cols), q = p + 1;
-  const std::uint64_t c = n > 3 ? std::min(p, n - 3) : 0;
+  const std::uint64_t c = n <= 3 ? 0 : std::min(p, n - 3);  // model columns
   const std::uint64_t factor = Plus(Times(c, q), Times(q, q));
   const std::uint64_t perProcess =
       Plus(Times(q, q), Times(Count(settings - 1), factor));

@@ -2,18 +2,25 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
+#include <cstring>
 #include <exception>
 
 #include "korva/hostkit/memory_budget.h"
 
 namespace Korva::HostKit {
 
+bool SharedTrainingsWanted() {
+  const char* value = std::getenv("KORVA_SHARED_TRAININGS");
+  return value == nullptr || std::strcmp(value, "0") != 0;
+}
+
 std::unique_ptr<SharedRows> SharedRows::Open(const Module& module,
                                              const MatrixView& X,
                                              const double* labels,
                                              int heldOut) {
   const SubsetTrainingEntryPoints* entry = module.SubsetTraining();
-  if (entry == nullptr) return nullptr;
+  if (entry == nullptr || !SharedTrainingsWanted()) return nullptr;
   KorvaRowSet* set = entry->open(X.data, labels, X.rows, X.cols, heldOut);
   if (set == nullptr) return nullptr;
   return std::unique_ptr<SharedRows>(new SharedRows(*entry, set, X.cols));

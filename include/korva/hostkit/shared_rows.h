@@ -22,12 +22,18 @@ struct KorvaRowSet;
 
 namespace Korva::HostKit {
 
+// False when the environment variable KORVA_SHARED_TRAININGS is "0": every
+// host then trains each fold and setting on its own, as with a module
+// without shared trainings (to compare the two, or to rule them out).
+KORVA_HOSTKIT_API bool SharedTrainingsWanted();
+
 class KORVA_HOSTKIT_API SharedRows {
  public:
   // The rows of X with one label (+1 / -1) each, read in place (X and the
   // labels must outlive the object); `heldOut`: the most rows a subset will
   // leave out (-1: not known). Null when `module` offers no shared
-  // trainings or declines these data. The module forms its products here,
+  // trainings, they are not wanted (SharedTrainingsWanted) or the module
+  // declines these data. The module forms its products here,
   // so a process that forks workers opens the set before it forks.
   static std::unique_ptr<SharedRows> Open(const Module& module,
                                           const MatrixView& X,
