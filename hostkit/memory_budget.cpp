@@ -73,11 +73,21 @@ std::uint64_t SharedTrainingMemory(std::int64_t rows,
                                    int settings) {
   const std::uint64_t n = Count(rows), p = Count(cols), q = p + 1;
   const std::uint64_t c = n <= 3 ? 0 : std::min(p, n - 3);  // model columns
-  const std::uint64_t factor = Plus(Times(c, q), Times(q, q));
+  const std::uint64_t waiting =
+      Times(Count(settings - 1), Plus(Times(c, q), Times(q, q)));
+  const std::uint64_t terms[] = {Times(2, Times(q, q)),
+                                 Times(2, Times(n, p)),
+                                 Times(c, q),
+                                 Times(c, c),
+                                 waiting};
+  std::uint64_t shared = 0;
+  for (const std::uint64_t term : terms) shared = Plus(shared, term);
+  // A worker runs the shared trainings, frees them, then trains alone what
+  // they left to Train: the larger of the two at a time.
   const std::uint64_t perProcess =
-      Plus(Times(q, q), Times(Count(settings - 1), factor));
-  return Times(Plus(Times(q, q), Times(Count(trainings), perProcess)),
-               sizeof(double));
+      std::max(Times(shared, sizeof(double)), TrainingMemory(rows, cols, false));
+  return Plus(Times(Times(q, q), sizeof(double)),
+              Times(perProcess, Count(trainings)));
 }
 
 std::uint64_t DefaultTrainingMemoryLimit() {
@@ -106,11 +116,12 @@ void CheckTrainingMemory(std::int64_t rows,
                          int sharedSettings) {
   const std::uint64_t limit = TrainingMemoryLimit();
   const std::uint64_t one = TrainingMemory(rows, cols, copiesData);
-  std::uint64_t all = Times(one, std::max(trainings, 1));
-  if (sharedSettings > 0)
-    all = Plus(all,
-               SharedTrainingMemory(
-                   rows, cols, std::max(trainings, 1), sharedSettings));
+  const std::uint64_t all =
+      sharedSettings > 0
+          ? std::max(Times(one, std::max(trainings, 1)),
+                     SharedTrainingMemory(
+                         rows, cols, std::max(trainings, 1), sharedSettings))
+          : Times(one, std::max(trainings, 1));
   if (limit == kNoMemoryLimit || all <= limit) return;
   const std::string q = std::to_string(Count(cols) + 1);
   std::string text =

@@ -30,14 +30,18 @@ KORVA_HOSTKIT_API void SetTrainingMemoryLimit(std::uint64_t bytes,
                                               const std::string& howToRaise);
 KORVA_HOSTKIT_API std::uint64_t TrainingMemoryLimit();
 
-// What a module's shared trainings (korva/subset_training.h, HostKit::
-// SharedRows) add to `trainings` processes of `rows` x `cols` values, each
-// training `settings` settings of a fold together, in bytes: the whole set's
-// cross-product, held once and shared by them all; in each process one more
-// cross-product (a fold's inner set, when its threshold is chosen by a
-// cross-validation of its rows) and, for every setting but the first, a copy
-// of the engine's factor that waits its turn, at most min(cols, rows - 3)
-// rows of (cols + 1) values and their (cols + 1)² inverse.
+// What `trainings` processes of a module's shared trainings
+// (korva/subset_training.h, HostKit::SharedRows) on `rows` x `cols` values
+// need at once, each training `settings` settings of a fold together, in
+// bytes: the whole set's cross-product, held once and shared by them all;
+// in each process the larger of a training alone (TrainingMemory, for what
+// the module leaves to Train after its shared trainings are freed) and the
+// shared trainings' own: the fold's cross-product and one more (a fold's
+// inner set, when its threshold is chosen by a cross-validation of its
+// rows), the fold's training rows and the module's copy of them, the
+// engine's factor of at most c = min(cols, rows - 3) model columns, and for
+// every setting but the first a copy of that factor (c rows of cols + 1
+// values and their (cols + 1)² inverse) that waits its turn.
 KORVA_HOSTKIT_API std::uint64_t SharedTrainingMemory(std::int64_t rows,
                                                      std::int64_t cols,
                                                      int trainings,
@@ -45,9 +49,9 @@ KORVA_HOSTKIT_API std::uint64_t SharedTrainingMemory(std::int64_t rows,
 
 // Error(kData) when `trainings` trainings of `rows` x `cols` values at the
 // same time would take more than the limit; Train calls it before it
-// allocates anything. With `sharedSettings` above 0 they are a module's
-// shared trainings of that many settings a fold: SharedTrainingMemory is
-// added.
+// allocates anything. With `sharedSettings` above 0 they may be a module's
+// shared trainings of that many settings a fold: the larger of the two
+// needs (SharedTrainingMemory) counts.
 KORVA_HOSTKIT_API void CheckTrainingMemory(std::int64_t rows,
                                            std::int64_t cols,
                                            bool copiesData,
