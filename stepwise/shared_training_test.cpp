@@ -30,7 +30,7 @@ Data Make(int n, int p, int signal, double collinear, int lonely) {
   for (int r = 0; r < n; ++r) {
     d.y[r] = r % 6 == 0 ? 1.0 : -1.0;
     for (int c = 0; c < p; ++c) {
-      double v = 10.0 + noise(rng) + (c < signal && d.y[r] > 0 ? 0.6 : 0.0);
+      double v = 0.5 + noise(rng) + (c < signal && d.y[r] > 0 ? 0.6 : 0.0);
       if (collinear > 0 && c % 2 == 1) v = d.X[r * p + c - 1] + collinear * noise(rng);
       if (c == p - 1 && lonely > 0) v = r < lonely ? 5.0 * noise(rng) : 0.0;
       d.X[r * p + c] = v;
@@ -126,6 +126,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         Case{"signal", Make(600, 60, 12, 0.0, 0), 5, true},
         Case{"near_collinear", Make(400, 40, 10, 1e-6, 0), 5, true},
+        Case{"nearer_collinear", Make(400, 40, 10, 1e-11, 0), 5, true},
         // Fold 1's rows hold every non-zero value of the last column.
         Case{"held_out_dominates", Make(500, 30, 8, 0.0, 100), 5, false},
         Case{"half_held_out", Make(300, 30, 8, 0.0, 0), 2, false}),
