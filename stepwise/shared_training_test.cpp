@@ -22,15 +22,17 @@ struct Data {
 // n rows of p features: class +1 (every sixth row) shifted in the first
 // `signal` columns; column c + 1 is column c plus `collinear` times noise
 // for even c when `collinear` > 0; column p - 1 is zero outside the rows
-// below `lonely` (its sum of squares held by them alone).
-Data Make(int n, int p, int signal, double collinear, int lonely) {
+// below `lonely` (its sum of squares held by them alone). Values lie about
+// `level`: near 0 a mean keeps its sum's rounding, which near 10 rounds away.
+Data Make(int n, int p, int signal, double collinear, int lonely,
+          double level = 10.0) {
   std::mt19937_64 rng(static_cast<unsigned>(n * 31 + p));
   std::normal_distribution<double> noise(0.0, 1.0);
   Data d{n, p, std::vector<double>(n * p), std::vector<double>(n)};
   for (int r = 0; r < n; ++r) {
     d.y[r] = r % 6 == 0 ? 1.0 : -1.0;
     for (int c = 0; c < p; ++c) {
-      double v = 0.5 + noise(rng) + (c < signal && d.y[r] > 0 ? 0.6 : 0.0);
+      double v = level + noise(rng) + (c < signal && d.y[r] > 0 ? 0.6 : 0.0);
       if (collinear > 0 && c % 2 == 1) v = d.X[r * p + c - 1] + collinear * noise(rng);
       if (c == p - 1 && lonely > 0) v = r < lonely ? 5.0 * noise(rng) : 0.0;
       d.X[r * p + c] = v;
@@ -126,7 +128,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         Case{"signal", Make(600, 60, 12, 0.0, 0), 5, true},
         Case{"near_collinear", Make(400, 40, 10, 1e-6, 0), 5, true},
-        Case{"nearer_collinear", Make(400, 40, 10, 1e-11, 0), 5, true},
+        Case{"nearer_collinear", Make(400, 40, 10, 1e-11, 0, 0.5), 5, true},
         // Fold 1's rows hold every non-zero value of the last column.
         Case{"held_out_dominates", Make(500, 30, 8, 0.0, 100), 5, false},
         Case{"half_held_out", Make(300, 30, 8, 0.0, 0), 2, false}),
