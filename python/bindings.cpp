@@ -180,9 +180,12 @@ py::list TrainSubsets(const Matrix& X,
     throw py::value_error("expected one label per row of X");
   std::vector<HostKit::SettingsChange> settings;
   for (const auto& [pEnter, pRemove, maxIter] : grid)
-    settings.push_back({pEnter, pRemove, maxIter, threshold,
-                        rangeMode ? ClassifierBase::RangeMode
-                                  : ClassifierBase::MaxMode});
+    settings.push_back(
+        {pEnter,
+         pRemove,
+         maxIter,
+         threshold,
+         rangeMode ? ClassifierBase::RangeMode : ClassifierBase::MaxMode});
   auto trained = WithoutGil([&] {
     return Classifier::TrainSubsets(
         module, view, labels.data(), names, subsets, settings);
@@ -191,10 +194,9 @@ py::list TrainSubsets(const Matrix& X,
   for (auto& subset : trained) {
     py::list models;
     for (auto& model : subset)
-      models.append(
-          std::holds_alternative<TrainingFailure>(model)
-              ? TrainingErrorOf(std::get<TrainingFailure>(model))
-              : py::cast(std::move(std::get<0>(model))));
+      models.append(std::holds_alternative<TrainingFailure>(model)
+                        ? TrainingErrorOf(std::get<TrainingFailure>(model))
+                        : py::cast(std::move(std::get<0>(model))));
     result.append(models);
   }
   return result;
@@ -456,8 +458,8 @@ void SetRecipe(Classifier& c, const std::string& xml) {
   c.SetRecipe(Epoching::RecipeXml(recipe));
 }
 
-void BindClassifier(py::module_& m) {
-  py::class_<Classifier> c(m, "Classifier");
+// Training a classifier, on all rows or on subsets of them.
+void BindTraining(py::class_<Classifier>& c) {
   c.def_static("train",
                &Train,
                py::arg("X").noconvert(),
@@ -468,27 +470,32 @@ void BindClassifier(py::module_& m) {
                py::arg("p_remove") = py::none(),
                py::arg("max_iter") = py::none(),
                py::arg("threshold") = py::none(),
-               py::arg("range_mode") = py::none())
-      .def_static("train_subsets",
-                  &TrainSubsets,
-                  py::arg("X").noconvert(),
-                  py::arg("labels").noconvert(),
-                  py::arg("names"),
-                  py::arg("module"),
-                  py::arg("subsets"),
-                  py::arg("settings"),
-                  py::arg("threshold"),
-                  py::arg("range_mode"))
-      .def_static(
-          "load",
-          [](const std::string& path, const std::string& module) {
-            std::vector<std::string> warnings;
-            auto classifier = WithoutGil(
-                [&] { return Classifier::Load(module, path, &warnings); });
-            return py::make_tuple(std::move(classifier), warnings);
-          },
-          py::arg("path"),
-          py::arg("module"))
+               py::arg("range_mode") = py::none());
+  c.def_static("train_subsets",
+               &TrainSubsets,
+               py::arg("X").noconvert(),
+               py::arg("labels").noconvert(),
+               py::arg("names"),
+               py::arg("module"),
+               py::arg("subsets"),
+               py::arg("settings"),
+               py::arg("threshold"),
+               py::arg("range_mode"));
+}
+
+void BindClassifier(py::module_& m) {
+  py::class_<Classifier> c(m, "Classifier");
+  BindTraining(c);
+  c.def_static(
+       "load",
+       [](const std::string& path, const std::string& module) {
+         std::vector<std::string> warnings;
+         auto classifier = WithoutGil(
+             [&] { return Classifier::Load(module, path, &warnings); });
+         return py::make_tuple(std::move(classifier), warnings);
+       },
+       py::arg("path"),
+       py::arg("module"))
       .def_static(
           "restore",
           [](const std::string& text, const std::string& module) {
