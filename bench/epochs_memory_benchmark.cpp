@@ -35,7 +35,7 @@ class GeneratedRecording : public Recording {
   GeneratedRecording(double hours, int channels, double fs, double perSecond)
       : fs_(fs), samples_(static_cast<long long>(hours * 3600 * fs)) {
     for (int c = 0; c < channels; ++c)
-      channels_.push_back({"E" + std::to_string(c + 1), "uV", true});
+      channels_.push_back({"E" + std::to_string(c + 1), "uV", true, ""});
     const long long step = std::llround(fs / perSecond);
     for (long long s = step, k = 0; s < samples_; s += step, ++k)
       events_.push_back({s, k % 6 == 0 ? "S  2" : "S  1"});

@@ -31,7 +31,9 @@ void AddFoldOptions(CLI::App* command, FoldOptions& o, DataSource& data) {
                   "CSV column of group names (runs, sessions), not a "
                   "feature: each group stays in one fold, and without "
                   "--folds each group is a fold of its own (default: a "
-                  "column named run, unless --seed or --blocks is given)");
+                  "column named run, unless --seed or --blocks is given); "
+                  "for recordings: recording (the default), or for the "
+                  "runs of EEG-BIDS folders session or subject");
 }
 
 void CheckFoldOptions(const FoldOptions& o, const DataSource& data) {

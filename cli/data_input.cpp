@@ -39,6 +39,7 @@ Dataset LoadData(const DataSource& source,
                  bool requireLabels,
                  std::ostream* info,
                  std::optional<Epoching::Recipe>* used,
+                 std::vector<CommandFile>* files,
                  std::optional<Speller::Session>* speller) {
   Sources::DataSource request = source;
   if (!request.speller)
@@ -56,6 +57,7 @@ Dataset LoadData(const DataSource& source,
       Sources::LoadData(request, requireLabels, {options.Given(), [&] {
                                                    return options.Recipe(lists);
                                                  }});
+  if (files) AddRecordingFiles(*files, loaded.files);
   if (loaded.cut && used) *used = loaded.cut->recipe;
   if (loaded.speller) {
     if (info)
@@ -64,6 +66,7 @@ Dataset LoadData(const DataSource& source,
   } else if (loaded.cut && info) {
     PrintCut(*info, loaded, !source.recipe);
   }
+  if (loaded.cut) WarnAboutQuality(loaded.data);
   if (!loaded.speller) WarnSpellerColumns(loaded.data, source.Name());
   return std::move(loaded.data);
 }

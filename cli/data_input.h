@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/files.h"
 #include "cli/recipe_options.h"
 #include "cli/speller_options.h"
 #include "data/dataset.h"
@@ -35,13 +36,16 @@ struct DataSource : Sources::DataSource {
 // the recipe). What happened to the events of recordings goes to `info`
 // (may be null), the recipe too when it came from the options; `used` (may
 // be null) receives the recipe as used, its channels and sampling rate
-// filled in. A speller session (`source.speller`, or else the speller
-// options) is said by PrintSpeller, its targets required with the labels,
-// and `speller` (may be null) receives its selections.
+// filled in. `files` (may be null), the command's files, receives the files
+// the recordings read (AddRecordingFiles), which its outputs must not be. A
+// speller session (`source.speller`, or else the speller options) is said by
+// PrintSpeller, its targets required with the labels, and `speller` (may be
+// null) receives its selections.
 Dataset LoadData(const DataSource& source,
                  bool requireLabels,
                  std::ostream* info = nullptr,
                  std::optional<Epoching::Recipe>* used = nullptr,
+                 std::vector<CommandFile>* files = nullptr,
                  std::optional<Speller::Session>* speller = nullptr);
 
 // A set that is about to train: DataError without rows of both classes;

@@ -8,6 +8,7 @@
 
 #include "cli/commands.h"
 #include "cli/files.h"
+#include "cli/memory_option.h"
 #include "cli/options.h"
 #include "cli/recipe_options.h"
 #include "cli/recording_report.h"
@@ -22,9 +23,10 @@ namespace {
 
 struct EpochsOptions {
   std::vector<std::string> recordings;
-  std::string output;
+  std::string output, memoryLimit;
   RecipeOptions recipe;
   Recording::OpenOptions open;
+  Sources::BidsFilter bids;
   bool quiet = false;
 };
 
@@ -32,8 +34,9 @@ void AddOptions(CLI::App* command, EpochsOptions& o) {
   command
       ->add_option("RECORDING",
                    o.recordings,
-                   "recordings (EDF, BDF, GDF, BrainVision .vhdr, headset "
-                   "CSV), one run each, stacked in the order given")
+                   "recordings (EDF, BDF, GDF, BrainVision .vhdr, XDF, "
+                   "headset CSV), one run each, or EEG-BIDS folders (their "
+                   "runs), stacked in the order given")
       ->required();
   command
       ->add_option("--output",
@@ -43,6 +46,8 @@ void AddOptions(CLI::App* command, EpochsOptions& o) {
       ->required();
   AddRecipeOptions(command, o.recipe);
   AddRecordingOptions(command, o.open);
+  AddBidsOptions(command, o.bids);
+  AddMemoryLimitOption(command, o.memoryLimit);
   AddQuietOption(command, o.quiet);
 }
 
@@ -94,14 +99,17 @@ void PrintReport(std::ostream& out,
 }
 
 int RunEpochs(const EpochsOptions& o) {
+  ApplyMemoryLimit(o.memoryLimit);
   std::vector<CommandFile> files;
   for (const std::string& path : o.recordings)
     files.push_back({"RECORDING", path, false});
   files.push_back({"--output", o.output, true});
   CheckCommandFiles(files);
   const Sources::LoadedData cut =
-      Sources::Cut(o.recordings, o.recipe.Recipe(), o.open);
+      Sources::Cut(o.recordings, o.recipe.Recipe(), o.open, o.bids);
+  AddRecordingFiles(files, cut.files);
   const Data::Dataset& data = cut.data;
+  WarnAboutQuality(data);
   HostKit::WriteAtomically(o.output, [&](const std::string& temp) {
     std::ofstream out(temp, std::ios::binary);
     WriteTable(out, data);

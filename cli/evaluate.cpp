@@ -91,6 +91,7 @@ void AddOptions(CLI::App* command, EvaluateOptions& o) {
   AddRecipeOptions(command, o.data.recipeOptions);
   AddSpellerOptions(command, o.data.spellerOptions);
   AddRecordingOptions(command, o.data.open);
+  AddBidsOptions(command, o.data.bids);
   AddModuleOption(command, o.module);
   AddMemoryLimitOption(command, o.memoryLimit);
 }
@@ -98,7 +99,8 @@ void AddOptions(CLI::App* command, EvaluateOptions& o) {
 Plan TestSetPlan(const EvaluateOptions& o,
                  const Dataset& data,
                  const std::optional<Epoching::Recipe>& recipe,
-                 std::ostream* out) {
+                 std::ostream* out,
+                 std::vector<CommandFile>& files) {
   DataSource testSource = o.data;
   testSource.paths = o.test;
   testSource.groups.clear();
@@ -114,7 +116,7 @@ Plan TestSetPlan(const EvaluateOptions& o,
                        ": give both of one kind");
   }
   testSource.recipe = recipe;
-  Dataset test = LoadData(testSource, true, out);
+  Dataset test = LoadData(testSource, true, out, nullptr, &files);
   if (test.cols != data.cols)
     throw CliError(kExitData,
                    name + " has " + std::to_string(test.cols) +
@@ -245,8 +247,8 @@ std::string FoldDecisionText(const EvaluateOptions& o,
            "-fold cross-validation of its training rows (" + cuts +
            ") is the target";
   if (settings.thresholdMode == ClassifierBase::RangeMode)
-    return "a score above the point " + General(settings.threshold * 100.0) +
-           " % of the way from the mean -1 score to the mean +1 score of each "
+    return "a score above the point " + WayText(settings.threshold) +
+           " from the mean -1 score to the mean +1 score of each "
            "fold's training rows (" +
            cuts + ") is the target";
   return "a score above " + cuts + " is the target";
@@ -323,10 +325,14 @@ Report::ReportContent EvaluationReport(const EvaluateOptions& o,
   content.title = classifier.GetName() + ": " + plan.scheme +
                   (o.test.empty() ? " on " + o.data.Name() : "");
   content.facts.push_back({"data", o.data.Name() + ": " + DescribeSet(data)});
-  if (!o.test.empty())
+  content.warnings = data.quality;
+  if (!o.test.empty()) {
     content.facts.push_back(
         {"test data",
          NameFiles(o.test) + ": " + DescribeSet(plan.folds[0].test)});
+    for (const std::string& warning : plan.folds[0].test.quality)
+      content.warnings.push_back(warning);
+  }
   content.facts.push_back({"scheme", plan.scheme});
   if (e.grid)
     content.facts.push_back({"tuning", TuningText(o, *e.grid, e.choices)});
@@ -389,7 +395,7 @@ Json SpellerJson(const Evaluation& e) {
     folds.push_back({{"fold", k + 1},
                      {"selections", e.selections->foldSelections[k]},
                      {"repetitions", CurveJson(e.selections->folds[k])}});
-  return {{"layout", e.speller->layout.spec},
+  return {{"layout", e.speller->layout.given},
           {"pooled", CurveJson(e.selections->pooled)},
           {"folds", folds}};
 }
@@ -576,8 +582,9 @@ PreambleRequest Request(const EvaluateOptions& o,
   if (!o.test.empty())
     request.plan = [&o](const Dataset& data,
                         const std::optional<Epoching::Recipe>& recipe,
-                        std::ostream* out) {
-      return TestSetPlan(o, data, recipe, out);
+                        std::ostream* out,
+                        std::vector<CommandFile>& files) {
+      return TestSetPlan(o, data, recipe, out, files);
     };
   request.heading = [&e](ClassifierBase& shown) {
     return e.grid ? "tuning in each fold: " + GridText(*e.grid)
@@ -621,7 +628,7 @@ int RunEvaluate(const EvaluateOptions& o) {
         Validation::EvaluateSelections(e.plan, e.results, *e.speller, *p.shown);
     if (out) PrintSelections(*out, e);
   }
-  WriteOutputs(o, request.files, p.modulePath, *p.shown, data, e, out);
+  WriteOutputs(o, p.files, p.modulePath, *p.shown, data, e, out);
   return kExitOk;
 }
 

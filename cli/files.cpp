@@ -45,11 +45,27 @@ void CheckDistinctFiles(const std::vector<CommandFile>& files) {
         continue;
       if (FileIdentity(x.path) == FileIdentity(y.path))
         throw CliError(kExitUsage,
-                       std::string(x.role) + " and " + y.role +
+                       x.role + " and " + y.role +
                            " name the same file (" + y.path +
                            "); an output would overwrite it");
     }
   }
+}
+
+void AddRecordingFiles(std::vector<CommandFile>& files,
+                       const std::vector<std::vector<std::string>>& read) {
+  for (const std::vector<std::string>& recording : read) {
+    const auto named = std::find_if(
+        files.begin(), files.end(), [&](const CommandFile& f) {
+          return !f.output && f.path == recording.front();
+        });
+    const std::string role =
+        (named == files.end() ? std::string("RECORDING") : named->role) +
+        " (read by " + recording.front() + ")";
+    for (size_t i = 1; i < recording.size(); ++i)
+      files.push_back({role, recording[i], false});
+  }
+  CheckDistinctFiles(files);
 }
 
 void CheckCommandFiles(const std::vector<CommandFile>& files) {

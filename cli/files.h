@@ -16,7 +16,7 @@ namespace Korva::Cli {
 // One of a command's files: what names it ("--model") and its path ("" when
 // not given); outputs must not be any other file of the command.
 struct CommandFile {
-  const char* role;
+  std::string role;
   std::string path;
   bool output;
 };
@@ -30,6 +30,14 @@ void CheckDistinctFiles(const std::vector<CommandFile>& files);
 // CheckDistinctFiles, then HostKit::CheckWritable for every output given:
 // a command refuses its files before any work starts.
 void CheckCommandFiles(const std::vector<CommandFile>& files);
+
+// Adds to `files` what each recording read besides itself (`read`, one list
+// per recording, its path first: a BrainVision header's data and marker
+// files), each an input of the role of the file that names its recording
+// ("DATA (read by run.vhdr)"), then CheckDistinctFiles: an output must not
+// overwrite them either. For the recordings of a command once they are open.
+void AddRecordingFiles(std::vector<CommandFile>& files,
+                       const std::vector<std::vector<std::string>>& read);
 
 // Where a command's messages go: nowhere when quiet, standard error when an
 // output is written to standard output ("-", /dev/stdout, ...), else

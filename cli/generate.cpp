@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iostream>
@@ -75,7 +76,9 @@ void AddOptions(CLI::App* command, GenerateOptions& o) {
                       o.output,
                       "CSV file to write (default, or -: standard output); a "
                       "name ending in .vhdr writes a simulated session as a "
-                      "BrainVision recording (NAME.vhdr, .vmrk and .eeg)");
+                      "BrainVision recording (NAME.vhdr, .vmrk and .eeg), "
+                      "and one ending in _eeg.vhdr as an EEG-BIDS run with "
+                      "its folders, events and channels files");
   AddQuietOption(command, o.quiet);
   command->add_flag("--speller",
                     o.speller.on,
@@ -168,6 +171,41 @@ void WriteBrainVision(const std::string& header,
   });
   WriteFile(stem + ".vmrk", [&](std::ostream& out) { out << markers; });
   WriteFile(header, [&](std::ostream& out) { out << text.str(); });
+}
+
+// For a recording named as an EEG-BIDS run (NAME_eeg.vhdr): its folders,
+// its events file (trial_type target or nontarget, value 2 or 1, as the
+// markers) and channels file, and the dataset's description at the root
+// (the folder above sub-<label>) unless there is one.
+void WriteBidsSidecars(const std::string& header, const Data::Session& s) {
+  namespace fs = std::filesystem;
+  const std::string stem = header.substr(0, header.size() - 9);
+  std::string events = "onset\tduration\ttrial_type\tvalue\tsample\n";
+  for (size_t e = 0; e < s.onsets.size(); ++e)
+    events += Text::FormatDouble(s.onsets[e] / s.rate) + "\t0\t" +
+              (s.labels[e] > 0 ? "target\t2\t" : "nontarget\t1\t") +
+              std::to_string(s.onsets[e]) + "\n";
+  std::string channels = "name\ttype\tunits\tstatus\n";
+  for (const std::string& name : s.channels)
+    channels += name + "\tEEG\t\xC2\xB5V\tgood\n";
+  WriteFile(stem + "_events.tsv", [&](std::ostream& out) { out << events; });
+  WriteFile(stem + "_channels.tsv", [&](std::ostream& out) { out << channels; });
+  for (fs::path dir = fs::path(header).parent_path(); !dir.empty();
+       dir = dir.parent_path()) {
+    if (dir.filename().string().rfind("sub-", 0) != 0) continue;
+    const fs::path description = dir.parent_path() / "dataset_description.json";
+    if (!fs::exists(description))
+      WriteFile(description.string(), [](std::ostream& out) {
+        out << "{\"Name\": \"korva generate: simulated P300 sessions\", "
+               "\"BIDSVersion\": \"1.8.0\"}\n";
+      });
+    break;
+  }
+}
+
+bool EndsWith(const std::string& text, const std::string& end) {
+  return text.size() >= end.size() &&
+         text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
 // The markers of a simulated speller session besides the flash codes.
@@ -272,7 +310,14 @@ int RunSession(GenerateOptions o) {
   if (std::string why = Data::CheckSessionOptions(o.session); !why.empty())
     throw CliError(kExitUsage, why);
   const Data::Session s = Data::GenerateP300Session(o.session);
+  const bool bids = EndsWith(o.output, "_eeg.vhdr");
+  if (bids) {
+    std::error_code error;
+    std::filesystem::create_directories(
+        std::filesystem::path(o.output).parent_path(), error);
+  }
   WriteBrainVision(o.output, s, FlashMarkers(s));
+  if (bids) WriteBidsSidecars(o.output, s);
   if (o.quiet) return kExitOk;
   long long targets = 0;
   for (double label : s.labels) targets += label > 0;
@@ -281,7 +326,7 @@ int RunSession(GenerateOptions o) {
             << Text::FormatDouble(s.rate) << " Hz with " << s.onsets.size()
             << " flashes (" << targets
             << " targets, marked S  2; the others S  1) to " << o.output
-            << '\n';
+            << (bids ? " with its events and channels files" : "") << '\n';
   return kExitOk;
 }
 

@@ -49,7 +49,7 @@ void PrintDecisions(const HostKit::TrainedModel& model) {
   try {
     std::cout << "decisions: " << DecisionText(model) << '\n';
   } catch (const HostKit::Error& error) {
-    std::cout << "decisions: none: " << error.what() << '\n';
+    std::cout << "decisions: none: " << CleanText(error.what()) << '\n';
   }
 }
 
@@ -67,7 +67,7 @@ void PrintRecipe(const HostKit::TrainedModel& model, const std::string& path) {
   std::cout << "recipe (korva score cuts recordings into the features so):\n";
   std::string text = Epoching::RecipeText(*recipe, !paradigm);
   if (paradigm) text = FlashMarkersText(*recipe) + text;
-  std::istringstream lines(text);
+  std::istringstream lines(CleanText(text));
   for (std::string line; std::getline(lines, line);)
     std::cout << "  " << line << '\n';
 }
@@ -80,9 +80,11 @@ int RunInfo(const InfoOptions& o) {
   for (const std::string& warning : warnings) Warn(warning);
   if (o.quiet) return kExitOk;
   const std::string& trainingInfo = model.TrainingInfo();
+  // The module's texts repeat what the document holds: cleaned, as every
+  // text from a file is before it reaches the terminal.
   std::cout << "model: " << o.model << '\n'
-            << model.ShortInfoText() << '\n'
-            << trainingInfo;
+            << CleanText(model.ShortInfoText()) << '\n'
+            << CleanText(trainingInfo);
   if (!trainingInfo.empty() && trainingInfo.back() != '\n') std::cout << '\n';
   PrintSelectionByName(model);
   if (model.InterceptKnown())

@@ -38,9 +38,10 @@ void AddMemoryLimitOption(CLI::App* command, std::string& limit) {
   command
       ->add_option("--memory-limit",
                    limit,
-                   "most memory training may take, checked from the data's "
-                   "shape before it starts: 512M, 4G, none (default 1G, or "
-                   "half the physical memory when that is less)")
+                   "most memory training, or cutting recordings into epochs, "
+                   "may take, checked from the data's shape before it "
+                   "starts: 512M, 4G, none (default 1G, or half the physical "
+                   "memory when that is less)")
       ->check(CLI::Validator(
           [](std::string& text) {
             return ParseMemorySize(text)

@@ -3,7 +3,8 @@
 
 // --memory-limit: the most memory a training may take
 // (HostKit::CheckTrainingMemory), checked from the data's shape before
-// training allocates anything.
+// training allocates anything; cutting recordings into epochs is held to
+// the same limit (HostKit::CheckMemoryNeed).
 
 #include <CLI/CLI.hpp>
 #include <cstdint>

@@ -41,7 +41,7 @@ void CheckOneOutputPerStream(const std::vector<CommandFile>& files) {
       if (files[b].output && !files[b].path.empty() &&
           HostKit::OutputDescriptor(files[b].path) == fd)
         throw CliError(kExitUsage,
-                       std::string(files[a].role) + " and " + files[b].role +
+                       files[a].role + " and " + files[b].role +
                            " both write to " + HostKit::DescriptorName(*fd) +
                            ", where their texts would run together; give " +
                            "one of them a file");

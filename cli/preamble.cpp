@@ -23,9 +23,10 @@ void RunPreamble(const PreambleRequest& r, Preamble& p) {
   for (const CommandFile& file : r.files)
     if (file.output) outputs.push_back(file.path);
   p.out = MessageStream(r.quiet, outputs);
+  p.files = r.files;
   DataSource data = source;
   data.speller = source.spellerOptions.Request(true);
-  p.data = LoadData(data, true, p.out, &p.recipe, &p.speller);
+  p.data = LoadData(data, true, p.out, &p.recipe, &p.files, &p.speller);
   if (data.speller) p.paradigm = data.speller->paradigm;
   if (p.speller && !r.plan) Validation::GroupForSelections(p.data, *p.speller);
   CheckTrainingSet(p.data, source.Name());
@@ -35,7 +36,7 @@ void RunPreamble(const PreambleRequest& r, Preamble& p) {
   HostKit::ApplySettings(*p.shown, settings);
 
   if (r.plan) {
-    p.plan = r.plan(p.data, p.recipe, p.out);
+    p.plan = r.plan(p.data, p.recipe, p.out, p.files);
   } else {
     p.plan = Validation::MakePlan(
         FoldScheme(*r.folds, source, p.data), p.data, source.Name());

@@ -39,9 +39,12 @@ struct PreambleRequest {
   // setting the module refuses ends the command before any work.
   std::function<HostKit::SettingsChange()> settings;
   // The plan when it is not the cross-validation of DATA (evaluate --test):
-  // of the data, the recipe that cut it, with its messages on the stream.
-  std::function<Validation::Plan(
-      const Dataset&, const std::optional<Epoching::Recipe>&, std::ostream*)>
+  // of the data, the recipe that cut it, with its messages on the stream;
+  // the files its recordings read go into the command's files.
+  std::function<Validation::Plan(const Dataset&,
+                                 const std::optional<Epoching::Recipe>&,
+                                 std::ostream*,
+                                 std::vector<CommandFile>&)>
       plan;
   // The line said before the folds train, of the throwaway classifier.
   std::function<std::string(ClassifierBase&)> heading;
@@ -60,6 +63,8 @@ struct Preamble {
   Preamble& operator=(const Preamble&) = delete;
 
   std::ostream* out = nullptr;  // the command's messages (MessageStream)
+  // The request's files and those its recordings read (AddRecordingFiles).
+  std::vector<CommandFile> files;
   Dataset data;
   std::optional<Epoching::Recipe> recipe;  // when DATA is recordings
   // When DATA is a speller session: its paradigm and selections, the data

@@ -1,5 +1,7 @@
 #include "cli/recipe_options.h"
 
+#include <tuple>
+
 #include "cli/exit_status.h"
 #include "text/number_text.h"
 
@@ -74,6 +76,8 @@ Recipe RecipeOptions::Recipe(bool eventListsRequired) const {
   }
   if (reject != "none" && !ParseNumber(reject, r.rejectMicrovolts.emplace()))
     Malformed("--reject", reject, "a limit in microvolts, or none");
+  if (resample != "none" && !ParseNumber(resample, r.resampleHz.emplace()))
+    Malformed("--resample", resample, "a sampling rate in Hz, or none");
   if (std::string why = Epoching::CheckRecipe(r, eventListsRequired);
       !why.empty())
     throw CliError(kExitUsage, why);
@@ -92,7 +96,8 @@ std::vector<std::string> RecipeOptions::Given() const {
                            "--window",
                            "--bins",
                            "--baseline",
-                           "--reject"})
+                           "--reject",
+                           "--resample"})
     if (command->count(name) > 0) given.emplace_back(name);
   return given;
 }
@@ -196,6 +201,14 @@ void AddWindowOptions(CLI::App* command, RecipeOptions& o) {
                       "UV: drop epochs whose peak-to-peak in the window "
                       "exceeds UV microvolts on any chosen channel, or none" +
                           Default(Epoching::RejectText(defaults)));
+  command->add_option(
+      "--resample",
+      o.resample,
+      "HZ: resample every recording at another rate to HZ before the filter "
+      "(polyphase, Kaiser window), so that sessions at different rates "
+      "combine; the rates' ratio must be a fraction of whole numbers up to " +
+          std::to_string(Epoching::kMaxResampleFactor) + ", or none" +
+          Default(Epoching::ResampleText(defaults)));
 }
 
 }  // namespace
@@ -210,14 +223,50 @@ void AddRecipeOptions(CLI::App* command, RecipeOptions& o) {
 void AddRecordingOptions(CLI::App* command, Recording::OpenOptions& o) {
   command->add_option("--marker-column",
                       o.markerColumn,
-                      "headset CSV: the column of event markers (default: "
-                      "the one whose name starts with Marker)");
+                      "headset CSV: the column of event markers, by name or "
+                      "as #N, the N-th column (default: the one whose name "
+                      "starts with Marker)");
   command
       ->add_option("--sampling-rate",
                    o.samplingRate,
-                   "headset CSV: the sampling rate in Hz (default: from the "
-                   "time column)")
-      ->check(CLI::PositiveNumber);
+                   "headset CSV: the sampling rate in Hz; the time column is "
+                   "then not read (default: from the span of the time "
+                   "column; a model's rate where the time column holds it "
+                   "within its uncertainty)")
+      ->check(CLI::Validator(
+          [](std::string& text) {
+            const auto rate = Text::FiniteNumber(text);
+            if (rate && *rate >= Recording::kMinSamplingRate &&
+                *rate <= Recording::kMaxSamplingRate)
+              return std::string();
+            return "must be a rate in Hz from " +
+                   Text::FormatDouble(Recording::kMinSamplingRate) + " to " +
+                   Text::FormatDouble(Recording::kMaxSamplingRate) + " (" +
+                   text.substr(0, 40) + ")";
+          },
+          "HZ"));
+  command->add_option("--xdf-eeg",
+                      o.eegStream,
+                      "XDF: the stream to read as EEG, by name or type "
+                      "(default: the stream of type EEG)");
+  command->add_option("--xdf-markers",
+                      o.markerStream,
+                      "XDF: the stream of event markers, by name or type "
+                      "(default: the stream of type Markers)");
+}
+
+void AddBidsOptions(CLI::App* command, Sources::BidsFilter& filter) {
+  for (const auto& [name, list, what] :
+       {std::tuple{"--subject", &filter.subjects, "subjects (01 or sub-01)"},
+        {"--session", &filter.sessions, "sessions (1 or ses-1)"},
+        {"--task", &filter.tasks, "tasks"},
+        {"--run", &filter.runs, "run indices"}})
+    command
+        ->add_option(name,
+                     *list,
+                     std::string("EEG-BIDS folders: take the runs of these ") +
+                         what + ", comma-separated (default: every one)")
+        ->delimiter(',');
 }
 
 }  // namespace Korva::Cli

@@ -11,6 +11,7 @@
 
 #include "epoching/recipe.h"
 #include "recording/recording.h"
+#include "sources/bids.h"
 
 namespace Korva::Cli {
 
@@ -25,6 +26,7 @@ struct RecipeOptions {
   int bins = Epoching::Recipe().bins;
   std::string baseline = Epoching::BaselineText(Epoching::Recipe());
   std::string reject = Epoching::RejectText(Epoching::Recipe());
+  std::string resample = Epoching::ResampleText(Epoching::Recipe());
 
   // The recipe they give. CliError(kExitUsage) naming the option for a value
   // that is malformed or out of range, or, when `eventListsRequired`, when
@@ -39,12 +41,18 @@ struct RecipeOptions {
 };
 
 // --target-events, --nontarget-events, --channels, --reference, --band,
-// --filter-order, --window, --bins, --baseline and --reject, each with the
+// --filter-order, --window, --bins, --baseline, --reject and --resample,
+// each with the
 // default recipe's setting and its limits in the help.
 void AddRecipeOptions(CLI::App* command, RecipeOptions& options);
 
-// --marker-column and --sampling-rate, for headset CSV recordings.
+// --marker-column and --sampling-rate, for headset CSV recordings;
+// --xdf-eeg and --xdf-markers, for XDF files.
 void AddRecordingOptions(CLI::App* command, Recording::OpenOptions& options);
+
+// --subject, --session, --task and --run, which choose the runs of EEG-BIDS
+// folders.
+void AddBidsOptions(CLI::App* command, Sources::BidsFilter& filter);
 
 }  // namespace Korva::Cli
 

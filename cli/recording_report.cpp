@@ -4,6 +4,10 @@
 #include <map>
 #include <ostream>
 
+#include "cli/texts.h"
+#include "text/number_text.h"
+#include "korva/text.h"
+
 namespace Korva::Cli {
 namespace {
 
@@ -15,6 +19,8 @@ std::string UnlabelledRun(const Epoching::RunReport& run) {
     text += "; outside the file " + std::to_string(run.outside.unlabelled);
   if (run.rejected.unlabelled > 0)
     text += "; rejected " + std::to_string(run.rejected.unlabelled);
+  if (run.atBreaks.unlabelled > 0)
+    text += "; at breaks " + std::to_string(run.atBreaks.unlabelled);
   return text;
 }
 
@@ -38,9 +44,12 @@ std::string Flashes(const Epoching::ClassCounts& c) {
 void PrintCut(std::ostream& out,
               const Sources::LoadedData& cut,
               bool withRecipe) {
+  // Channel names, event codes and notes come from the files: cleaned, so
+  // that a file cannot send escape sequences to the terminal.
   const Epoching::ExtractReport& report = *cut.cut;
-  if (withRecipe) out << Epoching::RecipeText(report.recipe);
-  for (const std::string& note : cut.notes) out << "note: " << note << '\n';
+  if (withRecipe) out << CleanText(Epoching::RecipeText(report.recipe));
+  for (const std::string& note : cut.notes)
+    out << "note: " << CleanText(note) << '\n';
   std::map<std::string, long long> skipped;
   for (size_t k = 0; k < report.runs.size(); ++k) {
     const Epoching::RunReport& run = report.runs[k];
@@ -49,7 +58,11 @@ void PrintCut(std::ostream& out,
       skipped[code] += count;
       others += count;
     }
-    out << "run " << k + 1 << ", " << run.path << ": ";
+    out << "run " << k + 1 << ", " << run.path;
+    if (run.resampledFrom > 0)
+      out << " (resampled from " << Text::FormatDouble(run.resampledFrom)
+          << " Hz)";
+    out << ": ";
     if (!run.labelled) {
       out << UnlabelledRun(run);
     } else {
@@ -61,14 +74,21 @@ void PrintCut(std::ostream& out,
       if (run.rejected.target + run.rejected.nonTarget > 0)
         out << "; rejected " << run.rejected.target << " target, "
             << run.rejected.nonTarget << " non-target";
+      if (run.atBreaks.target + run.atBreaks.nonTarget > 0)
+        out << "; at breaks " << run.atBreaks.target << " target, "
+            << run.atBreaks.nonTarget << " non-target";
     }
     out << "; " << others << " events skipped\n";
   }
   if (skipped.empty()) return;
   out << "skipped events (in neither list):";
   for (const auto& [code, count] : skipped)
-    out << " \"" << code << "\" " << count;
+    out << " \"" << CleanText(code) << "\" " << count;
   out << '\n';
+}
+
+void WarnAboutQuality(const Data::Dataset& data) {
+  for (const std::string& warning : data.quality) Warn(warning);
 }
 
 Report::EpochFeatures EpochFeaturesOf(const Data::Dataset& data,
@@ -132,11 +152,11 @@ void PrintSpeller(std::ostream& out,
       long long skipped = 0;
       for (const auto& [code, count] : run.skipped) skipped += count;
       out << "run " << k + 1 << ", " << run.path << ": " << Flashes(run.kept);
-      const auto dropped = run.outside.target + run.outside.nonTarget +
-                           run.outside.unlabelled + run.rejected.target +
-                           run.rejected.nonTarget + run.rejected.unlabelled;
+      long long dropped = 0;
+      for (const auto* c : {&run.outside, &run.rejected, &run.atBreaks})
+        dropped += c->target + c->nonTarget + c->unlabelled;
       if (dropped > 0)
-        out << "; " << dropped << " outside the file or rejected";
+        out << "; " << dropped << " outside the file, at breaks or rejected";
       out << "; " << skipped << " other events skipped\n";
     }
   }

@@ -15,11 +15,15 @@
 namespace Korva::Cli {
 
 // The recipe as used (when `withRecipe`), the readers' notes, one line per
-// recording (epochs kept per class, outside the file, rejected, events
-// skipped) and the codes of the skipped events; `cut` holds recordings cut.
+// recording (epochs kept per class, outside the file, rejected, dropped at
+// breaks, events skipped) and the codes of the skipped events; `cut` holds
+// recordings cut.
 void PrintCut(std::ostream& out,
               const Sources::LoadedData& cut,
               bool withRecipe);
+
+// The data's quality warnings on standard error, quiet or not.
+void WarnAboutQuality(const Data::Dataset& data);
 
 // "flash markers: target 101; non-target none\n": the markers that label a
 // speller's flashes, "" when the recipe has none.

@@ -7,6 +7,7 @@
 #include "cli/commands.h"
 #include "cli/data_input.h"
 #include "cli/files.h"
+#include "cli/memory_option.h"
 #include "cli/options.h"
 #include "cli/output_streams.h"
 #include "cli/scoring.h"
@@ -16,6 +17,7 @@
 #include "korva/hostkit/module_path.h"
 #include "korva/hostkit/output_file.h"
 #include "korva/hostkit/trained_model.h"
+#include "korva/text.h"
 #include "sources/input_digest.h"
 #include "sources/recordings.h"
 
@@ -23,7 +25,7 @@ namespace Korva::Cli {
 namespace {
 
 struct ScoreOptions {
-  std::string model, output, summary, module;
+  std::string model, output, summary, module, memoryLimit;
   DataSource data;
   bool ignoreNames = false, quiet = false;
 };
@@ -52,7 +54,17 @@ void AddOptions(CLI::App* command, ScoreOptions& o) {
   AddTableOptions(command, o.data, kGroupsHelp);
   AddMatOptions(command, o.data);
   AddRecordingOptions(command, o.data.open);
+  AddBidsOptions(command, o.data.bids);
+  command
+      ->add_option("--stimulus-events",
+                   o.data.stimulusEvents,
+                   "recordings whose targets are not yet known: the events "
+                   "(codes or marker texts, comma-separated) that each give "
+                   "an epoch to score, without label, in place of the "
+                   "model's target and non-target events")
+      ->delimiter(',');
   AddModuleOption(command, o.module);
+  AddMemoryLimitOption(command, o.memoryLimit);
 }
 
 void PrintMetrics(std::ostream* info,
@@ -92,6 +104,7 @@ Json Summary(const std::vector<CommandFile>& files,
 }
 
 int RunScore(const ScoreOptions& o) {
+  ApplyMemoryLimit(o.memoryLimit);
   const std::string output = o.output.empty() ? "-" : o.output;
   std::vector<CommandFile> files = {{"MODEL", o.model, false}};
   for (const std::string& path : o.data.paths)
@@ -106,8 +119,8 @@ int RunScore(const ScoreOptions& o) {
   // With the scores on standard output, everything else goes to standard
   // error so that the output stays a clean CSV file.
   std::ostream* info = MessageStream(o.quiet, {output, o.summary});
-  const Dataset data =
-      LoadScoringData(o.model, model, o.data, o.ignoreNames, info);
+  const Dataset data = LoadScoringData(
+      o.model, model, o.data, o.ignoreNames, info, nullptr, &files);
   // Decisions need the model's cut: a model that cannot say it is refused
   // before anything is written.
   if (data.hasLabels) model.Cut();

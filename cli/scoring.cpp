@@ -5,6 +5,7 @@
 
 #include "cli/exit_status.h"
 #include "cli/texts.h"
+#include "korva/text.h"
 #include "sources/input_digest.h"
 
 namespace Korva::Cli {
@@ -57,9 +58,16 @@ DataSource ScoringSource(DataSource source,
   if (recordings && !source.speller)
     if (const auto paradigm = Sources::ModelParadigm(model, what))
       source.speller = Sources::SpellerRequest{*paradigm, "", false};
-  if (recordings && info)
-    *info << "cut by the recipe of " << what << ":\n"
-          << Epoching::RecipeText(*source.recipe, !source.speller);
+  if (recordings && info) {
+    const bool stimuli = !source.stimulusEvents.empty();
+    *info << "cut by the recipe of " << what << ":\n";
+    for (size_t e = 0; e < source.stimulusEvents.size(); ++e)
+      *info << (e == 0 ? "events scored without labels: " : ", ")
+            << CleanText(source.stimulusEvents[e])
+            << (e + 1 == source.stimulusEvents.size() ? "\n" : "");
+    *info << CleanText(Epoching::RecipeText(*source.recipe,
+                                            !source.speller && !stimuli));
+  }
   return source;
 }
 
@@ -85,13 +93,15 @@ Dataset LoadScoringData(const std::string& modelPath,
                         DataSource source,
                         bool ignoreNames,
                         std::ostream* info,
-                        std::optional<Speller::Session>* speller) {
+                        std::optional<Speller::Session>* speller,
+                        std::vector<CommandFile>* files) {
   const std::string name = source.Name();
   Dataset data =
       LoadData(ScoringSource(std::move(source), modelPath, model, info),
                false,
                info,
                nullptr,
+               files,
                speller);
   if (data.cols != model.Features())
     throw CliError(kExitData,

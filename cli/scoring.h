@@ -25,13 +25,15 @@ HostKit::TrainedModel LoadScoringModel(const Module& module,
 // table as it is, its columns in the model's order (MatchColumns, unless
 // `ignoreNames`). CliError(kExitData) for recordings without a recipe, a
 // table for a model with one, or another number of features. `speller`
-// (may be null) receives a speller session's selections.
+// (may be null) receives a speller session's selections; `files` (may be
+// null), the command's files, those the recordings read (LoadData).
 Dataset LoadScoringData(const std::string& modelPath,
                         const HostKit::TrainedModel& model,
                         DataSource source,
                         bool ignoreNames,
                         std::ostream* info,
-                        std::optional<Speller::Session>* speller = nullptr);
+                        std::optional<Speller::Session>* speller = nullptr,
+                        std::vector<CommandFile>* files = nullptr);
 
 }  // namespace Korva::Cli
 

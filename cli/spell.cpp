@@ -144,7 +144,7 @@ Json Summary(const SpellOptions& o,
   Json summary = {{"command", "spell"},
                   {"provenance", provenance},
                   {"data", DataJson(o.data.Name(), data)},
-                  {"layout", r.session.layout.spec},
+                  {"layout", r.session.layout.given},
                   {"symbols", r.session.layout.symbols},
                   {"selections_count", r.session.Selections()},
                   {"repetitions", CurveJson(r.decoding)}};
@@ -199,7 +199,7 @@ int RunSpell(const SpellOptions& o) {
   std::ostream* out = MessageStream(o.quiet, {o.summary, o.report});
   std::optional<Speller::Session> session;
   const Dataset data =
-      LoadScoringData(o.model, model, source, o.ignoreNames, out, &session);
+      LoadScoringData(o.model, model, source, o.ignoreNames, out, &session, &files);
   Spelled r{std::move(*session), {}, {}};
   SetTiming(o, r.session);
   r.decoding = Speller::Decode(

@@ -79,12 +79,14 @@ Json ParametersJson(const HostKit::StepwiseSettings& settings) {
 
 Json DataJson(const std::string& file, const Data::Dataset& data) {
   const Data::LabelCounts counts = Data::CountLabels(data);
-  return {{"file", file},
-          {"rows", data.rows},
-          {"features", data.cols},
-          {"positive", counts.positive},
-          {"negative", counts.negative},
-          {"other", counts.other}};
+  Json json = {{"file", file},
+               {"rows", data.rows},
+               {"features", data.cols},
+               {"positive", counts.positive},
+               {"negative", counts.negative},
+               {"other", counts.other}};
+  if (data.qualityChecked) json["quality"] = data.quality;
+  return json;
 }
 
 Json MetricsJson(const std::vector<double>& scores,

@@ -42,7 +42,8 @@ Json Provenance(const std::vector<CommandFile>& files,
 // {"p_enter", "p_remove", "max_iter", "threshold", "threshold_mode"}.
 Json ParametersJson(const HostKit::StepwiseSettings& settings);
 
-// {"file", "rows", "features", "positive", "negative", "other"}.
+// {"file", "rows", "features", "positive", "negative", "other"}, and
+// "quality", the warnings about the data, when they were checked.
 Json DataJson(const std::string& file, const Data::Dataset& data);
 
 // {"rows", "auc", "cut", "accuracy", "balanced_accuracy",

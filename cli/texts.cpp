@@ -54,13 +54,19 @@ std::string General(double value) {
   return buffer;
 }
 
+std::string WayText(double fraction) {
+  return std::isfinite(fraction * 100.0)
+             ? General(fraction * 100.0) + " % of the way"
+             : General(fraction) + " times the way";
+}
+
 std::string DecisionText(const HostKit::TrainedModel& model) {
   const HostKit::StepwiseSettings& s = model.Settings();
   std::string text = "a score above " + General(model.Cut()) + " is the target";
   if (s.thresholdMode == ClassifierBase::RangeMode) {
     const HostKit::ClassScores& c = *model.Host().classScores;
-    text += " (Range, threshold " + General(s.threshold * 100.0) +
-            " % of the way from the training classes' mean scores " +
+    text += " (Range, threshold " + WayText(s.threshold) +
+            " from the training classes' mean scores " +
             General(c.negativeMean) + " to " + General(c.positiveMean) + ")";
   }
   return text;

@@ -30,6 +30,11 @@ void WarnNearBaseline(const Report::Confusion& c, const std::string& what);
 // `value` with six significant digits, as the classifier writes numbers.
 std::string General(double value);
 
+// A Range mode threshold, a fraction of the way between two means, as
+// people read it: "50 % of the way"; "1e+308 times the way" where the
+// percentage would overflow.
+std::string WayText(double fraction);
+
 // The decision rule of `model` in words: "a score above 0 is the target",
 // and in Range mode where that cut stands ("... (Range, threshold 50 % of
 // the way from the training classes' mean scores -1.02 to 1.27)").

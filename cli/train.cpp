@@ -64,6 +64,7 @@ void AddOptions(CLI::App* command, TrainOptions& o) {
   AddRecipeOptions(command, o.data.recipeOptions);
   AddSpellerOptions(command, o.data.spellerOptions);
   AddRecordingOptions(command, o.data.open);
+  AddBidsOptions(command, o.data.bids);
   AddModuleOption(command, o.module);
   AddMemoryLimitOption(command, o.memoryLimit);
 }
@@ -97,6 +98,7 @@ Report::ReportContent TrainingReport(const TrainOptions& o,
   Report::ReportContent content;
   content.title =
       model.Classifier().GetName() + " training on " + o.data.Name();
+  content.warnings = data.quality;
   content.facts = {
       {"data", o.data.Name() + ": " + DescribeSet(data)},
       {"classifier", model.ShortInfo()},
@@ -269,7 +271,7 @@ namespace {
 
 int RunTrain(const TrainOptions& o) {
   ApplyMemoryLimit(o.memoryLimit);
-  const std::vector<CommandFile> files = Files(o);
+  std::vector<CommandFile> files = Files(o);
   CheckCommandFiles(files);
   if (!o.report.empty() || !o.summary.empty())
     Sources::RecordInputDigests(Warn);
@@ -279,7 +281,7 @@ int RunTrain(const TrainOptions& o) {
   std::optional<Epoching::Recipe> recipe;
   DataSource source = o.data;
   source.speller = o.data.spellerOptions.Request(true);
-  Dataset data = LoadData(source, true, out, &recipe);
+  Dataset data = LoadData(source, true, out, &recipe, &files);
   CheckTrainingSet(data, o.data.Name());
   const std::string modulePath = HostKit::ChooseModulePath(o.module);
   auto module = HostKit::OpenModule(modulePath);

@@ -71,6 +71,7 @@ void AddOptions(CLI::App* command, TuneOptions& o) {
   AddRecipeOptions(command, o.data.recipeOptions);
   AddSpellerOptions(command, o.data.spellerOptions);
   AddRecordingOptions(command, o.data.open);
+  AddBidsOptions(command, o.data.bids);
   AddModuleOption(command, o.module);
   AddMemoryLimitOption(command, o.memoryLimit);
 }
@@ -171,6 +172,7 @@ Report::ReportContent TuningReport(const TuneOptions& o,
   Report::ReportContent content;
   content.title = classifier + ": settings chosen by " + plan.scheme +
                   " on " + o.data.Name();
+  content.warnings = data.quality;
   content.facts = {
       {"data", o.data.Name() + ": " + DescribeSet(data)},
       {"scheme", plan.scheme},
@@ -383,7 +385,7 @@ int RunTune(const TuneOptions& o) {
                data,
                out);
   WriteOutputs(o,
-               request.files,
+               p.files,
                p.modulePath,
                *p.shown,
                data,

@@ -475,6 +475,13 @@ void AssignRoles(Layout& layout,
   }
   if (layout.groupColumn >= 0) layout.roles[layout.groupColumn] = Role::kGroup;
   AssignSideColumns(layout, fileName, headerLine, options);
+  // The columns that say where an epoch came from are never features,
+  // whichever column holds the groups.
+  for (int c = 0; c < layout.fields; ++c)
+    for (const char* name : kSourceColumns)
+      if (layout.roles[c] == Role::kFeature &&
+          SameLetters(layout.headers[c], name))
+        layout.roles[c] = Role::kDropped;
 }
 
 // What the header at `headerLine` says about the columns. Throws for a bad
@@ -706,6 +713,11 @@ void RefuseRowIndex(const Dataset& data,
 
 }  // namespace
 
+std::string_view CheckCsvText(std::string_view text,
+                              const std::string& fileName) {
+  return CheckText(text, fileName);
+}
+
 // Every value goes straight to its place in the data set's matrix, parsed
 // on up to `options.threads` threads, one stretch of the body each.
 Dataset ParseCsv(std::string_view text,
@@ -740,12 +752,15 @@ Dataset ReadCsv(const std::string& file, const CsvOptions& options) {
   // The text goes into a block that is not cleared first and gets huge
   // pages; it is read in pieces, each checked for NUL bytes as it arrives,
   // so that binary data (a device such as /dev/zero, which never ends) is
-  // refused at once instead of after it filled memory.
+  // refused at once instead of after it filled memory. The block of a file
+  // is mapped in one call once its first piece is known to be text: a large
+  // binary file is refused before its size is resident.
   constexpr size_t kPiece = 1 << 20;
   size_t capacity =
       S_ISREG(info.st_mode) ? static_cast<size_t>(info.st_size) + 1 : kPiece;
   std::unique_ptr<char[]> text(new char[capacity]);
-  AdviseHugePages(text.get(), capacity);
+  AdviseHugePages(text.get(), capacity, Populate::kNo);
+  bool mapped = false;
   size_t size = 0;
   while (true) {
     if (size == capacity) {
@@ -773,6 +788,8 @@ Dataset ReadCsv(const std::string& file, const CsvOptions& options) {
       ::close(fd);
       RefuseBinary(std::string_view(text.get(), size), path);
     }
+    if (!mapped) AdviseHugePages(text.get(), capacity);
+    mapped = true;
   }
   ::close(fd);
   return ParseCsv(std::string_view(text.get(), size), path, options);

@@ -9,6 +9,10 @@
 
 namespace Korva::Data {
 
+// The columns that korva epochs (and the tables joined from its outputs)
+// write to say where an epoch came from: never features, any letter case.
+inline constexpr const char* kSourceColumns[] = {"run", "recording"};
+
 // How a CSV data file is read.
 struct CsvOptions {
   bool requireLabels = true;  // false: a file without a label column is fine
@@ -27,17 +31,24 @@ struct CsvOptions {
   ByteSink onBytes;  // ReadCsv: every byte read, in order
 };
 
+// `text` (a file's start, or all of it) without its UTF-8 byte order mark;
+// DataError naming `fileName` when it is not CSV text: a NUL byte (naming
+// its line), UTF-16, lines that end in a carriage return alone, XML. Readers
+// of other CSV files give their refusals in these words.
+std::string_view CheckCsvText(std::string_view text,
+                              const std::string& fileName);
+
 // Parses CSV text: a header row, then one row per example. The column whose
 // header is "label" (any letter case, at most one) holds the labels, the
 // group column the rows' groups, the side columns Dataset::side; every other
-// column that is not dropped is a feature named by its header (empty or
-// repeated names are allowed). Blank lines are skipped; header fields may be
-// quoted. `fileName` only names the input in messages. Throws DataError naming
-// file, line and column for: empty file, XML text, no data rows, no label
-// column (when required), no feature column, a second label column, a group or
-// dropped column the header lacks, a ragged row, an empty, non-numeric or
-// non-finite value, and a first column without a name that counts the rows (a
-// written row index).
+// column that is not dropped or one of kSourceColumns is a feature named by
+// its header (empty or repeated names are allowed). Blank lines are skipped;
+// header fields may be quoted. `fileName` only names the input in messages.
+// Throws DataError naming file, line and column for: empty file, XML text, no
+// data rows, no label column (when required), no feature column, a second
+// label column, a group or dropped column the header lacks, a ragged row, an
+// empty, non-numeric or non-finite value, and a first column without a name
+// that counts the rows (a written row index).
 Dataset ParseCsv(std::string_view text,
                  const std::string& fileName,
                  const CsvOptions& options = {});

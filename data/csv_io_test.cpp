@@ -102,6 +102,17 @@ TEST(Csv, ReadsLabelAnywhereAndEveryOtherColumnAsNamedFeature) {
   EXPECT_FALSE(plain.hasLabels);
   EXPECT_TRUE(plain.labels.empty());
   EXPECT_EQ(plain.X, Values(2, 2, {1, 2, 3, 4}));
+
+  // The columns korva epochs writes beside the features are never features,
+  // whichever column the groups are in.
+  CsvOptions bySubject;
+  bySubject.groupColumn = "subject";
+  const Dataset joined =
+      ParseCsv("Fz_01,Run,label,recording,subject\n1,1,-1,a.vhdr,s1\n",
+               "joined.csv",
+               bySubject);
+  EXPECT_EQ(joined.names, std::vector<std::string>{"Fz_01"});
+  EXPECT_EQ(joined.groupNames, std::vector<std::string>{"s1"});
 }
 
 TEST(Csv, WriteThenParseGivesBackEveryBit) {

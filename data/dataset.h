@@ -30,6 +30,11 @@ struct Dataset {
   // value per row.
   std::map<std::string, std::vector<double>> side;
   bool hasLabels = false;
+  // What was found wrong with the data as they were read (gaps, flat
+  // channels, ...), one sentence each naming the file, and whether they
+  // were looked at so (recordings are, as they are cut into epochs).
+  std::vector<std::string> quality;
+  bool qualityChecked = false;
 
   double At(int row, int col) const {
     return X[static_cast<size_t>(row) * cols + col];

@@ -12,7 +12,9 @@
 namespace Korva::Epoching {
 namespace {
 
+using Recording::Break;
 using Recording::Channel;
+using Recording::RateSource;
 using Recording::Event;
 using ::testing::HasSubstr;
 
@@ -39,6 +41,16 @@ class MemoryRecording : public Recording::Recording {
   void ReadChannel(int c, std::vector<double>& out) override {
     out = samples_.at(c);
   }
+  RateSource SamplingRateSource() const override { return source; }
+  double SamplingRateUncertainty() const override { return uncertainty; }
+  const std::vector<Break>& Breaks() const override {
+    return breaks;
+  }
+  std::vector<double>& Samples(int c) { return samples_.at(c); }
+
+  RateSource source = RateSource::kFile;
+  double uncertainty = 0;
+  std::vector<Break> breaks;
 
  private:
   std::string path_;
@@ -74,7 +86,9 @@ std::unique_ptr<Recording::Recording> Run(const std::string& path,
       path,
       kRate,
       std::vector<Channel>{
-          {"Fz", "uV", true}, {"Cz", "uV", true}, {"EOG", "uV", false}},
+          {"Fz", "uV", true, ""},
+          {"Cz", "uV", true, ""},
+          {"EOG", "uV", false, "EOG"}},
       std::move(samples),
       std::move(events));
 }
@@ -253,6 +267,10 @@ TEST_P(ExtractEpochsRefuses, SayingWhy) {
 
 using Runs_ = std::vector<std::unique_ptr<Recording::Recording>>;
 
+MemoryRecording& Memory(Runs_& runs, size_t k) {
+  return static_cast<MemoryRecording&>(*runs[k]);
+}
+
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Recipes, ExtractEpochsRefuses,
@@ -285,12 +303,92 @@ INSTANTIATE_TEST_SUITE_P(
                   r.filterOrder = 8;
                   runs[1] = Run("short.vhdr", 3, 51);
                 }, "short.vhdr: 51 samples are too few for the band-pass filter, which needs more than 51"},
+        Refusal{"RunsAtTwoRates", [](Recipe&, Runs_& runs) {
+                  runs.push_back(std::make_unique<MemoryRecording>(
+                      "c.vhdr", 2 * kRate, runs[0]->Channels(),
+                      std::vector<std::vector<double>>(3, std::vector<double>(999)),
+                      std::vector<Event>{{50, "S  2"}}));
+                }, "c.vhdr: sampled at 200 Hz, and a.vhdr at 100 Hz: --resample 100 reads recordings of different rates at one"},
         Refusal{"OtherRate", [](Recipe& r, Runs_&) { r.samplingRate = 250; },
                 "a.vhdr: sampled at 100 Hz, where the recipe was made at 250 Hz"},
+        Refusal{"OtherRateFromTimeStamps", [](Recipe& r, Runs_& runs) {
+                  r.samplingRate = 100.5;
+                  Memory(runs, 0).source = RateSource::kTimes;
+                  Memory(runs, 0).uncertainty = 0.02;
+                }, "a.vhdr: sampled at 100 Hz by its time column (give or take 0.02), where the recipe "
+                   "was made at 100.5 Hz; --sampling-rate 100.5 reads it at the recipe's rate"},
         Refusal{"EventInBothLists", [](Recipe& r, Runs_&) { r.nonTargets = {"1", "S  2"}; },
                 "recipe: event 2 is in the target list and as S  2 in the non-target list"},
         Refusal{"EveryEpochRejected", [](Recipe& r, Runs_&) { r.rejectMicrovolts = 1; },
                 "every epoch was rejected"}),
+    [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
+
+// Runs whose samples look wrong, or whose rate or continuity is in doubt,
+// are cut all the same, with what the user should hear of them.
+struct Doubt {
+  const char* name;
+  void (*change)(Recipe&, Runs_&);
+  const char* said;  // part of the first run's warnings and notes
+  long long atBreaks = 0;
+};
+
+class ExtractEpochsDoubts : public ::testing::TestWithParam<Doubt> {};
+
+TEST_P(ExtractEpochsDoubts, CutTheRunsAndSaySo) {
+  Recipe r = BaseRecipe();
+  r.band = Band{1, 20};
+  r.filterOrder = 2;
+  auto runs = Runs();
+  const int all = ExtractEpochs(Runs(), r, nullptr).rows;
+  GetParam().change(r, runs);
+  ExtractReport report;
+  const Data::Dataset data = ExtractEpochs(runs, r, &report);
+  std::string said;
+  for (const auto* list : {&report.runs[0].warnings, &report.runs[0].notes})
+    for (const std::string& text : *list) said += text + "\n";
+  EXPECT_THAT(said, HasSubstr(GetParam().said));
+  EXPECT_EQ(report.runs[0].atBreaks.target + report.runs[0].atBreaks.nonTarget,
+            GetParam().atBreaks);
+  EXPECT_TRUE(report.runs[1].warnings.empty());
+  EXPECT_EQ(report.leftOut, std::vector<std::string>{"EOG"});
+  EXPECT_EQ(data.rows, all - GetParam().atBreaks);
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(
+    Runs, ExtractEpochsDoubts,
+    ::testing::Values(
+        Doubt{"FlatChannel", [](Recipe&, Runs_& runs) { Memory(runs, 0).Samples(0).assign(kSamples, 5); },
+              "channel Fz (5 uV) is flat: one value in every sample"},
+        Doubt{"RailedChannel", [](Recipe&, Runs_& runs) {
+                auto& x = Memory(runs, 0).Samples(1);
+                for (long long i = 0; i < kSamples; i += 50) x[i] = 1000;
+              }, "channel Cz (2.1 %) sits at its lowest or highest value in that share of the samples"},
+        Doubt{"IdenticalChannels", [](Recipe&, Runs_& runs) {
+                Memory(runs, 0).Samples(1) = Memory(runs, 0).Samples(0);
+              }, "channels Fz and Cz hold the same samples"},
+        Doubt{"VoltsDeclaredAsMicrovolts", [](Recipe&, Runs_& runs) {
+                for (double& v : Memory(runs, 0).Samples(0)) v *= 1e-6;
+              }, "channel Fz (5.8e-05 uV) varies by less than any EEG (a standard deviation below 0.01 uV)"},
+        Doubt{"MicrovoltsDeclaredAsVolts", [](Recipe&, Runs_& runs) {
+                for (double& v : Memory(runs, 0).Samples(1)) v *= 1e6;
+              }, "channel Cz (6.5e+07 uV) varies by more than any EEG (a standard deviation above 10000 uV)"},
+        Doubt{"ZerosAtTheOnsets", [](Recipe&, Runs_& runs) {
+                for (const Event& e : runs[0]->Events())
+                  for (int c : {0, 1}) Memory(runs, 0).Samples(c)[e.sample] = 0;
+              }, "at 19 of 19 epoch onsets every chosen channel is exactly 0"},
+        Doubt{"ABreak", [](Recipe&, Runs_& runs) { Memory(runs, 0).breaks = {{500, "a new segment"}}; },
+              "not continuous at 1 place (a new segment): the filter ran on each part alone, and 1 epoch "
+              "across a break or in a part too short to filter was dropped", 1},
+        Doubt{"RateWithinItsTimeStamps", [](Recipe& r, Runs_& runs) {
+                r.samplingRate = 100.01;
+                for (size_t k : {0, 1}) {
+                  Memory(runs, k).source = RateSource::kTimes;
+                  Memory(runs, k).uncertainty = 0.02;
+                }
+              }, "read at 100.01 Hz, the recipe's rate, which its time stamps hold: they give 100 Hz, "
+                 "give or take 0.02"}),
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 

@@ -66,6 +66,7 @@ std::vector<Documented> Pages() {
       {"cli.md", "--bins", std::to_string(d.bins), ""},
       {"cli.md", "--baseline", Quoted(BaselineText(d)), ""},
       {"cli.md", "--reject", Quoted(RejectText(d)), ""},
+      {"cli.md", "--resample", Quoted(ResampleText(d)), ""},
       {"python.md",
        "reference",
        Quoted("\"" + ReferenceText(d.reference) + "\"") + " (or " +
@@ -94,18 +95,21 @@ std::vector<Documented> Pages() {
        ""},
       {"python.md", "baseline", Quoted(Tuple(false, 0, 0)), ""},
       {"python.md", "reject", Quoted("None"), ""},
+      {"python.md", "resample", Quoted("None"), ""},
   };
 }
 
 TEST(RecipeDefaults, AreWhatTheDocsSay) {
   const Recipe d;
-  ASSERT_FALSE(d.baseline || d.rejectMicrovolts || d.windowEndMs)
-      << "the docs' rows of baseline, reject and window say none";
+  ASSERT_FALSE(d.baseline || d.rejectMicrovolts || d.windowEndMs ||
+               d.resampleHz)
+      << "the docs' rows of baseline, reject, window and resample say none";
   for (const Documented& doc : Pages()) {
     const std::string row = Row(doc.page, doc.key);
     EXPECT_EQ(LastCell(row), doc.defaultCell) << doc.page << ": " << row;
-    if (!doc.limits.empty())
+    if (!doc.limits.empty()) {
       EXPECT_THAT(row, HasSubstr(doc.limits)) << doc.page;
+    }
   }
 }
 

@@ -23,7 +23,7 @@ bool Same(const Recipe& a, const Recipe& b) {
          a.windowStartMs == b.windowStartMs && a.windowEndMs == b.windowEndMs &&
          a.bins == b.bins && interval(a.baseline) == interval(b.baseline) &&
          a.rejectMicrovolts == b.rejectMicrovolts &&
-         a.samplingRate == b.samplingRate;
+         a.resampleHz == b.resampleHz && a.samplingRate == b.samplingRate;
 }
 
 Recipe Made() {
@@ -66,6 +66,7 @@ TEST(RecipeXml, ReadsBackExactly) {
   full.baseline = Interval{-1e-300, 0.1};
   full.rejectMicrovolts = 123.456789012345678;
   full.samplingRate = 1000.0 / 7;
+  full.resampleHz = full.samplingRate;
   Recipe bare = Made();
   bare.band.reset();
   bare.samplingRate = 0;
@@ -114,6 +115,8 @@ INSTANTIATE_TEST_SUITE_P(
         Damage{"Reject=\"none\"", "Reject=\"1e999\"", "attribute Reject=\"1e999\" is not a limit"},
         Damage{"Baseline=\"none\"", "Baseline=\"0,-100\"", "recipe: baseline 0 to -100 ms: it needs START < END"},
         Damage{"SamplingRate=\"256\" ", "", "the attribute SamplingRate is missing"},
+        Damage{"Reject=\"none\"", "Reject=\"none\" Resample=\"250\"", "recipe: sampling rate 256 Hz differs from the rate resampled to, 250 Hz"},
+        Damage{"Reject=\"none\"", "Reject=\"none\" Resample=\"0x100\"", "attribute Resample=\"0x100\" is not a sampling rate in Hz"},
         Damage{"Event=\"S  2\"", "Code=\"S  2\"", "a Target element has no attribute Event"},
         Damage{"<Target[^>]*>", "", "the target event list is empty"},
         Damage{"</Recipe>", "", "recipe: not XML"},

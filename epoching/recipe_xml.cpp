@@ -3,7 +3,8 @@
 //           Window="0,auto" Bins="20" Baseline="none" Reject="none">
 //     <Target Event="S  2"/> <NonTarget Event="S  1"/> <Channel Name="Fz"/>
 //   </Recipe>
-// Every attribute is written, pairs as the command line gives them.
+// Every attribute is written, pairs as the command line gives them;
+// Resample="256" only when recordings are resampled.
 #include <climits>
 #include <cmath>
 #include <pugixml.hpp>
@@ -12,6 +13,7 @@
 #include "data/dataset.h"
 #include "epoching/recipe.h"
 #include "text/number_text.h"
+#include "text/utf8.h"
 
 namespace Korva::Epoching {
 namespace {
@@ -114,6 +116,10 @@ std::string RejectText(const Recipe& r) {
   return r.rejectMicrovolts ? FormatDouble(*r.rejectMicrovolts) : "none";
 }
 
+std::string ResampleText(const Recipe& r) {
+  return r.resampleHz ? FormatDouble(*r.resampleHz) : "none";
+}
+
 void AppendRecipe(pugi::xml_node parent, const Recipe& r) {
   pugi::xml_node node = parent.append_child("Recipe");
   auto set = [&](const char* name, const std::string& value) {
@@ -127,6 +133,7 @@ void AppendRecipe(pugi::xml_node parent, const Recipe& r) {
   set("Bins", std::to_string(r.bins));
   set("Baseline", BaselineText(r));
   set("Reject", RejectText(r));
+  if (r.resampleHz) set("Resample", ResampleText(r));
   for (const auto& [element, list] :
        {std::pair{"Target", &r.targets}, {"NonTarget", &r.nonTargets}})
     for (const std::string& code : *list)
@@ -173,6 +180,11 @@ Recipe ReadRecipe(const pugi::xml_node& node, bool eventListsRequired) {
     if (!Parse(reject, *r.rejectMicrovolts))
       Damaged("Reject", reject, "a limit in microvolts or none");
   }
+  if (const pugi::xml_attribute resample = node.attribute("Resample")) {
+    r.resampleHz.emplace();
+    if (!Parse(resample.value(), *r.resampleHz))
+      Damaged("Resample", resample.value(), "a sampling rate in Hz");
+  }
   r.targets = List(node, "Target", "Event");
   r.nonTargets = List(node, "NonTarget", "Event");
   r.channels = List(node, "Channel", "Name");
@@ -182,6 +194,10 @@ Recipe ReadRecipe(const pugi::xml_node& node, bool eventListsRequired) {
 }
 
 Recipe ParseRecipeXml(const std::string& xml, bool eventListsRequired) {
+  if (Text::FindNulReference(xml) != std::string::npos)
+    throw DataError(
+        "recipe: a character reference to NUL, which XML allows nowhere (a "
+        "name would end there)");
   pugi::xml_document document;
   const pugi::xml_parse_result parsed = document.load_string(xml.c_str());
   if (!parsed)

@@ -50,6 +50,51 @@ std::string FuzzTraining(const std::uint8_t* data, std::size_t size);
 // input.
 std::string FuzzReport(const std::uint8_t* data, std::size_t size);
 
+// The recording targets write the input to files in a private folder and
+// open them through the data-source layer as korva does (Sources::
+// OpenRecordings), read every channel and cut epochs by a small recipe of the
+// first two event codes. A refusal must name the file; an opened recording
+// must have a rate korva reads, channel names a recipe can keep, its own path
+// first among its files, its events in order inside it and every sample
+// finite; a cut must be finite features labelled +1 and -1.
+//
+// FuzzBrainVision: the header, the marker file and the data file, separated
+// by a line "--" (the header of the seeds names r.vmrk and r.eeg).
+std::string FuzzBrainVision(const std::uint8_t* data, std::size_t size);
+// FuzzGdf: the bytes as a GDF file.
+std::string FuzzGdf(const std::uint8_t* data, std::size_t size);
+// FuzzEdf: the bytes as an EDF or BDF file, through the EDF reader library.
+std::string FuzzEdf(const std::uint8_t* data, std::size_t size);
+// FuzzHeadsetCsv: first byte: bit 0 a sampling rate given (100 Hz plus 4
+// times bits 1-6), bit 7 the marker column named "Trigger"; the rest is the
+// CSV text.
+std::string FuzzHeadsetCsv(const std::uint8_t* data, std::size_t size);
+// FuzzXdf: "XDF:" and the bytes as an XDF file (the default streams).
+std::string FuzzXdf(const std::uint8_t* data, std::size_t size);
+
+// Parses the bytes as the <Recipe> element of a classifier document
+// (Epoching::ParseRecipeXml). A refusal must say "recipe: "; a recipe read
+// must keep its rules (CheckRecipe), be written and read back the same, give
+// windows of whole bins at its own rate and at the slowest, a common and the
+// fastest rate a recording may have (or refuse them), and its text.
+std::string FuzzRecipe(const std::uint8_t* data, std::size_t size);
+
+// First byte: options (bit 0: a layout table, else a matrix; bits 1-3: the
+// stopping level; bits 4-7: the score model's slope). Reads the layout (a
+// matrix of the next two bytes' size, or the text up to a NUL as a table),
+// checks that its model element and table text read back as the same
+// layout, then decodes a session of the remaining bytes (code and score per
+// flash). Refusals must be the speller's data or settings errors with a
+// message; a decoding must have its curve, rankings first best, posteriors
+// and accuracies within 0 .. 1 and bits within 0 .. log2 N.
+std::string FuzzSpeller(const std::uint8_t* data, std::size_t size);
+
+// First byte: bit 0 set reads the rest as a BIDS channels file, else as an
+// events file at 1 + (byte >> 1) Hz. Checks that every event has a code and
+// no text is longer than twice the file (as UTF-8, a Latin-1 byte takes
+// two), or that a refusal is a DataError that names the file.
+std::string FuzzBidsTsv(const std::uint8_t* data, std::size_t size);
+
 }  // namespace Korva::Fuzz
 
 #endif  // KORVA_FUZZ_HARNESSES_H_

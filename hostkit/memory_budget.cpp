@@ -142,6 +142,17 @@ void CheckTrainingMemory(std::int64_t rows,
   throw Error(ErrorKind::kData, text);
 }
 
+void CheckMemoryNeed(std::uint64_t bytes, const std::string& what) {
+  const std::uint64_t limit = TrainingMemoryLimit();
+  if (limit == kNoMemoryLimit || bytes <= limit) return;
+  std::string text = what + " needs about " + MemoryText(bytes) +
+                     " of memory, more than the " + MemoryText(limit) +
+                     " allowed";
+  std::lock_guard<std::mutex> lock(gHintMutex);
+  if (!gHint.empty()) text += "; " + gHint;
+  throw Error(ErrorKind::kData, text);
+}
+
 std::string MemoryText(std::uint64_t bytes) {
   static const char* const kUnits[] = {
       "bytes", "KiB", "MiB", "GiB", "TiB", "PiB", "EiB"};

@@ -13,6 +13,7 @@
 #include "korva/stepwise_settings.h"
 #include "text/delimiter.h"
 #include "text/number_text.h"
+#include "text/utf8.h"
 
 namespace Korva::HostKit {
 namespace {
@@ -261,6 +262,11 @@ void ParseDocumentText(const std::string& text,
                        const std::string& subject,
                        pugi::xml_document& xml) {
   const pugi::xml_parse_result parsed = xml.load_buffer(text.data(), text.size());
+  if (const size_t nul = Text::FindNulReference(text);
+      parsed && nul != std::string::npos)
+    throw ModelError(subject + ": byte " + std::to_string(nul + 1) +
+                     " is a character reference to NUL, which XML allows "
+                     "nowhere (a name would end there)");
   if (parsed) return;
   if (const std::string line = CsvFirstLine(text); !line.empty())
     throw ModelError(subject +

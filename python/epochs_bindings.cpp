@@ -17,6 +17,8 @@
 #include "epoching/band_pass.h"
 #include "epoching/epochs.h"
 #include "epoching/recipe.h"
+#include "epoching/resample.h"
+#include "korva/hostkit/error.h"
 #include "sources/recordings.h"
 #include "sources/source_error.h"
 
@@ -28,7 +30,7 @@ namespace {
 using Range = std::optional<std::pair<double, double>>;
 
 // Runs `work` without the interpreter's lock; the errors of bad input
-// become ValueError.
+// become ValueError, and so does a cut above the memory limit.
 template <typename Work>
 auto Released(Work&& work) {
   try {
@@ -37,6 +39,8 @@ auto Released(Work&& work) {
   } catch (const Data::DataError& error) {
     throw py::value_error(error.what());
   } catch (const Sources::Error& error) {
+    throw py::value_error(error.what());
+  } catch (const HostKit::Error& error) {
     throw py::value_error(error.what());
   } catch (const std::invalid_argument& error) {
     throw py::value_error(error.what());
@@ -55,9 +59,14 @@ py::dict RunDict(const Epoching::RunReport& run) {
   d["path"] = run.path;
   for (const auto& [name, counts] : {std::pair{"kept", &run.kept},
                                      {"outside", &run.outside},
-                                     {"rejected", &run.rejected}})
+                                     {"rejected", &run.rejected},
+                                     {"at_breaks", &run.atBreaks}})
     d[name] = py::make_tuple(counts->target, counts->nonTarget);
   d["skipped"] = run.skipped;
+  d["notes"] = run.notes;
+  d["warnings"] = run.warnings;
+  d["resampled_from"] = run.resampledFrom > 0 ? py::cast(run.resampledFrom)
+                                              : py::none();
   d["labelled"] = run.labelled;
   d["unlabelled"] = run.kept.unlabelled;
   return d;
@@ -74,7 +83,8 @@ Epoching::Recipe RecipeOf(std::vector<std::string> target,
                           std::pair<double, std::optional<double>> window,
                           int bins,
                           Range baseline,
-                          std::optional<double> reject) {
+                          std::optional<double> reject,
+                          std::optional<double> resample) {
   using Epoching::Reference;
   if (reference != Epoching::ReferenceText(Reference::kNone) &&
       reference != Epoching::ReferenceText(Reference::kAverage))
@@ -96,22 +106,31 @@ Epoching::Recipe RecipeOf(std::vector<std::string> target,
   if (baseline)
     r.baseline = Epoching::Interval{baseline->first, baseline->second};
   r.rejectMicrovolts = reject;
+  r.resampleHz = resample;
   return r;
 }
 
-// (X, labels, runs, feature names, run reports, recipe XML) of the epochs
-// cut from `paths` by `recipe` (Sources::Cut, as korva epochs cuts them).
+// (X, labels, runs, feature names, run reports, recipe XML, subjects,
+// sessions, quality warnings) of the epochs cut from `paths` by `recipe`
+// (Sources::Cut, as
+// korva epochs cuts them).
 py::tuple Extract(const std::vector<std::string>& paths,
                   const Epoching::Recipe& recipe,
-                  const Recording::OpenOptions& open) {
+                  const Recording::OpenOptions& open,
+                  const Sources::BidsFilter& bids) {
   Sources::LoadedData cut =
-      Released([&] { return Sources::Cut(paths, recipe, open, false); });
+      Released([&] { return Sources::Cut(paths, recipe, open, bids, false); });
   Data::Dataset& data = cut.data;
   // Epochs of recordings without targets have no labels: 0 each.
   if (!data.hasLabels) data.labels.assign(data.rows, 0.0);
   const py::ssize_t rows = data.rows, cols = data.cols;
   std::vector<double> run(data.groups.size());  // from 1
-  for (size_t i = 0; i < run.size(); ++i) run[i] = data.groups[i] + 1.0;
+  std::vector<std::string> subjects, sessions;  // of each epoch's run
+  for (size_t i = 0; i < run.size(); ++i) {
+    run[i] = data.groups[i] + 1.0;
+    subjects.push_back(cut.origins[data.groups[i]].subject);
+    sessions.push_back(cut.origins[data.groups[i]].session);
+  }
   py::list runs;
   for (const Epoching::RunReport& run : cut.cut->runs)
     runs.append(RunDict(run));
@@ -120,7 +139,10 @@ py::tuple Extract(const std::vector<std::string>& paths,
                         Own(std::move(run), {rows}),
                         data.names,
                         runs,
-                        Epoching::RecipeXml(cut.cut->recipe));
+                        Epoching::RecipeXml(cut.cut->recipe),
+                        subjects,
+                        sessions,
+                        data.quality);
 }
 
 // Filters x (one signal, or one per row) in place, two rows at a time as
@@ -148,6 +170,24 @@ py::array_t<double> BandPassed(py::array_t<double, py::array::c_style> x,
   return x;
 }
 
+// Which runs of EEG-BIDS folders extract_epochs takes.
+void BindBidsFilter(py::module_& m) {
+  py::class_<Sources::BidsFilter>(m, "BidsFilter")
+      .def(py::init([](std::vector<std::string> subjects,
+                       std::vector<std::string> sessions,
+                       std::vector<std::string> tasks,
+                       std::vector<std::string> runs) {
+             return Sources::BidsFilter{std::move(subjects),
+                                        std::move(sessions),
+                                        std::move(tasks),
+                                        std::move(runs)};
+           }),
+           py::arg("subjects"),
+           py::arg("sessions"),
+           py::arg("tasks"),
+           py::arg("runs"));
+}
+
 // The default recipe's settings, the defaults of korva.extract_epochs.
 void BindRecipeDefaults(py::module_& m) {
   const Epoching::Recipe d;
@@ -161,6 +201,7 @@ void BindRecipeDefaults(py::module_& m) {
   m.attr("DEFAULT_BINS") = d.bins;
   m.attr("DEFAULT_BASELINE") = py::cast(baseline);
   m.attr("DEFAULT_REJECT") = py::cast(d.rejectMicrovolts);
+  m.attr("DEFAULT_RESAMPLE") = py::cast(d.resampleHz);
 }
 
 // extract_epochs: recordings cut by the recipe of its settings.
@@ -178,8 +219,12 @@ void BindExtraction(py::module_& m) {
          int bins,
          Range baseline,
          std::optional<double> reject,
+         std::optional<double> resample,
          const std::string& markerColumn,
-         std::optional<double> samplingRate) {
+         std::optional<double> samplingRate,
+         const std::string& eegStream,
+         const std::string& markerStream,
+         const Sources::BidsFilter& bids) {
         return Extract(paths,
                        RecipeOf(std::move(target),
                                 std::move(nonTarget),
@@ -190,8 +235,10 @@ void BindExtraction(py::module_& m) {
                                 window,
                                 bins,
                                 baseline,
-                                reject),
-                       {markerColumn, samplingRate});
+                                reject,
+                                resample),
+                       {markerColumn, samplingRate, eegStream, markerStream},
+                       bids);
       },
       py::arg("paths"),
       py::arg("target"),
@@ -204,11 +251,30 @@ void BindExtraction(py::module_& m) {
       py::arg("bins"),
       py::arg("baseline"),
       py::arg("reject"),
+      py::arg("resample"),
       py::arg("marker_column"),
       py::arg("sampling_rate"),
-      "(X, labels, runs, feature names, run reports, recipe XML) of the "
-      "epochs of the recordings at `paths`, cut by the recipe of these "
-      "settings.");
+      py::arg("xdf_eeg"),
+      py::arg("xdf_markers"),
+      py::arg("bids"),
+      "(X, labels, runs, feature names, run reports, recipe XML, subjects, "
+      "sessions, quality warnings) of the epochs of the recordings at "
+      "`paths` (or the runs of EEG-BIDS folders that `bids` keeps), cut by "
+      "the recipe of these settings.");
+}
+
+// x (one signal) resampled by up / down as extraction resamples channels.
+std::vector<double> ResamplePoly(py::array_t<double, py::array::c_style> x,
+                                 long long up,
+                                 long long down) {
+  if (x.ndim() != 1) throw py::value_error("expected a 1-D array");
+  const double* samples = x.data();
+  const long long n = x.shape(0);
+  return Released([&] {
+    std::vector<double> y;
+    Epoching::Resampler(up, down).Apply(samples, n, y);
+    return y;
+  });
 }
 
 // The band-pass on its own, and its sections.
@@ -242,7 +308,15 @@ void BindBandPass(py::module_& m) {
 }  // namespace
 
 void BindEpochs(py::module_& m) {
+  m.def("resample_poly",
+        &ResamplePoly,
+        py::arg("x"),
+        py::arg("up"),
+        py::arg("down"),
+        "x (float64, 1-D) resampled by up / down by the polyphase resampler "
+        "of korva epochs --resample.");
   BindRecipeDefaults(m);
+  BindBidsFilter(m);
   BindExtraction(m);
   BindBandPass(m);
 }

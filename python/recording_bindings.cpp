@@ -14,26 +14,34 @@
 #include "recording/recording.h"
 #include "recording/recording_base.h"
 #include "sources/recordings.h"
+#include "sources/source_error.h"
 
 namespace py = pybind11;
 
 namespace Korva::Python {
 namespace {
 
-// (data, sfreq, ch_names, units, eeg, events, format, notes): data is
-// channels x samples in microvolts, events a list of (sample, code).
+// (data, sfreq, ch_names, units, eeg, types, events, format, notes,
+// breaks): data is channels x samples in microvolts, events a list of
+// (sample, code), breaks of (sample, why).
 py::tuple ReadRecording(const std::string& path,
                         std::optional<std::string> markerColumn,
-                        std::optional<double> samplingRate) {
+                        std::optional<double> samplingRate,
+                        std::optional<std::string> eegStream,
+                        std::optional<std::string> markerStream) {
   Recording::OpenOptions options;
   options.markerColumn = markerColumn.value_or("");
   options.samplingRate = samplingRate;
+  options.eegStream = eegStream.value_or("");
+  options.markerStream = markerStream.value_or("");
   std::unique_ptr<Recording::Recording> recording;
   try {
     py::gil_scoped_release release;
     recording =
         std::move(Sources::OpenRecordings({path}, options).runs.front());
   } catch (const Data::DataError& e) {
+    throw py::value_error(Recording::AsUtf8(e.what()));
+  } catch (const Sources::Error& e) {
     throw py::value_error(Recording::AsUtf8(e.what()));
   }
   const auto channels = static_cast<py::ssize_t>(recording->Channels().size());
@@ -50,24 +58,29 @@ py::tuple ReadRecording(const std::string& path,
   } catch (const Data::DataError& e) {
     throw py::value_error(Recording::AsUtf8(e.what()));
   }
-  std::vector<std::string> names, units;
+  std::vector<std::string> names, units, types;
   std::vector<bool> eeg;
   for (const Recording::Channel& channel : recording->Channels()) {
     names.push_back(channel.name);
     units.push_back(channel.unit);
     eeg.push_back(channel.eeg);
+    types.push_back(channel.type);
   }
-  py::list events;
+  py::list events, breaks;
   for (const Recording::Event& event : recording->Events())
     events.append(py::make_tuple(event.sample, event.code));
+  for (const Recording::Break& b : recording->Breaks())
+    breaks.append(py::make_tuple(b.sample, b.why));
   return py::make_tuple(data,
                         recording->SamplingRate(),
                         names,
                         units,
                         eeg,
+                        types,
                         events,
                         recording->Format(),
-                        recording->Notes());
+                        recording->Notes(),
+                        breaks);
 }
 
 }  // namespace
@@ -78,8 +91,10 @@ void BindRecording(py::module_& m) {
         py::arg("path"),
         py::arg("marker_column") = py::none(),
         py::arg("sampling_rate") = py::none(),
-        "(data, sfreq, ch_names, units, eeg, events, format, notes) of a "
-        "continuous recording.");
+        py::arg("xdf_eeg") = py::none(),
+        py::arg("xdf_markers") = py::none(),
+        "(data, sfreq, ch_names, units, eeg, types, events, format, notes, "
+        "breaks) of a continuous recording.");
 }
 
 }  // namespace Korva::Python

@@ -153,13 +153,28 @@ std::size_t SampleBytes(SampleType type) {
   return 1;
 }
 
-BinaryFile::BinaryFile(const std::string& path) : path_(path) {
-  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+BinaryFile::BinaryFile(const std::string& path, Links links) : path_(path) {
+  // Not blocking: opening a FIFO for reading would wait for a writer.
+  const int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK |
+                    (links == Links::kRefuse ? O_NOFOLLOW : 0);
+  fd_ = ::open(path.c_str(), flags);
+  if (fd_ < 0 && errno == ELOOP && links == Links::kRefuse)
+    Fail(path, "a symbolic link, which is not followed here");
   if (fd_ < 0) Fail(path, std::string("cannot open: ") + std::strerror(errno));
-  struct stat info;
-  if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) {
+  struct stat info {};
+  if (::fstat(fd_, &info) != 0) {
+    const int error = errno;
     ::close(fd_);
-    Fail(path, "not a regular file");
+    Fail(path, std::string("cannot read: ") + std::strerror(error));
+  }
+  if (!S_ISREG(info.st_mode)) {
+    ::close(fd_);
+    Fail(path,
+         std::string("not a regular file but ") +
+             (S_ISDIR(info.st_mode)    ? "a folder"
+              : S_ISFIFO(info.st_mode) ? "a FIFO"
+              : S_ISSOCK(info.st_mode) ? "a socket"
+                                       : "a device"));
   }
   size_ = static_cast<std::uint64_t>(info.st_size);
 }

@@ -30,11 +30,16 @@ enum class SampleType {
 
 std::size_t SampleBytes(SampleType type);
 
-// A file opened for reading, closed with the object.
+// Whether opening a path follows a symbolic link at its end.
+enum class Links { kFollow, kRefuse };
+
+// A regular file opened for reading, closed with the object.
 class BinaryFile {
  public:
-  // DataError naming `path` when it cannot be opened.
-  explicit BinaryFile(const std::string& path);
+  // DataError naming `path` when it cannot be opened, is not a regular file
+  // (a FIFO, a device or a folder is refused at once, never waited on), or
+  // with Links::kRefuse is a symbolic link.
+  explicit BinaryFile(const std::string& path, Links links = Links::kFollow);
   ~BinaryFile();
   BinaryFile(const BinaryFile&) = delete;
   BinaryFile& operator=(const BinaryFile&) = delete;

@@ -9,12 +9,19 @@
 //     given); "\1" in a name stands for a comma;
 //   markers: [Marker Infos] Mk<n>=<type>,<description>,<position>,<size>,
 //     <channel>[,<date>], the first sample at position 1.
+// The data and marker files are read from the header's own folder, by the
+// base name of what the header names (a header written on another machine
+// may name a path there), and only when they are regular files there, not
+// links: a header cannot make korva read anything else. A key of the
+// sections read given twice is refused; every marker line is kept, in the
+// order of its number, also when a number repeats.
 // This reader is written here rather than taken from a library: the format
 // is a page of text and one array, and the reader checked against MNE loses
 // nothing of it.
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <optional>
@@ -30,7 +37,8 @@ namespace {
 // The largest header or marker file read: far above any real one.
 constexpr std::uint64_t kMaxTextBytes = 64 << 20;
 
-using Section = std::map<std::string, std::string>;
+// The key = value lines of each section, in file order.
+using Section = std::vector<std::pair<std::string, std::string>>;
 using IniText = std::map<std::string, Section>;
 
 std::string ReadText(const BinaryFile& file) {
@@ -51,8 +59,8 @@ IniText ParseIni(std::string_view text) {
       section = &ini[std::string(line.substr(1, line.size() - 2))];
     } else if (const size_t eq = line.find('=');
                section != nullptr && eq != std::string_view::npos) {
-      (*section)[std::string(TrimBlanks(line.substr(0, eq)))] =
-          std::string(TrimBlanks(line.substr(eq + 1)));
+      section->emplace_back(TrimBlanks(line.substr(0, eq)),
+                            TrimBlanks(line.substr(eq + 1)));
     }
   }
   return ini;
@@ -64,8 +72,23 @@ std::string Get(const IniText& ini,
                 const std::string& fallback) {
   const auto s = ini.find(section);
   if (s == ini.end()) return fallback;
-  const auto v = s->second.find(key);
-  return v == s->second.end() ? fallback : v->second;
+  for (const auto& [name, value] : s->second)
+    if (name == key) return value;
+  return fallback;
+}
+
+// DataError for a key given twice in a section the reader takes values
+// from: which of the two was meant cannot be known.
+void RefuseRepeatedKeys(const std::string& path, const IniText& ini) {
+  for (const char* name : {"Common Infos", "Binary Infos", "Channel Infos"}) {
+    const auto section = ini.find(name);
+    if (section == ini.end()) continue;
+    std::map<std::string_view, int> seen;
+    for (const auto& entry : section->second)
+      if (++seen[entry.first] == 2)
+        Fail(path,
+             std::string("[") + name + "] gives " + entry.first + " twice");
+  }
 }
 
 // Splits at commas; "\1" inside a field stands for a comma.
@@ -89,16 +112,34 @@ std::string Folder(const std::string& path) {
   return slash == std::string::npos ? "" : path.substr(0, slash + 1);
 }
 
-// The file `name` that the header at `header` names, beside it unless the
-// name is absolute; DataError naming the header when it cannot be opened.
-std::unique_ptr<BinaryFile> OpenBeside(const std::string& header,
-                                       const std::string& name) {
-  const std::string path =
-      !name.empty() && name[0] == '/' ? name : Folder(header) + name;
+// The file that the header at `header` names `name` as its `role` ("data
+// file"): the base name of `name` in the header's folder, a regular file
+// and not a link (BinaryFile, Links::kRefuse); DataError naming the header
+// and why otherwise. A name with a folder adds a note to `notes`.
+std::unique_ptr<BinaryFile> OpenCompanion(const std::string& header,
+                                          const std::string& name,
+                                          const std::string& role,
+                                          std::vector<std::string>& notes) {
+  const size_t cut = name.find_last_of("/\\");
+  const std::string base =
+      cut == std::string::npos ? name : name.substr(cut + 1);
+  if (base.empty() || base == "." || base == "..")
+    Fail(header, "its " + role + " \"" + AsUtf8(name) + "\" names no file");
+  const std::string path = Folder(header) + base;
+  const std::string said =
+      "its " + role + " " +
+      AsUtf8(base == name ? path
+                          : name + ", read as " + path + " in its folder");
   try {
-    return std::make_unique<BinaryFile>(path);
-  } catch (const Data::DataError&) {
-    Fail(header, "cannot open the file it names, " + path);
+    auto file = std::make_unique<BinaryFile>(path, Links::kRefuse);
+    if (base != name) notes.push_back(said);
+    return file;
+  } catch (const Data::DataError& error) {
+    const std::string why = error.what();
+    Fail(header,
+         said + ": " +
+             (why.rfind(path + ": ", 0) == 0 ? why.substr(path.size() + 2)
+                                              : why));
   }
 }
 
@@ -109,6 +150,28 @@ struct Layout {
   int channels = 0;
   double rate = 0;
 };
+
+// The sampling rate of SamplingInterval=`interval` (microseconds), within
+// the rates korva reads.
+double RateOf(const std::string& path, const std::string& interval) {
+  const auto microseconds = FiniteNumber(interval);
+  if (!microseconds || *microseconds <= 0)
+    Fail(path, "SamplingInterval is missing or not a positive number");
+  const double rate = 1e6 / *microseconds;
+  if (!(rate >= kMinSamplingRate && rate <= kMaxSamplingRate)) {
+    char text[200];
+    std::snprintf(text,
+                  sizeof text,
+                  "SamplingInterval=%s (microseconds) gives a sampling rate "
+                  "of %g Hz, outside the %g Hz to %g Hz korva reads",
+                  interval.substr(0, 40).c_str(),
+                  rate,
+                  kMinSamplingRate,
+                  kMaxSamplingRate);
+    Fail(path, text);
+  }
+  return rate;
+}
 
 Layout ReadLayout(const std::string& path, const IniText& ini) {
   const auto must = [&](const std::string& key,
@@ -149,37 +212,34 @@ Layout ReadLayout(const std::string& path, const IniText& ini) {
   if (!count || *count < 1 || *count > 65535 || *count != std::floor(*count))
     Fail(path, "NumberOfChannels is missing or not a channel count");
   layout.channels = static_cast<int>(*count);
-  const auto interval =
-      FiniteNumber(Get(ini, "Common Infos", "SamplingInterval", ""));
-  if (!interval || *interval <= 0)
-    Fail(path, "SamplingInterval is missing or not a positive number");
-  layout.rate = 1e6 / *interval;
+  layout.rate = RateOf(path, Get(ini, "Common Infos", "SamplingInterval", ""));
   return layout;
 }
 
 // The channels of [Channel Infos], with each one's factor to its output unit;
-// DataError when they are not exactly Ch1 to Ch<NumberOfChannels>.
+// DataError when they are not exactly Ch1 to Ch<NumberOfChannels>, or when a
+// resolution makes samples of the layout's type overflow.
 std::vector<Channel> ReadChannels(const std::string& path,
                                   const IniText& ini,
-                                  int count,
+                                  const Layout& layout,
                                   std::vector<double>& gains) {
+  static const Section kNone;
   const auto infos = ini.find("Channel Infos");
+  const Section& entries = infos == ini.end() ? kNone : infos->second;
   int listed = 0;
-  if (infos != ini.end())
-    for (const auto& [key, value] : infos->second)
-      listed += key.size() > 2 && key.compare(0, 2, "Ch") == 0 &&
-                key.find_first_not_of("0123456789", 2) == std::string::npos;
-  if (listed != count)
+  for (const auto& [key, value] : entries)
+    listed += key.size() > 2 && key.compare(0, 2, "Ch") == 0 &&
+              key.find_first_not_of("0123456789", 2) == std::string::npos;
+  if (listed != layout.channels)
     Fail(path,
-         "NumberOfChannels is " + std::to_string(count) +
+         "NumberOfChannels is " + std::to_string(layout.channels) +
              " but [Channel Infos] lists " + std::to_string(listed));
   std::vector<Channel> channels;
-  for (int c = 1; c <= count; ++c) {
+  for (int c = 1; c <= layout.channels; ++c) {
     const std::string key = "Ch" + std::to_string(c);
-    const auto entry = infos->second.find(key);
-    if (entry == infos->second.end())
-      Fail(path, "[Channel Infos] has no " + key);
-    const std::vector<std::string> fields = SplitFields(entry->second);
+    const std::string text = Get(ini, "Channel Infos", key, "\n");
+    if (text == "\n") Fail(path, "[Channel Infos] has no " + key);
+    const std::vector<std::string> fields = SplitFields(text);
     const std::string resolutionText = fields.size() > 2 ? fields[2] : "";
     const auto resolution =
         TrimBlanks(resolutionText).empty() ? 1.0 : FiniteNumber(resolutionText);
@@ -190,6 +250,11 @@ std::vector<Channel> ReadChannels(const std::string& path,
     double factor = 1;
     channels.push_back(MakeChannel(fields[0], unit, factor));
     gains.push_back(*resolution * factor);
+    if (!FiniteScale(layout.type, gains.back(), 0))
+      Fail(path,
+           key + ": resolution " + AsUtf8(TrimBlanks(resolutionText)) +
+               " makes its samples overflow (they would not be finite "
+               "numbers)");
   }
   return channels;
 }
@@ -197,9 +262,13 @@ std::vector<Channel> ReadChannels(const std::string& path,
 // The markers of the marker file `name`, each as "<type>/<description>".
 void ReadMarkers(const std::string& name, Header& header) {
   const std::string& path = header.path;
-  const std::string text = ReadText(*OpenBeside(path, name));
+  const auto file = OpenCompanion(path, name, "marker file", header.notes);
+  header.files.push_back(file->Path());
+  const std::string text = ReadText(*file);
   if (!StartsLikeBrainVision(text, "marker"))
-    Fail(path, "its marker file " + name + " is not a BrainVision marker file");
+    Fail(path,
+         "its marker file " + AsUtf8(name) +
+             " is not a BrainVision marker file");
   const IniText ini = ParseIni(text);
   const auto infos = ini.find("Marker Infos");
   if (infos == ini.end()) return;
@@ -213,16 +282,29 @@ void ReadMarkers(const std::string& name, Header& header) {
     if (!(position == std::floor(position) && std::fabs(position) < 1e15 &&
           number == std::floor(number) && std::fabs(number) < 1e15))
       Fail(path,
-           "its marker file " + name + ": " + key +
+           "its marker file " + AsUtf8(name) + ": " + key +
                ": no marker position (a sample number)");
     numbered.push_back({static_cast<long long>(number),
                         {static_cast<long long>(position) - 1,
                          AsUtf8(fields[0] + "/" + fields[1])}});
   }
-  std::sort(numbered.begin(), numbered.end(), [](const auto& a, const auto& b) {
-    return a.first < b.first;
-  });
+  std::stable_sort(
+      numbered.begin(), numbered.end(), [](const auto& a, const auto& b) {
+        return a.first < b.first;
+      });
   for (auto& [number, event] : numbered) header.events.push_back(event);
+}
+
+// A "New Segment" marker after the first sample starts a part recorded
+// after a pause: the samples before it are not its neighbours in time.
+void FindSegments(Header& header) {
+  for (const Event& event : header.events)
+    if (event.code.rfind("New Segment/", 0) == 0 && event.sample > 0 &&
+        (header.breaks.empty() || header.breaks.back().sample < event.sample))
+      header.breaks.push_back(
+          {event.sample,
+           "a new segment begins at sample " + std::to_string(event.sample) +
+               " (marker New Segment)"});
 }
 
 class BrainVisionRecording : public RecordingBase {
@@ -252,6 +334,7 @@ class BrainVisionRecording : public RecordingBase {
             : ChannelLayout{
                   0, layout_.channels * bytes, at, 1, samples, layout_.type};
     ReadChannelSamples(*data_, where, gains_[c], 0, out);
+    if (layout_.type == SampleType::kFloat32) CheckFinite(c, out);
   }
 
  private:
@@ -280,20 +363,22 @@ std::unique_ptr<RecordingBase> OpenBrainVision(const std::string& path) {
   if (!StartsLikeBrainVision(text, "header"))
     Fail(path, "not a BrainVision header file");
   const IniText ini = ParseIni(text);
+  RefuseRepeatedKeys(path, ini);
   const Layout layout = ReadLayout(path, ini);
   Header header;
   header.path = path;
   header.format = "BrainVision";
   header.samplingRate = layout.rate;
   std::vector<double> gains;
-  header.channels = ReadChannels(path, ini, layout.channels, gains);
+  header.channels = ReadChannels(path, ini, layout, gains);
   const std::string dataName = Get(ini, "Common Infos", "DataFile", "");
   if (dataName.empty()) Fail(path, "the header names no DataFile");
-  auto data = OpenBeside(path, dataName);
+  auto data = OpenCompanion(path, dataName, "data file", header.notes);
+  header.files = {path, data->Path()};
   const std::uint64_t frame = layout.channels * SampleBytes(layout.type);
   if (data->Size() % frame != 0)
     Fail(path,
-         "its data file " + dataName + ": " + std::to_string(data->Size()) +
+         "its data file " + AsUtf8(dataName) + ": " + std::to_string(data->Size()) +
              " bytes are not a whole number of " +
              std::to_string(layout.channels) + "-channel samples of " +
              std::to_string(SampleBytes(layout.type)) +
@@ -302,6 +387,7 @@ std::unique_ptr<RecordingBase> OpenBrainVision(const std::string& path) {
   const std::string markers = Get(ini, "Common Infos", "MarkerFile", "");
   if (!markers.empty()) ReadMarkers(markers, header);
   SettleEvents(header);
+  FindSegments(header);
   return std::make_unique<BrainVisionRecording>(
       std::move(header), std::move(data), layout, std::move(gains));
 }

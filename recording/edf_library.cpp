@@ -44,7 +44,11 @@ Header CopyHeader(const Recording& r) {
           r.Samples(),
           r.Channels(),
           r.Events(),
-          r.Notes()};
+          r.Notes(),
+          r.SamplingRateSource(),
+          r.SamplingRateUncertainty(),
+          r.Breaks(),
+          r.Files()};
 }
 
 // A recording the library opened, read through the library's entry point.

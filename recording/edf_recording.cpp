@@ -6,13 +6,14 @@
 // reading several times slower than the file's size asks), and turned into
 // physical values as EDFlib does: the digital value clipped to the digital
 // range, then bitvalue * (offset + value) with EDFlib's bitvalue and offset.
-// EDFlib's state is global, so every call to it holds one lock.
+// EDFlib's state is global, so every call to it holds one lock. A file whose
+// header EDFlib refuses is read by korva's own header reader where its
+// samples can still be placed (edf_lenient.h).
 #include <edflib.h>
 #include <strings.h>
 
 #include <algorithm>
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <mutex>
@@ -20,6 +21,7 @@
 #include "data/dataset.h"
 #include "data/reader_library.h"
 #include "recording/binary_file.h"
+#include "recording/edf_lenient.h"
 #include "recording/readers.h"
 #include "recording/recording_base.h"
 #include "text/number_text.h"
@@ -38,20 +40,10 @@ std::mutex& EdfLock() {
   return lock;
 }
 
-// Why a file that exists does not describe a whole recording: its size
-// against the records its header announces, or "" when they agree.
-std::string SizeMismatch(const std::string& path);
-
-std::string OpenError(const std::string& path, int code) {
+std::string OpenError(int code) {
   switch (code) {
     case EDFLIB_NO_SUCH_FILE_OR_DIRECTORY:
       return "cannot open";
-    case EDFLIB_FILE_CONTAINS_FORMAT_ERRORS: {
-      const std::string size = SizeMismatch(path);
-      return size.empty() ? "not a valid EDF or BDF file (its header is "
-                            "damaged or does not match the records)"
-                          : size;
-    }
     case EDFLIB_MAXFILES_REACHED:
       return "too many EDF and BDF files are open at once";
     case EDFLIB_FILE_READ_ERROR:
@@ -156,48 +148,6 @@ long long HeaderNumber(const std::string& header, size_t at, size_t size) {
   const std::string_view text =
       TrimBlanks(std::string_view(header).substr(at, size));
   return Text::ParseWhole(text, value) == Text::NumberStatus::kOk ? value : -1;
-}
-
-std::string SizeMismatch(const std::string& path) {
-  std::FILE* file = std::fopen(path.c_str(), "rbe");
-  if (file == nullptr) return "";
-  std::string fixed(256, '\0');
-  fixed.resize(std::fread(fixed.data(), 1, fixed.size(), file));
-  const long long signals =
-      fixed.size() == 256 ? HeaderNumber(fixed, 252, 4) : -1;
-  std::string signalHeader;
-  if (signals > 0 && signals <= EDFLIB_MAXSIGNALS + 64) {
-    signalHeader.resize(256 * static_cast<size_t>(signals));
-    signalHeader.resize(
-        std::fread(signalHeader.data(), 1, signalHeader.size(), file));
-  }
-  std::fseek(file, 0, SEEK_END);
-  const long long size = std::ftell(file);
-  std::fclose(file);
-  if (signals <= 0 || signalHeader.size() != 256 * static_cast<size_t>(signals))
-    return size < 256 ? "too short for an EDF or BDF header (" +
-                            std::to_string(size) + " bytes)"
-                      : "";
-  const long long records = HeaderNumber(fixed, 236, 8);
-  const long long sampleBytes = fixed[0] == '\xff' ? 3 : 2;
-  long long recordBytes = 0;
-  for (long long i = 0; i < signals; ++i) {
-    const long long count =
-        HeaderNumber(signalHeader, 216 * signals + 8 * i, 8);
-    if (count < 0 || count > INT_MAX) return "";
-    recordBytes += count * sampleBytes;
-  }
-  const long long headerBytes = 256 * (signals + 1);
-  if (records < 0 ||
-      records > (LLONG_MAX - headerBytes) / std::max(1LL, recordBytes) ||
-      headerBytes + records * recordBytes == size)
-    return "";
-  return "the header announces " + std::to_string(records) + " records of " +
-         std::to_string(recordBytes) + " bytes after " +
-         std::to_string(headerBytes) + " header bytes, " +
-         std::to_string(headerBytes + records * recordBytes) +
-         " bytes in all; the file has " + std::to_string(size) +
-         (size < headerBytes + records * recordBytes ? " (truncated?)" : "");
 }
 
 // The recording's description from EDFlib's header: the channels at the
@@ -313,24 +263,110 @@ void PlaceSources(const BinaryFile& file,
   }
 }
 
+// The channels of `layout` at the most common rate, and each one's
+// source; as Describe does for EDFlib's header, with MNE's scale (the
+// physical minimum plus the digital value's distance from the digital
+// minimum times physical range / digital range).
+void DescribeLayout(const EdfLayout& layout,
+                    Header& header,
+                    std::vector<Source>& sources,
+                    int& statusSource) {
+  std::vector<long long> counts;
+  for (const EdfSignal& s : layout.signals)
+    if (!s.annotations) counts.push_back(s.perRecord);
+  if (counts.empty()) Fail(header.path, "no signals besides annotations");
+  const long long perRecord = MostCommonCount(counts);
+  header.samplingRate = perRecord / layout.recordSeconds;
+  header.samples = perRecord * layout.records;
+  std::vector<std::string> leftOut;
+  for (size_t i = 0; i < layout.signals.size(); ++i) {
+    const EdfSignal& s = layout.signals[i];
+    if (s.annotations) continue;
+    if (s.perRecord != perRecord) {
+      leftOut.push_back(s.label);
+      continue;
+    }
+    Source source;
+    source.signal = static_cast<int>(i);
+    Channel channel = MakeChannel(s.label, s.unit, source.factor);
+    channel.eeg = channel.eeg && !s.scaleUnknown;
+    source.status = layout.bdf && IsStatusName(channel.name);
+    if (source.status) {
+      source.factor = 1;
+      channel.unit = "";
+      channel.eeg = false;
+      statusSource = static_cast<int>(sources.size());
+    }
+    source.layout = {layout.headerBytes, layout.recordBytes, s.offset,
+                     static_cast<std::uint64_t>(s.perRecord),
+                     static_cast<std::uint64_t>(layout.records),
+                     layout.bdf ? SampleType::kInt24 : SampleType::kInt16};
+    const auto digital = [](double v) {
+      return static_cast<int>(std::clamp(v, double(INT_MIN), double(INT_MAX)));
+    };
+    source.digitalMin = digital(std::min(s.digitalMin, s.digitalMax));
+    source.digitalMax = digital(std::max(s.digitalMin, s.digitalMax));
+    source.bitvalue = (s.physicalMax - s.physicalMin) /
+                      (s.digitalMax - s.digitalMin);
+    source.offset = s.physicalMin / source.bitvalue - s.digitalMin;
+    header.channels.push_back(channel);
+    sources.push_back(source);
+  }
+  if (std::string note = LeftOutNote(leftOut, header.samplingRate);
+      !note.empty())
+    header.notes.push_back(note);
+}
+
+// A file EDFlib refuses, read by korva's own header reader (edf_lenient.h).
+std::unique_ptr<Recording> OpenLenient(const std::string& path) {
+  auto file = std::make_unique<BinaryFile>(path);
+  const EdfLayout layout = ReadEdfLayout(*file);
+  Header header;
+  header.path = path;
+  header.format = std::string(layout.bdf ? "BDF" : "EDF") +
+                  (layout.plus ? "+" : "");
+  header.notes = layout.notes;
+  std::vector<Source> sources;
+  int statusSource = -1;
+  DescribeLayout(layout, header, sources, statusSource);
+  for (const EdfAnnotation& a : ReadEdfAnnotations(*file, layout))
+    if (const std::string text(TrimBlanks(a.text)); !text.empty())
+      header.events.push_back(
+          {SampleAt(a.onset, header.samplingRate), AsUtf8(text)});
+  SettleEvents(header);
+  const Source status = statusSource >= 0 ? sources[statusSource] : Source{};
+  auto recording = std::make_unique<EdfRecording>(
+      std::move(header), std::move(file), std::move(sources));
+  if (statusSource >= 0 && recording->Events().empty())
+    recording->FindStatusEvents(status);
+  return recording;
+}
+
 std::unique_ptr<Recording> OpenEdfFile(const std::string& path) {
   auto hdr = std::make_unique<edf_hdr_struct>();
   Header header;
   std::vector<Source> sources;
   int statusSource = -1;
+  int refused = 0;
   {
     std::lock_guard<std::mutex> hold(EdfLock());
     if (edfopen_file_readonly(
-            path.c_str(), hdr.get(), EDFLIB_READ_ALL_ANNOTATIONS) != 0)
-      Fail(path, OpenError(path, hdr->filetype));
-    // EDFlib is done with the file once it has read the header and the
-    // annotations; closing it lets the same file be opened again.
-    struct Close {
-      int handle;
-      ~Close() { edfclose_file(handle); }
-    } close{hdr->handle};
-    Describe(path, *hdr, header, sources, statusSource);
+            path.c_str(), hdr.get(), EDFLIB_READ_ALL_ANNOTATIONS) != 0) {
+      refused = hdr->filetype;
+    } else {
+      // EDFlib is done with the file once it has read the header and the
+      // annotations; closing it lets the same file be opened again.
+      struct Close {
+        int handle;
+        ~Close() { edfclose_file(handle); }
+      } close{hdr->handle};
+      Describe(path, *hdr, header, sources, statusSource);
+    }
   }
+  // EDFlib refuses a header with any field out of its rules; korva reads
+  // such a file itself where the samples can still be placed.
+  if (refused == EDFLIB_FILE_CONTAINS_FORMAT_ERRORS) return OpenLenient(path);
+  if (refused != 0) Fail(path, OpenError(refused));
   auto file = std::make_unique<BinaryFile>(path);
   PlaceSources(*file, *hdr, sources);
   const Source status = statusSource >= 0 ? sources[statusSource] : Source{};

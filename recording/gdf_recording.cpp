@@ -18,7 +18,9 @@
 //     GDF 1.94: rate as 3 bytes, count as uint32; since: count as 3 bytes,
 //     rate as float32), then the positions (uint32, the first sample is 1)
 //     and the types (uint16).
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
@@ -152,7 +154,10 @@ std::vector<GdfChannel> ReadChannelHeader(const BinaryFile& file,
   std::vector<GdfChannel> channels(n);
   for (std::uint64_t c = 0; c < n; ++c) {
     GdfChannel& ch = channels[c];
+    // A label ends at its first NUL, as C strings do: what follows is
+    // padding, whatever it holds.
     ch.label = std::string(block, 16 * c, 16);
+    ch.label.resize(std::min(ch.label.find('\0'), ch.label.size()));
     const std::uint64_t textBytes = layout.version2 ? 6 : 8;
     const std::string_view unitText(
         reinterpret_cast<const char*>(field(96, textBytes, c)), textBytes);
@@ -194,6 +199,9 @@ class GdfRecording : public RecordingBase {
     CheckChannel(c);
     const Source& s = sources_[c];
     ReadChannelSamples(*file_, s.layout, s.gain, s.shift, out);
+    if (s.layout.type == SampleType::kFloat32 ||
+        s.layout.type == SampleType::kFloat64)
+      CheckFinite(c, out);
   }
 
  private:
@@ -229,6 +237,27 @@ std::uint64_t RecordLayout(const BinaryFile& file,
   return bytes;
 }
 
+// Whether the event table's positions, counted at `rate` Hz, are moved to
+// the recording's rate: when that rate differs and is one korva reads. Any
+// other rate but 0 (none given) is ignored with a note: a table whose rate
+// is absurd would put every event on the first sample.
+bool RescalesEvents(double rate, Header& header) {
+  const bool plausible = rate >= kMinSamplingRate && rate <= kMaxSamplingRate;
+  if (!plausible && rate != 0) {
+    char text[200];
+    std::snprintf(text,
+                  sizeof text,
+                  "the event table's sampling rate, %g Hz, is ignored (not "
+                  "within %g Hz to %g Hz): its positions are taken as "
+                  "samples of the recording",
+                  rate,
+                  kMinSamplingRate,
+                  kMaxSamplingRate);
+    header.notes.push_back(text);
+  }
+  return plausible && rate != header.samplingRate;
+}
+
 // The event table after the records, if the file has one.
 void ReadEvents(const BinaryFile& file,
                 const GdfLayout& layout,
@@ -254,8 +283,7 @@ void ReadEvents(const BinaryFile& file,
              " events, more than the rest of the file holds (truncated?)");
   std::vector<unsigned char> table(count * 6);
   file.ReadAt(dataEnd + 8, table.size(), table.data());
-  const bool rescale =
-      std::isfinite(rate) && rate > 0 && rate != header.samplingRate;
+  const bool rescale = RescalesEvents(rate, header);
   for (std::uint64_t e = 0; e < count; ++e) {
     const long long position =
         static_cast<long long>(ReadU32(table.data() + 4 * e)) - 1;
@@ -307,6 +335,11 @@ std::vector<Source> OfferChannels(const BinaryFile& file,
         (ch.physicalMax - ch.physicalMin) / (ch.digitalMax - ch.digitalMin);
     s.gain = gain * factor;
     s.shift = (ch.physicalMin - ch.digitalMin * gain) * factor;
+    if (!FiniteScale(s.layout.type, s.gain, s.shift))
+      Fail(file.Path(),
+           ChannelWhere(ch, c) +
+               ": its physical and digital ranges make its samples overflow "
+               "(they would not be finite numbers)");
     sources.push_back(s);
   }
   std::string note = LeftOutNote(leftOut, header.samplingRate);

@@ -4,7 +4,8 @@
 // non-zero values are event codes. Columns whose first value is not a number
 // are left out. The file is read once, when it is opened: every value is
 // checked and kept, column by column, and the events are found; a channel
-// read is a copy of its column.
+// read is a copy of its column. The time column gives the rate, from the
+// span of its steps, and the places where the rows are not continuous.
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -27,17 +28,41 @@
 namespace Korva::Recording {
 namespace {
 
-// How far the time column's median step may be from a whole rate's.
-constexpr double kRateTolerance = 0.005;
+// The clocks of a headset and of the computer that stamps its samples may
+// differ by this much (relative), so a rate from time stamps is known no
+// better, however long the recording.
+constexpr double kClockTolerance = 2e-4;
+// A step of more than this many typical steps, and of more than
+// kMinGapSeconds, either way, is a break between two parts of the rows.
+constexpr double kGapSteps = 10;
+constexpr double kMinGapSeconds = 0.05;
+// A time column that gives a slower rate counts something other than
+// seconds (milliseconds, samples).
+constexpr double kMinRate = 10;
 // Bytes after a line that can be read: the parse of short numbers reads
 // ahead of where a number may end.
 constexpr size_t kReadAhead = 32;
+// The UTF-8 byte order mark some programs write at the start of a file.
+constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
 
 std::string Lower(std::string_view text) {
   std::string lower(text);
   for (char& c : lower)
     c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return lower;
+}
+
+// A data row that is wrong: its line, counted by the LineReader that gave
+// it, and what is wrong, to follow "line N".
+struct RowError {
+  long long line;
+  std::string what;
+};
+
+[[noreturn]] void FailAt(const std::string& path,
+                         long long line,
+                         const std::string& what) {
+  Fail(path, "line " + std::to_string(line) + what);
 }
 
 // The lines of a text file from byte `from`, one at a time, without their
@@ -65,6 +90,7 @@ class LineReader {
       if (eol != nullptr || (ended_ && begin_ < end_)) {
         const char* stop =
             eol ? static_cast<const char*>(eol) : buffer_.data() + end_;
+        if (nul_ < static_cast<size_t>(stop - buffer_.data())) RefuseNul();
         begin_ = stop - buffer_.data() + (eol ? 1 : 0);
         line = std::string_view(from, stop - from);
         while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
@@ -99,6 +125,8 @@ class LineReader {
 
   // Moves the unfinished line to the front and reads more after it.
   void Refill() {
+    // The unfinished line holds the NUL byte: it would grow without end.
+    if (nul_ != kNone) RefuseNul();
     std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
     offset_ += begin_;
     end_ -= begin_;
@@ -109,9 +137,24 @@ class LineReader {
         buffer_.size() - kReadAhead - end_, stop_ - (offset_ + end_));
     const size_t got = std::fread(buffer_.data() + end_, 1, room, file_);
     if (got == 0 && std::ferror(file_)) Fail(path_, "cannot be read");
+    // A UTF-8 byte order mark before the header is no part of its names.
+    if (offset_ + end_ == 0 && std::string_view(buffer_.data(), got)
+                                       .substr(0, 3) == kUtf8Mark)
+      begin_ = 3;
     ended_ = got == 0;
+    if (const void* nul = std::memchr(buffer_.data() + end_, '\0', got))
+      nul_ = static_cast<const char*>(nul) - buffer_.data();
     end_ += got;
   }
+
+  // Text holds no NUL byte (a file of them would be one line that grows
+  // until memory runs out): the line about to be given has one.
+  [[noreturn]] void RefuseNul() const {
+    throw RowError{number_ + 1,
+                   ": a NUL byte: this is binary data, not CSV text"};
+  }
+
+  static constexpr size_t kNone = SIZE_MAX;
 
   std::string path_;
   std::FILE* file_ = nullptr;
@@ -119,6 +162,7 @@ class LineReader {
   std::uint64_t offset_;        // in the file, of buffer_[0]
   size_t begin_ = 0, end_ = 0;  // the part of buffer_ not yet given out
   std::uint64_t stop_ = UINT64_MAX;
+  size_t nul_ = kNone;  // where in buffer_ the first NUL byte read lies
   bool ended_ = false;
   long long number_ = 0;
 };
@@ -131,8 +175,9 @@ bool IsMetadata(std::string_view line) {
 // Reads up to the header line; "" when the file has none.
 std::string_view FindHeader(LineReader& lines) {
   std::string_view line;
-  while (lines.Next(line))
+  while (lines.Next(line)) {
     if (!IsMetadata(line)) return line;
+  }
   return {};
 }
 
@@ -247,8 +292,10 @@ std::vector<std::string> SplitHeader(std::string_view line) {
 
 std::string ColumnList(const std::vector<std::string>& names) {
   std::string list;
-  for (const std::string& name : names)
-    list += (list.empty() ? "" : ", ") + name;
+  for (size_t i = 0; i < std::min(names.size(), kNamesShown); ++i)
+    list += (i ? ", " : "") + names[i];
+  if (names.size() > kNamesShown)
+    list += " and " + std::to_string(names.size() - kNamesShown) + " more";
   return list;
 }
 
@@ -258,23 +305,41 @@ int FindTimeColumn(const std::vector<std::string>& names) {
   return -1;
 }
 
-// The marker column by its given name, or the one named Marker*; -1 with
-// `why` set when there is none or the choice is not clear.
+// The N of "#N" (digits after the sign), or 0.
+int ColumnNumber(std::string_view text) {
+  if (text.size() < 2 || text.size() > 8 || text[0] != '#' ||
+      text.find_first_not_of("0123456789", 1) != std::string_view::npos)
+    return 0;
+  return std::stoi(std::string(text.substr(1)));
+}
+
+// The marker column by its given name (or as #N, the N-th column, when no
+// column has that name), or the one named Marker*; -1 with `why` set when
+// there is none or the choice is not clear.
 int FindMarkerColumn(const std::vector<std::string>& names,
                      const std::string& wanted,
                      std::string& why) {
+  const std::string_view name = TrimBlanks(wanted);
   std::vector<int> found;
   for (size_t i = 0; i < names.size(); ++i) {
     const bool match = wanted.empty()
                            ? Lower(names[i]).rfind("marker", 0) == 0
-                           : names[i] == std::string(TrimBlanks(wanted));
+                           : names[i] == name;
     if (match) found.push_back(static_cast<int>(i));
   }
+  const int number = ColumnNumber(name);
+  if (found.empty() && number > 0 && number <= static_cast<int>(names.size()))
+    return number - 1;
   if (found.size() == 1) return found[0];
-  if (!wanted.empty())
+  if (number > 0)
+    why = "no column " + std::to_string(number) + " (the header has " +
+          std::to_string(names.size()) + ")";
+  else if (!wanted.empty())
     why = "no column is named \"" + AsUtf8(wanted) + "\"";
   else if (found.empty())
-    why = "no column is named Marker...; name the marker column";
+    why =
+        "no column is named Marker...; name the marker column (by its name, "
+        "or #N for the N-th column)";
   else
     why = "several columns are named Marker...; name the marker column";
   why += " (columns: " + ColumnList(names) + ")";
@@ -299,7 +364,12 @@ struct Columns {
 
 Columns ReadColumns(LineReader& lines, const OpenOptions& options) {
   Columns columns;
-  const std::string header(FindHeader(lines));
+  std::string header;
+  try {
+    header = FindHeader(lines);
+  } catch (const RowError& e) {
+    FailAt(lines.Path(), e.line, e.what);
+  }
   columns.delimiter = Text::DetectDelimiter(header);
   for (const std::string& name : SplitHeader(header))
     columns.names.push_back(AsUtf8(name));
@@ -411,19 +481,6 @@ std::vector<int> FieldRoles(const Columns& columns) {
   for (size_t k = 0; k < columns.channels.size(); ++k)
     roles[columns.channels[k]] = static_cast<int>(k);
   return roles;
-}
-
-// A data row that is wrong: its line, counted by the LineReader that gave
-// it, and what is wrong, to follow "line N".
-struct RowError {
-  long long line;
-  std::string what;
-};
-
-[[noreturn]] void FailAt(const std::string& path,
-                         long long line,
-                         const std::string& what) {
-  Fail(path, "line " + std::to_string(line) + what);
 }
 
 // Reads data rows into `scan`: RowError for a row with another number of
@@ -538,7 +595,12 @@ struct SecondHalf {
   // first reader is past it: false then.
   bool Start(LineReader& first) {
     std::string_view partial;
-    if (!lines.Next(partial) || lines.Offset() <= first.Offset()) return false;
+    try {
+      if (!lines.Next(partial) || lines.Offset() <= first.Offset())
+        return false;
+    } catch (const RowError&) {
+      return false;  // the first reader finds it, and counts its line
+    }
     first.StopAt(lines.Offset());
     thread = std::thread([this] {
       try {
@@ -612,37 +674,199 @@ Scan ScanRows(LineReader& lines,
   return scan;
 }
 
-// The whole rate whose step the time column's median step is within
-// kRateTolerance of, with a note saying so.
-double RateFromTimes(const std::string& path,
-                     std::vector<double>& times,
-                     std::vector<std::string>& notes) {
-  if (times.size() < 2)
+// `value` in printf's format `format`.
+std::string Printed(const char* format, double value) {
+  char text[64];
+  std::snprintf(text, sizeof(text), format, value);
+  return text;
+}
+
+// The typical step of the time column: the median of its steps forward
+// (rows stamped a packet at a time repeat a time, which this passes over).
+double TypicalStep(const std::string& path, const std::vector<double>& t) {
+  std::vector<double> steps;
+  steps.reserve(t.size());
+  for (size_t i = 1; i < t.size(); ++i)
+    if (t[i] > t[i - 1]) steps.push_back(t[i] - t[i - 1]);
+  if (steps.empty())
+    Fail(path,
+         "the time column never advances; give the sampling rate to read "
+         "the rows in file order without it");
+  const auto middle = steps.begin() + steps.size() / 2;
+  std::nth_element(steps.begin(), middle, steps.end());
+  return *middle;
+}
+
+// The rows as the time column parts them: continuous parts [first, end)
+// between breaks, and within the parts the steps that are not forward.
+struct TimeWalk {
+  std::vector<std::pair<size_t, size_t>> parts;
+  std::vector<Break> breaks;
+  long long repeats = 0, backSteps = 0;
+  double largestBack = 0;
+  double shortest = INFINITY, longest = -INFINITY;  // steps within parts
+};
+
+// Why there is a break between row `i` (from 0) and the one before it.
+std::string BreakWhy(const std::vector<double>& t, size_t i) {
+  const double step = t[i] - t[i - 1];
+  return std::string("the time column ") +
+         (step > 0 ? "jumps " : "steps back ") +
+         Printed("%.6g s", std::fabs(step)) + Printed(", from %.3f s", t[i - 1]) +
+         Printed(" to %.3f s, after row ", t[i]) + std::to_string(i);
+}
+
+// Splits the rows at every step longer than `gap` either way, and refuses
+// rows that run backwards: a row stamped more than `gap` before an earlier
+// row of its part, which no jitter explains.
+TimeWalk WalkTimes(const std::string& path,
+                   const std::vector<double>& t,
+                   double gap) {
+  TimeWalk w;
+  size_t first = 0, latest = 0;
+  for (size_t i = 1; i < t.size(); ++i) {
+    const double step = t[i] - t[i - 1];
+    if (std::fabs(step) > gap) {
+      w.parts.emplace_back(first, i);
+      w.breaks.push_back({static_cast<long long>(i), BreakWhy(t, i)});
+      first = latest = i;
+      continue;
+    }
+    w.repeats += step == 0;
+    if (step < 0) {
+      ++w.backSteps;
+      w.largestBack = std::max(w.largestBack, -step);
+    }
+    if (t[i] < t[latest] - gap)
+      Fail(path,
+           "the rows run backwards: row " + std::to_string(i + 1) +
+               Printed(" is stamped %.3f s", t[i]) +
+               Printed(", %.3g s before row ", t[latest] - t[i]) +
+               std::to_string(latest + 1) +
+               ": they are not in time order; give the sampling rate to "
+               "read them in file order without the time column");
+    if (t[i] > t[latest]) latest = i;
+    w.shortest = std::min(w.shortest, step);
+    w.longest = std::max(w.longest, step);
+  }
+  w.parts.emplace_back(first, t.size());
+  return w;
+}
+
+// The time column's rate from a least-squares line of time against row in
+// each part (one slope b for all parts, the seconds per sample; an
+// intercept each): 1 / b, its standard error, and the most the stamps of a
+// part stray from the line (its largest residual less its smallest). Sums
+// are taken about each part's first stamp, which keeps the precision of
+// stamps far from 0 (seconds since 1970).
+struct PartsRate {
+  double rate = 0, error = 0, stray = 0;
+  double stamps = 0, span = 0;  // in parts of two or more rows
+};
+
+// The mean of t[first .. end) - t[first].
+double MeanFromFirst(const std::vector<double>& t, size_t first, size_t end) {
+  double sum = 0;
+  for (size_t i = first; i < end; ++i) sum += t[i] - t[first];
+  return sum / static_cast<double>(end - first);
+}
+
+PartsRate RateOfParts(const std::string& path,
+                      const std::vector<double>& t,
+                      const TimeWalk& w) {
+  PartsRate r;
+  double sxy = 0, sxx = 0;
+  std::vector<double> means;
+  for (const auto& [first, end] : w.parts) {
+    const auto m = static_cast<double>(end - first);
+    means.push_back(MeanFromFirst(t, first, end));
+    for (size_t i = first; i < end && m > 1; ++i)
+      sxy += (static_cast<double>(i - first) - (m - 1) / 2) *
+             (t[i] - t[first] - means.back());
+    sxx += m * (m * m - 1) / 12;
+    r.stamps += m > 1 ? m : 0;
+    r.span += t[end - 1] - t[first];
+  }
+  if (!(sxx > 0 && sxy > 0))
     Fail(path,
          "too few samples to take the sampling rate from the time "
          "column; give the sampling rate");
-  std::adjacent_difference(times.begin(), times.end(), times.begin());
-  const auto middle = times.begin() + times.size() / 2;
-  std::nth_element(times.begin() + 1, middle, times.end());
-  const double step = *middle;
-  const double whole = step > 0 ? std::round(1 / step) : 0;
-  char text[160];
-  if (whole < 1 || std::fabs(step * whole - 1) > kRateTolerance) {
-    std::snprintf(text,
-                  sizeof(text),
-                  "the time column's median step, %g s, is not within 0.5 %% "
-                  "of a whole sampling rate; give the sampling rate",
-                  step);
-    Fail(path, text);
+  const double b = sxy / sxx;
+  r.rate = 1 / b;
+  if (r.rate < kMinRate)
+    Fail(path,
+         "the time column gives " + Printed("%.3g", r.rate) +
+             " Hz, too slow for EEG (is it in milliseconds, or a count of "
+             "samples?); give the sampling rate");
+  double squares = 0, lines = 0;
+  for (size_t k = 0; k < w.parts.size(); ++k) {
+    const auto [first, end] = w.parts[k];
+    const double middle = static_cast<double>(end - first - 1) / 2;
+    double low = 0, high = 0;
+    for (size_t i = first; i < end; ++i) {
+      const double e = t[i] - t[first] - means[k] -
+                       b * (static_cast<double>(i - first) - middle);
+      low = std::min(low, e);
+      high = std::max(high, e);
+      squares += e * e;
+    }
+    r.stray = std::max(r.stray, high - low);
+    lines += end - first > 1;
   }
-  std::snprintf(text,
-                sizeof(text),
-                "sampling rate %g Hz, from the time column's median step "
-                "of %.3f ms",
-                whole,
-                step * 1e3);
-  notes.push_back(text);
-  return whole;
+  const double freedom = r.stamps - 2 * lines;
+  if (freedom > 0) r.error = std::sqrt(squares / freedom / sxx) / (b * b);
+  return r;
+}
+
+// The sampling rate the time column gives, with the breaks between its
+// parts and notes that say how it was found: the rate of RateOfParts,
+// known within three standard errors and no better than kClockTolerance; a
+// whole rate within that is taken, else the rate to the mHz (well within
+// it).
+double RateFromTimes(const std::string& path,
+                     const std::vector<double>& t,
+                     Header& header) {
+  if (t.size() < 2)
+    Fail(path,
+         "too few samples to take the sampling rate from the time "
+         "column; give the sampling rate");
+  const double gap = std::max(kGapSteps * TypicalStep(path, t), kMinGapSeconds);
+  TimeWalk w = WalkTimes(path, t, gap);
+  const PartsRate r = RateOfParts(path, t, w);
+  const double uncertainty =
+      std::max(3 * r.error, r.rate * kClockTolerance);
+  const double whole = std::round(r.rate);
+  const bool snapped = std::fabs(whole - r.rate) <= uncertainty;
+  const double rate = snapped ? whole : std::round(r.rate * 1e3) / 1e3;
+  header.notes.push_back(
+      Printed("sampling rate %.6g Hz, from the time column: a line through ",
+              rate) +
+      Printed("its %.0f stamps", r.stamps) +
+      (w.parts.size() > 1 ? " (in its " + std::to_string(w.parts.size()) +
+                                " continuous parts)"
+                          : "") +
+      Printed(" gives %.6g", r.rate) +
+      Printed(" Hz, give or take %.2g", uncertainty) +
+      (snapped ? Printed(", and %.6g lies within that", whole) : "") +
+      Printed("; its steps run from %.4g", w.shortest * 1e3) +
+      Printed(" to %.4g ms", w.longest * 1e3) +
+      Printed(" and its stamps stray up to %.3g ms from the line",
+              r.stray * 1e3));
+  if (w.repeats > 0)
+    header.notes.push_back(
+        std::to_string(w.repeats) +
+        " rows repeat the time of the row before (stamped a packet of "
+        "samples at a time?); the rate comes from the span of the times");
+  if (w.backSteps > 0)
+    header.notes.push_back(
+        std::to_string(w.backSteps) +
+        " rows are stamped before the row above them, by up to " +
+        Printed("%.3g ms", w.largestBack * 1e3) +
+        " (time stamps that jitter); they are taken in file order");
+  header.breaks = std::move(w.breaks);
+  header.rateSource = RateSource::kTimes;
+  header.rateUncertainty = uncertainty;
+  return rate;
 }
 
 class HeadsetCsvRecording : public RecordingBase {
@@ -664,6 +888,7 @@ class HeadsetCsvRecording : public RecordingBase {
 
 CsvColumns FindCsvColumns(std::string_view head, const OpenOptions& options) {
   CsvColumns found;
+  if (head.substr(0, 3) == kUtf8Mark) head.remove_prefix(3);
   while (!head.empty()) {
     const size_t end = head.find('\n');
     if (end == std::string_view::npos) return found;
@@ -689,19 +914,32 @@ std::unique_ptr<RecordingBase> OpenHeadsetCsv(const std::string& path,
   const bool rateGiven = options.samplingRate.has_value();
   Scan scan = ScanRows(lines, columns, !rateGiven, header);
   if (rateGiven) {
-    if (!std::isfinite(*options.samplingRate) || *options.samplingRate <= 0)
-      Fail(path, "the sampling rate given is not a positive number");
+    if (!(*options.samplingRate >= kMinSamplingRate &&
+          *options.samplingRate <= kMaxSamplingRate))
+      Fail(path,
+           "the sampling rate given, " +
+               Text::FormatDouble(*options.samplingRate) +
+               " Hz, is not one korva reads (" +
+               Text::FormatDouble(kMinSamplingRate) + " to " +
+               Text::FormatDouble(kMaxSamplingRate) + " Hz)");
     header.samplingRate = *options.samplingRate;
+    header.rateSource = RateSource::kGiven;
   } else {
-    header.samplingRate = RateFromTimes(path, scan.times, header.notes);
+    header.samplingRate = RateFromTimes(path, scan.times, header);
   }
   header.samples = scan.rows;
   if (!scan.values) scan.values = std::make_unique<ChannelTable>(0);
   for (int column : columns.channels) {
     double factor = 1;
-    header.channels.push_back(MakeChannel(columns.names[column], "uV", factor));
-    if (column == columns.marker) {
-      header.channels.back().eeg = false;
+    const std::string& name = columns.names[column];
+    const bool marker = column == columns.marker;
+    // A marker column chosen by position may have no name of its own.
+    header.channels.push_back(MakeChannel(
+        marker && name.empty() ? "#" + std::to_string(column + 1) : name,
+        "uV",
+        factor));
+    if (marker) {
+      SetChannelType(header.channels.back(), "TRIG");
       header.channels.back().unit = "";
     }
   }

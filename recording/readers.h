@@ -21,6 +21,11 @@ std::unique_ptr<RecordingBase> OpenGdf(const std::string& path);
 // A BrainVision header (.vhdr) with its data and marker files.
 std::unique_ptr<RecordingBase> OpenBrainVision(const std::string& path);
 
+// XDF: the EEG stream and the markers of a marker stream placed on its
+// samples through the streams' clock offsets (OpenOptions chooses them).
+std::unique_ptr<RecordingBase> OpenXdf(const std::string& path,
+                                       const OpenOptions& options);
+
 // The CSV file of a headset: a time column, one column per channel and a
 // marker column (see OpenOptions).
 std::unique_ptr<RecordingBase> OpenHeadsetCsv(const std::string& path,

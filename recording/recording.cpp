@@ -1,9 +1,14 @@
 #include "recording/recording.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <map>
 
+#include "data/csv_io.h"
 #include "recording/binary_file.h"
 #include "recording/readers.h"
+#include "text/utf8.h"
 
 namespace Korva::Recording {
 namespace {
@@ -11,7 +16,7 @@ namespace {
 // How much of a file is looked at to tell its format.
 constexpr std::size_t kHeadBytes = 64 << 10;
 
-enum class Kind { kEdf, kBdf, kGdf, kBrainVision, kCsv, kUnknown };
+enum class Kind { kEdf, kBdf, kGdf, kBrainVision, kXdf, kCsv, kUnknown };
 
 const char* KindName(Kind kind) {
   switch (kind) {
@@ -23,6 +28,8 @@ const char* KindName(Kind kind) {
       return "GDF";
     case Kind::kBrainVision:
       return "a BrainVision header";
+    case Kind::kXdf:
+      return "XDF";
     case Kind::kCsv:
       return "CSV";
     case Kind::kUnknown:
@@ -45,6 +52,7 @@ Kind KindOfExtension(const std::string& extension) {
   if (extension == "bdf") return Kind::kBdf;
   if (extension == "gdf") return Kind::kGdf;
   if (extension == "vhdr") return Kind::kBrainVision;
+  if (extension == "xdf") return Kind::kXdf;
   if (extension == "csv") return Kind::kCsv;
   return Kind::kUnknown;
 }
@@ -60,28 +68,78 @@ Kind KindOfContent(const std::string& head, const OpenOptions& options) {
                  0) == 0)
     return Kind::kBdf;
   if (head.rfind("GDF ", 0) == 0) return Kind::kGdf;
+  if (head.rfind("XDF:", 0) == 0) return Kind::kXdf;
   if (!IsText(head)) return Kind::kUnknown;
   if (StartsLikeBrainVision(head, "header")) return Kind::kBrainVision;
   const CsvColumns columns = FindCsvColumns(head, options);
   return columns.time || columns.marker ? Kind::kCsv : Kind::kUnknown;
 }
 
-std::string UnknownContent(const std::string& head) {
+std::string UnknownContent(const std::string& path,
+                           const std::string& head,
+                           Kind claimed) {
+  // A .csv file that is not CSV text hears why, as a feature table would.
+  if (claimed == Kind::kCsv) Data::CheckCsvText(head, path);
+  if (!IsText(head) && claimed == Kind::kBrainVision)
+    return "byte " + std::to_string(head.find('\0') + 1) +
+           " is a NUL: binary data, not the text of a BrainVision header";
   if (IsText(head) && StartsLikeBrainVision(head, "marker"))
     return "a BrainVision marker file; open the header (.vhdr) that names it";
   return "not a recording korva reads: it starts like none of EDF, BDF, GDF, "
-         "a BrainVision header (.vhdr) and a headset CSV (a header line with "
-         "a time column and a marker column)";
+         "a BrainVision header (.vhdr), XDF and a headset CSV (a header line "
+         "with a time column and a marker column)";
+}
+
+// Names a recipe can keep and tell apart: none empty, none with a control
+// character (a line end, a NUL that C strings would cut at, an escape), no
+// two alike.
+void CheckChannelNames(const Recording& r) {
+  std::map<std::string, size_t> seen;
+  for (size_t c = 0; c < r.Channels().size(); ++c) {
+    const std::string& name = r.Channels()[c].name;
+    const std::string which = "channel " + std::to_string(c + 1);
+    if (name.empty()) Fail(r.Path(), which + " has no name");
+    if (const auto code = Text::FirstControlCharacter(name)) {
+      char text[80];
+      std::snprintf(text,
+                    sizeof text,
+                    " has a control character (U+%04X) in its name",
+                    static_cast<unsigned>(*code));
+      Fail(r.Path(), which + text);
+    }
+    const auto [earlier, added] = seen.emplace(name, c);
+    if (!added)
+      Fail(r.Path(),
+           "channels " + std::to_string(earlier->second + 1) + " and " +
+               std::to_string(c + 1) + " are both named \"" + name +
+               "\": a recipe could not tell them apart");
+  }
 }
 
 void CheckUsable(const Recording& r) {
   if (r.Samples() <= 0) Fail(r.Path(), "the recording holds no samples");
   if (r.Channels().empty()) Fail(r.Path(), "the recording offers no channels");
-  if (!std::isfinite(r.SamplingRate()) || r.SamplingRate() <= 0)
-    Fail(r.Path(), "the recording's sampling rate is not a positive number");
+  const double rate = r.SamplingRate();
+  if (!(rate >= kMinSamplingRate && rate <= kMaxSamplingRate)) {
+    char text[160];
+    std::snprintf(text,
+                  sizeof text,
+                  "its sampling rate, %g Hz, is outside the "
+                  "%g Hz to %g Hz korva reads",
+                  rate,
+                  kMinSamplingRate,
+                  kMaxSamplingRate);
+    Fail(r.Path(), text);
+  }
+  CheckChannelNames(r);
 }
 
 }  // namespace
+
+const std::vector<Break>& Recording::Breaks() const {
+  static const std::vector<Break> kNone;
+  return kNone;
+}
 
 std::unique_ptr<Recording> OpenRecording(const std::string& path,
                                          const OpenOptions& options) {
@@ -99,11 +157,14 @@ std::unique_ptr<Recording> OpenRecording(const std::string& path,
     case Kind::kBrainVision:
       recording = OpenBrainVision(path);
       break;
+    case Kind::kXdf:
+      recording = OpenXdf(path, options);
+      break;
     case Kind::kCsv:
       recording = OpenHeadsetCsv(path, options);
       break;
     case Kind::kUnknown:
-      Fail(path, UnknownContent(head));
+      Fail(path, UnknownContent(path, head, KindOfExtension(Extension(path))));
   }
   CheckUsable(*recording);
   const std::string extension = Extension(path);
@@ -118,7 +179,7 @@ std::unique_ptr<Recording> OpenRecording(const std::string& path,
 bool IsRecording(const std::string& path, const OpenOptions& options) {
   const std::string extension = Extension(path);
   if (extension == "edf" || extension == "bdf" || extension == "gdf" ||
-      extension == "vhdr")
+      extension == "vhdr" || extension == "xdf")
     return true;
   try {
     const std::string head = BinaryFile(path).ReadUpTo(0, kHeadBytes);

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cfloat>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +22,37 @@ void RecordingBase::CheckChannel(int c) const {
     Fail(header_.path,
          "no channel " + std::to_string(c) + " (the recording has " +
              std::to_string(header_.channels.size()) + ")");
+}
+
+void RecordingBase::CheckFinite(int c, const std::vector<double>& values) const {
+  const auto bad = std::find_if(values.begin(), values.end(), [](double v) {
+    return !std::isfinite(v);
+  });
+  if (bad == values.end()) return;
+  const auto i = bad - values.begin();
+  char at[64];
+  std::snprintf(at,
+                sizeof at,
+                " (at %.3f s)",
+                static_cast<double>(i) / header_.samplingRate);
+  Fail(header_.path,
+       "channel " + std::to_string(c + 1) + " (" + header_.channels[c].name +
+           "): sample " + std::to_string(i + 1) + " of " +
+           std::to_string(values.size()) + at + " is " +
+           (std::isnan(*bad) ? "NaN" : *bad > 0 ? "+infinity" : "-infinity") +
+           "; every sample must be a finite number");
+}
+
+bool FiniteScale(SampleType type, double gain, double shift) {
+  if (!std::isfinite(gain) || !std::isfinite(shift)) return false;
+  if (type == SampleType::kFloat64)
+    return true;  // each sample is checked as it is read (CheckFinite)
+  // The largest magnitude of the type: FLT_MAX, or 2^bits for integers.
+  const double largest =
+      type == SampleType::kFloat32
+          ? FLT_MAX
+          : std::ldexp(1.0, 8 * static_cast<int>(SampleBytes(type)));
+  return std::isfinite(largest * std::fabs(gain) + std::fabs(shift));
 }
 
 std::string_view TrimBlanks(std::string_view text) {
@@ -77,11 +110,12 @@ bool StartsWith(std::string_view text, std::string_view prefix) {
 
 bool IsOtherSignalName(std::string_view name) {
   static constexpr std::string_view kPrefixes[] = {"status",
-                                                   "trigger",
+                                                   "trig",
                                                    "stim",
                                                    "marker",
                                                    "event",
                                                    "annotation",
+                                                   "aux",
                                                    "ecg",
                                                    "ekg",
                                                    "eog",
@@ -127,6 +161,15 @@ Channel MakeChannel(std::string_view name,
   return channel;
 }
 
+void SetChannelType(Channel& channel, std::string_view type) {
+  type = TrimBlanks(type);
+  if (type.empty()) return;
+  channel.type = AsUtf8(type);
+  for (char& c : channel.type)
+    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  channel.eeg = channel.type == "EEG";
+}
+
 long long MostCommonCount(const std::vector<long long>& counts) {
   std::map<long long, int> tally;
   for (long long count : counts) ++tally[count];
@@ -143,8 +186,10 @@ long long MostCommonCount(const std::vector<long long>& counts) {
 std::string LeftOutNote(const std::vector<std::string>& names, double rate) {
   if (names.empty()) return "";
   std::string list;
-  for (const std::string& name : names)
-    list += (list.empty() ? "" : ", ") + AsUtf8(name);
+  for (size_t i = 0; i < std::min<size_t>(names.size(), kNamesShown); ++i)
+    list += (i ? ", " : "") + AsUtf8(names[i]);
+  if (names.size() > kNamesShown)
+    list += " and " + std::to_string(names.size() - kNamesShown) + " more";
   char hz[32];
   std::snprintf(hz, sizeof(hz), "%g", rate);
   return std::to_string(names.size()) +
@@ -153,7 +198,11 @@ std::string LeftOutNote(const std::vector<std::string>& names, double rate) {
 }
 
 long long SampleAt(double seconds, double rate) {
-  return static_cast<long long>(std::nearbyint(seconds * rate));
+  const double sample = std::nearbyint(seconds * rate);
+  // Far outside any recording (or NaN): left out as such, never converted
+  // out of range.
+  if (!(std::fabs(sample) < 0x1p62)) return sample > 0 ? LLONG_MAX : LLONG_MIN;
+  return static_cast<long long>(sample);
 }
 
 void SettleEvents(Header& header) {

@@ -10,7 +10,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -54,7 +56,8 @@ std::string Edf(int records = 2, int signals = 2, int claimed = 2, bool bdf = fa
       {"4", 8},
       {"", 32}};
   for (const auto& [text, size] : fields)
-    for (int s = 0; s < signals; ++s) head += Field(text, size);
+    for (int s = 0; s < signals; ++s)
+      head += Field(size == 16 ? std::string(text) + std::to_string(s) : std::string(text), size);
   return head + std::string(records * signals * 4 * (bdf ? 3 : 2), '\1');
 }
 
@@ -70,6 +73,7 @@ std::string Gdf(int records = 2,
   fixed[244] = fixed[248] = 1;
   fixed[252] = static_cast<char>(channels);
   std::string variable(256, '\0');
+  variable.replace(0, 2, "Fz");
   const double ranges[] = {-100, 100, -32768, 32767};
   std::memcpy(&variable[104], ranges, sizeof(ranges));
   variable[216] = 4;
@@ -138,6 +142,26 @@ std::string LargeCsv(const TempDir& dir, int bad, const std::string& row) {
   return Write(dir, "h.csv", text);
 }
 
+// A headset CSV file of `rows` rows at 256 Hz under `header`, row i stamped
+// time(i), marker 2 on row 3 and 1 on row 1000.
+std::string TimedCsv(const TempDir& dir,
+                     int rows,
+                     std::string (*time)(int),
+                     const std::string& header = "Time,Fz,Marker") {
+  std::string text = header + "\n";
+  for (int i = 0; i < rows; ++i)
+    text += time(i) + "," + std::to_string(i % 7) + "," +
+            (i == 3 ? "2" : i == 1000 ? "1" : "0") + "\n";
+  return Write(dir, "h.csv", text);
+}
+
+// Row i's time at 256 Hz, in whole milliseconds.
+std::string Milliseconds(int i) {
+  char text[32];
+  std::snprintf(text, sizeof(text), "%.3f", std::round(i * 1000.0 / 256) / 1000);
+  return text;
+}
+
 TEST(Recording, TheWellFormedFilesOpen) {
   TempDir dir;
   const struct {
@@ -154,7 +178,9 @@ TEST(Recording, TheWellFormedFilesOpen) {
       // digital 0 in -32768..32767, physical -100..100
       {Write(dir, "a.gdf", Gdf()), "GDF 2", 8, 1, 100.0 / 65535},
       {BrainVision(dir), "BrainVision", 4, 1, 0},
-      {Csv(dir), "headset CSV", 8, 1, 1.5}};
+      {Csv(dir), "headset CSV", 8, 1, 1.5},
+      // a UTF-8 byte order mark hides neither the time column nor a name
+      {Write(dir, "b.csv", "\xEF\xBB\xBF" + Korva::Testing::ReadFile(Csv(dir))), "headset CSV", 8, 1, 1.5}};
   for (const auto& file : files) {
     const auto recording = OpenRecording(file.path, {});
     EXPECT_EQ(recording->Format(), file.format);
@@ -170,6 +196,31 @@ TEST(Recording, TheWellFormedFilesOpen) {
         << file.format;
   }
   EXPECT_FALSE(IsRecording(Write(dir, "f.csv", "label,f1\n1,2\n"), {}));
+}
+
+// Nothing lost: a marker number given twice keeps both markers, and a GDF
+// event table whose rate is absurd (3e38 Hz) keeps its positions as samples
+// of the recording (rescaled, every event would fall on sample 0), with a
+// note. A BrainVision recording lists the files it read, the header first.
+TEST(Recording, RepeatedMarkersAndAnAbsurdEventRateLoseNoEvent) {
+  TempDir dir;
+  const std::string vhdr = BrainVision(dir);
+  WriteFile(dir / "a.vmrk",
+            "Brain Vision Data Exchange Marker File, Version 1.0\n"
+            "[Marker Infos]\nMk1=Stimulus,S  1,2,1,0\nMk1=Stimulus,S  2,3,1,0\n");
+  const auto bv = OpenRecording(vhdr, {});
+  ASSERT_EQ(bv->Events().size(), 2u);
+  EXPECT_EQ(bv->Events()[1].code, "Stimulus/S  2");
+  EXPECT_THAT(bv->Files(),
+              ::testing::ElementsAre(vhdr, dir / "a.eeg", dir / "a.vmrk"));
+  // The event at position 7 (from 1), the table's rate 3e38 as float32.
+  std::string gdf = Gdf();
+  gdf.replace(gdf.size() - 10, 6, std::string("\xe6\xb1\x61\x7f\x07\0", 6));
+  const auto events = OpenRecording(Write(dir, "a.gdf", gdf), {});
+  ASSERT_EQ(events->Events().size(), 1u);
+  EXPECT_EQ(events->Events()[0].sample, 6);
+  EXPECT_THAT(events->Notes(),
+              ::testing::ElementsAre(HasSubstr("3e+38 Hz, is ignored")));
 }
 
 struct Refusal {
@@ -196,10 +247,12 @@ const Refusal kRefusals[] = {
      "open the header (.vhdr)"},
     {"TruncatedEdf",
      [](const TempDir& d) { return Write(d, "a.edf", Edf().substr(0, 780)); },
-     "after 768 header bytes, 800 bytes in all; the file has 780 (truncated?)"},
+     "announces 2 records of 16 bytes after 768 header bytes; the file has "
+     "780 bytes, not one whole record (truncated?)"},
     {"EdfSignalCountDoesNotAddUp",
      [](const TempDir& d) { return Write(d, "a.edf", Edf(2, 2, 3)); },
-     "not a valid EDF or BDF file"},
+     "the header's length, \"768\" bytes, is not 1024, the length of a "
+     "header of its 3 signals"},
     {"TruncatedGdf",
      [](const TempDir& d) { return Write(d, "a.gdf", Gdf().substr(0, 520)); },
      "2 records of 8 bytes, more than the file's 520 bytes hold"},
@@ -223,13 +276,46 @@ const Refusal kRefusals[] = {
     {"UnknownMarkerColumn",
      [](const TempDir& d) { return Csv(d); },
      "no column is named \"Trigger\" (columns: Time, Fz, Marker)",
-     {"Trigger", std::nullopt}},
+     {"Trigger", std::nullopt, "", ""}},
     {"TwoMarkerColumns",
      [](const TempDir& d) { return Csv(d, "Time,Marker,MarkerValue"); },
      "several columns are named Marker...; name the marker column"},
     {"TimeInMilliseconds",
      [](const TempDir& d) { return Csv(d, "Time,Fz,Marker", 4); },
-     "is not within 0.5 % of a whole sampling rate"},
+     "the time column gives 0.25 Hz, too slow for EEG (is it in milliseconds"},
+    {"RowsRunningBackwards",
+     [](const TempDir& d) {
+       return TimedCsv(d, 2560, [](int i) {
+         return std::to_string((i < 500 ? i : 1000 - i) / 256.0);
+       });
+     },
+     "the rows run backwards: row 514 is stamped 1.902 s, 0.0508 s before "
+     "row 501: they are not in time order; give the sampling rate"},
+    {"TimeNeverAdvances",
+     [](const TempDir& d) { return Csv(d, "Time,Fz,Marker", 0); },
+     "the time column never advances"},
+    {"NulsAfterALargeFile",
+     [](const TempDir& d) {
+       return LargeCsv(d, 90000, std::string(1 << 20, '\0'));
+     },
+     "line 90002: a NUL byte: this is binary data, not CSV text"},
+    {"Utf16HeadsetCsv",
+     [](const TempDir& d) {
+       std::string text = "\xFF\xFE";
+       for (char c : std::string("Time,Fz,Marker\n0,1,0\n")) text += {c, '\0'};
+       return Write(d, "h.csv", text);
+     },
+     "h.csv: the file is UTF-16 text; save it as UTF-8 (or ASCII) CSV"},
+    {"CarriageReturnsAloneEndTheLines",
+     [](const TempDir& d) {
+       return Write(d, "h.csv", "Time,Fz,Marker\r0,1,0\r0.004,2,1\r");
+     },
+     "h.csv: its lines end in a carriage return alone; save it with LF or "
+     "CRLF line ends"},
+    {"MarkerColumnBeyondTheHeader",
+     [](const TempDir& d) { return Csv(d); },
+     "no column 4 (the header has 3) (columns: Time, Fz, Marker)",
+     {"#4", std::nullopt}},
     {"RaggedCsvRow",
      [](const TempDir& d) {
        return Csv(d, "Time,Fz,Marker", 0.004, "0.5,1\n");
@@ -302,7 +388,6 @@ INSTANTIATE_TEST_SUITE_P(Files,
                          Refused,
                          ::testing::ValuesIn(kRefusals),
                          [](const auto& info) { return info.param.name; });
-
 // Where a channel lies in a file of random bytes, and the read sizes that
 // make ForEachPiece take each of its ways.
 struct Layout {
@@ -371,6 +456,67 @@ TEST_P(ChannelRead, GivesEverySampleOfItsOwnFile) {
 INSTANTIATE_TEST_SUITE_P(Layouts,
                          ChannelRead,
                          ::testing::ValuesIn(kLayouts),
+                         [](const auto& info) { return info.param.name; });
+
+// How a headset CSV file's time column is read: the rate from a line
+// through its stamps (a whole rate where that lies within its uncertainty),
+// the breaks where it jumps either way, and what the notes say of it. 2560
+// rows, 10 s at 256 Hz.
+struct TimeColumn {
+  const char* name;
+  std::string (*time)(int);  // row i's time
+  double rate;               // as read
+  std::vector<long long> breaks;
+  const char* note;  // part of the notes
+  const char* header = "Time,Fz,Marker";
+  OpenOptions options = {};
+};
+
+// clang-format off
+const TimeColumn kTimeColumns[] = {
+    {"WholeMillisecondsAt256Hz", Milliseconds, 256, {},
+     "sampling rate 256 Hz, from the time column: a line through its 2560 stamps gives 256"},
+    {"AClockThreePerMilleSlow", [](int i) { return std::to_string(i * 1.003 / 256); }, 255.234, {},
+     "gives 255.234 Hz, give or take 0.051; its steps run from 3.917 to 3.918 ms"},
+    {"StampedFourSamplesAtATime", [](int i) { return std::to_string(i / 4 * 4 / 256.0); }, 256, {},
+     "1920 rows repeat the time of the row before"},
+    {"StampsThatJitterBack", [](int i) { return std::to_string((i + (i % 5 == 0 ? 1.5 : 0)) / 256); }, 256, {},
+     "512 rows are stamped before the row above them, by up to 1.95 ms"},
+    {"AGapOfTwoSeconds", [](int i) { return Milliseconds(i + (i >= 1500 ? 512 : 0)); }, 256, {1500},
+     "(in its 2 continuous parts)"},
+    {"AStepBackOfAMinute", [](int i) { return std::to_string(i / 256.0 - (i >= 2000 ? 60 : 0)); }, 256, {2000},
+     "and 256 lies within that"},
+    {"SignedStampsAfterAByteOrderMark", [](int i) { return "+" + Milliseconds(i); }, 256, {},
+     "and 256 lies within that", "\xEF\xBB\xBFTime,Fz,Marker"},
+    {"UnnamedMarkerColumnByPosition", Milliseconds, 256, {},
+     "and 256 lies within that", "Time,Fz,", {"#3", std::nullopt}},
+};
+// clang-format on
+
+class TimeColumnRead : public ::testing::TestWithParam<TimeColumn> {};
+
+TEST_P(TimeColumnRead, GivesTheRateBreaksAndNotes) {
+  const TimeColumn& c = GetParam();
+  TempDir dir;
+  const auto r = OpenRecording(TimedCsv(dir, 2560, c.time, c.header), c.options);
+  EXPECT_NEAR(r->SamplingRate(), c.rate, 1e-9);
+  EXPECT_EQ(r->SamplingRateSource(), RateSource::kTimes);
+  std::vector<long long> breaks;
+  for (const Break& b : r->Breaks()) breaks.push_back(b.sample);
+  EXPECT_EQ(breaks, c.breaks);
+  std::string notes;
+  for (const std::string& note : r->Notes()) notes += note + "\n";
+  EXPECT_THAT(notes, HasSubstr(c.note));
+  ASSERT_EQ(r->Channels().size(), 2u);
+  EXPECT_EQ(r->Channels()[1].type, "TRIG");
+  EXPECT_FALSE(r->Channels()[1].eeg);
+  ASSERT_EQ(r->Events().size(), 2u);
+  EXPECT_EQ(r->Events()[1].sample, 1000);
+}
+
+INSTANTIATE_TEST_SUITE_P(Files,
+                         TimeColumnRead,
+                         ::testing::ValuesIn(kTimeColumns),
                          [](const auto& info) { return info.param.name; });
 
 // Short decimals, which the reader parses itself, and everything else,
@@ -460,7 +606,7 @@ TEST(HeadsetCsv, ChoosesTheMarkerColumnOverHeaderVariants) {
       {"Time,Fz, Marker ", "", true, "Marker"},
       {"Time,MyMarker,Marker", "", true, "Marker"},
       {"Time,Fz,Trigger", " Trigger ", true, "Trigger"},
-      {"Time,Fz,Trigger", "", false, "no column is named Marker...; name the marker column (columns: Time, Fz, Trigger)"},
+      {"Time,Fz,Trigger", "", false, "no column is named Marker...; name the marker column (by its name, or #N for the N-th column) (columns: Time, Fz, Trigger)"},
       {"Time,Fz,Marker", "marker", false, "no column is named \"marker\""},
       {"Time,Marker,MARKER", "", false, "several columns are named Marker..."}};
   TempDir dir;

@@ -41,6 +41,29 @@ void WriteHeading(std::ostream& html, const ReportContent& content) {
   html << "</table>\n";
 }
 
+// The warnings about the data, when there are any.
+void WriteWarnings(std::ostream& html, const ReportContent& content) {
+  if (content.warnings.empty()) return;
+  html << "<h2>Warnings about the data</h2>\n<ul>\n";
+  for (const std::string& warning : content.warnings)
+    html << "<li>" << EscapeHtml(warning) << "</li>\n";
+  html << "</ul>\n";
+}
+
+// The ROC chart, and the curves whose legend shortened their label.
+void WriteRoc(std::ostream& html, const ReportContent& content) {
+  html << "<h2>ROC curve</h2>\n" << RocSvg(content.rocs) << "\n";
+  std::string rows;
+  for (const RocSeries& series : content.rocs)
+    if (LegendLabel(series.label) != series.label)
+      rows += "<tr><td>" + EscapeHtml(LegendLabel(series.label)) +
+              "</td><td>" + EscapeHtml(series.label) + "</td></tr>\n";
+  if (!rows.empty())
+    html << "<table class=\"facts\">\n<tr><th>in the legend</th><th>in "
+            "full</th></tr>\n"
+         << rows << "</table>\n";
+}
+
 // A caption paragraph, when there is a caption.
 void WriteCaption(std::ostream& html, const std::string& caption) {
   if (!caption.empty())
@@ -106,13 +129,14 @@ void WriteChannelTime(std::ostream& html, const ReportContent& content) {
 std::string RenderReport(const ReportContent& content) {
   std::ostringstream html;
   WriteHeading(html, content);
+  WriteWarnings(html, content);
   WriteHeatMaps(html, content);
   if (content.speller) html << SpellerSection(*content.speller);
   if (content.speller && content.rocs.empty()) {
     html << "</body>\n</html>\n";
     return html.str();
   }
-  html << "<h2>ROC curve</h2>\n" << RocSvg(content.rocs) << "\n";
+  WriteRoc(html, content);
   html << "<h2>Score distributions</h2>\n"
        << DistributionSvg(content.scores, content.labels) << "\n";
   WriteCaption(html, content.scoresCaption);

@@ -60,6 +60,7 @@ struct SpellerCurve {
 struct ReportContent {
   std::string title;
   std::vector<std::pair<std::string, std::string>> facts;  // summary table
+  std::vector<std::string> warnings;  // about the data, under the facts
   std::vector<RocSeries> rocs;
   std::vector<double> scores;  // for the class score distributions
   std::vector<double> labels;  // one per score
@@ -90,6 +91,12 @@ struct ChannelTimeGrid {
 // (channel, sample) pairs; nothing otherwise.
 std::optional<ChannelTimeGrid> ParseChannelTime(
     const std::vector<std::string>& names);
+
+// The legend's text for a curve labelled `label`: the label itself, or when
+// it is longer than kLegendChars characters its start and end around an
+// ellipsis (the report lists such labels in full under the chart).
+constexpr size_t kLegendChars = 32;
+std::string LegendLabel(const std::string& label);
 
 // The parts of the report, each a self-contained <svg> element.
 std::string RocSvg(const std::vector<RocSeries>& series);

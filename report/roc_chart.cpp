@@ -26,7 +26,26 @@ std::string FormatAuc(double auc) {
   return std::isnan(auc) ? "n/a" : Num(auc, 3);
 }
 
+// Where each character of UTF-8 `text` starts.
+std::vector<size_t> CharacterStarts(const std::string& text) {
+  std::vector<size_t> starts;
+  for (size_t i = 0; i < text.size(); ++i)
+    if ((static_cast<unsigned char>(text[i]) & 0xc0) != 0x80)
+      starts.push_back(i);
+  return starts;
+}
+
 }  // namespace
+
+std::string LegendLabel(const std::string& label) {
+  const std::vector<size_t> starts = CharacterStarts(label);
+  if (starts.size() <= kLegendChars) return label;
+  // The end of a name (a file's) tells most: it keeps the larger share.
+  const size_t head = (kLegendChars - 1) * 2 / 5;
+  const size_t tail = kLegendChars - 1 - head;
+  return label.substr(0, starts[head]) + "\u2026" +
+         label.substr(starts[starts.size() - tail]);
+}
 
 std::string RocSvg(const std::vector<RocSeries>& series) {
   // The legend stands to the right of the square plot, one line per curve.
@@ -58,7 +77,7 @@ std::string RocSvg(const std::vector<RocSeries>& series) {
            "\" stroke=\"" + colour + "\" stroke-width=\"2.5\"/>";
     svg += Text(legendLeft + 24,
                 y,
-                series[s].label + " (AUC " + FormatAuc(auc) + ")",
+                LegendLabel(series[s].label) + " (AUC " + FormatAuc(auc) + ")",
                 "start");
   }
   return svg + "</svg>";

@@ -3,7 +3,8 @@
 # UndefinedBehaviorSanitizer in build-fuzz and runs each for a while.
 #   scripts/fuzz.sh [SECONDS [TARGET...]]
 # SECONDS per target (default 60); TARGET is any of document, sections, csv,
-# training, mat, report (default all). Exits non-zero when any target finds a
+# training, mat, report, brainvision, gdf, edf, headset_csv, recipe, speller,
+# xdf, bids_tsv (default all). Exits non-zero when any target finds a
 # problem; the input that shows it is left in build-fuzz/fuzz/artifacts/. New
 # inputs that reach new code collect in build-fuzz/fuzz/work/TARGET/ and are
 # reused by the next run.
@@ -13,7 +14,10 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 shift || true
 targets=("$@")
-if ((${#targets[@]} == 0)); then targets=(document sections csv training mat report); fi
+if ((${#targets[@]} == 0)); then
+  targets=(document sections csv training mat report brainvision gdf edf
+           headset_csv recipe speller xdf bids_tsv)
+fi
 
 if ! command -v clang++ >/dev/null; then
   scripts/setup.sh
@@ -30,7 +34,10 @@ cmake --build "$dir" --target "${targetNames[@]}"
 export ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
-declare -A dictionary=([document]=xml [sections]=xml [csv]=csv [mat]=mat [report]=report)
+declare -A dictionary=([document]=xml [sections]=xml [csv]=csv [mat]=mat
+                       [report]=report [brainvision]=brainvision [gdf]=gdf
+                       [edf]=edf [headset_csv]=csv [recipe]=xml
+                       [xdf]=xdf [bids_tsv]=bids_tsv)
 failed=()
 for t in "${targets[@]}"; do
   work="$dir/fuzz/work/$t"
@@ -51,7 +58,10 @@ for t in "${targets[@]}"; do
       "$log" | sed "s/^/  /"
   else
     echo "fuzz: $t FOUND A PROBLEM; see $log and $dir/fuzz/artifacts/"
-    grep -E 'ERROR|finding:|SUMMARY|Test unit written' "$log" | head -5 | sed "s/^/  /"
+    # What the log says of it, if anything (a dictionary it could not read
+    # leaves no finding: its last lines then).
+    { grep -E 'ERROR|finding:|SUMMARY|Test unit written' "$log" ||
+      tail -n 3 "$log"; } | head -5 | sed "s/^/  /"
     failed+=("$t")
   fi
 done

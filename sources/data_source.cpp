@@ -74,12 +74,12 @@ std::string Listed(const std::vector<std::string>& items) {
   return text;
 }
 
-// The settings of a feature table that `source` holds, by name.
+// The settings of a feature table alone that `source` holds, by name
+// (--groups also groups recordings).
 std::vector<std::string> TableOptionsGiven(const DataSource& source) {
   std::vector<std::string> given;
   for (const auto& [name, set] :
-       {std::pair{"--groups", !source.groups.empty()},
-        {"--drop", !source.drop.empty()},
+       {std::pair{"--drop", !source.drop.empty()},
         {"--delimiter", source.delimiter != 0},
         {"--target-label", source.targetLabel.has_value()},
         {"--x, --y, --names",
@@ -88,7 +88,43 @@ std::vector<std::string> TableOptionsGiven(const DataSource& source) {
   return given;
 }
 
-// Recordings cut into epochs, each grouped by its recording.
+// Each epoch of `cut` grouped by its recording (`by` "", "recording" or
+// "run"), or by its run's BIDS "session" or "subject"; Error(kUsage) for a
+// session or subject of a recording outside a BIDS folder.
+void GroupRuns(LoadedData& cut, const std::string& by) {
+  Data::Dataset& data = cut.data;
+  const std::vector<Epoching::RunReport>& runs = cut.cut->runs;
+  std::vector<std::string> names;  // of each run's group
+  for (size_t k = 0; k < runs.size(); ++k) {
+    const RunOrigin& origin = cut.origins[k];
+    if (by.empty() || by == "recording" || by == "run") {
+      names.push_back(runs[k].path);
+    } else if (origin.subject.empty()) {
+      throw Error(ErrorKind::kUsage,
+                  "--groups " + by + " groups the runs of EEG-BIDS folders, "
+                  "and " + runs[k].path + " is none");
+    } else {
+      names.push_back("sub-" + origin.subject +
+                      (by == "session" && !origin.session.empty()
+                           ? " ses-" + origin.session
+                           : ""));
+    }
+  }
+  const bool recordings = by.empty() || by == "recording" || by == "run";
+  data.groupColumn = recordings ? kRecordingGroups : by;
+  data.groupNames.clear();
+  std::vector<int> index(runs.size());
+  for (size_t k = 0; k < runs.size(); ++k) {
+    const auto at =
+        std::find(data.groupNames.begin(), data.groupNames.end(), names[k]);
+    index[k] = static_cast<int>(at - data.groupNames.begin());
+    if (at == data.groupNames.end()) data.groupNames.push_back(names[k]);
+  }
+  for (int& group : data.groups) group = index[group];
+}
+
+// Recordings cut into epochs, each grouped by its recording; without
+// `requireLabels` also those whose targets are not yet known.
 LoadedData LoadRecordings(const DataSource& source,
                           const RecipeSettings& settings,
                           bool requireLabels) {
@@ -103,17 +139,29 @@ LoadedData LoadRecordings(const DataSource& source,
   for (auto at = source.paths.begin(); at != source.paths.end(); ++at)
     if (std::find(at + 1, source.paths.end(), *at) != source.paths.end())
       throw Error(ErrorKind::kUsage, *at + " is given twice");
-  for (const std::string& path : source.paths) RecordFileDigest(path);
+  if (const std::string& by = source.groups;
+      !by.empty() && by != "recording" && by != "run" && by != "session" &&
+      by != "subject")
+    throw Error(ErrorKind::kUsage,
+                "--groups " + by +
+                    ": recordings are grouped by recording (or run), and the "
+                    "runs of EEG-BIDS folders also by session or subject");
   if (!source.recipe && !settings.make)
     throw Error(ErrorKind::kUsage,
                 "no recipe to cut the recordings " + source.Name() + " with");
-  const Epoching::Recipe recipe =
-      source.recipe ? *source.recipe : settings.make();
-  LoadedData cut = source.speller
-                       ? CutSpeller(source, recipe, *source.speller)
-                       : Cut(source.paths, recipe, source.open, requireLabels);
-  cut.data.groupColumn = kRecordingGroups;
-  cut.data.groupNames = source.paths;
+  Epoching::Recipe recipe = source.recipe ? *source.recipe : settings.make();
+  if (!source.stimulusEvents.empty()) {
+    recipe.targets.clear();
+    recipe.nonTargets = source.stimulusEvents;
+    requireLabels = false;
+  }
+  LoadedData cut = source.speller ? CutSpeller(source, recipe, *source.speller)
+                                  : Cut(source.paths,
+                                        recipe,
+                                        source.open,
+                                        source.bids,
+                                        requireLabels);
+  GroupRuns(cut, source.groups);
   return cut;
 }
 
@@ -123,6 +171,11 @@ void RefuseRecordingOptions(const DataSource& source,
   std::vector<std::string> given = settings.given;
   if (!source.open.markerColumn.empty()) given.emplace_back("--marker-column");
   if (source.open.samplingRate) given.emplace_back("--sampling-rate");
+  if (!source.open.eegStream.empty()) given.emplace_back("--xdf-eeg");
+  if (!source.open.markerStream.empty()) given.emplace_back("--xdf-markers");
+  if (!source.bids.Empty())
+    given.emplace_back("--subject, --session, --task, --run");
+  if (!source.stimulusEvents.empty()) given.emplace_back("--stimulus-events");
   if (!given.empty())
     throw Error(ErrorKind::kUsage,
                 Listed(given) + (given.size() > 1 ? " cut" : " cuts") +

@@ -32,13 +32,19 @@ struct DataSource {
   std::vector<std::string> paths;  // one table, or recordings
   Data::MatVariables mat;
   std::optional<double> targetLabel;  // this label is +1, every other -1
-  std::string groups;                 // a CSV column of group names
+  // A CSV column of group names; for recordings "recording" (or "run",
+  // the default), or for the runs of BIDS folders "session" or "subject".
+  std::string groups;
   std::vector<std::string> drop;      // columns left out: names or #N
   char delimiter = 0;                 // CSV field separator; 0: from the header
   Recording::OpenOptions open;        // how headset CSV recordings are read
+  BidsFilter bids;                    // the runs of BIDS folders taken
   // The recipe that cuts recordings when it is given whole (a model's);
   // else RecipeSettings make it.
   std::optional<Epoching::Recipe> recipe;
+  // The events of a session whose targets are not yet known: each gives an
+  // epoch without label, in place of the recipe's two lists.
+  std::vector<std::string> stimulusEvents;
   // A speller session: its flashes are the rows (speller_source.h).
   std::optional<SpellerRequest> speller;
 
@@ -74,11 +80,14 @@ bool ReadsRecordings(const DataSource& source);
 //
 // Recordings are cut by `source.recipe`, or else by the recipe `settings`
 // make, and stacked in the order given; each epoch's group
-// (kRecordingGroups) is its recording. `cut` of the result holds the recipe
+// (kRecordingGroups) is its recording, or with `groups` "session" or
+// "subject" its run's BIDS session (named "sub-01 ses-1") or subject
+// ("sub-01"). Without `requireLabels`, recordings whose targets are not yet
+// known are cut too, without labels. `cut` of the result holds the recipe
 // as used and what happened to their events. DataError as Cut;
-// Error(kUsage) for settings of tables, a recording given twice, or no
-// recipe. Recordings without labels are cut unlabelled unless
-// `requireLabels` (Cut).
+// Error(kUsage) for settings of tables, a recording given twice, no
+// recipe, or groups that recordings (or runs outside BIDS folders) do not
+// have.
 //
 // A speller session (`source.speller`) is read by CutSpeller or
 // SpellerTable, and the result's `speller` holds its selections.

@@ -6,9 +6,10 @@
 // time to be hashed, so FIFOs, process substitution and standard input get
 // the digest of what was read, and a file that changes meanwhile cannot get
 // another one. A recording is the exception: its readers take it a channel
-// at a time from all over the file, so it is read once more, from start to
-// end, just before it is opened (RecordFileDigest). A recording is always a
-// regular file (recordings.h), so this reads the same bytes again.
+// at a time from all over its files, so every file it read (a BrainVision
+// header's data and marker files too, each under its own path) is read once
+// more, from start to end, once it is opened (RecordFileDigest). Recording
+// readers open regular files only, so this reads the same bytes again.
 
 #include <functional>
 #include <string>

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <map>
 
+#include "korva/hostkit/memory_budget.h"
 #include "sources/data_source.h"
 #include "sources/source_error.h"
 #include "speller/error.h"
@@ -248,8 +249,16 @@ LoadedData CutSpeller(const DataSource& source,
     }
   }
   std::vector<char> kept;
+  for (const auto& run : opened.runs) cut.files.push_back(run->Files());
   cut.data = Epoching::CutEpochs(
-      opened.runs, recipe, plans, &cut.cut.emplace(), &kept);
+      opened.runs,
+      recipe,
+      plans,
+      &cut.cut.emplace(),
+      &kept,
+      [](std::uint64_t bytes, const std::string& what) {
+        HostKit::CheckMemoryNeed(bytes, what);
+      });
   for (size_t k = 0; k < runs.size(); ++k)
     for (const Recording::Event& event : opened.runs[k]->Events())
       if (const EventKind& kind = kinds.Of(event.code);
@@ -258,6 +267,8 @@ LoadedData CutSpeller(const DataSource& source,
   s.timing = OnsetTiming(runs, cut.cut->recipe.samplingRate);
   KeepFlashes(s, kept);
   cut.notes = std::move(opened.notes);
+  cut.origins = std::move(opened.origins);
+  AddCutNotes(cut);
   for (size_t k = 0; k < runs.size(); ++k)
     if (runs[k].before > 0)
       cut.notes.push_back(source.paths[k] + ": " +

@@ -37,14 +37,14 @@ std::vector<std::string> DistinctSymbols(const std::string& text,
 
 }  // namespace
 
-bool ParseMatrixSpec(const std::string& spec, int& rows, int& cols) {
-  const size_t x = spec.find_first_of("xX");
-  if (x == std::string::npos || spec.find('/') != std::string::npos)
+bool ParseMatrixSize(const std::string& given, int& rows, int& cols) {
+  const size_t x = given.find_first_of("xX");
+  if (x == std::string::npos || given.find('/') != std::string::npos)
     return false;
   std::int64_t r = 0, c = 0;
-  if (Text::ParseWhole(spec.substr(0, x), r) != Text::NumberStatus::kOk ||
-      Text::ParseWhole(spec.substr(x + 1), c) != Text::NumberStatus::kOk ||
-      spec[0] == '+' || spec[x + 1] == '+')
+  if (Text::ParseWhole(given.substr(0, x), r) != Text::NumberStatus::kOk ||
+      Text::ParseWhole(given.substr(x + 1), c) != Text::NumberStatus::kOk ||
+      given[0] == '+' || given[x + 1] == '+')
     return false;
   rows = static_cast<int>(std::clamp<std::int64_t>(r, -1, 1000));
   cols = static_cast<int>(std::clamp<std::int64_t>(c, -1, 1000));
@@ -85,6 +85,12 @@ void ReadLine(const std::string& line,
   code = static_cast<int>(value);
   symbols = SplitSymbols(Trim(line.substr(cut + 1)), where);
   if (symbols.empty()) throw DataError(where + ": code lights no symbol");
+  // A blank at a line's end would be lost when the table is read again, so
+  // no blank is a symbol of a table; a space key needs a symbol such as _.
+  if (std::find(symbols.begin(), symbols.end(), " ") != symbols.end())
+    throw DataError(where +
+                    ": a blank is not a symbol of a layout table; write the "
+                    "symbols together, with _ or another mark for a space key");
 }
 
 // The items of a table's symbols: `given` in order, or the symbols in their
@@ -159,9 +165,9 @@ std::vector<std::string> SplitSymbols(const std::string& text,
 }
 
 Layout MatrixLayout(int rows, int cols, const std::string& symbols) {
-  const std::string spec = std::to_string(rows) + "x" + std::to_string(cols);
+  const std::string given = std::to_string(rows) + "x" + std::to_string(cols);
   if (rows < 1 || cols < 1 || rows > 100 || cols > 100 || rows * cols < 2)
-    throw SettingsError("--layout " + spec +
+    throw SettingsError("--layout " + given +
                         ": a matrix has 1 to 100 rows and columns and at "
                         "least two items");
   const int n = rows * cols;
@@ -170,11 +176,11 @@ Layout MatrixLayout(int rows, int cols, const std::string& symbols) {
   if (symbols.empty() && static_cast<int>(items.size()) >= n) items.resize(n);
   if (static_cast<int>(items.size()) != n)
     throw SettingsError(
-        "--symbols: the " + spec + " matrix has " + std::to_string(n) +
+        "--symbols: the " + given + " matrix has " + std::to_string(n) +
         " items but " + std::to_string(items.size()) + " symbols are given" +
         (symbols.empty() ? " by default; give them with --symbols" : ""));
   Layout layout;
-  layout.spec = spec;
+  layout.given = given;
   layout.rows = rows;
   layout.cols = cols;
   layout.symbols = std::move(items);
@@ -190,12 +196,12 @@ Layout MatrixLayout(int rows, int cols, const std::string& symbols) {
   return layout;
 }
 
-Layout MakeLayout(const std::string& spec, const std::string& symbols) {
+Layout MakeLayout(const std::string& given, const std::string& symbols) {
   int rows = 0, cols = 0;
-  if (ParseMatrixSpec(spec, rows, cols))
+  if (ParseMatrixSize(given, rows, cols))
     return MatrixLayout(rows, cols, symbols);
-  Layout layout = ParseLayoutTable(ReadTable(spec), spec, symbols);
-  layout.spec = spec;
+  Layout layout = ParseLayoutTable(ReadTable(given), given, symbols);
+  layout.given = given;
   return layout;
 }
 
@@ -224,7 +230,7 @@ Layout ParseLayoutTable(const std::string& text,
   }
   if (lights.empty()) throw DataError(name + ": the layout table has no code");
   Layout layout;
-  layout.spec = name;
+  layout.given = name;
   layout.symbols =
       TableItems(lights,
                  symbols.empty() ? std::vector<std::string>()
@@ -258,10 +264,10 @@ std::string LayoutTable(const Layout& layout) {
 std::string LayoutText(const Layout& layout) {
   const std::string items = std::to_string(layout.Items()) + " symbols";
   if (layout.rows == 0)
-    return "layout table " + layout.spec + " (" +
+    return "layout table " + layout.given + " (" +
            std::to_string(layout.Codes()) + " codes, " + items + ")";
   const std::string cols = std::to_string(layout.cols);
-  return layout.spec + " matrix of " + items + " (codes 1-" + cols +
+  return layout.given + " matrix of " + items + " (codes 1-" + cols +
          " the columns, " + std::to_string(layout.cols + 1) + "-" +
          std::to_string(layout.cols + layout.rows) + " the rows)";
 }

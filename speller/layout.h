@@ -21,7 +21,7 @@ constexpr int kMaxCodes = 1000;
 constexpr int kMaxItems = 10000;
 
 struct Layout {
-  std::string spec;                   // as given: "6x6", or a table's path
+  std::string given;                   // as given: "6x6", or a table's path
   int rows = 0, cols = 0;             // a matrix's; 0 for a table
   std::vector<std::string> symbols;   // item i's symbol, all distinct
   std::vector<int> codes;             // ascending, each from 1
@@ -47,15 +47,15 @@ std::vector<std::string> SplitSymbols(const std::string& text,
 // distinct characters.
 Layout MatrixLayout(int rows, int cols, const std::string& symbols);
 
-// "ROWSxCOLS" into rows and cols (clamped to -1 .. 1000); false when `spec`
+// "ROWSxCOLS" into rows and cols (clamped to -1 .. 1000); false when `given`
 // is not of that form.
-bool ParseMatrixSpec(const std::string& spec, int& rows, int& cols);
+bool ParseMatrixSize(const std::string& given, int& rows, int& cols);
 
-// The layout `spec` names: "ROWSxCOLS" (each 1 .. 100, one of them at least
+// The layout `given` names: "ROWSxCOLS" (each 1 .. 100, one of them at least
 // 2), or the path of a layout table (ReadLayoutTable). Error(kSettings) for a
 // malformed matrix or symbols; Error(kData) for a table that cannot be read
 // or used.
-Layout MakeLayout(const std::string& spec, const std::string& symbols);
+Layout MakeLayout(const std::string& given, const std::string& symbols);
 
 // A layout table: one line per code, the code (a whole number from 1), a
 // comma, tab or blanks, and the symbols it lights written together

@@ -27,7 +27,7 @@ std::string ParadigmXml(const Paradigm& p) {
   pugi::xml_node node = document.append_child("Speller");
   std::string symbols;
   for (const std::string& symbol : p.layout.symbols) symbols += symbol;
-  node.append_attribute("Layout").set_value(p.layout.spec.c_str());
+  node.append_attribute("Layout").set_value(p.layout.given.c_str());
   node.append_attribute("Symbols").set_value(symbols.c_str());
   node.append_attribute("SelectionFlashes").set_value(p.selectionFlashes);
   for (const std::string& event : p.selectionEvents)
@@ -64,12 +64,12 @@ Paradigm ParseParadigmXml(const std::string& xml) {
   p.selectionFlashes = static_cast<int>(flashes);
   for (const pugi::xml_node event : node.children("SelectionEvent"))
     p.selectionEvents.push_back(event.attribute("Event").value());
-  const std::string spec = node.attribute("Layout").value();
+  const std::string given = node.attribute("Layout").value();
   const std::string symbols = node.attribute("Symbols").value();
   if (!node.child("Code")) {
     int rows = 0, cols = 0;
-    if (!ParseMatrixSpec(spec, rows, cols))
-      throw Damaged("layout " + spec + " is no matrix and has no codes");
+    if (!ParseMatrixSize(given, rows, cols))
+      throw Damaged("layout " + given + " is no matrix and has no codes");
     p.layout = MatrixLayout(rows, cols, symbols);
     return p;
   }
@@ -78,7 +78,7 @@ Paradigm ParseParadigmXml(const std::string& xml) {
     table += std::string(code.attribute("Value").value()) + "," +
              code.attribute("Items").value() + "\n";
   p.layout = ParseLayoutTable(table, "the model's layout", symbols);
-  p.layout.spec = spec;
+  p.layout.given = given;
   return p;
 }
 

@@ -30,6 +30,14 @@ constexpr Target kTargets[] = {
     {"training", Korva::Fuzz::FuzzTraining},
     {"mat", Korva::Fuzz::FuzzMat},
     {"report", Korva::Fuzz::FuzzReport},
+    {"brainvision", Korva::Fuzz::FuzzBrainVision},
+    {"gdf", Korva::Fuzz::FuzzGdf},
+    {"edf", Korva::Fuzz::FuzzEdf},
+    {"headset_csv", Korva::Fuzz::FuzzHeadsetCsv},
+    {"recipe", Korva::Fuzz::FuzzRecipe},
+    {"speller", Korva::Fuzz::FuzzSpeller},
+    {"xdf", Korva::Fuzz::FuzzXdf},
+    {"bids_tsv", Korva::Fuzz::FuzzBidsTsv},
 };
 
 struct KeptInput {

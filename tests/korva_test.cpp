@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <nlohmann/json.hpp>
 #include <regex>
@@ -80,11 +81,38 @@ class Korva : public ::testing::Test {
     for (const char* name : {"train.csv", "test.csv", "model.xml"})
       Put(name, Shared(name));
   }
-  // The shared recording and its model in the test's folder.
+  // The shared recording and its model in the test's folder, and a headset
+  // CSV recording of the same channels.
   void PutSharedRecording() {
     for (const char* name : {"run.vhdr", "run.vmrk", "run.eeg", "recipe.xml"})
       Put(name, Shared(name));
+    Put("run.csv", HeadsetCsv());
   }
+
+ public:
+  // 20 s of a headset's CSV export: time in whole milliseconds at 256 Hz
+  // (from `back` on running backwards), channels Fz, Cz, Pz and Oz, and a
+  // marker column with a flash every 250 ms, every sixth a 2, else a 1.
+  static std::string HeadsetCsv(int back = 1 << 30) {
+    std::string csv = "Timestamp,Fz,Cz,Pz,Oz,Marker\n";
+    char row[128];
+    for (int i = 0; i < 20 * 256; ++i) {
+      const int k = i < back ? i : 2 * back - i;
+      std::snprintf(row,
+                    sizeof(row),
+                    "%.3f,%.2f,%.2f,%.2f,%.2f,%d\n",
+                    1.7e9 + std::round(k * 1000.0 / 256) / 1000,
+                    10 * std::sin(i * 0.1),
+                    10 * std::cos(i * 0.13),
+                    10 * std::sin(i * 0.07 + 1),
+                    10 * std::cos(i * 0.05),
+                    i % 64 == 10 ? 1 + (i / 64 % 6 == 0) : 0);
+      csv += row;
+    }
+    return csv;
+  }
+
+ protected:
 
   inline static std::unique_ptr<TempDir> shared_;
   TempDir dir_;
@@ -145,6 +173,51 @@ std::string RecipeModel(const char* from, const char* to) {
   return Replace(Korva::Shared("recipe.xml"), from, to);
 }
 
+// The shared recording's header with `from` made `to`.
+std::string RecordingHeader(const char* from, const std::string& to) {
+  return Replace(Korva::Shared("run.vhdr"), from, to);
+}
+
+// A BrainVision header of `channels` INT_16 channels c1, c2, ... whose
+// samples are in `data`, with the shared recording's markers.
+std::string WideHeader(int channels, const char* data) {
+  std::string text =
+      "Brain Vision Data Exchange Header File Version 1.0\n[Common Infos]\n"
+      "DataFile=" +
+      std::string(data) +
+      "\nMarkerFile=run.vmrk\nNumberOfChannels=" + std::to_string(channels) +
+      "\nSamplingInterval=3906.25\n[Binary Infos]\nBinaryFormat=INT_16\n"
+      "[Channel Infos]\n";
+  for (int c = 1; c <= channels; ++c)
+    text += "Ch" + std::to_string(c) + "=c" + std::to_string(c) + ",,1,uV\n";
+  return text;
+}
+
+// A headset CSV of 2000 samples at 250 Hz, a marker 1 or 2 every 50, the
+// time of the rows from sample `from` (from 1) on moved by `shift` s.
+std::string HeadsetCsv(int from = 0, double shift = 0) {
+  std::string text = "Time,Fz,Marker\n";
+  for (int i = 0; i < 2000; ++i)
+    text += std::to_string(i * 0.004 + (i + 1 >= from && from ? shift : 0)) +
+            "," + std::to_string(i % 7) + "," +
+            (i % 50 ? "0" : i % 100 ? "1" : "2") + "\n";
+  return text;
+}
+
+// `text` as UTF-16 (little-endian, with its byte order mark).
+std::string Utf16(const std::string& text) {
+  std::string wide = "\xFF\xFE";
+  for (char c : text) wide += std::string{c, '\0'};
+  return wide;
+}
+
+// A full disk, or a fold worker killed (KORVA_KILL_FORK), by the preloaded
+// library; ASan (in sanitizer builds) wants to be first in the library list.
+#define KORVA_SHIM                                \
+  "LD_PRELOAD=" KORVA_WRITE_FAILURE_SHIM          \
+  " ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}" \
+  "verify_asan_link_order=0\" "
+
 // 229 KB of CSV whose training would need about 2 GB.
 std::string FourRowsOf16000Columns() {
   std::string csv = "label";
@@ -161,8 +234,9 @@ struct Failure {
   std::string (*file)();  // the bad.* file the command names, if any
   const char* command;    // run with the shared data in the folder
   int status;
-  const char* message;   // part of standard error
-  const char* env = "";  // variables for the command
+  const char* message;     // part of standard error
+  const char* env = "";    // variables for the command
+  const char* setup = "";  // shell commands that make more files first
 };
 
 void PrintTo(const Failure& f, std::ostream* os) { *os << f.name; }
@@ -351,10 +425,19 @@ const Failure kFailures[] = {
     {"table_model_given_a_recording", nullptr, "score model.xml run.vhdr", kExitData, "model model.xml was trained on a feature table and has no recipe to cut the recordings run.vhdr with"},
     {"recording_at_another_rate", [] { return RecipeModel("SamplingRate=\"256\"", "SamplingRate=\"250\""); }, "score bad.xml run.vhdr", kExitData, "run.vhdr: sampled at 256 Hz, where the recipe was made at 250 Hz"},
     {"recording_without_a_channel", [] { return RecipeModel("Name=\"Oz\"", "Name=\"O1\""); }, "score bad.xml run.vhdr", kExitData, "run.vhdr: no channel O1 (its channels: Fz, Cz, Pz, Oz)"},
+    {"recording_without_the_non_targets", [] { return RecipeModel("<NonTarget Event=\"1\"", "<NonTarget Event=\"9\""); }, "score bad.xml run.vhdr", kExitData, "run.vhdr: no event matches the non-target list (9); its events: Stimulus/S  1 (61), Stimulus/S  2 (12)"},
+    {"resample_to_a_rate_of_no_fraction", nullptr, "epochs run.vhdr --target-events 2 --nontarget-events 1 --resample 300.7 --output e.csv", kExitData, "run.vhdr: sampled at 256 Hz, which cannot be resampled to 300.7 Hz: the ratio of the rates is no fraction of whole numbers up to 1000"},
+    {"groups_by_subject_of_recordings", nullptr, "evaluate run.vhdr --target-events 2 --nontarget-events 1 --groups subject", kExitUsage, "--groups subject groups the runs of EEG-BIDS folders, and run.vhdr is none"},
+    {"bids_choice_without_a_bids_folder", nullptr, "epochs run.vhdr --target-events 2 --nontarget-events 1 --task p300 --output e.csv", kExitUsage, "choose the runs of EEG-BIDS folders, and no recording given is one"},
+    {"xdf_chunk_past_the_end", [] { return std::string("XDF:\x04\x64\0\0\0\x01\0", 11); }, "epochs bad.xdf --target-events 2 --nontarget-events 1 --output e.csv", kExitData, "bad.xdf: the chunk at byte 4 claims 100 bytes, more than the file holds (truncated?)"},
     {"recording_without_the_recipes_events", [] { return Replace(RecipeModel("<Target Event=\"2\"", "<Target Event=\"9\""), "<NonTarget Event=\"1\"", "<NonTarget Event=\"8\""); }, "score bad.xml run.vhdr", kExitData, "run.vhdr: no event matches the non-target list (8); its events: Stimulus/S  1 (61), Stimulus/S  2 (12)"},
+    {"unlabelled_session_of_bare_codes", [] { return std::regex_replace(Korva::HeadsetCsv(), std::regex(",[12]\n"), ",7\n"); }, "score recipe.xml bad.csv", kExitData, "; a session not labelled yet is scored at the events --stimulus-events names"},
+    {"stimulus_events_matching_none", nullptr, "score recipe.xml run.csv --stimulus-events 9", kExitData, "run.csv: no event matches the stimulus list (9)"},
+    {"stimulus_events_for_a_table", nullptr, "score model.xml test.csv --stimulus-events 9", kExitUsage, "--stimulus-events cuts recordings into epochs, and test.csv is a feature table"},
     {"training_recording_without_targets", nullptr, "train run.vhdr --target-events 9 --nontarget-events 1 --model m.xml", kExitData, "run.vhdr: no event matches the target list (9)"},
     {"speller_layout_malformed", nullptr, "spell model.xml speller.csv --layout 0x6", kExitUsage, "--layout 0x6: a matrix has 1 to 100 rows and columns"},
     {"speller_layout_unreadable", nullptr, "spell model.xml speller.csv --layout six", kExitData, "--layout six: neither ROWSxCOLS (such as 6x6) nor a layout table that can be read"},
+    {"speller_layout_blank_symbol", [] { return std::string("code,items\n1,AB\n2,B C\n3,AC\n"); }, "spell model.xml speller.csv --layout bad.txt", kExitData, "bad.txt, line 3: a blank is not a symbol of a layout table"},
     {"speller_layout_items_alike", [] { return std::string("code,items\n1,AB\n2,ABC\n"); }, "spell model.xml speller.csv --layout bad.txt", kExitData, "bad.txt: A and B are lit by the same codes, so no flash tells them apart"},
     {"speller_symbols_too_few", nullptr, "spell model.xml speller.csv --layout 7x7", kExitUsage, "the 7x7 matrix has 49 items but 36 symbols are given by default; give them with --symbols"},
     {"speller_target_symbol_unknown", nullptr, "spell model.xml speller.csv --layout 6x6 --target-text AB~DEFGHIJ", kExitUsage, "--target-text: symbol 3, ~, is not in the layout"},
@@ -370,6 +453,47 @@ const Failure kFailures[] = {
     {"speller_evaluate_blocks", nullptr, "evaluate speller.csv --layout 6x6 --blocks", kExitUsage, "--test, --seed and --blocks do not apply with --layout"},
     {"speller_generated_as_a_table", nullptr, "generate --speller --output s.csv", kExitUsage, "--speller writes a recording: give --output NAME.vhdr"},
     {"data_few_rows_many_columns", FourRowsOf16000Columns, "train bad.csv --model m.xml", kExitData, "1.9 GiB of it for the 16001 x 16001 cross-product of the features"},
+    // Recordings as they come from headsets.
+    {"headset_csv_at_another_rate", [] { return RecipeModel("SamplingRate=\"256\"", "SamplingRate=\"250\""); }, "score bad.xml run.csv", kExitData, "run.csv: sampled at 256 Hz by its time column (give or take 0.051), where the recipe was made at 250 Hz; --sampling-rate 250 reads it at the recipe's rate"},
+    {"headset_csv_given_another_rate", nullptr, "score recipe.xml run.csv --sampling-rate 250", kExitData, "run.csv: sampled at 250 Hz as the sampling rate given says, where the recipe was made at 256 Hz; --sampling-rate 256 reads it at the recipe's rate"},
+    {"headset_csv_marker_column_past_the_header", [] { return Replace(Korva::HeadsetCsv(), ",Marker\n", ",\n"); }, "epochs bad.csv --marker-column '#9' --target-events 2 --nontarget-events 1 --output e.csv", kExitData, "bad.csv: no column 9 (the header has 6) (columns: Timestamp, Fz, Cz, Pz, Oz, )"},
+    {"headset_csv_rows_running_backwards", [] { return Korva::HeadsetCsv(3000); }, "epochs bad.csv --target-events 2 --nontarget-events 1 --output e.csv", kExitData, "bad.csv: the rows run backwards: row 3014 is stamped"},
+    // Recordings: every file a header names is an input, read from the header's folder only.
+    {"recording_output_overwrites_its_samples", nullptr, "epochs run.vhdr --target 2 --non-target 1 --output run.eeg", kExitUsage, "--output and RECORDING (read by run.vhdr) name the same file (run.eeg); an output would overwrite it"},
+    {"recording_model_overwrites_its_markers", nullptr, "train run.vhdr --target 2 --non-target 1 --model run.vmrk --report run.eeg", kExitUsage, "--model and DATA (read by run.vhdr) name the same file (run.vmrk)"},
+    {"recording_hard_link_given_too", nullptr, "evaluate run.vhdr link.vhdr --target 2 --non-target 1", kExitUsage, "run.vhdr and link.vhdr are one file: one recording given twice would be used twice", "", "ln run.vhdr link.vhdr"},
+    {"recording_given_as_dot_slash_too", nullptr, "evaluate run.vhdr ./run.vhdr --target 2 --non-target 1", kExitUsage, "run.vhdr and ./run.vhdr are one file"},
+    {"recording_second_header_same_samples", [] { return Korva::Shared("run.vhdr"); }, "evaluate run.vhdr bad.vhdr --target 2 --non-target 1", kExitUsage, "run.vhdr and bad.vhdr both read run.eeg: one recording given twice would be used twice"},
+    {"recording_data_file_absolute", [] { return RecordingHeader("DataFile=run.eeg", "DataFile=/etc/passwd"); }, "epochs bad.vhdr --target 2 --non-target 1 --output o.csv", kExitData, "bad.vhdr: its data file /etc/passwd, read as passwd in its folder: cannot open: No such file or directory"},
+    {"recording_data_file_above", [] { return RecordingHeader("DataFile=run.eeg", "DataFile=../secret.bin"); }, "epochs bad.vhdr --target 2 --non-target 1 --output o.csv", kExitData, "its data file ../secret.bin, read as secret.bin in its folder: cannot open"},
+    {"recording_data_file_a_link", [] { return RecordingHeader("DataFile=run.eeg", "DataFile=secret.eeg"); }, "epochs bad.vhdr --target 2 --non-target 1 --output o.csv", kExitData, "its data file secret.eeg: a symbolic link, which is not followed here", "", "ln -s /etc/passwd secret.eeg"},
+    {"recording_marker_file_a_fifo", [] { return RecordingHeader("MarkerFile=run.vmrk", "MarkerFile=fifo.vmrk"); }, "epochs bad.vhdr --target 2 --non-target 1 --output o.csv", kExitData, "its marker file fifo.vmrk: not a regular file but a FIFO", "", "mkfifo fifo.vmrk"},
+    {"recording_nan_sample", [] { return RecordingHeader("DataFile=run.eeg", "DataFile=nan.eeg"); }, "epochs bad.vhdr --target 2 --non-target 1 --output o.csv", kExitData, "bad.vhdr: channel 2 (Cz): sample 251 of 5120 (at 0.977 s) is NaN; every sample must be a finite number", "", "cp run.eeg nan.eeg && printf '\\000\\000\\300\\177' | dd of=nan.eeg bs=1 seek=4004 conv=notrunc 2>/dev/null"},
+    {"recording_nan_sample_to_train", [] { return RecordingHeader("DataFile=run.eeg", "DataFile=nan.eeg"); }, "train bad.vhdr --target 2 --non-target 1 --model m.xml", kExitData, "channel 2 (Cz): sample 251 of 5120", "", "cp run.eeg nan.eeg && printf '\\000\\000\\300\\177' | dd of=nan.eeg bs=1 seek=4004 conv=notrunc 2>/dev/null"},
+    {"recording_nan_sample_to_score", [] { return RecordingHeader("DataFile=run.eeg", "DataFile=nan.eeg"); }, "score recipe.xml bad.vhdr", kExitData, "channel 2 (Cz): sample 251 of 5120", "", "cp run.eeg nan.eeg && printf '\\000\\000\\300\\177' | dd of=nan.eeg bs=1 seek=4004 conv=notrunc 2>/dev/null"},
+    {"recording_resolution_overflows", [] { return RecordingHeader("Ch1=Fz,,1,", "Ch1=Fz,,1e308,"); }, "epochs bad.vhdr --target 2 --non-target 1 --output o.csv", kExitData, "bad.vhdr: Ch1: resolution 1e308 makes its samples overflow (they would not be finite numbers)"},
+    {"recording_rate_absurd", [] { return RecordingHeader("SamplingInterval=3906.25", "SamplingInterval=1e-300"); }, "epochs bad.vhdr --target 2 --non-target 1 --output o.csv", kExitData, "bad.vhdr: SamplingInterval=1e-300 (microseconds) gives a sampling rate of 1e+306 Hz, outside the 0.001 Hz to 1e+06 Hz korva reads"},
+    {"recording_channels_alike", [] { return RecordingHeader("Ch2=Cz", "Ch2=Fz"); }, "epochs bad.vhdr --target 2 --non-target 1 --output o.csv", kExitData, "bad.vhdr: channels 1 and 2 are both named \"Fz\": a recipe could not tell them apart"},
+    {"recording_channel_key_twice", [] { return RecordingHeader("Ch2=Cz,,1,\xC2\xB5V\n", "Ch2=Cz,,1,\xC2\xB5V\nCh2=Pz,,1,\xC2\xB5V\n"); }, "epochs bad.vhdr --target 2 --non-target 1 --output o.csv", kExitData, "bad.vhdr: [Channel Infos] gives Ch2 twice"},
+    {"recording_channel_without_a_name", [] { return RecordingHeader("Ch2=Cz", "Ch2="); }, "epochs bad.vhdr --target 2 --non-target 1 --output o.csv", kExitData, "bad.vhdr: channel 2 has no name"},
+    {"recording_channel_name_with_a_line_end", [] { return RecordingHeader("Ch2=Cz", "Ch2=C\rz"); }, "epochs bad.vhdr --target 2 --non-target 1 --output o.csv", kExitData, "bad.vhdr: channel 2 has a control character (U+000D) in its name"},
+    {"recording_channel_name_with_a_nul", [] { return RecordingHeader("Ch2=Cz", std::string("Ch2=C\0z", 7)); }, "epochs bad.vhdr --target 2 --non-target 1 --output o.csv", kExitData, "is a NUL: binary data, not the text of a BrainVision header"},
+    {"recording_channels_too_many_to_list", [] { return WideHeader(30, "wide.eeg"); }, "epochs bad.vhdr --target 2 --non-target 1 --channels O1 --output o.csv", kExitData, "bad.vhdr: no channel O1 (its channels: c1, c2, c3, c4, c5, c6, c7, c8, c9, c10, c11, c12, c13, c14, c15, c16, c17, c18, c19, c20 and 10 more)", "", "head -c 307200 /dev/zero > wide.eeg"},
+    {"recording_cut_above_memory_limit", nullptr, "epochs run.vhdr --target 2 --non-target 1 --output o.csv --memory-limit 100K", kExitData, "cutting run.vhdr into 73 epochs of 80 features (reading channels of 5120 samples) needs about"},
+    {"recording_sparse_gigabyte", [] { return WideHeader(1, "big.eeg"); }, "epochs bad.vhdr --target 2 --non-target 1 --output o.csv", kExitData, "(reading channels of 536870912 samples) needs about 4.0 GiB of memory, more than the", "", "truncate -s 1G big.eeg"},
+    {"headset_csv_then_nul_bytes", [] { return HeadsetCsv() + std::string(4096, '\0'); }, "epochs bad.csv --target 2 --non-target 1 --output o.csv", kExitData, "bad.csv, line 2002: a NUL byte: this is binary data, not CSV text"},
+    {"headset_csv_utf16", [] { return Utf16(HeadsetCsv()); }, "epochs bad.csv --target 2 --non-target 1 --output o.csv", kExitData, "bad.csv: the file is UTF-16 text; save it as UTF-8 (or ASCII) CSV"},
+    {"headset_csv_carriage_returns", [] { std::string t = HeadsetCsv(); std::replace(t.begin(), t.end(), '\n', '\r'); return t; }, "epochs bad.csv --target 2 --non-target 1 --output o.csv", kExitData, "bad.csv: its lines end in a carriage return alone; save it with LF or CRLF line ends"},
+    {"recording_given_a_sampling_rate", nullptr, "epochs run.vhdr --target 2 --non-target 1 --output o.csv --sampling-rate 500", kExitUsage, "run.vhdr is read as BrainVision, which gives its own sampling rate and markers"},
+    {"sampling_rate_negative", nullptr, "epochs run.vhdr --target 2 --non-target 1 --output o.csv --sampling-rate -5", kExitUsage, "--sampling-rate: must be a rate in Hz from 0.001 to 1e+06 (-5)"},
+    {"window_start_far_before", nullptr, "epochs run.vhdr --target 2 --non-target 1 --output o.csv --window=-1e300,0", kExitUsage, "window -1e+300 to 0 ms: its ends must lie within 1e+07 ms of the event"},
+    {"window_far_after", nullptr, "epochs run.vhdr --target 2 --non-target 1 --output o.csv --window=1e15,1e300", kExitUsage, "window 1e+15 to 1e+300 ms: its ends must lie within"},
+    {"window_far_before_auto", nullptr, "train run.vhdr --target 2 --non-target 1 --model m.xml --window=-1e300,auto", kExitUsage, "window -1e+300 to 800 ms: its ends must lie within"},
+    {"baseline_far_before", nullptr, "train run.vhdr --target 2 --non-target 1 --model m.xml --baseline=-1e300,0", kExitUsage, "baseline -1e+300 to 0 ms: its ends must lie within"},
+    {"recipe_document_window_far", [] { return RecipeModel("Window=\"0,auto\"", "Window=\"-1e300,0\""); }, "info bad.xml", kExitModel, "model bad.xml: its recipe: window -1e+300 to 0 ms: its ends must lie within"},
+    {"recipe_document_nul_reference", [] { return RecipeModel("Name=\"Cz\"", "Name=\"C&#0;z\""); }, "info bad.xml", kExitModel, "is a character reference to NUL, which XML allows nowhere (a name would end there)"},
+    {"tune_worker_killed", nullptr, "tune train.csv --jobs 2 --model m.xml", kExitTrainingFailed, "the fold gave no result: its worker process was ended by signal 9 (Killed)", KORVA_SHIM "KORVA_KILL_FORK=2 "},
+    {"evaluate_tune_worker_killed", nullptr, "evaluate train.csv --tune --jobs 2", kExitTrainingFailed, "tuning in fold 1: fold 1, p-enter 0.01, p-remove 0.1, max-iter 300: the fold gave no result: its worker process was ended by signal 9 (Killed)", KORVA_SHIM "KORVA_KILL_FORK=2 "},
 };
 // clang-format on
 
@@ -386,6 +510,9 @@ TEST_P(KorvaFailure, EndsWithItsStatusAndWritesNothing) {
   const std::string command = f.command;
   const size_t bad = command.find("bad.");
   if (f.file) Put(command.substr(bad, command.find(' ', bad) - bad), f.file());
+  if (*f.setup) {
+    ASSERT_EQ(Shell(dir_.Path(), f.setup).status, 0) << f.setup;
+  }
   const std::vector<std::string> before = Here();
   const Result r =
       Run(command,
@@ -426,6 +553,10 @@ TEST_F(Korva, ThresholdModesDecideAboveTheirCut) {
               c.confusion)
         << c.configuration;
   }
+  // A threshold whose percentage would overflow is said as a factor.
+  Put("m.xml", OneFeatureModel("Threshold=\"1e308\" ThresholdMode=\"1\""));
+  EXPECT_THAT(Run("info m.xml").out,
+              HasSubstr("(Range, threshold 1e+308 times the way from"));
   Put("m.xml", OneFeatureModel("Threshold=\"0.5\" ThresholdMode=\"1\"", ""));
   const Result refused = Run("score m.xml x.csv --output s2.csv");
   EXPECT_EQ(refused.status, kExitModel);
@@ -584,6 +715,31 @@ TEST_F(Korva, EvaluateWorkersEndWithKorva) {
   EXPECT_THAT(r.out, ::testing::ContainsRegex("\nworkers [0-9]+ [0-9]+\n$"));
 }
 
+// Every file a recording reads is an input with its own SHA-256 in the
+// summary. Texts from the files reach the terminal cleaned: a marker text
+// with an escape sequence is counted as skipped with U+FFFD for the escape.
+TEST_F(Korva, RecordingFilesAreDigestedAndTheirTextsCleaned) {
+  PutSharedRecording();
+  const Result r = Run(
+      "train run.vhdr --target 2 --non-target 1 --model m.xml --summary -");
+  ASSERT_EQ(r.status, kExitOk) << r.err;
+  const auto inputs = nlohmann::json::parse(r.out)["provenance"]["inputs"];
+  ASSERT_EQ(inputs.size(), 3u);
+  EXPECT_EQ(inputs[2]["role"], "DATA (read by run.vhdr)");
+  for (const auto& input : inputs) {
+    const std::string file = input["file"];
+    EXPECT_EQ(input["sha256"].get<std::string>() + "\n",
+              Shell(dir_.Path(), "sha256sum " + file + " | cut -c1-64").out)
+        << file;
+  }
+  Put("run.vmrk", Get("run.vmrk") + "Mk999=Comment,\x1b[2J,7,1,0\n");
+  const Result cut =
+      Run("epochs run.vhdr --target 2 --non-target 1 --output e.csv");
+  ASSERT_EQ(cut.status, kExitOk) << cut.err;
+  EXPECT_THAT(cut.out, HasSubstr("\"Comment/\xEF\xBF\xBD[2J\" 1"));
+  EXPECT_THAT(cut.out, Not(HasSubstr("\x1b")));
+}
+
 // ---- outputs: never half-written, the earlier file kept ---------------------
 
 // A preloaded library makes writes fail with ENOSPC after a byte budget: the
@@ -734,6 +890,37 @@ TEST_F(Korva, ScoresAreTheWeightedSumsOfTheWeightFile) {
   EXPECT_THAT(Run("score short.xml test.csv").err,
               HasSubstr("model short.xml holds 39 feature names for its 40 "
                         "features; --ignore-names"));
+}
+
+// A session whose targets are not yet known (every flash marked as a
+// non-target, or every flash a bare stimulus code named by
+// --stimulus-events) is scored as its labelled copy, row by row, with empty
+// labels and no metrics.
+TEST_F(Korva, AnUnlabelledSessionScoresAsItsLabelledCopy) {
+  PutSharedRecording();
+  const Result labelled = Run("score recipe.xml run.csv");
+  for (const auto& [from, to, options] :
+       {std::tuple{",2\n", ",1\n", ""},
+        {",[12]\n", ",7\n", " --stimulus-events 7"}}) {
+    Put("new.csv",
+        std::regex_replace(Get("run.csv"), std::regex(from), std::string(to)));
+    const Result unlabelled =
+        Run(std::string("score recipe.xml new.csv") + options);
+    ASSERT_EQ(unlabelled.status, kExitOk) << unlabelled.err;
+    EXPECT_THAT(unlabelled.err, HasSubstr("epochs without labels"));
+    EXPECT_THAT(unlabelled.err, Not(HasSubstr("AUC")));
+    std::istringstream a(labelled.out), b(unlabelled.out);
+    std::string la, lb;
+    int rows = 0;
+    for (std::getline(a, la), std::getline(b, lb); std::getline(a, la);
+         ++rows) {
+      ASSERT_TRUE(std::getline(b, lb));
+      const size_t row = la.find(','), score = la.rfind(',');
+      EXPECT_EQ(lb, la.substr(0, row) + ",new.csv," + la.substr(score));
+    }
+    EXPECT_GT(rows, 60);
+    EXPECT_FALSE(std::getline(b, lb));
+  }
 }
 
 // The log keeps every message exactly; --quiet prints nothing and logs the

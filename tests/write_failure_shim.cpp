@@ -1,8 +1,11 @@
 // Preloaded into korva by the fault-injection tests: writes to files on disk
 // fail with ENOSPC, as on a full disk, once KORVA_WRITE_BUDGET bytes have gone
 // to such files in total (the write that crosses the budget is cut short
-// first, as a real disk does).
+// first, as a real disk does). With KORVA_KILL_FORK=N, the N-th child process
+// korva forks (a fold worker) is killed by SIGKILL as it starts, as the
+// kernel ends a process when memory runs out.
 #include <dlfcn.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -58,6 +61,19 @@ extern "C" __attribute__((visibility("default"))) ssize_t write(
   const size_t allowed = Allow(count);
   if (allowed == 0 && count > 0) return -1;
   return real(fd, buffer, allowed);
+}
+
+extern "C" __attribute__((visibility("default"))) pid_t fork() {
+  using ForkFn = pid_t (*)();
+  static const auto real = reinterpret_cast<ForkFn>(dlsym(RTLD_NEXT, "fork"));
+  static std::atomic<int> forks{0};
+  const int number = ++forks;
+  const pid_t pid = real();
+  if (pid == 0) {
+    const char* doomed = std::getenv("KORVA_KILL_FORK");
+    if (doomed && std::atoi(doomed) == number) ::raise(SIGKILL);
+  }
+  return pid;
 }
 
 extern "C" __attribute__((visibility("default"))) ssize_t writev(

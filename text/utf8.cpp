@@ -31,4 +31,27 @@ Utf8Char DecodeUtf8(std::string_view text) {
   return {code, length, true};
 }
 
+std::optional<char32_t> FirstControlCharacter(std::string_view text) {
+  for (size_t i = 0; i < text.size();) {
+    const Utf8Char c = DecodeUtf8(text.substr(i));
+    if (c.valid && c.code != '\t' &&
+        (c.code < 0x20 || (c.code >= 0x7f && c.code < 0xa0)))
+      return c.code;
+    i += c.length;
+  }
+  return std::nullopt;
+}
+
+std::size_t FindNulReference(std::string_view xml) {
+  for (size_t at = xml.find("&#"); at != std::string_view::npos;
+       at = xml.find("&#", at + 2)) {
+    size_t i = at + 2;
+    if (i < xml.size() && (xml[i] == 'x' || xml[i] == 'X')) ++i;
+    const size_t digits = i;
+    while (i < xml.size() && xml[i] == '0') ++i;
+    if (i > digits && i < xml.size() && xml[i] == ';') return at;
+  }
+  return std::string_view::npos;
+}
+
 }  // namespace Korva::Text

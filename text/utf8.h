@@ -1,6 +1,8 @@
 #ifndef KORVA_TEXT_UTF8_H_
 #define KORVA_TEXT_UTF8_H_
 
+#include <cstddef>
+#include <optional>
 #include <string_view>
 
 namespace Korva::Text {
@@ -18,6 +20,16 @@ struct Utf8Char {
 // longest start of a well-formed character there (at least 1): the piece
 // that one replacement character stands for.
 Utf8Char DecodeUtf8(std::string_view text);
+
+// The first control character of `text` but tab (C0, DEL or C1: a line end,
+// a NUL that C strings would end at, the start of a terminal escape), or
+// nothing when it holds none. Ill-formed bytes are skipped.
+std::optional<char32_t> FirstControlCharacter(std::string_view text);
+
+// Where `xml` holds a character reference to NUL ("&#0;", "&#x00;"), or
+// npos. XML allows none, yet parsers turn it into a NUL, where every C string
+// of the name that holds it ends: a name would lose its rest unseen.
+std::size_t FindNulReference(std::string_view xml);
 
 }  // namespace Korva::Text
 

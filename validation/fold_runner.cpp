@@ -23,9 +23,10 @@ namespace Korva::Validation {
 
 namespace {
 
-FoldResult Failed(const std::string& why) {
+FoldResult Failed(const std::string& why, bool lost = false) {
   FoldResult fold;
   fold.failure = why;
+  fold.lost = lost;
   return fold;
 }
 
@@ -246,7 +247,8 @@ std::optional<Worker> StartWorker(const Tasks& run,
   const auto refused = [&] {
     results.assign(
         run.tasks[t].settings.size(),
-        Failed(std::string("cannot start a worker: ") + std::strerror(errno)));
+        Failed(std::string("cannot start a worker: ") + std::strerror(errno),
+               true));
     return std::nullopt;
   };
   int fds[2];
@@ -304,7 +306,8 @@ bool ReadWorker(Worker& worker,
   }
   if (results.size() != count)
     results.assign(
-        count, Failed("the fold gave no result: " + ExitDescription(status)));
+        count,
+        Failed("the fold gave no result: " + ExitDescription(status), true));
   return true;
 }
 

@@ -29,6 +29,10 @@ struct FoldResult {
   std::vector<bool> selected;   // one per feature
   std::vector<double> weights;  // one per feature, 0 when not selected
   double cut = 0.0;             // the model's decisions: a score above it
+  // No training ran to give it: its worker process ended without results
+  // (killed, say by the kernel short of memory) or could not start. Not a
+  // property of the setting, so a tuning cannot rank without it.
+  bool lost = false;
   bool Succeeded() const { return result && *result == 0 && failure.empty(); }
   int SelectedCount() const;
 };

@@ -21,6 +21,22 @@ std::vector<const FoldSummary*> Tuning::Summaries() const {
   return summaries;
 }
 
+namespace {
+
+// A setting whose fold was lost was never tried there: ranking the rest
+// would report a choice the grid did not make.
+void RefuseLostResults(const Grid& grid,
+                       const Plan& plan,
+                       const std::vector<std::vector<FoldResult>>& results) {
+  for (size_t s = 0; s < results.size(); ++s)
+    for (size_t k = 0; k < results[s].size(); ++k)
+      if (results[s][k].lost)
+        throw FoldError(results[s][k],
+                        plan.Label(k) + ", " + SettingText(grid.settings[s]));
+}
+
+}  // namespace
+
 Tuning Tune(const Module& module,
             const Grid& grid,
             const FoldSettings& decisions,
@@ -33,6 +49,7 @@ Tuning Tune(const Module& module,
     settings.push_back(GridSetting(grid, decisions, s));
   std::vector<std::vector<FoldResult>> results =
       RunGrid(module, settings, plan.folds, jobs);
+  RefuseLostResults(grid, plan, results);
   Tuning t;
   t.oneSe = oneSe;
   for (std::vector<FoldResult>& folds : results) {

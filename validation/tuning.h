@@ -35,8 +35,9 @@ struct Tuning {
 // Trains every setting of `grid` (with the threshold and decisions of
 // `decisions`) on every fold of `plan`, at most `jobs` at a time, and chooses
 // (ChooseSetting). FoldError of the first setting's first failed fold when
-// every setting failed; Error(kData) when no setting has a mean AUC (no
-// fold's test rows hold both classes).
+// every setting failed, or of the first lost one (FoldResult::lost: its
+// worker died) whatever the others gave; Error(kData) when no setting has a
+// mean AUC (no fold's test rows hold both classes).
 Tuning Tune(const Module& module,
             const Grid& grid,
             const FoldSettings& decisions,

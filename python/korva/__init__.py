@@ -6,7 +6,7 @@ host korva loads it, so what Python trains is what korva trains, and the two
 read each other's classifier documents.
 """
 
-from ._epochs import Epochs, extract_epochs
+from ._epochs import DataWarning, Epochs, extract_epochs
 from ._estimator import INTERCEPT_NOTE, InterceptWarning, Step, StepwiseLDA, load_model
 from ._korva import KorvaError, TrainingError, default_module_path, set_memory_limit
 from ._recording import read_recording
@@ -15,6 +15,7 @@ from ._simulate import EVENT_ID, simulate_p300, simulate_p300_epochs
 from ._speller import Spelling, speller_labels, spell
 
 __all__ = [
+    "DataWarning",
     "EVENT_ID",
     "Epochs",
     "INTERCEPT_NOTE",

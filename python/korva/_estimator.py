@@ -9,7 +9,7 @@ from typing import NamedTuple
 import numpy as np
 from sklearn.base import BaseEstimator, ClassifierMixin
 from sklearn.utils.multiclass import check_classification_targets
-from sklearn.utils.validation import _num_samples, check_is_fitted
+from sklearn.utils.validation import _get_feature_names, _num_samples, check_is_fitted
 
 from . import _korva
 
@@ -81,9 +81,9 @@ def _labels_of(X, y, codes, selections, targets, layout, symbols):
     return y, paradigm
 
 
-def _two_classes(y):
-    """The classes of y and each label's index among them; ValueError unless
-    there are two."""
+def _two_classes(y, estimator="StepwiseLDA"):
+    """The classes of y and each label's index among them; ValueError, naming
+    the estimator, unless there are two."""
     classes, encoded = np.unique(y, return_inverse=True)
     if len(classes) != 2:
         found = (
@@ -91,7 +91,7 @@ def _two_classes(y):
             if len(classes) == 1
             else f"{len(classes)} classes ({', '.join(map(repr, classes))})"
         )
-        raise ValueError(f"y has {found}; StepwiseLDA needs exactly two classes")
+        raise ValueError(f"y has {found}; {estimator} needs exactly two classes")
     return classes, encoded
 
 
@@ -149,6 +149,9 @@ class StepwiseLDA(ClassifierMixin, BaseEstimator):
     per class with their pooled variance, the class sizes as priors. It is a
     logistic function of the score and need not cross 0.5 at ``cut_``.
     """
+
+    # Set by load_model when feature_names_in_ come from the document.
+    _names_from_document = False
 
     def __init__(
         self,
@@ -272,6 +275,14 @@ class StepwiseLDA(ClassifierMixin, BaseEstimator):
         self.n_iter_ = len(self.steps_)
         return self
 
+    def _check_feature_names(self, X, *, reset):
+        # A model restored from a document knows its features' names without
+        # having been fitted on a DataFrame: a plain array (extract_epochs's
+        # X) is what it scores, so only a table with names is checked.
+        if not reset and self._names_from_document and _get_feature_names(X) is None:
+            return
+        super()._check_feature_names(X, reset=reset)
+
     def _set_classifier(self, classifier):
         """Takes `classifier` as the fitted model."""
         self._classifier = classifier
@@ -359,6 +370,9 @@ def load_model(path, *, classes=None, module=None):
     intercept_ 0, which shifts every score by the same constant and leaves the
     ranking (and the AUC) unchanged; an InterceptWarning says so.
     ``classes`` names the labels trained as -1 and +1 (default [-1, 1]).
+    The features' names, when the document has them, become
+    ``feature_names_in_``: a DataFrame must have those columns, and a NumPy
+    array of as many columns (``extract_epochs(...).X``) is taken as it is.
     """
     classes = np.asarray([-1, 1] if classes is None else classes)
     if classes.shape != (2,) or classes[0] == classes[1]:
@@ -382,6 +396,7 @@ def load_model(path, *, classes=None, module=None):
     names = classifier.feature_names
     if len(names) == estimator.n_features_in_ and all(names):
         estimator.feature_names_in_ = np.asarray(names, dtype=object)
+        estimator._names_from_document = True
     return estimator
 
 

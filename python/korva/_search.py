@@ -14,7 +14,7 @@ from sklearn.utils.multiclass import check_classification_targets
 from sklearn.utils.validation import check_is_fitted
 
 from . import _korva
-from ._estimator import StepwiseLDA, _module_path
+from ._estimator import StepwiseLDA, _module_path, _two_classes
 
 
 def _grid_list(name, values, whole):
@@ -155,15 +155,8 @@ class StepwiseLDACV(ClassifierMixin, BaseEstimator):
         X, y = self._validate_data(X, y, dtype=np.float64, order="C", force_all_finite=False)
         probe._check_finite(X)
         check_classification_targets(y)
-        classes = np.unique(y)
-        if len(classes) != 2:
-            found = (
-                f"one class only ({classes[0]!r})"
-                if len(classes) == 1
-                else f"{len(classes)} classes ({', '.join(map(repr, classes))})"
-            )
-            raise ValueError(f"y has {found}; StepwiseLDACV needs exactly two classes")
-        return X, y, np.where(y == classes[1], 1.0, -1.0)
+        classes, encoded = _two_classes(y, "StepwiseLDACV")
+        return X, y, np.where(encoded == 1, 1.0, -1.0)
 
     def _shared_fits(self, settings, splits, X, y, plus):
         """Per fold whose training rows hold both classes, every setting

@@ -3,6 +3,8 @@ sosfiltfilt, and korva.extract_epochs (and korva epochs, which runs the same
 code) against the same recipe written out with MNE's reader, SciPy and
 numpy."""
 
+import warnings
+
 import mne
 import numpy as np
 import pandas as pd
@@ -111,16 +113,50 @@ def test_extract_epochs_is_the_scipy_pipeline_and_korva_epochs(tmp_path, run_kor
     np.testing.assert_array_equal(table["run"], got.runs)
 
 
-def test_extract_epochs_raises_value_error_with_korvas_message(tmp_path):
+# extract_epochs's keywords (paths: run.vhdr unless given) and its ValueError
+REFUSED = {
+    "bins_not_dividing": (dict(window=(0, 80), bins=7), "which do not divide into 7 bins; bin counts that fit: 1, 2, 4, 5"),
+    "channel_missing": (dict(channels=["Pz", "O1"]), r"run.vhdr: no channel O1 \(its channels: Fz, Cz, Pz, Oz\)"),
+    "filter_order": (dict(filter_order=9), "^filter order 9: it must be 1 to 8$"),
+    "bins_a_fraction": (dict(bins=2.7), "^bins must be a whole number, not 2.7$"),
+    "bins_a_bool": (dict(bins=True), "^bins must be a whole number, not True$"),
+    "bins_beyond_an_int": (dict(bins=10**20), "^bins 100000000000000000000 is out of range$"),
+    "channel_name_with_a_nul": (dict(channels=["F\0z"]), r"^a channel name holds a control character \(U\+0000\)$"),
+    "window_far": (dict(window=(-1e300, 0)), "^window -1e\\+300 to 0 ms: its ends must lie within 1e\\+07 ms"),
+    "rate_for_brainvision": (dict(sampling_rate=500), "run.vhdr is read as BrainVision, which gives its own"),
+    "nan_sample": (dict(paths="nan.vhdr"), r"nan.vhdr: channel 2 \(Cz\): sample 1001 of 2500 \(at 4.000 s\) is NaN"),
+    "one_recording_twice": (dict(paths=["run.vhdr", "copy.vhdr"]), "run.vhdr and .*copy.vhdr both read .*run.eeg"),
+    "memory": (dict(memory=10000), "into 2 epochs of 80 features .* needs about .* more than the 9.8 KiB allowed; "
+                                   r"korva.set_memory_limit\(bytes\) raises it"),
+}
+
+
+@pytest.mark.parametrize("keywords, message", REFUSED.values(), ids=REFUSED)
+def test_extract_epochs_raises_value_error_with_korvas_message(tmp_path, keywords, message):
     path = write_brainvision(tmp_path / "run.vhdr", 10, [(100, "S  1"), (300, "S  2")])
-    with pytest.raises(ValueError, match="which do not divide into 7 bins; bin counts that fit: 1, 2, 4, 5"):
-        korva.extract_epochs(path, target=2, non_target=1, window=(0, 80), bins=7)
-    with pytest.raises(ValueError, match=r"run.vhdr: no channel O1 \(its channels: Fz, Cz, Pz, Oz\)"):
-        korva.extract_epochs(path, target=2, non_target=1, channels=["Pz", "O1"])
-    with pytest.raises(ValueError, match="^filter order 9: it must be 1 to 8$"):
-        korva.extract_epochs(path, target=2, non_target=1, filter_order=9)
+    header = path.read_text(encoding="utf-8")
+    (tmp_path / "copy.vhdr").write_text(header, encoding="utf-8")
+    (tmp_path / "nan.vhdr").write_text(header.replace("DataFile=run.eeg", "DataFile=nan.eeg"), encoding="utf-8")
+    samples = np.frombuffer(path.with_suffix(".eeg").read_bytes(), "<f4").copy()
+    samples[1000 * len(CHANNELS) + 1] = np.nan
+    (tmp_path / "nan.eeg").write_bytes(samples.tobytes())
+    keywords = dict(keywords)
+    paths = keywords.pop("paths", "run.vhdr")
+    paths = [tmp_path / p for p in ([paths] if isinstance(paths, str) else paths)]
+    korva.set_memory_limit(keywords.pop("memory", 1 << 30))
+    try:
+        with pytest.raises(ValueError, match=message):
+            korva.extract_epochs(paths, target=2, non_target=1, **keywords)
+    finally:
+        korva.set_memory_limit(1 << 30)
     with pytest.raises(FileNotFoundError):
         korva.extract_epochs(tmp_path / "none.vhdr", target=2, non_target=1)
+
+
+def test_one_channel_name_and_a_bytes_path_are_taken_as_given(tmp_path):
+    path = write_brainvision(tmp_path / "run.vhdr", 10, [(100, "S  1"), (300, "S  2")])
+    got = korva.extract_epochs(bytes(path), target=2, non_target=1, channels="Fz")
+    assert got.feature_names == [f"Fz_{b:02d}" for b in range(1, 21)]
 
 
 def test_a_model_fitted_with_its_recipe_scores_recordings_in_korva(tmp_path, run_korva):
@@ -134,7 +170,44 @@ def test_a_model_fitted_with_its_recipe_scores_recordings_in_korva(tmp_path, run
     assert model.support_.any() and loaded.recipe_ == epochs.recipe
     run_korva("score", "model.xml", *paths, "--output", "scores.csv")
     scores = pd.read_csv(tmp_path / "scores.csv", float_precision="round_trip")["score"]
-    np.testing.assert_allclose(scores, loaded.decision_function(epochs.X), rtol=1e-12)
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")  # names from the document, none in a plain array
+        np.testing.assert_allclose(scores, loaded.decision_function(epochs.X), rtol=1e-12)
     assert korva.StepwiseLDA().fit(epochs.X, epochs.labels).recipe_ is None
     with pytest.raises(ValueError, match="its 8 channels x 20 bins give 160 features, and X has 40"):
         korva.StepwiseLDA().fit(epochs.X[:, :40], epochs.labels, recipe=epochs.recipe)
+
+
+@pytest.mark.parametrize("up, down", [(128, 125), (125, 128), (2, 1), (1, 3), (6, 4), (32, 125), (999, 1000)])
+def test_resampler_is_resample_poly(up, down):
+    for n in (2, 7, 3 * max(up, down) + 5, 3000):
+        x = eeg_like(n, FS)
+        got, want = np.array(_korva.resample_poly(x, up, down)), signal.resample_poly(x, up, down)
+        assert got.shape == want.shape
+        assert np.max(np.abs(got - want)) <= 1e-9 * np.ptp(x), (n, np.max(np.abs(got - want)) / np.ptp(x))
+
+
+def test_resampled_epochs_are_resample_poly_then_the_recipe(tmp_path, run_korva):
+    events = [(s, f"S  {1 + (s // 100) % 2}") for s in range(20, 20 * FS, 100)]
+    path = write_brainvision(tmp_path / "run.vhdr", 20, events)
+    got = korva.extract_epochs(path, target=2, non_target=1, resample=256, window=(0, 781.25), bins=10)
+    raw = mne.io.read_raw_brainvision(path, preload=True)
+    x = signal.resample_poly(raw.get_data() * 1e6, 128, 125, axis=1)
+    x = signal.sosfiltfilt(signal.butter(4, (0.5, 30), btype="bandpass", fs=256, output="sos"), x)
+    X, y = [], []
+    for s, code in events:  # 128 s / 125 is never half-way between samples
+        t = int(np.round(s * 128 / 125))
+        if t + 200 <= x.shape[1]:
+            X.append(x[:, t:t + 200].reshape(len(CHANNELS), 10, 20).mean(axis=2).ravel())
+            y.append(1 if code.endswith("2") else -1)
+    np.testing.assert_array_equal(got.labels, y)
+    np.testing.assert_allclose(got.X, X, rtol=0, atol=1e-9 * np.ptp(X))
+    assert got.reports[0]["resampled_from"] == FS and 'Resample="256"' in got.recipe
+
+    # sessions at 256 and 250 Hz train one model, which scores another at 250 Hz
+    for seed, rate in ((1, 256), (2, 250), (3, 250)):
+        run_korva("generate", "--output", f"r{seed}.vhdr", "--seconds", 30, "--seed", seed, "--rate", rate)
+    recipe = ("--target-events", 2, "--nontarget-events", 1, "--resample", 256)
+    assert "run 2, r2.vhdr (resampled from 250 Hz): " in run_korva("train", "r1.vhdr", "r2.vhdr", *recipe, "--model", "m.xml")
+    assert "recordings at other rates resampled to it" in run_korva("score", "m.xml", "r3.vhdr", "--output", "s.csv")
+    assert len(pd.read_csv(tmp_path / "s.csv")) > 100

@@ -92,6 +92,8 @@ BAD_INPUTS = {
         p_enter=[0.2, 0.3], p_remove=0.2).fit(X, y), r"the grid holds no setting"),
     "grid value twice": ({}, None, lambda fitted, X, y: korva.StepwiseLDACV(
         max_iter=[3, 3]).fit(X, y), r"max_iter lists 3 twice"),
+    "grid with one class": ({}, None, lambda fitted, X, y: korva.StepwiseLDACV().fit(X, np.ones_like(y)),
+                            r"y has one class only \(1\); StepwiseLDACV needs exactly two classes"),
     "fewer groups than folds": ({}, None, lambda fitted, X, y: korva.StepwiseLDACV(cv=3).fit(
         X, y, groups=np.arange(len(y)) % 2), r"groups holds 2 groups, 3 folds asked"),
 }

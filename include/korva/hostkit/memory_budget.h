@@ -58,6 +58,12 @@ KORVA_HOSTKIT_API void CheckTrainingMemory(std::int64_t rows,
                                            int trainings = 1,
                                            int sharedSettings = 0);
 
+// Error(kData) "WHAT needs about N of memory, more than the L allowed;
+// HOW TO RAISE" when `bytes`, what other work than a training (cutting
+// recordings into epochs) would take, is above the limit of trainings.
+KORVA_HOSTKIT_API void CheckMemoryNeed(std::uint64_t bytes,
+                                       const std::string& what);
+
 // `bytes` for a message: "512 MiB", "1.9 GiB".
 KORVA_HOSTKIT_API std::string MemoryText(std::uint64_t bytes);
 
