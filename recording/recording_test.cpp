@@ -481,7 +481,7 @@ const TimeColumn kTimeColumns[] = {
     {"StampedFourSamplesAtATime", [](int i) { return std::to_string(i / 4 * 4 / 256.0); }, 256, {},
      "1920 rows repeat the time of the row before"},
     {"StampsThatJitterBack", [](int i) { return std::to_string((i + (i % 5 == 0 ? 1.5 : 0)) / 256); }, 256, {},
-     "512 rows are stamped before the row above them, by up to 1.95 ms"},
+     "512 rows are stamped before the row above it, by up to 1.95 ms"},
     {"AGapOfTwoSeconds", [](int i) { return Milliseconds(i + (i >= 1500 ? 512 : 0)); }, 256, {1500},
      "(in its 2 continuous parts)"},
     {"AStepBackOfAMinute", [](int i) { return std::to_string(i / 256.0 - (i >= 2000 ? 60 : 0)); }, 256, {2000},

@@ -364,6 +364,7 @@ class XdfRecording : public RecordingBase {
     });
     if (static_cast<long long>(out.size()) != Samples())
       Fail(Path(), "the file has changed since it was opened");
+    CheckFinite(c, out);
   }
 
  private:
