@@ -740,6 +740,23 @@ TEST_F(Korva, RecordingFilesAreDigestedAndTheirTextsCleaned) {
   EXPECT_THAT(cut.out, Not(HasSubstr("\x1b")));
 }
 
+// An EDF+D recording of six 1 s records at 256 Hz with a gap of 7 s after
+// the third: the non-target event at 2.9 s runs across the gap with the
+// default window (781.25 ms) and is dropped, counted; the one at 7 s lies
+// in the gap, left out with a note.
+TEST_F(Korva, EpochsOfAnEdfPlusDStopAtItsGap) {
+  using namespace std::string_literals;
+  Put("run.edf", EdfPlusD({"+0\x14\x14\0+0.5\x14" "2\x14"s, "+1\x14\x14\0+1\x14" "1\x14\0+1.5\x14" "2\x14"s,
+                           "+2\x14\x14\0+2.9\x14" "1\x14\0+7\x14" "1\x14"s, "+10\x14\x14\0+10.5\x14" "2\x14"s,
+                           "+11\x14\x14\0+11.2\x14" "1\x14"s, "+12\x14\x14"},
+                          256, [](long long k) { return static_cast<int>(3000 * std::sin(0.3 * k)); }));
+  const Result r = Run("epochs run.edf --target 2 --non-target 1 --output e.csv");
+  ASSERT_EQ(r.status, kExitOk) << r.err;
+  EXPECT_THAT(r.out, HasSubstr("3 target and 2 non-target epochs; at breaks 0 target, 1 non-target"));
+  EXPECT_THAT(r.out, HasSubstr("1 annotation falls in a gap between records"));
+  EXPECT_THAT(r.err, HasSubstr("not continuous at 1 place (the records jump 7 s, from 3 s to 10 s, after record 3)"));
+}
+
 // ---- outputs: never half-written, the earlier file kept ---------------------
 
 // A preloaded library makes writes fail with ENOSPC after a byte budget: the
