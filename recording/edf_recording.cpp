@@ -316,6 +316,20 @@ void DescribeLayout(const EdfLayout& layout,
     header.notes.push_back(note);
 }
 
+// The recording of `sources`; a file without annotated events takes its
+// events from the BDF Status channel `statusSource` (-1: none).
+std::unique_ptr<Recording> Finish(Header header,
+                                  std::unique_ptr<BinaryFile> file,
+                                  std::vector<Source> sources,
+                                  int statusSource) {
+  const Source status = statusSource >= 0 ? sources[statusSource] : Source{};
+  auto recording = std::make_unique<EdfRecording>(
+      std::move(header), std::move(file), std::move(sources));
+  if (statusSource >= 0 && recording->Events().empty())
+    recording->FindStatusEvents(status);
+  return recording;
+}
+
 // The events and breaks of an EDF+D or BDF+D file: each record where its
 // time-keeping annotation places it, each annotation on the sample of its
 // time in the record that holds it; those in gaps are left out, counted.
@@ -377,12 +391,8 @@ std::unique_ptr<Recording> OpenLenient(const std::string& path) {
         header.events.push_back(
             {SampleAt(a.onset, header.samplingRate), AsUtf8(text)});
   SettleEvents(header);
-  const Source status = statusSource >= 0 ? sources[statusSource] : Source{};
-  auto recording = std::make_unique<EdfRecording>(
-      std::move(header), std::move(file), std::move(sources));
-  if (statusSource >= 0 && recording->Events().empty())
-    recording->FindStatusEvents(status);
-  return recording;
+  return Finish(std::move(header), std::move(file), std::move(sources),
+                statusSource);
 }
 
 std::unique_ptr<Recording> OpenEdfFile(const std::string& path) {
@@ -415,12 +425,8 @@ std::unique_ptr<Recording> OpenEdfFile(const std::string& path) {
   if (refused != 0) Fail(path, OpenError(refused));
   auto file = std::make_unique<BinaryFile>(path);
   PlaceSources(*file, *hdr, sources);
-  const Source status = statusSource >= 0 ? sources[statusSource] : Source{};
-  auto recording = std::make_unique<EdfRecording>(
-      std::move(header), std::move(file), std::move(sources));
-  if (statusSource >= 0 && recording->Events().empty())
-    recording->FindStatusEvents(status);
-  return recording;
+  return Finish(std::move(header), std::move(file), std::move(sources),
+                statusSource);
 }
 
 }  // namespace

@@ -60,6 +60,22 @@ std::vector<std::uint64_t> Bits(const std::vector<double>& values) {
   return bits;
 }
 
+// The shared trainings of `grid` on the rows `rows` of `set`, one
+// classifier each, kept in `classifiers`.
+std::vector<SubsetTraining> TrainGrid(
+    const RowSet& set,
+    const std::vector<int>& rows,
+    const std::vector<Setting>& grid,
+    std::vector<std::unique_ptr<DozodProbe>>& classifiers) {
+  std::vector<SubsetTraining> trainings(grid.size());
+  for (size_t s = 0; s < grid.size(); ++s) {
+    classifiers.push_back(Configured(grid[s]));
+    trainings[s].classifier = classifiers.back().get();
+  }
+  TrainSubset(set, rows, trainings.data(), static_cast<int>(grid.size()));
+  return trainings;
+}
+
 // The lines without the seconds "Elapsed Time N" counts, which depend on
 // when a training started.
 template <typename Lines>
@@ -125,12 +141,8 @@ TEST_P(SharedTraining, EveryFoldAndSettingAsDoTrainAlone) {
                 c.downdated && SubsetProductsAgree());
     }
     std::vector<std::unique_ptr<DozodProbe>> classifiers;
-    std::vector<SubsetTraining> trainings(grid.size());
-    for (size_t s = 0; s < grid.size(); ++s) {
-      classifiers.push_back(Configured(grid[s]));
-      trainings[s].classifier = classifiers.back().get();
-    }
-    TrainSubset(set, rows, trainings.data(), static_cast<int>(grid.size()));
+    const std::vector<SubsetTraining> trainings =
+        TrainGrid(set, rows, grid, classifiers);
     for (size_t s = 0; s < grid.size(); ++s) {
       SCOPED_TRACE(std::string(c.name) + " fold " + std::to_string(k) +
                    " setting " + std::to_string(s));
@@ -187,12 +199,8 @@ TEST(SharedTrainingAtTheThreshold, EnteringOrNotAsDoTrainAlone) {
                        2e-15, 4e-15, 8e-15, 1e-13, 1e-11, 1e-9})
     grid.push_back({smallest * (1 + shift), 0.5, 300});
   std::vector<std::unique_ptr<DozodProbe>> classifiers;
-  std::vector<SubsetTraining> trainings(grid.size());
-  for (size_t s = 0; s < grid.size(); ++s) {
-    classifiers.push_back(Configured(grid[s]));
-    trainings[s].classifier = classifiers.back().get();
-  }
-  TrainSubset(set, rows, trainings.data(), static_cast<int>(grid.size()));
+  const std::vector<SubsetTraining> trainings =
+      TrainGrid(set, rows, grid, classifiers);
   int entered = 0;
   for (size_t s = 0; s < grid.size(); ++s) {
     SCOPED_TRACE("p-enter " + std::to_string(s));
