@@ -1,11 +1,5 @@
-// The quantile below is evaluated with Boost.Math under the policies of
-// stepwise_engine.cpp: errors as values, nothing thrown.
-#define BOOST_MATH_DOMAIN_ERROR_POLICY ignore_error
-#define BOOST_MATH_POLE_ERROR_POLICY ignore_error
-#define BOOST_MATH_OVERFLOW_ERROR_POLICY ignore_error
-#define BOOST_MATH_EVALUATION_ERROR_POLICY ignore_error
-#define BOOST_MATH_ROUNDING_ERROR_POLICY ignore_error
-#define BOOST_MATH_PROMOTE_DOUBLE_POLICY false
+// Before any Boost.Math header.
+#include "stepwise/math_policies.h"
 
 #include "stepwise/shared_choice.h"
 

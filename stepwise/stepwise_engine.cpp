@@ -1,15 +1,7 @@
 #include "stepwise/stepwise_engine.h"
 
-// Every Boost.Math function used in this file, down to the ones it calls
-// with their default policy, reports errors as values (NaN, ±∞) and works
-// in double precision. Nothing here can throw, and no exception type of
-// Boost's is emitted into the module, whose exported symbols are reviewed.
-#define BOOST_MATH_DOMAIN_ERROR_POLICY ignore_error
-#define BOOST_MATH_POLE_ERROR_POLICY ignore_error
-#define BOOST_MATH_OVERFLOW_ERROR_POLICY ignore_error
-#define BOOST_MATH_EVALUATION_ERROR_POLICY ignore_error
-#define BOOST_MATH_ROUNDING_ERROR_POLICY ignore_error
-#define BOOST_MATH_PROMOTE_DOUBLE_POLICY false
+// Before any Boost.Math header.
+#include "stepwise/math_policies.h"
 
 #include <cblas.h>
 
