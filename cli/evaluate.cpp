@@ -133,8 +133,12 @@ Plan TestSetPlan(const EvaluateOptions& o,
   Plan plan;
   std::vector<int> rows(test.rows);
   std::iota(rows.begin(), rows.end(), 0);
-  plan.folds.push_back(
-      {[&data] { return data; }, data.rows, std::move(test), std::move(rows)});
+  plan.folds.push_back({[&data] { return data; },
+                        data.rows,
+                        std::move(test),
+                        std::move(rows),
+                        nullptr,
+                        {}});
   plan.names.push_back("test set");
   plan.trainClasses.push_back(Data::CountLabels(data));
   plan.scheme = "calibration on " + dataName + ", test on " + name;
@@ -589,6 +593,9 @@ PreambleRequest Request(const EvaluateOptions& o,
   // The folds that train at the same time share the limit.
   request.atOnce = [&o](const Plan& plan) {
     return std::max(1, std::min<int>(o.jobs, plan.folds.size()));
+  };
+  request.foldSettings = [&e] {
+    return e.grid ? static_cast<int>(e.grid->settings.size()) : 1;
   };
   return request;
 }

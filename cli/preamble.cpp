@@ -6,6 +6,7 @@
 #include "cli/texts.h"
 #include "korva/hostkit/memory_budget.h"
 #include "korva/hostkit/module_path.h"
+#include "korva/hostkit/shared_rows.h"
 #include "sources/input_digest.h"
 #include "validation/selection_folds.h"
 
@@ -44,8 +45,16 @@ void RunPreamble(const PreambleRequest& r, Preamble& p) {
              << p.plan.scheme << '\n';
   }
   if (p.out) *p.out << r.heading(*p.shown) << '\n' << std::flush;
-  HostKit::CheckTrainingMemory(
-      Validation::LargestTrainingSet(p.plan), p.data.cols, false, r.atOnce(p.plan));
+  const bool shared = p.module->SubsetTraining() != nullptr &&
+                      HostKit::SharedTrainingsWanted() &&
+                      !p.plan.folds.empty() && p.plan.folds[0].source;
+  HostKit::CheckTrainingMemory(Validation::LargestTrainingSet(p.plan),
+                               p.data.cols,
+                               false,
+                               r.atOnce(p.plan),
+                               !shared            ? 0
+                               : r.foldSettings ? r.foldSettings()
+                                                : 1);
 }
 
 }  // namespace Korva::Cli

@@ -50,6 +50,9 @@ struct PreambleRequest {
   std::function<std::string(ClassifierBase&)> heading;
   // How many trainings of the plan run at the same time.
   std::function<int(const Validation::Plan&)> atOnce;
+  // How many settings a fold's training process trains together (a grid's),
+  // for the memory of the module's shared trainings; null for one.
+  std::function<int()> foldSettings;
 };
 
 // What the preamble leaves. Never copied or moved: the folds of `plan`
@@ -79,7 +82,9 @@ struct Preamble {
 // stream, LoadData and CheckTrainingSet, the module opened and a classifier
 // given the settings, the plan (for a cross-validation DATA's size and the
 // scheme said), the heading said, HostKit::CheckTrainingMemory for atOnce
-// trainings of the plan's largest training set. Errors: each step's own.
+// trainings of the plan's largest training set (shared trainings of
+// foldSettings settings when the module offers them). Errors: each step's
+// own.
 void RunPreamble(const PreambleRequest& request, Preamble& p);
 
 }  // namespace Korva::Cli

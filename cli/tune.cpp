@@ -352,6 +352,9 @@ PreambleRequest Request(const TuneOptions& o,
     return std::min<int>(std::max(1, o.jobs),
                          grid.settings.size() * plan.folds.size());
   };
+  request.foldSettings = [&grid] {
+    return static_cast<int>(grid.settings.size());
+  };
   return request;
 }
 

@@ -89,7 +89,14 @@ std::shared_ptr<Module> Module::Open(const std::string& path) {
       reinterpret_cast<CreateInstanceFn>(symbol(kCreateInstanceSymbol));
   auto release =
       reinterpret_cast<ReleaseInstanceFn>(symbol(kReleaseInstanceSymbol));
-  return std::shared_ptr<Module>(new Module(path, handle, create, release));
+  std::shared_ptr<Module> module(new Module(path, handle, create, release));
+  SubsetTrainingEntryPoints subsets{
+      reinterpret_cast<OpenRowSetFn>(dlsym(handle, kOpenRowSetSymbol)),
+      reinterpret_cast<TrainRowSubsetFn>(dlsym(handle, kTrainRowSubsetSymbol)),
+      reinterpret_cast<CloseRowSetFn>(dlsym(handle, kCloseRowSetSymbol))};
+  dlerror();
+  if (subsets.open && subsets.train && subsets.close) module->subsets_ = subsets;
+  return module;
 }
 
 Module::Module(std::string path,

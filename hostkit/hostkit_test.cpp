@@ -107,5 +107,28 @@ TEST(TrainingMemory, IsTheSumOfItsTermsWorkedByHand) {
     EXPECT_EQ(TrainingMemory(c.rows, c.cols, c.copies), c.bytes) << c.rows << " x " << c.cols;
 }
 
+// Shared trainings by hand (c = min(p, n - 3), q = p + 1): per process the
+// larger of 2q² + 2np + cq + c² + (S - 1)(cq + q²) doubles and a training
+// alone, times the processes, plus the whole set's q² once.
+//   1000 x 200, 2 processes, 3 settings: shared 722204 doubles, alone
+//   9221896 bytes (larger): 201² * 8 + 2 * 9221896 = 18767000.
+//   100 x 500, 1 process, 20 settings: c = 97, shared 6352370 doubles =
+//   50818960 bytes (larger than 4601720 alone): + 501² * 8 = 52826968.
+//   3 x 10, one setting: c = 0, alone (3312) is larger: + 968 = 4280.
+TEST(SharedTrainingMemory, IsTheSumOfItsTermsWorkedByHand) {
+  const struct {
+    long long rows, cols;
+    int trainings, settings;
+    std::uint64_t bytes;
+  } cases[] = {{1000, 200, 2, 3, 18767000},
+               {100, 500, 1, 20, 52826968},
+               {3, 10, 1, 1, 4280},
+               {1LL << 40, 1LL << 40, 2, 5, UINT64_MAX}};
+  for (const auto& c : cases)
+    EXPECT_EQ(SharedTrainingMemory(c.rows, c.cols, c.trainings, c.settings),
+              c.bytes)
+        << c.rows << " x " << c.cols;
+}
+
 }  // namespace
 }  // namespace Korva::HostKit

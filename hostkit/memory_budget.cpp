@@ -67,6 +67,29 @@ std::uint64_t TrainingMemory(std::int64_t rows,
   return Times(doubles, sizeof(double));
 }
 
+std::uint64_t SharedTrainingMemory(std::int64_t rows,
+                                   std::int64_t cols,
+                                   int trainings,
+                                   int settings) {
+  const std::uint64_t n = Count(rows), p = Count(cols), q = p + 1;
+  const std::uint64_t c = n <= 3 ? 0 : std::min(p, n - 3);  // model columns
+  const std::uint64_t waiting =
+      Times(Count(settings - 1), Plus(Times(c, q), Times(q, q)));
+  const std::uint64_t terms[] = {Times(2, Times(q, q)),
+                                 Times(2, Times(n, p)),
+                                 Times(c, q),
+                                 Times(c, c),
+                                 waiting};
+  std::uint64_t shared = 0;
+  for (const std::uint64_t term : terms) shared = Plus(shared, term);
+  // A worker runs the shared trainings, frees them, then trains alone what
+  // they left to Train: the larger of the two at a time.
+  const std::uint64_t perProcess =
+      std::max(Times(shared, sizeof(double)), TrainingMemory(rows, cols, false));
+  return Plus(Times(Times(q, q), sizeof(double)),
+              Times(perProcess, Count(trainings)));
+}
+
 std::uint64_t DefaultTrainingMemoryLimit() {
   const long pages = ::sysconf(_SC_PHYS_PAGES);
   const long pageSize = ::sysconf(_SC_PAGESIZE);
@@ -89,10 +112,16 @@ std::uint64_t TrainingMemoryLimit() {
 void CheckTrainingMemory(std::int64_t rows,
                          std::int64_t cols,
                          bool copiesData,
-                         int trainings) {
+                         int trainings,
+                         int sharedSettings) {
   const std::uint64_t limit = TrainingMemoryLimit();
   const std::uint64_t one = TrainingMemory(rows, cols, copiesData);
-  const std::uint64_t all = Times(one, std::max(trainings, 1));
+  const std::uint64_t all =
+      sharedSettings > 0
+          ? std::max(Times(one, std::max(trainings, 1)),
+                     SharedTrainingMemory(
+                         rows, cols, std::max(trainings, 1), sharedSettings))
+          : Times(one, std::max(trainings, 1));
   if (limit == kNoMemoryLimit || all <= limit) return;
   const std::string q = std::to_string(Count(cols) + 1);
   std::string text =
@@ -100,9 +129,13 @@ void CheckTrainingMemory(std::int64_t rows,
       std::to_string(cols) + " features needs about " + MemoryText(one) +
       " of memory, " + MemoryText(CrossProductBytes(cols)) + " of it for the " +
       q + " x " + q + " cross-product of the features, whatever the rows";
+  const char* shared =
+      sharedSettings > 0 ? " with the cross-products they share" : "";
   if (trainings > 1)
     text += "; " + std::to_string(trainings) + " trainings at once need " +
-            MemoryText(all);
+            MemoryText(all) + shared;
+  else if (sharedSettings > 0)
+    text += "; " + MemoryText(all) + shared;
   text += ", more than the " + MemoryText(limit) + " allowed for training";
   std::lock_guard<std::mutex> lock(gHintMutex);
   if (!gHint.empty()) text += "; " + gHint;

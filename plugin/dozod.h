@@ -13,6 +13,10 @@
 #include "plugin/feature_flags.h"
 #include "weighted/weighted_classifier.h"
 
+namespace Korva {
+class TrainingCourse;
+}  // namespace Korva
+
 // Stepwise linear discriminant analysis for two classes (+1.0 / -1.0).
 // Training selects features by stepwise least-squares regression of the label
 // on the features; the coefficients of the selected features become the
@@ -86,6 +90,10 @@ class KORVA_MODULE_API DOZOD : public Korva::WeightedClassifier {
   // showing nothing, when the process has no GUI application or the module
   // was built without the dialog (ui/no_dialog.cpp).
   bool EditConfiguration() override;
+
+  // The iterations of a training, DoTrain's and the shared trainings' alike
+  // (stepwise/training_course.h), set the selection, weights and W0.
+  friend class Korva::TrainingCourse;
 
  protected:
   double p_Enter = Korva::kDefaultPEnter;

@@ -9,7 +9,9 @@
 #include <climits>
 #include <iterator>
 #include <string>
+#include <tuple>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "data/dataset.h"
@@ -85,7 +87,8 @@ void RaiseKitError(const HostKit::Error& error) { Raise(error); }
 
 namespace {
 
-[[noreturn]] void Raise(const TrainingFailure& failure) {
+// The TrainingError that tells `failure`, not raised.
+py::object TrainingErrorOf(const TrainingFailure& failure) {
   py::object exception = py::handle(trainingError)(failure.error.what());
   exception.attr("kind") = KindName(failure.error.Kind());
   exception.attr("status") = failure.run.result
@@ -95,7 +98,11 @@ namespace {
       failure.run.result ? py::object(py::none())
                          : py::object(py::str(failure.run.exception));
   exception.attr("messages") = TerminalTexts(failure.run.progress);
-  PyErr_SetObject(trainingError, exception.ptr());
+  return exception;
+}
+
+[[noreturn]] void Raise(const TrainingFailure& failure) {
+  PyErr_SetObject(trainingError, TrainingErrorOf(failure).ptr());
   throw py::error_already_set();
 }
 
@@ -155,6 +162,44 @@ std::unique_ptr<Classifier> Train(const Matrix& X,
                 : std::nullopt};
   return WithoutGil(
       [&] { return Classifier::Train(module, view, y, names, settings); });
+}
+
+// For each subset of X's rows (index lists), one trained Classifier, or the
+// TrainingError of its training (not raised), per setting (p_enter,
+// p_remove, max_iter), with the threshold and mode of every setting.
+py::list TrainSubsets(const Matrix& X,
+                      const Matrix& labels,
+                      std::vector<std::string> names,
+                      const std::string& module,
+                      const std::vector<std::vector<int>>& subsets,
+                      const std::vector<std::tuple<double, double, int>>& grid,
+                      double threshold,
+                      bool rangeMode) {
+  const HostKit::MatrixView view = View(X);
+  if (labels.ndim() != 1 || labels.shape(0) != view.rows)
+    throw py::value_error("expected one label per row of X");
+  std::vector<HostKit::SettingsChange> settings;
+  for (const auto& [pEnter, pRemove, maxIter] : grid)
+    settings.push_back(
+        {pEnter,
+         pRemove,
+         maxIter,
+         threshold,
+         rangeMode ? ClassifierBase::RangeMode : ClassifierBase::MaxMode});
+  auto trained = WithoutGil([&] {
+    return Classifier::TrainSubsets(
+        module, view, labels.data(), names, subsets, settings);
+  });
+  py::list result;
+  for (auto& subset : trained) {
+    py::list models;
+    for (auto& model : subset)
+      models.append(std::holds_alternative<TrainingFailure>(model)
+                        ? TrainingErrorOf(std::get<TrainingFailure>(model))
+                        : py::cast(std::move(std::get<0>(model))));
+    result.append(models);
+  }
+  return result;
 }
 
 py::array_t<double> Score(Classifier& classifier, const Matrix& X) {
@@ -413,8 +458,8 @@ void SetRecipe(Classifier& c, const std::string& xml) {
   c.SetRecipe(Epoching::RecipeXml(recipe));
 }
 
-void BindClassifier(py::module_& m) {
-  py::class_<Classifier> c(m, "Classifier");
+// Training a classifier, on all rows or on subsets of them.
+void BindTraining(py::class_<Classifier>& c) {
   c.def_static("train",
                &Train,
                py::arg("X").noconvert(),
@@ -425,17 +470,32 @@ void BindClassifier(py::module_& m) {
                py::arg("p_remove") = py::none(),
                py::arg("max_iter") = py::none(),
                py::arg("threshold") = py::none(),
-               py::arg("range_mode") = py::none())
-      .def_static(
-          "load",
-          [](const std::string& path, const std::string& module) {
-            std::vector<std::string> warnings;
-            auto classifier = WithoutGil(
-                [&] { return Classifier::Load(module, path, &warnings); });
-            return py::make_tuple(std::move(classifier), warnings);
-          },
-          py::arg("path"),
-          py::arg("module"))
+               py::arg("range_mode") = py::none());
+  c.def_static("train_subsets",
+               &TrainSubsets,
+               py::arg("X").noconvert(),
+               py::arg("labels").noconvert(),
+               py::arg("names"),
+               py::arg("module"),
+               py::arg("subsets"),
+               py::arg("settings"),
+               py::arg("threshold"),
+               py::arg("range_mode"));
+}
+
+void BindClassifier(py::module_& m) {
+  py::class_<Classifier> c(m, "Classifier");
+  BindTraining(c);
+  c.def_static(
+       "load",
+       [](const std::string& path, const std::string& module) {
+         std::vector<std::string> warnings;
+         auto classifier = WithoutGil(
+             [&] { return Classifier::Load(module, path, &warnings); });
+         return py::make_tuple(std::move(classifier), warnings);
+       },
+       py::arg("path"),
+       py::arg("module"))
       .def_static(
           "restore",
           [](const std::string& text, const std::string& module) {

@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "korva/hostkit/module_path.h"
+#include "korva/hostkit/shared_rows.h"
 
 namespace Korva::Python {
 namespace {
@@ -80,6 +81,89 @@ std::unique_ptr<Classifier> Classifier::Train(
   return std::unique_ptr<Classifier>(new Classifier(
       modulePath,
       HostKit::TrainedModel(std::move(classifier), std::move(run), X, labels)));
+}
+
+namespace {
+
+// The subset's rows of X and their labels, contiguous, for the models'
+// class scores and for trainings the module leaves to Train.
+struct SubsetRows {
+  std::vector<double> X, labels;
+  HostKit::MatrixView view;
+};
+
+SubsetRows Gather(const HostKit::MatrixView& X,
+                  const double* labels,
+                  const std::vector<int>& subset) {
+  SubsetRows rows;
+  const size_t cols = static_cast<size_t>(X.cols);
+  rows.X.resize(subset.size() * cols);
+  for (size_t i = 0; i < subset.size(); ++i) {
+    std::memcpy(rows.X.data() + i * cols,
+                X.data + static_cast<size_t>(subset[i]) * cols,
+                cols * sizeof(double));
+    rows.labels.push_back(labels[subset[i]]);
+  }
+  rows.view = {rows.X.data(), static_cast<int>(subset.size()), X.cols};
+  return rows;
+}
+
+}  // namespace
+
+std::vector<std::vector<Classifier::Trained>> Classifier::TrainSubsets(
+    const std::string& modulePath,
+    const HostKit::MatrixView& X,
+    const double* labels,
+    const std::vector<std::string>& names,
+    const std::vector<std::vector<int>>& subsets,
+    const std::vector<HostKit::SettingsChange>& settings) {
+  for (const std::vector<int>& subset : subsets)
+    for (int r : subset)
+      if (r < 0 || r >= X.rows)
+        throw HostKit::Error(HostKit::ErrorKind::kData,
+                             "a subset names row " + std::to_string(r) +
+                                 " of " + std::to_string(X.rows));
+  std::lock_guard<std::mutex> lock(ModuleLock());
+  const std::shared_ptr<const Module> module = HostKit::SharedModule(modulePath);
+  int heldOut = 0;
+  for (const std::vector<int>& subset : subsets)
+    heldOut = std::max(heldOut, X.rows - static_cast<int>(subset.size()));
+  std::unique_ptr<HostKit::SharedRows> shared;
+  try {
+    shared = HostKit::SharedRows::Open(*module, X, labels, heldOut);
+  } catch (const std::exception&) {
+    // Each subset then trains alone.
+  }
+  std::vector<std::vector<Trained>> results;
+  for (const std::vector<int>& subset : subsets) {
+    const SubsetRows rows = Gather(X, labels, subset);
+    std::vector<ClassifierHandle> classifiers;
+    std::vector<ClassifierBase*> raw;
+    for (const HostKit::SettingsChange& s : settings) {
+      classifiers.push_back(HostKit::NewClassifier(*module));
+      HostKit::ApplySettings(*classifiers.back(), s);
+      raw.push_back(classifiers.back().get());
+    }
+    std::vector<std::optional<HostKit::TrainingRun>> runs(settings.size());
+    if (shared) runs = shared->Train(subset, raw, names);
+    results.emplace_back();
+    for (size_t s = 0; s < settings.size(); ++s) {
+      HostKit::TrainingRun run =
+          runs[s] ? std::move(*runs[s])
+                  : HostKit::Train(*classifiers[s], rows.view,
+                                   rows.labels.data(), names, nullptr);
+      if (!run.Succeeded()) {
+        results.back().emplace_back(TrainingFailure{
+            HostKit::TrainingError(run, ""), std::move(run)});
+        continue;
+      }
+      results.back().emplace_back(std::unique_ptr<Classifier>(new Classifier(
+          modulePath,
+          HostKit::TrainedModel(std::move(classifiers[s]), std::move(run),
+                                rows.view, rows.labels.data()))));
+    }
+  }
+  return results;
 }
 
 std::unique_ptr<Classifier> Classifier::Load(

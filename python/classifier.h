@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "korva/hostkit/error.h"
@@ -49,6 +50,21 @@ class Classifier {
       const double* labels,
       const std::vector<std::string>& names,
       const HostKit::SettingsChange& settings);
+
+  // One model per subset and setting: the module's classifier with
+  // settings[s] applied, trained on the rows subsets[k] of X (in that
+  // order), as Train on those rows alone trains it; through the module's
+  // shared trainings (HostKit::SharedRows) where it offers them.
+  // result[k][s] is the model, or its training's failure. HostKit::Error
+  // for anything else.
+  using Trained = std::variant<std::unique_ptr<Classifier>, TrainingFailure>;
+  static std::vector<std::vector<Trained>> TrainSubsets(
+      const std::string& modulePath,
+      const HostKit::MatrixView& X,
+      const double* labels,
+      const std::vector<std::string>& names,
+      const std::vector<std::vector<int>>& subsets,
+      const std::vector<HostKit::SettingsChange>& settings);
 
   // A model restored from the classifier document at `path`; its warnings
   // are added to `warnings`. Error(kModel) also when it cannot classify.

@@ -1,8 +1,10 @@
 #include "recording/edf_lenient.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <string_view>
+#include <utility>
 
 #include "recording/recording_base.h"
 #include "text/number_text.h"
@@ -198,6 +200,25 @@ void ReadTalLists(std::string_view record,
   }
 }
 
+// The onset of the time-keeping annotation that starts `record` (a record's
+// part of the first annotation signal): a first list "+seconds\x14\x14",
+// or NaN when the record does not start with one.
+double TimeKeeping(std::string_view record) {
+  const std::string_view list = record.substr(0, record.find('\0'));
+  const size_t stamp = list.find('\x14');
+  double onset = 0;
+  if (stamp == std::string_view::npos || stamp + 1 >= list.size() ||
+      list[stamp + 1] != '\x14' ||
+      !ParseFinite(list.substr(0, std::min(stamp, list.find('\x15'))), onset))
+    return NAN;
+  return onset;
+}
+
+// Seconds as a message gives them: to the microsecond, no trailing zeros.
+std::string Seconds(double seconds) {
+  return Text::FormatDouble(std::round(seconds * 1e6) / 1e6);
+}
+
 }  // namespace
 
 EdfLayout ReadEdfLayout(const BinaryFile& file) {
@@ -212,9 +233,7 @@ EdfLayout ReadEdfLayout(const BinaryFile& file) {
   const auto plus = [&](std::string_view kind) {
     return reserved.size() >= 5 && reserved.compare(1, 4, kind) == 0;
   };
-  if (plus("DF+D"))
-    Fail(path, "an EDF+D or BDF+D file, whose records have gaps; only "
-               "continuous recordings are read");
+  layout.discontinuous = plus("DF+D");
   const long long count = WholeField(fixed, 252, 4);
   if (count < 1 || count > kMaxSignals)
     Fail(path, "\"" + std::string(FieldAt(fixed, 252, 4)) +
@@ -232,7 +251,7 @@ EdfLayout ReadEdfLayout(const BinaryFile& file) {
   layout.signals = ReadSignals(file, head, count, layout.bdf);
   const EdfSignal& last = layout.signals.back();
   layout.recordBytes = last.offset + last.perRecord * (layout.bdf ? 3 : 2);
-  layout.plus = plus("DF+C") ||
+  layout.plus = plus("DF+C") || layout.discontinuous ||
                 std::any_of(layout.signals.begin(),
                             layout.signals.end(),
                             [](const EdfSignal& s) { return s.annotations; });
@@ -242,10 +261,12 @@ EdfLayout ReadEdfLayout(const BinaryFile& file) {
   return layout;
 }
 
-std::vector<EdfAnnotation> ReadEdfAnnotations(const BinaryFile& file,
-                                              const EdfLayout& layout) {
-  std::vector<EdfAnnotation> annotations;
+EdfAnnotations ReadEdfAnnotations(const BinaryFile& file,
+                                  const EdfLayout& layout) {
+  EdfAnnotations read;
+  read.recordStarts.assign(static_cast<size_t>(layout.records), NAN);
   const int bytes = layout.bdf ? 3 : 2;
+  bool first = true;
   for (const EdfSignal& s : layout.signals) {
     if (!s.annotations) continue;
     std::string record(static_cast<size_t>(s.perRecord) * bytes, '\0');
@@ -253,10 +274,61 @@ std::vector<EdfAnnotation> ReadEdfAnnotations(const BinaryFile& file,
       file.ReadAt(layout.headerBytes + r * layout.recordBytes + s.offset,
                   record.size(),
                   record.data());
-      ReadTalLists(record, annotations);
+      if (first) read.recordStarts[r] = TimeKeeping(record);
+      ReadTalLists(record, read.annotations);
     }
+    first = false;
   }
-  return annotations;
+  return read;
+}
+
+EdfTimeline::EdfTimeline(const std::string& path,
+                         std::vector<double> starts,
+                         long long perRecord,
+                         double rate)
+    : starts_(std::move(starts)),
+      perRecord_(perRecord),
+      rate_(rate),
+      afterBreak_(starts_.size()) {
+  const double duration = perRecord / rate, slack = 0.5 / rate;
+  for (size_t r = 0; r < starts_.size(); ++r) {
+    const std::string name = "record " + std::to_string(r + 1);
+    if (std::isnan(starts_[r]))
+      Fail(path,
+           name +
+               " has no time-keeping annotation (a first annotation "
+               "list \"+seconds\" with no text), so where it lies "
+               "in time is unknown");
+    if (r == 0) continue;
+    const double end = starts_[r - 1] + duration;
+    if (starts_[r] < end - slack)
+      Fail(path,
+           name + " starts at " + Seconds(starts_[r]) + " s, before record " +
+               std::to_string(r) + " ends at " + Seconds(end) +
+               " s: the records overlap or go back in time");
+    if (starts_[r] <= end + slack) continue;
+    afterBreak_[r] = true;
+    breaks_.push_back({static_cast<long long>(r) * perRecord,
+                       "the records jump " + Seconds(starts_[r] - end) +
+                           " s, from " + Seconds(end) + " s to " +
+                           Seconds(starts_[r]) + " s, after record " +
+                           std::to_string(r)});
+  }
+}
+
+std::optional<long long> EdfTimeline::SampleOf(double onset) const {
+  // The last record that starts at or before the onset (the first when
+  // none does: the onset then lies before the recording).
+  const auto after = std::upper_bound(starts_.begin(), starts_.end(), onset);
+  const size_t r = after == starts_.begin() ? 0 : after - starts_.begin() - 1;
+  const long long within = SampleAt(onset - starts_[r], rate_);
+  if (within < 0) return within;
+  if (within < perRecord_)
+    return static_cast<long long>(r) * perRecord_ + within;
+  if (r + 1 == starts_.size()) return LLONG_MAX;  // after the last record
+  if (afterBreak_[r + 1]) return std::nullopt;
+  // Within half a sample of the next record, which follows without a gap.
+  return static_cast<long long>(r + 1) * perRecord_;
 }
 
 }  // namespace Korva::Recording

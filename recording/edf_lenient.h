@@ -20,14 +20,21 @@
 //     (the patient, recording and date fields, characters outside ASCII).
 // Refused: no number where the signal count, the header's length or a
 // signal's samples per record should be, a header length that does not hold
-// its signals, a signal of no samples, no whole record in the file, EDF+D
-// and BDF+D files.
+// its signals, a signal of no samples, no whole record in the file.
+//
+// EDF+D and BDF+D files (EDFlib refuses them all) are read here too: the
+// samples are the records in file order, as for EDF+C, and each record lies
+// in time where its time-keeping annotation says (EdfTimeline). A gap
+// between records is a break; records that overlap or go back, or a record
+// without a time-keeping annotation, are refused.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "recording/binary_file.h"
+#include "recording/recording.h"
 
 namespace Korva::Recording {
 
@@ -44,6 +51,7 @@ struct EdfSignal {
 struct EdfLayout {
   bool bdf = false;   // 3 bytes a sample, else 2
   bool plus = false;  // EDF+ or BDF+
+  bool discontinuous = false;  // EDF+D or BDF+D: records with gaps
   std::uint64_t headerBytes = 0, recordBytes = 0;
   long long records = 0;     // the whole records read
   double recordSeconds = 0;  // as used, the note says how when inexact
@@ -64,9 +72,45 @@ struct EdfAnnotation {
 
 // The annotations of every annotation signal, record by record; empty
 // texts (the records' time stamps) left out, a list without an onset
-// number skipped.
-std::vector<EdfAnnotation> ReadEdfAnnotations(const BinaryFile& file,
-                                              const EdfLayout& layout);
+// number skipped. And each record's start in seconds from the file's start:
+// the onset of its time-keeping annotation, the first list of its part of
+// the first annotation signal when that list is "+seconds\x14\x14"; NaN
+// where there is none.
+struct EdfAnnotations {
+  std::vector<EdfAnnotation> annotations;
+  std::vector<double> recordStarts;  // by record
+};
+EdfAnnotations ReadEdfAnnotations(const BinaryFile& file,
+                                  const EdfLayout& layout);
+
+// Where the records of an EDF+D or BDF+D file lie in time: record r holds
+// samples [r * perRecord, (r + 1) * perRecord) and starts at starts[r]. A
+// record that starts later than the one before it ends, by more than half a
+// sample, starts after a break.
+class EdfTimeline {
+ public:
+  // DataError naming the file and the record when a record has no start or
+  // starts before the one before it ends (by more than half a sample).
+  EdfTimeline(const std::string& path,
+              std::vector<double> starts,
+              long long perRecord,
+              double rate);
+
+  const std::vector<Break>& Breaks() const { return breaks_; }
+  // The sample of an onset in seconds from the file's start, through the
+  // record that holds it: r * perRecord + the nearest sample to its time
+  // from the record's start (a tie to the even one, as SampleAt); nothing
+  // for an onset in a gap between records. An onset before the first record
+  // or after the last gives a sample outside [0, perRecord * records).
+  std::optional<long long> SampleOf(double onset) const;
+
+ private:
+  std::vector<double> starts_;
+  long long perRecord_;
+  double rate_;
+  std::vector<Break> breaks_;
+  std::vector<bool> afterBreak_;  // by record
+};
 
 }  // namespace Korva::Recording
 

@@ -8,7 +8,8 @@
 // range, then bitvalue * (offset + value) with EDFlib's bitvalue and offset.
 // EDFlib's state is global, so every call to it holds one lock. A file whose
 // header EDFlib refuses is read by korva's own header reader where its
-// samples can still be placed (edf_lenient.h).
+// samples can still be placed, and so is every EDF+D and BDF+D file, whose
+// records have gaps (edf_lenient.h).
 #include <edflib.h>
 #include <strings.h>
 
@@ -17,6 +18,7 @@
 #include <cstdlib>
 #include <exception>
 #include <mutex>
+#include <optional>
 
 #include "data/dataset.h"
 #include "data/reader_library.h"
@@ -50,9 +52,6 @@ std::string OpenError(int code) {
       return "cannot be read";
     case EDFLIB_FILE_ALREADY_OPENED:
       return "is already open for reading in this program";
-    case EDFLIB_FILE_IS_DISCONTINUOUS:
-      return "an EDF+D or BDF+D file, whose records have gaps; only "
-             "continuous recordings are read";
     case EDFLIB_MALLOC_ERROR:
       return "not enough memory to open it";
     default:
@@ -317,29 +316,83 @@ void DescribeLayout(const EdfLayout& layout,
     header.notes.push_back(note);
 }
 
-// A file EDFlib refuses, read by korva's own header reader (edf_lenient.h).
-std::unique_ptr<Recording> OpenLenient(const std::string& path) {
-  auto file = std::make_unique<BinaryFile>(path);
-  const EdfLayout layout = ReadEdfLayout(*file);
-  Header header;
-  header.path = path;
-  header.format = std::string(layout.bdf ? "BDF" : "EDF") +
-                  (layout.plus ? "+" : "");
-  header.notes = layout.notes;
-  std::vector<Source> sources;
-  int statusSource = -1;
-  DescribeLayout(layout, header, sources, statusSource);
-  for (const EdfAnnotation& a : ReadEdfAnnotations(*file, layout))
-    if (const std::string text(TrimBlanks(a.text)); !text.empty())
-      header.events.push_back(
-          {SampleAt(a.onset, header.samplingRate), AsUtf8(text)});
-  SettleEvents(header);
+// The recording of `sources`; a file without annotated events takes its
+// events from the BDF Status channel `statusSource` (-1: none).
+std::unique_ptr<Recording> Finish(Header header,
+                                  std::unique_ptr<BinaryFile> file,
+                                  std::vector<Source> sources,
+                                  int statusSource) {
   const Source status = statusSource >= 0 ? sources[statusSource] : Source{};
   auto recording = std::make_unique<EdfRecording>(
       std::move(header), std::move(file), std::move(sources));
   if (statusSource >= 0 && recording->Events().empty())
     recording->FindStatusEvents(status);
   return recording;
+}
+
+// The events and breaks of an EDF+D or BDF+D file: each record where its
+// time-keeping annotation places it, each annotation on the sample of its
+// time in the record that holds it; those in gaps are left out, counted.
+void PlaceInRecords(const EdfLayout& layout,
+                    const EdfAnnotations& read,
+                    Header& header) {
+  const EdfTimeline timeline(header.path,
+                             read.recordStarts,
+                             header.samples / layout.records,
+                             header.samplingRate);
+  header.breaks = timeline.Breaks();
+  const size_t breaks = header.breaks.size();
+  header.notes.push_back(
+      header.format + ": its " + std::to_string(layout.records) +
+      " records, placed in time by their time-keeping annotations, " +
+      (breaks == 0 ? std::string("follow each other without a gap")
+       : breaks == 1
+           ? "have 1 gap between them (a break: nothing is filtered or cut "
+             "across it)"
+           : "have " + std::to_string(breaks) +
+                 " gaps between them (breaks: nothing is filtered or cut "
+                 "across them)"));
+  long long inGaps = 0;
+  for (const EdfAnnotation& a : read.annotations) {
+    const std::string text(TrimBlanks(a.text));
+    if (text.empty()) continue;
+    if (const std::optional<long long> sample = timeline.SampleOf(a.onset))
+      header.events.push_back({*sample, AsUtf8(text)});
+    else
+      ++inGaps;
+  }
+  if (inGaps > 0)
+    header.notes.push_back(
+        std::to_string(inGaps) +
+        (inGaps == 1 ? " annotation falls in a gap between records and is"
+                     : " annotations fall in the gaps between records and "
+                       "are") +
+        " left out");
+}
+
+// A file EDFlib refuses, read by korva's own header reader (edf_lenient.h).
+std::unique_ptr<Recording> OpenLenient(const std::string& path) {
+  auto file = std::make_unique<BinaryFile>(path);
+  const EdfLayout layout = ReadEdfLayout(*file);
+  Header header;
+  header.path = path;
+  const char* kind = layout.discontinuous ? "+D" : layout.plus ? "+" : "";
+  header.format = std::string(layout.bdf ? "BDF" : "EDF") + kind;
+  header.notes = layout.notes;
+  std::vector<Source> sources;
+  int statusSource = -1;
+  DescribeLayout(layout, header, sources, statusSource);
+  const EdfAnnotations read = ReadEdfAnnotations(*file, layout);
+  if (layout.discontinuous)
+    PlaceInRecords(layout, read, header);
+  else
+    for (const EdfAnnotation& a : read.annotations)
+      if (const std::string text(TrimBlanks(a.text)); !text.empty())
+        header.events.push_back(
+            {SampleAt(a.onset, header.samplingRate), AsUtf8(text)});
+  SettleEvents(header);
+  return Finish(std::move(header), std::move(file), std::move(sources),
+                statusSource);
 }
 
 std::unique_ptr<Recording> OpenEdfFile(const std::string& path) {
@@ -363,18 +416,17 @@ std::unique_ptr<Recording> OpenEdfFile(const std::string& path) {
       Describe(path, *hdr, header, sources, statusSource);
     }
   }
-  // EDFlib refuses a header with any field out of its rules; korva reads
-  // such a file itself where the samples can still be placed.
-  if (refused == EDFLIB_FILE_CONTAINS_FORMAT_ERRORS) return OpenLenient(path);
+  // EDFlib refuses a header with any field out of its rules, and every
+  // EDF+D and BDF+D file; korva reads such a file itself where the samples
+  // can still be placed.
+  if (refused == EDFLIB_FILE_CONTAINS_FORMAT_ERRORS ||
+      refused == EDFLIB_FILE_IS_DISCONTINUOUS)
+    return OpenLenient(path);
   if (refused != 0) Fail(path, OpenError(refused));
   auto file = std::make_unique<BinaryFile>(path);
   PlaceSources(*file, *hdr, sources);
-  const Source status = statusSource >= 0 ? sources[statusSource] : Source{};
-  auto recording = std::make_unique<EdfRecording>(
-      std::move(header), std::move(file), std::move(sources));
-  if (statusSource >= 0 && recording->Events().empty())
-    recording->FindStatusEvents(status);
-  return recording;
+  return Finish(std::move(header), std::move(file), std::move(sources),
+                statusSource);
 }
 
 }  // namespace

@@ -856,12 +856,14 @@ double RateFromTimes(const std::string& path,
   if (w.repeats > 0)
     header.notes.push_back(
         std::to_string(w.repeats) +
-        " rows repeat the time of the row before (stamped a packet of "
+        (w.repeats == 1 ? " row repeats" : " rows repeat") +
+        " the time of the row before (stamped a packet of "
         "samples at a time?); the rate comes from the span of the times");
   if (w.backSteps > 0)
     header.notes.push_back(
         std::to_string(w.backSteps) +
-        " rows are stamped before the row above them, by up to " +
+        (w.backSteps == 1 ? " row is" : " rows are") +
+        " stamped before the row above it, by up to " +
         Printed("%.3g ms", w.largestBack * 1e3) +
         " (time stamps that jitter); they are taken in file order");
   header.breaks = std::move(w.breaks);

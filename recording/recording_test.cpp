@@ -28,6 +28,8 @@ using ::testing::HasSubstr;
 using ::testing::StartsWith;
 using Testing::TempDir;
 using Testing::WriteFile;
+using Testing::EdfPlusD;
+using namespace std::string_literals;
 
 std::string Field(std::string text, size_t size) {
   text.resize(size, ' ');
@@ -126,6 +128,8 @@ std::string Csv(const TempDir& dir,
   return dir / "h.csv";
 }
 
+int Whole(long long k) { return static_cast<int>(k); }
+
 std::string Write(const TempDir& dir,
                   const std::string& name,
                   const std::string& bytes) {
@@ -223,6 +227,41 @@ TEST(Recording, RepeatedMarkersAndAnAbsurdEventRateLoseNoEvent) {
               ::testing::ElementsAre(HasSubstr("3e+38 Hz, is ignored")));
 }
 
+// An EDF+D (BDF+D) file of five records of 4 samples at 4 Hz, stamped 0,
+// 1, 3.5, 4.5 and 10 s: gaps of 1.5 s after record 2 and 4.5 s after record
+// 4, so breaks at samples 8 and 16. Annotations at 0.5 s (record 1, sample
+// 2), 3.875 s (record 3: 8 + 1.5 rounded to even = 10), 4.625 s (record 4:
+// 12 + 0.5 rounded to even = 12) and 10.6 s (record 5: 16 + 2.4 = 18); at
+// 2.5 s and 7 s they fall in the gaps.
+class EdfPlusDRead : public ::testing::TestWithParam<bool> {};
+
+TEST_P(EdfPlusDRead, PlacesRecordsAtTheirStampsWithBreaksBetween) {
+  const bool bdf = GetParam();
+  TempDir dir;
+  const std::string file = EdfPlusD(
+      {"+0\x14\x14\0+0.5\x14" "A\x14\0+7\x14Gap\x14"s, "+1\x14\x14\0+2.5\x14Gap\x14"s,
+       "+3.5\x14\x14" "B\x14\0+3.875\x14" "C\x14"s, "+4.5\x14\x14\0+4.625\x14" "D\x14"s,
+       "+10\x14\x14\0+10.6\x14" "E\x14"s}, 4, Whole, bdf);
+  const auto r = OpenRecording(Write(dir, bdf ? "a.bdf" : "a.edf", file), {});
+  EXPECT_EQ(r->Format(), bdf ? "BDF+D" : "EDF+D");
+  std::vector<long long> breaks, events;
+  for (const Break& b : r->Breaks()) breaks.push_back(b.sample);
+  ASSERT_EQ(breaks, (std::vector<long long>{8, 16}));
+  EXPECT_EQ(r->Breaks()[1].why, "the records jump 4.5 s, from 5.5 s to 10 s, after record 4");
+  std::string codes;
+  for (const Event& e : r->Events()) events.push_back(e.sample), codes += e.code;
+  EXPECT_EQ(events, (std::vector<long long>{2, 8, 10, 12, 18}));
+  EXPECT_EQ(codes, "ABCDE");
+  EXPECT_THAT(r->Notes(), ::testing::ElementsAre(HasSubstr("have 2 gaps between them"),
+                                                 "2 annotations fall in the gaps between records and are left out"));
+  std::vector<double> samples;  // the records in file order: sample k is digital k
+  r->ReadChannel(0, samples);
+  const double low = bdf ? -8388608 : -32768;
+  for (int k : {0, 7, 8, 19}) EXPECT_NEAR(samples.at(k), -100 + (k - low) * 200 / (-2 * low - 1), 1e-9);
+}
+
+INSTANTIATE_TEST_SUITE_P(EdfAndBdf, EdfPlusDRead, ::testing::Bool());
+
 struct Refusal {
   const char* name;
   std::function<std::string(const TempDir&)> write;
@@ -253,6 +292,12 @@ const Refusal kRefusals[] = {
      [](const TempDir& d) { return Write(d, "a.edf", Edf(2, 2, 3)); },
      "the header's length, \"768\" bytes, is not 1024, the length of a "
      "header of its 3 signals"},
+    {"EdfPlusDRecordGoingBack",
+     [](const TempDir& d) { return Write(d, "a.edf", EdfPlusD({"+0\x14\x14", "+1\x14\x14", "+1.5\x14\x14"}, 4, Whole)); },
+     "record 3 starts at 1.5 s, before record 2 ends at 2 s: the records overlap or go back in time"},
+    {"EdfPlusDRecordWithoutItsStart",
+     [](const TempDir& d) { return Write(d, "a.edf", EdfPlusD({"+0\x14\x14", "+1\x14" "A\x14"}, 4, Whole)); },
+     "record 2 has no time-keeping annotation"},
     {"TruncatedGdf",
      [](const TempDir& d) { return Write(d, "a.gdf", Gdf().substr(0, 520)); },
      "2 records of 8 bytes, more than the file's 520 bytes hold"},
@@ -481,7 +526,7 @@ const TimeColumn kTimeColumns[] = {
     {"StampedFourSamplesAtATime", [](int i) { return std::to_string(i / 4 * 4 / 256.0); }, 256, {},
      "1920 rows repeat the time of the row before"},
     {"StampsThatJitterBack", [](int i) { return std::to_string((i + (i % 5 == 0 ? 1.5 : 0)) / 256); }, 256, {},
-     "512 rows are stamped before the row above them, by up to 1.95 ms"},
+     "512 rows are stamped before the row above it, by up to 1.95 ms"},
     {"AGapOfTwoSeconds", [](int i) { return Milliseconds(i + (i >= 1500 ? 512 : 0)); }, 256, {1500},
      "(in its 2 continuous parts)"},
     {"AStepBackOfAMinute", [](int i) { return std::to_string(i / 256.0 - (i >= 2000 ? 60 : 0)); }, 256, {2000},

@@ -6,6 +6,8 @@
 #include <ostream>
 #include <sstream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "korva/classifier_base.h"
 #include "korva/classifier_progress.h"
@@ -13,6 +15,7 @@
 #include "plugin/dozod.h"
 #include "stepwise/step_choice.h"
 #include "stepwise/stepwise_engine.h"
+#include "stepwise/training_course.h"
 #include "weighted/class_statistics.h"
 
 namespace {
@@ -41,29 +44,12 @@ std::string FinalColumnsText(const FeatureFlags& in) {
   return text.str();
 }
 
-// The mean row of each class, for the sign check.
-struct ClassMeans {
-  NEWMAT::RowVector positive;
-  NEWMAT::RowVector negative;
-};
-
 // To the progress object and to the message list.
 void Report(ClassifierProgress* progress,
             std::list<std::string>& messages,
             const std::string& text) {
   progress->AddMessage(text);
   messages.push_back(text);
-}
-
-void ReportStepFailure(ClassifierProgress* progress,
-                       int result,
-                       const NEWMAT::Matrix& X) {
-  progress->AddMessage(kBanner);
-  std::ostringstream text;
-  text << "StepCalc returned " << result << "   allx(" << X.Nrows() << ", "
-       << X.Ncols() << ")";
-  progress->AddMessage(text.str());
-  progress->AddMessage(kBanner);
 }
 
 // The coefficients of the selected features, 0.0 for the others.
@@ -94,6 +80,75 @@ std::string SelectionText(const FeatureFlags& in,
   return text.str();
 }
 
+}  // namespace
+
+namespace Korva {
+
+TrainingCourse::TrainingCourse(DOZOD& classifier,
+                               ClassMeans means,
+                               int rows,
+                               int cols,
+                               ClassifierProgress* progress,
+                               std::list<std::string>& messages)
+    : classifier_(classifier),
+      means_(std::move(means)),
+      rows_(rows),
+      cols_(cols),
+      progress_(progress),
+      messages_(messages) {
+  classifier_.SelectedFeatures.Reset(static_cast<std::uint64_t>(cols));
+  start_ = std::time(nullptr);
+}
+
+TrainingCourse::Kept TrainingCourse::Keep(const DOZOD& classifier) {
+  Kept kept;
+  const FeatureFlags& in = classifier.SelectedFeatures;
+  kept.selection.assign(in.Data(), in.Data() + in.Count());
+  kept.weights = classifier.Weights;
+  kept.w0 = classifier.W0;
+  return kept;
+}
+
+void TrainingCourse::Restore(DOZOD& classifier, const Kept& kept) {
+  FeatureFlags& in = classifier.SelectedFeatures;
+  in.Reset(kept.selection.size());
+  for (size_t i = 0; i < kept.selection.size(); ++i)
+    in[i] = kept.selection[i] != 0;
+  classifier.Weights = kept.weights;
+  classifier.W0 = kept.w0;
+}
+
+void TrainingCourse::ReportFailure(int result) {
+  if (progress_ == nullptr) return;
+  progress_->AddMessage(kBanner);
+  std::ostringstream text;
+  text << "StepCalc returned " << result << "   allx(" << rows_ << ", "
+       << cols_ << ")";
+  progress_->AddMessage(text.str());
+  progress_->AddMessage(kBanner);
+}
+
+TrainingCourse::Next TrainingCourse::Advance(int step,
+                                             int nextstep,
+                                             double p) {
+  if (nextstep == prevStep_) return Next::kRepeated;
+  FeatureFlags& in = classifier_.SelectedFeatures;
+  if (progress_ != nullptr) {
+    // "add" or "rem" follows the p-value, not the phase that chose it.
+    Report(progress_,
+           messages_,
+           nextstep >= 0 ? Korva::StepMessage(
+                               step + 1, p < classifier_.p_Enter, nextstep, p)
+                         : FinalColumnsText(in));
+  }
+  // The step message above is written even for the change that MaxIter no
+  // longer allows.
+  if (nextstep == -1 || step >= classifier_.MaxIter) return Next::kFinish;
+  in[nextstep] = !in[nextstep];
+  prevStep_ = nextstep;
+  return Next::kGoOn;
+}
+
 // The repeated-feature exit. Either nothing qualified at all (both -1) or the
 // feature that just changed wants to change back. The selection stays as it
 // is, including that last change, and the weights are the coefficients of
@@ -101,31 +156,27 @@ std::string SelectionText(const FeatureFlags& in,
 // neither turns the sign of the weights (a training that stops here may score
 // class +1 lower than class -1) nor writes the selection and elapsed-time
 // messages.
-int StopOnRepeatedFeature(int prev_step,
-                          const NEWMAT::ColumnVector& P,
-                          const NEWMAT::ColumnVector& B,
-                          const FeatureFlags& in,
-                          NEWMAT::ColumnVector& weights,
-                          ClassifierProgress* progress,
-                          std::list<std::string>& messages) {
+int TrainingCourse::StopRepeated(const NEWMAT::ColumnVector& B,
+                                 const NEWMAT::ColumnVector& P) {
+  const FeatureFlags& in = classifier_.SelectedFeatures;
   std::ostringstream text;
-  if (progress != nullptr) {
-    progress->AddMessage(kBanner);
-    progress->AddMessage(kStopped);
-    progress->AddMessage(kBanner);
+  if (progress_ != nullptr) {
+    progress_->AddMessage(kBanner);
+    progress_->AddMessage(kStopped);
+    progress_->AddMessage(kBanner);
   }
-  text << "prev_step = " << prev_step << "   nextstep = " << prev_step;
-  if (progress != nullptr && prev_step == -1) {
+  text << "prev_step = " << prevStep_ << "   nextstep = " << prevStep_;
+  if (progress_ != nullptr && prevStep_ == -1) {
     for (int i = 0; i < P.Nrows(); ++i) {
       std::ostringstream line;
       line << "P(" << i << "): " << P.element(i);
-      progress->AddMessage(line.str());
+      progress_->AddMessage(line.str());
     }
   }
-  messages.push_back(kStopped);
+  messages_.push_back(kStopped);
   WriteFinalColumns(text, in);
-  if (progress != nullptr) progress->AddMessage(text.str());
-  FillWeights(weights, in, B);
+  if (progress_ != nullptr) progress_->AddMessage(text.str());
+  FillWeights(classifier_.Weights, in, B);
   return Korva::kStatusOk;
 }
 
@@ -133,31 +184,26 @@ int StopOnRepeatedFeature(int prev_step,
 // mean of class -1 scores above the mean of class +1 (every weight, so an
 // unselected one becomes -0.0 and prints as "-0"; W0 keeps its value), then
 // the selection and elapsed-time messages.
-int FinishTraining(Korva::WeightedClassifier& classifier,
-                   NEWMAT::ColumnVector& weights,
-                   const FeatureFlags& in,
-                   const NEWMAT::ColumnVector& B,
-                   const ClassMeans& means,
-                   std::time_t start,
-                   ClassifierProgress* progress,
-                   std::list<std::string>& messages) {
+int TrainingCourse::Finish(const NEWMAT::ColumnVector& B) {
+  NEWMAT::ColumnVector& weights = classifier_.Weights;
+  const FeatureFlags& in = classifier_.SelectedFeatures;
   FillWeights(weights, in, B);
-  const double scorePositive = classifier.GetScore(means.positive);
-  const double scoreNegative = classifier.GetScore(means.negative);
+  const double scorePositive = classifier_.GetScore(means_.positive);
+  const double scoreNegative = classifier_.GetScore(means_.negative);
   if (scoreNegative > scorePositive)
     for (int i = 0; i < weights.Nrows(); ++i) weights.element(i) *= -1.0;
-  const double elapsed = std::difftime(std::time(nullptr), start);
-  if (progress == nullptr) return Korva::kStatusOk;
-  Report(progress,
-         messages,
-         SelectionText(in, weights, classifier.FeatureNames));
+  const double elapsed = std::difftime(std::time(nullptr), start_);
+  if (progress_ == nullptr) return Korva::kStatusOk;
+  Report(progress_,
+         messages_,
+         SelectionText(in, weights, classifier_.FeatureNames));
   std::ostringstream elapsedText;
   elapsedText << "Elapsed Time " << elapsed;
-  Report(progress, messages, elapsedText.str());
+  Report(progress_, messages_, elapsedText.str());
   return Korva::kStatusOk;
 }
 
-}  // namespace
+}  // namespace Korva
 
 void DOZOD::FindNextStep(const FeatureFlags& in,
                          const NEWMAT::ColumnVector& P,
@@ -185,50 +231,40 @@ int DOZOD::DoTrain(NEWMAT::Matrix& X,
   const int m = X.Ncols();
   GetMatrixByLabel(PositiveRows, X, labels, 1.0);
   GetMatrixByLabel(NegativeRows, X, labels, -1.0);
-  ClassMeans means;
+  Korva::ClassMeans means;
   GetFeaturesMean(means.positive, PositiveRows);
   GetFeaturesMean(means.negative, NegativeRows);
-  SelectedFeatures.Reset(static_cast<std::uint64_t>(m));
   NEWMAT::ColumnVector B(m);
   B = 0.0;
   NEWMAT::ColumnVector P(m);
   P = -1.0;
+  Korva::TrainingCourse course(
+      *this, std::move(means), X.Nrows(), m, progress, messages);
 
-  const std::time_t start = std::time(nullptr);
   // Each iteration's fit comes from the incremental engine; where it cannot
   // vouch for its numbers, StepCalc refits from scratch.
   Korva::StepwiseEngine engine;
   engine.Start(X, labels, m);
-  for (int step = 0, prev_step = -1;; ++step) {
+  for (int step = 0;; ++step) {
     int result = engine.Step(SelectedFeatures, p_Enter, p_Remove, B, P, W0);
     if (result == Korva::kStepNeedsRefit)
       result = StepCalc(X, labels, SelectedFeatures, B, P);
     // Without a progress object a failure ends training too: going on would
     // let p-values of an earlier model (or none) choose the next steps.
     if (result != Korva::kStatusOk) {
-      if (progress != nullptr) ReportStepFailure(progress, result, X);
+      course.ReportFailure(result);
       return result;
     }
     int nextstep = -1;
     FindNextStep(SelectedFeatures, P, nextstep);
-    if (nextstep == prev_step)
-      return StopOnRepeatedFeature(
-          prev_step, P, B, SelectedFeatures, Weights, progress, messages);
-    if (progress != nullptr) {
-      // "add" or "rem" follows the p-value, not the phase that chose it.
-      const double p = nextstep >= 0 ? P.element(nextstep) : 0.0;
-      Report(progress,
-             messages,
-             nextstep >= 0
-                 ? Korva::StepMessage(step + 1, p < p_Enter, nextstep, p)
-                 : FinalColumnsText(SelectedFeatures));
+    switch (course.Advance(
+        step, nextstep, nextstep >= 0 ? P.element(nextstep) : 0.0)) {
+      case Korva::TrainingCourse::Next::kRepeated:
+        return course.StopRepeated(B, P);
+      case Korva::TrainingCourse::Next::kFinish:
+        return course.Finish(B);
+      case Korva::TrainingCourse::Next::kGoOn:
+        break;
     }
-    // The step message above is written even for the change that MaxIter no
-    // longer allows.
-    if (nextstep == -1 || step >= MaxIter) break;
-    SelectedFeatures[nextstep] = !SelectedFeatures[nextstep];
-    prev_step = nextstep;
   }
-  return FinishTraining(
-      *this, Weights, SelectedFeatures, B, means, start, progress, messages);
 }

@@ -1,15 +1,7 @@
 #include "stepwise/stepwise_engine.h"
 
-// Every Boost.Math function used in this file, down to the ones it calls
-// with their default policy, reports errors as values (NaN, ±∞) and works
-// in double precision. Nothing here can throw, and no exception type of
-// Boost's is emitted into the module, whose exported symbols are reviewed.
-#define BOOST_MATH_DOMAIN_ERROR_POLICY ignore_error
-#define BOOST_MATH_POLE_ERROR_POLICY ignore_error
-#define BOOST_MATH_OVERFLOW_ERROR_POLICY ignore_error
-#define BOOST_MATH_EVALUATION_ERROR_POLICY ignore_error
-#define BOOST_MATH_ROUNDING_ERROR_POLICY ignore_error
-#define BOOST_MATH_PROMOTE_DOUBLE_POLICY false
+// Before any Boost.Math header.
+#include "stepwise/math_policies.h"
 
 #include <cblas.h>
 
@@ -52,16 +44,6 @@ constexpr double kTinyP = 1e-250;
 // every digit.
 constexpr double kUnderflowP = 1e-300;
 
-// Columns whose sums of squares leave this range (values beyond about 1e±100)
-// are left to the exact step: products of cross-products would overflow or
-// fall into the subnormal range, where digits are lost.
-constexpr double kSmallestSquares = 1e-200;
-constexpr double kLargestSquares = 1e200;
-
-// Rows of X copied, shifted, per dsyrk call: 128 rows make these machines'
-// dsyrk as fast as one call over every row (256 and 512 lose about 5 %).
-constexpr int kBlockRows = 128;
-
 // A removal that leaves more than this of the deleted row of R⁻¹ (relative
 // to its size before) has lost the triangle; the factor is rebuilt.
 constexpr double kRemovalResidue = 1e-8;
@@ -70,15 +52,6 @@ constexpr double kRemovalResidue = 1e-8;
 // than this share of A_ee means the tracked values drifted.
 constexpr double kTrackedAgreement = 1e-8;
 
-// The two-sided p-value of t² on dfe degrees of freedom. Below kTinyP the
-// double-precision evaluation underflows where the host's extended one still
-// gives a subnormal value, so the host's betai takes over there.
-double TwoSidedP(double dfe, double t2) {
-  const double x = dfe / (dfe + t2);
-  const double p = BetaiDouble(0.5 * dfe, 0.5, x);
-  return p < kTinyP ? betai(0.5 * dfe, 0.5, x) : p;
-}
-
 }  // namespace
 
 double BetaiDouble(double a, double b, double x) {
@@ -86,23 +59,13 @@ double BetaiDouble(double a, double b, double x) {
   return boost::math::ibeta(a, b, x);
 }
 
-// Pages are touched only where the training writes. Blocks of 2 MiB and
-// more are aligned to huge pages and asked to get them: each first touch of a
-// small page costs a fault (about 11 µs on a virtual machine), which for the
-// q x q blocks of a large set adds up to a good share of the steps.
-StepwiseEngine::Block StepwiseEngine::Uninitialised(std::size_t count) {
-  constexpr std::size_t kHuge = std::size_t{1} << 21;
-  const std::size_t bytes = std::max<std::size_t>(count, 1) * sizeof(double);
-  void* block = nullptr;
-  if (bytes < kHuge) {
-    block = std::malloc(bytes);
-  } else {
-    const std::size_t rounded = (bytes + kHuge - 1) & ~(kHuge - 1);
-    block = std::aligned_alloc(kHuge, rounded);
-    if (block != nullptr) AdviseHugePages(block, rounded, Populate::kNo);
-  }
-  if (block == nullptr) throw std::bad_alloc();
-  return Block(static_cast<double*>(block));
+// Below kTinyP the double-precision evaluation underflows where the host's
+// extended one still gives a subnormal value, so the host's betai takes over
+// there.
+double TwoSidedP(double dfe, double t2) {
+  const double x = dfe / (dfe + t2);
+  const double p = BetaiDouble(0.5 * dfe, 0.5, x);
+  return p < kTinyP ? betai(0.5 * dfe, 0.5, x) : p;
 }
 
 void StepwiseEngine::Start(const NEWMAT::Matrix& X,
@@ -115,24 +78,43 @@ void StepwiseEngine::Start(const NEWMAT::Matrix& X,
   n_ = X.Nrows();
   p_ = p;
   if (p < 0 || p > X.Ncols() || y.Nrows() != n_ || n_ < 1) return;
-  Allocate(p);
-  const std::vector<double> shift = FirstRowsMean(X, y);
-  Accumulate(X, y, shift);
-  if (!Centre(shift)) return;
+  const TrainingRows rows{X.Store(), X.Ncols(), y.Store(), nullptr, n_};
+  own_ = FormProduct(rows, Columns{p, nullptr});
+  product_ = &own_;
+  A_ = own_.A.get();
+  Allocate(true);
+  if (!own_.usable) return;
   RecomputeResiduals();
   usable_ = true;
 }
 
-void StepwiseEngine::Allocate(int p) {
+void StepwiseEngine::Start(const CentredProduct& product) {
+  refits_ = EngineRefits();
+  rebuilds_ = 0;
+  k_ = 0;
+  usable_ = false;
+  own_ = CentredProduct();
+  n_ = product.n;
+  p_ = product.q - 1;
+  product_ = &product;
+  A_ = product.A.get();
+  if (p_ < 0 || n_ < 1) return;
+  Allocate(true);
+  if (!product.usable) return;
+  RecomputeResiduals();
+  usable_ = true;
+}
+
+// Pages are touched only where the training writes: W and T grow by rows as
+// features enter.
+void StepwiseEngine::Allocate(bool hugePages) {
+  const int p = p_;
   const int q = p + 1;
   q_ = q;
   capacity_ = std::max(0, std::min(p, n_ - 3));
-  const std::size_t qq = static_cast<std::size_t>(q) * q;
-  A_ = Uninitialised(qq);
-  W_ = Uninitialised(static_cast<std::size_t>(capacity_) * q);
-  T_ = Uninitialised(static_cast<std::size_t>(capacity_) * capacity_);
-  mean_ = std::vector<double>(q, 0.0);
-  S_ = std::vector<double>(q, 0.0);
+  W_ = Uninitialised(static_cast<std::size_t>(capacity_) * q, hugePages);
+  T_ = Uninitialised(static_cast<std::size_t>(capacity_) * capacity_,
+                     hugePages);
   d_ = std::vector<double>(q, 0.0);
   g_ = std::vector<double>(q, 0.0);
   work_ = std::vector<double>(q, 0.0);
@@ -140,99 +122,15 @@ void StepwiseEngine::Allocate(int p) {
   b_ = std::vector<double>(p, 0.0);
   pValue_ = std::vector<double>(p, 0.0);
   t2_ = std::vector<double>(p, 0.0);
+  formed_ = std::vector<char>(p, 0);
+  near_ = std::vector<char>(p, 0);
   order_ = std::vector<int>(capacity_, -1);
-}
-
-// Step 1: the shift is the mean of the first block of rows, so that the
-// exact centring at the end subtracts only a small correction.
-std::vector<double> StepwiseEngine::FirstRowsMean(
-    const NEWMAT::Matrix& X, const NEWMAT::ColumnVector& y) const {
-  const int p = p_;
-  const int ld = X.Ncols();
-  const double* x = X.Store();
-  const double* yv = y.Store();
-  const int blockRows = std::min(n_, kBlockRows);
-  std::vector<double> shift(q_, 0.0);
-  for (int i = 0; i < blockRows; ++i) {
-    const double* row = x + static_cast<std::size_t>(i) * ld;
-    for (int c = 0; c < p; ++c) shift[c] += row[c];
-    shift[p] += yv[i];
-  }
-  for (double& v : shift) v /= blockRows;
-  return shift;
-}
-
-// Step 1: G = ZᵀZ into A_ and the column sums u of Z into work_, with Z the
-// rows of [X y] less `shift`, copied one block of kBlockRows at a time.
-void StepwiseEngine::Accumulate(const NEWMAT::Matrix& X,
-                                const NEWMAT::ColumnVector& y,
-                                const std::vector<double>& shift) {
-  const int p = p_;
-  const int q = q_;
-  const int ld = X.Ncols();
-  const double* x = X.Store();
-  const double* yv = y.Store();
-  const int blockRows = std::min(n_, kBlockRows);
-  const Block Z = Uninitialised(static_cast<std::size_t>(blockRows) * q);
-  std::vector<double>& u = work_;
-  double* G = A_.get();
-  for (int first = 0; first < n_; first += blockRows) {
-    const int rows = std::min(blockRows, n_ - first);
-    for (int i = 0; i < rows; ++i) {
-      const double* row = x + static_cast<std::size_t>(first + i) * ld;
-      double* z = Z.get() + static_cast<std::size_t>(i) * q;
-      for (int c = 0; c < p; ++c) {
-        z[c] = row[c] - shift[c];
-        u[c] += z[c];
-      }
-      z[p] = yv[first + i] - shift[p];
-      u[p] += z[p];
-    }
-    cblas_dsyrk(CblasRowMajor,
-                CblasUpper,
-                CblasTrans,
-                q,
-                rows,
-                1.0,
-                Z.get(),
-                q,
-                first == 0 ? 0.0 : 1.0,
-                G,
-                q);
-  }
-}
-
-// Step 1, the exact centring: Σ x² = Σ z² + 2 s Σ z + n s²; A = G - u uᵀ / n,
-// mirrored into the lower triangle so that every row of A is contiguous.
-// False for data the engine cannot use (see Start).
-bool StepwiseEngine::Centre(const std::vector<double>& shift) {
-  const int q = q_;
-  const std::vector<double>& u = work_;
-  double* G = A_.get();
-  const double n = n_;
-  bool usable = true;
-  for (int c = 0; c < q; ++c) {
-    S_[c] = G[static_cast<std::size_t>(c) * q + c] + 2.0 * shift[c] * u[c] +
-            n * shift[c] * shift[c];
-    usable = usable && (S_[c] == 0.0 || (S_[c] >= kSmallestSquares &&
-                                         S_[c] <= kLargestSquares));
-  }
-  for (int r = 0; r < q; ++r) {
-    mean_[r] = shift[r] + u[r] / n;
-    for (int c = r; c < q; ++c) {
-      double& a = G[static_cast<std::size_t>(r) * q + c];
-      a -= u[r] * u[c] / n;
-      G[static_cast<std::size_t>(c) * q + r] = a;
-      usable = usable && std::isfinite(a);
-    }
-  }
-  return usable;
 }
 
 void StepwiseEngine::RecomputeResiduals() {
   const int q = q_;
   const int y = p_;
-  const double* A = A_.get();
+  const double* A = A_;
   for (int c = 0; c < q; ++c) {
     d_[c] = A[static_cast<std::size_t>(c) * q + c];
     g_[c] = A[static_cast<std::size_t>(c) * q + y];
@@ -254,7 +152,7 @@ StepwiseEngine::Entry StepwiseEngine::Enter(int e) {
   const int y = p_;
   const int k = k_;
   if (k >= capacity_) return Entry::kWeakPivot;
-  const double* A = A_.get();
+  const double* A = A_;
   double* W = W_.get();
   double* v = work_.data();
   // v = A_e· - W_·eᵀ W: column e's cross-products with everything, minus
@@ -397,8 +295,24 @@ int StepwiseEngine::Step(const FeatureFlags& in,
                          NEWMAT::ColumnVector& B,
                          NEWMAT::ColumnVector& P,
                          double& intercept) {
-  if (!usable_ || in.Count() != static_cast<std::uint64_t>(p_) ||
-      B.Nrows() != p_ || P.Nrows() != p_) {
+  if (B.Nrows() != p_ || P.Nrows() != p_) {
+    ++refits_.unusableData;
+    return kStepNeedsRefit;
+  }
+  const int status = Evaluate(in, false);
+  if (status != kStatusOk) return status;
+  for (int i = 0; i < p_; ++i) PValue(i);
+  if (Ambiguous(pValue_, pEnter, pRemove)) return kStepNeedsRefit;
+  for (int i = 0; i < p_; ++i) {
+    B.element(i) = b_[i];
+    P.element(i) = pValue_[i];
+  }
+  intercept = b0_;
+  return kStatusOk;
+}
+
+int StepwiseEngine::Evaluate(const FeatureFlags& in, bool margins) {
+  if (!usable_ || in.Count() != static_cast<std::uint64_t>(p_)) {
     ++refits_.unusableData;
     return kStepNeedsRefit;
   }
@@ -408,20 +322,58 @@ int StepwiseEngine::Step(const FeatureFlags& in,
     ++refits_.modelPivot;
     return kStepNeedsRefit;
   }
-  const int status = Compute(pEnter, pRemove);
-  if (status != kStatusOk) return status;
-  for (int i = 0; i < p_; ++i) {
-    B.element(i) = b_[i];
-    P.element(i) = pValue_[i];
-  }
-  intercept = b0_;
-  return kStatusOk;
+  return Compute(margins);
 }
 
-int StepwiseEngine::Compute(double pEnter, double pRemove) {
+double StepwiseEngine::PValue(int i) {
+  if (!formed_[i]) {
+    pValue_[i] = TwoSidedP(dfe_, t2_[i]);
+    formed_[i] = 1;
+  }
+  return pValue_[i];
+}
+
+bool StepwiseEngine::Ambiguous(const std::vector<double>& P,
+                               double pEnter,
+                               double pRemove) {
+  if (!StepIsAmbiguous(P, pEnter, pRemove)) return false;
+  ++refits_.ambiguousStep;
+  return true;
+}
+
+std::unique_ptr<StepwiseEngine> StepwiseEngine::Branch() const {
+  auto copy = std::make_unique<StepwiseEngine>();
+  copy->n_ = n_;
+  copy->p_ = p_;
+  copy->product_ = product_;
+  copy->A_ = A_;
+  copy->Allocate(false);
+  copy->usable_ = usable_;
+  const std::size_t q = q_;
+  std::copy(W_.get(), W_.get() + k_ * q, copy->W_.get());
+  for (int r = 0; r < k_; ++r)
+    std::copy(T_.get() + static_cast<std::size_t>(r) * capacity_,
+              T_.get() + static_cast<std::size_t>(r) * capacity_ + k_,
+              copy->T_.get() + static_cast<std::size_t>(r) * capacity_);
+  copy->d_ = d_;
+  copy->g_ = g_;
+  copy->rss_ = rss_;
+  copy->order_ = order_;
+  copy->k_ = k_;
+  copy->position_ = position_;
+  copy->refits_ = refits_;
+  copy->rebuilds_ = rebuilds_;
+  return copy;
+}
+
+// Step 4. Marks every candidate's p-value as not yet formed; the model's are
+// formed here.
+int StepwiseEngine::Compute(bool margins) {
   const int q = q_;
   const int y = p_;
-  const double dfe = n_ - (k_ + 1);
+  dfe_ = n_ - (k_ + 1);
+  std::fill(formed_.begin(), formed_.end(), 0);
+  if (margins) std::fill(near_.begin(), near_.end(), 0);
   const double Ayy = A_[static_cast<std::size_t>(y) * q + y];
   if (!(rss_ > kMinRetained * Ayy)) {
     ++refits_.lostDigits;
@@ -429,17 +381,13 @@ int StepwiseEngine::Compute(double pEnter, double pRemove) {
   }
   // The exact step gives every candidate NaN when the model explains the
   // labels themselves; near that bound it decides.
-  if (rss_ <= kThresholdBand * kExplainedTolerance * S_[y]) {
+  if (rss_ <= kThresholdBand * kExplainedTolerance * product_->S[y]) {
     ++refits_.nearThreshold;
     return kStepNeedsRefit;
   }
   double F = 0.0;
-  if (!ComputeModel(dfe, F) || !ComputeCandidates(dfe, F))
+  if (!ComputeModel(F) || !ComputeCandidates(F, margins))
     return kStepNeedsRefit;
-  if (StepIsAmbiguous(dfe, pEnter, pRemove)) {
-    ++refits_.ambiguousStep;
-    return kStepNeedsRefit;
-  }
   return kStatusOk;
 }
 
@@ -448,16 +396,18 @@ int StepwiseEngine::Compute(double pEnter, double pRemove) {
 // large as F² = (√A_yy + Σ |b_m| √A_mm)², so its error is about ε F², not
 // ε A_yy; F goes to `F` for the candidates. False, with the refusal counted,
 // when a value lost more than six digits.
-bool StepwiseEngine::ComputeModel(double dfe, double& F) {
+bool StepwiseEngine::ComputeModel(double& F) {
   const int q = q_;
   const int y = p_;
   const int k = k_;
   const int ldt = capacity_;
-  const double* A = A_.get();
+  const double dfe = dfe_;
+  const double* A = A_;
   const double* W = W_.get();
   const double* T = T_.get();
+  const std::vector<double>& mean = product_->mean;
   const double s2 = rss_ / dfe;
-  double b0 = mean_[y];
+  double b0 = mean[y];
   F = std::sqrt(A[static_cast<std::size_t>(y) * q + y]);
   for (int m = 0; m < k; ++m) {
     const double* t = T + static_cast<std::size_t>(m) * ldt;
@@ -476,8 +426,9 @@ bool StepwiseEngine::ComputeModel(double dfe, double& F) {
     const double t2 = b * b / (s2 * inverseDiagonal);
     b_[feature] = b;
     pValue_[feature] = TwoSidedP(dfe, t2);
+    formed_[feature] = 1;
     t2_[feature] = t2;
-    b0 -= b * mean_[feature];
+    b0 -= b * mean[feature];
     F += std::fabs(b) * std::sqrt(Amm);
   }
   b0_ = b0;
@@ -491,18 +442,26 @@ bool StepwiseEngine::ComputeModel(double dfe, double& F) {
 // Step 4 for the candidates: the fit with c alone added. Its residual sum of
 // squares Σe² = RSS - g_c β_c cancels terms as large as (F + |β_c| √A_cc)².
 // False, with the refusal counted, when a value lost more than six digits or
-// an explained-column decision lies near its bound.
-bool StepwiseEngine::ComputeCandidates(double dfe, double F) {
+// an explained-column decision lies near its bound. The p-values follow
+// from t² when asked (PValue).
+bool StepwiseEngine::ComputeCandidates(double F, bool margins) {
   const int q = q_;
-  const double* A = A_.get();
+  const double* A = A_;
   const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double dfe = dfe_;
   for (int c = 0; c < p_; ++c) {
     if (position_[c] >= 0) continue;
     const double d = d_[c];
-    const double bound = kExplainedTolerance * S_[c];
+    const double bound = kExplainedTolerance * product_->S[c];
+    const double Acc = A[static_cast<std::size_t>(c) * q + c];
+    const double beta = g_[c] / d;
+    const double e2 = rss_ - g_[c] * beta;
+    const double Fc = F + std::fabs(beta) * std::sqrt(Acc);
+    if (margins) MarkNear(c, d, bound, Acc, e2, Fc);
     if (d <= bound / kThresholdBand) {
       b_[c] = nan;
       pValue_[c] = nan;
+      formed_[c] = 1;
       t2_[c] = nan;
       continue;
     }
@@ -510,53 +469,68 @@ bool StepwiseEngine::ComputeCandidates(double dfe, double F) {
       ++refits_.nearThreshold;
       return false;
     }
-    const double Acc = A[static_cast<std::size_t>(c) * q + c];
-    const double beta = g_[c] / d;
-    const double e2 = rss_ - g_[c] * beta;
-    const double Fc = F + std::fabs(beta) * std::sqrt(Acc);
     if (!(d >= kMinRetained * Acc) || !(e2 >= kMinRetained * Fc * Fc)) {
       ++refits_.lostDigits;
       return false;
     }
-    const double t2 = beta * beta * d * (dfe - 1.0) / e2;
     b_[c] = beta;
-    pValue_[c] = TwoSidedP(dfe, t2);
-    t2_[c] = t2;
+    t2_[c] = beta * beta * d * (dfe - 1.0) / e2;
   }
   return true;
+}
+
+// NearRefusal: one of candidate c's bounds within kRefusalBand of its value.
+// Only the bounds the candidate reaches count: past the explained bound the
+// others are not looked at.
+void StepwiseEngine::MarkNear(int c,
+                              double d,
+                              double bound,
+                              double Acc,
+                              double e2,
+                              double Fc) {
+  const auto near = [](double value, double limit) {
+    return std::fabs(value - limit) <= kRefusalBand * std::fabs(limit);
+  };
+  bool isNear = near(d, bound / kThresholdBand) ||
+                near(d, bound * kThresholdBand);
+  if (!isNear && d > bound * kThresholdBand)
+    isNear = near(d, kMinRetained * Acc) || near(e2, kMinRetained * Fc * Fc);
+  near_[c] = isNear ? 1 : 0;
 }
 
 // The step the choice makes from these p-values (ChooseStep) is ambiguous
 // when rounding could change it: a p-value within the margin of the threshold
 // it is compared with, a runner-up within the margin of the pick, or an
 // entry decided among p-values that underflowed.
-bool StepwiseEngine::StepIsAmbiguous(double dfe,
+bool StepwiseEngine::StepIsAmbiguous(const std::vector<double>& P,
                                      double pEnter,
                                      double pRemove) const {
   const auto inModel = [this](int i) { return position_[i] >= 0; };
   const int pick = ChooseStep(
-      p_, inModel, [this](int i) { return pValue_[i]; }, pEnter, pRemove);
+      p_, inModel, [&P](int i) { return P[i]; }, pEnter, pRemove);
   const auto near = [](double value, double reference) {
     return std::fabs(value - reference) <= kDecisionMargin * reference;
   };
   for (int i = 0; i < p_; ++i)
-    if (!inModel(i) && near(pValue_[i], pEnter)) return true;
-  if (pick >= 0 && !inModel(pick)) return EntryIsAmbiguous(pick, dfe);
+    if (!inModel(i) && near(P[i], pEnter)) return true;
+  if (pick >= 0 && !inModel(pick)) return EntryIsAmbiguous(P, pick);
   for (int i = 0; i < p_; ++i)
-    if (inModel(i) && near(pValue_[i], pRemove)) return true;
+    if (inModel(i) && near(P[i], pRemove)) return true;
   if (pick < 0) return false;
   // The largest model p-value above pRemove leaves, lower index on ties.
-  const double best = pValue_[pick];
+  const double best = P[pick];
   for (int i = 0; i < p_; ++i) {
     if (!inModel(i) || i == pick) continue;
-    if (pValue_[i] >= best * (1.0 - kDecisionMargin)) return true;
+    if (P[i] >= best * (1.0 - kDecisionMargin)) return true;
   }
   return false;
 }
 
 // The candidate `pick` enters with the smallest p-value, lower index on ties.
-bool StepwiseEngine::EntryIsAmbiguous(int pick, double dfe) const {
-  const double best = pValue_[pick];
+bool StepwiseEngine::EntryIsAmbiguous(const std::vector<double>& P,
+                                      int pick) const {
+  const double dfe = dfe_;
+  const double best = P[pick];
   if (best == 0.0) {
     // Several p-values may have underflowed. The exact step's t² differs by
     // rounding, so a zero counts only if a slightly smaller t² underflows too
@@ -567,10 +541,9 @@ bool StepwiseEngine::EntryIsAmbiguous(int pick, double dfe) const {
     };
     for (int i = 0; i < p_; ++i) {
       if (position_[i] >= 0) continue;
-      const double P = pValue_[i];
-      if (P == 0.0 && !underflows((1.0 - kDecisionMargin) * t2_[i]))
+      if (P[i] == 0.0 && !underflows((1.0 - kDecisionMargin) * t2_[i]))
         return true;
-      if (P > 0.0 && P < kUnderflowP && i < pick &&
+      if (P[i] > 0.0 && P[i] < kUnderflowP && i < pick &&
           underflows((1.0 + kDecisionMargin) * t2_[i]))
         return true;
     }
@@ -581,7 +554,7 @@ bool StepwiseEngine::EntryIsAmbiguous(int pick, double dfe) const {
   for (int i = 0; i < p_; ++i) {
     if (position_[i] >= 0 || i == pick) continue;
     // Equal values too: the exact step may round them apart.
-    if (pValue_[i] <= best * (1.0 + kDecisionMargin)) return true;
+    if (P[i] <= best * (1.0 + kDecisionMargin)) return true;
   }
   return false;
 }

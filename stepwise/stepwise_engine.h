@@ -79,6 +79,28 @@
 // out of A: the shift by an early mean leaves a correction u uᵀ / n that is
 // small against A.
 //
+// Columns apart. Every value the engine forms for a column is made from
+// that column's entries of A, the label's and the model's columns', by the
+// same operations in the same order whatever the other columns hold: A
+// itself entry by entry (stepwise/cross_product.h); v in an entry by dgemv,
+// which forms each element of its result from that element's own row of
+// inputs, with a code path set by the sizes alone; the rotations of a
+// removal column by column, their angles from the model's columns; d, g,
+// RSS, T and step 4 per column. So when the model's columns, the label and
+// a candidate hold the entries of the product DoTrain forms from the rows
+// (A_F), Step gives that candidate, the model's coefficients and p-values
+// and the intercept to the last bit as on A_F, whatever the other columns
+// hold. The shared trainings (stepwise/shared_training.h) start from such a
+// mixed product (Start(product)): A_F's entries for the columns their
+// trainings rest on, elsewhere the whole set's less the held-out rows'
+// (A_D, stepwise/row_set.h). A candidate on A_D carries A_D's rounding (a
+// few ε relative, like A_F's own, times the cancellation the bounds above
+// limit to six digits: 1e-9 relative at worst, where its decisions are
+// made on 1e-6 margins); Evaluate(margins) marks (NearRefusal) each one
+// whose own refusal tests lie within kRefusalBand (1e-3) of their bounds,
+// so that no column on A_D decides a refusal that A_F could decide
+// otherwise.
+//
 // p-values come from the incomplete beta function evaluated in double
 // precision (BetaiDouble, ten times faster than the host's betai and within
 // 1e-13 of it); below 1e-250, where that underflows sooner, from betai.
@@ -90,11 +112,11 @@
 #include <newmat/newmat.h>
 
 #include <cstdint>
-#include <cstdlib>
 #include <memory>
 #include <vector>
 
 #include "plugin/feature_flags.h"
+#include "stepwise/cross_product.h"
 
 namespace Korva {
 
@@ -107,6 +129,11 @@ constexpr int kStepNeedsRefit = 1;
 // ten times slower). Agrees with betai to about 1e-13 relative; the same
 // domain handling, betai's guard (BetaiGuard in korva/betai.h).
 double BetaiDouble(double a, double b, double x);
+
+// The two-sided p-value of t² on dfe degrees of freedom, as every step of
+// the engine computes it: BetaiDouble, and the host's betai below 1e-250,
+// where the double-precision evaluation underflows sooner.
+double TwoSidedP(double dfe, double t2);
 
 // Why Step returned kStepNeedsRefit, counted over a training.
 struct EngineRefits {
@@ -122,7 +149,7 @@ struct EngineRefits {
 };
 
 // One training's incremental regression state. Runs on the caller's thread;
-// keeps pointers to nothing the caller owns.
+// keeps pointers only to a product given to Start.
 class StepwiseEngine {
  public:
   StepwiseEngine() = default;
@@ -135,6 +162,10 @@ class StepwiseEngine {
   // sum of squares lies outside 1e-200 .. 1e200 and is not 0) make every
   // later Step return kStepNeedsRefit.
   void Start(const NEWMAT::Matrix& X, const NEWMAT::ColumnVector& y, int p);
+
+  // The same from a product formed elsewhere (q = p + 1 columns, the label
+  // last), read in place: it must outlive this engine and its branches.
+  void Start(const CentredProduct& product);
 
   // The regression step's results for the flags `in` (p flags): B[i] and
   // P[i] for every feature (both sized p by the caller) and the intercept.
@@ -149,10 +180,44 @@ class StepwiseEngine {
            NEWMAT::ColumnVector& P,
            double& intercept);
 
+  // Step in parts, for a caller that makes the choice itself for several
+  // pairs of thresholds at once (stepwise/shared_training.cpp). Evaluate
+  // brings the model to `in` and forms every value of Step that no threshold
+  // decides: the model's coefficients, p-values and intercept, and each
+  // candidate's coefficient and t²; a candidate's p-value is formed when
+  // PValue first asks for it. It returns what Step would, short of the
+  // ambiguous choice: 0, kStatusRejected or kStepNeedsRefit. With `margins`
+  // it also marks the candidates whose own refusal test (explained, lost
+  // digits) lies within kRefusalBand of its bound (NearRefusal).
+  int Evaluate(const FeatureFlags& in, bool margins);
+  // After Evaluate returned 0:
+  int Features() const { return p_; }
+  bool InModel(int i) const { return position_[i] >= 0; }
+  double Coefficient(int i) const { return b_[i]; }
+  double T2(int i) const { return t2_[i]; }  // NaN: an explained candidate
+  double PValue(int i);
+  double Intercept() const { return b0_; }
+  double Dfe() const { return dfe_; }
+  bool NearRefusal(int i) const { return near_[i] != 0; }
+  // Step's refusal of an ambiguous choice, on the p-values `P` (p values:
+  // PValue's, or stand-ins that compare alike with every threshold and
+  // p-value the rule looks at), counted as Step counts it.
+  bool Ambiguous(const std::vector<double>& P, double pEnter, double pRemove);
+
+  // A copy of the state, for a branch of the trainings that share it; the
+  // product is shared, the factor copied (only its rows in use).
+  std::unique_ptr<StepwiseEngine> Branch() const;
+
   // Why Step refused, since Start.
   const EngineRefits& Refits() const { return refits_; }
   // How often a failed consistency check rebuilt the factor, since Start.
   int Rebuilds() const { return rebuilds_; }
+
+  // The share of a candidate's refusal bounds within which NearRefusal
+  // marks it: values of the same data formed another way (within a few ε
+  // of these, times the cancellation the bounds already limit) cannot fall
+  // on the other side.
+  static constexpr double kRefusalBand = 1e-3;
 
  private:
   enum class Entry { kDone, kWeakPivot, kInconsistent };
@@ -161,20 +226,17 @@ class StepwiseEngine {
   void RecomputeResiduals();
   void Refactor();
   bool SyncModel(const FeatureFlags& in);
-  // Start, step 1: buffers, the shifted cross-product and its centring.
-  void Allocate(int p);
-  std::vector<double> FirstRowsMean(const NEWMAT::Matrix& X,
-                                    const NEWMAT::ColumnVector& y) const;
-  void Accumulate(const NEWMAT::Matrix& X,
-                  const NEWMAT::ColumnVector& y,
-                  const std::vector<double>& shift);
-  bool Centre(const std::vector<double>& shift);
-  // Step, step 4: the model's features, then the candidates.
-  int Compute(double pEnter, double pRemove);
-  bool ComputeModel(double dfe, double& F);
-  bool ComputeCandidates(double dfe, double F);
-  bool StepIsAmbiguous(double dfe, double pEnter, double pRemove) const;
-  bool EntryIsAmbiguous(int pick, double dfe) const;
+  void Allocate(bool hugePages);
+  // Step 4: the model's features, then the candidates.
+  int Compute(bool margins);
+  bool ComputeModel(double& F);
+  bool ComputeCandidates(double F, bool margins);
+  void MarkNear(int c, double d, double bound, double Acc, double e2,
+                double Fc);
+  bool StepIsAmbiguous(const std::vector<double>& P,
+                       double pEnter,
+                       double pRemove) const;
+  bool EntryIsAmbiguous(const std::vector<double>& P, int pick) const;
 
   int n_ = 0;
   int p_ = 0;
@@ -182,20 +244,15 @@ class StepwiseEngine {
   int capacity_ = 0;  // rows of W and T
   bool usable_ = false;
 
-  struct Free {
-    void operator()(double* block) const { std::free(block); }
-  };
-  using Block = std::unique_ptr<double[], Free>;
-  static Block Uninitialised(std::size_t count);
-
-  Block A_;                   // q x q, both triangles
+  CentredProduct own_;                      // Start(X, y, p) forms it here
+  const CentredProduct* product_ = nullptr;  // own_ or the caller's
+  const double* A_ = nullptr;               // q x q, both triangles
   Block W_;                   // capacity x q
   Block T_;                   // capacity x capacity, upper triangle used
-  std::vector<double> mean_;  // q: x̄ and ȳ
-  std::vector<double> S_;     // q: Σ x_c² and Σ y²
   std::vector<double> d_;     // q
   std::vector<double> g_;     // q
   double rss_ = 0.0;
+  double dfe_ = 0.0;
   std::vector<int> order_;      // capacity: o_0 .. o_{k-1}
   int k_ = 0;                   // features in the factor
   std::vector<int> position_;   // p: position in order_, or -1
@@ -203,6 +260,8 @@ class StepwiseEngine {
   std::vector<double> b_;       // p: the coefficients being built
   std::vector<double> pValue_;  // p
   std::vector<double> t2_;      // p: the t² behind each p-value
+  std::vector<char> formed_;    // p: pValue_ holds the candidate's p-value
+  std::vector<char> near_;      // p: NearRefusal
   double b0_ = 0.0;
   EngineRefits refits_;
   int rebuilds_ = 0;

@@ -22,6 +22,16 @@ std::vector<std::string> Files(const fs::path& dir);
 // A fixed pseudo-random byte sequence, one byte in seven a NUL.
 std::string BinaryBytes(size_t size);
 
+// An EDF+D file (BDF+D with `bdf`): channel Fz of `perRecord` samples in
+// each 1 s record, sample k of the file the digital value digital(k) (the
+// whole digital range maps to -100..100 uV), and an annotation signal of 24
+// samples whose part of record r is `parts[r]`, its lists as written
+// ("+0\x14\x14\0+0.5\x14A\x14\0").
+std::string EdfPlusD(const std::vector<std::string>& parts,
+                     int perRecord,
+                     int (*digital)(long long),
+                     bool bdf = false);
+
 // A new empty folder below the temporary folder, removed with the object.
 class TempDir {
  public:

@@ -750,6 +750,23 @@ TEST_F(Korva, RecordingFilesAreDigestedAndTheirTextsCleaned) {
   EXPECT_THAT(cut.out, Not(HasSubstr("\x1b")));
 }
 
+// An EDF+D recording of six 1 s records at 256 Hz with a gap of 7 s after
+// the third: the non-target event at 2.9 s runs across the gap with the
+// default window (781.25 ms) and is dropped, counted; the one at 7 s lies
+// in the gap, left out with a note.
+TEST_F(Korva, EpochsOfAnEdfPlusDStopAtItsGap) {
+  using namespace std::string_literals;
+  Put("run.edf", EdfPlusD({"+0\x14\x14\0+0.5\x14" "2\x14"s, "+1\x14\x14\0+1\x14" "1\x14\0+1.5\x14" "2\x14"s,
+                           "+2\x14\x14\0+2.9\x14" "1\x14\0+7\x14" "1\x14"s, "+10\x14\x14\0+10.5\x14" "2\x14"s,
+                           "+11\x14\x14\0+11.2\x14" "1\x14"s, "+12\x14\x14"},
+                          256, [](long long k) { return static_cast<int>(3000 * std::sin(0.3 * k)); }));
+  const Result r = Run("epochs run.edf --target 2 --non-target 1 --output e.csv");
+  ASSERT_EQ(r.status, kExitOk) << r.err;
+  EXPECT_THAT(r.out, HasSubstr("3 target and 2 non-target epochs; at breaks 0 target, 1 non-target"));
+  EXPECT_THAT(r.out, HasSubstr("1 annotation falls in a gap between records"));
+  EXPECT_THAT(r.err, HasSubstr("not continuous at 1 place (the records jump 7 s, from 3 s to 10 s, after record 3)"));
+}
+
 // ---- outputs: never half-written, the earlier file kept ---------------------
 
 // A preloaded library makes writes fail with ENOSPC after a byte budget: the
@@ -1320,6 +1337,59 @@ TEST_F(Korva, TuneEqualsEvaluateSettingBySetting) {
             best["auc_standard_error"].get<double>()) {
       EXPECT_GE(setting["overall"]["mean_selected"],
                 rule["overall"]["mean_selected"]);
+    }
+  }
+}
+
+// The module's shared trainings against each fold and setting trained on
+// its own (the module built without them, and them switched off): every
+// fold's selection, metrics and out-of-fold score alike, on the demo data
+// and on columns that are near copies of one another.
+TEST_F(Korva, SharedTrainingsEqualSeparateOnes) {
+  ASSERT_EQ(Run("demo --output demo --quiet").status, kExitOk);
+  std::string csv = "label,a,b,c,d,e,f\n";
+  for (int r = 0; r < 300; ++r) {
+    const double label = r % 5 == 0 ? 1 : -1;
+    const double a = (r * 37 % 101) / 10.0 + (label > 0 ? 0.8 : 0.0);
+    const double c = (r * 53 % 97) / 10.0;
+    const double e = (r * 29 % 89) / 10.0 + (label > 0 ? 0.3 : 0.0);
+    const auto near = [r](double x, int k) {
+      return x + ((r * k) % 13 - 6) * 1e-9;
+    };
+    csv += Text::FormatDouble(label) + "," + Text::FormatDouble(a) + "," +
+           Text::FormatDouble(near(a, 7)) + "," + Text::FormatDouble(c) +
+           "," + Text::FormatDouble(near(c, 11)) + "," +
+           Text::FormatDouble(e) + "," + Text::FormatDouble(near(e, 3)) + "\n";
+  }
+  Put("collinear.csv", csv);
+  const std::regex seconds("\"(\\w*seconds)\": [0-9.e+-]+");
+  const std::string grid =
+      " --p-enter 0.01,0.05,0.1,0.3 --p-remove 0.35 --max-iter 3,300 --quiet";
+  const std::vector<std::string> ways = {
+      "", " --module " KORVA_SEPARATE_MODULE, " --jobs 1"};
+  for (std::string data : {"demo/calibration.csv", "collinear.csv"}) {
+    for (const std::string& command :
+         {"tune " + data + grid + " --folds 5 --model M.xml --summary S.json",
+          "evaluate " + data + " --folds 4 --threshold balanced --summary "
+          "S.json --oof-scores O.csv",
+          "evaluate " + data + " --tune --folds 3 --summary S.json"}) {
+      SCOPED_TRACE(command);
+      std::vector<std::string> outputs;
+      for (const std::string& way : ways) {
+        for (const char* file : {"S.json", "M.xml", "O.csv"})
+          fs::remove(dir_ / file);
+        const Result r = Run(
+            command + way, way == ways[2] ? "KORVA_SHARED_TRAININGS=0 " : "");
+        ASSERT_EQ(r.status, kExitOk) << r.err;
+        auto summary = nlohmann::json::parse(Get("S.json"));
+        summary.erase("provenance");  // names the module and the command
+        std::string all = std::regex_replace(summary.dump(1), seconds, "$1");
+        for (const char* file : {"M.xml", "O.csv"})
+          if (fs::exists(dir_ / file)) all += Get(file);
+        outputs.push_back(all);
+      }
+      EXPECT_EQ(outputs[1], outputs[0]);
+      EXPECT_EQ(outputs[2], outputs[0]);
     }
   }
 }

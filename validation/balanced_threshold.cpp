@@ -26,12 +26,18 @@ double ChooseBalancedCut(const Module& module,
                     std::to_string(counts.negative) + " labelled -1");
   }
   std::vector<FoldData> folds;
-  for (int k = 0; k < kThresholdFolds; ++k)
+  for (int k = 0; k < kThresholdFolds; ++k) {
+    std::vector<int> trainRows;
+    for (int r = 0; r < data.rows; ++r)
+      if (fold[r] != k) trainRows.push_back(r);
     folds.push_back(
         {[&data, &fold, k] { return SubsetByFold(data, fold, k, false); },
          0,
          SubsetByFold(data, fold, k, true),
-         {}});
+         {},
+         &data,
+         std::move(trainRows)});
+  }
   return BalancedCut(folds, RunFolds(module, {parameters, false}, folds, jobs));
 }
 

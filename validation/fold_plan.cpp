@@ -157,15 +157,16 @@ Plan MakePlan(const Scheme& scheme,
   plan.shuffled = a.shuffled;
   if (a.byGroups) plan.groupColumn = data.groupColumn;
   for (int k = 0; k < a.count; ++k) {
-    std::vector<int> rows;
+    std::vector<int> rows, trainRows;
     for (int r = 0; r < data.rows; ++r)
-      if (fold[r] == k) rows.push_back(r);
-    const int trainRows = data.rows - static_cast<int>(rows.size());
+      (fold[r] == k ? rows : trainRows).push_back(r);
     plan.folds.push_back(
         {[&data, fold, k] { return SubsetByFold(data, fold, k, false); },
-         trainRows,
+         static_cast<int>(trainRows.size()),
          SubsetByFold(data, fold, k, true),
-         std::move(rows)});
+         std::move(rows),
+         &data,
+         std::move(trainRows)});
     plan.names.push_back("fold " + std::to_string(k + 1));
     Data::LabelCounts train = Data::CountLabels(data);
     const Data::LabelCounts test = Data::CountLabels(plan.folds.back().test);

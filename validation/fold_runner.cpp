@@ -14,6 +14,7 @@
 #include <optional>
 
 #include "korva/hostkit/module_path.h"
+#include "korva/hostkit/shared_rows.h"
 #include "korva/hostkit/trained_model.h"
 #include "korva/hostkit/training.h"
 #include "validation/balanced_threshold.h"
@@ -74,77 +75,178 @@ Error FoldError(const FoldResult& r, const std::string& where) {
       r.threw ? std::nullopt : r.result);
 }
 
+namespace {
+
+// A new classifier with the settings applied, its threshold chosen on
+// `train` when they ask for the balanced one.
+ClassifierHandle Configured(const Module& module,
+                            const FoldSettings& settings,
+                            const std::function<Data::Dataset&()>& train) {
+  ClassifierHandle classifier = HostKit::NewClassifier(module);
+  HostKit::ApplySettings(*classifier, settings.parameters);
+  if (settings.balancedThreshold) {
+    HostKit::SettingsChange chosen;
+    chosen.threshold =
+        ChooseBalancedCut(module, settings.parameters, train(), 1);
+    HostKit::ApplySettings(*classifier, chosen);
+  }
+  return classifier;
+}
+
+// The fold's result from its trained classifier. The training rows are
+// scored only for decisions in Range mode, whose cut lies between their
+// class means.
+FoldResult Scored(ClassifierHandle classifier,
+                  HostKit::TrainingRun run,
+                  const std::function<Data::Dataset&()>& train,
+                  const Data::Dataset& test) {
+  FoldResult fold;
+  fold.result = run.result;
+  fold.seconds = run.seconds;
+  if (!run.Succeeded()) {
+    fold.failure = HostKit::TrainingFailure(run);
+    fold.threw = !run.result;
+    return fold;
+  }
+  const bool range = classifier->GetThresholdMode() == ClassifierBase::RangeMode;
+  const Data::Dataset* rows = range ? &train() : nullptr;
+  const HostKit::TrainedModel model(
+      std::move(classifier),
+      std::move(run),
+      rows ? View(*rows) : HostKit::MatrixView{nullptr, 0, test.cols},
+      rows ? rows->labels.data() : nullptr);
+  fold.selected = model.Selected();
+  fold.weights = model.SavedWeights();
+  fold.scores = model.Score(View(test));
+  fold.cut = model.Cut();
+  return fold;
+}
+
+}  // namespace
+
 FoldResult TrainAndScore(const Module& module,
                          const FoldSettings& settings,
                          Data::Dataset& train,
                          const Data::Dataset& test) {
-  FoldResult fold;
   try {
-    ClassifierHandle classifier = HostKit::NewClassifier(module);
-    HostKit::ApplySettings(*classifier, settings.parameters);
-    if (settings.balancedThreshold) {
-      HostKit::SettingsChange chosen;
-      chosen.threshold =
-          ChooseBalancedCut(module, settings.parameters, train, 1);
-      HostKit::ApplySettings(*classifier, chosen);
-    }
+    const std::function<Data::Dataset&()> rows = [&train]() -> Data::Dataset& {
+      return train;
+    };
+    ClassifierHandle classifier = Configured(module, settings, rows);
     HostKit::TrainingRun run = HostKit::Train(*classifier,
                                               train.X.Matrix(),
                                               train.labels.data(),
                                               train.names,
                                               nullptr);
-    fold.result = run.result;
-    fold.seconds = run.seconds;
-    if (!run.Succeeded()) {
-      fold.failure = HostKit::TrainingFailure(run);
-      fold.threw = !run.result;
-      return fold;
-    }
-    const HostKit::TrainedModel model(std::move(classifier),
-                                      std::move(run),
-                                      View(train),
-                                      train.labels.data());
-    fold.selected = model.Selected();
-    fold.weights = model.SavedWeights();
-    fold.scores = model.Score(View(test));
-    fold.cut = model.Cut();
+    return Scored(std::move(classifier), std::move(run), rows, test);
   } catch (const std::exception& error) {
-    fold.failure = error.what();
+    return Failed(error.what());
   }
-  return fold;
 }
 
 namespace {
 
-// Runs the task in this process: its fold's calibration set made once, then
-// trained with each of the task's settings.
-std::vector<FoldResult> RunTask(const Module& module,
-                                const std::vector<FoldSettings>& settings,
-                                const FoldData& fold,
-                                const FoldTask& task) {
+// What the tasks of one run read.
+struct Tasks {
+  const Module& module;
+  const std::vector<FoldSettings>& settings;
+  const std::vector<FoldData>& folds;
+  const std::vector<FoldTask>& tasks;
+  HostKit::SharedRows* shared;  // the folds' source set, when opened
+};
+
+// The shared trainings of the task's settings on its fold; a result is
+// unset where the module left the training to the caller.
+std::vector<std::optional<FoldResult>> TrainShared(
+    const Tasks& run,
+    const FoldData& fold,
+    const FoldTask& task,
+    const std::function<Data::Dataset&()>& train) {
+  std::vector<std::optional<FoldResult>> done(task.settings.size());
+  std::vector<ClassifierHandle> classifiers;
+  std::vector<ClassifierBase*> trained;
+  std::vector<size_t> places;
+  for (size_t i = 0; i < task.settings.size(); ++i) {
+    try {
+      classifiers.push_back(
+          Configured(run.module, run.settings[task.settings[i]], train));
+      trained.push_back(classifiers.back().get());
+      places.push_back(i);
+    } catch (const std::exception& error) {
+      done[i] = Failed(error.what());
+    }
+  }
+  std::vector<std::optional<HostKit::TrainingRun>> runs =
+      run.shared->Train(fold.sourceRows, trained, fold.source->names);
+  for (size_t j = 0; j < runs.size(); ++j) {
+    if (!runs[j]) continue;
+    try {
+      done[places[j]] = Scored(
+          std::move(classifiers[j]), std::move(*runs[j]), train, fold.test);
+    } catch (const std::exception& error) {
+      done[places[j]] = Failed(error.what());
+    }
+  }
+  return done;
+}
+
+// Runs task t in this process: its fold's calibration set made once (when
+// a training needs it), each of the task's settings trained on it, through
+// the shared trainings where the fold has them.
+std::vector<FoldResult> RunTask(const Tasks& run, size_t t) {
+  const FoldTask& task = run.tasks[t];
+  const FoldData& fold = run.folds[task.fold];
   std::vector<FoldResult> results;
   try {
-    Data::Dataset train = fold.makeTrain();
-    for (size_t s : task.settings)
-      results.push_back(TrainAndScore(module, settings[s], train, fold.test));
+    std::optional<Data::Dataset> made;
+    const std::function<Data::Dataset&()> train = [&]() -> Data::Dataset& {
+      if (!made) made = fold.makeTrain();
+      return *made;
+    };
+    std::vector<std::optional<FoldResult>> done(task.settings.size());
+    if (run.shared && fold.source && !fold.sourceRows.empty())
+      done = TrainShared(run, fold, task, train);
+    for (size_t i = 0; i < task.settings.size(); ++i)
+      results.push_back(done[i] ? std::move(*done[i])
+                                : TrainAndScore(run.module,
+                                                run.settings[task.settings[i]],
+                                                train(),
+                                                fold.test));
   } catch (const std::exception& error) {
     results.assign(task.settings.size(), Failed(error.what()));
   }
   return results;
 }
 
-// Starts a worker process that runs the task and writes its results
+// The folds' source set opened for shared trainings: when every fold trains
+// on rows of one set and the module offers them.
+std::unique_ptr<HostKit::SharedRows> OpenShared(
+    const Module& module, const std::vector<FoldData>& folds) {
+  const Data::Dataset* source = folds.empty() ? nullptr : folds[0].source;
+  if (source == nullptr) return nullptr;
+  int heldOut = 0;
+  for (const FoldData& fold : folds) {
+    if (fold.source != source || fold.sourceRows.empty()) return nullptr;
+    heldOut = std::max(
+        heldOut, source->rows - static_cast<int>(fold.sourceRows.size()));
+  }
+  try {
+    return HostKit::SharedRows::Open(
+        module, View(*source), source->labels.data(), heldOut);
+  } catch (const std::exception&) {
+    return nullptr;  // each fold then trains alone
+  }
+}
+
+// Starts a worker process that runs task t and writes its results
 // (EncodeFoldResults) to a pipe. Records the failure in `results` when no
 // worker can start.
-std::optional<Worker> StartWorker(const Module& module,
-                                  const std::vector<FoldSettings>& settings,
-                                  const std::vector<FoldData>& folds,
-                                  const std::vector<FoldTask>& tasks,
+std::optional<Worker> StartWorker(const Tasks& run,
                                   size_t t,
                                   std::vector<FoldResult>& results) {
   const auto refused = [&] {
     results.assign(
-        tasks[t].settings.size(),
+        run.tasks[t].settings.size(),
         Failed(std::string("cannot start a worker: ") + std::strerror(errno),
                true));
     return std::nullopt;
@@ -168,8 +270,7 @@ std::optional<Worker> StartWorker(const Module& module,
     ::close(fds[0]);
     std::vector<std::uint8_t> text;
     try {
-      text = EncodeFoldResults(
-          RunTask(module, settings, folds[tasks[t].fold], tasks[t]));
+      text = EncodeFoldResults(RunTask(run, t));
     } catch (const std::exception& error) {
       text = EncodeFoldResults({Failed(error.what())});
     }
@@ -219,9 +320,10 @@ std::vector<std::vector<FoldResult>> RunTasks(
     const std::vector<FoldTask>& tasks,
     int jobs) {
   std::vector<std::vector<FoldResult>> results(tasks.size());
+  const std::unique_ptr<HostKit::SharedRows> shared = OpenShared(module, folds);
+  const Tasks run{module, settings, folds, tasks, shared.get()};
   if (jobs <= 1 || tasks.size() <= 1) {
-    for (size_t t = 0; t < tasks.size(); ++t)
-      results[t] = RunTask(module, settings, folds[tasks[t].fold], tasks[t]);
+    for (size_t t = 0; t < tasks.size(); ++t) results[t] = RunTask(run, t);
     return results;
   }
   std::vector<Worker> active;
@@ -229,8 +331,7 @@ std::vector<std::vector<FoldResult>> RunTasks(
   while (next < tasks.size() || !active.empty()) {
     while (active.size() < static_cast<size_t>(jobs) && next < tasks.size()) {
       const size_t t = next++;
-      if (auto worker =
-              StartWorker(module, settings, folds, tasks, t, results[t]))
+      if (auto worker = StartWorker(run, t, results[t]))
         active.push_back(std::move(*worker));
     }
     if (active.empty()) continue;

@@ -50,6 +50,11 @@ struct FoldData {
   int trainRows = 0;
   Data::Dataset test;
   std::vector<int> testRows;  // the test rows' places in their file, from 0
+  // When the calibration set is rows of a set the evaluation holds: that
+  // set and the rows (ascending). The folds of one such set train through
+  // the module's shared trainings where it offers them (RunTasks).
+  const Data::Dataset* source = nullptr;
+  std::vector<int> sourceRows;
 };
 
 // How the classifier of each fold is made: the settings applied before it
@@ -88,6 +93,10 @@ struct FoldTask {
 // task t's i-th setting. With more than one job each task runs in a worker
 // process of its own: the matrix library keeps global state (its trace of
 // calls and its error text) that two trainings in one process would share.
+// When every fold's calibration set is rows of one source set and the
+// module offers shared trainings (HostKit::SharedRows), the set is opened
+// here, before the workers start, and each task trains its settings through
+// it at once; the results are those of separate trainings.
 std::vector<std::vector<FoldResult>> RunTasks(
     const Module& module,
     const std::vector<FoldSettings>& settings,

@@ -9,6 +9,7 @@
 #include "korva/hostkit/output_file.h"
 #include "korva/hostkit/output_stream.h"
 #include "korva/hostkit/settings.h"
+#include "korva/hostkit/shared_rows.h"
 #include "korva/hostkit/trained_model.h"
 #include "korva/hostkit/training.h"
 #include "korva/hostkit/weight_file.h"

@@ -8,6 +8,7 @@
 #include "korva/classifier_base.h"
 #include "korva/export.h"
 #include "korva/module_entry_points.h"
+#include "korva/subset_training.h"
 
 namespace Korva {
 
@@ -18,6 +19,13 @@ class KORVA_HOST_API ModuleError : public std::runtime_error {
 };
 
 class Module;
+
+// The entry points of a module's shared trainings (korva/subset_training.h).
+struct SubsetTrainingEntryPoints {
+  OpenRowSetFn open = nullptr;
+  TrainRowSubsetFn train = nullptr;
+  CloseRowSetFn close = nullptr;
+};
 
 // Gives an object back to the module that made it; keeps the module loaded
 // until then.
@@ -33,7 +41,8 @@ class KORVA_HOST_API Module : public std::enable_shared_from_this<Module> {
  public:
   // Loads the module at `path` with every symbol bound now. Throws ModuleError
   // when the file is missing, is not a loadable library, or lacks an entry
-  // point.
+  // point of korva/module_entry_points.h; the optional ones of
+  // korva/subset_training.h are looked up too.
   static std::shared_ptr<Module> Open(const std::string& path);
   ~Module();
   Module(const Module&) = delete;
@@ -44,6 +53,12 @@ class KORVA_HOST_API Module : public std::enable_shared_from_this<Module> {
   // Calls the module's ReleaseInstance on `object` and returns its status.
   int Release(ClassifierBase** object) const;
   const std::string& Path() const { return path_; }
+  // The shared trainings' entry points; null unless the module exports all
+  // three (an older module, or another classifier's, trains subset by
+  // subset through Train2).
+  const SubsetTrainingEntryPoints* SubsetTraining() const {
+    return subsets_.open ? &subsets_ : nullptr;
+  }
 
  private:
   Module(std::string path,
@@ -55,6 +70,7 @@ class KORVA_HOST_API Module : public std::enable_shared_from_this<Module> {
   void* handle_;
   CreateInstanceFn create_;
   ReleaseInstanceFn release_;
+  SubsetTrainingEntryPoints subsets_;
 };
 
 }  // namespace Korva

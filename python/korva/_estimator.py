@@ -263,6 +263,10 @@ class StepwiseLDA(ClassifierMixin, BaseEstimator):
             classifier.set_recipe(getattr(recipe, "recipe", recipe))
         if paradigm is not None:
             _korva.set_speller(classifier, paradigm)
+        return self._take(classifier, classes)
+
+    def _take(self, classifier, classes):
+        """Takes `classifier`, just trained on rows of `classes`, as the fit."""
         self.classes_ = classes
         self._set_classifier(classifier)
         self.training_seconds_ = classifier.training_seconds

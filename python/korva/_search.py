@@ -14,7 +14,7 @@ from sklearn.utils.multiclass import check_classification_targets
 from sklearn.utils.validation import check_is_fitted
 
 from . import _korva
-from ._estimator import StepwiseLDA, _two_classes
+from ._estimator import StepwiseLDA, _module_path, _two_classes
 
 
 def _grid_list(name, values, whole):
@@ -158,23 +158,68 @@ class StepwiseLDACV(ClassifierMixin, BaseEstimator):
         classes, encoded = _two_classes(y, "StepwiseLDACV")
         return X, y, np.where(encoded == 1, 1.0, -1.0)
 
-    def _run(self, settings, splits, X, y):
+    def _shared_fits(self, settings, splits, X, y, plus):
+        """Per fold whose training rows hold both classes, every setting
+        trained at once through the module (``Classifier.train_subsets``,
+        which shares the folds' cross-products where the module offers it,
+        with the results of separate fits): per setting, a fitted
+        StepwiseLDA or the TrainingError its fit raises. None for the other
+        folds, whose fits raise StepwiseLDA's ValueError."""
+        folds = [k for k, (train, _) in enumerate(splits) if len(np.unique(y[train])) == 2]
+        trained = _korva.Classifier.train_subsets(
+            X,
+            plus,
+            [],
+            _module_path(self.module),
+            [np.asarray(splits[k][0]).tolist() for k in folds],
+            [(s["p_enter"], s["p_remove"], s["max_iter"]) for s in settings],
+            float(self.threshold),
+            self.threshold_mode == "range",
+        ) if folds else []
+        fits = [None] * len(splits)
+        for k, models in zip(folds, trained):
+            classes = np.unique(y[splits[k][0]])
+            fits[k] = [
+                model
+                if isinstance(model, _korva.TrainingError)
+                else self._fitted(setting, model, classes, X.shape[1])
+                for setting, model in zip(settings, models)
+            ]
+        return fits
+
+    def _fitted(self, setting, classifier, classes, n_features):
+        estimator = self._estimator(setting)
+        estimator.n_features_in_ = n_features
+        return estimator._take(classifier, classes)
+
+    def _fit(self, setting, fit, X, y, train):
+        """The setting's estimator on the fold's training rows (from the
+        shared fits when given) and its fit time."""
+        if fit is not None:
+            if isinstance(fit, Exception):
+                raise fit
+            return fit, fit.training_seconds_
+        started = time.perf_counter()
+        fitted = self._estimator(setting).fit(np.ascontiguousarray(X[train]), y[train])
+        return fitted, time.perf_counter() - started
+
+    def _run(self, settings, splits, X, y, plus):
         """Every setting on every fold: per result name, an array of
         settings x folds."""
         scorer = check_scoring(StepwiseLDA(), scoring=self.scoring)
         out = defaultdict(lambda: np.full((len(settings), len(splits)), np.nan))
         failures = []
+        shared = self._shared_fits(settings, splits, X, y, plus)
         for k, (train, test) in enumerate(splits):
-            X_train, y_train = np.ascontiguousarray(X[train]), y[train]
             X_test, y_test = X[test], y[test]
             for s, setting in enumerate(settings):
-                started = time.perf_counter()
                 try:
-                    fitted = self._estimator(setting).fit(X_train, y_train)
+                    fitted, out["fit_time"][s, k] = self._fit(
+                        setting, None if shared[k] is None else shared[k][s], X, y, train
+                    )
                 except (_korva.TrainingError, ValueError) as error:
                     failures.append((s, k, error))
                     continue
-                out["fit_time"][s, k] = time.perf_counter() - started
                 started = time.perf_counter()
                 try:
                     out["test_score"][s, k] = scorer(fitted, X_test, y_test)
@@ -227,7 +272,7 @@ class StepwiseLDACV(ClassifierMixin, BaseEstimator):
         X_given = X
         X, y, plus = self._validate(X, y)
         splits = self._splits(X, y, plus, groups)
-        out, failures = self._run(settings, splits, X, y)
+        out, failures = self._run(settings, splits, X, y, plus)
         results, chosen = self._results(settings, out, failures)
         if len({s for s, _, _ in failures}) == len(settings):
             raise failures[0][2]

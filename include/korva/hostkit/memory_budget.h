@@ -30,13 +30,33 @@ KORVA_HOSTKIT_API void SetTrainingMemoryLimit(std::uint64_t bytes,
                                               const std::string& howToRaise);
 KORVA_HOSTKIT_API std::uint64_t TrainingMemoryLimit();
 
+// What `trainings` processes of a module's shared trainings
+// (korva/subset_training.h, HostKit::SharedRows) on `rows` x `cols` values
+// need at once, each training `settings` settings of a fold together, in
+// bytes: the whole set's cross-product, held once and shared by them all;
+// in each process the larger of a training alone (TrainingMemory, for what
+// the module leaves to Train after its shared trainings are freed) and the
+// shared trainings' own: the fold's cross-product and one more (a fold's
+// inner set, when its threshold is chosen by a cross-validation of its
+// rows), the fold's training rows and the module's copy of them, the
+// engine's factor of at most c = min(cols, rows - 3) model columns, and for
+// every setting but the first a copy of that factor (c rows of cols + 1
+// values and their (cols + 1)² inverse) that waits its turn.
+KORVA_HOSTKIT_API std::uint64_t SharedTrainingMemory(std::int64_t rows,
+                                                     std::int64_t cols,
+                                                     int trainings,
+                                                     int settings);
+
 // Error(kData) when `trainings` trainings of `rows` x `cols` values at the
 // same time would take more than the limit; Train calls it before it
-// allocates anything.
+// allocates anything. With `sharedSettings` above 0 they may be a module's
+// shared trainings of that many settings a fold: the larger of the two
+// needs (SharedTrainingMemory) counts.
 KORVA_HOSTKIT_API void CheckTrainingMemory(std::int64_t rows,
                                            std::int64_t cols,
                                            bool copiesData,
-                                           int trainings = 1);
+                                           int trainings = 1,
+                                           int sharedSettings = 0);
 
 // Error(kData) "WHAT needs about N of memory, more than the L allowed;
 // HOW TO RAISE" when `bytes`, what other work than a training (cutting

@@ -1,0 +1,16 @@
+#ifndef KORVA_STEPWISE_MATH_POLICIES_H_
+#define KORVA_STEPWISE_MATH_POLICIES_H_
+
+// Included before any Boost.Math header of the stepwise files: every
+// Boost.Math function they use, down to the ones it calls with their default
+// policy, reports errors as values (NaN, ±∞) and works in double precision.
+// Nothing can throw, and no exception type of Boost's is emitted into the
+// module, whose exported symbols are reviewed.
+#define BOOST_MATH_DOMAIN_ERROR_POLICY ignore_error
+#define BOOST_MATH_POLE_ERROR_POLICY ignore_error
+#define BOOST_MATH_OVERFLOW_ERROR_POLICY ignore_error
+#define BOOST_MATH_EVALUATION_ERROR_POLICY ignore_error
+#define BOOST_MATH_ROUNDING_ERROR_POLICY ignore_error
+#define BOOST_MATH_PROMOTE_DOUBLE_POLICY false
+
+#endif  // KORVA_STEPWISE_MATH_POLICIES_H_
