@@ -115,17 +115,20 @@ TEST(TrainingMemory, IsTheSumOfItsTermsWorkedByHand) {
 //   100 x 500, 1 process, 20 settings: c = 97, shared 6352370 doubles =
 //   50818960 bytes (larger than 4601720 alone): + 501² * 8 = 52826968.
 //   3 x 10, one setting: c = 0, alone (3312) is larger: + 968 = 4280.
+//   The first with 5 held-out blocks kept: + 5 * 201² * 8 = 20383040.
 TEST(SharedTrainingMemory, IsTheSumOfItsTermsWorkedByHand) {
   const struct {
     long long rows, cols;
-    int trainings, settings;
+    int trainings, settings, blocks;
     std::uint64_t bytes;
-  } cases[] = {{1000, 200, 2, 3, 18767000},
-               {100, 500, 1, 20, 52826968},
-               {3, 10, 1, 1, 4280},
-               {1LL << 40, 1LL << 40, 2, 5, UINT64_MAX}};
+  } cases[] = {{1000, 200, 2, 3, 0, 18767000},
+               {1000, 200, 2, 3, 5, 20383040},
+               {100, 500, 1, 20, 0, 52826968},
+               {3, 10, 1, 1, 0, 4280},
+               {1LL << 40, 1LL << 40, 2, 5, 0, UINT64_MAX}};
   for (const auto& c : cases)
-    EXPECT_EQ(SharedTrainingMemory(c.rows, c.cols, c.trainings, c.settings),
+    EXPECT_EQ(SharedTrainingMemory(
+                  c.rows, c.cols, c.trainings, c.settings, c.blocks),
               c.bytes)
         << c.rows << " x " << c.cols;
 }
