@@ -93,7 +93,8 @@ std::shared_ptr<Module> Module::Open(const std::string& path) {
   SubsetTrainingEntryPoints subsets{
       reinterpret_cast<OpenRowSetFn>(dlsym(handle, kOpenRowSetSymbol)),
       reinterpret_cast<TrainRowSubsetFn>(dlsym(handle, kTrainRowSubsetSymbol)),
-      reinterpret_cast<CloseRowSetFn>(dlsym(handle, kCloseRowSetSymbol))};
+      reinterpret_cast<CloseRowSetFn>(dlsym(handle, kCloseRowSetSymbol)),
+      reinterpret_cast<OpenRowBlocksFn>(dlsym(handle, kOpenRowBlocksSymbol))};
   dlerror();
   if (subsets.open && subsets.train && subsets.close) module->subsets_ = subsets;
   return module;

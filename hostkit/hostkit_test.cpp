@@ -12,6 +12,7 @@
 #include "korva/hostkit/error.h"
 #include "korva/hostkit/memory_budget.h"
 #include "korva/hostkit/output_file.h"
+#include "korva/hostkit/shared_rows.h"
 #include "testing/files.h"
 
 namespace Korva::HostKit {
@@ -115,19 +116,53 @@ TEST(TrainingMemory, IsTheSumOfItsTermsWorkedByHand) {
 //   100 x 500, 1 process, 20 settings: c = 97, shared 6352370 doubles =
 //   50818960 bytes (larger than 4601720 alone): + 501² * 8 = 52826968.
 //   3 x 10, one setting: c = 0, alone (3312) is larger: + 968 = 4280.
+//   The first with 5 held-out blocks kept: + 5 * 201² * 8 = 20383040.
 TEST(SharedTrainingMemory, IsTheSumOfItsTermsWorkedByHand) {
   const struct {
     long long rows, cols;
-    int trainings, settings;
+    int trainings, settings, blocks;
     std::uint64_t bytes;
-  } cases[] = {{1000, 200, 2, 3, 18767000},
-               {100, 500, 1, 20, 52826968},
-               {3, 10, 1, 1, 4280},
-               {1LL << 40, 1LL << 40, 2, 5, UINT64_MAX}};
+  } cases[] = {{1000, 200, 2, 3, 0, 18767000},
+               {1000, 200, 2, 3, 5, 20383040},
+               {100, 500, 1, 20, 0, 52826968},
+               {3, 10, 1, 1, 0, 4280},
+               {1LL << 40, 1LL << 40, 2, 5, 0, UINT64_MAX}};
   for (const auto& c : cases)
-    EXPECT_EQ(SharedTrainingMemory(c.rows, c.cols, c.trainings, c.settings),
+    EXPECT_EQ(SharedTrainingMemory(
+                  c.rows, c.cols, c.trainings, c.settings, c.blocks),
               c.bytes)
         << c.rows << " x " << c.cols;
+}
+
+// The held-out rows of 6 rows' subsets as blocks: folds leave out disjoint
+// rows; a subset of every row leaves out none; two subsets that leave out
+// one row give no partition.
+TEST(HeldOutBlocks, ArePartitionsOnlyWhereTheSubsetsLeaveOutDisjointRows) {
+  const struct {
+    std::vector<std::vector<int>> subsets;
+    std::optional<std::vector<int>> blocks;
+  } cases[] = {
+      {{{2, 3, 4, 5}, {0, 1, 4, 5}, {0, 1, 2, 3}}, {{0, 0, 1, 1, 2, 2}}},
+      {{{5, 4, 3, 2}, {0, 1, 2, 3, 4, 5}}, {{0, 0, -1, -1, -1, -1}}},
+      {{{1, 2, 3, 4, 5}, {0, 2, 3, 4}}, {{0, 1, -1, -1, -1, 1}}},
+      {{{1, 2, 3, 4, 5}, {1, 2, 3, 4}}, std::nullopt},
+  };
+  for (const auto& c : cases) EXPECT_EQ(HeldOutBlocks(6, c.subsets), c.blocks);
+}
+
+// The blocks are kept while the estimate with them is within the limit:
+// 1000 x 200, 2 processes of 3 settings need 18767000 bytes without
+// blocks and 20383040 with 5 (above).
+TEST(BlockProductsFit, KeepsTheBlocksOnlyWithinTheLimit) {
+  const struct {
+    std::uint64_t limit;
+    bool fit;
+  } cases[] = {{20383040, true}, {20383039, false}, {kNoMemoryLimit, true}};
+  for (const auto& c : cases) {
+    SetTrainingMemoryLimit(c.limit, "");
+    EXPECT_EQ(BlockProductsFit(1000, 200, 2, 3, 5), c.fit) << c.limit;
+  }
+  SetTrainingMemoryLimit(DefaultTrainingMemoryLimit(), "");
 }
 
 }  // namespace

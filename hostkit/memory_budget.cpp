@@ -70,7 +70,8 @@ std::uint64_t TrainingMemory(std::int64_t rows,
 std::uint64_t SharedTrainingMemory(std::int64_t rows,
                                    std::int64_t cols,
                                    int trainings,
-                                   int settings) {
+                                   int settings,
+                                   int blocks) {
   const std::uint64_t n = Count(rows), p = Count(cols), q = p + 1;
   const std::uint64_t c = n <= 3 ? 0 : std::min(p, n - 3);  // model columns
   const std::uint64_t waiting =
@@ -86,8 +87,19 @@ std::uint64_t SharedTrainingMemory(std::int64_t rows,
   // they left to Train: the larger of the two at a time.
   const std::uint64_t perProcess =
       std::max(Times(shared, sizeof(double)), TrainingMemory(rows, cols, false));
-  return Plus(Times(Times(q, q), sizeof(double)),
+  return Plus(Times(Times(Times(q, q), Plus(1, Count(blocks))), sizeof(double)),
               Times(perProcess, Count(trainings)));
+}
+
+bool BlockProductsFit(std::int64_t rows,
+                      std::int64_t cols,
+                      int trainings,
+                      int settings,
+                      int blocks) {
+  const std::uint64_t limit = TrainingMemoryLimit();
+  return limit == kNoMemoryLimit ||
+         SharedTrainingMemory(rows, cols, std::max(trainings, 1),
+                              std::max(settings, 1), blocks) <= limit;
 }
 
 std::uint64_t DefaultTrainingMemoryLimit() {

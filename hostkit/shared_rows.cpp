@@ -15,13 +15,44 @@ bool SharedTrainingsWanted() {
   return value == nullptr || std::strcmp(value, "0") != 0;
 }
 
-std::unique_ptr<SharedRows> SharedRows::Open(const Module& module,
-                                             const MatrixView& X,
-                                             const double* labels,
-                                             int heldOut) {
+std::optional<std::vector<int>> HeldOutBlocks(
+    int rows, const std::vector<std::vector<int>>& subsets) {
+  std::vector<int> block(rows, -1);
+  std::vector<char> taken;
+  for (size_t s = 0; s < subsets.size(); ++s) {
+    taken.assign(rows, 0);
+    for (int r : subsets[s])
+      if (r >= 0 && r < rows) taken[r] = 1;
+    for (int r = 0; r < rows; ++r) {
+      if (taken[r]) continue;
+      if (block[r] >= 0) return std::nullopt;
+      block[r] = static_cast<int>(s);
+    }
+  }
+  return block;
+}
+
+std::unique_ptr<SharedRows> SharedRows::Open(
+    const Module& module,
+    const MatrixView& X,
+    const double* labels,
+    const std::vector<std::vector<int>>& subsets,
+    bool keepBlocks) {
   const SubsetTrainingEntryPoints* entry = module.SubsetTraining();
   if (entry == nullptr || !SharedTrainingsWanted()) return nullptr;
-  KorvaRowSet* set = entry->open(X.data, labels, X.rows, X.cols, heldOut);
+  KorvaRowSet* set = nullptr;
+  const std::optional<std::vector<int>> blocks =
+      keepBlocks && entry->openBlocks ? HeldOutBlocks(X.rows, subsets)
+                                      : std::nullopt;
+  if (blocks) {
+    set = entry->openBlocks(X.data, labels, X.rows, X.cols, blocks->data(),
+                            static_cast<int>(subsets.size()));
+  } else {
+    int heldOut = 0;
+    for (const std::vector<int>& subset : subsets)
+      heldOut = std::max(heldOut, X.rows - static_cast<int>(subset.size()));
+    set = entry->open(X.data, labels, X.rows, X.cols, heldOut);
+  }
   if (set == nullptr) return nullptr;
   return std::unique_ptr<SharedRows>(new SharedRows(*entry, set, X.cols));
 }

@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "korva/hostkit/module_path.h"
+#include "korva/hostkit/memory_budget.h"
 #include "korva/hostkit/shared_rows.h"
 
 namespace Korva::Python {
@@ -125,12 +126,16 @@ std::vector<std::vector<Classifier::Trained>> Classifier::TrainSubsets(
                                  " of " + std::to_string(X.rows));
   std::lock_guard<std::mutex> lock(ModuleLock());
   const std::shared_ptr<const Module> module = HostKit::SharedModule(modulePath);
-  int heldOut = 0;
+  size_t largest = 0;
   for (const std::vector<int>& subset : subsets)
-    heldOut = std::max(heldOut, X.rows - static_cast<int>(subset.size()));
+    largest = std::max(largest, subset.size());
   std::unique_ptr<HostKit::SharedRows> shared;
   try {
-    shared = HostKit::SharedRows::Open(*module, X, labels, heldOut);
+    shared = HostKit::SharedRows::Open(
+        *module, X, labels, subsets,
+        HostKit::BlockProductsFit(static_cast<std::int64_t>(largest), X.cols,
+                                  1, static_cast<int>(settings.size()),
+                                  static_cast<int>(subsets.size())));
   } catch (const std::exception&) {
     // Each subset then trains alone.
   }

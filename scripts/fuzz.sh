@@ -32,6 +32,7 @@ for t in "${targets[@]}"; do targetNames+=("${t}_fuzzer"); done
 cmake --build "$dir" --target "${targetNames[@]}"
 
 export ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=0
+export LSAN_OPTIONS=suppressions=$PWD/fuzz/lsan.supp
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
 declare -A dictionary=([document]=xml [sections]=xml [csv]=csv [mat]=mat

@@ -129,7 +129,12 @@ void AccumulateShifted(const TrainingRows& rows,
   const int q = p + 1;
   const int blockRows = std::min(rows.count, kBlockRows);
   const Block Z = Uninitialised(static_cast<std::size_t>(blockRows) * q);
-  if (!add) u.assign(q, 0.0);
+  if (!add) {
+    u.assign(q, 0.0);
+    // No rows: G is the empty sum (dsyrk is never called to overwrite it).
+    if (rows.count == 0)
+      std::fill(G, G + static_cast<std::size_t>(q) * q, 0.0);
+  }
   for (int first = 0; first < rows.count; first += blockRows) {
     const int count = std::min(blockRows, rows.count - first);
     for (int i = 0; i < count; ++i) {

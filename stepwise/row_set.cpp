@@ -38,6 +38,34 @@ RowSet::RowSet(const double* X,
   if (downdates_) FormWhole();
 }
 
+RowSet::RowSet(const double* X,
+               const double* labels,
+               int rows,
+               int cols,
+               const int* block,
+               int blocks)
+    : rows_{X, cols, labels, nullptr, rows},
+      cols_(cols),
+      downdates_(false),
+      blockOf_(block, block + rows) {
+  std::vector<Part> parts(std::max(blocks, 0));
+  for (int r = 0; r < rows; ++r)
+    if (blockOf_[r] >= 0) parts[blockOf_[r]].rows.push_back(r);
+  int heldOut = 0;
+  for (const Part& part : parts)
+    heldOut = std::max(heldOut, static_cast<int>(part.rows.size()));
+  downdates_ = SubsetProductsAgree() && 2 * heldOut <= rows - heldOut;
+  if (!downdates_ || parts.empty()) return;
+  blocks_ = std::move(parts);
+  FormFromBlocks();
+}
+
+int RowSet::BlockOf(const std::vector<int>& held) const {
+  if (blocks_.empty() || held.empty()) return -1;
+  const int b = blockOf_[held[0]];
+  return b >= 0 && blocks_[b].rows == held ? b : -1;
+}
+
 TrainingRows RowSet::Subset(const std::vector<int>& subset) const {
   return {rows_.X,
           rows_.stride,
@@ -55,6 +83,30 @@ void RowSet::FormWhole() const {
   AccumulateShifted(rows_, all, shift_, G_.get(), u_, false);
 }
 
+// G = Σ_b G_b + G_rest, u likewise: every row once, block by block.
+void RowSet::FormFromBlocks() const {
+  const std::size_t q = cols_ + 1;
+  const Columns all{cols_, nullptr};
+  shift_ = FirstRowsMean(rows_, all);
+  G_ = Uninitialised(q * q);
+  std::fill(G_.get(), G_.get() + q * q, 0.0);
+  u_.assign(q, 0.0);
+  std::vector<int> rest;
+  for (int r = 0; r < rows_.count; ++r)
+    if (blockOf_[r] < 0) rest.push_back(r);
+  for (Part& part : blocks_) {
+    if (part.rows.empty()) continue;
+    part.G = Uninitialised(q * q);
+    AccumulateShifted(Subset(part.rows), all, shift_, part.G.get(), part.u,
+                      false);
+    for (std::size_t r = 0; r < q; ++r)
+      for (std::size_t c = r; c < q; ++c) G_[r * q + c] += part.G[r * q + c];
+    for (std::size_t c = 0; c < q; ++c) u_[c] += part.u[c];
+  }
+  if (!rest.empty())
+    AccumulateShifted(Subset(rest), all, shift_, G_.get(), u_, true);
+}
+
 const double* RowSet::G() const {
   if (!G_) FormWhole();
   return G_.get();
@@ -68,7 +120,7 @@ SubsetProduct::SubsetProduct(const RowSet& set, std::vector<int> subset)
   const int q = set.Cols() + 1;
   product_.n = n;
   product_.q = q;
-  bool whole = n == set.Rows() && n > 0;
+  bool whole = n == set.Rows() && n > 0 && set.WholeInOrder();
   for (int i = 0; whole && i < n; ++i) whole = subset_[i] == i;
   if (whole) {
     // The engine's product of these rows is the set's own.
@@ -94,18 +146,25 @@ bool SubsetProduct::TryDowndate(const RowSet& set) {
   std::vector<int> heldRows;
   for (int r = 0; r < set.Rows(); ++r)
     if (held[r]) heldRows.push_back(r);
-  const TrainingRows heldOut = set.Subset(heldRows);
+  const double* G = set.G();
   Block A = Uninitialised(q * q);
   std::vector<double> u;
-  AccumulateShifted(heldOut, Columns{p, nullptr}, set.Shift(), A.get(), u,
-                    false);
-  const double* G = set.G();
+  // H: the held-out rows' product, kept with the set or formed into A.
+  const double* H = A.get();
+  const int b = set.BlockOf(heldRows);
+  if (b >= 0) {
+    H = set.BlockG(b);
+    u = set.BlockU(b);
+  } else {
+    AccumulateShifted(set.Subset(heldRows), Columns{p, nullptr}, set.Shift(),
+                      A.get(), u, false);
+  }
   for (std::size_t c = 0; c < q; ++c) {
     const double whole = G[c * q + c];
-    if (!((whole - A[c * q + c]) * kLossFactor >= whole)) return false;
+    if (!((whole - H[c * q + c]) * kLossFactor >= whole)) return false;
   }
   for (std::size_t r = 0; r < q; ++r)
-    for (std::size_t c = r; c < q; ++c) A[r * q + c] = G[r * q + c] - A[r * q + c];
+    for (std::size_t c = r; c < q; ++c) A[r * q + c] = G[r * q + c] - H[r * q + c];
   for (std::size_t c = 0; c < q; ++c) u[c] = set.U()[c] - u[c];
   product_.A = std::move(A);
   if (!Centre(product_, set.Shift(), u)) return false;

@@ -22,11 +22,13 @@
 // only values of A_F: MakeExact overwrites the entries of chosen columns
 // with A_F's, formed from the subset's rows for those columns alone, which
 // gives A_F's very entries (stepwise/cross_product.h). Each form costs:
-//   A_D   h q² / 2 multiply-adds (dsyrk of the held-out rows)
+//   A_D   h q² / 2 multiply-adds (dsyrk of the held-out rows), or q² when
+//         the held-out rows are one block of the set's partition (below)
 //   A_F   n q² / 2, and for MakeExact of m columns n (m + 1)² / 2
 // The subset takes A_F whole (Exact() true) where that is cheaper or where
 // A_D would be less accurate:
-//   - the subset is the whole set: A_F is the set's product itself;
+//   - the subset is the whole set in order and G was formed over it
+//     directly (no blocks): A_F is the set's product itself;
 //   - h > n / 2: the held-out rows are a third of the set or more;
 //   - a column's shifted sum of squares over the subset, G_cc - G_h,cc, is
 //     less than 1/kLossFactor of the set's: the held-out rows dominate it,
@@ -44,6 +46,14 @@
 
 namespace Korva {
 
+// Blocks. The folds of a cross-validation leave out disjoint blocks of
+// rows. A set opened with that partition forms each block's G_b and u_b
+// (same shift s) and G as their sum with the product of the rows no fold
+// leaves out: the whole costs one pass over the rows, and each fold's A_D
+// is G - G_b without another pass. k blocks hold k q² more doubles. G then
+// differs from FormProduct over the whole set by rounding, so the whole set
+// as a subset is downdated (by nothing) like any other, not copied.
+
 // The held-out rows may take at most this factor off any column's shifted
 // sum of squares before the subset's product is formed afresh.
 constexpr double kLossFactor = 4.0;
@@ -59,6 +69,15 @@ class RowSet {
          int rows,
          int cols,
          int heldOut = -1);
+  // The same for subsets that each leave out one block of a partition:
+  // `block[r]` is row r's block, 0 .. blocks - 1, or -1 for a row no subset
+  // leaves out (checked by the caller). Keeps each block's product.
+  RowSet(const double* X,
+         const double* labels,
+         int rows,
+         int cols,
+         const int* block,
+         int blocks);
 
   int Rows() const { return rows_.count; }
   int Cols() const { return cols_; }
@@ -70,13 +89,28 @@ class RowSet {
   const std::vector<double>& U() const { return u_; }
   const std::vector<double>& Shift() const { return shift_; }
   bool Downdates() const { return downdates_; }
+  // G over every row in order, as FormProduct forms it: no blocks.
+  bool WholeInOrder() const { return blocks_.empty(); }
+  // The block that `held` (ascending row indexes) is, or -1.
+  int BlockOf(const std::vector<int>& held) const;
+  // A block's shifted product (upper triangle) and column sums.
+  const double* BlockG(int b) const { return blocks_[b].G.get(); }
+  const std::vector<double>& BlockU(int b) const { return blocks_[b].u; }
 
  private:
+  struct Part {
+    std::vector<int> rows;  // ascending
+    Block G;
+    std::vector<double> u;
+  };
   void FormWhole() const;
+  void FormFromBlocks() const;
 
   TrainingRows rows_;
   int cols_;
   bool downdates_;
+  std::vector<int> blockOf_;
+  mutable std::vector<Part> blocks_;
   mutable Block G_;
   mutable std::vector<double> u_;
   mutable std::vector<double> shift_;

@@ -127,26 +127,39 @@ struct Case {
 
 class SharedTraining : public ::testing::TestWithParam<Case> {};
 
+// Each fold, and every row last first (nothing held out, in another order),
+// on the set opened plainly and with the folds as held-out blocks.
 TEST_P(SharedTraining, EveryFoldAndSettingAsDoTrainAlone) {
   const Case& c = GetParam();
   const Data& d = c.data;
   const std::vector<Setting> grid = {
       {0.01, 0.05, 300}, {0.05, 0.1, 300}, {0.1, 0.15, 300},
       {0.1, 0.5, 300},   {0.1, 0.15, 4},   {0.3, 0.35, 300}};
-  const RowSet set(d.X.data(), d.y.data(), d.n, d.p);
-  for (int k = 0; k < c.folds; ++k) {
-    const std::vector<int> rows = FoldRows(d, c.folds, k);
-    if (k == 0) {
-      EXPECT_EQ(!SubsetProduct(set, rows).Exact(),
-                c.downdated && SubsetProductsAgree());
-    }
-    std::vector<std::unique_ptr<DozodProbe>> classifiers;
-    const std::vector<SubsetTraining> trainings =
-        TrainGrid(set, rows, grid, classifiers);
-    for (size_t s = 0; s < grid.size(); ++s) {
-      SCOPED_TRACE(std::string(c.name) + " fold " + std::to_string(k) +
-                   " setting " + std::to_string(s));
-      ExpectSame(d, rows, grid[s], trainings[s], *classifiers[s]);
+  std::vector<int> block(d.n), reversed(d.n);
+  for (int r = 0; r < d.n; ++r) {
+    block[r] = r * c.folds / d.n;
+    reversed[r] = d.n - 1 - r;
+  }
+  const RowSet plain(d.X.data(), d.y.data(), d.n, d.p);
+  const RowSet blocked(d.X.data(), d.y.data(), d.n, d.p, block.data(),
+                       c.folds);
+  for (const RowSet* set : {&plain, &blocked}) {
+    for (int k = 0; k <= c.folds; ++k) {
+      const std::vector<int> rows =
+          k < c.folds ? FoldRows(d, c.folds, k) : reversed;
+      if (k == 0) {
+        EXPECT_EQ(!SubsetProduct(*set, rows).Exact(),
+                  c.downdated && SubsetProductsAgree());
+      }
+      std::vector<std::unique_ptr<DozodProbe>> classifiers;
+      const std::vector<SubsetTraining> trainings =
+          TrainGrid(*set, rows, grid, classifiers);
+      for (size_t s = 0; s < grid.size(); ++s) {
+        SCOPED_TRACE(std::string(c.name) + (set == &plain ? "" : " blocked") +
+                     " fold " + std::to_string(k) + " setting " +
+                     std::to_string(s));
+        ExpectSame(d, rows, grid[s], trainings[s], *classifiers[s]);
+      }
     }
   }
 }

@@ -82,7 +82,7 @@ void StepwiseEngine::Start(const NEWMAT::Matrix& X,
   own_ = FormProduct(rows, Columns{p, nullptr});
   product_ = &own_;
   A_ = own_.A.get();
-  Allocate(true);
+  Allocate();
   if (!own_.usable) return;
   RecomputeResiduals();
   usable_ = true;
@@ -99,22 +99,23 @@ void StepwiseEngine::Start(const CentredProduct& product) {
   product_ = &product;
   A_ = product.A.get();
   if (p_ < 0 || n_ < 1) return;
-  Allocate(true);
+  Allocate();
   if (!product.usable) return;
   RecomputeResiduals();
   usable_ = true;
 }
 
 // Pages are touched only where the training writes: W and T grow by rows as
-// features enter.
-void StepwiseEngine::Allocate(bool hugePages) {
+// features enter. Small pages, for that reason: a model of k features
+// touches about k rows of each, where a huge page would be zeroed whole
+// (2 MiB, several milliseconds on a virtual machine) at its first touch.
+void StepwiseEngine::Allocate() {
   const int p = p_;
   const int q = p + 1;
   q_ = q;
   capacity_ = std::max(0, std::min(p, n_ - 3));
-  W_ = Uninitialised(static_cast<std::size_t>(capacity_) * q, hugePages);
-  T_ = Uninitialised(static_cast<std::size_t>(capacity_) * capacity_,
-                     hugePages);
+  W_ = Uninitialised(static_cast<std::size_t>(capacity_) * q, false);
+  T_ = Uninitialised(static_cast<std::size_t>(capacity_) * capacity_, false);
   d_ = std::vector<double>(q, 0.0);
   g_ = std::vector<double>(q, 0.0);
   work_ = std::vector<double>(q, 0.0);
@@ -347,7 +348,7 @@ std::unique_ptr<StepwiseEngine> StepwiseEngine::Branch() const {
   copy->p_ = p_;
   copy->product_ = product_;
   copy->A_ = A_;
-  copy->Allocate(false);
+  copy->Allocate();
   copy->usable_ = usable_;
   const std::size_t q = q_;
   std::copy(W_.get(), W_.get() + k_ * q, copy->W_.get());

@@ -226,7 +226,7 @@ class StepwiseEngine {
   void RecomputeResiduals();
   void Refactor();
   bool SyncModel(const FeatureFlags& in);
-  void Allocate(bool hugePages);
+  void Allocate();
   // Step 4: the model's features, then the candidates.
   int Compute(bool margins);
   bool ComputeModel(double& F);

@@ -23,6 +23,21 @@ KorvaRowSet* OpenRowSet(const double* X,
   return new KorvaRowSet{Korva::RowSet(X, labels, rows, cols, heldOut)};
 }
 
+KorvaRowSet* OpenRowBlocks(const double* X,
+                           const double* labels,
+                           int rows,
+                           int cols,
+                           const int* block,
+                           int blocks) {
+  if (X == nullptr || labels == nullptr || block == nullptr || rows < 1 ||
+      cols < 1 || blocks < 0)
+    return nullptr;
+  for (int r = 0; r < rows; ++r)
+    if (block[r] < -1 || block[r] >= blocks) return nullptr;
+  return new KorvaRowSet{
+      Korva::RowSet(X, labels, rows, cols, block, blocks)};
+}
+
 int TrainRowSubset(KorvaRowSet* set,
                    const int* subset,
                    int size,

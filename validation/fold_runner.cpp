@@ -14,6 +14,7 @@
 #include <optional>
 
 #include "korva/hostkit/module_path.h"
+#include "korva/hostkit/memory_budget.h"
 #include "korva/hostkit/shared_rows.h"
 #include "korva/hostkit/trained_model.h"
 #include "korva/hostkit/training.h"
@@ -219,20 +220,28 @@ std::vector<FoldResult> RunTask(const Tasks& run, size_t t) {
 }
 
 // The folds' source set opened for shared trainings: when every fold trains
-// on rows of one set and the module offers them.
+// on rows of one set and the module offers them; with the products of the
+// folds' held-out rows kept when they fit beside the `atOnce` trainings of
+// `settings` settings each.
 std::unique_ptr<HostKit::SharedRows> OpenShared(
-    const Module& module, const std::vector<FoldData>& folds) {
+    const Module& module,
+    const std::vector<FoldData>& folds,
+    int atOnce,
+    int settings) {
   const Data::Dataset* source = folds.empty() ? nullptr : folds[0].source;
   if (source == nullptr) return nullptr;
-  int heldOut = 0;
+  std::vector<std::vector<int>> subsets;
+  int largest = 0;
   for (const FoldData& fold : folds) {
     if (fold.source != source || fold.sourceRows.empty()) return nullptr;
-    heldOut = std::max(
-        heldOut, source->rows - static_cast<int>(fold.sourceRows.size()));
+    subsets.push_back(fold.sourceRows);
+    largest = std::max(largest, static_cast<int>(fold.sourceRows.size()));
   }
   try {
     return HostKit::SharedRows::Open(
-        module, View(*source), source->labels.data(), heldOut);
+        module, View(*source), source->labels.data(), subsets,
+        HostKit::BlockProductsFit(largest, source->cols, atOnce, settings,
+                                  static_cast<int>(folds.size())));
   } catch (const std::exception&) {
     return nullptr;  // each fold then trains alone
   }
@@ -320,7 +329,13 @@ std::vector<std::vector<FoldResult>> RunTasks(
     const std::vector<FoldTask>& tasks,
     int jobs) {
   std::vector<std::vector<FoldResult>> results(tasks.size());
-  const std::unique_ptr<HostKit::SharedRows> shared = OpenShared(module, folds);
+  size_t settingsAtOnce = 1;
+  for (const FoldTask& task : tasks)
+    settingsAtOnce = std::max(settingsAtOnce, task.settings.size());
+  const int atOnce =
+      static_cast<int>(std::min<size_t>(std::max(jobs, 1), tasks.size()));
+  const std::unique_ptr<HostKit::SharedRows> shared = OpenShared(
+      module, folds, atOnce, static_cast<int>(settingsAtOnce));
   const Tasks run{module, settings, folds, tasks, shared.get()};
   if (jobs <= 1 || tasks.size() <= 1) {
     for (size_t t = 0; t < tasks.size(); ++t) results[t] = RunTask(run, t);

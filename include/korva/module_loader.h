@@ -25,6 +25,7 @@ struct SubsetTrainingEntryPoints {
   OpenRowSetFn open = nullptr;
   TrainRowSubsetFn train = nullptr;
   CloseRowSetFn close = nullptr;
+  OpenRowBlocksFn openBlocks = nullptr;  // optional: null where missing
 };
 
 // Gives an object back to the module that made it; keeps the module loaded

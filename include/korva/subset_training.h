@@ -55,6 +55,20 @@ KORVA_MODULE_API KorvaRowSet* OpenRowSet(const double* X,
                                          int cols,
                                          int heldOut);
 
+// As OpenRowSet, for subsets that each leave out one block of a partition
+// of the rows (the folds of a k-fold cross-validation): `block[r]` is the
+// block of row r, 0 .. blocks - 1, or -1 for a row no subset leaves out.
+// The module may keep each block's product, so that a subset leaving out
+// one block costs no pass over the rows beyond the set's one. Optional
+// within the extension: a host that finds only OpenRowSet uses it.
+// Null when the module declines (as OpenRowSet, or a block out of range).
+KORVA_MODULE_API KorvaRowSet* OpenRowBlocks(const double* X,
+                                            const double* labels,
+                                            int rows,
+                                            int cols,
+                                            const int* block,
+                                            int blocks);
+
 // Trains each of `count` trainings on the `size` rows `subset` (indexes
 // into the set, each at most once) taken in that order. Returns 0, or
 // kStatusRejected with nothing trained when the subset is not one of the
@@ -75,9 +89,11 @@ namespace Korva {
 using OpenRowSetFn = decltype(&OpenRowSet);
 using TrainRowSubsetFn = decltype(&TrainRowSubset);
 using CloseRowSetFn = decltype(&CloseRowSet);
+using OpenRowBlocksFn = decltype(&OpenRowBlocks);
 constexpr const char* kOpenRowSetSymbol = "OpenRowSet";
 constexpr const char* kTrainRowSubsetSymbol = "TrainRowSubset";
 constexpr const char* kCloseRowSetSymbol = "CloseRowSet";
+constexpr const char* kOpenRowBlocksSymbol = "OpenRowBlocks";
 
 }  // namespace Korva
 

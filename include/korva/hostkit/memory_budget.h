@@ -33,7 +33,8 @@ KORVA_HOSTKIT_API std::uint64_t TrainingMemoryLimit();
 // What `trainings` processes of a module's shared trainings
 // (korva/subset_training.h, HostKit::SharedRows) on `rows` x `cols` values
 // need at once, each training `settings` settings of a fold together, in
-// bytes: the whole set's cross-product, held once and shared by them all;
+// bytes: the whole set's cross-product and those of `blocks` held-out
+// blocks (HostKit::SharedRows::Open), held once and shared by them all;
 // in each process the larger of a training alone (TrainingMemory, for what
 // the module leaves to Train after its shared trainings are freed) and the
 // shared trainings' own: the fold's cross-product and one more (a fold's
@@ -45,7 +46,18 @@ KORVA_HOSTKIT_API std::uint64_t TrainingMemoryLimit();
 KORVA_HOSTKIT_API std::uint64_t SharedTrainingMemory(std::int64_t rows,
                                                      std::int64_t cols,
                                                      int trainings,
-                                                     int settings);
+                                                     int settings,
+                                                     int blocks = 0);
+
+// Whether the shared trainings may keep the products of `blocks` held-out
+// blocks beside the rest: SharedTrainingMemory with them is within the
+// limit. Where it is not they do without (and pass over the held-out rows
+// once per subset), which the estimate of CheckTrainingMemory counts.
+KORVA_HOSTKIT_API bool BlockProductsFit(std::int64_t rows,
+                                        std::int64_t cols,
+                                        int trainings,
+                                        int settings,
+                                        int blocks);
 
 // Error(kData) when `trainings` trainings of `rows` x `cols` values at the
 // same time would take more than the limit; Train calls it before it

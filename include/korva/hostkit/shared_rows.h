@@ -22,6 +22,12 @@ struct KorvaRowSet;
 
 namespace Korva::HostKit {
 
+// The rows each subset leaves out of `rows` rows as blocks of a partition:
+// block[r] the subset that leaves row r out, -1 for rows every subset
+// takes; nullopt when two subsets leave out the same row.
+KORVA_HOSTKIT_API std::optional<std::vector<int>> HeldOutBlocks(
+    int rows, const std::vector<std::vector<int>>& subsets);
+
 // False when the environment variable KORVA_SHARED_TRAININGS is "0": every
 // host then trains each fold and setting on its own, as with a module
 // without shared trainings (to compare the two, or to rule them out).
@@ -30,15 +36,22 @@ KORVA_HOSTKIT_API bool SharedTrainingsWanted();
 class KORVA_HOSTKIT_API SharedRows {
  public:
   // The rows of X with one label (+1 / -1) each, read in place (X and the
-  // labels must outlive the object); `heldOut`: the most rows a subset will
-  // leave out (-1: not known). Null when `module` offers no shared
-  // trainings, they are not wanted (SharedTrainingsWanted) or the module
-  // declines these data. The module forms its products here,
-  // so a process that forks workers opens the set before it forks.
-  static std::unique_ptr<SharedRows> Open(const Module& module,
-                                          const MatrixView& X,
-                                          const double* labels,
-                                          int heldOut);
+  // labels must outlive the object), for trainings on the rows `subsets`
+  // (indexes into X). Where the rows the subsets leave out are disjoint
+  // (the folds of a k-fold cross-validation), `keepBlocks` is true and the
+  // module offers it, the module keeps the product of each subset's
+  // held-out rows (BlockProductsFit says whether they fit the memory limit),
+  // and a subset's training costs no pass over the rows beyond the set's
+  // one. Null when `module` offers no shared trainings, they are not wanted
+  // (SharedTrainingsWanted) or the module declines these data. The module
+  // forms its products here, so a process that forks workers opens the set
+  // before it forks.
+  static std::unique_ptr<SharedRows> Open(
+      const Module& module,
+      const MatrixView& X,
+      const double* labels,
+      const std::vector<std::vector<int>>& subsets,
+      bool keepBlocks);
   ~SharedRows();
   SharedRows(const SharedRows&) = delete;
   SharedRows& operator=(const SharedRows&) = delete;
