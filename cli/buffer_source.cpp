@@ -63,14 +63,19 @@ bool IsBufferAddress(const std::string& source) {
   return source.rfind("ft://", 0) == 0;
 }
 
-BufferSource::BufferSource(const std::string& address, const BufferOptions& o)
-    : options_(o) {
-  const auto parsed = FieldTrip::ParseAddress(address);
+FieldTrip::Address BufferAddress(const std::string& source) {
+  const auto parsed = FieldTrip::ParseAddress(source);
   if (!parsed)
     throw CliError(kExitUsage,
-                   "--source " + address +
+                   "--source " + source +
                        ": a buffer is named ft://HOST:PORT (port 1 to 65535)");
-  client_ = std::make_unique<FieldTrip::Client>(*parsed, Millis(o.timeout));
+  return *parsed;
+}
+
+BufferSource::BufferSource(const FieldTrip::Address& address,
+                           const BufferOptions& o)
+    : options_(o),
+      client_(std::make_unique<FieldTrip::Client>(address, Millis(o.timeout))) {
   header_ = client_->GetHeader();
   if (header_.names.size() != header_.channels)
     throw Data::DataError(Name() + ": its header names no channels (" +

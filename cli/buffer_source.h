@@ -35,14 +35,16 @@ void AddBufferOptions(CLI::App* command, BufferOptions& o);
 
 // True for a --source that names a buffer ("ft://...").
 bool IsBufferAddress(const std::string& source);
+// The host and port of such a --source; CliError(kExitUsage) when it is not
+// of the form ft://HOST:PORT.
+FieldTrip::Address BufferAddress(const std::string& source);
 
 class BufferSource {
  public:
-  // Connects to `address` and reads its header. CliError(kExitUsage) for an
-  // address not of the form ft://HOST:PORT; FieldTrip::Error when the
+  // Connects to `address` and reads its header. FieldTrip::Error when the
   // buffer cannot be reached or holds no header; Data::DataError when the
   // header names no channels.
-  BufferSource(const std::string& address, const BufferOptions& o);
+  BufferSource(const FieldTrip::Address& address, const BufferOptions& o);
 
   const std::vector<std::string>& Channels() const { return header_.names; }
   double Rate() const { return header_.rate; }

@@ -324,7 +324,7 @@ void ListenToBuffer(const StreamOptions& o,
                     const Epoching::Recipe& recipe,
                     Scorer& scorer,
                     std::ostream* info) {
-  BufferSource source(o.source, o.buffer);
+  BufferSource source(BufferAddress(o.source), o.buffer);
   std::vector<Recording::Channel> channels;
   for (const std::string& name : source.Channels()) {
     channels.emplace_back();
@@ -355,6 +355,7 @@ int RunStream(const StreamOptions& o) {
     throw CliError(kExitUsage,
                    "--announce writes flashes into a FieldTrip buffer: "
                    "give --source ft://HOST:PORT");
+  if (IsBufferAddress(o.source)) BufferAddress(o.source);
   if (o.pace > 0 && o.replay.empty())
     throw CliError(kExitUsage, "--pace paces a --replay");
   auto module = HostKit::OpenModule(HostKit::ChooseModulePath(o.module));

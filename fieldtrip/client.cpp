@@ -151,9 +151,10 @@ void Client::Receive(char* bytes,
     if (n <= 0)
       Fail(ErrorKind::kClosed,
            "the buffer went away " +
-               (at ? "in the middle of " + what + " (" + std::to_string(at) +
-                         " of " + std::to_string(size) + " bytes came)"
-                   : "before " + what) +
+               (at ? "in the middle of the " + what + " (" +
+                         std::to_string(at) + " of " + std::to_string(size) +
+                         " bytes came)"
+                   : "before the " + what) +
                (n < 0 ? std::string(": ") + std::strerror(errno) : ""));
     at += static_cast<std::size_t>(n);
   }
@@ -166,20 +167,20 @@ Head Client::Exchange(std::uint16_t command,
                       std::string& reply) {
   const auto deadline = Clock::now() + timeout_ + extra;
   Send(EncodeMessage(command, payload), deadline);
-  const std::string what = "the reply to " + CommandName(command);
+  const std::string what = "reply to " + CommandName(command);
   char head[kHeadBytes];
   Receive(head, kHeadBytes, deadline, what);
   Head h;
   try {
     h = DecodeHead(head);
   } catch (const Error& e) {
-    Fail(e.Kind(), what + ": " + e.what());
+    Fail(e.Kind(), "the " + what + ": " + e.what());
   }
   reply.assign(h.size, '\0');
   Receive(reply.data(), h.size, deadline, what);
   if (h.command != ok && h.command != ok + 1)
     Fail(ErrorKind::kMalformed,
-         what + " is " + CommandName(h.command) + ", not " +
+         "the " + what + " is " + CommandName(h.command) + ", not " +
              CommandName(ok) + " or " + CommandName(ok + 1));
   return h;
 }

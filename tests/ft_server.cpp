@@ -195,7 +195,7 @@ class Server {
 
   // WAIT_DAT: a chunk more, or the paced time's samples once past `seen`.
   bool Wait(const std::string& payload) {
-    const auto w = ft::DecodeWords(payload, o_.bigEndian, 3, "waitdef");
+    const auto w = ft::DecodeWords(payload, request_.bigEndian, 3, "waitdef");
     if (!started_) start_ = Clock::now(), started_ = true;
     const auto until = Clock::now() + std::chrono::milliseconds(w[2]);
     if (o_.pace <= 0) {
@@ -229,7 +229,7 @@ class Server {
   }
 
   void GetData(const std::string& payload) {
-    const auto w = ft::DecodeWords(payload, o_.bigEndian, 2, "datasel");
+    const auto w = ft::DecodeWords(payload, request_.bigEndian, 2, "datasel");
     if (Failing("err") || w[0] > w[1] || w[1] >= released_) return Reply(ft::kGetErr);
     const size_t n = s_.names.size();
     const std::vector<double> rows(s_.rows.begin() + w[0] * n, s_.rows.begin() + (w[1] + 1) * n);
@@ -240,7 +240,7 @@ class Server {
   }
 
   void GetEvents(const std::string& payload) {
-    const auto w = ft::DecodeWords(payload, o_.bigEndian, 2, "eventsel");
+    const auto w = ft::DecodeWords(payload, request_.bigEndian, 2, "eventsel");
     if (w[0] > w[1] || w[1] >= buffer_.size()) return Reply(ft::kGetErr);
     Reply(ft::kGetOk, ft::EncodeEvents({buffer_.begin() + w[0], buffer_.begin() + w[1] + 1},
                                        o_.bigEndian));
@@ -250,7 +250,7 @@ class Server {
   bool Serve(Clock::time_point deadline) {
     char head[ft::kHeadBytes];
     if (!ReadAll(head, sizeof head, deadline)) return false;
-    const ft::Head h = ft::DecodeHead(head);
+    const ft::Head h = request_ = ft::DecodeHead(head);
     std::string payload(h.size, '\0');
     if (!ReadAll(payload.data(), h.size, deadline)) return false;
     if (Failing("close")) return false;
@@ -305,6 +305,7 @@ class Server {
   Options o_;
   Session s_;
   int fd_ = -1;
+  ft::Head request_;  // of the request being answered, in the client's order
   long long released_ = 0;
   size_t next_ = 0;
   std::vector<ft::Event> buffer_, announced_;
