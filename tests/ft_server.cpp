@@ -15,6 +15,7 @@
 //   repeat   puts every event in twice
 //   late     puts a copy of the first event in again
 //   idle     never flushes its header: the stream just stops
+// --channels N serves N channels, copies of the recording's after them.
 // It exits when the client leaves, or after --lifetime seconds (default 60).
 // --log FILE: per GET_DAT reply, its last sample and the steady clock's
 // nanoseconds as it was sent; --announced FILE: the events put into it.
@@ -40,7 +41,7 @@ namespace {
 
 struct Options {
   std::string recording, portFile, fail, log, announced;
-  long long chunk = 32, failAt = 0;
+  long long chunk = 32, failAt = 0, channels = 0;
   double pace = 0, lifetime = 60;
   ft::Type type = ft::Type::kFloat64;
   bool bigEndian = false;
@@ -53,6 +54,7 @@ Options Parse(int argc, char** argv) {
     const auto next = [&] { return i + 1 < argc ? argv[++i] : ""; };
     if (a == "--port-file") o.portFile = next();
     else if (a == "--chunk") o.chunk = std::atoll(next());
+    else if (a == "--channels") o.channels = std::atoll(next());
     else if (a == "--pace") o.pace = std::atof(next());
     else if (a == "--lifetime") o.lifetime = std::atof(next());
     else if (a == "--log") o.log = next();
@@ -81,6 +83,19 @@ struct Session {
   std::vector<double> rows;  // sample after sample
   std::vector<ft::Event> events;
 };
+
+// The session with `channels` channels: copies of its own, renamed, after
+// them.
+void Widen(Session& s, long long channels) {
+  const size_t n = s.names.size(), m = static_cast<size_t>(channels);
+  if (m <= n) return;
+  std::vector<double> rows(s.samples * m);
+  for (long long i = 0; i < s.samples; ++i)
+    for (size_t c = 0; c < m; ++c) rows[i * m + c] = s.rows[i * n + c % n];
+  for (size_t c = n; c < m; ++c)
+    s.names.push_back(s.names[c % n] + "-" + std::to_string(c / n));
+  s.rows = std::move(rows);
+}
 
 Session Read(const std::string& path) {
   auto opened = Korva::Sources::OpenRecordings({path}, {});
@@ -325,7 +340,9 @@ int main(int argc, char** argv) {
     return 2;
   }
   try {
-    Server server(o, Read(o.recording));
+    Session s = Read(o.recording);
+    Widen(s, o.channels);
+    Server server(o, std::move(s));
     return server.Run();
   } catch (const std::exception& e) {
     std::cerr << "korva_ft_server: " << e.what() << '\n';
