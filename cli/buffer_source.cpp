@@ -106,8 +106,9 @@ void BufferSource::TakeEvents(Online::Cutter& cutter,
     recent_.erase(recent_.begin());
 }
 
-void BufferSource::Run(Online::Cutter& cutter,
-                       const std::function<void()>& afterChunk) {
+void BufferSource::Run(
+    Online::Cutter& cutter,
+    const std::function<void(Clock::time_point)>& afterChunk) {
   const milliseconds idle = Millis(options_.idleTimeout);
   auto last = Clock::now();
   for (;;) {
@@ -138,9 +139,10 @@ void BufferSource::Run(Online::Cutter& cutter,
           std::min(counts->samples, seen_.samples + kMaxRows);
       const std::vector<double> rows =
           client_->GetData(seen_.samples, to - 1, header_.channels);
+      const Clock::time_point arrival = Clock::now();
       cutter.AddSamples(rows.data(), to - seen_.samples);
       seen_.samples = to;
-      afterChunk();
+      afterChunk(arrival);
       PutAnnounced();
     }
   }

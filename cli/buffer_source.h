@@ -7,6 +7,7 @@
 // back into the buffer as an event (docs/online.md).
 
 #include <CLI/CLI.hpp>
+#include <chrono>
 #include <functional>
 #include <iosfwd>
 #include <memory>
@@ -51,11 +52,14 @@ class BufferSource {
   const std::string& Name() const { return client_->Name(); }
 
   // Gives the cutter every sample and event put in from now on, calling
-  // `afterChunk` after each piece of samples, until the writer flushes the
+  // `afterChunk` after each piece of samples with the time its reply had
+  // come, until the writer flushes the
   // header, starts anew, or nothing new comes for the idle timeout.
   // FieldTrip::Error when the buffer goes away, times out, refuses a
   // request or sends a packet that breaks the protocol.
-  void Run(Online::Cutter& cutter, const std::function<void()>& afterChunk);
+  void Run(Online::Cutter& cutter,
+           const std::function<void(std::chrono::steady_clock::time_point)>&
+               afterChunk);
 
   // Keeps a scored flash (its onset counted from the stream's first sample)
   // to be put into the buffer after the chunk, with --announce.

@@ -36,7 +36,7 @@ struct StreamOptions {
   Recording::OpenOptions open;
   long long chunk = kDefaultChunk;
   double pace = 0;  // 0: as fast as the samples can be cut
-  bool quiet = false;
+  bool quiet = false, timing = false;
   BufferOptions buffer;
   CLI::App* command = nullptr;
 };
@@ -88,6 +88,11 @@ void AddOptions(CLI::App* command, StreamOptions& o) {
                    "target and non-target events")
       ->delimiter(',');
   AddBufferOptions(command, o.buffer);
+  command->add_flag("--timing",
+                    o.timing,
+                    "add to each line latency_ms: the milliseconds from the "
+                    "arrival of the samples that completed the flash's "
+                    "window to its line");
   AddRecordingOptions(command, o.open);
   command->add_flag("--quiet",
                     o.quiet,
@@ -136,6 +141,8 @@ class Scorer {
 
   // Called with each flash and its score after its line is written.
   std::function<void(const Recording::Event&, double)> onScored;
+  // With --timing: when the samples given to the cutter last arrived.
+  std::optional<std::chrono::steady_clock::time_point> arrival;
 
   void Score(const std::vector<Online::CutFlash>& flashes) {
     for (const Online::CutFlash& flash : flashes) {
@@ -155,7 +162,7 @@ class Scorer {
                              nlohmann::json::error_handler_t::replace)
                 << ", \"score\": "
                 << (std::isfinite(score) ? Text::FormatDouble(score) : "null")
-                << "}\n";
+                << Latency() << "}\n";
       ++scored_;
       if (onScored) onScored(flash.event, score);
     }
@@ -183,6 +190,13 @@ class Scorer {
   }
 
  private:
+  std::string Latency() const {
+    if (!arrival) return "";
+    const std::chrono::duration<double, std::milli> ms =
+        std::chrono::steady_clock::now() - *arrival;
+    return ", \"latency_ms\": " + Text::FormatDouble(ms.count());
+  }
+
   const HostKit::TrainedModel& model_;
   long long scored_ = 0, rejected_ = 0;
 };
@@ -229,6 +243,7 @@ void Play(const Recording::Recording& run,
       std::this_thread::sleep_until(
           start + std::chrono::duration_cast<std::chrono::nanoseconds>(
                       std::chrono::duration<double>(to / rate / o.pace)));
+    if (o.timing) scorer.arrival = std::chrono::steady_clock::now();
     cutter.AddSamples(rows.data(), to - from);
     scorer.Score(cutter.Take());
     from = to;
@@ -299,6 +314,7 @@ void Listen(const StreamOptions& o,
   std::optional<Recording::Event> event;
   const auto feed = [&] {
     if (rows.empty()) return;
+    if (o.timing) scorer.arrival = std::chrono::steady_clock::now();
     cutter->AddSamples(rows.data(), rows.size() / row.size());
     rows.clear();
     scorer.Score(cutter->Take());
@@ -335,7 +351,10 @@ void ListenToBuffer(const StreamOptions& o,
   scorer.onScored = [&](const Recording::Event& flash, double score) {
     source.Announce(flash, score);
   };
-  source.Run(cutter, [&] { scorer.Score(cutter.Take()); });
+  source.Run(cutter, [&](std::chrono::steady_clock::time_point arrival) {
+    if (o.timing) scorer.arrival = arrival;
+    scorer.Score(cutter.Take());
+  });
   source.Finish(info);
   scorer.Finish(cutter, source.Name(), info);
 }
