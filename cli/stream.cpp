@@ -370,11 +370,14 @@ int RunStream(const StreamOptions& o) {
                    "--source " + o.source +
                        ": give - (headset CSV text on standard input) or "
                        "ft://HOST:PORT (a FieldTrip buffer)");
-  if (o.buffer.announce && !IsBufferAddress(o.source))
-    throw CliError(kExitUsage,
-                   "--announce writes flashes into a FieldTrip buffer: "
-                   "give --source ft://HOST:PORT");
-  if (IsBufferAddress(o.source)) BufferAddress(o.source);
+  for (const char* name : {"--announce", "--idle-timeout", "--timeout"})
+    if (o.command->count(name) && !IsBufferAddress(o.source))
+      throw CliError(kExitUsage,
+                     std::string(name) +
+                         " is for a FieldTrip buffer: give --source "
+                         "ft://HOST:PORT");
+  if (IsBufferAddress(o.source))
+    BufferAddress(o.source);  // refused before the model is read
   if (o.pace > 0 && o.replay.empty())
     throw CliError(kExitUsage, "--pace paces a --replay");
   auto module = HostKit::OpenModule(HostKit::ChooseModulePath(o.module));

@@ -20,6 +20,7 @@
 // --log FILE: per GET_DAT reply, its last sample and the steady clock's
 // nanoseconds as it was sent; --announced FILE: the events put into it.
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -136,6 +137,8 @@ class Server {
     pollfd p{listener, POLLIN, 0};
     if (::poll(&p, 1, MsLeft(deadline)) <= 0) return 1;
     fd_ = ::accept(listener, nullptr, nullptr);
+    const int one = 1;
+    ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     ::close(listener);
     while (fd_ >= 0 && Serve(deadline)) {
     }

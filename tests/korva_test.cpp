@@ -452,7 +452,7 @@ const Failure kFailures[] = {
     {"stream_without_samples", nullptr, "stream recipe.xml", kExitUsage, "give the samples to stream: --replay RECORDING, --source - for headset CSV text on standard input, or --source ft://HOST:PORT for a FieldTrip buffer"},
     {"stream_source_elsewhere", nullptr, "stream recipe.xml --source tcp://localhost:1972", kExitUsage, "--source tcp://localhost:1972: give - (headset CSV text on standard input) or ft://HOST:PORT (a FieldTrip buffer)"},
     {"stream_buffer_address_bad", nullptr, "stream recipe.xml --source ft://localhost", kExitUsage, "--source ft://localhost: a buffer is named ft://HOST:PORT (port 1 to 65535)"},
-    {"stream_announce_without_buffer", nullptr, "stream recipe.xml --replay run.vhdr --announce", kExitUsage, "--announce writes flashes into a FieldTrip buffer: give --source ft://HOST:PORT"},
+    {"stream_buffer_option_elsewhere", nullptr, "stream recipe.xml --replay run.vhdr --idle-timeout 3", kExitUsage, "--idle-timeout is for a FieldTrip buffer: give --source ft://HOST:PORT"},
     {"stream_buffer_unreachable", CausalModel, "stream bad.xml --source ft://127.0.0.1:1", kExitData, "ft://127.0.0.1:1: cannot connect: Connection refused (is a buffer server running there?)"},
     {"stream_buffer_without_header", CausalModel, "stream bad.xml " KORVA_AT_BUFFER, kExitData, "the buffer holds no header (GET_ERR): no acquisition writes to it", "", KORVA_BUFFER("--fail noheader")},
     {"stream_buffer_lacks_channels", [] { std::string m = CausalModel(); for (size_t at; (at = m.find("Cz")) != std::string::npos;) m.replace(at, 2, "C3"); return m; }, "stream bad.xml " KORVA_AT_BUFFER, kExitData, ": no channel C3 among the samples' channels", "", KORVA_BUFFER("")},

@@ -188,9 +188,10 @@ def test_stream_scores_each_flash_as_score_does(causal_session, chunk, source):
                                         ("late@6000", ", 1 too late; "), ("idle", "ended: nothing new came for 0.5 s")])
 def test_stream_from_a_buffer_that_repeats_or_stops_scores_each_flash_once(causal_session, fail, note):
     folder, offline = causal_session
-    flashes, announced, err = buffer_stream(folder, fail, ["--fail", fail], "--idle-timeout", 0.5)
+    flashes, announced, err = buffer_stream(folder, fail, ["--fail", fail], "--idle-timeout", 0.5, "--timing")
     np.testing.assert_allclose([f["score"] for f in flashes], offline.score, rtol=1e-12, atol=0)
     assert len(announced) == len(flashes) and note in err
+    assert all(0 <= f["latency_ms"] < 1e4 for f in flashes)
 
 
 def test_stream_reads_headset_rows_from_standard_input_and_ends_mid_flash(causal_session):
