@@ -1,6 +1,7 @@
 // korva stream: scores each flash as soon as its window has passed, from a
-// recording played back or headset CSV text arriving on standard input,
-// through the online cutter (online/cutter.h); one JSON line per flash.
+// recording played back, headset CSV text arriving on standard input or a
+// FieldTrip buffer (cli/buffer_source.h), through the online cutter
+// (online/cutter.h); one JSON line per flash.
 #include <chrono>
 #include <functional>
 #include <iostream>
