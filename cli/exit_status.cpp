@@ -9,6 +9,7 @@
 #include <iostream>
 
 #include "data/dataset.h"
+#include "fieldtrip/protocol.h"
 #include "korva/hostkit/error.h"
 #include "korva/text.h"
 #include "sources/source_error.h"
@@ -110,6 +111,10 @@ int RunCommand(const std::function<int()>& command) {
   } catch (const Speller::Error& error) {
     return Fail(error, StatusOf(error.Kind()));
   } catch (const Data::DataError& error) {
+    return Fail(error, kExitData);
+  } catch (const FieldTrip::Error& error) {
+    // A buffer that cannot be reached, goes away or breaks the protocol is
+    // a stream that cannot be read.
     return Fail(error, kExitData);
   } catch (const std::exception& error) {
     return Fail(error, 1);

@@ -1,13 +1,16 @@
 // korva stream: scores each flash as soon as its window has passed, from a
-// recording played back or headset CSV text arriving on standard input,
-// through the online cutter (online/cutter.h); one JSON line per flash.
+// recording played back, headset CSV text arriving on standard input or a
+// FieldTrip buffer (cli/buffer_source.h), through the online cutter
+// (online/cutter.h); one JSON line per flash.
 #include <chrono>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <thread>
 
+#include "cli/buffer_source.h"
 #include "cli/commands.h"
 #include "cli/options.h"
 #include "cli/recipe_options.h"
@@ -34,7 +37,8 @@ struct StreamOptions {
   Recording::OpenOptions open;
   long long chunk = kDefaultChunk;
   double pace = 0;  // 0: as fast as the samples can be cut
-  bool quiet = false;
+  bool quiet = false, timing = false;
+  BufferOptions buffer;
   CLI::App* command = nullptr;
 };
 
@@ -57,8 +61,9 @@ void AddOptions(CLI::App* command, StreamOptions& o) {
       o.source,
       "-: read headset CSV text from standard input line by line as another "
       "program writes it (header first; the rate from --sampling-rate or "
-      "the model's recipe)");
-  source->type_name("-");
+      "the model's recipe); ft://HOST:PORT: read the samples and events an "
+      "acquisition program puts into that FieldTrip buffer from now on");
+  source->type_name("-|ft://HOST:PORT");
   replay->excludes(source);
   command
       ->add_option("--chunk",
@@ -83,6 +88,12 @@ void AddOptions(CLI::App* command, StreamOptions& o) {
                    "that are flashes to score, in place of the model's "
                    "target and non-target events")
       ->delimiter(',');
+  AddBufferOptions(command, o.buffer);
+  command->add_flag("--timing",
+                    o.timing,
+                    "add to each line latency_ms: the milliseconds from the "
+                    "arrival of the samples that completed the flash's "
+                    "window to its line");
   AddRecordingOptions(command, o.open);
   command->add_flag("--quiet",
                     o.quiet,
@@ -129,6 +140,11 @@ class Scorer {
  public:
   explicit Scorer(const HostKit::TrainedModel& model) : model_(model) {}
 
+  // Called with each flash and its score after its line is written.
+  std::function<void(const Recording::Event&, double)> onScored;
+  // With --timing: when the samples given to the cutter last arrived.
+  std::optional<std::chrono::steady_clock::time_point> arrival;
+
   void Score(const std::vector<Online::CutFlash>& flashes) {
     for (const Online::CutFlash& flash : flashes) {
       if (flash.rejected) {
@@ -147,8 +163,9 @@ class Scorer {
                              nlohmann::json::error_handler_t::replace)
                 << ", \"score\": "
                 << (std::isfinite(score) ? Text::FormatDouble(score) : "null")
-                << "}\n";
+                << Latency() << "}\n";
       ++scored_;
+      if (onScored) onScored(flash.event, score);
     }
     if (!flashes.empty()) std::cout.flush();
   }
@@ -174,6 +191,13 @@ class Scorer {
   }
 
  private:
+  std::string Latency() const {
+    if (!arrival) return "";
+    const std::chrono::duration<double, std::milli> ms =
+        std::chrono::steady_clock::now() - *arrival;
+    return ", \"latency_ms\": " + Text::FormatDouble(ms.count());
+  }
+
   const HostKit::TrainedModel& model_;
   long long scored_ = 0, rejected_ = 0;
 };
@@ -220,6 +244,7 @@ void Play(const Recording::Recording& run,
       std::this_thread::sleep_until(
           start + std::chrono::duration_cast<std::chrono::nanoseconds>(
                       std::chrono::duration<double>(to / rate / o.pace)));
+    if (o.timing) scorer.arrival = std::chrono::steady_clock::now();
     cutter.AddSamples(rows.data(), to - from);
     scorer.Score(cutter.Take());
     from = to;
@@ -290,6 +315,7 @@ void Listen(const StreamOptions& o,
   std::optional<Recording::Event> event;
   const auto feed = [&] {
     if (rows.empty()) return;
+    if (o.timing) scorer.arrival = std::chrono::steady_clock::now();
     cutter->AddSamples(rows.data(), rows.size() / row.size());
     rows.clear();
     scorer.Score(cutter->Take());
@@ -309,16 +335,50 @@ void Listen(const StreamOptions& o,
   scorer.Finish(*cutter, name, info);
 }
 
+// Samples and events of a FieldTrip buffer, given to the cutter as they
+// are put in.
+void ListenToBuffer(const StreamOptions& o,
+                    const Epoching::Recipe& recipe,
+                    Scorer& scorer,
+                    std::ostream* info) {
+  BufferSource source(BufferAddress(o.source), o.buffer);
+  std::vector<Recording::Channel> channels;
+  for (const std::string& name : source.Channels()) {
+    channels.emplace_back();
+    channels.back().name = name;
+  }
+  Online::Cutter cutter =
+      CutterOf(recipe, channels, source.Rate(), o, source.Name());
+  scorer.onScored = [&](const Recording::Event& flash, double score) {
+    source.Announce(flash, score);
+  };
+  source.Run(cutter, [&](std::chrono::steady_clock::time_point arrival) {
+    if (o.timing) scorer.arrival = arrival;
+    scorer.Score(cutter.Take());
+  });
+  source.Finish(info);
+  scorer.Finish(cutter, source.Name(), info);
+}
+
 int RunStream(const StreamOptions& o) {
   if (o.replay.empty() && o.source.empty())
     throw CliError(kExitUsage,
-                   "give the samples to stream: --replay RECORDING, or "
-                   "--source - for headset CSV text on standard input");
-  if (!o.source.empty() && o.source != "-")
+                   "give the samples to stream: --replay RECORDING, "
+                   "--source - for headset CSV text on standard input, or "
+                   "--source ft://HOST:PORT for a FieldTrip buffer");
+  if (!o.source.empty() && o.source != "-" && !IsBufferAddress(o.source))
     throw CliError(kExitUsage,
                    "--source " + o.source +
-                       ": only - (headset CSV text on standard input) is "
-                       "read");
+                       ": give - (headset CSV text on standard input) or "
+                       "ft://HOST:PORT (a FieldTrip buffer)");
+  for (const char* name : {"--announce", "--idle-timeout", "--timeout"})
+    if (o.command->count(name) && !IsBufferAddress(o.source))
+      throw CliError(kExitUsage,
+                     std::string(name) +
+                         " is for a FieldTrip buffer: give --source "
+                         "ft://HOST:PORT");
+  if (IsBufferAddress(o.source))
+    BufferAddress(o.source);  // refused before the model is read
   if (o.pace > 0 && o.replay.empty())
     throw CliError(kExitUsage, "--pace paces a --replay");
   auto module = HostKit::OpenModule(HostKit::ChooseModulePath(o.module));
@@ -329,6 +389,8 @@ int RunStream(const StreamOptions& o) {
   Scorer scorer(model);
   if (!o.replay.empty())
     Replay(o, recipe, scorer, info);
+  else if (IsBufferAddress(o.source))
+    ListenToBuffer(o, recipe, scorer, info);
   else
     Listen(o, recipe, scorer, info);
   return kExitOk;
@@ -341,8 +403,8 @@ Command AddStreamCommand(CLI::App& korva) {
   CLI::App* command = korva.add_subcommand(
       "stream",
       "score each flash as soon as its window has passed, from a recording "
-      "played back or headset CSV text on standard input; one JSON line per "
-      "flash");
+      "played back, headset CSV text on standard input or a FieldTrip "
+      "buffer; one JSON line per flash");
   AddOptions(command, *options);
   return {command, [options] { return RunStream(*options); }};
 }

@@ -75,6 +75,7 @@ PART_TESTS = {
     "recording": ("recording_tests", "korva_tests python"),
     "epoching": ("epoching_tests", "korva_tests python"),
     "online": ("online_tests", "korva_tests python"),
+    "fieldtrip": ("fieldtrip_tests", "korva_tests python"),
     "report": ("report_tests", "korva_tests"),
     "sources": ("sources_tests", "korva_tests python"),
     "validation": ("validation_tests", "korva_tests python"),

@@ -24,11 +24,12 @@ set(allowed_data     data platform text)
 set(allowed_recording recording data platform text)
 set(allowed_epoching epoching recording data platform text)
 set(allowed_online   online epoching recording data platform text)
+set(allowed_fieldtrip fieldtrip text)
 set(allowed_report   report text)
 set(allowed_speller  host hostkit speller text)
 set(allowed_validation host hostkit data report speller validation)
 set(allowed_sources  sources epoching recording data hostkit speller text)
-set(allowed_cli      host hostkit data recording epoching online sources
+set(allowed_cli      host hostkit data recording epoching online fieldtrip sources
                      report speller validation cli text)
 set(allowed_python   host hostkit data recording epoching sources speller
                      validation python text)
@@ -54,7 +55,7 @@ set(pybind11_pattern "^pybind11::")
 set(pybind11_parts python)
 
 set(parts platform text host hostkit weighted stepwise persist ui plugin data
-          recording epoching online report speller validation sources cli
+          recording epoching online fieldtrip report speller validation sources cli
           python
           examples)
 set(failures "")

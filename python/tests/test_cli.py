@@ -2,6 +2,7 @@ import json
 import os
 import re
 import subprocess
+import time
 
 import numpy as np
 import pandas as pd
@@ -150,12 +151,47 @@ def stream(folder, *arguments, text=None):
     return [json.loads(line) for line in done.stdout.splitlines()], done.stderr
 
 
+def buffer_stream(folder, tag, server_options, *options):
+    """korva stream --announce of run3.vhdr served by the test buffer (started
+    with `server_options`): its flashes, the events it put into the buffer
+    and its standard error."""
+    port = folder / f"port-{tag}"
+    server = subprocess.Popen([os.environ["KORVA_FT_SERVER"], "run3.vhdr", "--port-file", port, "--lifetime", "60",
+                               "--announced", f"announced-{tag}", *map(str, server_options)], cwd=folder)
+    try:
+        for _ in range(1000):
+            if port.exists() or server.poll() is not None:
+                break
+            time.sleep(0.01)
+        flashes, err = stream(folder, "--source", f"ft://127.0.0.1:{port.read_text().strip()}", "--announce", *options)
+        assert server.wait(timeout=60) == 0
+    finally:
+        server.kill()
+    lines = (folder / f"announced-{tag}").read_text().splitlines()
+    return flashes, [(int(sample), kind, float(value)) for sample, kind, value in map(str.split, lines)], err
+
+
+@pytest.mark.parametrize("source", ["replay", "buffer"])
 @pytest.mark.parametrize("chunk", [1, 7, 32, 1000])
-def test_stream_scores_each_flash_as_score_does(causal_session, chunk):
+def test_stream_scores_each_flash_as_score_does(causal_session, chunk, source):
     folder, offline = causal_session
-    flashes, _ = stream(folder, "--replay", "run3.vhdr", "--chunk", chunk)
+    if source == "replay":
+        flashes, _ = stream(folder, "--replay", "run3.vhdr", "--chunk", chunk)
+    else:  # the big-endian buffer swaps every number korva reads
+        flashes, announced, _ = buffer_stream(folder, chunk, ["--chunk", chunk, *(["--big-endian"] if chunk == 7 else [])])
+        assert announced == [(f["sample"], "korva", f["score"]) for f in flashes]
     assert [f["event"] for f in flashes] == ["Stimulus/S  2" if y == 1 else "Stimulus/S  1" for y in offline.label]
     np.testing.assert_allclose([f["score"] for f in flashes], offline.score, rtol=1e-12, atol=0)
+
+
+@pytest.mark.parametrize("fail, note", [("repeat", ": 153 events came again (the same type, value and sample as one already given)"),
+                                        ("late@6000", ", 1 too late; "), ("idle", "ended: nothing new came for 0.5 s")])
+def test_stream_from_a_buffer_that_repeats_or_stops_scores_each_flash_once(causal_session, fail, note):
+    folder, offline = causal_session
+    flashes, announced, err = buffer_stream(folder, fail, ["--fail", fail], "--idle-timeout", 0.5, "--timing")
+    np.testing.assert_allclose([f["score"] for f in flashes], offline.score, rtol=1e-12, atol=0)
+    assert len(announced) == len(flashes) and note in err
+    assert all(0 <= f["latency_ms"] < 1e4 for f in flashes)
 
 
 def test_stream_reads_headset_rows_from_standard_input_and_ends_mid_flash(causal_session):
