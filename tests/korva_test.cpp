@@ -526,7 +526,7 @@ const Failure kFailures[] = {
     {"recipe_document_window_far", [] { return RecipeModel("Window=\"0,auto\"", "Window=\"-1e300,0\""); }, "info bad.xml", kExitModel, "model bad.xml: its recipe: window -1e+300 to 0 ms: its ends must lie within"},
     {"recipe_document_nul_reference", [] { return RecipeModel("Name=\"Cz\"", "Name=\"C&#0;z\""); }, "info bad.xml", kExitModel, "is a character reference to NUL, which XML allows nowhere (a name would end there)"},
     {"tune_worker_killed", nullptr, "tune train.csv --jobs 2 --model m.xml", kExitTrainingFailed, "the fold gave no result: its worker process was ended by signal 9 (Killed)", KORVA_SHIM "KORVA_KILL_FORK=2 "},
-    {"evaluate_tune_worker_killed", nullptr, "evaluate train.csv --tune --jobs 2", kExitTrainingFailed, "tuning in fold 1: fold 1, p-enter 0.01, p-remove 0.1, max-iter 300: the fold gave no result: its worker process was ended by signal 9 (Killed)", KORVA_SHIM "KORVA_KILL_FORK=2 "},
+    {"evaluate_tune_worker_killed", nullptr, "evaluate train.csv --tune --jobs 2", kExitTrainingFailed, "tuning in fold 1: fold 2, p-enter 0.01, p-remove 0.05, max-iter 300: the fold gave no result: its worker process was ended by signal 9 (Killed)", KORVA_SHIM "KORVA_KILL_FORK=2 "},
 };
 // clang-format on
 

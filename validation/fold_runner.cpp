@@ -219,6 +219,21 @@ std::vector<FoldResult> RunTask(const Tasks& run, size_t t) {
   return results;
 }
 
+// The set every fold trains on rows of, or null.
+const Data::Dataset* SharedSource(const std::vector<FoldData>& folds) {
+  const Data::Dataset* source = folds.empty() ? nullptr : folds[0].source;
+  for (const FoldData& fold : folds)
+    if (fold.source != source || fold.sourceRows.empty()) return nullptr;
+  return source;
+}
+
+// Whether the folds' settings train together through the module's shared
+// trainings.
+bool SharesFolds(const Module& module, const std::vector<FoldData>& folds) {
+  return module.SubsetTraining() != nullptr &&
+         HostKit::SharedTrainingsWanted() && SharedSource(folds) != nullptr;
+}
+
 // The folds' source set opened for shared trainings: when every fold trains
 // on rows of one set and the module offers them; with the products of the
 // folds' held-out rows kept when they fit beside the `atOnce` trainings of
@@ -228,12 +243,11 @@ std::unique_ptr<HostKit::SharedRows> OpenShared(
     const std::vector<FoldData>& folds,
     int atOnce,
     int settings) {
-  const Data::Dataset* source = folds.empty() ? nullptr : folds[0].source;
+  const Data::Dataset* source = SharedSource(folds);
   if (source == nullptr) return nullptr;
   std::vector<std::vector<int>> subsets;
   int largest = 0;
   for (const FoldData& fold : folds) {
-    if (fold.source != source || fold.sourceRows.empty()) return nullptr;
     subsets.push_back(fold.sourceRows);
     largest = std::max(largest, static_cast<int>(fold.sourceRows.size()));
   }
@@ -367,18 +381,35 @@ std::vector<std::vector<FoldResult>> RunTasks(
   return results;
 }
 
-std::vector<FoldTask> GridTasks(size_t folds, size_t settings, int jobs) {
-  // The fewest shares per fold that give every job the same number of
-  // tasks; one when the folds alone do, and at most one per setting.
+std::vector<FoldTask> GridTasks(size_t folds,
+                                size_t settings,
+                                int jobs,
+                                bool together) {
   const size_t J = static_cast<size_t>(std::max(jobs, 1));
   size_t shares = std::min(std::max<size_t>((J + folds - 1) / folds, 1),
                            std::max<size_t>(settings, 1));
+  std::vector<FoldTask> tasks;
+  if (together) {
+    // Settings trained together share their fold's product and the start of
+    // their courses: a fold is split only to give every job a task, into
+    // runs of neighbouring settings, which part latest.
+    for (size_t k = 0; k < folds; ++k)
+      for (size_t share = 0; share < shares; ++share) {
+        FoldTask task{k, {}};
+        for (size_t s = share * settings / shares;
+             s < (share + 1) * settings / shares; ++s)
+          task.settings.push_back(s);
+        tasks.push_back(std::move(task));
+      }
+    return tasks;
+  }
+  // The fewest shares per fold that give every job the same number of
+  // tasks; one when the folds alone do, and at most one per setting.
   for (size_t p = shares; p <= std::min(J, settings); ++p)
     if ((folds * p) % J == 0) {
       shares = p;
       break;
     }
-  std::vector<FoldTask> tasks;
   for (size_t k = 0; k < folds; ++k)
     for (size_t share = 0; share < shares; ++share) {
       FoldTask task{k, {}};
@@ -394,8 +425,8 @@ std::vector<std::vector<FoldResult>> RunGrid(
     const std::vector<FoldSettings>& settings,
     const std::vector<FoldData>& folds,
     int jobs) {
-  const std::vector<FoldTask> tasks =
-      GridTasks(folds.size(), settings.size(), jobs);
+  const std::vector<FoldTask> tasks = GridTasks(
+      folds.size(), settings.size(), jobs, SharesFolds(module, folds));
   const std::vector<std::vector<FoldResult>> done =
       RunTasks(module, settings, folds, tasks, jobs);
   std::vector<std::vector<FoldResult>> results(

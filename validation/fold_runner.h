@@ -108,7 +108,13 @@ std::vector<std::vector<FoldResult>> RunTasks(
 // the folds alone would leave jobs idle (fewer folds than jobs, or a last
 // round that runs fewer folds than jobs), each fold's settings shared among
 // a few tasks (every share-th setting), so that every job has as much to do.
-std::vector<FoldTask> GridTasks(size_t folds, size_t settings, int jobs);
+// With `together` (the settings of a task train together and share their
+// fold's work, which a split would repeat) a fold is split only when there
+// are fewer folds than jobs, into runs of neighbouring settings.
+std::vector<FoldTask> GridTasks(size_t folds,
+                                size_t settings,
+                                int jobs,
+                                bool together = false);
 
 // Every setting on every fold (GridTasks): results[s][k] is setting s on
 // fold k.

@@ -16,11 +16,12 @@ struct TasksCase {
   int jobs;
   // Each task as "fold:setting,setting,...".
   std::vector<std::string> tasks;
+  bool together = false;
 };
 
 void PrintTo(const TasksCase& c, std::ostream* os) {
   *os << c.folds << " folds, " << c.settings << " settings, " << c.jobs
-      << " jobs";
+      << " jobs" << (c.together ? ", together" : "");
 }
 
 // Shares per fold: the fewest (from ceil(jobs / folds), at most one per
@@ -40,6 +41,11 @@ const TasksCase kTasks[] = {
     {3, 2, 8, {"0:0", "0:1", "1:0", "1:1", "2:0", "2:1"}},
     {5, 1, 2, {"0:0", "1:0", "2:0", "3:0", "4:0"}},
     {3, 2, 0, {"0:0,1", "1:0,1", "2:0,1"}},
+    // Settings trained together: a fold is split only for jobs that would
+    // have no fold, into runs of neighbours.
+    {5, 6, 2, {"0:0,1,2,3,4,5", "1:0,1,2,3,4,5", "2:0,1,2,3,4,5", "3:0,1,2,3,4,5", "4:0,1,2,3,4,5"}, true},
+    {2, 5, 4, {"0:0,1", "0:2,3,4", "1:0,1", "1:2,3,4"}, true},
+    {1, 2, 3, {"0:0", "0:1"}, true},
 };
 // clang-format on
 
@@ -48,7 +54,7 @@ class GridTasksTable : public ::testing::TestWithParam<TasksCase> {};
 TEST_P(GridTasksTable, ShareEachFoldsSettingsAmongTheJobs) {
   const TasksCase& c = GetParam();
   std::vector<std::string> tasks;
-  for (const FoldTask& task : GridTasks(c.folds, c.settings, c.jobs)) {
+  for (const FoldTask& task : GridTasks(c.folds, c.settings, c.jobs, c.together)) {
     std::string text = std::to_string(task.fold) + ":";
     for (size_t i = 0; i < task.settings.size(); ++i)
       text += (i ? "," : "") + std::to_string(task.settings[i]);
