@@ -12,6 +12,7 @@
 #include "cli/options.h"
 #include "cli/recipe_options.h"
 #include "cli/scoring.h"
+#include "cli/stream_speller.h"
 #include "cli/texts.h"
 #include "data/dataset.h"
 #include "epoching/epochs.h"
@@ -32,6 +33,7 @@ struct StreamOptions {
   std::string model, replay, source, module;
   std::vector<std::string> stimulusEvents;
   Recording::OpenOptions open;
+  StreamSpellerOptions spell;
   long long chunk = kDefaultChunk;
   double pace = 0;  // 0: as fast as the samples can be cut
   bool quiet = false;
@@ -83,6 +85,7 @@ void AddOptions(CLI::App* command, StreamOptions& o) {
                    "that are flashes to score, in place of the model's "
                    "target and non-target events")
       ->delimiter(',');
+  AddStreamSpellerOptions(command, o.spell);
   AddRecordingOptions(command, o.open);
   command->add_flag("--quiet",
                     o.quiet,
@@ -124,10 +127,17 @@ Epoching::Recipe StreamRecipe(const HostKit::TrainedModel& model,
   return *recipe;
 }
 
-// Scores cut flashes and writes one JSON line each.
+// Scores cut flashes and writes one JSON line each; gives the scores and
+// the events to the selections, if any.
 class Scorer {
  public:
-  explicit Scorer(const HostKit::TrainedModel& model) : model_(model) {}
+  Scorer(const HostKit::TrainedModel& model, StreamSpeller* speller)
+      : model_(model), speller_(speller) {}
+
+  void AddEvent(Online::Cutter& cutter, const Recording::Event& event) {
+    if (speller_) speller_->AddEvent(event);
+    cutter.AddEvent(event);
+  }
 
   void Score(const std::vector<Online::CutFlash>& flashes) {
     for (const Online::CutFlash& flash : flashes) {
@@ -145,16 +155,16 @@ class Scorer {
                              ' ',
                              false,
                              nlohmann::json::error_handler_t::replace)
-                << ", \"score\": "
-                << (std::isfinite(score) ? Text::FormatDouble(score) : "null")
-                << "}\n";
+                << ", \"score\": " << Number(score)
+                << ", \"probability\": " << Probability(score) << "}\n";
       ++scored_;
+      if (speller_) speller_->Scored(flash.event, score);
     }
     if (!flashes.empty()) std::cout.flush();
   }
 
   // What became of the flashes, on `info`, and a warning for those the
-  // stream ended before.
+  // stream ended before; the last selections.
   void Finish(const Online::Cutter& cutter,
               const std::string& name,
               std::ostream* info) const {
@@ -171,10 +181,22 @@ class Scorer {
            std::to_string(pending.size()) + " flashes had passed (from the " +
            CleanText(pending.front().code) + " at sample " +
            std::to_string(pending.front().sample) + "); they were not scored");
+    if (speller_) speller_->Finish(info);
   }
 
  private:
+  static std::string Number(double x) {
+    return std::isfinite(x) ? Text::FormatDouble(x) : "null";
+  }
+
+  // The model's probability of target; null without class scores.
+  std::string Probability(double score) const {
+    if (!model_.Host().classScores || !std::isfinite(score)) return "null";
+    return Number(model_.Probability(score));
+  }
+
   const HostKit::TrainedModel& model_;
+  StreamSpeller* speller_;
   long long scored_ = 0, rejected_ = 0;
 };
 
@@ -214,7 +236,7 @@ void Play(const Recording::Recording& run,
       if (breaks[next].sample == from && from > 0) cutter.AddBreak();
     if (next < breaks.size()) to = std::min(to, breaks[next].sample);
     for (; event < events.size() && events[event].sample < to; ++event)
-      cutter.AddEvent(events[event]);
+      scorer.AddEvent(cutter, events[event]);
     Rows(x, from, to, rows);
     if (o.pace > 0)
       std::this_thread::sleep_until(
@@ -299,7 +321,7 @@ void Listen(const StreamOptions& o,
       continue;
     if (!cutter)
       cutter.emplace(CutterOf(recipe, lines.Channels(), rate, o, name));
-    if (event) cutter->AddEvent(*event);
+    if (event) scorer.AddEvent(*cutter, *event);
     rows.insert(rows.end(), row.begin(), row.end());
     if (static_cast<long long>(rows.size() / row.size()) >= chunk) feed();
   }
@@ -323,14 +345,34 @@ int RunStream(const StreamOptions& o) {
     throw CliError(kExitUsage, "--pace paces a --replay");
   auto module = HostKit::OpenModule(HostKit::ChooseModulePath(o.module));
   const HostKit::TrainedModel model = LoadScoringModel(*module, o.model);
-  const Epoching::Recipe recipe = StreamRecipe(model, o.model, o);
-  // Standard output carries the flashes' lines only.
+  StreamOptions run = o;
+  const auto request = ModelSpellerRequest(o.spell.speller, model, o.model);
+  if (request) run.stimulusEvents = StreamSpeller::FlashEvents(*request);
+  if (request && !o.stimulusEvents.empty())
+    throw CliError(kExitUsage,
+                   "--stimulus-events: with a speller layout the flashes are "
+                   "the events of its codes");
+  if (!request && o.spell.stopAt)
+    throw CliError(kExitUsage,
+                   "--stop-at stops the selections of a speller session: "
+                   "give its --layout too (such as --layout 6x6)");
+  if (!request) o.spell.speller.Request(false);  // refuses a lone option
+  const Epoching::Recipe recipe = StreamRecipe(model, o.model, run);
+  std::optional<StreamSpeller> speller;
+  if (request)
+    speller.emplace(*request,
+                    recipe,
+                    model,
+                    o.model,
+                    o.spell.stopAt,
+                    o.replay.empty() ? "standard input" : o.replay);
+  // Standard output carries the flashes' and selections' lines only.
   std::ostream* info = o.quiet ? nullptr : &std::cerr;
-  Scorer scorer(model);
+  Scorer scorer(model, speller ? &*speller : nullptr);
   if (!o.replay.empty())
-    Replay(o, recipe, scorer, info);
+    Replay(run, recipe, scorer, info);
   else
-    Listen(o, recipe, scorer, info);
+    Listen(run, recipe, scorer, info);
   return kExitOk;
 }
 
