@@ -68,6 +68,7 @@ void StreamSpeller::AddEvent(const Recording::Event& event) {
   if (kind.start) tracker_.BeginSelection();
   if (kind.mark != 0) tracker_.AddMark(event.sample, kind.mark);
   if (kind.code != 0) tracker_.AddFlash(event.sample, kind.code);
+  Write();  // a selection start can decide the one before
 }
 
 void StreamSpeller::Scored(const Recording::Event& event, double score) {

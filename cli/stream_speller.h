@@ -46,7 +46,8 @@ class StreamSpeller {
   static std::vector<std::string> FlashEvents(
       const Sources::SpellerRequest& request);
 
-  // An event as it arrives, before the samples of its chunk.
+  // An event as it arrives, before the samples of its chunk; writes the
+  // selections decided (the end of one may decide it).
   void AddEvent(const Recording::Event& event);
   // The flash at `event` scored `score`; writes the selections decided.
   void Scored(const Recording::Event& event, double score);
