@@ -159,8 +159,8 @@ int RunSpell(const SpellOptions& o) {
       StopLikelihood(model, o.model, o.stopAt.has_value()), o.stopAt};
   std::ostream* out = MessageStream(o.quiet, {o.summary, o.report});
   std::optional<Speller::Session> session;
-  const Dataset data = LoadScoringData(
-      o.model, model, source, o.ignoreNames, out, &session, &files);
+  const Dataset data =
+      LoadScoringData(o.model, model, source, o.ignoreNames, out, &session, &files);
   Spelled r{std::move(*session), {}, {}};
   SetTiming(o, r.session);
   r.decoding = Speller::Decode(

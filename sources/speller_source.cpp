@@ -233,15 +233,15 @@ LoadedData CutSpeller(const DataSource& source,
   }
   std::vector<char> kept;
   for (const auto& run : opened.runs) cut.files.push_back(run->Files());
-  cut.data =
-      Epoching::CutEpochs(opened.runs,
-                          recipe,
-                          plans,
-                          &cut.cut.emplace(),
-                          &kept,
-                          [](std::uint64_t bytes, const std::string& what) {
-                            HostKit::CheckMemoryNeed(bytes, what);
-                          });
+  cut.data = Epoching::CutEpochs(
+      opened.runs,
+      recipe,
+      plans,
+      &cut.cut.emplace(),
+      &kept,
+      [](std::uint64_t bytes, const std::string& what) {
+        HostKit::CheckMemoryNeed(bytes, what);
+      });
   for (size_t k = 0; k < runs.size(); ++k)
     for (const Recording::Event& event : opened.runs[k]->Events())
       if (const SpellerEventKind& kind = kinds.Of(event.code);
