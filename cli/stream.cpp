@@ -1,6 +1,7 @@
 // korva stream: scores each flash as soon as its window has passed, from a
 // recording played back or headset CSV text arriving on standard input,
-// through the online cutter (online/cutter.h); one JSON line per flash.
+// through the online cutter (online/cutter.h); one JSON line per flash, and
+// with a speller layout per selection (cli/stream_speller.h).
 #include <chrono>
 #include <iostream>
 #include <memory>
@@ -384,7 +385,7 @@ Command AddStreamCommand(CLI::App& korva) {
       "stream",
       "score each flash as soon as its window has passed, from a recording "
       "played back or headset CSV text on standard input; one JSON line per "
-      "flash");
+      "flash, and per selection as it is decided with a speller layout");
   AddOptions(command, *options);
   return {command, [options] { return RunStream(*options); }};
 }
