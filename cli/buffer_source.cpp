@@ -87,7 +87,8 @@ BufferSource::BufferSource(const FieldTrip::Address& address,
   start_ = header_.samples;
 }
 
-void BufferSource::TakeEvents(Online::Cutter& cutter,
+void BufferSource::TakeEvents(const Online::Cutter& cutter,
+                              const EventSink& addEvent,
                               std::uint32_t from,
                               std::uint32_t to) {
   for (const FieldTrip::Event& e : client_->GetEvents(from, to - 1)) {
@@ -99,7 +100,7 @@ void BufferSource::TakeEvents(Online::Cutter& cutter,
       ++repeated_;
       continue;
     }
-    cutter.AddEvent(event);
+    addEvent(event);
   }
   const long long keep = cutter.Samples() - 2 * cutter.Held();
   while (!recent_.empty() && recent_.begin()->first < keep)
@@ -108,6 +109,7 @@ void BufferSource::TakeEvents(Online::Cutter& cutter,
 
 void BufferSource::Run(
     Online::Cutter& cutter,
+    const EventSink& addEvent,
     const std::function<void(Clock::time_point)>& afterChunk) {
   const milliseconds idle = Millis(options_.idleTimeout);
   auto last = Clock::now();
@@ -132,7 +134,7 @@ void BufferSource::Run(
       continue;
     last = Clock::now();
     if (counts->events > seen_.events)
-      TakeEvents(cutter, seen_.events, counts->events);
+      TakeEvents(cutter, addEvent, seen_.events, counts->events);
     seen_.events = counts->events;
     while (seen_.samples < counts->samples) {
       const std::uint32_t to =

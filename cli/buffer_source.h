@@ -51,13 +51,15 @@ class BufferSource {
   double Rate() const { return header_.rate; }
   const std::string& Name() const { return client_->Name(); }
 
-  // Gives the cutter every sample and event put in from now on, calling
-  // `afterChunk` after each piece of samples with the time its reply had
-  // come, until the writer flushes the
-  // header, starts anew, or nothing new comes for the idle timeout.
-  // FieldTrip::Error when the buffer goes away, times out, refuses a
-  // request or sends a packet that breaks the protocol.
+  // Gives the cutter every sample put in from now on, and `addEvent` every
+  // event (which gives it to the cutter), calling `afterChunk` after each
+  // piece of samples with the time its reply had come, until the writer
+  // flushes the header, starts anew, or nothing new comes for the idle
+  // timeout. FieldTrip::Error when the buffer goes away, times out, refuses
+  // a request or sends a packet that breaks the protocol.
+  using EventSink = std::function<void(const Recording::Event&)>;
   void Run(Online::Cutter& cutter,
+           const EventSink& addEvent,
            const std::function<void(std::chrono::steady_clock::time_point)>&
                afterChunk);
 
@@ -69,7 +71,10 @@ class BufferSource {
   void Finish(std::ostream* info) const;
 
  private:
-  void TakeEvents(Online::Cutter& cutter, std::uint32_t from, std::uint32_t to);
+  void TakeEvents(const Online::Cutter& cutter,
+                  const EventSink& addEvent,
+                  std::uint32_t from,
+                  std::uint32_t to);
   void PutAnnounced();
 
   BufferOptions options_;

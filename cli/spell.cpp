@@ -38,11 +38,7 @@ void AddOptions(CLI::App* command, SpellOptions& o) {
                    "their flashes found by its layout) or a feature table "
                    "with the columns selection and code")
       ->required();
-  command->add_option(
-      "--stop-at",
-      o.stopAt,
-      "dynamic stopping: stop a selection at the first repetition where its "
-      "chosen item's posterior reaches P (0 < P <= 1)");
+  AddStopOption(command, o.stopAt);
   command->add_option("--summary", o.summary, "JSON summary to write");
   command->add_option(
       "--report",
@@ -72,52 +68,17 @@ void AddOptions(CLI::App* command, SpellOptions& o) {
   AddModuleOption(command, o.module);
 }
 
-// The model's paradigm with what the options change: the layout and its
-// symbols, where the selections start; the targets of the options.
+// The session the options and the model describe; a model without a
+// layout needs --layout.
 Sources::SpellerRequest Request(const SpellOptions& o,
                                 const HostKit::TrainedModel& model) {
-  const std::string what = "model " + o.model;
-  std::optional<Speller::Paradigm> paradigm =
-      Sources::ModelParadigm(model, what);
-  const SpellerOptions& given = o.data.spellerOptions;
-  if (!given.layout.empty()) {
-    const Speller::Layout layout = given.Request(false)->paradigm.layout;
-    if (!paradigm) paradigm.emplace();
-    paradigm->layout = layout;
-  } else if (given.command->count("--symbols") > 0) {
+  auto request = ModelSpellerRequest(o.data.spellerOptions, model, o.model);
+  if (!request)
     throw CliError(kExitUsage,
-                   "--symbols names the symbols of a --layout: give both");
-  }
-  if (paradigm &&
-      (!given.selectionEvents.empty() || given.selectionFlashes > 0)) {
-    paradigm->selectionEvents = given.selectionEvents;
-    paradigm->selectionFlashes = given.selectionFlashes;
-  }
-  if (!paradigm)
-    throw CliError(kExitUsage,
-                   what +
+                   "model " + o.model +
                        " keeps no speller layout (it was not trained on a "
                        "speller session): give --layout");
-  return {*paradigm, given.targetText, false};
-}
-
-// The score model of dynamic stopping: CliError(kExitModel) when the model
-// cannot give it and `needed`.
-std::optional<HostKit::ScoreLikelihood> Likelihood(
-    const SpellOptions& o, const HostKit::TrainedModel& model, bool needed) {
-  const auto& scores = model.Host().classScores;
-  const auto likelihood =
-      scores ? HostKit::LikelihoodOfScores(*scores) : std::nullopt;
-  if (needed && !likelihood)
-    throw CliError(
-        kExitModel,
-        "model " + o.model +
-            (scores ? " has training scores without spread (a pooled "
-                      "variance of 0)"
-                    : " carries no training scores (no ClassScores element)") +
-            ", from which --stop-at makes the flashes' likelihoods; train it "
-            "again");
-  return likelihood;
+  return *request;
 }
 
 void SetTiming(const SpellOptions& o, Speller::Session& s) {
@@ -194,8 +155,8 @@ int RunSpell(const SpellOptions& o) {
   const HostKit::TrainedModel model = LoadScoringModel(*module, o.model);
   DataSource source = o.data;
   source.speller = Request(o, model);
-  Speller::DecodeOptions decode{Likelihood(o, model, o.stopAt.has_value()),
-                                o.stopAt};
+  Speller::DecodeOptions decode{
+      StopLikelihood(model, o.model, o.stopAt.has_value()), o.stopAt};
   std::ostream* out = MessageStream(o.quiet, {o.summary, o.report});
   std::optional<Speller::Session> session;
   const Dataset data =

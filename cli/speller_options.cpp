@@ -40,6 +40,55 @@ void AddTargetTextOption(CLI::App* command, std::string& text) {
                       "target markers, or a table's labels");
 }
 
+void AddStopOption(CLI::App* command, std::optional<double>& level) {
+  command->add_option(
+      "--stop-at",
+      level,
+      "dynamic stopping: stop a selection at the first repetition where its "
+      "chosen item's posterior reaches P (0 < P <= 1)");
+}
+
+std::optional<Sources::SpellerRequest> ModelSpellerRequest(
+    const SpellerOptions& given,
+    const HostKit::TrainedModel& model,
+    const std::string& modelPath) {
+  std::optional<Speller::Paradigm> paradigm =
+      Sources::ModelParadigm(model, "model " + modelPath);
+  if (!given.layout.empty()) {
+    const Speller::Layout layout = given.Request(false)->paradigm.layout;
+    if (!paradigm) paradigm.emplace();
+    paradigm->layout = layout;
+  } else if (given.command && given.command->count("--symbols") > 0) {
+    throw CliError(kExitUsage,
+                   "--symbols names the symbols of a --layout: give both");
+  }
+  if (!paradigm) return std::nullopt;
+  if (!given.selectionEvents.empty() || given.selectionFlashes > 0) {
+    paradigm->selectionEvents = given.selectionEvents;
+    paradigm->selectionFlashes = given.selectionFlashes;
+  }
+  return Sources::SpellerRequest{*paradigm, given.targetText, false};
+}
+
+std::optional<HostKit::ScoreLikelihood> StopLikelihood(
+    const HostKit::TrainedModel& model,
+    const std::string& modelPath,
+    bool needed) {
+  const auto& scores = model.Host().classScores;
+  const auto likelihood =
+      scores ? HostKit::LikelihoodOfScores(*scores) : std::nullopt;
+  if (needed && !likelihood)
+    throw CliError(
+        kExitModel,
+        "model " + modelPath +
+            (scores ? " has training scores without spread (a pooled "
+                      "variance of 0)"
+                    : " carries no training scores (no ClassScores element)") +
+            ", from which --stop-at makes the flashes' likelihoods; train it "
+            "again");
+  return likelihood;
+}
+
 void AddSpellerOptions(CLI::App* command, SpellerOptions& o) {
   o.command = command;
   command->add_option(

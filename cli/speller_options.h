@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "korva/hostkit/trained_model.h"
 #include "sources/speller_source.h"
 
 namespace Korva::Cli {
@@ -32,6 +33,27 @@ void AddSpellerOptions(CLI::App* command, SpellerOptions& options);
 
 // --target-text alone, for a command whose model holds the layout.
 void AddTargetTextOption(CLI::App* command, std::string& text);
+
+// --stop-at P: dynamic stopping.
+void AddStopOption(CLI::App* command, std::optional<double>& level);
+
+// The session a command that decodes with a model asks for: the paradigm
+// the model keeps with what the options change (the layout and its
+// symbols, where selections start), and the target text. None when
+// neither the model nor the options give a layout. CliError(kExitUsage)
+// for --symbols without --layout; Sources::Error(kModel) for a paradigm
+// the model cannot give back.
+std::optional<Sources::SpellerRequest> ModelSpellerRequest(
+    const SpellerOptions& given,
+    const HostKit::TrainedModel& model,
+    const std::string& modelPath);
+
+// The score model of dynamic stopping of the model at `modelPath`:
+// CliError(kExitModel) when it cannot give one and it is `needed`.
+std::optional<HostKit::ScoreLikelihood> StopLikelihood(
+    const HostKit::TrainedModel& model,
+    const std::string& modelPath,
+    bool needed);
 
 }  // namespace Korva::Cli
 

@@ -1,7 +1,8 @@
 // korva stream: scores each flash as soon as its window has passed, from a
 // recording played back, headset CSV text arriving on standard input or a
 // FieldTrip buffer (cli/buffer_source.h), through the online cutter
-// (online/cutter.h); one JSON line per flash.
+// (online/cutter.h); one JSON line per flash, and with a speller layout per
+// selection (cli/stream_speller.h).
 #include <chrono>
 #include <functional>
 #include <iostream>
@@ -15,6 +16,7 @@
 #include "cli/options.h"
 #include "cli/recipe_options.h"
 #include "cli/scoring.h"
+#include "cli/stream_speller.h"
 #include "cli/texts.h"
 #include "data/dataset.h"
 #include "epoching/epochs.h"
@@ -35,6 +37,7 @@ struct StreamOptions {
   std::string model, replay, source, module;
   std::vector<std::string> stimulusEvents;
   Recording::OpenOptions open;
+  StreamSpellerOptions spell;
   long long chunk = kDefaultChunk;
   double pace = 0;  // 0: as fast as the samples can be cut
   bool quiet = false, timing = false;
@@ -94,6 +97,7 @@ void AddOptions(CLI::App* command, StreamOptions& o) {
                     "add to each line latency_ms: the milliseconds from the "
                     "arrival of the samples that completed the flash's "
                     "window to its line");
+  AddStreamSpellerOptions(command, o.spell);
   AddRecordingOptions(command, o.open);
   command->add_flag("--quiet",
                     o.quiet,
@@ -135,10 +139,17 @@ Epoching::Recipe StreamRecipe(const HostKit::TrainedModel& model,
   return *recipe;
 }
 
-// Scores cut flashes and writes one JSON line each.
+// Scores cut flashes and writes one JSON line each; gives the scores and
+// the events to the selections, if any.
 class Scorer {
  public:
-  explicit Scorer(const HostKit::TrainedModel& model) : model_(model) {}
+  Scorer(const HostKit::TrainedModel& model, StreamSpeller* speller)
+      : model_(model), speller_(speller) {}
+
+  void AddEvent(Online::Cutter& cutter, const Recording::Event& event) {
+    if (speller_) speller_->AddEvent(event);
+    cutter.AddEvent(event);
+  }
 
   // Called with each flash and its score after its line is written.
   std::function<void(const Recording::Event&, double)> onScored;
@@ -161,17 +172,18 @@ class Scorer {
                              ' ',
                              false,
                              nlohmann::json::error_handler_t::replace)
-                << ", \"score\": "
-                << (std::isfinite(score) ? Text::FormatDouble(score) : "null")
-                << Latency() << "}\n";
+                << ", \"score\": " << Number(score)
+                << ", \"probability\": " << Probability(score) << Latency()
+                << "}\n";
       ++scored_;
+      if (speller_) speller_->Scored(flash.event, score);
       if (onScored) onScored(flash.event, score);
     }
     if (!flashes.empty()) std::cout.flush();
   }
 
   // What became of the flashes, on `info`, and a warning for those the
-  // stream ended before.
+  // stream ended before; the last selections.
   void Finish(const Online::Cutter& cutter,
               const std::string& name,
               std::ostream* info) const {
@@ -188,6 +200,7 @@ class Scorer {
            std::to_string(pending.size()) + " flashes had passed (from the " +
            CleanText(pending.front().code) + " at sample " +
            std::to_string(pending.front().sample) + "); they were not scored");
+    if (speller_) speller_->Finish(info);
   }
 
  private:
@@ -198,7 +211,18 @@ class Scorer {
     return ", \"latency_ms\": " + Text::FormatDouble(ms.count());
   }
 
+  static std::string Number(double x) {
+    return std::isfinite(x) ? Text::FormatDouble(x) : "null";
+  }
+
+  // The model's probability of target; null without class scores.
+  std::string Probability(double score) const {
+    if (!model_.Host().classScores || !std::isfinite(score)) return "null";
+    return Number(model_.Probability(score));
+  }
+
   const HostKit::TrainedModel& model_;
+  StreamSpeller* speller_;
   long long scored_ = 0, rejected_ = 0;
 };
 
@@ -238,7 +262,7 @@ void Play(const Recording::Recording& run,
       if (breaks[next].sample == from && from > 0) cutter.AddBreak();
     if (next < breaks.size()) to = std::min(to, breaks[next].sample);
     for (; event < events.size() && events[event].sample < to; ++event)
-      cutter.AddEvent(events[event]);
+      scorer.AddEvent(cutter, events[event]);
     Rows(x, from, to, rows);
     if (o.pace > 0)
       std::this_thread::sleep_until(
@@ -325,7 +349,7 @@ void Listen(const StreamOptions& o,
       continue;
     if (!cutter)
       cutter.emplace(CutterOf(recipe, lines.Channels(), rate, o, name));
-    if (event) cutter->AddEvent(*event);
+    if (event) scorer.AddEvent(*cutter, *event);
     rows.insert(rows.end(), row.begin(), row.end());
     if (static_cast<long long>(rows.size() / row.size()) >= chunk) feed();
   }
@@ -352,10 +376,13 @@ void ListenToBuffer(const StreamOptions& o,
   scorer.onScored = [&](const Recording::Event& flash, double score) {
     source.Announce(flash, score);
   };
-  source.Run(cutter, [&](std::chrono::steady_clock::time_point arrival) {
-    if (o.timing) scorer.arrival = arrival;
-    scorer.Score(cutter.Take());
-  });
+  source.Run(
+      cutter,
+      [&](const Recording::Event& event) { scorer.AddEvent(cutter, event); },
+      [&](std::chrono::steady_clock::time_point arrival) {
+        if (o.timing) scorer.arrival = arrival;
+        scorer.Score(cutter.Take());
+      });
   source.Finish(info);
   scorer.Finish(cutter, source.Name(), info);
 }
@@ -383,16 +410,38 @@ int RunStream(const StreamOptions& o) {
     throw CliError(kExitUsage, "--pace paces a --replay");
   auto module = HostKit::OpenModule(HostKit::ChooseModulePath(o.module));
   const HostKit::TrainedModel model = LoadScoringModel(*module, o.model);
-  const Epoching::Recipe recipe = StreamRecipe(model, o.model, o);
-  // Standard output carries the flashes' lines only.
+  StreamOptions run = o;
+  const auto request = ModelSpellerRequest(o.spell.speller, model, o.model);
+  if (request) run.stimulusEvents = StreamSpeller::FlashEvents(*request);
+  if (request && !o.stimulusEvents.empty())
+    throw CliError(kExitUsage,
+                   "--stimulus-events: with a speller layout the flashes are "
+                   "the events of its codes");
+  if (!request && o.spell.stopAt)
+    throw CliError(kExitUsage,
+                   "--stop-at stops the selections of a speller session: "
+                   "give its --layout too (such as --layout 6x6)");
+  if (!request) o.spell.speller.Request(false);  // refuses a lone option
+  const Epoching::Recipe recipe = StreamRecipe(model, o.model, run);
+  std::optional<StreamSpeller> speller;
+  if (request)
+    speller.emplace(*request,
+                    recipe,
+                    model,
+                    o.model,
+                    o.spell.stopAt,
+                    !o.replay.empty()              ? o.replay
+                    : IsBufferAddress(o.source) ? o.source
+                                                : "standard input");
+  // Standard output carries the flashes' and selections' lines only.
   std::ostream* info = o.quiet ? nullptr : &std::cerr;
-  Scorer scorer(model);
+  Scorer scorer(model, speller ? &*speller : nullptr);
   if (!o.replay.empty())
-    Replay(o, recipe, scorer, info);
+    Replay(run, recipe, scorer, info);
   else if (IsBufferAddress(o.source))
-    ListenToBuffer(o, recipe, scorer, info);
+    ListenToBuffer(run, recipe, scorer, info);
   else
-    Listen(o, recipe, scorer, info);
+    Listen(run, recipe, scorer, info);
   return kExitOk;
 }
 
@@ -404,7 +453,8 @@ Command AddStreamCommand(CLI::App& korva) {
       "stream",
       "score each flash as soon as its window has passed, from a recording "
       "played back, headset CSV text on standard input or a FieldTrip "
-      "buffer; one JSON line per flash");
+      "buffer; one JSON line per flash, and per selection as it is decided "
+      "with a speller layout");
   AddOptions(command, *options);
   return {command, [options] { return RunStream(*options); }};
 }

@@ -69,6 +69,14 @@ std::string FuzzEdf(const std::uint8_t* data, std::size_t size);
 // times bits 1-6), bit 7 the marker column named "Trigger"; the rest is the
 // CSV text.
 std::string FuzzHeadsetCsv(const std::uint8_t* data, std::size_t size);
+// FuzzHeadsetLines: first byte: bit 7 the marker column named "Trigger";
+// the rest is headset CSV text given line by line to
+// Recording::HeadsetLines, as korva stream reads standard input. A refusal
+// must name the input and its line; otherwise one header before any row,
+// rows of a finite value per channel, events at their rows with a code,
+// channel names a recipe can keep, and, when the file reader reads the same
+// text at a given rate, its channels, samples and events.
+std::string FuzzHeadsetLines(const std::uint8_t* data, std::size_t size);
 // FuzzXdf: "XDF:" and the bytes as an XDF file (the default streams).
 std::string FuzzXdf(const std::uint8_t* data, std::size_t size);
 

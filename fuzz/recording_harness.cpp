@@ -11,6 +11,7 @@
 
 #include "epoching/epochs.h"
 #include "fuzz/harnesses.h"
+#include "recording/headset_lines.h"
 #include "sources/recordings.h"
 #include "sources/source_error.h"
 #include "text/utf8.h"
@@ -43,9 +44,9 @@ std::string Put(const std::string& name, std::string_view bytes) {
 
 // "" when every name can be kept by a recipe: not empty, no control
 // character, none twice.
-std::string CheckNames(const Recording::Recording& r) {
+std::string CheckNames(const std::vector<Recording::Channel>& channels) {
   std::set<std::string> seen;
-  for (const Recording::Channel& channel : r.Channels())
+  for (const Recording::Channel& channel : channels)
     if (channel.name.empty() ||
         Text::FirstControlCharacter(channel.name).has_value() ||
         !seen.insert(channel.name).second)
@@ -64,7 +65,8 @@ std::string CheckRecording(Recording::Recording& r, const std::string& path) {
     return "no samples or no channels";
   if (r.Files().empty() || r.Files().front() != path)
     return "the recording's files do not start with its path";
-  if (std::string names = CheckNames(r); !names.empty()) return names;
+  if (std::string names = CheckNames(r.Channels()); !names.empty())
+    return names;
   long long previous = 0;
   for (const Recording::Event& event : r.Events()) {
     if (event.sample < previous || event.sample >= r.Samples())
@@ -173,6 +175,64 @@ std::string_view AsText(const std::uint8_t* data, std::size_t size) {
   return {reinterpret_cast<const char*>(data), size};
 }
 
+// The file reader's reading of the text the lines gave: the same channels,
+// samples and events, when it reads it too.
+std::string CompareWithFile(const std::string& text,
+                            const Recording::HeadsetLines& lines,
+                            const std::vector<std::vector<double>>& rows,
+                            const std::vector<Recording::Event>& events,
+                            Recording::OpenOptions options) {
+  options.samplingRate = 100;
+  const std::string path = Put("lines.csv", text);
+  std::unique_ptr<Recording::Recording> file;
+  try {
+    file = std::move(Sources::OpenRecordings({path}, options).runs[0]);
+  } catch (const std::exception&) {
+    return {};  // the file reader asks more: a time column that holds
+  }
+  const auto& channels = lines.Channels();
+  if (file->Channels().size() != channels.size() ||
+      file->Samples() != static_cast<long long>(rows.size()))
+    return "the file reader finds other channels or rows than the lines";
+  std::vector<double> samples;
+  for (size_t c = 0; c < channels.size(); ++c) {
+    if (file->Channels()[c].name != channels[c].name)
+      return "the file reader names channel " + std::to_string(c + 1) + " \"" +
+             file->Channels()[c].name + "\", the lines \"" + channels[c].name +
+             "\"";
+    file->ReadChannel(static_cast<int>(c), samples);
+    for (size_t i = 0; i < rows.size(); ++i)
+      if (samples[i] != rows[i][c])
+        return "the file reader reads another value in row " +
+               std::to_string(i + 1);
+  }
+  const auto& fileEvents = file->Events();
+  if (fileEvents.size() != events.size() ||
+      !std::equal(events.begin(),
+                  events.end(),
+                  fileEvents.begin(),
+                  [](const Recording::Event& a, const Recording::Event& b) {
+                    return a.sample == b.sample && a.code == b.code;
+                  }))
+    return "the file reader finds other events than the lines";
+  return {};
+}
+
+// A row as Take gave it: a value per channel, finite, and an event only
+// at this row with a code.
+std::string CheckRow(const Recording::HeadsetLines& lines,
+                     const std::vector<double>& row,
+                     const std::optional<Recording::Event>& event) {
+  if (row.size() != lines.Channels().size() || row.empty())
+    return "a row without a value per channel";
+  if (!std::all_of(
+          row.begin(), row.end(), [](double v) { return std::isfinite(v); }))
+    return "a row with a value that is not finite";
+  if (event && (event->sample != lines.Rows() - 1 || event->code.empty()))
+    return "an event not at its row, or without a code";
+  return {};
+}
+
 }  // namespace
 
 std::string FuzzBrainVision(const std::uint8_t* data, std::size_t size) {
@@ -205,6 +265,45 @@ std::string FuzzHeadsetCsv(const std::uint8_t* data, std::size_t size) {
   if (data[0] & 1) options.samplingRate = 100 + ((data[0] >> 1) & 0x3f) * 4;
   if (data[0] & 0x80) options.markerColumn = "Trigger";
   return OpenAndCheck(Put("r.csv", AsText(data + 1, size - 1)), options);
+}
+
+std::string FuzzHeadsetLines(const std::uint8_t* data, std::size_t size) {
+  if (size == 0) return {};
+  Recording::OpenOptions options;
+  if (data[0] & 0x80) options.markerColumn = "Trigger";
+  std::string_view input = AsText(data + 1, size - 1);
+  const std::string text(input);
+  Recording::HeadsetLines lines("standard input", options);
+  std::vector<double> row;
+  std::optional<Recording::Event> event;
+  std::vector<std::vector<double>> rows;
+  std::vector<Recording::Event> events;
+  bool headed = false;
+  while (!input.empty()) {
+    const std::string_view line = TakePart(input, "\n");
+    Recording::HeadsetLines::Line kind;
+    try {
+      kind = lines.Take(line, row, event);
+    } catch (const Data::DataError& error) {
+      return std::string_view(error.what()).rfind("standard input: ", 0) == 0
+                 ? ""
+                 : std::string("a refusal does not name the input: ") +
+                       error.what();
+    }
+    using Line = Recording::HeadsetLines::Line;
+    if (kind == Line::kHeader && headed) return "a second header";
+    if (kind == Line::kRow && !headed) return "a row before the header";
+    headed = headed || kind == Line::kHeader;
+    if (kind != Line::kRow) continue;
+    if (std::string problem = CheckRow(lines, row, event); !problem.empty())
+      return problem;
+    rows.push_back(row);
+    if (event) events.push_back(*event);
+  }
+  if (rows.empty()) return {};
+  if (std::string names = CheckNames(lines.Channels()); !names.empty())
+    return names;
+  return CompareWithFile(text, lines, rows, events, options);
 }
 
 }  // namespace Korva::Fuzz

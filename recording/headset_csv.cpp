@@ -1003,6 +1003,7 @@ void HeadsetLines::State::ReadFirst() {
       header.channels.back().unit = "";
     }
   }
+  CheckChannelNames(name, header.channels);
 }
 
 void HeadsetLines::State::ReadRow(std::vector<double>& row,

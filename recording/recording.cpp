@@ -90,32 +90,6 @@ std::string UnknownContent(const std::string& path,
          "with a time column and a marker column)";
 }
 
-// Names a recipe can keep and tell apart: none empty, none with a control
-// character (a line end, a NUL that C strings would cut at, an escape), no
-// two alike.
-void CheckChannelNames(const Recording& r) {
-  std::map<std::string, size_t> seen;
-  for (size_t c = 0; c < r.Channels().size(); ++c) {
-    const std::string& name = r.Channels()[c].name;
-    const std::string which = "channel " + std::to_string(c + 1);
-    if (name.empty()) Fail(r.Path(), which + " has no name");
-    if (const auto code = Text::FirstControlCharacter(name)) {
-      char text[80];
-      std::snprintf(text,
-                    sizeof text,
-                    " has a control character (U+%04X) in its name",
-                    static_cast<unsigned>(*code));
-      Fail(r.Path(), which + text);
-    }
-    const auto [earlier, added] = seen.emplace(name, c);
-    if (!added)
-      Fail(r.Path(),
-           "channels " + std::to_string(earlier->second + 1) + " and " +
-               std::to_string(c + 1) + " are both named \"" + name +
-               "\": a recipe could not tell them apart");
-  }
-}
-
 void CheckUsable(const Recording& r) {
   if (r.Samples() <= 0) Fail(r.Path(), "the recording holds no samples");
   if (r.Channels().empty()) Fail(r.Path(), "the recording offers no channels");
@@ -131,10 +105,34 @@ void CheckUsable(const Recording& r) {
                   kMaxSamplingRate);
     Fail(r.Path(), text);
   }
-  CheckChannelNames(r);
+  CheckChannelNames(r.Path(), r.Channels());
 }
 
 }  // namespace
+
+void CheckChannelNames(const std::string& path,
+                       const std::vector<Channel>& channels) {
+  std::map<std::string, size_t> seen;
+  for (size_t c = 0; c < channels.size(); ++c) {
+    const std::string& name = channels[c].name;
+    const std::string which = "channel " + std::to_string(c + 1);
+    if (name.empty()) Fail(path, which + " has no name");
+    if (const auto code = Text::FirstControlCharacter(name)) {
+      char text[80];
+      std::snprintf(text,
+                    sizeof text,
+                    " has a control character (U+%04X) in its name",
+                    static_cast<unsigned>(*code));
+      Fail(path, which + text);
+    }
+    const auto [earlier, added] = seen.emplace(name, c);
+    if (!added)
+      Fail(path,
+           "channels " + std::to_string(earlier->second + 1) + " and " +
+               std::to_string(c + 1) + " are both named \"" + name +
+               "\": a recipe could not tell them apart");
+  }
+}
 
 const std::vector<Break>& Recording::Breaks() const {
   static const std::vector<Break> kNone;

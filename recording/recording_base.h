@@ -28,8 +28,8 @@ struct Header {
   std::vector<Event> events;
   std::vector<std::string> notes;
   RateSource rateSource = RateSource::kFile;
-  double rateUncertainty = 0;  // Hz, for a rate from time stamps
-  std::vector<Break> breaks;   // by sample
+  double rateUncertainty = 0;      // Hz, for a rate from time stamps
+  std::vector<Break> breaks;       // by sample
   std::vector<std::string> files;  // empty: the one file at `path`
 };
 
@@ -141,6 +141,13 @@ using Memory = std::unique_ptr<unsigned char[], FreeMemory>;
 // of a small page costs a fault of some microseconds). Rounded up to whole
 // 2 MiB pages, which count toward resident memory as they are touched.
 Memory AllocateMemory(std::size_t bytes);
+
+// Refuses names a recipe could not keep or tell apart: a DataError
+// "<path>: ..." naming the first channel without a name, with a control
+// character (a line end, a NUL that C strings would cut at, an escape) in
+// it, or named as one before it.
+void CheckChannelNames(const std::string& path,
+                       const std::vector<Channel>& channels);
 
 // A DataError "<path>: <what>".
 [[noreturn]] void Fail(const std::string& path, const std::string& what);

@@ -3,9 +3,10 @@
 # UndefinedBehaviorSanitizer in build-fuzz and runs each for a while.
 #   scripts/fuzz.sh [SECONDS [TARGET...]]
 # SECONDS per target (default 60); TARGET is any of document, sections, csv,
-# training, mat, report, brainvision, gdf, edf, headset_csv, recipe, speller,
-# xdf, bids_tsv (default all). Exits non-zero when any target finds a
-# problem; the input that shows it is left in build-fuzz/fuzz/artifacts/. New
+# training, mat, report, brainvision, gdf, edf, headset_csv, headset_lines,
+# recipe, speller, xdf, bids_tsv (default all). Exits non-zero when any
+# target finds a problem; the input that shows it is left in
+# build-fuzz/fuzz/artifacts/. New
 # inputs that reach new code collect in build-fuzz/fuzz/work/TARGET/ and are
 # reused by the next run.
 set -euo pipefail
@@ -16,7 +17,7 @@ shift || true
 targets=("$@")
 if ((${#targets[@]} == 0)); then
   targets=(document sections csv training mat report brainvision gdf edf
-           headset_csv recipe speller xdf bids_tsv)
+           headset_csv headset_lines recipe speller xdf bids_tsv)
 fi
 
 if ! command -v clang++ >/dev/null; then
@@ -37,7 +38,8 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
 declare -A dictionary=([document]=xml [sections]=xml [csv]=csv [mat]=mat
                        [report]=report [brainvision]=brainvision [gdf]=gdf
-                       [edf]=edf [headset_csv]=csv [recipe]=xml
+                       [edf]=edf [headset_csv]=csv [headset_lines]=csv
+                       [recipe]=xml
                        [xdf]=xdf [bids_tsv]=bids_tsv)
 failed=()
 for t in "${targets[@]}"; do

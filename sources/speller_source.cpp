@@ -15,46 +15,27 @@ namespace {
 
 using Epoching::EventMatches;
 
-// What an event of a speller recording is.
-struct EventKind {
-  int code = 0;        // the layout code it flashes; 0: no flash
-  bool start = false;  // it starts a selection
-  int mark = 0;        // +1: marks a target flash, -1 a non-target one
-};
-
 bool InList(const std::vector<std::string>& list, const std::string& text) {
   return std::any_of(list.begin(), list.end(), [&](const std::string& entry) {
     return EventMatches(entry, text);
   });
 }
 
-// The kinds of a recording's event texts, each found once.
-class EventKinds {
- public:
-  EventKinds(const Speller::Paradigm& p, const Epoching::Recipe& r)
-      : p_(p), r_(r) {}
+}  // namespace
 
-  const EventKind& Of(const std::string& text) {
-    const auto [at, added] = kinds_.emplace(text, EventKind{});
-    if (!added) return at->second;
-    EventKind& kind = at->second;
-    for (int code : p_.layout.codes)
-      if (EventMatches(std::to_string(code), text)) kind.code = code;
-    kind.start = InList(p_.selectionEvents, text);
-    kind.mark = InList(r_.targets, text)      ? 1
-                : InList(r_.nonTargets, text) ? -1
-                                              : 0;
-    return kind;
-  }
+const SpellerEventKind& SpellerEvents::Of(const std::string& text) {
+  const auto [at, added] = kinds_.emplace(text, SpellerEventKind{});
+  if (!added) return at->second;
+  SpellerEventKind& kind = at->second;
+  for (int code : p_.layout.codes)
+    if (EventMatches(std::to_string(code), text)) kind.code = code;
+  kind.start = InList(p_.selectionEvents, text);
+  kind.mark = InList(r_.targets, text)      ? 1
+              : InList(r_.nonTargets, text) ? -1
+                                            : 0;
+  return kind;
+}
 
- private:
-  const Speller::Paradigm& p_;
-  const Epoching::Recipe& r_;
-  std::map<std::string, EventKind> kinds_;
-};
-
-// Error(kUsage) when a marker list names an event that is also a code of
-// the layout: the event could not be both.
 void RefuseCodeMarkers(const Speller::Paradigm& p, const Epoching::Recipe& r) {
   for (const auto& [list, option] :
        {std::pair{&r.targets, "--target-events"},
@@ -70,6 +51,8 @@ void RefuseCodeMarkers(const Speller::Paradigm& p, const Epoching::Recipe& r) {
                           "markers need events of their own");
 }
 
+namespace {
+
 // The flashes of one recording, in order.
 struct RunFlashes {
   std::vector<Epoching::PlannedEpoch> epochs;  // labels filled in later
@@ -81,14 +64,14 @@ struct RunFlashes {
 // The flashes of `run` and the selection of each.
 RunFlashes ReadFlashes(const Recording::Recording& run,
                        const Speller::Paradigm& p,
-                       EventKinds& kinds) {
+                       SpellerEvents& kinds) {
   std::map<long long, int> marks;  // by sample
   for (const Recording::Event& event : run.Events())
     if (const int mark = kinds.Of(event.code).mark) marks[event.sample] = mark;
   RunFlashes f;
   bool started = false;  // a selection event since the last flash
   for (const Recording::Event& event : run.Events()) {
-    const EventKind& kind = kinds.Of(event.code);
+    const SpellerEventKind& kind = kinds.Of(event.code);
     started = started || kind.start;
     if (kind.code == 0) continue;
     const long long n = static_cast<long long>(f.codes.size());
@@ -228,7 +211,7 @@ LoadedData CutSpeller(const DataSource& source,
                     "start one) or --selection-flashes N (flashes each)");
   RefuseCodeMarkers(p, recipe);
   OpenedRecordings opened = OpenRecordings(source.paths, source.open);
-  EventKinds kinds(p, recipe);
+  SpellerEvents kinds(p, recipe);
   std::vector<RunFlashes> runs;
   for (const auto& run : opened.runs)
     runs.push_back(ReadFlashes(*run, p, kinds));
@@ -261,7 +244,7 @@ LoadedData CutSpeller(const DataSource& source,
       });
   for (size_t k = 0; k < runs.size(); ++k)
     for (const Recording::Event& event : opened.runs[k]->Events())
-      if (const EventKind& kind = kinds.Of(event.code);
+      if (const SpellerEventKind& kind = kinds.Of(event.code);
           kind.code == 0 && !kind.start && kind.mark == 0)
         ++cut.cut->runs[k].skipped[event.code];
   s.timing = OnsetTiming(runs, cut.cut->recipe.samplingRate);

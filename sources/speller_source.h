@@ -19,6 +19,7 @@
 // else from the marked or labelled flashes (Speller::TargetOfLabels); the
 // flashes' labels then follow from the layout (Speller::FlashLabel).
 
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -38,6 +39,32 @@ struct SpellerRequest {
   // naming the first that is not.
   bool targetsRequired = false;
 };
+
+// What an event of a speller recording is, by its text.
+struct SpellerEventKind {
+  int code = 0;        // the layout code it flashes; 0: no flash
+  bool start = false;  // it starts a selection (the paradigm's events)
+  int mark = 0;        // +1: marks a target flash (the recipe's target
+                       // list), -1 a non-target one (its non-target list)
+};
+
+// The kinds of event texts under a paradigm and recipe, each found once.
+class SpellerEvents {
+ public:
+  // `p` and `r` must outlive it.
+  SpellerEvents(const Speller::Paradigm& p, const Epoching::Recipe& r)
+      : p_(p), r_(r) {}
+  const SpellerEventKind& Of(const std::string& text);
+
+ private:
+  const Speller::Paradigm& p_;
+  const Epoching::Recipe& r_;
+  std::map<std::string, SpellerEventKind> kinds_;
+};
+
+// Error(kUsage) when a marker list of `r` or `p` names an event that is
+// also a code of the layout: the event could not be both.
+void RefuseCodeMarkers(const Speller::Paradigm& p, const Epoching::Recipe& r);
 
 // The flashes of the recordings of `source`, cut by `recipe` (a speller's:
 // its event lists may be empty). Data::DataError as Epoching::CutEpochs, or

@@ -22,36 +22,6 @@ RepetitionFlashes GroupFlashes(const Session& s, const Repetitions& r) {
   return flashes;
 }
 
-// Steps 1 and 2 for the sums `sums`: the items ranked first best by the
-// module, whose list names each item by its symbol.
-class Ranking {
- public:
-  Ranking(const Layout& layout, ClassifierBase& ranker)
-      : layout_(layout), ranker_(ranker) {
-    for (int item = 0; item < layout.Items(); ++item)
-      index_.emplace(layout.symbols[item], item);
-  }
-
-  std::vector<Ranked> Rank(const std::vector<double>& sums) const {
-    ScoreList list;
-    for (int item = 0; item < layout_.Items(); ++item)
-      list.emplace_back(layout_.symbols[item], sums[item]);
-    if (ranker_.SortScoresFirstBest(list) != kStatusOk ||
-        list.size() != sums.size())
-      throw Error(ErrorKind::kData,
-                  "the classifier could not rank the items' scores");
-    std::vector<Ranked> ranked;
-    for (const auto& [symbol, score] : list)
-      ranked.push_back({index_.at(symbol), score});
-    return ranked;
-  }
-
- private:
-  const Layout& layout_;
-  ClassifierBase& ranker_;
-  std::unordered_map<std::string, int> index_;
-};
-
 // Adds `value` to the entry of every item that `code` lights.
 void AddToItems(const Layout& layout,
                 int code,
@@ -70,33 +40,18 @@ double Posterior(const std::vector<double>& logLikelihood, int i) {
   return std::exp(logLikelihood[i] - top) / sum;
 }
 
-// Steps 1, 2 and 5 for one selection.
+// Steps 1, 2 and 5 for one selection, its flashes repetition by repetition.
 SelectionDecoding DecodeSelection(const Session& s,
                                   const std::vector<std::vector<int>>& byRep,
                                   const std::vector<double>& scores,
-                                  const Ranking& ranking,
+                                  ClassifierBase& ranker,
                                   const DecodeOptions& o) {
-  const int N = s.layout.Items();
-  std::vector<double> sums(N, 0.0), logLikelihood(N, 0.0);
-  SelectionDecoding d;
-  std::vector<Ranked> ranked;
+  SelectionDecoder decoder(s.layout, ranker, o);
   for (const std::vector<int>& flashes : byRep) {
-    for (int f : flashes) {
-      AddToItems(s.layout, s.codes[f], scores[f], sums);
-      if (o.likelihood)
-        AddToItems(
-            s.layout, s.codes[f], (*o.likelihood)(scores[f]), logLikelihood);
-    }
-    ranked = ranking.Rank(sums);
-    d.chosen.push_back(ranked.front().item);
-    if (o.likelihood)
-      d.posterior.push_back(Posterior(logLikelihood, ranked.front().item));
-    if (o.stopAt && d.stopped == 0 && d.posterior.back() >= *o.stopAt)
-      d.stopped = static_cast<int>(d.chosen.size());
+    for (int f : flashes) decoder.AddFlash(s.codes[f], scores[f]);
+    decoder.EndRepetition();
   }
-  if (o.stopAt && d.stopped == 0) d.stopped = static_cast<int>(byRep.size());
-  d.ranking = std::move(ranked);
-  return d;
+  return decoder.Finish();
 }
 
 void CheckOptions(const DecodeOptions& o) {
@@ -110,6 +65,56 @@ void CheckOptions(const DecodeOptions& o) {
 }
 
 }  // namespace
+
+SelectionDecoder::SelectionDecoder(const Layout& layout,
+                                   ClassifierBase& ranker,
+                                   const DecodeOptions& options)
+    : layout_(layout),
+      ranker_(ranker),
+      o_(options),
+      sums_(layout.Items(), 0.0),
+      logLikelihood_(layout.Items(), 0.0) {
+  for (int item = 0; item < layout.Items(); ++item)
+    index_.emplace(layout.symbols[item], item);
+}
+
+void SelectionDecoder::AddFlash(int code, double score) {
+  AddToItems(layout_, code, score, sums_);
+  if (o_.likelihood)
+    AddToItems(layout_, code, (*o_.likelihood)(score), logLikelihood_);
+}
+
+// Step 2: the items with their sums ranked first best by the module, whose
+// list names each item by its symbol.
+std::vector<Ranked> SelectionDecoder::Rank() const {
+  ScoreList list;
+  for (int item = 0; item < layout_.Items(); ++item)
+    list.emplace_back(layout_.symbols[item], sums_[item]);
+  if (ranker_.SortScoresFirstBest(list) != kStatusOk ||
+      list.size() != sums_.size())
+    throw Error(ErrorKind::kData,
+                "the classifier could not rank the items' scores");
+  std::vector<Ranked> ranked;
+  for (const auto& [symbol, score] : list)
+    ranked.push_back({index_.at(symbol), score});
+  return ranked;
+}
+
+void SelectionDecoder::EndRepetition() {
+  ranked_ = Rank();
+  d_.chosen.push_back(ranked_.front().item);
+  if (o_.likelihood)
+    d_.posterior.push_back(Posterior(logLikelihood_, ranked_.front().item));
+  if (o_.stopAt && d_.stopped == 0 && d_.posterior.back() >= *o_.stopAt)
+    d_.stopped = static_cast<int>(d_.chosen.size());
+}
+
+SelectionDecoding SelectionDecoder::Finish() {
+  if (o_.stopAt && d_.stopped == 0)
+    d_.stopped = static_cast<int>(d_.chosen.size());
+  d_.ranking = std::move(ranked_);
+  return std::move(d_);
+}
 
 void CheckStopLevel(double level) {
   if (!(level > 0.0 && level <= 1.0))
@@ -164,12 +169,11 @@ Decoding Decode(const Session& s,
                     std::to_string(s.codes.size()) + " flashes");
   const Repetitions r = CountRepetitions(s);
   const RepetitionFlashes flashes = GroupFlashes(s, r);
-  const Ranking ranking(s.layout, ranker);
   Decoding d;
   d.items = s.layout.Items();
   d.repetitions = r.count;
   for (int k = 0; k < s.Selections(); ++k)
-    d.selections.push_back(DecodeSelection(s, flashes[k], scores, ranking, o));
+    d.selections.push_back(DecodeSelection(s, flashes[k], scores, ranker, o));
   std::vector<int> chosen(s.Selections());
   for (int k = 1; k <= r.count; ++k) {
     for (int sel = 0; sel < s.Selections(); ++sel)

@@ -33,6 +33,7 @@
 
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "korva/classifier_base.h"
@@ -79,6 +80,39 @@ struct DecodeOptions {
   // The score model of step 5; without it there are no posteriors.
   std::optional<HostKit::ScoreLikelihood> likelihood;
   std::optional<double> stopAt;  // the level p, in (0, 1]; needs likelihood
+};
+
+// Steps 1, 2 and 5 for one selection, a repetition at a time: Decode runs
+// it over a whole session, korva stream as the flashes are scored.
+class SelectionDecoder {
+ public:
+  // Ranks through `ranker`; `layout` and `ranker` must outlive it.
+  SelectionDecoder(const Layout& layout,
+                   ClassifierBase& ranker,
+                   const DecodeOptions& options);
+
+  // A flash of the repetition under way: `code` must be of the layout.
+  void AddFlash(int code, double score);
+  // Ends the repetition: the item ranked first with it, its posterior, and
+  // `stopped` at the first that reaches the level. Error(kData) when
+  // ranking fails.
+  void EndRepetition();
+
+  const SelectionDecoding& Result() const { return d_; }
+  // The decoding, with the ranking after the last repetition, and
+  // `stopped` at that repetition when a level was given and not reached.
+  SelectionDecoding Finish();
+
+ private:
+  std::vector<Ranked> Rank() const;
+
+  const Layout& layout_;
+  ClassifierBase& ranker_;
+  DecodeOptions o_;
+  std::unordered_map<std::string, int> index_;  // item by symbol
+  std::vector<double> sums_, logLikelihood_;    // S_i(k), ln p(x | i)
+  std::vector<Ranked> ranked_;
+  SelectionDecoding d_;
 };
 
 // Error(kSettings) for a stopping level outside (0, 1].

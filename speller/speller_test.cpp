@@ -10,6 +10,7 @@
 
 #include "speller/decoding.h"
 #include "speller/error.h"
+#include "speller/tracker.h"
 #include "testing/stub_classifier.h"
 
 namespace Korva::Speller {
@@ -222,6 +223,89 @@ TEST(Speller, StoppingAtOneIsTheFullCurve) {
     previous = used;
   }
   EXPECT_LT(previous, 8);
+}
+
+// The tracker fed the flashes as a stream gives them (each scored three
+// flashes after its event) decides as Decode decides the whole session: the
+// same item, repetitions and posterior, with selections delimited by counts
+// or by events and targets from a text or from markers.
+TEST(Speller, TrackedSelectionsAreDecodesSelections) {
+  const HostKit::ClassScores c{0.0, 1.5, 1.0, 500, 100};
+  std::vector<double> x;
+  const Session s = DrawnSession(c, 12, 6, x);
+  const auto likelihood = HostKit::LikelihoodOfScores(c);
+  Testing::StubClassifier ranker;
+  for (const std::optional<double> level : {std::optional<double>(), {0.9}})
+    for (const bool byEvents : {false, true}) {
+      SCOPED_TRACE((byEvents ? "events, stop " : "counts, stop ") +
+                   std::to_string(level.value_or(0)));
+      std::vector<int> text;
+      for (const auto& t : s.targets) text.push_back(byEvents ? -1 : *t);
+      if (byEvents) text.clear();
+      SelectionTracker tracker(
+          s.layout, ranker, {likelihood, level}, byEvents ? 0 : 36, text, "x");
+      std::vector<Decided> got;
+      const size_t n = s.codes.size();
+      for (size_t f = 0; f < n + 3; ++f) {
+        if (f < n) {
+          if (byEvents && (f == 0 || s.selections[f] != s.selections[f - 1]))
+            tracker.BeginSelection();
+          tracker.AddMark(
+              f,
+              FlashLabel(s.layout, s.codes[f], *s.targets[s.selections[f]]) > 0
+                  ? 1
+                  : -1);
+          tracker.AddFlash(f, s.codes[f]);
+        }
+        if (f >= 3) tracker.Score(f - 3, s.codes[f - 3], x[f - 3]);
+        for (const Decided& d : tracker.Take()) got.push_back(d);
+      }
+      EXPECT_EQ(tracker.End(), "");
+      for (const Decided& d : tracker.Take()) got.push_back(d);
+      const Decoding want = Decode(s, x, ranker, {likelihood, level});
+      ASSERT_EQ(got.size(), want.selections.size());
+      int fewest = 6;
+      for (size_t k = 0; k < got.size(); ++k) {
+        const SelectionDecoding& w = want.selections[k];
+        const int used = level ? w.stopped : 6;
+        EXPECT_EQ(got[k].selection, static_cast<int>(k));
+        EXPECT_EQ(got[k].repetitions, used);
+        EXPECT_EQ(got[k].item, w.chosen[used - 1]);
+        EXPECT_EQ(got[k].posterior, w.posterior[used - 1]);
+        EXPECT_EQ(got[k].target, s.targets[k]);
+        fewest = std::min(fewest, got[k].repetitions);
+      }
+      if (level) EXPECT_LT(fewest, 6) << "no selection stopped early";
+    }
+}
+
+// A selection that ended without one of its flashes fails as the session
+// would in Decode, as soon as its flashes are accounted for; the last one, cut
+// short by the end of the stream, is dropped with the reason.
+TEST(Speller, TrackedSelectionsMustBeWhole) {
+  const Layout layout = MatrixLayout(2, 2, "");
+  Testing::StubClassifier ranker;
+  SelectionTracker tracker(layout, ranker, {}, 8, {}, "x");
+  const int codes[] = {1, 2, 3, 4, 1, 2, 3, 4, 1, 2, 3, 4, 4};
+  for (int f = 0; f < 13; ++f) tracker.AddFlash(f, codes[f]);
+  for (int f = 0; f < 13; ++f) tracker.Score(f, codes[f], 1.0);
+  EXPECT_EQ(
+      tracker.End().rfind(
+          "selection 2 of x: code 1 is flashed once and code 4 2 times", 0),
+      0u);
+  SelectionTracker gap(layout, ranker, {}, 8, {}, "x");
+  for (int f = 0; f < 13; ++f) gap.AddFlash(f, codes[f]);
+  for (int f = 1; f < 7; ++f) gap.Score(f, codes[f], 1.0);
+  try {
+    gap.Score(7, 4, 1.0);
+    ADD_FAILURE() << "a selection without its first flash was decided";
+  } catch (const Error& e) {
+    EXPECT_EQ(
+        std::string(e.what()).rfind(
+            "selection 1 of x: code 1 is flashed once and code 2 2 times", 0),
+        0u)
+        << e.what();
+  }
 }
 
 }  // namespace

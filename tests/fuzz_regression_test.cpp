@@ -34,6 +34,7 @@ constexpr Target kTargets[] = {
     {"gdf", Korva::Fuzz::FuzzGdf},
     {"edf", Korva::Fuzz::FuzzEdf},
     {"headset_csv", Korva::Fuzz::FuzzHeadsetCsv},
+    {"headset_lines", Korva::Fuzz::FuzzHeadsetLines},
     {"recipe", Korva::Fuzz::FuzzRecipe},
     {"speller", Korva::Fuzz::FuzzSpeller},
     {"xdf", Korva::Fuzz::FuzzXdf},

@@ -173,6 +173,18 @@ std::string RecipeModel(const char* from, const char* to) {
   return Replace(Korva::Shared("recipe.xml"), from, to);
 }
 
+// The shared recording's model with the causal filter; with `speller`, its
+// marker lists on events the recording lacks, so that codes 1 and 2 of a
+// layout are its flashes.
+std::string CausalModel(bool speller = false) {
+  const std::string causal =
+      RecipeModel("FilterOrder=\"4\"", "FilterOrder=\"4\" Filter=\"causal\"");
+  if (!speller) return causal;
+  return Replace(Replace(causal, "<Target Event=\"2\"", "<Target Event=\"99\""),
+                 "<NonTarget Event=\"1\"",
+                 "<NonTarget Event=\"98\"");
+}
+
 // The shared recording's header with `from` made `to`.
 std::string RecordingHeader(const char* from, const std::string& to) {
   return Replace(Korva::Shared("run.vhdr"), from, to);
@@ -447,7 +459,7 @@ const Failure kFailures[] = {
     {"unlabelled_session_of_bare_codes", [] { return std::regex_replace(Korva::HeadsetCsv(), std::regex(",[12]\n"), ",7\n"); }, "score recipe.xml bad.csv", kExitData, "; a session not labelled yet is scored at the events --stimulus-events names"},
     {"stream_zero_phase_model", nullptr, "stream recipe.xml --replay run.vhdr", kExitModel, "model recipe.xml band-passes forward and backward (zero-phase): each filtered sample depends on samples after it, which a stream has not yet given; train the model with --filter causal"},
     {"stream_table_model", nullptr, "stream model.xml --replay run.vhdr", kExitModel, "model model.xml was trained on a feature table and has no recipe to cut flashes with"},
-    {"stream_recording_missing", [] { return RecipeModel("FilterOrder=\"4\"", "FilterOrder=\"4\" Filter=\"causal\""); }, "stream bad.xml --replay none.vhdr", kExitData, "none.vhdr: cannot open"},
+    {"stream_recording_missing", [] { return CausalModel(); }, "stream bad.xml --replay none.vhdr", kExitData, "none.vhdr: cannot open"},
     {"stream_recording_at_another_rate", [] { return Replace(RecipeModel("FilterOrder=\"4\"", "FilterOrder=\"4\" Filter=\"causal\" Resample=\"250\""), "SamplingRate=\"256\"", "SamplingRate=\"250\""); }, "stream bad.xml --replay run.vhdr", kExitData, "run.vhdr: sampled at 256 Hz; the model's recipe resamples recordings to 250 Hz, which korva stream does not do as samples arrive"},
     {"stream_without_samples", nullptr, "stream recipe.xml", kExitUsage, "give the samples to stream: --replay RECORDING, --source - for headset CSV text on standard input, or --source ft://HOST:PORT for a FieldTrip buffer"},
     {"stream_source_elsewhere", nullptr, "stream recipe.xml --source tcp://localhost:1972", kExitUsage, "--source tcp://localhost:1972: give - (headset CSV text on standard input) or ft://HOST:PORT (a FieldTrip buffer)"},
@@ -462,8 +474,17 @@ const Failure kFailures[] = {
     {"stream_buffer_refuses_samples", CausalModel, "stream bad.xml " KORVA_AT_BUFFER, kExitData, ": the buffer refused samples 288 to 319 (GET_ERR)", "", KORVA_BUFFER("--fail err@300")},
     {"stream_buffer_silent", CausalModel, "stream bad.xml " KORVA_AT_BUFFER " --timeout 0.5", kExitData, ": no reply to GET_HDR within 500 ms (0 of 8 bytes came)", "", KORVA_BUFFER("--fail silent --lifetime 3")},
     {"stream_replay_and_source", nullptr, "stream recipe.xml --replay run.vhdr --source -", kExitUsage, "--replay excludes --source"},
-    {"stream_row_not_a_number", [] { return RecipeModel("FilterOrder=\"4\"", "FilterOrder=\"4\" Filter=\"causal\""); }, "stream bad.xml --source - < rows.csv", kExitData, "standard input: line 4, column \"Cz\": \"x\" is not a number", "", "printf '%% live\\nFz,Cz,Pz,Oz,Marker\\n1,2,3,4,0\\n1,x,3,4,0\\n' > rows.csv"},
-    {"stream_row_ragged", [] { return RecipeModel("FilterOrder=\"4\"", "FilterOrder=\"4\" Filter=\"causal\""); }, "stream bad.xml --source - < rows.csv", kExitData, "standard input: line 3 has 3 fields, the header 5", "", "printf 'Fz,Cz,Pz,Oz,Marker\\n1,2,3,4,0\\n1,2,3\\n' > rows.csv"},
+    {"stream_row_not_a_number", [] { return CausalModel(); }, "stream bad.xml --source - < rows.csv", kExitData, "standard input: line 4, column \"Cz\": \"x\" is not a number", "", "printf '%% live\\nFz,Cz,Pz,Oz,Marker\\n1,2,3,4,0\\n1,x,3,4,0\\n' > rows.csv"},
+    {"stream_row_ragged", [] { return CausalModel(); }, "stream bad.xml --source - < rows.csv", kExitData, "standard input: line 3 has 3 fields, the header 5", "", "printf 'Fz,Cz,Pz,Oz,Marker\\n1,2,3,4,0\\n1,2,3\\n' > rows.csv"},
+    {"stream_channels_alike", [] { return CausalModel(); }, "stream bad.xml --source - < rows.csv", kExitData, "standard input: channels 1 and 2 are both named \"Fz\": a recipe could not tell them apart", "", "printf 'Fz,Fz,Pz,Oz,Marker\\n1,2,3,4,0\\n' > rows.csv"},
+    {"stream_speller_layout_misfit", [] { return CausalModel(true); }, "stream bad.xml --replay run.vhdr --layout 1x2 --selection-flashes 3", kExitData, "selection 1 of run.vhdr: code 2 is flashed 0 times and code 1 3 times: every code of a selection must be flashed as often"},
+    {"stream_speller_selections_unsaid", [] { return CausalModel(true); }, "stream bad.xml --replay run.vhdr --layout 6x6", kExitUsage, "say where the selections of run.vhdr start: --selection-events EVENTS"},
+    {"stream_speller_marker_is_a_code", [] { return CausalModel(); }, "stream bad.xml --replay run.vhdr --layout 6x6 --selection-flashes 12", kExitUsage, "--target-events 2 is code 2 of the layout, whose events are flashes"},
+    {"stream_speller_flashes_not_rounds", [] { return CausalModel(true); }, "stream bad.xml --replay run.vhdr --layout 6x6 --selection-flashes 50", kExitUsage, "--selection-flashes 50 is not a whole number of rounds of the 12 codes of the 6x6 matrix"},
+    {"stream_speller_stimulus_events", [] { return CausalModel(true); }, "stream bad.xml --replay run.vhdr --layout 6x6 --selection-flashes 12 --stimulus-events 1", kExitUsage, "--stimulus-events: with a speller layout the flashes are the events of its codes"},
+    {"stream_speller_target_text_short", [] { return CausalModel(true); }, "stream bad.xml --replay run.vhdr --layout l.txt --selection-flashes 2 --target-text AB --chunk 1000", kExitUsage, "--target-text has 2 symbols, and selection 3 of run.vhdr has begun", "", "printf 'code,items\\n1,A\\n2,B\\n' > l.txt"},
+    {"stream_stop_without_layout", [] { return CausalModel(); }, "stream bad.xml --replay run.vhdr --stop-at 0.9", kExitUsage, "--stop-at stops the selections of a speller session: give its --layout too"},
+    {"stream_stop_without_class_scores", [] { return Replace(CausalModel(true), "<ClassScores", "<Unused"); }, "stream bad.xml --replay run.vhdr --layout 6x6 --selection-flashes 12 --stop-at 0.9", kExitModel, "model bad.xml carries no training scores (no ClassScores element), from which --stop-at makes the flashes' likelihoods"},
     {"stream_filter_unknown", nullptr, "train run.vhdr --target-events 2 --nontarget-events 1 --filter forward --model m.xml", kExitUsage, "--filter: forward not in {zero-phase,causal}"},
     {"stimulus_events_matching_none", nullptr, "score recipe.xml run.csv --stimulus-events 9", kExitData, "run.csv: no event matches the stimulus list (9)"},
     {"stimulus_events_for_a_table", nullptr, "score model.xml test.csv --stimulus-events 9", kExitUsage, "--stimulus-events cuts recordings into epochs, and test.csv is a feature table"},

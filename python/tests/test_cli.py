@@ -151,6 +151,15 @@ def stream(folder, *arguments, text=None):
     return [json.loads(line) for line in done.stdout.splitlines()], done.stderr
 
 
+def probability_of_target(model, scores):
+    """P(+1 | score) from the model's ClassScores: two normal densities of
+    pooled variance, the class sizes as priors."""
+    element = re.search(r"<ClassScores ([^>]*)/>", model.read_text()).group(1)
+    c = {k: float(v) for k, v in re.findall(r'(\w+)="([^"]*)"', element)}
+    log_ratio = (-(scores - c["PositiveMean"]) ** 2 + (scores - c["NegativeMean"]) ** 2) / (2 * c["PooledVariance"])
+    return 1 / (1 + np.exp(-(log_ratio + np.log(c["Positives"] / c["Negatives"]))))
+
+
 def buffer_stream(folder, tag, server_options, *options):
     """korva stream --announce of run3.vhdr served by the test buffer (started
     with `server_options`): its flashes, the events it put into the buffer
@@ -182,6 +191,54 @@ def test_stream_scores_each_flash_as_score_does(causal_session, chunk, source):
         assert announced == [(f["sample"], "korva", f["score"]) for f in flashes]
     assert [f["event"] for f in flashes] == ["Stimulus/S  2" if y == 1 else "Stimulus/S  1" for y in offline.label]
     np.testing.assert_allclose([f["score"] for f in flashes], offline.score, rtol=1e-12, atol=0)
+    np.testing.assert_allclose([f["probability"] for f in flashes],
+                               probability_of_target(folder / "m.xml", offline.score.to_numpy()), rtol=1e-9)
+
+
+@pytest.fixture(scope="module")
+def causal_speller(tmp_path_factory):
+    """A causal model trained on one copy-spelling session, and korva spell's
+    selections of another, without and with dynamic stopping."""
+    folder = tmp_path_factory.mktemp("streamspell")
+    marks = ("--layout", "6x6", "--selection-events", 100, "--target-events", 101)
+    for seed, (name, text) in enumerate((("a.vhdr", "SPELL"), ("b.vhdr", "KORVA")), 1):
+        korva_in(folder, "generate", "--speller", "--text", text, "--repetitions", 6, "--seed", seed,
+                 "--output", name, "--quiet")
+    korva_in(folder, "train", "a.vhdr", *marks, "--filter", "causal", "--model", "m.xml", "--quiet")
+    spelled = {}
+    for stop in (None, 0.9):
+        korva_in(folder, "spell", "m.xml", "b.vhdr", "--summary", "s.json", "--quiet",
+                 *(("--stop-at", stop) if stop else ()))
+        spelled[stop] = json.loads((folder / "s.json").read_text())["selections"]
+    return folder, spelled
+
+
+def korva_in(folder, *arguments):
+    done = subprocess.run([os.environ["KORVA_BINARY"], *map(str, arguments)], cwd=folder,
+                          capture_output=True, text=True)
+    assert done.returncode == 0, done.stderr
+
+
+@pytest.mark.parametrize("stop", [None, 0.9])
+@pytest.mark.parametrize("chunk", [1, 7, 32, 1000])
+def test_streamed_selections_are_korva_spells(causal_speller, chunk, stop):
+    """Each selection's line follows the flash that decides it: the last of
+    its last repetition, or of the repetition that reaches --stop-at."""
+    folder, spelled = causal_speller
+    lines, _ = stream(folder, "--replay", "b.vhdr", "--chunk", chunk, *(("--stop-at", stop) if stop else ()))
+    selections = [line for line in lines if "selection" in line]
+    assert [s["selection"] for s in selections] == [1, 2, 3, 4, 5]
+    want = [(s["chosen_when_stopped"], s["repetitions_used"]) if stop else (s["chosen"], 6)
+            for s in spelled[stop]]
+    assert [(s["symbol"], s["repetitions"]) for s in selections] == want
+    assert [s["target"] for s in selections] == list("KORVA")
+    if stop:
+        assert all(s["posterior"] >= stop for s in selections if s["repetitions"] < 6)
+    else:
+        np.testing.assert_allclose([s["posterior"] for s in selections], [s["posterior"] for s in spelled[None]],
+                                   rtol=1e-12)
+    flashes_before = [sum(1 for line in lines[:lines.index(s)] if "sample" in line) for s in selections]
+    assert flashes_before == [72 * k + 12 * s["repetitions"] for k, s in enumerate(selections)]
 
 
 @pytest.mark.parametrize("fail, note", [("repeat", ": 153 events came again (the same type, value and sample as one already given)"),
