@@ -241,11 +241,6 @@ std::string FourRowsOf16000Columns() {
   return csv + "\n";
 }
 
-// A causal model of the shared recording's recipe, which korva can stream.
-std::string CausalModel() {
-  return RecipeModel("FilterOrder=\"4\"", "FilterOrder=\"4\" Filter=\"causal\"");
-}
-
 // The test buffer serving the shared recording (options: how it
 // misbehaves) in the background, its port in the file port once it listens.
 #define KORVA_BUFFER(options)                                          \
@@ -465,14 +460,14 @@ const Failure kFailures[] = {
     {"stream_source_elsewhere", nullptr, "stream recipe.xml --source tcp://localhost:1972", kExitUsage, "--source tcp://localhost:1972: give - (headset CSV text on standard input) or ft://HOST:PORT (a FieldTrip buffer)"},
     {"stream_buffer_address_bad", nullptr, "stream recipe.xml --source ft://localhost", kExitUsage, "--source ft://localhost: a buffer is named ft://HOST:PORT (port 1 to 65535)"},
     {"stream_buffer_option_elsewhere", nullptr, "stream recipe.xml --replay run.vhdr --idle-timeout 3", kExitUsage, "--idle-timeout is for a FieldTrip buffer: give --source ft://HOST:PORT"},
-    {"stream_buffer_unreachable", CausalModel, "stream bad.xml --source ft://127.0.0.1:1", kExitData, "ft://127.0.0.1:1: cannot connect: Connection refused (is a buffer server running there?)"},
-    {"stream_buffer_without_header", CausalModel, "stream bad.xml " KORVA_AT_BUFFER, kExitData, "the buffer holds no header (GET_ERR): no acquisition writes to it", "", KORVA_BUFFER("--fail noheader")},
+    {"stream_buffer_unreachable", [] { return CausalModel(); }, "stream bad.xml --source ft://127.0.0.1:1", kExitData, "ft://127.0.0.1:1: cannot connect: Connection refused (is a buffer server running there?)"},
+    {"stream_buffer_without_header", [] { return CausalModel(); }, "stream bad.xml " KORVA_AT_BUFFER, kExitData, "the buffer holds no header (GET_ERR): no acquisition writes to it", "", KORVA_BUFFER("--fail noheader")},
     {"stream_buffer_lacks_channels", [] { std::string m = CausalModel(); for (size_t at; (at = m.find("Cz")) != std::string::npos;) m.replace(at, 2, "C3"); return m; }, "stream bad.xml " KORVA_AT_BUFFER, kExitData, ": no channel C3 among the samples' channels", "", KORVA_BUFFER("")},
-    {"stream_buffer_goes_away", CausalModel, "stream bad.xml " KORVA_AT_BUFFER, kExitData, ": the buffer went away before the reply to", "", KORVA_BUFFER("--fail close@300")},
-    {"stream_buffer_short_packet", CausalModel, "stream bad.xml " KORVA_AT_BUFFER, kExitData, ": the buffer went away in the middle of the reply to GET_DAT (12 of 100 bytes came)", "", KORVA_BUFFER("--fail short@300")},
-    {"stream_buffer_garbage", CausalModel, "stream bad.xml " KORVA_AT_BUFFER, kExitData, "a message of protocol version 16711, not 1 (is this a FieldTrip buffer?)", "", KORVA_BUFFER("--fail garbage@300")},
-    {"stream_buffer_refuses_samples", CausalModel, "stream bad.xml " KORVA_AT_BUFFER, kExitData, ": the buffer refused samples 288 to 319 (GET_ERR)", "", KORVA_BUFFER("--fail err@300")},
-    {"stream_buffer_silent", CausalModel, "stream bad.xml " KORVA_AT_BUFFER " --timeout 0.5", kExitData, ": no reply to GET_HDR within 500 ms (0 of 8 bytes came)", "", KORVA_BUFFER("--fail silent --lifetime 3")},
+    {"stream_buffer_goes_away", [] { return CausalModel(); }, "stream bad.xml " KORVA_AT_BUFFER, kExitData, ": the buffer went away before the reply to", "", KORVA_BUFFER("--fail close@300")},
+    {"stream_buffer_short_packet", [] { return CausalModel(); }, "stream bad.xml " KORVA_AT_BUFFER, kExitData, ": the buffer went away in the middle of the reply to GET_DAT (12 of 100 bytes came)", "", KORVA_BUFFER("--fail short@300")},
+    {"stream_buffer_garbage", [] { return CausalModel(); }, "stream bad.xml " KORVA_AT_BUFFER, kExitData, "a message of protocol version 16711, not 1 (is this a FieldTrip buffer?)", "", KORVA_BUFFER("--fail garbage@300")},
+    {"stream_buffer_refuses_samples", [] { return CausalModel(); }, "stream bad.xml " KORVA_AT_BUFFER, kExitData, ": the buffer refused samples 288 to 319 (GET_ERR)", "", KORVA_BUFFER("--fail err@300")},
+    {"stream_buffer_silent", [] { return CausalModel(); }, "stream bad.xml " KORVA_AT_BUFFER " --timeout 0.5", kExitData, ": no reply to GET_HDR within 500 ms (0 of 8 bytes came)", "", KORVA_BUFFER("--fail silent --lifetime 3")},
     {"stream_replay_and_source", nullptr, "stream recipe.xml --replay run.vhdr --source -", kExitUsage, "--replay excludes --source"},
     {"stream_row_not_a_number", [] { return CausalModel(); }, "stream bad.xml --source - < rows.csv", kExitData, "standard input: line 4, column \"Cz\": \"x\" is not a number", "", "printf '%% live\\nFz,Cz,Pz,Oz,Marker\\n1,2,3,4,0\\n1,x,3,4,0\\n' > rows.csv"},
     {"stream_row_ragged", [] { return CausalModel(); }, "stream bad.xml --source - < rows.csv", kExitData, "standard input: line 3 has 3 fields, the header 5", "", "printf 'Fz,Cz,Pz,Oz,Marker\\n1,2,3,4,0\\n1,2,3\\n' > rows.csv"},
