@@ -20,6 +20,8 @@ class Reader {
  public:
   Reader(const std::string& bytes, bool bigEndian, const char* what)
       : bytes_(bytes), bigEndian_(bigEndian), what_(what) {}
+  // The reader keeps a reference: a temporary would be gone before it reads.
+  Reader(std::string&&, bool, const char*) = delete;
 
   std::uint64_t Unsigned(std::size_t size) {
     const unsigned char* b = Take(size);
@@ -316,11 +318,8 @@ std::vector<Event> DecodeEvents(const std::string& payload, bool bigEndian) {
     Reader b(body, bigEndian, "an event");
     e.type = EventText(b, typeType, typeNumel);
     e.valueNumber = valueType != static_cast<std::uint32_t>(Type::kChar);
-    if (e.valueNumber && valueNumel > 0) {
-      Reader first(body.substr(typeNumel * WordSize(typeType)), bigEndian,
-                   "an event");
-      e.number = first.Value(valueType);
-    }
+    // A copy of the reader, at the value's first word.
+    if (e.valueNumber && valueNumel > 0) e.number = Reader(b).Value(valueType);
     e.value = EventText(b, valueType, valueNumel);
     events.push_back(std::move(e));
   }
