@@ -1,5 +1,6 @@
 #include "fieldtrip/protocol.h"
 
+#include <cmath>
 #include <cstring>
 #include <cstdio>
 #include <iterator>
@@ -224,6 +225,7 @@ Header DecodeHeader(const std::string& payload, bool bigEndian) {
   h.events = r.Word();
   h.rate = r.Value(static_cast<std::uint32_t>(Type::kFloat32));
   h.type = r.Word();
+  CheckType(h.type, "the header");
   const std::uint32_t size = r.Word();
   if (size != r.Left())
     Malformed("the header declares " + std::to_string(size) +
@@ -274,8 +276,16 @@ std::vector<double> DecodeData(const std::string& payload,
               std::to_string(nchans) + " " + TypeName(type) + " values (" +
               std::to_string(need) + " bytes) in " + std::to_string(size) +
               " bytes and holds " + std::to_string(r.Left()));
+  // A NaN or infinity would pass through filters and the classifier into
+  // every later score; the writer is at fault, so say where it lies.
   std::vector<double> rows(std::size_t(nchans) * samples);
-  for (double& x : rows) x = r.Value(type);
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    rows[i] = r.Value(type);
+    if (!std::isfinite(rows[i]))
+      Malformed("the data's sample " + std::to_string(i / nchans) +
+                " of channel " + std::to_string(i % nchans + 1) + " is " +
+                Text::FormatDouble(rows[i]) + ", not a finite number");
+  }
   return rows;
 }
 
@@ -287,7 +297,8 @@ std::string EncodeData(const std::vector<double>& rows,
   const auto size = static_cast<std::uint32_t>(
       rows.size() * WordSize(static_cast<std::uint32_t>(type)));
   w.Word(channels);
-  w.Word(static_cast<std::uint32_t>(rows.size() / channels));
+  // No channels hold no samples (and would divide by zero).
+  w.Word(channels ? static_cast<std::uint32_t>(rows.size() / channels) : 0);
   w.Word(static_cast<std::uint32_t>(type));
   w.Word(size);
   for (double x : rows) w.Value(x, type);
