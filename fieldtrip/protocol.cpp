@@ -282,9 +282,10 @@ std::vector<double> DecodeData(const std::string& payload,
   for (std::size_t i = 0; i < rows.size(); ++i) {
     rows[i] = r.Value(type);
     if (!std::isfinite(rows[i]))
-      Malformed("the data's sample " + std::to_string(i / nchans) +
-                " of channel " + std::to_string(i % nchans + 1) + " is " +
-                Text::FormatDouble(rows[i]) + ", not a finite number");
+      Malformed("the data holds " + Text::FormatDouble(rows[i]) +
+                " in row " + std::to_string(i / nchans + 1) + ", channel " +
+                std::to_string(i % nchans + 1) +
+                " of the reply; samples must be finite numbers");
   }
   return rows;
 }
