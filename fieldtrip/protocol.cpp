@@ -1,5 +1,6 @@
 #include "fieldtrip/protocol.h"
 
+#include <cmath>
 #include <cstring>
 #include <cstdio>
 #include <iterator>
@@ -20,6 +21,8 @@ class Reader {
  public:
   Reader(const std::string& bytes, bool bigEndian, const char* what)
       : bytes_(bytes), bigEndian_(bigEndian), what_(what) {}
+  // The reader keeps a reference: a temporary would be gone before it reads.
+  Reader(std::string&&, bool, const char*) = delete;
 
   std::uint64_t Unsigned(std::size_t size) {
     const unsigned char* b = Take(size);
@@ -222,6 +225,7 @@ Header DecodeHeader(const std::string& payload, bool bigEndian) {
   h.events = r.Word();
   h.rate = r.Value(static_cast<std::uint32_t>(Type::kFloat32));
   h.type = r.Word();
+  CheckType(h.type, "the header");
   const std::uint32_t size = r.Word();
   if (size != r.Left())
     Malformed("the header declares " + std::to_string(size) +
@@ -272,8 +276,17 @@ std::vector<double> DecodeData(const std::string& payload,
               std::to_string(nchans) + " " + TypeName(type) + " values (" +
               std::to_string(need) + " bytes) in " + std::to_string(size) +
               " bytes and holds " + std::to_string(r.Left()));
+  // A NaN or infinity would pass through filters and the classifier into
+  // every later score; the writer is at fault, so say where it lies.
   std::vector<double> rows(std::size_t(nchans) * samples);
-  for (double& x : rows) x = r.Value(type);
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    rows[i] = r.Value(type);
+    if (!std::isfinite(rows[i]))
+      Malformed("the data holds " + Text::FormatDouble(rows[i]) +
+                " in row " + std::to_string(i / nchans + 1) + ", channel " +
+                std::to_string(i % nchans + 1) +
+                " of the reply; samples must be finite numbers");
+  }
   return rows;
 }
 
@@ -285,7 +298,8 @@ std::string EncodeData(const std::vector<double>& rows,
   const auto size = static_cast<std::uint32_t>(
       rows.size() * WordSize(static_cast<std::uint32_t>(type)));
   w.Word(channels);
-  w.Word(static_cast<std::uint32_t>(rows.size() / channels));
+  // No channels hold no samples (and would divide by zero).
+  w.Word(channels ? static_cast<std::uint32_t>(rows.size() / channels) : 0);
   w.Word(static_cast<std::uint32_t>(type));
   w.Word(size);
   for (double x : rows) w.Value(x, type);
@@ -316,11 +330,8 @@ std::vector<Event> DecodeEvents(const std::string& payload, bool bigEndian) {
     Reader b(body, bigEndian, "an event");
     e.type = EventText(b, typeType, typeNumel);
     e.valueNumber = valueType != static_cast<std::uint32_t>(Type::kChar);
-    if (e.valueNumber && valueNumel > 0) {
-      Reader first(body.substr(typeNumel * WordSize(typeType)), bigEndian,
-                   "an event");
-      e.number = first.Value(valueType);
-    }
+    // A copy of the reader, at the value's first word.
+    if (e.valueNumber && valueNumel > 0) e.number = Reader(b).Value(valueType);
     e.value = EventText(b, valueType, valueNumel);
     events.push_back(std::move(e));
   }

@@ -1,5 +1,7 @@
 #include "fieldtrip/protocol.h"
 
+#include <cmath>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -84,6 +86,8 @@ const BadPacket kBadPackets[] = {
     {"header_short", [] { return Bytes({1, 0, 0, 0}); }, 0, "the header ends after 4 of the 8 bytes"},
     {"header_chunks_disagree", [] { return EncodeHeader({1, 0, 0, 256, 9, {"Fz"}}).substr(0, 30); }, 0, "the header declares 11 bytes of chunks and holds 6"},
     {"header_names_missing", [] { Header h{2, 0, 0, 256, 9, {"Fz", "Cz"}}; std::string p = EncodeHeader(h); p.back() = 'x'; return p; }, 0, "holds 1 NUL-ended names for 2 channels"},
+    {"header_type_unknown", [] { return EncodeHeader({1, 0, 0, 256, 11, {}}); }, 0, "the header has data type 11, which the protocol does not define"},
+    {"data_not_finite", [] { return EncodeData({1, 2, 3, std::nan("")}, 2, Type::kFloat32, false); }, 1, "the data holds nan in row 2, channel 2 of the reply; samples must be finite numbers"},
     {"data_other_channels", [] { return EncodeData({1, 2, 3}, 3, Type::kFloat32); }, 1, "the data has 3 channels; the header 2"},
     {"data_type_unknown", [] { return EncodeWords({2, 1, 11, 8}) + std::string(8, '\0'); }, 1, "data type 11, which the protocol does not define"},
     {"data_of_chars", [] { return EncodeWords({2, 1, 0, 2}) + "ab"; }, 1, "of type char, not numbers"},

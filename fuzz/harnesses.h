@@ -103,6 +103,15 @@ std::string FuzzSpeller(const std::uint8_t* data, std::size_t size);
 // two), or that a refusal is a DataError that names the file.
 std::string FuzzBidsTsv(const std::uint8_t* data, std::size_t size);
 
+// One reply of a FieldTrip buffer as the client meets it. First byte: bits
+// 0-1 the reply expected (header, data, events, words), bit 2 three words
+// rather than two; the next two bytes (little-endian) the channels the data
+// must have; then a message head and its payload. Only FieldTrip::Error
+// (malformed) may refuse it; a header's names must match its channels and
+// its type be defined, data must be rows x channels finite values, and what
+// was decoded must read back the same after encoding, in both byte orders.
+std::string FuzzFieldTrip(const std::uint8_t* data, std::size_t size);
+
 }  // namespace Korva::Fuzz
 
 #endif  // KORVA_FUZZ_HARNESSES_H_

@@ -4,8 +4,8 @@
 #   scripts/fuzz.sh [SECONDS [TARGET...]]
 # SECONDS per target (default 60); TARGET is any of document, sections, csv,
 # training, mat, report, brainvision, gdf, edf, headset_csv, headset_lines,
-# recipe, speller, xdf, bids_tsv (default all). Exits non-zero when any
-# target finds a problem; the input that shows it is left in
+# recipe, speller, xdf, bids_tsv, fieldtrip (default all). Exits non-zero
+# when any target finds a problem; the input that shows it is left in
 # build-fuzz/fuzz/artifacts/. New
 # inputs that reach new code collect in build-fuzz/fuzz/work/TARGET/ and are
 # reused by the next run.
@@ -17,7 +17,7 @@ shift || true
 targets=("$@")
 if ((${#targets[@]} == 0)); then
   targets=(document sections csv training mat report brainvision gdf edf
-           headset_csv headset_lines recipe speller xdf bids_tsv)
+           headset_csv headset_lines recipe speller xdf bids_tsv fieldtrip)
 fi
 
 if ! command -v clang++ >/dev/null; then

@@ -39,6 +39,7 @@ constexpr Target kTargets[] = {
     {"speller", Korva::Fuzz::FuzzSpeller},
     {"xdf", Korva::Fuzz::FuzzXdf},
     {"bids_tsv", Korva::Fuzz::FuzzBidsTsv},
+    {"fieldtrip", Korva::Fuzz::FuzzFieldTrip},
 };
 
 struct KeptInput {
