@@ -388,33 +388,29 @@ std::vector<FoldTask> GridTasks(size_t folds,
   const size_t J = static_cast<size_t>(std::max(jobs, 1));
   size_t shares = std::min(std::max<size_t>((J + folds - 1) / folds, 1),
                            std::max<size_t>(settings, 1));
-  std::vector<FoldTask> tasks;
-  if (together) {
-    // Settings trained together share their fold's product and the start of
-    // their courses: a fold is split only to give every job a task, into
-    // runs of neighbouring settings, which part latest.
-    for (size_t k = 0; k < folds; ++k)
-      for (size_t share = 0; share < shares; ++share) {
-        FoldTask task{k, {}};
-        for (size_t s = share * settings / shares;
-             s < (share + 1) * settings / shares; ++s)
-          task.settings.push_back(s);
-        tasks.push_back(std::move(task));
-      }
-    return tasks;
-  }
-  // The fewest shares per fold that give every job the same number of
-  // tasks; one when the folds alone do, and at most one per setting.
-  for (size_t p = shares; p <= std::min(J, settings); ++p)
+  // Apart: the fewest shares per fold that give every job the same number
+  // of tasks; one when the folds alone do, and at most one per setting.
+  // Together, the settings share their fold's product and the start of
+  // their courses, which each share would repeat: a fold is split only to
+  // give every job a task, into runs of neighbouring settings, which part
+  // latest.
+  for (size_t p = shares; !together && p <= std::min(J, settings); ++p)
     if ((folds * p) % J == 0) {
       shares = p;
       break;
     }
+  std::vector<FoldTask> tasks;
   for (size_t k = 0; k < folds; ++k)
     for (size_t share = 0; share < shares; ++share) {
       FoldTask task{k, {}};
-      for (size_t s = share; s < settings; s += shares)
-        task.settings.push_back(s);
+      if (together) {
+        for (size_t s = share * settings / shares;
+             s < (share + 1) * settings / shares; ++s)
+          task.settings.push_back(s);
+      } else {
+        for (size_t s = share; s < settings; s += shares)
+          task.settings.push_back(s);
+      }
       tasks.push_back(std::move(task));
     }
   return tasks;
