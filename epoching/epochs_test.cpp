@@ -8,6 +8,7 @@
 
 #include "epoching/band_pass.h"
 #include "epoching/recipe.h"
+#include "testing/cutting.h"
 #include "testing/memory_recording.h"
 
 namespace Korva::Epoching {
@@ -18,6 +19,8 @@ using Recording::Channel;
 using Recording::RateSource;
 using Recording::Event;
 using ::testing::HasSubstr;
+using Testing::ApplyCutting;
+using Testing::Cutting;
 
 using Testing::MemoryRecording;
 
@@ -110,15 +113,6 @@ DirectEpoch Direct(Recording::Recording& run,
   return epoch;
 }
 
-struct Cutting {
-  const char* name;
-  double start, end;
-  int bins;
-  std::optional<Interval> baseline;
-  Reference reference;
-  std::optional<Band> band;
-  std::optional<double> reject;
-};
 
 class ExtractEpochsCuts : public ::testing::TestWithParam<Cutting> {};
 
@@ -126,13 +120,7 @@ TEST_P(ExtractEpochsCuts, AsComputedDirectlyWithCountsPerClass) {
   const Cutting& cutting = GetParam();
   Recipe r = BaseRecipe();
   r.channels = {"Fz", "Cz"};
-  r.windowStartMs = cutting.start;
-  r.windowEndMs = cutting.end;
-  r.bins = cutting.bins;
-  r.baseline = cutting.baseline;
-  r.reference = cutting.reference;
-  r.band = cutting.band;
-  r.rejectMicrovolts = cutting.reject;
+  ApplyCutting(cutting, r);
   auto runs = Runs();
   ExtractReport report;
   const Data::Dataset data = ExtractEpochs(runs, r, &report);

@@ -9,6 +9,7 @@
 
 #include "data/dataset.h"
 #include "epoching/epochs.h"
+#include "testing/cutting.h"
 #include "testing/memory_recording.h"
 
 namespace Korva::Online {
@@ -20,6 +21,8 @@ using Epoching::Recipe;
 using Epoching::Reference;
 using Recording::Event;
 using ::testing::HasSubstr;
+using Testing::ApplyCutting;
+using Testing::Cutting;
 
 constexpr double kRate = 200;
 constexpr long long kSamples = 3000;
@@ -59,30 +62,14 @@ std::vector<std::unique_ptr<Recording::Recording>> Session() {
   return runs;
 }
 
-struct Cutting {
-  const char* name;
-  double start, end;
-  int bins;
-  std::optional<Interval> baseline;
-  Reference reference;
-  std::optional<Band> band;
-  std::optional<double> reject;
-};
-
 Recipe RecipeOf(const Cutting& c) {
   Recipe r;
   r.targets = {"2"};
   r.nonTargets = {"1"};
   r.channels = {"Pz", "Fz", "Cz"};
-  r.windowStartMs = c.start;
-  r.windowEndMs = c.end;
-  r.bins = c.bins;
-  r.baseline = c.baseline;
-  r.reference = c.reference;
-  r.band = c.band;
+  ApplyCutting(c, r);
   r.filter = Epoching::Filter::kCausal;
   r.filterOrder = 3;
-  r.rejectMicrovolts = c.reject;
   return r;
 }
 
