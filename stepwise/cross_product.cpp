@@ -188,10 +188,17 @@ bool Centre(CentredProduct& product,
 }
 
 CentredProduct FormProduct(const TrainingRows& rows, const Columns& columns) {
+  const std::size_t q = columns.p + 1;
+  return FormProduct(rows, columns, Uninitialised(q * q));
+}
+
+CentredProduct FormProduct(const TrainingRows& rows,
+                           const Columns& columns,
+                           Block storage) {
   CentredProduct product;
   product.n = rows.count;
   product.q = columns.p + 1;
-  product.A = Uninitialised(static_cast<std::size_t>(product.q) * product.q);
+  product.A = std::move(storage);
   if (rows.count < 1) return product;
   const std::vector<double> shift = FirstRowsMean(rows, columns);
   std::vector<double> u;

@@ -111,6 +111,11 @@ bool Centre(CentredProduct& product,
 // Steps 1 of the engine: the centred product of the chosen columns of the
 // rows (allocated here).
 CentredProduct FormProduct(const TrainingRows& rows, const Columns& columns);
+// The same into `storage`: q² doubles for the columns' q = p + 1, whatever
+// they hold.
+CentredProduct FormProduct(const TrainingRows& rows,
+                           const Columns& columns,
+                           Block storage);
 
 // True when this process's dsyrk forms the product of a subset of columns
 // with the very entries of the product of all of them, on probe matrices of

@@ -112,8 +112,23 @@ const double* RowSet::G() const {
   return G_.get();
 }
 
+Block RowSet::TakeProductBlock() const {
+  {
+    const std::lock_guard<std::mutex> hold(spareLock_);
+    if (spare_) return std::move(spare_);
+  }
+  const std::size_t q = cols_ + 1;
+  return Uninitialised(q * q);
+}
+
+void RowSet::GiveBackProductBlock(Block block) const {
+  const std::lock_guard<std::mutex> hold(spareLock_);
+  spare_ = std::move(block);
+}
+
 SubsetProduct::SubsetProduct(const RowSet& set, std::vector<int> subset)
-    : subset_(std::move(subset)),
+    : set_(set),
+      subset_(std::move(subset)),
       rows_(set.Subset(subset_)),
       exactColumn_(set.Cols(), 0) {
   const int n = static_cast<int>(subset_.size());
@@ -125,20 +140,24 @@ SubsetProduct::SubsetProduct(const RowSet& set, std::vector<int> subset)
   if (whole) {
     // The engine's product of these rows is the set's own.
     const std::size_t qq = static_cast<std::size_t>(q) * q;
-    product_.A = Uninitialised(qq);
+    product_.A = set.TakeProductBlock();
     std::copy(set.G(), set.G() + qq, product_.A.get());
     Centre(product_, set.Shift(), set.U());
     exact_ = true;
     return;
   }
   const int h = set.Rows() - n;
-  if (!set.Downdates() || n < 1 || 2 * h > n || !TryDowndate(set))
-    FormExact();
+  if (!set.Downdates() || n < 1 || 2 * h > n || !TryDowndate()) FormExact();
+}
+
+SubsetProduct::~SubsetProduct() {
+  if (product_.A) set_.GiveBackProductBlock(std::move(product_.A));
 }
 
 // A_D, when every column keeps its digits and the usability decision is
 // A_F's; false (nothing kept) otherwise.
-bool SubsetProduct::TryDowndate(const RowSet& set) {
+bool SubsetProduct::TryDowndate() {
+  const RowSet& set = set_;
   const int p = set.Cols();
   const std::size_t q = p + 1;
   std::vector<char> held(set.Rows(), 1);
@@ -147,7 +166,7 @@ bool SubsetProduct::TryDowndate(const RowSet& set) {
   for (int r = 0; r < set.Rows(); ++r)
     if (held[r]) heldRows.push_back(r);
   const double* G = set.G();
-  Block A = Uninitialised(q * q);
+  Block A = set.TakeProductBlock();
   std::vector<double> u;
   // H: the held-out rows' product, kept with the set or formed into A.
   const double* H = A.get();
@@ -161,7 +180,10 @@ bool SubsetProduct::TryDowndate(const RowSet& set) {
   }
   for (std::size_t c = 0; c < q; ++c) {
     const double whole = G[c * q + c];
-    if (!((whole - H[c * q + c]) * kLossFactor >= whole)) return false;
+    if (!((whole - H[c * q + c]) * kLossFactor >= whole)) {
+      set.GiveBackProductBlock(std::move(A));
+      return false;
+    }
   }
   for (std::size_t r = 0; r < q; ++r)
     for (std::size_t c = r; c < q; ++c) A[r * q + c] = G[r * q + c] - H[r * q + c];
@@ -174,8 +196,10 @@ bool SubsetProduct::TryDowndate(const RowSet& set) {
 }
 
 void SubsetProduct::FormExact() {
-  product_ = FormProduct(rows_, Columns{static_cast<int>(exactColumn_.size()),
-                                        nullptr});
+  if (product_.A) set_.GiveBackProductBlock(std::move(product_.A));
+  product_ = FormProduct(
+      rows_, Columns{static_cast<int>(exactColumn_.size()), nullptr},
+      set_.TakeProductBlock());
   exact_ = true;
 }
 
