@@ -39,7 +39,8 @@ std::unique_ptr<SharedRows> SharedRows::Open(
     const std::vector<std::vector<int>>& subsets,
     bool keepBlocks) {
   const SubsetTrainingEntryPoints* entry = module.SubsetTraining();
-  if (entry == nullptr || !SharedTrainingsWanted()) return nullptr;
+  if (entry == nullptr || !SharedTrainingsWanted() || X.order != nullptr)
+    return nullptr;
   KorvaRowSet* set = nullptr;
   const std::optional<std::vector<int>> blocks =
       keepBlocks && entry->openBlocks ? HeldOutBlocks(X.rows, subsets)

@@ -44,9 +44,9 @@ TrainingRun Train(ClassifierBase& classifier,
                     " values)");
   CheckTrainingMemory(X.rows, X.cols, true);
   NEWMAT::Matrix data(X.rows, X.cols);
-  std::memcpy(data.Store(),
-              X.data,
-              static_cast<size_t>(X.rows) * X.cols * sizeof(double));
+  for (int r = 0; r < X.rows; ++r)
+    std::copy_n(X.Row(r), X.cols,
+                data.Store() + static_cast<size_t>(r) * X.cols);
   return Train(classifier, data, labels, names, echo);
 }
 
@@ -107,9 +107,7 @@ std::vector<double> ScoreRows(ClassifierBase& classifier,
   std::vector<double> scores(X.rows);
   NEWMAT::RowVector x(X.cols);
   for (int r = 0; r < X.rows; ++r) {
-    std::memcpy(x.Store(),
-                X.data + static_cast<size_t>(r) * X.cols,
-                X.cols * sizeof(double));
+    std::copy_n(X.Row(r), X.cols, x.Store());
     scores[r] = classifier.GetScore(x) + offset;
   }
   return scores;

@@ -27,14 +27,14 @@ double ChooseBalancedCut(const Module& module,
   }
   std::vector<FoldData> folds;
   for (int k = 0; k < kThresholdFolds; ++k) {
-    std::vector<int> trainRows;
+    std::vector<int> trainRows, testRows;
     for (int r = 0; r < data.rows; ++r)
-      if (fold[r] != k) trainRows.push_back(r);
+      (fold[r] == k ? testRows : trainRows).push_back(r);
     folds.push_back(
         {[&data, &fold, k] { return SubsetByFold(data, fold, k, false); },
          0,
-         SubsetByFold(data, fold, k, true),
-         {},
+         SubsetByFold(data, fold, k, true, false),
+         std::move(testRows),
          &data,
          std::move(trainRows)});
   }

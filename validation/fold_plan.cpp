@@ -163,7 +163,7 @@ Plan MakePlan(const Scheme& scheme,
     plan.folds.push_back(
         {[&data, fold, k] { return SubsetByFold(data, fold, k, false); },
          static_cast<int>(trainRows.size()),
-         SubsetByFold(data, fold, k, true),
+         SubsetByFold(data, fold, k, true, false),
          std::move(rows),
          &data,
          std::move(trainRows)});

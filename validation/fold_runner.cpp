@@ -61,6 +61,13 @@ HostKit::MatrixView View(const Data::Dataset& data) {
   return {data.X.data(), data.rows, data.cols};
 }
 
+// The fold's test rows: in its source set, or its own copy.
+HostKit::MatrixView TestRows(const FoldData& fold) {
+  if (fold.source == nullptr) return View(fold.test);
+  return {fold.source->X.data(), static_cast<int>(fold.testRows.size()),
+          fold.source->cols, fold.testRows.data()};
+}
+
 }  // namespace
 
 int FoldResult::SelectedCount() const {
@@ -100,7 +107,7 @@ ClassifierHandle Configured(const Module& module,
 FoldResult Scored(ClassifierHandle classifier,
                   HostKit::TrainingRun run,
                   const std::function<Data::Dataset&()>& train,
-                  const Data::Dataset& test) {
+                  const HostKit::MatrixView& test) {
   FoldResult fold;
   fold.result = run.result;
   fold.seconds = run.seconds;
@@ -118,17 +125,16 @@ FoldResult Scored(ClassifierHandle classifier,
       rows ? rows->labels.data() : nullptr);
   fold.selected = model.Selected();
   fold.weights = model.SavedWeights();
-  fold.scores = model.Score(View(test));
+  fold.scores = model.Score(test);
   fold.cut = model.Cut();
   return fold;
 }
 
-}  // namespace
-
-FoldResult TrainAndScore(const Module& module,
-                         const FoldSettings& settings,
-                         Data::Dataset& train,
-                         const Data::Dataset& test) {
+// TrainAndScore on test rows given as a view.
+FoldResult TrainAndScoreRows(const Module& module,
+                             const FoldSettings& settings,
+                             Data::Dataset& train,
+                             const HostKit::MatrixView& test) {
   try {
     const std::function<Data::Dataset&()> rows = [&train]() -> Data::Dataset& {
       return train;
@@ -143,6 +149,15 @@ FoldResult TrainAndScore(const Module& module,
   } catch (const std::exception& error) {
     return Failed(error.what());
   }
+}
+
+}  // namespace
+
+FoldResult TrainAndScore(const Module& module,
+                         const FoldSettings& settings,
+                         Data::Dataset& train,
+                         const Data::Dataset& test) {
+  return TrainAndScoreRows(module, settings, train, View(test));
 }
 
 namespace {
@@ -183,7 +198,7 @@ std::vector<std::optional<FoldResult>> TrainShared(
     if (!runs[j]) continue;
     try {
       done[places[j]] = Scored(
-          std::move(classifiers[j]), std::move(*runs[j]), train, fold.test);
+          std::move(classifiers[j]), std::move(*runs[j]), train, TestRows(fold));
     } catch (const std::exception& error) {
       done[places[j]] = Failed(error.what());
     }
@@ -209,10 +224,11 @@ std::vector<FoldResult> RunTask(const Tasks& run, size_t t) {
       done = TrainShared(run, fold, task, train);
     for (size_t i = 0; i < task.settings.size(); ++i)
       results.push_back(done[i] ? std::move(*done[i])
-                                : TrainAndScore(run.module,
-                                                run.settings[task.settings[i]],
-                                                train(),
-                                                fold.test));
+                                : TrainAndScoreRows(
+                                      run.module,
+                                      run.settings[task.settings[i]],
+                                      train(),
+                                      TestRows(fold)));
   } catch (const std::exception& error) {
     results.assign(task.settings.size(), Failed(error.what()));
   }
@@ -351,7 +367,13 @@ std::vector<std::vector<FoldResult>> RunTasks(
   const std::unique_ptr<HostKit::SharedRows> shared = OpenShared(
       module, folds, atOnce, static_cast<int>(settingsAtOnce));
   const Tasks run{module, settings, folds, tasks, shared.get()};
-  if (jobs <= 1 || tasks.size() <= 1) {
+  // With shared products a task of one setting is only its course of steps,
+  // a few milliseconds, which a worker's start (the fork, and the pages it
+  // then copies on write) costs as well; in this process the tasks also
+  // reuse one product block.
+  const bool inProcess =
+      jobs <= 1 || tasks.size() <= 1 || (shared && settingsAtOnce == 1);
+  if (inProcess) {
     for (size_t t = 0; t < tasks.size(); ++t) results[t] = RunTask(run, t);
     return results;
   }

@@ -48,11 +48,13 @@ Error FoldError(const FoldResult& result, const std::string& where);
 struct FoldData {
   std::function<Data::Dataset()> makeTrain;
   int trainRows = 0;
+  // The test rows; their values (X) only when `source` is null.
   Data::Dataset test;
   std::vector<int> testRows;  // the test rows' places in their file, from 0
-  // When the calibration set is rows of a set the evaluation holds: that
-  // set and the rows (ascending). The folds of one such set train through
-  // the module's shared trainings where it offers them (RunTasks).
+  // When the folds are rows of a set the evaluation holds: that set, the
+  // calibration rows (ascending), and the test rows are its rows testRows,
+  // scored in place. The folds of one such set train through the module's
+  // shared trainings where it offers them (RunTasks).
   const Data::Dataset* source = nullptr;
   std::vector<int> sourceRows;
 };

@@ -71,20 +71,23 @@ std::vector<int> BlockFolds(int rows, int folds) {
 Data::Dataset SubsetByFold(const Data::Dataset& data,
                            const std::vector<int>& fold,
                            int k,
-                           bool inFold) {
+                           bool inFold,
+                           bool values) {
   Data::Dataset subset;
   subset.cols = data.cols;
   subset.names = data.names;
   subset.hasLabels = data.hasLabels;
   for (int r = 0; r < data.rows; ++r) subset.rows += (fold[r] == k) == inFold;
-  subset.X = Data::Values(subset.rows, data.cols);
+  if (values) subset.X = Data::Values(subset.rows, data.cols);
   const size_t width = data.cols;
   double* to = subset.X.data();
   for (int r = 0; r < data.rows; ++r) {
     if ((fold[r] == k) != inFold) continue;
-    // copy_n, not memcpy: a table without columns has no storage to name.
-    std::copy_n(data.X.data() + r * width, width, to);
-    to += width;
+    if (values) {
+      // copy_n, not memcpy: a table without columns has no storage to name.
+      std::copy_n(data.X.data() + r * width, width, to);
+      to += width;
+    }
     if (data.hasLabels) subset.labels.push_back(data.labels[r]);
   }
   if (data.groupColumn.empty()) return subset;

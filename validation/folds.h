@@ -35,11 +35,14 @@ std::vector<int> BlockFolds(int rows, int folds);
 
 // The rows of `data` whose entry in `fold` equals (`inFold` true) or differs
 // from (`inFold` false) `k`, in row order, with their groups (numbered in
-// their order of first appearance in the subset).
+// their order of first appearance in the subset). Without `values`, X is
+// left empty: everything else of the rows (a fold's test rows, scored in
+// place).
 Data::Dataset SubsetByFold(const Data::Dataset& data,
                            const std::vector<int>& fold,
                            int k,
-                           bool inFold);
+                           bool inFold,
+                           bool values = true);
 
 }  // namespace Korva::Validation
 

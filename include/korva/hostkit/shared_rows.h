@@ -35,8 +35,8 @@ KORVA_HOSTKIT_API bool SharedTrainingsWanted();
 
 class KORVA_HOSTKIT_API SharedRows {
  public:
-  // The rows of X with one label (+1 / -1) each, read in place (X and the
-  // labels must outlive the object), for trainings on the rows `subsets`
+  // The rows of X (stored in order: no `order`) with one label (+1 / -1)
+  // each, read in place (X and the labels must outlive the object), for trainings on the rows `subsets`
   // (indexes into X). Where the rows the subsets leave out are disjoint
   // (the folds of a k-fold cross-validation), `keepBlocks` is true and the
   // module offers it, the module keeps the product of each subset's

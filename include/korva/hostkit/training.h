@@ -1,6 +1,7 @@
 #ifndef KORVA_HOSTKIT_TRAINING_H_
 #define KORVA_HOSTKIT_TRAINING_H_
 
+#include <cstddef>
 #include <iosfwd>
 #include <list>
 #include <optional>
@@ -14,11 +15,17 @@
 
 namespace Korva::HostKit {
 
-// A dense row-major matrix the host owns: rows x cols doubles at `data`.
+// A dense row-major matrix the host owns: rows x cols doubles at `data`,
+// or, with `order`, its rows order[0], ..., order[rows - 1] (the test rows
+// of a fold, read in place).
 struct MatrixView {
   const double* data = nullptr;
   int rows = 0;
   int cols = 0;
+  const int* order = nullptr;
+  const double* Row(int i) const {
+    return data + static_cast<std::size_t>(order ? order[i] : i) * cols;
+  }
 };
 
 // A training message as a terminal should show it: carriage returns dropped,
