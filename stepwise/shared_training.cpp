@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <list>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -51,40 +52,41 @@ struct ExactFit {
   StepFit fit;
 };
 
-// The subset's rows as DoTrain's StepCalc reads them, copied on first use.
+// The exact step's fits on the subset's rows, read in place with the
+// arithmetic of DoTrain's StepCalc, kept by selection: a fit reads the rows
+// alone, never the product, so a rerun of the subset's courses meets the
+// same selections and the same fits.
 class ExactRows {
  public:
-  ExactRows(const TrainingRows& rows, int p) : rows_(rows), p_(p) {}
+  explicit ExactRows(const TrainingRows& rows) : rows_(rows) {}
   void Fit(const FeatureFlags& in, ExactFit& fit) {
     if (fit.made) return;
+    const std::vector<bool> key(in.Data(), in.Data() + in.Count());
+    auto kept = fits_.find(key);
+    if (kept == fits_.end()) kept = fits_.emplace(key, Make(in)).first;
+    fit = kept->second;
+  }
+
+ private:
+  ExactFit Make(const FeatureFlags& in) {
+    ExactFit fit;
     fit.made = true;
+    if (y_.Nrows() != rows_.count) {
+      y_.ReSize(rows_.count);
+      for (int i = 0; i < rows_.count; ++i) y_.element(i) = rows_.Label(i);
+    }
     try {
-      Make();
-      fit.status = RegressionStep(X_, y_, in, fit.fit);
+      fit.status = RegressionStep(rows_, y_, in, fit.fit);
     } catch (...) {
       // The host's own training throws the same, and says so.
       fit.threw = true;
     }
-  }
-
- private:
-  void Make() {
-    if (made_) return;
-    X_.ReSize(rows_.count, p_);
-    y_.ReSize(rows_.count);
-    for (int i = 0; i < rows_.count; ++i) {
-      std::copy(rows_.Row(i), rows_.Row(i) + p_,
-                X_.Store() + static_cast<std::size_t>(i) * p_);
-      y_.element(i) = rows_.Label(i);
-    }
-    made_ = true;
+    return fit;
   }
 
   TrainingRows rows_;
-  int p_;
-  bool made_ = false;
-  NEWMAT::Matrix X_;
   NEWMAT::ColumnVector y_;
+  std::map<std::vector<bool>, ExactFit> fits_;
 };
 
 // Each class's mean row, as GetFeaturesMean forms it from GetMatrixByLabel's
@@ -374,7 +376,7 @@ void TrainSubset(const RowSet& set,
   SubsetProduct product(set, std::move(subset));
   const TrainingRows& rows = product.Rows();
   const ClassMeans means = MeansOf(rows, p);
-  ExactRows exact(rows, p);
+  ExactRows exact(rows);
   std::vector<int> exactColumns;
   for (int attempt = 0;; ++attempt) {
     std::vector<Member> members = Begin(trainings, count, means, rows.count, p);

@@ -37,7 +37,8 @@
 //
 // Memory: the subset's product (q²), one engine (stepwise_engine.h) and
 // for each branch waiting its turn a copy of the factor's rows in use; the
-// subset's rows are copied (n p) only when the exact step runs.
+// exact step reads the subset's rows in place, and its fits are kept by
+// selection for the subset's reruns (2 p doubles each).
 
 #include <vector>
 

@@ -60,7 +60,7 @@ CandidateSums SumCandidates(const NEWMAT::Matrix& X0,
 }
 
 // Q (n x k) and the shape of X (n x m), both stored row by row.
-struct Block {
+struct Panel {
   const double* q;
   int k, n, m;
   const double* Row(int r) const { return q + static_cast<std::size_t>(r) * k; }
@@ -70,7 +70,7 @@ struct Block {
 // C_ij = Q_0i X_0j + Q_1i X_1j + ..., added in this order. Four rows of X go
 // into each pass over C, so that an entry is loaded and stored once for four
 // additions; the loops across j leave each entry's order as it is.
-void TransposedProduct(const Block& b,
+void TransposedProduct(const Panel& b,
                        const double* __restrict x,
                        int w,
                        double* __restrict C) {
@@ -101,7 +101,7 @@ void TransposedProduct(const Block& b,
 
 // out = X - Q C for the same w columns, with (Q C)_rj = Q_r0 C_0j +
 // Q_r1 C_1j + ..., added in this order, four columns of Q per pass.
-void SubtractProduct(const Block& b,
+void SubtractProduct(const Panel& b,
                      const double* __restrict C,
                      const double* __restrict x,
                      int w,
@@ -144,7 +144,7 @@ NEWMAT::Matrix ProjectOut(const NEWMAT::Matrix& Q, const NEWMAT::Matrix& X) {
   AdviseHugePages(out.Store(),
                   static_cast<std::size_t>(n) * m * sizeof(double));
   std::vector<double> C(static_cast<std::size_t>(k) * kColumnBlock);
-  const Block block{Q.Store(), k, n, m};
+  const Panel block{Q.Store(), k, n, m};
   for (int j0 = 0; j0 < m; j0 += kColumnBlock) {
     const int w = std::min(kColumnBlock, m - j0);
     TransposedProduct(block, X.Store() + j0, w, C.data());
@@ -157,8 +157,17 @@ int RegressionStep(const NEWMAT::Matrix& X,
                    const NEWMAT::ColumnVector& y,
                    const FeatureFlags& in,
                    StepFit& fit) {
-  const int n = X.Nrows();
-  if (in.Count() > static_cast<std::uint64_t>(X.Ncols()) || y.Nrows() != n)
+  return RegressionStep(
+      TrainingRows{X.Store(), X.Ncols(), nullptr, nullptr, X.Nrows()}, y, in,
+      fit);
+}
+
+int RegressionStep(const TrainingRows& rows,
+                   const NEWMAT::ColumnVector& y,
+                   const FeatureFlags& in,
+                   StepFit& fit) {
+  const int n = rows.count;
+  if (in.Count() > static_cast<std::uint64_t>(rows.stride) || y.Nrows() != n)
     return kStatusRejected;
   const int p = static_cast<int>(in.Count());
   const int k = static_cast<int>(in.CountSelected());
@@ -173,9 +182,8 @@ int RegressionStep(const NEWMAT::Matrix& X,
   NEWMAT::Matrix X0(n, p - k);
   AdviseHugePages(X0.Store(),
                   static_cast<std::size_t>(n) * (p - k) * sizeof(double));
-  const int width = X.Ncols();
   for (int row = 0; row < n; ++row) {
-    const double* from = X.Store() + static_cast<std::size_t>(row) * width;
+    const double* from = rows.Row(row);
     double* model = X1.Store() + static_cast<std::size_t>(row) * (k + 1);
     double* candidate = X0.Store() + static_cast<std::size_t>(row) * (p - k);
     *model++ = 1.0;

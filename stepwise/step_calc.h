@@ -51,6 +51,7 @@
 #include <newmat/newmat.h>
 
 #include "plugin/feature_flags.h"
+#include "stepwise/cross_product.h"
 
 namespace Korva {
 
@@ -82,6 +83,12 @@ NEWMAT::Matrix ProjectOut(const NEWMAT::Matrix& Q, const NEWMAT::Matrix& X);
 // columns. NEWMAT's exceptions pass on (e.g. an in-model column that the
 // others explain exactly).
 int RegressionStep(const NEWMAT::Matrix& X,
+                   const NEWMAT::ColumnVector& y,
+                   const FeatureFlags& in,
+                   StepFit& fit);
+// The same on `rows` read in place (their stride at least p; their labels
+// are not read: y gives them), with the very arithmetic, so the same bits.
+int RegressionStep(const TrainingRows& rows,
                    const NEWMAT::ColumnVector& y,
                    const FeatureFlags& in,
                    StepFit& fit);
