@@ -45,8 +45,8 @@ TrainingRun Train(ClassifierBase& classifier,
   CheckTrainingMemory(X.rows, X.cols, true);
   NEWMAT::Matrix data(X.rows, X.cols);
   for (int r = 0; r < X.rows; ++r)
-    std::copy_n(X.Row(r), X.cols,
-                data.Store() + static_cast<size_t>(r) * X.cols);
+    std::copy_n(
+        X.Row(r), X.cols, data.Store() + static_cast<size_t>(r) * X.cols);
   return Train(classifier, data, labels, names, echo);
 }
 

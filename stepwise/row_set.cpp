@@ -197,9 +197,10 @@ bool SubsetProduct::TryDowndate() {
 
 void SubsetProduct::FormExact() {
   if (product_.A) set_.GiveBackProductBlock(std::move(product_.A));
-  product_ = FormProduct(
-      rows_, Columns{static_cast<int>(exactColumn_.size()), nullptr},
-      set_.TakeProductBlock());
+  product_ =
+      FormProduct(rows_,
+                  Columns{static_cast<int>(exactColumn_.size()), nullptr},
+                  set_.TakeProductBlock());
   exact_ = true;
 }
 

@@ -158,7 +158,9 @@ int RegressionStep(const NEWMAT::Matrix& X,
                    const FeatureFlags& in,
                    StepFit& fit) {
   return RegressionStep(
-      TrainingRows{X.Store(), X.Ncols(), nullptr, nullptr, X.Nrows()}, y, in,
+      TrainingRows{X.Store(), X.Ncols(), nullptr, nullptr, X.Nrows()},
+      y,
+      in,
       fit);
 }
 

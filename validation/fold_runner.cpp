@@ -64,8 +64,10 @@ HostKit::MatrixView View(const Data::Dataset& data) {
 // The fold's test rows: in its source set, or its own copy.
 HostKit::MatrixView TestRows(const FoldData& fold) {
   if (fold.source == nullptr) return View(fold.test);
-  return {fold.source->X.data(), static_cast<int>(fold.testRows.size()),
-          fold.source->cols, fold.testRows.data()};
+  return {fold.source->X.data(),
+          static_cast<int>(fold.testRows.size()),
+          fold.source->cols,
+          fold.testRows.data()};
 }
 
 }  // namespace
@@ -197,8 +199,10 @@ std::vector<std::optional<FoldResult>> TrainShared(
   for (size_t j = 0; j < runs.size(); ++j) {
     if (!runs[j]) continue;
     try {
-      done[places[j]] = Scored(
-          std::move(classifiers[j]), std::move(*runs[j]), train, TestRows(fold));
+      done[places[j]] = Scored(std::move(classifiers[j]),
+                               std::move(*runs[j]),
+                               train,
+                               TestRows(fold));
     } catch (const std::exception& error) {
       done[places[j]] = Failed(error.what());
     }
@@ -223,12 +227,12 @@ std::vector<FoldResult> RunTask(const Tasks& run, size_t t) {
     if (run.shared && fold.source && !fold.sourceRows.empty())
       done = TrainShared(run, fold, task, train);
     for (size_t i = 0; i < task.settings.size(); ++i)
-      results.push_back(done[i] ? std::move(*done[i])
-                                : TrainAndScoreRows(
-                                      run.module,
-                                      run.settings[task.settings[i]],
-                                      train(),
-                                      TestRows(fold)));
+      results.push_back(done[i]
+                            ? std::move(*done[i])
+                            : TrainAndScoreRows(run.module,
+                                                run.settings[task.settings[i]],
+                                                train(),
+                                                TestRows(fold)));
   } catch (const std::exception& error) {
     results.assign(task.settings.size(), Failed(error.what()));
   }

@@ -36,16 +36,16 @@ KORVA_HOSTKIT_API bool SharedTrainingsWanted();
 class KORVA_HOSTKIT_API SharedRows {
  public:
   // The rows of X (stored in order: no `order`) with one label (+1 / -1)
-  // each, read in place (X and the labels must outlive the object), for trainings on the rows `subsets`
-  // (indexes into X). Where the rows the subsets leave out are disjoint
-  // (the folds of a k-fold cross-validation), `keepBlocks` is true and the
-  // module offers it, the module keeps the product of each subset's
-  // held-out rows (BlockProductsFit says whether they fit the memory limit),
-  // and a subset's training costs no pass over the rows beyond the set's
-  // one. Null when `module` offers no shared trainings, they are not wanted
-  // (SharedTrainingsWanted) or the module declines these data. The module
-  // forms its products here, so a process that forks workers opens the set
-  // before it forks.
+  // each, read in place (X and the labels must outlive the object), for
+  // trainings on the rows `subsets` (indexes into X). Where the rows the
+  // subsets leave out are disjoint (the folds of a k-fold cross-validation),
+  // `keepBlocks` is true and the module offers it, the module keeps the
+  // product of each subset's held-out rows (BlockProductsFit says whether
+  // they fit the memory limit), and a subset's training costs no pass over
+  // the rows beyond the set's one. Null when `module` offers no shared
+  // trainings, they are not wanted (SharedTrainingsWanted) or the module
+  // declines these data. The module forms its products here, so a process that
+  // forks workers opens the set before it forks.
   static std::unique_ptr<SharedRows> Open(
       const Module& module,
       const MatrixView& X,
