@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -9,12 +10,15 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstring>
+#include <ctime>
 #include <iostream>
 #include <optional>
+#include <vector>
 
-#include "korva/hostkit/module_path.h"
 #include "korva/hostkit/memory_budget.h"
+#include "korva/hostkit/module_path.h"
 #include "korva/hostkit/shared_rows.h"
 #include "korva/hostkit/trained_model.h"
 #include "korva/hostkit/training.h"
@@ -41,10 +45,13 @@ void WriteAll(int fd, const std::vector<std::uint8_t>& text) {
   }
 }
 
+// A worker process: its results come in on `fd`, task indexes go out on
+// `tasks` (-1 once closed: no more tasks).
 struct Worker {
   pid_t pid;
   int fd;
-  size_t task;
+  int tasks;
+  std::optional<size_t> task;  // the task it runs
   std::vector<std::uint8_t> output;
 };
 
@@ -281,75 +288,161 @@ std::unique_ptr<HostKit::SharedRows> OpenShared(
   }
 }
 
-// Starts a worker process that runs task t and writes its results
-// (EncodeFoldResults) to a pipe. Records the failure in `results` when no
-// worker can start.
-std::optional<Worker> StartWorker(const Tasks& run,
-                                  size_t t,
-                                  std::vector<FoldResult>& results) {
-  const auto refused = [&] {
-    results.assign(
-        run.tasks[t].settings.size(),
-        Failed(std::string("cannot start a worker: ") + std::strerror(errno),
-               true));
-    return std::nullopt;
-  };
-  int fds[2];
-  if (::pipe2(fds, O_CLOEXEC) != 0) return refused();
-  std::cout.flush();
-  std::cerr.flush();
-  const pid_t parent = ::getpid();
-  const pid_t pid = ::fork();
-  if (pid < 0) {
-    ::close(fds[0]);
-    ::close(fds[1]);
-    return refused();
+// Reads exactly `size` bytes; false at the end of the input or on an error.
+bool ReadExactly(int fd, void* to, size_t size) {
+  auto* bytes = static_cast<std::uint8_t*>(to);
+  while (size > 0) {
+    const ssize_t n = ::read(fd, bytes, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    bytes += n;
+    size -= static_cast<size_t>(n);
   }
-  if (pid == 0) {
-    // The worker ends with korva, also when korva is killed; the parent may
-    // have gone before the request took effect.
-    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (::getppid() != parent) ::_exit(1);
-    ::close(fds[0]);
+  return true;
+}
+
+// A worker's life: it reads task indexes from `tasks` until their end, and
+// for each writes the task's results (EncodeFoldResults) to `results`,
+// after their length. No destructors or exit handlers run: they belong to
+// the parent.
+[[noreturn]] void WorkerMain(const Tasks& run, int tasks, int results) {
+  std::uint64_t t = 0;
+  while (ReadExactly(tasks, &t, sizeof t)) {
     std::vector<std::uint8_t> text;
     try {
       text = EncodeFoldResults(RunTask(run, t));
     } catch (const std::exception& error) {
       text = EncodeFoldResults({Failed(error.what())});
     }
-    WriteAll(fds[1], text);
-    ::close(fds[1]);
-    // No destructors or exit handlers: they belong to the parent.
-    ::_exit(0);
+    const std::uint64_t size = text.size();
+    std::vector<std::uint8_t> frame(sizeof size);
+    std::memcpy(frame.data(), &size, sizeof size);
+    frame.insert(frame.end(), text.begin(), text.end());
+    WriteAll(results, frame);
   }
-  ::close(fds[1]);
-  return Worker{pid, fds[0], t, {}};
+  ::_exit(0);
 }
 
-// Reads what the worker wrote; true once it has finished, with the results
-// of its `count` settings.
+// Starts a worker process (WorkerMain); nullopt, with errno set, when none
+// can start. The new worker closes its copies of the `others`' pipes: a
+// worker holding another's task pipe open would keep that one from ever
+// seeing the end of its tasks.
+std::optional<Worker> StartWorker(const Tasks& run,
+                                  const std::vector<Worker>& others) {
+  int tasks[2], results[2];
+  if (::pipe2(tasks, O_CLOEXEC) != 0) return std::nullopt;
+  if (::pipe2(results, O_CLOEXEC) != 0) {
+    const int error = errno;
+    ::close(tasks[0]);
+    ::close(tasks[1]);
+    errno = error;
+    return std::nullopt;
+  }
+  std::cout.flush();
+  std::cerr.flush();
+  const pid_t parent = ::getpid();
+  const pid_t pid = ::fork();
+  if (pid < 0) {
+    const int error = errno;
+    for (int fd : {tasks[0], tasks[1], results[0], results[1]}) ::close(fd);
+    errno = error;
+    return std::nullopt;
+  }
+  if (pid == 0) {
+    // The worker ends with korva, also when korva is killed; the parent may
+    // have gone before the request took effect.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != parent) ::_exit(1);
+    for (const Worker& other : others) {
+      ::close(other.fd);
+      if (other.tasks >= 0) ::close(other.tasks);
+    }
+    ::close(tasks[1]);
+    ::close(results[0]);
+    WorkerMain(run, tasks[0], results[1]);
+  }
+  ::close(tasks[0]);
+  ::close(results[1]);
+  return Worker{pid, results[0], tasks[1], std::nullopt, {}};
+}
+
+// Hands task t to the worker. A worker that has died cannot take it: the
+// write fails (SIGPIPE is held back for it, and taken back), and the task
+// fails with how the worker ended once its end is read (ReadWorker).
+void Assign(Worker& worker, size_t t) {
+  const std::uint64_t index = t;
+  sigset_t pipe, old;
+  sigemptyset(&pipe);
+  sigaddset(&pipe, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipe, &old);
+  ssize_t n;
+  do {
+    n = ::write(worker.tasks, &index, sizeof index);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0 && errno == EPIPE) {
+    const timespec now{0, 0};
+    while (sigtimedwait(&pipe, nullptr, &now) < 0 && errno == EINTR) {
+    }
+  }
+  pthread_sigmask(SIG_SETMASK, &old, nullptr);
+  worker.task = t;
+}
+
+// The results of the worker's task once its whole frame has arrived, the
+// frame then taken off its output; nullopt before.
+std::optional<std::vector<FoldResult>> TakeResults(Worker& worker,
+                                                   size_t count) {
+  std::uint64_t size = 0;
+  if (worker.output.size() < sizeof size) return std::nullopt;
+  std::memcpy(&size, worker.output.data(), sizeof size);
+  if (worker.output.size() - sizeof size < size) return std::nullopt;
+  const auto begin = worker.output.begin() + sizeof size;
+  const auto end = begin + static_cast<long>(size);
+  std::vector<FoldResult> results;
+  try {
+    results = DecodeFoldResults(std::vector<std::uint8_t>(begin, end));
+  } catch (const std::exception&) {
+    results.clear();
+  }
+  worker.output.erase(worker.output.begin(), end);
+  // A task that threw as a whole sends its one failure for every setting.
+  if (results.size() == 1 && count > 1) results.assign(count, results[0]);
+  if (results.size() != count)
+    results.assign(count,
+                   Failed("the fold gave no result: its worker's reply is not "
+                          "one result per setting",
+                          true));
+  return results;
+}
+
+// Reads what the worker wrote. Stores the results of its task in `results`
+// once they are whole (and frees the worker for another task); true once
+// the worker has ended, its task (if any) then failed with how it ended.
 bool ReadWorker(Worker& worker,
-                size_t count,
-                std::vector<FoldResult>& results) {
+                const std::vector<FoldTask>& tasks,
+                std::vector<std::vector<FoldResult>>& results) {
   char buffer[1 << 16];
   const ssize_t n = ::read(worker.fd, buffer, sizeof(buffer));
   if (n < 0 && errno == EINTR) return false;
   if (n > 0) {
     worker.output.insert(worker.output.end(), buffer, buffer + n);
+    if (worker.task) {
+      const size_t count = tasks[*worker.task].settings.size();
+      if (auto done = TakeResults(worker, count)) {
+        results[*worker.task] = std::move(*done);
+        worker.task.reset();
+      }
+    }
     return false;
   }
   ::close(worker.fd);
+  if (worker.tasks >= 0) ::close(worker.tasks);
   int status = 0;
   while (::waitpid(worker.pid, &status, 0) < 0 && errno == EINTR) {
   }
-  try {
-    results = DecodeFoldResults(worker.output);
-  } catch (const std::exception&) {
-    results.clear();
-  }
-  if (results.size() != count)
-    results.assign(
-        count,
+  if (worker.task)
+    results[*worker.task].assign(
+        tasks[*worker.task].settings.size(),
         Failed("the fold gave no result: " + ExitDescription(status), true));
   return true;
 }
@@ -381,13 +474,33 @@ std::vector<std::vector<FoldResult>> RunTasks(
     for (size_t t = 0; t < tasks.size(); ++t) results[t] = RunTask(run, t);
     return results;
   }
+  // Each worker takes task after task, the next one in order as it is
+  // free: a worker's start (the fork, the pages it copies on write, its
+  // first allocations) is paid once per worker, not per task. A worker that
+  // dies fails its task; another takes its place.
   std::vector<Worker> active;
   size_t next = 0;
   while (next < tasks.size() || !active.empty()) {
+    for (Worker& worker : active) {
+      if (worker.task || worker.tasks < 0) continue;
+      if (next < tasks.size()) {
+        Assign(worker, next++);
+      } else {
+        ::close(worker.tasks);
+        worker.tasks = -1;
+      }
+    }
     while (active.size() < static_cast<size_t>(jobs) && next < tasks.size()) {
       const size_t t = next++;
-      if (auto worker = StartWorker(run, t, results[t]))
+      if (auto worker = StartWorker(run, active)) {
+        Assign(*worker, t);
         active.push_back(std::move(*worker));
+      } else {
+        results[t].assign(tasks[t].settings.size(),
+                          Failed(std::string("cannot start a worker: ") +
+                                     std::strerror(errno),
+                                 true));
+      }
     }
     if (active.empty()) continue;
     std::vector<pollfd> wanted;
@@ -397,12 +510,9 @@ std::vector<std::vector<FoldResult>> RunTasks(
       if (errno == EINTR) continue;
       break;
     }
-    for (size_t i = wanted.size(); i-- > 0;) {
-      const size_t t = active[i].task;
-      if (wanted[i].revents != 0 &&
-          ReadWorker(active[i], tasks[t].settings.size(), results[t]))
+    for (size_t i = wanted.size(); i-- > 0;)
+      if (wanted[i].revents != 0 && ReadWorker(active[i], tasks, results))
         active.erase(active.begin() + static_cast<long>(i));
-    }
   }
   return results;
 }

@@ -84,21 +84,23 @@ std::vector<std::uint8_t> EncodeFoldResults(
 std::vector<FoldResult> DecodeFoldResults(
     const std::vector<std::uint8_t>& bytes);
 
-// One worker's share of an evaluation: a fold trained with some of the
-// settings, one after another, on its calibration set made once.
+// One task of an evaluation: a fold trained with some of the settings, one
+// after another, on its calibration set made once.
 struct FoldTask {
   size_t fold = 0;
   std::vector<size_t> settings;  // indices into the settings
 };
 
 // Runs every task, at most `jobs` at the same time; results[t][i] belongs to
-// task t's i-th setting. With more than one job each task runs in a worker
-// process of its own: the matrix library keeps global state (its trace of
-// calls and its error text) that two trainings in one process would share.
-// When every fold's calibration set is rows of one source set and the
-// module offers shared trainings (HostKit::SharedRows), the set is opened
-// here, before the workers start, and each task trains its settings through
-// it at once; the results are those of separate trainings.
+// task t's i-th setting. With more than one job the tasks run in `jobs`
+// worker processes, each taking the next task when it has finished one:
+// the matrix library keeps global state (its trace of calls and its error
+// text) that two trainings in one process would share. When every fold's
+// calibration set is rows of one source set and the module offers shared
+// trainings (HostKit::SharedRows), the set is opened here, before the
+// workers start, and each task trains its settings through it at once; the
+// results are those of separate trainings. Tasks of one setting each then
+// run in this process (a worker's start costs as much as such a task).
 std::vector<std::vector<FoldResult>> RunTasks(
     const Module& module,
     const std::vector<FoldSettings>& settings,
