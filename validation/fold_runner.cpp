@@ -447,56 +447,34 @@ bool ReadWorker(Worker& worker,
   return true;
 }
 
-}  // namespace
-
-std::vector<std::vector<FoldResult>> RunTasks(
-    const Module& module,
-    const std::vector<FoldSettings>& settings,
-    const std::vector<FoldData>& folds,
-    const std::vector<FoldTask>& tasks,
-    int jobs) {
-  std::vector<std::vector<FoldResult>> results(tasks.size());
-  size_t settingsAtOnce = 1;
-  for (const FoldTask& task : tasks)
-    settingsAtOnce = std::max(settingsAtOnce, task.settings.size());
-  const int atOnce =
-      static_cast<int>(std::min<size_t>(std::max(jobs, 1), tasks.size()));
-  const std::unique_ptr<HostKit::SharedRows> shared = OpenShared(
-      module, folds, atOnce, static_cast<int>(settingsAtOnce));
-  const Tasks run{module, settings, folds, tasks, shared.get()};
-  // With shared products a task of one setting is only its course of steps,
-  // a few milliseconds, which a worker's start (the fork, and the pages it
-  // then copies on write) costs as well; in this process the tasks also
-  // reuse one product block.
-  const bool inProcess =
-      jobs <= 1 || tasks.size() <= 1 || (shared && settingsAtOnce == 1);
-  if (inProcess) {
-    for (size_t t = 0; t < tasks.size(); ++t) results[t] = RunTask(run, t);
-    return results;
-  }
-  // Each worker takes task after task, the next one in order as it is
-  // free: a worker's start (the fork, the pages it copies on write, its
-  // first allocations) is paid once per worker, not per task. A worker that
-  // dies fails its task; another takes its place.
+// Runs the tasks in `jobs` worker processes. Each worker takes task after
+// task, the next one in order as it is free: a worker's start (the fork,
+// the pages it copies on write, its first allocations) is paid once per
+// worker, not per task. A worker that dies fails its task; another takes
+// its place.
+void RunInWorkers(const Tasks& run,
+                  int jobs,
+                  std::vector<std::vector<FoldResult>>& results) {
   std::vector<Worker> active;
   size_t next = 0;
-  while (next < tasks.size() || !active.empty()) {
+  while (next < run.tasks.size() || !active.empty()) {
     for (Worker& worker : active) {
       if (worker.task || worker.tasks < 0) continue;
-      if (next < tasks.size()) {
+      if (next < run.tasks.size()) {
         Assign(worker, next++);
       } else {
         ::close(worker.tasks);
         worker.tasks = -1;
       }
     }
-    while (active.size() < static_cast<size_t>(jobs) && next < tasks.size()) {
+    while (active.size() < static_cast<size_t>(jobs) &&
+           next < run.tasks.size()) {
       const size_t t = next++;
       if (auto worker = StartWorker(run, active)) {
         Assign(*worker, t);
         active.push_back(std::move(*worker));
       } else {
-        results[t].assign(tasks[t].settings.size(),
+        results[t].assign(run.tasks[t].settings.size(),
                           Failed(std::string("cannot start a worker: ") +
                                      std::strerror(errno),
                                  true));
@@ -511,9 +489,39 @@ std::vector<std::vector<FoldResult>> RunTasks(
       break;
     }
     for (size_t i = wanted.size(); i-- > 0;)
-      if (wanted[i].revents != 0 && ReadWorker(active[i], tasks, results))
+      if (wanted[i].revents != 0 && ReadWorker(active[i], run.tasks, results))
         active.erase(active.begin() + static_cast<long>(i));
   }
+}
+
+}  // namespace
+
+std::vector<std::vector<FoldResult>> RunTasks(
+    const Module& module,
+    const std::vector<FoldSettings>& settings,
+    const std::vector<FoldData>& folds,
+    const std::vector<FoldTask>& tasks,
+    int jobs) {
+  std::vector<std::vector<FoldResult>> results(tasks.size());
+  size_t settingsAtOnce = 1;
+  for (const FoldTask& task : tasks)
+    settingsAtOnce = std::max(settingsAtOnce, task.settings.size());
+  const int atOnce =
+      static_cast<int>(std::min<size_t>(std::max(jobs, 1), tasks.size()));
+  const std::unique_ptr<HostKit::SharedRows> shared =
+      OpenShared(module, folds, atOnce, static_cast<int>(settingsAtOnce));
+  const Tasks run{module, settings, folds, tasks, shared.get()};
+  // With shared products a task of one setting is only its course of steps,
+  // a few milliseconds, which a worker's start (the fork, and the pages it
+  // then copies on write) costs as well; in this process the tasks also
+  // reuse one product block.
+  const bool inProcess =
+      jobs <= 1 || tasks.size() <= 1 || (shared && settingsAtOnce == 1);
+  if (inProcess) {
+    for (size_t t = 0; t < tasks.size(); ++t) results[t] = RunTask(run, t);
+    return results;
+  }
+  RunInWorkers(run, jobs, results);
   return results;
 }
 
