@@ -383,7 +383,8 @@ std::unique_ptr<Recording> OpenLenient(const std::string& path) {
   int statusSource = -1;
   DescribeLayout(layout, header, sources, statusSource);
   const EdfAnnotations read = ReadEdfAnnotations(*file, layout);
-  if (layout.discontinuous)
+  // A discontinuous file without records has nothing to place in time.
+  if (layout.discontinuous && layout.records > 0)
     PlaceInRecords(layout, read, header);
   else
     for (const EdfAnnotation& a : read.annotations)
