@@ -35,10 +35,11 @@ FoldResult Failed(const std::string& why, bool lost = false) {
   return fold;
 }
 
-void WriteAll(int fd, const std::vector<std::uint8_t>& text) {
+void WriteAll(int fd, const void* data, size_t size) {
+  const auto* bytes = static_cast<const std::uint8_t*>(data);
   size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+  while (done < size) {
+    const ssize_t n = ::write(fd, bytes + done, size - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return;
     done += static_cast<size_t>(n);
@@ -312,13 +313,12 @@ bool ReadExactly(int fd, void* to, size_t size) {
     try {
       text = EncodeFoldResults(RunTask(run, t));
     } catch (const std::exception& error) {
-      text = EncodeFoldResults({Failed(error.what())});
+      text = EncodeFoldResults(std::vector<FoldResult>(
+          run.tasks[t].settings.size(), Failed(error.what())));
     }
     const std::uint64_t size = text.size();
-    std::vector<std::uint8_t> frame(sizeof size);
-    std::memcpy(frame.data(), &size, sizeof size);
-    frame.insert(frame.end(), text.begin(), text.end());
-    WriteAll(results, frame);
+    WriteAll(results, &size, sizeof size);
+    WriteAll(results, text.data(), text.size());
   }
   ::_exit(0);
 }
@@ -405,8 +405,6 @@ std::optional<std::vector<FoldResult>> TakeResults(Worker& worker,
     results.clear();
   }
   worker.output.erase(worker.output.begin(), end);
-  // A task that threw as a whole sends its one failure for every setting.
-  if (results.size() == 1 && count > 1) results.assign(count, results[0]);
   if (results.size() != count)
     results.assign(count,
                    Failed("the fold gave no result: its worker's reply is not "
