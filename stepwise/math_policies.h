@@ -13,4 +13,14 @@
 #define BOOST_MATH_ROUNDING_ERROR_POLICY ignore_error
 #define BOOST_MATH_PROMOTE_DOUBLE_POLICY false
 
+// Boost.Math's tables (factorials, Bernoulli numbers) as static arrays, not
+// constexpr ones: GCC builds a constexpr table that is indexed at run time
+// on the stack at every call, and the incomplete beta function's series asks
+// for a factorial at every term. The copy of the 171 factorials was a tenth
+// of a training's p-values; the values read are the same.
+#include <boost/math/tools/config.hpp>
+#undef BOOST_MATH_HAVE_CONSTEXPR_TABLES
+#undef BOOST_MATH_CONSTEXPR_TABLE_FUNCTION
+#define BOOST_MATH_CONSTEXPR_TABLE_FUNCTION
+
 #endif  // KORVA_STEPWISE_MATH_POLICIES_H_
