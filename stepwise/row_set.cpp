@@ -56,8 +56,30 @@ RowSet::RowSet(const double* X,
     heldOut = std::max(heldOut, static_cast<int>(part.rows.size()));
   downdates_ = SubsetProductsAgree() && 2 * heldOut <= rows - heldOut;
   if (!downdates_ || parts.empty()) return;
+  std::vector<ClassMeans> others =
+      MeansLeavingOut(rows_, cols_, blockOf_.data(), blocks);
+  for (int b = 0; b < blocks; ++b) parts[b].others = std::move(others[b]);
   blocks_ = std::move(parts);
   FormFromBlocks();
+}
+
+const ClassMeans* RowSet::MeansWithout(const std::vector<int>& subset) const {
+  if (blocks_.empty()) return nullptr;
+  // The first row the ascending subset lacks names the block.
+  int missing = 0;
+  const int size = static_cast<int>(subset.size());
+  while (missing < size && subset[missing] == missing) ++missing;
+  if (missing >= rows_.count || blockOf_[missing] < 0) return nullptr;
+  const int b = blockOf_[missing];
+  if (size != rows_.count - static_cast<int>(blocks_[b].rows.size()))
+    return nullptr;
+  for (int i = 0; i < size; ++i) {
+    const int r = subset[i];
+    if (r < 0 || r >= rows_.count || blockOf_[r] == b ||
+        (i > 0 && r <= subset[i - 1]))
+      return nullptr;
+  }
+  return &blocks_[b].others;
 }
 
 int RowSet::BlockOf(const std::vector<int>& held) const {

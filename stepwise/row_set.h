@@ -43,6 +43,7 @@
 #include <mutex>
 #include <vector>
 
+#include "stepwise/class_means.h"
 #include "stepwise/cross_product.h"
 
 namespace Korva {
@@ -97,6 +98,10 @@ class RowSet {
   // A block's shifted product (upper triangle) and column sums.
   const double* BlockG(int b) const { return blocks_[b].G.get(); }
   const std::vector<double>& BlockU(int b) const { return blocks_[b].u; }
+  // The class means of `subset` when it is every row outside one block, in
+  // ascending order (MeansOf those rows, kept from one pass over the set);
+  // null otherwise.
+  const ClassMeans* MeansWithout(const std::vector<int>& subset) const;
 
   // A (Cols() + 1)² block for a subset's product: the one the last subset
   // gave back, or a new one. Folds trained one after another reuse one
@@ -110,6 +115,7 @@ class RowSet {
     std::vector<int> rows;  // ascending
     Block G;
     std::vector<double> u;
+    ClassMeans others;  // of the rows outside the block
   };
   void FormWhole() const;
   void FormFromBlocks() const;

@@ -89,31 +89,6 @@ class ExactRows {
   std::map<std::vector<bool>, ExactFit> fits_;
 };
 
-// Each class's mean row, as GetFeaturesMean forms it from GetMatrixByLabel's
-// rows: the rows summed in order, each sum divided by the count.
-ClassMeans MeansOf(const TrainingRows& rows, int p) {
-  ClassMeans means;
-  NEWMAT::RowVector* mean[2] = {&means.negative, &means.positive};
-  int count[2] = {0, 0};
-  for (NEWMAT::RowVector* m : mean) {
-    m->ReSize(p);
-    *m = 0.0;
-  }
-  for (int i = 0; i < rows.count; ++i) {
-    const double label = rows.Label(i);
-    if (label != 1.0 && label != -1.0) continue;
-    const int c = label == 1.0;
-    double* sum = mean[c]->Store();
-    const double* row = rows.Row(i);
-    for (int j = 0; j < p; ++j) sum[j] += row[j];
-    ++count[c];
-  }
-  for (int c = 0; c < 2; ++c)
-    if (count[c] != 0)
-      for (int j = 0; j < p; ++j) mean[c]->element(j) /= count[c];
-  return means;
-}
-
 bool SameSelection(const FeatureFlags& a, const FeatureFlags& b) {
   return a.Count() == b.Count() &&
          std::equal(a.Data(), a.Data() + a.Count(), b.Data());
@@ -373,9 +348,10 @@ void TrainSubset(const RowSet& set,
     if (auto* c = dynamic_cast<DOZOD*>(trainings[t].classifier))
       kept.push_back(TrainingCourse::Keep(*c));
   if (kept.empty()) return;
+  const ClassMeans* keptMeans = set.MeansWithout(subset);
   SubsetProduct product(set, std::move(subset));
   const TrainingRows& rows = product.Rows();
-  const ClassMeans means = MeansOf(rows, p);
+  const ClassMeans means = keptMeans != nullptr ? *keptMeans : MeansOf(rows, p);
   ExactRows exact(rows);
   std::vector<int> exactColumns;
   for (int attempt = 0;; ++attempt) {

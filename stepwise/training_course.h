@@ -18,14 +18,9 @@
 
 #include "korva/classifier_progress.h"
 #include "plugin/dozod.h"
+#include "stepwise/class_means.h"
 
 namespace Korva {
-
-// The mean row of each class, for the sign check of the final weights.
-struct ClassMeans {
-  NEWMAT::RowVector positive;
-  NEWMAT::RowVector negative;
-};
 
 class TrainingCourse {
  public:
