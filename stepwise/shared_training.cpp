@@ -213,12 +213,16 @@ std::vector<Choice> Run::Choose(StepwiseEngine& engine,
       choices[j] = FromFit(members_[group[j]], fit);
     return choices;
   }
-  std::vector<double> pEnters;
-  for (int m : group)
-    if (std::find(pEnters.begin(), pEnters.end(),
-                  members_[m].classifier->GetPEnter()) == pEnters.end())
-      pEnters.push_back(members_[m].classifier->GetPEnter());
-  const NodeChoice node(engine, pEnters);
+  std::vector<double> pEnters, pRemoves;
+  const auto add = [](std::vector<double>& values, double value) {
+    if (std::find(values.begin(), values.end(), value) == values.end())
+      values.push_back(value);
+  };
+  for (int m : group) {
+    add(pEnters, members_[m].classifier->GetPEnter());
+    add(pRemoves, members_[m].classifier->GetPRemove());
+  }
+  const NodeChoice node(engine, pEnters, pRemoves);
   const std::vector<double>& P = node.P();
   for (size_t j = 0; j < group.size(); ++j) {
     const DOZOD& c = *members_[group[j]].classifier;
