@@ -42,17 +42,19 @@ NodeChoice::NodeChoice(StepwiseEngine& engine,
   const int p = engine.Features();
   double T = 0.0;  // the candidates' largest t²
   double M = std::numeric_limits<double>::infinity();  // the model's smallest
+  bool model = false;
   for (int i = 0; i < p; ++i) {
     if (std::isnan(engine.T2(i))) {
       Form(i);
     } else if (engine.InModel(i)) {
       M = std::min(M, engine.T2(i));
+      model = true;
     } else {
       T = std::max(T, engine.T2(i));
     }
   }
   if (!BoundCandidates(T, pEnters)) FormAll(false);
-  if (std::isfinite(M) && !BoundModel(M, pRemoves)) FormAll(true);
+  if (model && !(std::isfinite(M) && BoundModel(M, pRemoves))) FormAll(true);
 }
 
 // Candidates: the top (t² ≥ cut) and the windows formed, the others stand
