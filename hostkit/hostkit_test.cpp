@@ -116,14 +116,15 @@ TEST(TrainingMemory, IsTheSumOfItsTermsWorkedByHand) {
 //   100 x 500, 1 process, 20 settings: c = 97, shared 6352370 doubles =
 //   50818960 bytes (larger than 4601720 alone): + 501² * 8 = 52826968.
 //   3 x 10, one setting: c = 0, alone (3312) is larger: + 968 = 4280.
-//   The first with 5 held-out blocks kept: + 5 * 201² * 8 = 20383040.
+//   The first with 5 held-out blocks kept, each with the class means of
+//   the other rows: + 5 * (201² + 2 * 200) * 8 = 20399040.
 TEST(SharedTrainingMemory, IsTheSumOfItsTermsWorkedByHand) {
   const struct {
     long long rows, cols;
     int trainings, settings, blocks;
     std::uint64_t bytes;
   } cases[] = {{1000, 200, 2, 3, 0, 18767000},
-               {1000, 200, 2, 3, 5, 20383040},
+               {1000, 200, 2, 3, 5, 20399040},
                {100, 500, 1, 20, 0, 52826968},
                {3, 10, 1, 1, 0, 4280},
                {1LL << 40, 1LL << 40, 2, 5, 0, UINT64_MAX}};
@@ -152,12 +153,12 @@ TEST(HeldOutBlocks, ArePartitionsOnlyWhereTheSubsetsLeaveOutDisjointRows) {
 
 // The blocks are kept while the estimate with them is within the limit:
 // 1000 x 200, 2 processes of 3 settings need 18767000 bytes without
-// blocks and 20383040 with 5 (above).
+// blocks and 20399040 with 5 (above).
 TEST(BlockProductsFit, KeepsTheBlocksOnlyWithinTheLimit) {
   const struct {
     std::uint64_t limit;
     bool fit;
-  } cases[] = {{20383040, true}, {20383039, false}, {kNoMemoryLimit, true}};
+  } cases[] = {{20399040, true}, {20399039, false}, {kNoMemoryLimit, true}};
   for (const auto& c : cases) {
     SetTrainingMemoryLimit(c.limit, "");
     EXPECT_EQ(BlockProductsFit(1000, 200, 2, 3, 5), c.fit) << c.limit;

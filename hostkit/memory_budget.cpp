@@ -87,8 +87,9 @@ std::uint64_t SharedTrainingMemory(std::int64_t rows,
   // they left to Train: the larger of the two at a time.
   const std::uint64_t perProcess =
       std::max(Times(shared, sizeof(double)), TrainingMemory(rows, cols, false));
-  return Plus(Times(Times(Times(q, q), Plus(1, Count(blocks))), sizeof(double)),
-              Times(perProcess, Count(trainings)));
+  const std::uint64_t set =
+      Plus(Times(q, q), Times(Count(blocks), Plus(Times(q, q), Times(2, p))));
+  return Plus(Times(set, sizeof(double)), Times(perProcess, Count(trainings)));
 }
 
 bool BlockProductsFit(std::int64_t rows,

@@ -34,7 +34,8 @@ KORVA_HOSTKIT_API std::uint64_t TrainingMemoryLimit();
 // (korva/subset_training.h, HostKit::SharedRows) on `rows` x `cols` values
 // need at once, each training `settings` settings of a fold together, in
 // bytes: the whole set's cross-product and those of `blocks` held-out
-// blocks (HostKit::SharedRows::Open), held once and shared by them all;
+// blocks with the class means of the rows outside each
+// (HostKit::SharedRows::Open), held once and shared by them all;
 // in each process the larger of a training alone (TrainingMemory, for what
 // the module leaves to Train after its shared trainings are freed) and the
 // shared trainings' own: the fold's cross-product and one more (a fold's
