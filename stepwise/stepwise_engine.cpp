@@ -370,8 +370,8 @@ std::unique_ptr<StepwiseEngine> StepwiseEngine::Branch() const {
   return copy;
 }
 
-// Step 4. Marks every candidate's p-value as not yet formed; the model's are
-// formed here.
+// Step 4. Marks every p-value as not yet formed: PValue forms each when it is
+// asked for, Step all of them.
 int StepwiseEngine::Compute(bool margins) {
   const int q = q_;
   const int y = p_;
@@ -429,9 +429,7 @@ bool StepwiseEngine::ComputeModel(double& F) {
     }
     const double t2 = b * b / (s2 * inverseDiagonal);
     b_[feature] = b;
-    pValue_[feature] = TwoSidedP(dfe, t2);
-    formed_[feature] = 1;
-    t2_[feature] = t2;
+    t2_[feature] = t2;  // its p-value formed when asked for (PValue)
     b0 -= b * mean[feature];
     F += std::fabs(b) * std::sqrt(Amm);
   }
